@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, whatever the build, the program and the tests
+# need and the machine does not have yet. Safe to run again.
+set -euo pipefail
+packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
+          libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat netcat-openbsd
+          fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

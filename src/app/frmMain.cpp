@@ -1,0 +1,141 @@
+#include "app/frmMain.h"
+
+#include <initializer_list>
+
+namespace ovrin {
+namespace {
+
+void Place(Control& c, const char* name, Geometry g, const char* tip = "") {
+    c.name = name;
+    c.geometry = g;
+    c.SetToolTip(tip);
+}
+
+void Fill(ComboBox& box, std::initializer_list<const char*> items, const char* text) {
+    for (const char* item : items) box.AddItem(item);
+    box.SetText(text);
+}
+
+void Caption(Label& label, const char* name, const char* caption, Geometry g) {
+    label.name = name;
+    label.geometry = g;
+    label.align = Label::Align::Right;
+    label.SetCaption(caption);
+}
+
+}  // namespace
+
+frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h)
+    : ImageList1({"wifi_off", "wifi_listen1", "wifi_listen2", "wifi_listen3", "wifi_listen4",
+                  "wifi_online1", "wifi_online2", "wifi_online3", "wifi_online4"}),
+      comPort(com), tcpServer(sockets), dialogs(dlg), host(h) {
+    Form.name = "frmMain";
+    Form.geometry = {0, 0, 5010, 3270};
+    Form.SetCaption("Ovrin-Server v1.00");
+
+    Place(cboRmtAddress, "cboRmtAddress", {1440, 2310, 1530, 315});
+    cboRmtAddress.SetText("      .      .      .");
+
+    Place(chkBridge, "chkBridge", {2190, 2025, 765, 285});
+    chkBridge.caption = "Bridge";
+    chkBridge.captionLeft = true;
+    chkBridge.hidden = true;
+
+    Place(chkCtrlPTT, "chkCtrlPTT", {315, 2670, 2610, 195}, "Ovrin-Remote controls RTS as PTT");
+    chkCtrlPTT.caption = "Control RTS as PTT";
+
+    Place(chkComPortActiveInListen, "chkComPortActiveInListen", {315, 2970, 2610, 195},
+          "Keep serial port active in Listen mode to keep Icom PCR1000 active off-line");
+    chkComPortActiveInListen.caption = "Com Port active in Listen Mode";
+    chkComPortActiveInListen.SetValue(1);
+
+    Place(chkDTR, "chkDTR", {4245, 2625, 690, 285}, "Check to enable DTR active when on-line");
+    chkDTR.caption = "DTR:";
+    chkDTR.captionLeft = true;
+    chkDTR.SetValue(1);
+
+    Place(chkRTS, "chkRTS", {3465, 2625, 690, 285}, "Check to enable RTS active when on-line");
+    chkRTS.caption = "RTS:";
+    chkRTS.captionLeft = true;
+    chkRTS.SetValue(1);
+
+    Place(cboParity, "cboParity", {3960, 1995, 975, 315}, "Set the radio's Com Port parity here");
+    Fill(cboParity, {"None", "Even", "Odd"}, "None");
+    Place(cboStop, "cboStop", {3960, 2310, 975, 315},
+          "Set the number of stop bits the radio's Com Port uses here");
+    Fill(cboStop, {"1", "2"}, "2");
+    Place(cboInterbyte, "cboInterbyte", {3765, 3840, 1245, 315},
+          "Enter the maximum time between data bytes in each packet");
+    Fill(cboInterbyte, {"50 mS", "100 mS", "150 mS", "200 mS", "250 mS", "300 mS", "350 mS", "400 mS",
+                        "450 mS", "500 mS", "600 mS", "700 mS", "800 mS", "900 mS", "1000 mS"},
+         "100 mS");
+    cboInterbyte.hidden = true;
+    Place(cboConn, "cboConn", {1440, 1050, 1530, 315},
+          "Set to Listen to allow remote connections, Off-line to set Com Port");
+    Fill(cboConn, {"Off-line", "Listen", "Default"}, "Off-line");
+
+    Place(txtHostPort, "txtHostPort", {1440, 1995, 765, 315}, "Set the Listen port here - default is 50000");
+    txtHostPort.maxLength = 5;
+    txtHostPort.SetText("50000");
+    Place(txtHostAdrs, "txtHostAdrs", {1440, 1680, 1530, 315}, "Enter this address as the Host Address in Ovrin");
+    txtHostAdrs.locked = true;
+    txtHostAdrs.SetText("       .      .      .");
+
+    Place(cboComPort, "cboComPort", {3960, 1050, 975, 315},
+          "Select the Com Port on this PC that is connected to your radio");
+    cboComPort.SetText("COM1");
+    Place(cboBaud, "cboBaud", {3960, 1365, 975, 315}, "Set the radio's Com Port baud rate here");
+    Fill(cboBaud, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600"}, "9600");
+    Place(cboBits, "cboBits", {3960, 1680, 975, 315}, "Set the radio's Com Port number of data bits here");
+    Fill(cboBits, {"7", "8"}, "8");
+    Place(txtHostName, "txtHostName", {1440, 1365, 1530, 315}, "The local PC's name appears here");
+    txtHostName.locked = true;
+
+    Caption(lblRmtAddress, "lblRmtAddress", "Rmt IP Adrs: ", {60, 2370, 1380, 195});
+    Label2.name = "Label2";
+    Label2.geometry = {60, 105, 1395, 930};
+    Label2.align = Label::Align::Centre;
+    Label2.bold = true;
+    Label2.SetCaption(" OVRIN-SERVER                    Com Port TCP/IP Server");
+
+    imgConn.name = "imgConn";
+    imgConn.geometry = {1440, 105, 3465, 930};
+    imgConn.SetPicture("initial");
+
+    struct FieldCaption {
+        int index;
+        const char* caption;
+        Geometry g;
+    };
+    static const FieldCaption kCaptions[] = {
+        {51, "Connection Status: ", {30, 1110, 1395, 195}}, {100, "Host Name: ", {105, 1425, 1320, 195}},
+        {12, "Host IP Adrs: ", {135, 1740, 1290, 195}},     {104, "Host IP Port: ", {405, 2055, 1020, 195}},
+        {101, "Com Port: ", {2760, 1110, 1170, 195}},        {106, "Baud: ", {3465, 1425, 465, 195}},
+        {107, "# Bits: ", {3435, 1740, 495, 195}},           {108, "Parity: ", {3450, 2055, 480, 195}},
+        {109, "# Stop: ", {3360, 2370, 570, 195}},           {102, "Interbyte Timeout: ", {2415, 3900, 1320, 195}},
+    };
+    for (const auto& fc : kCaptions) {
+        Label& label = Label1[fc.index];
+        Caption(label, "Label1", fc.caption, fc.g);
+        label.hidden = fc.index == 102;
+    }
+
+    // Tab order of the focusable controls.
+    Control* const tabOrder[] = {&txtHostName, &txtHostAdrs, &cboComPort, &cboBaud, &cboBits, &txtHostPort,
+                                 &cboConn, &cboInterbyte, &cboStop, &cboParity, &chkRTS, &chkDTR,
+                                 &chkComPortActiveInListen, &chkCtrlPTT, &chkBridge, &cboRmtAddress};
+    int tab = 0;
+    for (Control* c : tabOrder) c->tabIndex = tab++;
+}
+
+std::map<std::string, Control*> frmMain::ControlsByName() {
+    std::map<std::string, Control*> all;
+    for (Control* c : std::initializer_list<Control*>{
+             &cboRmtAddress, &chkBridge, &chkCtrlPTT, &chkComPortActiveInListen, &chkDTR, &chkRTS, &cboParity,
+             &cboStop, &cboInterbyte, &cboConn, &txtHostPort, &txtHostAdrs, &cboComPort, &cboBaud, &cboBits,
+             &txtHostName, &lblRmtAddress, &Label2, &imgConn})
+        all[c->name] = c;
+    return all;
+}
+
+}  // namespace ovrin

@@ -1,0 +1,88 @@
+#pragma once
+// The window model: every control by name, the timers, the platform facilities,
+// the window-level flags and the application state. One instance is the whole
+// program; tests create as many as they like.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/CommControl.h"
+#include "platform/Controls.h"
+#include "platform/Dialogs.h"
+#include "platform/Host.h"
+#include "platform/SocketArray.h"
+#include "platform/Timer.h"
+#include "settings/SettingsRecord.h"
+
+namespace ovrin {
+
+inline constexpr int16_t kMaxClients = 5;
+// Serial output backlog at which reading from clients pauses, so that TCP flow
+// control slows a client that sends faster than the serial line drains.
+inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
+
+struct frmMain {
+    frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host);
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    // --- the window and its controls, in creation order ---
+    Window Form;
+    ComboBox cboRmtAddress;
+    CheckBox chkBridge;
+    CheckBox chkCtrlPTT;
+    CheckBox chkComPortActiveInListen;
+    CheckBox chkDTR;
+    CheckBox chkRTS;
+    ComboBox cboParity;
+    ComboBox cboStop;
+    ComboBox cboInterbyte;
+    ComboBox cboConn;
+    TextBox txtHostPort;
+    TextBox txtHostAdrs;
+    ComboBox cboComPort;
+    ComboBox cboBaud;
+    ComboBox cboBits;
+    TextBox txtHostName;
+    Label lblRmtAddress;
+    Label Label2;
+    Image imgConn;
+    std::map<int, Label> Label1;  // field captions by element index
+    ImageList ImageList1;
+
+    Timer tmrRx{"tmrRx", 50, false};
+    Timer tmrActivePort{"tmrActivePort", 3000, false};
+    Timer tmrPTT{"tmrPTT", 10000, false};
+    Timer tmrPicture{"tmrPicture", 500, true};
+
+    // --- platform facilities ---
+    CommControl& comPort;
+    SocketArray& tcpServer;
+    Dialogs& dialogs;
+    Host& host;
+
+    // --- window-level flags ---
+    bool InConnClick = false;
+    bool ClosingConnection = false;
+    bool AskedRTSControl = false;
+
+    // --- application state ---
+    bool OnLine = false;
+    int16_t ActivePort = 0;
+    std::array<Bytes, 6> PendingData{};
+    Bytes LastClientData;
+    bool PTTExpired = false;
+    std::string VersionText;
+    SettingsRecordBuffer SettingsRecord;
+
+    // The status animation's frame; only UpdateStatusIcon uses it.
+    int16_t IconFrame = 0;
+    // Clients whose data was left waiting while the serial backlog was full.
+    std::array<bool, 6> ReadPaused{};
+
+    // Every control, for views and for the lock/unlock and tab-order tables.
+    std::map<std::string, Control*> ControlsByName();
+};
+
+}  // namespace ovrin

@@ -1,0 +1,14 @@
+#pragma once
+#include "app/frmMain.h"
+
+namespace ovrin {
+
+enum class PttCommand { None, Key, Release, Other };
+// ESC ESC "ATH" + one byte, exactly six bytes; anything else is data.
+PttCommand ClassifyPtt(const Bytes& block);
+
+void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t bytesTotal);
+// Reads again from clients paused by a full serial backlog, once it has drained.
+void ResumePausedReads(frmMain& f);
+
+}  // namespace ovrin

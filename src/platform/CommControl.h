@@ -1,0 +1,44 @@
+#pragma once
+// The serial facility `comPort`. Every operation that fails throws PlatformError.
+//  - CommPort can be set only while the port is closed.
+//  - Settings is checked when set ("9600,n,8,2": baud, parity n/e/o/m/s, data bits
+//    4..8, stop bits 1, 1.5 or 2); a text it cannot honour is refused. Applied at
+//    open and, while open, at once.
+//  - DTREnable/RTSEnable are kept while closed and applied at open; RTSEnable set
+//    while open changes the line at once. A device without modem-control lines
+//    keeps and reports the requested state.
+//  - PortOpen(true) on an open port fails ("Port already open").
+//  - Input returns and removes every waiting byte; Output writes all bytes.
+//  - No flow control; every byte value passes unchanged.
+#include <cstdint>
+#include <string>
+
+#include "platform/Errors.h"
+
+namespace ovrin {
+
+class CommControl {
+public:
+    virtual ~CommControl() = default;
+
+    virtual int16_t CommPort() const = 0;
+    virtual void SetCommPort(int16_t port) = 0;
+    virtual const std::string& Settings() const = 0;
+    virtual void SetSettings(const std::string& settings) = 0;
+    virtual bool DTREnable() const = 0;
+    virtual void SetDTREnable(bool on) = 0;
+    virtual bool RTSEnable() const = 0;
+    virtual void SetRTSEnable(bool on) = 0;
+    virtual bool PortOpen() const = 0;
+    virtual void SetPortOpen(bool open) = 0;
+    virtual int32_t InBufferCount() = 0;
+    virtual Bytes Input() = 0;
+    virtual void Output(const Bytes& data) = 0;
+    // Bytes written but not yet sent on the line (0 when closed).
+    virtual int32_t OutBufferCount() = 0;
+
+    // The device behind a port number, for the port list's tool tips ("" if none).
+    virtual std::string DeviceName(int16_t port) const = 0;
+};
+
+}  // namespace ovrin

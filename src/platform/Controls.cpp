@@ -1,0 +1,128 @@
+#include "platform/Controls.h"
+
+#include <algorithm>
+
+namespace ovrin {
+
+void Control::SetEnabled(bool on) {
+    enabled_ = on;
+    Notify();
+}
+
+void Control::SetVisible(bool on) {
+    visible_ = on;
+    Notify();
+}
+
+void Control::SetToolTip(std::string tip) {
+    toolTip_ = std::move(tip);
+    Notify();
+}
+
+void ComboBox::SetText(std::string text) {
+    text_ = std::move(text);
+    const auto found = std::find(items_.begin(), items_.end(), text_);
+    listIndex_ = found == items_.end() ? -1 : static_cast<int>(found - items_.begin());
+    Notify();
+}
+
+void ComboBox::SetListIndex(int index) {
+    if (index < -1 || index >= ListCount()) throw PlatformError(kInvalidPropertyValue);
+    listIndex_ = index;
+    if (index >= 0) text_ = items_[static_cast<std::size_t>(index)];
+    Notify();
+    if (Click) Click();
+}
+
+const std::string& ComboBox::List(int index) const {
+    if (index < 0 || index >= ListCount()) throw PlatformError(kInvalidPropertyValue);
+    return items_[static_cast<std::size_t>(index)];
+}
+
+const std::string& ComboBox::ItemToolTip(int index) const {
+    if (index < 0 || index >= ListCount()) throw PlatformError(kInvalidPropertyValue);
+    return itemTips_[static_cast<std::size_t>(index)];
+}
+
+void ComboBox::AddItem(std::string item, std::string toolTip) {
+    items_.push_back(std::move(item));
+    itemTips_.push_back(std::move(toolTip));
+    Notify();
+}
+
+void ComboBox::Clear() {
+    items_.clear();
+    itemTips_.clear();
+    listIndex_ = -1;
+    Notify();
+}
+
+void CheckBox::SetValue(int value) {
+    if (value < 0 || value > 2) throw PlatformError(kInvalidPropertyValue);
+    if (value == value_) return;
+    value_ = value;
+    Notify();
+    if (Click) Click();
+}
+
+void CheckBox::SetBackColor(uint32_t colour) {
+    backColor_ = colour;
+    Notify();
+}
+
+void TextBox::SetText(std::string text) {
+    if (maxLength > 0 && text.size() > static_cast<std::size_t>(maxLength)) text.resize(static_cast<std::size_t>(maxLength));
+    text_ = std::move(text);
+    Notify();
+}
+
+void Label::SetCaption(std::string caption) {
+    caption_ = std::move(caption);
+    Notify();
+}
+
+const std::string& ImageList::ListImages(const std::string& key) const {
+    const auto found = std::find(keys_.begin(), keys_.end(), key);
+    if (found == keys_.end()) throw PlatformError("Element not found");
+    return *found;
+}
+
+void Image::SetPicture(const std::string& key) {
+    picture_ = key;
+    Notify();
+}
+
+void Image::Refresh() {
+    ++refreshes_;
+    Notify();
+}
+
+void Window::SetCaption(std::string caption) {
+    caption_ = std::move(caption);
+    Notify();
+}
+
+void Window::Show() {
+    shown_ = true;
+    Notify();
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::string UpperCase(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+    return UpperCase(a) == UpperCase(b);
+}
+
+}  // namespace ovrin

@@ -1,0 +1,19 @@
+#pragma once
+// Modal message boxes. Line breaks in the text are carriage returns (13); the view
+// shows them as line breaks. The first button is the default one.
+#include <string>
+
+namespace ovrin {
+
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgButtons { OK, YesNo };
+enum class MsgResult { OK, Yes, No };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
+                             const std::string& title) = 0;
+};
+
+}  // namespace ovrin

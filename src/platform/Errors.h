@@ -1,0 +1,33 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace ovrin {
+
+// Byte strings carry serial and socket data: one char per byte, all 256 values.
+using Bytes = std::string;
+
+// Every platform operation reports failure by throwing this, carrying the
+// platform's own description (shown in the file messages).
+class PlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The description controls give for a value they refuse.
+inline constexpr const char* kInvalidPropertyValue = "Invalid property value";
+
+// "A failing step is skipped and the next runs": run one step, swallow its failure.
+template <typename Step>
+bool TryStep(Step&& step) noexcept {
+    try {
+        step();
+        return true;
+    } catch (const PlatformError&) {
+        return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace ovrin

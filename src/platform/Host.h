@@ -1,0 +1,30 @@
+#pragma once
+// Program facts and files: the program's folder, its version numbers, and the
+// fixed-length record file operations. Failures throw PlatformError.
+#include <cstdint>
+#include <string>
+
+#include "platform/Errors.h"
+
+namespace ovrin {
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual std::string ProgramFolder() const = 0;
+    virtual char PathSeparator() const = 0;
+    virtual int VersionMajor() const = 0;
+    virtual int VersionMinor() const = 0;
+    virtual int VersionRevision() const = 0;
+
+    virtual int64_t FileLen(const std::string& path) const = 0;  // fails if missing
+    virtual void Kill(const std::string& path) = 0;              // fails if missing
+    virtual Bytes ReadRecord(const std::string& path, std::size_t length) = 0;
+    // Replaces the file with the record in one step: on failure the old file stays.
+    virtual void WriteRecord(const std::string& path, const Bytes& record) = 0;
+
+    // Ends the event loop; no handler runs after the current one returns.
+    virtual void EndProgram() = 0;
+};
+
+}  // namespace ovrin

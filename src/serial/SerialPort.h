@@ -1,0 +1,19 @@
+#pragma once
+#include "app/frmMain.h"
+
+namespace ovrin {
+
+void ListComPorts(frmMain& f);
+void OpenComPort(frmMain& f, bool& OpenFailed);
+void CloseComPort(frmMain& f);
+
+// The settings text from the window ("9600,n,8,2") and the port number of a port text.
+std::string ParityLetter(const std::string& parityText);
+std::string LineSettingsText(const frmMain& f);
+int16_t PortNumber(const std::string& portText);  // throws when the rest is no number
+
+void chkComPortActiveInListen_Click(frmMain& f);
+void chkCtrlPTT_Click(frmMain& f);
+void chkRTS_Click(frmMain& f);
+
+}  // namespace ovrin
