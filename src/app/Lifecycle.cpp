@@ -1,1 +1,66 @@
 #include "app/Lifecycle.h"
+
+#include "net/Inbound.h"
+#include "net/Listener.h"
+#include "serial/Ptt.h"
+#include "serial/Receive.h"
+#include "serial/SerialPort.h"
+#include "settings/Settings.h"
+#include "ui/ConnectionStatus.h"
+#include "ui/StatusIcon.h"
+
+namespace ovrin {
+
+void WireEvents(frmMain& f) {
+    f.cboConn.Click = [&f] { cboConn_Click(f); };
+    f.imgConn.Click = [&f] { imgConn_Click(f); };
+    f.txtHostPort.KeyUp = [&f] { txtHostPort_KeyUp(f); };
+    f.chkComPortActiveInListen.Click = [&f] { chkComPortActiveInListen_Click(f); };
+    f.chkCtrlPTT.Click = [&f] { chkCtrlPTT_Click(f); };
+    f.chkRTS.Click = [&f] { chkRTS_Click(f); };
+    f.Form.Unload = [&f] { Form_Unload(f); };
+
+    f.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
+    f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
+    f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
+    f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
+
+    f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
+    f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
+    f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
+    f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string&) { tcpServer_Error(f, i); };
+}
+
+std::string BuildVersionText(int major, int minor, int revision) {
+    auto twoDigits = [](int n) {
+        std::string text = std::to_string(n);
+        return text.size() == 1 ? "0" + text : text;
+    };
+    return std::to_string(major) + "." + twoDigits(minor) + "." + twoDigits(revision);
+}
+
+// Start-up never stops on an error: a failing step is skipped.
+void Form_Load(frmMain& f) {
+    TryStep([&] {
+        f.VersionText = BuildVersionText(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision());
+    });
+    TryStep([&] { f.Form.SetCaption("Ovrin-Server v" + f.VersionText); });
+    TryStep([&] { ListComPorts(f); });
+    TryStep([&] { LoadSettings(f); });
+    TryStep([&] { f.Form.Show(); });
+    TryStep([&] { RefreshControlState(f); });
+}
+
+void Form_Unload(frmMain& f) {
+    SaveSettings(f);
+    Form_Terminate(f);
+}
+
+void Form_Terminate(frmMain& f) {
+    int16_t listenerState = sckClosed;
+    TryStep([&] { listenerState = f.tcpServer(0).State(); });
+    if (listenerState != sckListening) TryStep([&] { CloseConnection(f, 0); });
+    f.host.EndProgram();
+}
+
+}  // namespace ovrin

@@ -1,1 +1,161 @@
 #include "net/Listener.h"
+
+#include "app/Numbers.h"
+#include "serial/Ptt.h"
+#include "serial/SerialPort.h"
+#include "ui/ConnectionStatus.h"
+
+namespace ovrin {
+namespace {
+
+constexpr const char* kNoRemoteAddress = "      .      .      .";
+
+std::string ListenerPortText(frmMain& f) {
+    int32_t port = 0;
+    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
+    return std::to_string(port);
+}
+
+// The close-event handling, as a peer's close runs it.
+void HandleCloseEvent(frmMain& f, int16_t Index) {
+    if (f.ClosingConnection) return;
+    f.ClosingConnection = true;
+    CloseConnection(f, Index);
+    f.ClosingConnection = false;
+}
+
+void OpenFailedForFirstClient(frmMain& f) {
+    f.dialogs.MsgBox("Error opening " + f.cboComPort.Text(), MsgButtons::OK, MsgIcon::None, "Error");
+    HandleCloseEvent(f, 0);
+    f.OnLine = false;
+}
+
+// The first client gets a freshly opened serial port and a new receive poll.
+bool PrepareSerialPortForFirstClient(frmMain& f) {
+    if (f.comPort.PortOpen()) {
+        TryStep([&] { f.comPort.SetPortOpen(false); });
+        f.tmrRx.Stop();
+    }
+    f.OnLine = false;
+    bool openFailed = false;
+    OpenComPort(f, openFailed);
+    if (openFailed) return false;
+    f.tmrRx.Stop();
+    f.tmrRx.Start();
+    return true;
+}
+
+void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
+    TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
+    f.PendingData[static_cast<std::size_t>(Slot)].clear();
+    f.ReadPaused[static_cast<std::size_t>(Slot)] = false;
+    TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
+    TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
+    f.OnLine = true;
+    TryStep([&] { RefreshRemoteList(f); });
+}
+
+// Runs when the last client goes or all go at once. Throws when a step fails.
+void StopServingClients(frmMain& f) {
+    if (f.comPort.PortOpen() && f.chkComPortActiveInListen.Value() == 0) f.comPort.SetPortOpen(false);
+    f.tmrRx.Stop();
+    // The watchdog runs only inside the receive poll: with the poll stopped,
+    // nobody would ever drop a keyed transmitter.
+    ReleasePTTIfUnattended(f);
+    const bool serving = f.cboConn.ListIndex() == 1 || UpperCase(f.cboConn.Text()) == "ON-LINE";
+    f.cboConn.SetListIndex(serving ? 1 : 0);
+}
+
+void CloseAndRemove(frmMain& f, int16_t i) {
+    TryStep([&] { f.tcpServer(i).Close(); });
+    TryStep([&] { f.tcpServer.Unload(i); });
+}
+
+}  // namespace
+
+void TestHostPort(frmMain& f) {
+    try {
+        Winsock& listener = f.tcpServer(0);
+        listener.Close();
+        listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
+        listener.Listen();
+        listener.Close();
+    } catch (const PlatformError&) {
+        TryStep([&] { f.tcpServer(0).Close(); });
+        f.OnLine = false;
+        f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
+                             "Select another Local Port then click the Listen button.",
+                         MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
+    }
+}
+
+void FindFreeSlot(frmMain& f, int16_t& Slot) {
+    for (Slot = 1; Slot <= kMaxClients; ++Slot) {
+        int32_t handle = -1;
+        if (!TryStep([&] { handle = f.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
+    }
+    Slot = 0;
+}
+
+void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestID) {
+    int16_t Slot = 0;
+    FindFreeSlot(f, Slot);
+    if (Slot == 0) return;
+
+    if (f.cboRmtAddress.ListCount() == 0 && !PrepareSerialPortForFirstClient(f)) {
+        OpenFailedForFirstClient(f);
+        return;
+    }
+    if (f.tcpServer.Count() == 1 || f.chkBridge.Value() == 1) AcceptIntoSlot(f, Slot, requestID);
+    TryStep([&] { RefreshControlState(f); });
+}
+
+void tcpServer_Close(frmMain& f, int16_t Index) {
+    HandleCloseEvent(f, Index);
+}
+
+void tcpServer_Error(frmMain& f, int16_t Index) {
+    CloseConnection(f, Index);
+}
+
+void CloseConnection(frmMain& f, int16_t Index) {
+    if (f.cboRmtAddress.ListCount() == 1 || Index == 0) {
+        try {
+            StopServingClients(f);
+        } catch (const PlatformError&) {
+            f.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(f), MsgButtons::OK, MsgIcon::None,
+                             "Error");
+            f.OnLine = false;
+            return;
+        }
+    }
+    if (Index == 0) {
+        for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
+        f.OnLine = false;
+        f.chkCtrlPTT.SetBackColor(kColourButtonFace);
+    } else {
+        CloseAndRemove(f, Index);
+    }
+    TryStep([&] { RefreshRemoteList(f); });
+    TryStep([&] { RefreshControlState(f); });
+}
+
+void RefreshRemoteList(frmMain& f) {
+    f.cboRmtAddress.Clear();
+    for (int16_t i = 1; i <= kMaxClients; ++i) {
+        TryStep([&] {
+            Winsock& s = f.tcpServer(i);
+            if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
+        });
+    }
+    const int listed = f.cboRmtAddress.ListCount();
+    if (listed >= 1) {
+        f.cboRmtAddress.SetText(f.cboRmtAddress.List(0));
+        f.lblRmtAddress.SetCaption("Rmt IP Adrs (" + std::to_string(listed) + "): ");
+    } else {
+        f.cboRmtAddress.SetText(kNoRemoteAddress);
+        f.lblRmtAddress.SetCaption("Rmt IP Adrs: ");
+    }
+}
+
+}  // namespace ovrin

@@ -11,8 +11,4 @@ void tcpServer_Error(frmMain& f, int16_t Index);
 void CloseConnection(frmMain& f, int16_t Index);
 void RefreshRemoteList(frmMain& f);
 
-// VB-style conversion of a text to a 32-bit integer (blanks, sign, digits, a
-// fraction rounded half to even); throws when the text is no number or too large.
-int32_t ToInt32(const std::string& text);
-
 }  // namespace ovrin

@@ -8,7 +8,4 @@ void imgConn_Click(frmMain& f);
 void txtHostPort_KeyUp(frmMain& f);
 void RefreshControlState(frmMain& f);
 
-// The numeric value of the number a text begins with (0 when it begins with none).
-double LeadingNumber(const std::string& text);
-
 }  // namespace ovrin

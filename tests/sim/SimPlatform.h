@@ -1,0 +1,183 @@
+#pragma once
+// The simulated platform: a virtual clock that fires due timer ticks in time order,
+// a scripted radio behind the serial facility, scripted sockets, scripted message
+// boxes and in-memory files. Drives the real handlers deterministically.
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/frmMain.h"
+#include "platform/CommControl.h"
+#include "platform/Dialogs.h"
+#include "platform/Host.h"
+#include "platform/SocketArray.h"
+#include "platform/Timer.h"
+
+namespace ovrin::sim {
+
+class SimClock {
+public:
+    void Bind(Timer& timer);
+    void BindAll(frmMain& f);
+    // Runs every tick that falls due up to now + ms, in time order.
+    void Advance(int64_t ms);
+    int64_t Now() const { return now_; }
+
+private:
+    class Backend;
+    friend class Backend;
+    int64_t now_ = 0;
+    uint64_t order_ = 0;
+    std::vector<std::unique_ptr<Backend>> backends_;
+};
+
+class SimComm : public CommControl {
+public:
+    SimComm();
+    int16_t CommPort() const override { return port_; }
+    void SetCommPort(int16_t port) override;
+    const std::string& Settings() const override { return settings_; }
+    void SetSettings(const std::string& settings) override;
+    bool DTREnable() const override { return dtr_; }
+    void SetDTREnable(bool on) override;
+    bool RTSEnable() const override { return rts_; }
+    void SetRTSEnable(bool on) override;
+    bool PortOpen() const override { return open_; }
+    void SetPortOpen(bool open) override;
+    int32_t InBufferCount() override;
+    Bytes Input() override;
+    void Output(const Bytes& data) override;
+    int32_t OutBufferCount() override;
+    std::string DeviceName(int16_t port) const override;
+
+    // Test controls.
+    std::set<int16_t> existing{1};   // port numbers that can be opened
+    bool failLines = false;          // setting DTR/RTS fails
+    int32_t backlog = 0;             // bytes "not yet sent" on the line
+    void RadioSends(const Bytes& data) { rx_ += data; }
+    std::vector<Bytes> writes;       // every Output, in order
+    std::vector<bool> rtsHistory;    // every RTS line change while open
+    int opens = 0;
+    Bytes Written() const;
+
+private:
+    int16_t port_ = 1;
+    std::string settings_ = "9600,n,8,1";
+    bool dtr_ = false, rts_ = false, open_ = false;
+    Bytes rx_;
+};
+
+class SimSocket : public Winsock {
+public:
+    explicit SimSocket(class SimSockets& owner) : owner_(owner) {}
+    int16_t State() const override { return state; }
+    int32_t SocketHandle() const override { return handle; }
+    std::string RemoteHostIP() const override { return remoteIP; }
+    int32_t LocalPort() const override { return localPort; }
+    void SetLocalPort(int32_t port) override;
+    void Listen() override;
+    void Accept(int32_t requestID) override;
+    void Close() override;
+    int32_t BytesReceived() const override { return static_cast<int32_t>(rx.size()); }
+    Bytes GetData() override;
+    void SendData(const Bytes& data) override;
+    std::string LocalHostName() const override { return "simhost"; }
+    std::string LocalIP() const override { return "192.0.2.10"; }
+
+    int16_t state = sckClosed;
+    int32_t handle = -1;
+    int32_t localPort = 0;
+    std::string remoteIP;
+    Bytes rx;
+    Bytes sent;
+    bool failRead = false;
+
+private:
+    class SimSockets& owner_;
+};
+
+class SimSockets : public SocketArray {
+public:
+    SimSockets();
+    int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
+    void Load(int16_t index) override;
+    void Unload(int16_t index) override;
+    Winsock& operator()(int16_t index) override { return Element(index); }
+    SimSocket& Element(int16_t index);
+    bool Exists(int16_t index) const { return elements_.count(index) != 0; }
+
+    // Events as the event loop would deliver them.
+    // Returns true when the request was accepted by the handler.
+    bool RequestConnection(const std::string& remoteIP = "198.51.100.1");
+    void ClientSends(int16_t index, const Bytes& data);
+    void PeerCloses(int16_t index);
+    void RaiseError(int16_t index);
+
+    std::set<int32_t> busyPorts;     // ports another program listens on
+    std::vector<int32_t> refused;    // request ids closed unaccepted
+    int listens = 0;                 // successful Listen calls on element 0
+
+private:
+    friend class SimSocket;
+    std::map<int16_t, std::unique_ptr<SimSocket>> elements_;
+    std::map<int32_t, std::string> pending_;
+    int32_t nextRequest_ = 1;
+    int32_t nextHandle_ = 100;
+};
+
+class SimDialogs : public Dialogs {
+public:
+    struct Shown {
+        std::string text, title;
+        MsgIcon icon;
+        MsgButtons buttons;
+    };
+    MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    void Answer(MsgResult r) { answers.push_back(r); }
+    std::vector<Shown> shown;
+    std::deque<MsgResult> answers;  // scripted Yes/No answers; an unscripted question fails the test
+    std::function<void()> whileOpen;  // runs inside the box, as the nested event loop would
+};
+
+class SimHost : public Host {
+public:
+    std::string ProgramFolder() const override { return "/sim/prog"; }
+    char PathSeparator() const override { return '/'; }
+    int VersionMajor() const override { return major; }
+    int VersionMinor() const override { return minor; }
+    int VersionRevision() const override { return revision; }
+    int64_t FileLen(const std::string& path) const override;
+    void Kill(const std::string& path) override;
+    Bytes ReadRecord(const std::string& path, std::size_t length) override;
+    void WriteRecord(const std::string& path, const Bytes& record) override;
+    void EndProgram() override { ended = true; }
+
+    std::map<std::string, Bytes> files;
+    bool failRead = false, failWrite = false;
+    int writes = 0;
+    bool ended = false;
+    int major = 1, minor = 10, revision = 1;
+};
+
+// A whole program on the simulated platform, wired but not yet loaded.
+struct SimApp {
+    SimClock clock;
+    SimComm com;
+    SimSockets sockets;
+    SimDialogs dialogs;
+    SimHost host;
+    frmMain f{com, sockets, dialogs, host};
+
+    SimApp();
+    std::string SettingsPath() const { return "/sim/prog/Ovrin-Bridge.ini"; }
+    // Form_Load with no settings file answers nothing and ends listening.
+    void Load();
+    SimSocket& Client(int16_t i) { return sockets.Element(i); }
+};
+
+}  // namespace ovrin::sim
