@@ -26,6 +26,9 @@ public:
     uint64_t order_ = 0;
 };
 
+SimClock::SimClock() = default;
+SimClock::~SimClock() = default;
+
 void SimClock::Bind(Timer& timer) {
     backends_.push_back(std::make_unique<Backend>(*this, timer));
     timer.Bind(backends_.back().get());

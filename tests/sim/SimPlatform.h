@@ -22,6 +22,8 @@ namespace ovrin::sim {
 
 class SimClock {
 public:
+    SimClock();
+    ~SimClock();
     void Bind(Timer& timer);
     void BindAll(frmMain& f);
     // Runs every tick that falls due up to now + ms, in time order.
