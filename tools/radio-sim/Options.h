@@ -1,0 +1,25 @@
+#pragma once
+// The simulator's command line.
+#include <string>
+#include <vector>
+
+namespace ovrin::radiosim {
+
+enum class Mode { Cat, Loopback };
+
+struct Options {
+    Mode mode = Mode::Cat;
+    bool echo = false;    // echo every block at once, before any answer
+    int delayMs = 20;     // time between receiving a command and answering it
+    std::string link;     // symbolic link to make to the slave device, if any
+    std::string log;      // log file, "-" for stderr, empty for none
+    bool help = false;
+};
+
+// Parses the arguments after the program name. On a mistake returns false and
+// sets error to a one-line message.
+bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
+
+extern const char* const kUsage;
+
+}  // namespace ovrin::radiosim

@@ -1,0 +1,334 @@
+// ovrin-radio-sim: a radio on a pseudo-terminal, for trying the server without one.
+#include "Cat.h"
+#include "Options.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+using namespace ovrin::radiosim;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Above this much unsent output the simulator stops reading, so a loopback
+// writer that does not read is slowed down instead of losing bytes.
+constexpr std::size_t kOutputLimit = 64 * 1024;
+// Output nobody has read for this long is thrown away, so a port opened later
+// does not start with answers meant for an earlier session.
+constexpr auto kStaleAfter = std::chrono::seconds(2);
+constexpr int kIdleWakeMs = 250;
+
+int g_wakePipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) {
+    g_stop = 1;
+    const int saved = errno;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = write(g_wakePipe[1], &byte, 1);
+    errno = saved;
+}
+
+void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
+
+std::string Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  ts.tv_nsec / 1'000'000);
+    return text;
+}
+
+// Thrown rather than exiting, so the destructor still removes the link.
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+class Simulator {
+public:
+    explicit Simulator(const Options& options) : options_(options) {}
+    ~Simulator();
+
+    void OpenTerminal();
+    void MakeLink();
+    void OpenLog();
+    void Run();
+    const std::string& SlavePath() const { return slavePath_; }
+
+private:
+    struct Block {
+        Clock::time_point due;
+        std::string bytes;
+    };
+
+    bool OpenSlave();
+    void Received(const std::string& bytes);
+    void Queue(std::string bytes, Clock::time_point due);
+    void WriteDue();
+    void DropStaleOutput();
+    void Log(const char* tag, std::string_view bytes);
+    std::size_t QueuedBytes() const;
+
+    Options options_;
+    int master_ = -1;
+    int slave_ = -1;  // held open so the master never sees a hang-up between client sessions
+    std::string slavePath_;
+    bool linked_ = false;
+    FILE* log_ = nullptr;
+    RadioState radio_;
+    CatParser parser_;
+    std::deque<Block> output_;
+    std::size_t frontWritten_ = 0;
+    bool blocked_ = false;
+    int lastUnread_ = 0;
+    Clock::time_point unreadSince_{};
+};
+
+Simulator::~Simulator() {
+    if (linked_) {
+        // Only remove the link if it is still ours: another simulator may have taken it over.
+        std::error_code ec;
+        if (std::filesystem::read_symlink(options_.link, ec) == slavePath_) std::filesystem::remove(options_.link, ec);
+    }
+    if (log_ && log_ != stderr) std::fclose(log_);
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+}
+
+void Simulator::OpenTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0) Fail("posix_openpt");
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0) Fail("grantpt/unlockpt");
+    const char* name = ptsname(master_);
+    if (!name) Fail("ptsname");
+    slavePath_ = name;
+    SetCloseOnExec(master_);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    if (!OpenSlave()) Fail("open " + slavePath_);
+}
+
+bool Simulator::OpenSlave() {
+    if (slave_ >= 0) close(slave_);
+    slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    if (slave_ < 0) return false;
+    SetCloseOnExec(slave_);
+    // Raw, so a client that does not set up the line itself still gets every byte as sent.
+    termios t{};
+    if (tcgetattr(slave_, &t) != 0) return false;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    if (tcsetattr(slave_, TCSANOW, &t) != 0) return false;
+    return true;
+}
+
+void Simulator::MakeLink() {
+    if (options_.link.empty()) return;
+    namespace fs = std::filesystem;
+    const fs::path link(options_.link);
+    std::error_code ec;
+    if (link.has_parent_path()) fs::create_directories(link.parent_path(), ec);
+    const auto status = fs::symlink_status(link, ec);
+    if (fs::exists(status) && !fs::is_symlink(status))
+        throw std::runtime_error(options_.link + " exists and is not a link; not replacing it");
+    // Made beside it and renamed over it, so a stale link is replaced in one step.
+    const fs::path temporary = link.string() + ".new-" + std::to_string(getpid());
+    fs::remove(temporary, ec);
+    if (symlink(slavePath_.c_str(), temporary.c_str()) != 0) Fail("symlink " + temporary.string());
+    if (std::rename(temporary.c_str(), link.c_str()) != 0) {
+        fs::remove(temporary, ec);
+        Fail("rename to " + options_.link);
+    }
+    linked_ = true;
+}
+
+void Simulator::OpenLog() {
+    if (options_.log.empty()) return;
+    if (options_.log == "-") {
+        log_ = stderr;
+        return;
+    }
+    log_ = std::fopen(options_.log.c_str(), "a");
+    if (!log_) Fail("open log " + options_.log);
+    std::setvbuf(log_, nullptr, _IOLBF, 0);  // readable with tail -f while running
+}
+
+void Simulator::Log(const char* tag, std::string_view bytes) {
+    if (log_) std::fputs(FormatLog(Now(), tag, bytes).c_str(), log_);
+}
+
+std::size_t Simulator::QueuedBytes() const {
+    std::size_t total = 0;
+    for (const Block& b : output_) total += b.bytes.size();
+    return total - frontWritten_;
+}
+
+void Simulator::Queue(std::string bytes, Clock::time_point due) {
+    if (bytes.empty()) return;
+    // Kept in order of due time; an echo queued now goes before a later answer.
+    auto at = output_.end();
+    while (at != output_.begin() && std::prev(at)->due > due) --at;
+    output_.insert(at, Block{due, std::move(bytes)});
+}
+
+void Simulator::Received(const std::string& bytes) {
+    Log("<-", bytes);
+    const auto now = Clock::now();
+    if (options_.mode == Mode::Loopback || options_.echo) Queue(bytes, now);
+    if (options_.mode != Mode::Cat) return;
+    std::string answers;
+    for (const std::string& command : parser_.Feed(bytes)) answers += Answer(radio_, command);
+    Queue(std::move(answers), now + milliseconds(options_.delayMs));
+}
+
+void Simulator::WriteDue() {
+    blocked_ = false;
+    while (!output_.empty() && output_.front().due <= Clock::now()) {
+        const std::string& bytes = output_.front().bytes;
+        const ssize_t n = write(master_, bytes.data() + frontWritten_, bytes.size() - frontWritten_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            blocked_ = true;
+            return;
+        }
+        if (n < 0) {
+            std::fprintf(stderr, "ovrin-radio-sim: write: %s (block dropped)\n", std::strerror(errno));
+        } else {
+            Log("->", std::string_view(bytes).substr(frontWritten_, static_cast<std::size_t>(n)));
+            frontWritten_ += static_cast<std::size_t>(n);
+            if (frontWritten_ < bytes.size()) continue;
+        }
+        output_.pop_front();
+        frontWritten_ = 0;
+    }
+}
+
+void Simulator::DropStaleOutput() {
+    int unread = 0;
+    if (ioctl(slave_, TIOCINQ, &unread) != 0 || unread == 0 || unread < lastUnread_) {
+        // Empty, or the client is reading: not stale.
+        lastUnread_ = unread;
+        unreadSince_ = Clock::now();
+        return;
+    }
+    lastUnread_ = unread;
+    if (Clock::now() - unreadSince_ < kStaleAfter) return;
+    tcflush(slave_, TCIFLUSH);
+    if (log_) std::fprintf(log_, "%s    dropped %d bytes nobody read\n", Now().c_str(), unread);
+    lastUnread_ = 0;
+    unreadSince_ = Clock::now();
+}
+
+void Simulator::Run() {
+    std::vector<char> buffer(4096);
+    while (!g_stop) {
+        WriteDue();
+        DropStaleOutput();
+
+        int timeout = kIdleWakeMs;
+        if (!output_.empty() && !blocked_) {
+            const auto wait = std::chrono::ceil<milliseconds>(output_.front().due - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(wait, 0, kIdleWakeMs));
+        }
+        short events = 0;
+        if (QueuedBytes() < kOutputLimit) events |= POLLIN;
+        if (blocked_) events |= POLLOUT;
+        pollfd fds[2] = {{master_, events, 0}, {g_wakePipe[0], POLLIN, 0}};
+        if (poll(fds, 2, timeout) < 0) {
+            if (errno == EINTR) continue;
+            Fail("poll");
+        }
+        bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = read(master_, buffer.data(), buffer.size());
+            if (n > 0) {
+                Received(std::string(buffer.data(), static_cast<std::size_t>(n)));
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) hungUp = true;
+        }
+        if (hungUp) {
+            // Only if someone hung up the line under our own slave descriptor:
+            // take it again after a pause rather than spin on the event. A client
+            // holding the device exclusively makes the open fail; that is fine
+            // while it has it open, and the next hang-up retries.
+            timespec pause{0, 100'000'000};
+            nanosleep(&pause, nullptr);
+            OpenSlave();
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "ovrin-radio-sim: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    if (pipe(g_wakePipe) != 0) {
+        std::perror("ovrin-radio-sim: pipe");
+        return 1;
+    }
+    for (const int fd : g_wakePipe) {
+        SetCloseOnExec(fd);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        Simulator simulator(options);
+        simulator.OpenTerminal();
+        simulator.OpenLog();
+        simulator.MakeLink();
+
+        std::printf("%s\n", simulator.SlavePath().c_str());
+        std::fflush(stdout);
+        const char* mode = options.mode == Mode::Loopback ? "loopback mode"
+                           : options.echo                ? "cat mode with echo"
+                                                         : "cat mode";
+        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, on %s%s%s\n", mode, options.delayMs,
+                     simulator.SlavePath().c_str(), options.link.empty() ? "" : " linked as ",
+                     options.link.c_str());
+        simulator.Run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ovrin-radio-sim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
