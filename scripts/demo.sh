@@ -93,8 +93,9 @@ fi
 cat <<EOF
 
   Simulated radio (Kenwood-style CAT) on $(readlink "$link"), linked as $link: the server's COM1.
-  Server listening on port 50000 — try:  printf 'FA;' | nc -q1 localhost 50000
+  Server listening on port 50000 — try:  printf 'FA;' | nc -w1 localhost 50000
       answer: FA00014074000;   also MD;  ID;  IF;  and FA00007074000; to set VFO A
+      (not nc -q1: it half-closes the connection, which the server takes as the client leaving)
   Bytes to and from the radio are logged in $log (tail -f $log).
   Stop with Ctrl+C or by closing the server window.
 
