@@ -1,0 +1,229 @@
+#include "platform/qt/QtCommControl.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <limits>
+
+#include "platform/PortNames.h"
+#include "platform/qt/QtText.h"
+
+#if defined(Q_OS_UNIX)
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+namespace ovrin::qt {
+namespace {
+
+constexpr const char* kPortAlreadyOpen = "Port already open";
+constexpr const char* kPortNotOpen = "The device is not open";
+constexpr const char* kInvalidPortNumber = "Invalid port number";
+
+// The most a single poll pulls from the device; a radio answers in far less.
+constexpr int kMaxReadPasses = 64;
+
+QSerialPort::Parity ParityOf(char letter) {
+    switch (letter) {
+        case 'e': return QSerialPort::EvenParity;
+        case 'o': return QSerialPort::OddParity;
+        case 'm': return QSerialPort::MarkParity;
+        case 's': return QSerialPort::SpaceParity;
+        default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits StopBitsOf(int stopBitsX10) {
+    if (stopBitsX10 == 20) return QSerialPort::TwoStop;
+#if defined(Q_OS_WIN)
+    if (stopBitsX10 == 15) return QSerialPort::OneAndHalfStop;
+#else
+    // termios has no 1.5; with two stop bits selected a UART sends 1.5 for 5-bit
+    // characters, the only size where 1.5 is used.
+    if (stopBitsX10 == 15) return QSerialPort::TwoStop;
+#endif
+    return QSerialPort::OneStop;
+}
+
+int32_t ClampCount(qint64 n) {
+    return n > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                   : static_cast<int32_t>(n);
+}
+
+}  // namespace
+
+QtCommControl::QtCommControl(std::string programFolder, QObject* parent)
+    : QObject(parent), folder_(std::move(programFolder)), settings_(*ParseLineSettings(settingsText_)) {
+    connect(&serial_, &QSerialPort::errorOccurred, this, &QtCommControl::OnError);
+}
+
+QtCommControl::~QtCommControl() {
+    if (serial_.isOpen()) serial_.close();
+}
+
+bool QtCommControl::PortOpen() const {
+    return serial_.isOpen() && !lost_;
+}
+
+void QtCommControl::SetCommPort(int16_t port) {
+    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
+    if (port < 1) throw PlatformError(kInvalidPropertyValue);
+    port_ = port;
+}
+
+void QtCommControl::SetSettings(const std::string& settings) {
+    const auto parsed = ParseLineSettings(settings);
+    // QSerialPort knows no 4-bit characters.
+    if (!parsed || parsed->dataBits < 5) throw PlatformError(kInvalidPropertyValue);
+    if (PortOpen() && !StageSettings(*parsed)) {
+        const QString why = serial_.errorString();
+        StageSettings(settings_);  // put back what the line had
+        serial_.clearError();
+        if (lost_) Close();
+        Fail(why);
+    }
+    settings_ = *parsed;
+    settingsText_ = settings;
+}
+
+void QtCommControl::SetDTREnable(bool on) {
+    if (PortOpen() && !SetLine(&QSerialPort::setDataTerminalReady, on)) Fail(serial_.errorString());
+    dtr_ = on;
+}
+
+void QtCommControl::SetRTSEnable(bool on) {
+    if (PortOpen() && !SetLine(&QSerialPort::setRequestToSend, on)) Fail(serial_.errorString());
+    rts_ = on;
+}
+
+void QtCommControl::SetPortOpen(bool open) {
+    if (open) Open();
+    else Close();
+}
+
+int32_t QtCommControl::InBufferCount() {
+    RequireOpen();
+    PullPending();
+    return ClampCount(serial_.bytesAvailable());
+}
+
+Bytes QtCommControl::Input() {
+    RequireOpen();
+    PullPending();
+    return FromBytes(serial_.readAll());
+}
+
+void QtCommControl::Output(const Bytes& data) {
+    RequireOpen();
+    if (data.empty()) return;
+    const qint64 queued = serial_.write(data.data(), static_cast<qint64>(data.size()));
+#if !defined(Q_OS_WIN)
+    serial_.flush();  // hand the bytes to the driver now, without blocking
+#endif
+    if (queued != static_cast<qint64>(data.size()) || lost_) {
+        const QString why = serial_.errorString();
+        if (lost_) Close();
+        serial_.clearError();
+        Fail(why);
+    }
+}
+
+int32_t QtCommControl::OutBufferCount() {
+    if (!PortOpen()) return 0;
+    qint64 pending = serial_.bytesToWrite();
+#if defined(TIOCOUTQ)
+    int queued = 0;
+    if (::ioctl(serial_.handle(), TIOCOUTQ, &queued) == 0 && queued > 0) pending += queued;
+#endif
+    return ClampCount(pending);
+}
+
+std::string QtCommControl::DeviceName(int16_t port) const {
+    const std::string device = DeviceForPort(port, folder_);
+    if (device.empty()) return {};
+    const QFileInfo info(QFile::decodeName(device.c_str()));
+    if (info.isSymLink()) return QFile::encodeName(info.symLinkTarget()).toStdString();
+    return device;
+}
+
+void QtCommControl::Open() {
+    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
+    if (serial_.isOpen()) Close();  // a device lost earlier, not yet closed
+
+    const std::string device = DeviceForPort(port_, folder_);
+    if (device.empty()) throw PlatformError(kInvalidPortNumber);
+    serial_.setPortName(QFile::decodeName(device.c_str()));
+    StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
+    if (!serial_.open(QIODevice::ReadWrite)) {
+        const QString why = serial_.errorString();
+        serial_.clearError();
+        Fail(why);
+    }
+    ++openCount_;
+    lost_ = false;
+    if (!SetLine(&QSerialPort::setDataTerminalReady, dtr_) || !SetLine(&QSerialPort::setRequestToSend, rts_)) {
+        const QString why = serial_.errorString();
+        Close();
+        Fail(why);
+    }
+}
+
+void QtCommControl::Close() {
+    if (serial_.isOpen()) serial_.close();
+    serial_.clearError();
+    lost_ = false;
+}
+
+void QtCommControl::RequireOpen() {
+    if (lost_) Close();
+    if (!serial_.isOpen()) throw PlatformError(kPortNotOpen);
+}
+
+// Qt reads the device only when the event loop runs; a poll must also see what
+// waits in the driver, so read whatever is there now, without waiting.
+void QtCommControl::PullPending() {
+    for (int pass = 0; pass < kMaxReadPasses && serial_.waitForReadyRead(0); ++pass) {
+    }
+    if (lost_) {
+        const QString why = serial_.errorString();
+        Close();
+        Fail(why);
+    }
+    serial_.clearError();  // the timeout that ends the passes is no error
+}
+
+bool QtCommControl::StageSettings(const LineSettings& s) {
+    return serial_.setBaudRate(s.baud) && serial_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)) &&
+           serial_.setParity(ParityOf(s.parity)) && serial_.setStopBits(StopBitsOf(s.stopBitsX10)) &&
+           serial_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool QtCommControl::SetLine(bool (QSerialPort::*setter)(bool), bool on) {
+    if ((serial_.*setter)(on)) return true;
+    // A device without modem-control lines keeps the requested state.
+    if (serial_.error() == QSerialPort::UnsupportedOperationError) {
+        serial_.clearError();
+        return true;
+    }
+    return false;
+}
+
+void QtCommControl::OnError(QSerialPort::SerialPortError error) {
+    // A device that is gone answers every read with an error; close it once, from
+    // the event loop, not inside QSerialPort's own notification.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    if (!serial_.isOpen() || lost_) return;
+    lost_ = true;
+    const quint64 which = openCount_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, which] {
+            if (lost_ && openCount_ == which) Close();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtCommControl::Fail(const QString& why) {
+    throw PlatformError(FromQ(why));
+}
+
+}  // namespace ovrin::qt

@@ -1,0 +1,62 @@
+#pragma once
+// The serial facility on QSerialPort. COMn is the device that DeviceForPort names
+// for the program's folder. Lines that a device does not have (a pseudo-terminal
+// has no DTR or RTS) keep the requested state without failing the open. A device
+// that disappears while open (a USB adapter pulled) is closed once, quietly; every
+// later call reports it as closed.
+#include <QObject>
+#include <QSerialPort>
+#include <string>
+
+#include "platform/CommControl.h"
+#include "platform/LineSettings.h"
+
+namespace ovrin::qt {
+
+class QtCommControl final : public QObject, public CommControl {
+    Q_OBJECT
+public:
+    explicit QtCommControl(std::string programFolder, QObject* parent = nullptr);
+    ~QtCommControl() override;
+
+    int16_t CommPort() const override { return port_; }
+    void SetCommPort(int16_t port) override;
+    const std::string& Settings() const override { return settingsText_; }
+    void SetSettings(const std::string& settings) override;
+    bool DTREnable() const override { return dtr_; }
+    void SetDTREnable(bool on) override;
+    bool RTSEnable() const override { return rts_; }
+    void SetRTSEnable(bool on) override;
+    bool PortOpen() const override;
+    void SetPortOpen(bool open) override;
+    int32_t InBufferCount() override;
+    Bytes Input() override;
+    void Output(const Bytes& data) override;
+    int32_t OutBufferCount() override;
+    std::string DeviceName(int16_t port) const override;
+
+private:
+    void Open();
+    void Close();
+    void RequireOpen();
+    void PullPending();
+    bool StageSettings(const LineSettings& s);
+    bool SetLine(bool (QSerialPort::*setter)(bool), bool on);
+    void OnError(QSerialPort::SerialPortError error);
+    [[noreturn]] void Fail(const QString& why);
+
+    std::string folder_;
+    int16_t port_ = 1;
+    std::string settingsText_ = "9600,n,8,1";
+    LineSettings settings_;
+    bool dtr_ = false;
+    bool rts_ = false;
+
+    QSerialPort serial_;
+    // Set when the device stops answering (unplugged); the port is closed at the
+    // next chance. openCount_ tells a late queued close from a newer open.
+    bool lost_ = false;
+    quint64 openCount_ = 0;
+};
+
+}  // namespace ovrin::qt

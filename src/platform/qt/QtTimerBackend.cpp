@@ -1,0 +1,35 @@
+#include "platform/qt/QtTimerBackend.h"
+
+#include "app/frmMain.h"
+#include "platform/qt/Shield.h"
+
+namespace ovrin::qt {
+
+QtTimerBackend::QtTimerBackend(Timer& model) : model_(model) {
+    // The receive poll runs every 50 ms; a coarse timer would stretch it by up to 5%.
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Shielded(model_.Name().c_str(), [this] { model_.Fire(); }); });
+}
+
+QtTimerBackend::~QtTimerBackend() = default;
+
+void QtTimerBackend::Arm(int intervalMs) {
+    timer_.start(intervalMs < 0 ? 0 : intervalMs);  // start() always begins a full interval
+}
+
+void QtTimerBackend::Disarm() {
+    timer_.stop();
+}
+
+WindowTimers::WindowTimers(frmMain& f) : models_{&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture} {
+    for (std::size_t i = 0; i < models_.size(); ++i) {
+        backends_[i] = std::make_unique<QtTimerBackend>(*models_[i]);
+        models_[i]->Bind(backends_[i].get());
+    }
+}
+
+WindowTimers::~WindowTimers() {
+    for (Timer* model : models_) model->Bind(nullptr);
+}
+
+}  // namespace ovrin::qt
