@@ -1,0 +1,302 @@
+#include "platform/qt/QtSocketArray.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTimer>
+#include <limits>
+
+#include "platform/qt/QtText.h"
+#include "platform/qt/Shield.h"
+
+namespace ovrin::qt {
+namespace {
+
+constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
+constexpr const char* kInvalidOperation = "Invalid operation at current state";
+constexpr const char* kNoSuchElement = "Control array element doesn't exist";
+constexpr const char* kAlreadyLoaded = "Object already loaded";
+constexpr const char* kCannotUnload = "Can't unload controls created at design time";
+constexpr const char* kNoSuchRequest = "Invalid argument";
+
+// The error numbers the handlers were written against (Windows Sockets codes).
+int16_t ErrorNumber(QAbstractSocket::SocketError error) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError: return 10061;
+        case QAbstractSocket::RemoteHostClosedError: return 10054;
+        case QAbstractSocket::HostNotFoundError: return 11001;
+        case QAbstractSocket::SocketAccessError: return 10013;
+        case QAbstractSocket::SocketResourceError: return 10055;
+        case QAbstractSocket::SocketTimeoutError: return 10060;
+        case QAbstractSocket::DatagramTooLargeError: return 10040;
+        case QAbstractSocket::NetworkError: return 10050;
+        case QAbstractSocket::AddressInUseError: return 10048;
+        case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+        case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+        default: return 10000;
+    }
+}
+
+std::string DottedAddress(const QHostAddress& address) {
+    bool isIPv4 = false;
+    const quint32 v4 = address.toIPv4Address(&isIPv4);  // also unwraps ::ffff:a.b.c.d
+    return FromQ(isIPv4 ? QHostAddress(v4).toString() : address.toString());
+}
+
+int32_t ToInt32(qint64 n) {
+    return n > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                   : static_cast<int32_t>(n);
+}
+
+}  // namespace
+
+// One element: closed, listening (a QTcpServer) or connected (a QTcpSocket).
+class QtSocketArray::Element final : public QObject, public Winsock {
+public:
+    Element(QtSocketArray& owner, int16_t index)
+        : owner_(owner), index_(index), generation_(owner.NextGeneration()) {}
+    ~Element() override { Release(false); }
+
+    quint64 Generation() const { return generation_; }
+
+    int16_t State() const override { return state_; }
+    int32_t SocketHandle() const override { return handle_; }
+    std::string RemoteHostIP() const override { return remoteIP_; }
+    int32_t LocalPort() const override { return localPort_; }
+
+    void SetLocalPort(int32_t port) override {
+        if (port < 0 || port > 65535) throw PlatformError(kInvalidPropertyValue);
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        localPort_ = port;
+    }
+
+    void Listen() override {
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(QHostAddress::Any, static_cast<quint16>(localPort_)))
+            throw PlatformError(FromQ(server->errorString()));
+        server_ = std::move(server);
+        generation_ = owner_.NextGeneration();
+        state_ = sckListening;
+        handle_ = static_cast<int32_t>(server_->socketDescriptor());
+        localPort_ = server_->serverPort();
+        connect(server_.get(), &QTcpServer::newConnection, this, [this] { TakeConnections(); });
+        connect(server_.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+            ReportError(error, server_ ? server_->errorString() : QString());
+        });
+    }
+
+    void Accept(int32_t requestID) override {
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        QTcpSocket* socket = owner_.TakePending(requestID);
+        socket_ = socket;
+        generation_ = owner_.NextGeneration();
+        state_ = sckConnected;
+        handle_ = static_cast<int32_t>(socket->socketDescriptor());
+        remoteIP_ = DottedAddress(socket->peerAddress());
+        localPort_ = socket->localPort();
+        // Commands are a few bytes; send them at once rather than batching.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, [this] { QueueArrival(); });
+        connect(socket, &QTcpSocket::readChannelFinished, this, [this] { PeerClosed(); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { PeerClosed(); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (error == QAbstractSocket::RemoteHostClosedError) PeerClosed();
+            else ReportError(error, socket_ ? socket_->errorString() : QString());
+        });
+        // What came, or went, while the request waited for its answer.
+        if (socket->bytesAvailable() > 0) QueueArrival();
+        if (socket->state() != QAbstractSocket::ConnectedState) PeerClosed();
+    }
+
+    void Close() override {
+        Release(true);
+        generation_ = owner_.NextGeneration();
+        state_ = sckClosed;
+        handle_ = -1;
+    }
+
+    int32_t BytesReceived() const override { return socket_ ? ToInt32(socket_->bytesAvailable()) : 0; }
+
+    Bytes GetData() override {
+        if (!socket_) throw PlatformError(kWrongState);
+        return FromBytes(socket_->readAll());
+    }
+
+    void SendData(const Bytes& data) override {
+        if (state_ != sckConnected || !socket_) throw PlatformError(kWrongState);
+        if (socket_->write(data.data(), static_cast<qint64>(data.size())) < 0)
+            throw PlatformError(FromQ(socket_->errorString()));
+    }
+
+    std::string LocalHostName() const override { return FromQ(QHostInfo::localHostName()); }
+
+    std::string LocalIP() const override {
+        for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
+            const auto flags = nic.flags();
+            if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||
+                (flags & QNetworkInterface::IsLoopBack))
+                continue;
+            for (const QNetworkAddressEntry& entry : nic.addressEntries())
+                if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) return FromQ(entry.ip().toString());
+        }
+        return "127.0.0.1";
+    }
+
+private:
+    void TakeConnections() {
+        while (server_ && server_->hasPendingConnections())
+            owner_.AddPending(index_, generation_, server_->nextPendingConnection());
+    }
+
+    void QueueArrival() {
+        if (arrivalQueued_) return;  // one waiting event reports everything that came
+        arrivalQueued_ = true;
+        owner_.PostEvent(index_, generation_, [](Element& e) {
+            e.arrivalQueued_ = false;
+            const int32_t waiting = e.BytesReceived();
+            if (waiting > 0 && e.owner_.DataArrival) e.owner_.DataArrival(e.index_, waiting);
+        });
+    }
+
+    void PeerClosed() {
+        if (closeQueued_) return;
+        closeQueued_ = true;
+        if (state_ == sckConnected) state_ = sckClosing;
+        owner_.PostEvent(index_, generation_, [](Element& e) {
+            if (e.owner_.CloseEvent) e.owner_.CloseEvent(e.index_);
+        });
+    }
+
+    void ReportError(QAbstractSocket::SocketError error, const QString& description) {
+        state_ = sckError;
+        const int16_t number = ErrorNumber(error);
+        const std::string text = FromQ(description);
+        owner_.PostEvent(index_, generation_, [number, text](Element& e) {
+            if (e.owner_.Error) e.owner_.Error(e.index_, number, text);
+        });
+    }
+
+    // Lets go of the element's server or socket; a connection is closed gracefully
+    // (what is queued still goes out) or, when the element is destroyed, at once.
+    void Release(bool graceful) {
+        server_.reset();
+        arrivalQueued_ = closeQueued_ = false;
+        if (!socket_) return;
+        QTcpSocket* socket = socket_;
+        socket_ = nullptr;
+        socket->disconnect(this);
+        if (graceful) {
+            Dismiss(socket);
+        } else {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+
+    QtSocketArray& owner_;
+    const int16_t index_;
+    quint64 generation_;
+    int16_t state_ = sckClosed;
+    int32_t handle_ = -1;
+    int32_t localPort_ = 0;
+    std::string remoteIP_;
+    std::unique_ptr<QTcpServer> server_;
+    QTcpSocket* socket_ = nullptr;
+    bool arrivalQueued_ = false;
+    bool closeQueued_ = false;
+};
+
+QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
+    elements_.emplace(0, std::make_unique<Element>(*this, 0));
+}
+
+QtSocketArray::~QtSocketArray() {
+    elements_.clear();
+    for (auto& [id, socket] : pending_) {
+        socket->abort();
+        delete socket;
+    }
+}
+
+QtSocketArray::Element* QtSocketArray::Find(int16_t index) const {
+    const auto found = elements_.find(index);
+    return found == elements_.end() ? nullptr : found->second.get();
+}
+
+void QtSocketArray::Load(int16_t index) {
+    if (index < 0) throw PlatformError(kInvalidPropertyValue);
+    if (Find(index)) throw PlatformError(kAlreadyLoaded);
+    elements_.emplace(index, std::make_unique<Element>(*this, index));
+}
+
+void QtSocketArray::Unload(int16_t index) {
+    if (index == 0) throw PlatformError(kCannotUnload);
+    const auto found = elements_.find(index);
+    if (found == elements_.end()) throw PlatformError(kNoSuchElement);
+    elements_.erase(found);
+}
+
+Winsock& QtSocketArray::operator()(int16_t index) {
+    Element* element = Find(index);
+    if (!element) throw PlatformError(kNoSuchElement);
+    return *element;
+}
+
+void QtSocketArray::AddPending(int16_t index, quint64 generation, QTcpSocket* socket) {
+    if (!socket) return;
+    socket->setParent(this);  // outlives the listener that produced it
+    socket->setReadBufferSize(kReadBufferBytes);
+    const int32_t id = nextRequestID_;
+    nextRequestID_ = nextRequestID_ == std::numeric_limits<int32_t>::max() ? 1 : nextRequestID_ + 1;
+    pending_.emplace(id, socket);
+    QMetaObject::invokeMethod(
+        this, [this, index, generation, id] { DeliverRequest(index, generation, id); }, Qt::QueuedConnection);
+}
+
+QTcpSocket* QtSocketArray::TakePending(int32_t requestID) {
+    const auto found = pending_.find(requestID);
+    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
+    QTcpSocket* socket = found->second;
+    pending_.erase(found);
+    return socket;
+}
+
+void QtSocketArray::DeliverRequest(int16_t index, quint64 generation, int32_t requestID) {
+    const Element* listener = Find(index);
+    if (listener && listener->Generation() == generation && ConnectionRequest)
+        Shielded("tcpServer_ConnectionRequest", [&] { ConnectionRequest(index, requestID); });
+    // A request the handler did not take is ended now, so the client is not left hanging.
+    const auto left = pending_.find(requestID);
+    if (left == pending_.end()) return;
+    QTcpSocket* socket = left->second;
+    pending_.erase(left);
+    Dismiss(socket);
+}
+
+void QtSocketArray::PostEvent(int16_t index, quint64 generation, std::function<void(Element&)> deliver) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, generation, deliver = std::move(deliver)] {
+            Element* element = Find(index);
+            if (element && element->Generation() == generation) Shielded("tcpServer", [&] { deliver(*element); });
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSocketArray::Dismiss(QTcpSocket* socket) {
+    socket->disconnect();
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kLingerMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+}  // namespace ovrin::qt

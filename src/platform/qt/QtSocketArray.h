@@ -1,0 +1,51 @@
+#pragma once
+// The socket array on QTcpServer (a listening element) and QTcpSocket (a connected
+// element). Events are posted to the event loop and checked again on delivery: an
+// event for an element that was unloaded, closed or reused since is dropped.
+#include <QObject>
+#include <QTcpSocket>
+#include <map>
+#include <memory>
+
+#include "platform/SocketArray.h"
+
+namespace ovrin::qt {
+
+class QtSocketArray final : public QObject, public SocketArray {
+    Q_OBJECT
+public:
+    // How much a client may have waiting before TCP flow control holds it back.
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+    // How long a closed connection may take to send what is still queued for it.
+    static constexpr int kLingerMs = 5000;
+
+    explicit QtSocketArray(QObject* parent = nullptr);
+    ~QtSocketArray() override;
+
+    int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
+    void Load(int16_t index) override;
+    void Unload(int16_t index) override;
+    Winsock& operator()(int16_t index) override;
+
+    // Connection requests taken from the listener and not yet accepted or closed.
+    int PendingRequests() const { return static_cast<int>(pending_.size()); }
+
+private:
+    class Element;
+    friend class Element;
+
+    Element* Find(int16_t index) const;
+    quint64 NextGeneration() { return ++generations_; }
+    void AddPending(int16_t index, quint64 generation, QTcpSocket* socket);
+    QTcpSocket* TakePending(int32_t requestID);
+    void DeliverRequest(int16_t index, quint64 generation, int32_t requestID);
+    void PostEvent(int16_t index, quint64 generation, std::function<void(Element&)> deliver);
+    static void Dismiss(QTcpSocket* socket);
+
+    std::map<int16_t, std::unique_ptr<Element>> elements_;
+    std::map<int32_t, QTcpSocket*> pending_;
+    int32_t nextRequestID_ = 1;
+    quint64 generations_ = 0;
+};
+
+}  // namespace ovrin::qt
