@@ -109,6 +109,22 @@ TEST_F(SocketTest, AcceptsAClientAndCarriesDataBothWays) {
     EXPECT_TRUE(seen_.errors.empty());
 }
 
+// A client that sends its last command and leaves at once: the command is read
+// before the close is reported.
+TEST_F(SocketTest, DataSentJustBeforeTheCloseArrivesFirst) {
+    const quint16 port = StartListening();
+    AcceptInto(1);
+    std::vector<std::string> order;
+    sockets_.DataArrival = [&](int16_t i, int32_t) { order.push_back("data:" + sockets_(i).GetData()); };
+    sockets_.CloseEvent = [&](int16_t) { order.push_back("close"); };
+    auto client = Connect(port);
+    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
+    client->write("TX0;");
+    client->disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([&] { return order.size() == 2; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"data:TX0;", "close"}));
+}
+
 TEST_F(SocketTest, ARequestTheHandlerDoesNotAcceptEndsAtOnce) {
     const quint16 port = StartListening();
     QElapsedTimer sinceRequest;
