@@ -1,0 +1,271 @@
+// Fuzz target: the data path between clients and the radio. The input is a small
+// program of events (connections, client and radio data, PTT commands, time,
+// closes, errors, the serial backlog, the status selection) run against a
+// listening server with Bridge on. After every event the target checks:
+//  - the active client never has a block parked;
+//  - every block written to the radio is a block some client sent, byte for byte,
+//    none is written more often than it was sent, and only while its sender is
+//    still connected;
+//  - a PTT command (ESC ESC "ATH" + one byte) never reaches the radio;
+//  - a client receives only bytes the radio sent, in order, each at most once;
+//  - the receive poll runs while a client is connected, and once the serial
+//    backlog has drained and the poll has run, no client data is left waiting.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "FuzzSupport.h"
+#include "sim/SimPlatform.h"
+
+namespace {
+
+using namespace ovrin;
+using fuzz::Allowed;
+using fuzz::Escaped;
+using fuzz::InputReader;
+using fuzz::Require;
+
+const Bytes kPttPrefix = "\x1B\x1B" "ATH";
+
+enum Op : uint8_t {
+    kConnect,
+    kClientSends,
+    kClientSendsPtt,
+    kRadioSends,
+    kRadioEchoes,
+    kRadioEchoesAndAnswers,
+    kAdvance,
+    kPeerCloses,
+    kSocketError,
+    kToggleCtrlPtt,
+    kToggleBacklog,
+    kSelectStatus,
+    kSendWhileBoxOpen,
+    kOpCount
+};
+
+class Session {
+public:
+    explicit Session(uint8_t answerBits) : answerBits_(answerBits) {
+        app_.Load();
+        app_.f.chkBridge.SetValue(1);
+    }
+
+    void Run(InputReader& in) {
+        while (!in.AtEnd()) {
+            TopUpAnswers();
+            Step(in);
+            Check();
+        }
+    }
+
+private:
+    sim::SimApp app_;
+    frmMain& f_ = app_.f;
+    uint8_t answerBits_;
+    unsigned answersGiven_ = 0;
+    // Blocks each connection (by socket handle) sent that may still be written, by count.
+    std::map<int32_t, std::map<Bytes, int>> unwritten_;
+    std::size_t writesChecked_ = 0;
+    // Everything the radio sent, and how far into it clients have been served.
+    Bytes radio_;
+    std::size_t radioServed_ = 0;
+    std::array<Bytes, kMaxClients + 1> received_{};
+    bool pollRanAfterDrain_ = false;
+
+    // Yes/No answers come from the input's first byte, so no question goes unanswered.
+    void TopUpAnswers() {
+        while (app_.dialogs.answers.size() < 8) {
+            const bool yes = (answerBits_ >> (answersGiven_++ % 8)) & 1;
+            app_.dialogs.answers.push_back(yes ? MsgResult::Yes : MsgResult::No);
+        }
+    }
+
+    bool Connected(int16_t i) { return app_.sockets.Exists(i) && app_.Client(i).state == sckConnected; }
+
+    static int16_t ClientIndex(InputReader& in) { return static_cast<int16_t>(in.Byte() % kMaxClients + 1); }
+
+    // A client's data reach the socket; bytes still waiting there (reading paused)
+    // and the new ones are read as one block.
+    void ClientSends(int16_t i, const Bytes& data) {
+        if (data.empty() || !Connected(i)) return;
+        const Bytes& waiting = app_.Client(i).rx;
+        auto& blocks = unwritten_[app_.Client(i).handle];
+        if (!waiting.empty()) {
+            auto found = blocks.find(waiting);
+            if (found != blocks.end() && found->second > 0) --found->second;
+            ++blocks[waiting + data];
+        } else {
+            ++blocks[data];
+        }
+        app_.sockets.ClientSends(i, data);
+    }
+
+    static Bytes PttCommand(InputReader& in) {
+        const uint8_t kind = in.Byte();
+        const char last = kind % 4 == 0 ? '1' : kind % 4 == 1 ? '0' : static_cast<char>(kind);
+        return kPttPrefix + last;
+    }
+
+    void RadioSends(const Bytes& data) {
+        radio_ += data;
+        app_.com.RadioSends(data);
+    }
+
+    void Step(InputReader& in) {
+        switch (in.Byte() % kOpCount) {
+            case kConnect:
+                app_.sockets.RequestConnection("198.51.100." + std::to_string(in.Byte()));
+                break;
+            case kClientSends: {
+                const int16_t i = ClientIndex(in);
+                ClientSends(i, in.Chunk(in.Byte()));
+                break;
+            }
+            case kClientSendsPtt: {
+                const int16_t i = ClientIndex(in);
+                ClientSends(i, PttCommand(in));
+                break;
+            }
+            case kRadioSends:
+                RadioSends(in.Chunk(in.Byte()));
+                break;
+            case kRadioEchoes:
+                if (!app_.com.writes.empty()) RadioSends(app_.com.writes.back());
+                break;
+            case kRadioEchoesAndAnswers: {
+                const Bytes answer = in.Chunk(in.Byte());
+                RadioSends((app_.com.writes.empty() ? Bytes() : app_.com.writes.back()) + answer);
+                break;
+            }
+            case kAdvance: {
+                const int ms = in.Word() % 3101;
+                const bool polling = f_.tmrRx.Enabled();
+                app_.clock.Advance(ms);
+                if (polling && app_.com.backlog < kMaxSerialBacklog && ms >= f_.tmrRx.Interval())
+                    pollRanAfterDrain_ = true;
+                break;
+            }
+            case kPeerCloses: {
+                const int16_t i = ClientIndex(in);
+                if (app_.sockets.Exists(i)) app_.sockets.PeerCloses(i);
+                break;
+            }
+            case kSocketError: {
+                const auto i = static_cast<int16_t>(in.Byte() % (kMaxClients + 1));
+                if (app_.sockets.Exists(i)) app_.sockets.RaiseError(i);
+                break;
+            }
+            case kToggleCtrlPtt:
+                f_.chkCtrlPTT.SetValue(f_.chkCtrlPTT.Value() == 1 ? 0 : 1);
+                break;
+            case kToggleBacklog:
+                app_.com.backlog = app_.com.backlog >= kMaxSerialBacklog ? 0 : kMaxSerialBacklog;
+                break;
+            case kSelectStatus:
+                f_.cboConn.SetListIndex(in.Byte() % 2);
+                break;
+            case kSendWhileBoxOpen: {
+                // The next message box's nested event loop delivers this client's data.
+                const int16_t i = ClientIndex(in);
+                const Bytes data = in.Byte() % 2 == 0 ? PttCommand(in) : in.Chunk(in.Byte());
+                app_.dialogs.whileOpen = [this, i, data] { ClientSends(i, data); };
+                break;
+            }
+            default:
+                break;
+        }
+    }
+
+    void Check() {
+        Require(!app_.dialogs.answers.empty(), "every question was answered from the script");
+        Require(f_.ActivePort >= 0 && f_.ActivePort <= kMaxClients, "active port in range",
+                std::to_string(f_.ActivePort));
+        if (f_.ActivePort >= 1) {
+            const Bytes& parked = f_.PendingData[static_cast<std::size_t>(f_.ActivePort)];
+            Require(parked.empty(), "the active client has nothing parked", Escaped(parked));
+        }
+        CheckWrites();
+        CheckDeliveries();
+        CheckNothingLeftWaiting();
+    }
+
+    void CheckWrites() {
+        const auto& writes = app_.com.writes;
+        for (; writesChecked_ < writes.size(); ++writesChecked_) {
+            const Bytes& w = writes[writesChecked_];
+            Require(!(w.size() == 6 && w.compare(0, kPttPrefix.size(), kPttPrefix) == 0),
+                    "a PTT command never reaches the radio", Escaped(w));
+            int* count = UnwrittenCount(w, true);
+            // "departed-parked": a block parked for a client that has since left is
+            // still written when its turn comes.
+            if (count == nullptr) {
+                count = UnwrittenCount(w, false);
+                Require(count == nullptr || Allowed("departed-parked"),
+                        "a block is written only while its sender is connected", Escaped(w));
+            }
+            Require(count != nullptr, "every block written to the radio was sent by a client, and no more often",
+                    Escaped(w));
+            --*count;
+        }
+    }
+
+    // The count of a block still to be written, among the connections that are
+    // still there or among those that have left.
+    int* UnwrittenCount(const Bytes& block, bool connected) {
+        for (auto& [handle, blocks] : unwritten_) {
+            bool there = false;
+            for (int16_t i = 1; i <= kMaxClients; ++i) there = there || (Connected(i) && app_.Client(i).handle == handle);
+            if (there != connected) continue;
+            auto found = blocks.find(block);
+            if (found != blocks.end() && found->second > 0) return &found->second;
+        }
+        return nullptr;
+    }
+
+    // Radio data reach one client per receive poll and at most one poll per event
+    // finds data, so each client's new bytes are one stretch of the radio's output
+    // after everything served before.
+    void CheckDeliveries() {
+        for (int16_t i = 1; i <= kMaxClients; ++i) {
+            auto& seen = received_[static_cast<std::size_t>(i)];
+            if (!app_.sockets.Exists(i)) {
+                seen.clear();
+                continue;
+            }
+            const Bytes& sent = app_.Client(i).sent;
+            // A reused element keeps what it was sent before; a new one starts empty.
+            const Bytes fresh = sent.compare(0, seen.size(), seen) == 0 ? sent.substr(seen.size()) : sent;
+            seen = sent;
+            if (fresh.empty()) continue;
+            const std::size_t at = radio_.find(fresh, radioServed_);
+            Require(at != Bytes::npos, "clients receive only radio bytes, in order, each once",
+                    "client " + std::to_string(i) + " got \"" + Escaped(fresh) + "\"");
+            radioServed_ = at + fresh.size();
+        }
+    }
+
+    void CheckNothingLeftWaiting() {
+        for (int16_t i = 1; i <= kMaxClients; ++i)
+            if (Connected(i)) Require(f_.tmrRx.Enabled(), "the receive poll runs while a client is connected");
+        if (!pollRanAfterDrain_) return;
+        pollRanAfterDrain_ = false;
+        for (int16_t i = 1; i <= kMaxClients; ++i) {
+            if (!Connected(i)) continue;
+            const Bytes& waiting = app_.Client(i).rx;
+            Require(waiting.empty(), "no client data left waiting once the backlog has drained",
+                    "client " + std::to_string(i) + ": \"" + Escaped(waiting) + "\"");
+        }
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    InputReader in(data, size);
+    Session session(in.Byte());
+    session.Run(in);
+    return 0;
+}
