@@ -70,8 +70,19 @@ void CheckBox::SetBackColor(uint32_t colour) {
     Notify();
 }
 
+// The limit counts characters: the text is UTF-8, and a cut inside a character
+// would leave a broken one behind.
 void TextBox::SetText(std::string text) {
-    if (maxLength > 0 && text.size() > static_cast<std::size_t>(maxLength)) text.resize(static_cast<std::size_t>(maxLength));
+    if (maxLength > 0) {
+        int characters = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const bool startsCharacter = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+            if (startsCharacter && ++characters > maxLength) {
+                text.resize(i);
+                break;
+            }
+        }
+    }
     text_ = std::move(text);
     Notify();
 }

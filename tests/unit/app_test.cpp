@@ -51,6 +51,8 @@ TEST(ControlEvents, CheckBoxClickOnChangeAndRefusesOutOfRange) {
     EXPECT_EQ(app.f.chkBridge.Value(), 2);
     app.f.txtHostPort.SetText("1234567");
     EXPECT_EQ(app.f.txtHostPort.Text(), "12345");
+    app.f.txtHostPort.SetText("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9");  // counted in characters
+    EXPECT_EQ(app.f.txtHostPort.Text(), "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9");
 }
 
 TEST(Timers, StartDoesNotRestartARunningCountButStopStartDoes) {
