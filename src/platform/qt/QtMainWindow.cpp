@@ -268,6 +268,9 @@ void QtMainWindow::Bind(Label& model, const QString& objectName) {
     // A caption taller than one line wraps at its blanks.
     label->setWordWrap(model.geometry.height >= 2 * 195);
     Place(model, label);
+    // Captions are painted on the form beneath every control: "Com Port: " reaches
+    // under the right end of cboConn's arrow and must not take its clicks.
+    label->lower();
     model.Changed = [&model, label] { MirrorLabel(model, label); };
     MirrorLabel(model, label);
 }
