@@ -118,8 +118,11 @@ void MirrorCheck(const CheckBox& m, QCheckBox* w) {
 
 void MirrorText(const TextBox& m, QLineEdit* w) {
     const QSignalBlocker block(w);
-    w->setMaxLength(m.maxLength > 0 ? m.maxLength : 32767);
-    w->setReadOnly(m.locked);
+    // Setting the limit sets the text anew, which drops the user's selection:
+    // a Shift+Left would be undone by its own key release.
+    const int maxLength = m.maxLength > 0 ? m.maxLength : 32767;
+    if (w->maxLength() != maxLength) w->setMaxLength(maxLength);
+    if (w->isReadOnly() != m.locked) w->setReadOnly(m.locked);
     const QString text = ToQ(m.Text());
     if (w->text() != text) w->setText(text);
     MirrorCommon(m, w);
