@@ -11,7 +11,6 @@
 namespace {
 
 using namespace ovrin;
-using fuzz::Allowed;
 using fuzz::Escaped;
 using fuzz::Require;
 
@@ -97,11 +96,7 @@ void CheckDefaults(sim::SimApp& app, const std::string& input, std::size_t messa
 
 void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     frmMain& f = app.f;
-    const std::string hostPort = StoredText(input, kHostPort);
-    // "hostport-cut": the 5-character host port box cuts at 5 bytes, which splits
-    // the UTF-8 form of stored bytes 0x80..0xFF.
-    if (!(Allowed("hostport-cut") && f.txtHostPort.Text() == hostPort.substr(0, 5)))
-        RequireText(f.txtHostPort.Text(), hostPort, "stored host port");
+    RequireText(f.txtHostPort.Text(), StoredText(input, kHostPort), "stored host port");
     const std::string port = Latin1ToUtf8(input.substr(kComPort.offset, kComPort.width));
     const bool comName = port.size() >= 3 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
                          (port[2] | 0x20) == 'm';

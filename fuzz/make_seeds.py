@@ -40,6 +40,7 @@ SETTINGS = {
     "port-zero": record(port=b"0"),
     "usb-port-name": record(com=b"USB1"),
     "latin1-text": record(listen=0, baud=b"\xe9\xe9", parity=b"\xff", com=b"COM\xe9"),
+    "latin1-host-port": record(listen=0, port=b"\xe9\xe9\xe9"),
     "all-zero": b"\0" * 1033,
     "all-blank": b" " * 1033,
     "empty": b"",

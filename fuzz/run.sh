@@ -6,8 +6,9 @@
 #       fuzzes for the given time (default 60 s); new inputs collect in
 #       build-fuzz/corpus/<target>/, crashes in build-fuzz/crashes/<target>/.
 #   fuzz/run.sh settings|datapath merge
-#       adds to fuzz/corpus/<target>/ those collected inputs that reach coverage
-#       the checked-in corpus does not.
+#       adds to fuzz/corpus/<target>/ those collected inputs that reach code the
+#       checked-in corpus does not (edges only, not hit counts, which keeps the
+#       checked-in corpus small).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,7 +38,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 if [ "$mode" = merge ]; then
-  exec nice -n 10 "build-fuzz/fuzz_$target" -merge=1 -max_len="$max_len" \
+  exec nice -n 10 "build-fuzz/fuzz_$target" -merge=1 -use_counters=0 -max_len="$max_len" \
     -artifact_prefix="$crashes/" "$@" "$seeds" "$work"
 fi
 exec nice -n 10 "build-fuzz/fuzz_$target" -max_total_time="$mode" -max_len="$max_len" \
