@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Speed and memory of the built server, side by side with Debian's ser2net: start
+# to listening, idle CPU (listening, on-line), round trip of a CAT command, CPU
+# seconds and peak resident memory. Arguments go to ovrin-bench (e.g. --commands
+# 1000 --idle-seconds 10); with --server PATH another build is measured.
+source "$(dirname "$0")/common.sh"
+need_packages ser2net
+build_bench
+make_workdir
+machine_header
+echo "ser2net: $(ser2net -v 2>&1 | head -1)"
+server=("--server" "$BUILD/ovrin-server")
+for a in "$@"; do [ "$a" = "--server" ] && server=(); done
+run_driver "$BUILD/ovrin-bench" "${server[@]}" --sim "$BUILD/ovrin-radio-sim" --ser2net "$(command -v ser2net)" "$@"
