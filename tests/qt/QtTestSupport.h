@@ -1,12 +1,12 @@
 #pragma once
-// Waiting for the event loop without fixed sleeps: poll a condition while events
-// are processed, up to a bound.
+// Waiting for the event loop without fixed sleeps.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 
 namespace ovrin::qt::test {
 
+// Runs the event loop until `done` holds; false when `timeoutMs` passed first.
 template <typename Condition>
 bool WaitUntil(Condition done, int timeoutMs = 2000) {
     QElapsedTimer clock;
@@ -20,13 +20,6 @@ bool WaitUntil(Condition done, int timeoutMs = 2000) {
 }
 
 // Runs the event loop for a while: for checks that something does NOT happen.
-inline void Drain(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::usleep(500);
-    }
-}
+inline void Drain(int ms) { WaitUntil([] { return false; }, ms); }
 
 }  // namespace ovrin::qt::test
