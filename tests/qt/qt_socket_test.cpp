@@ -140,12 +140,7 @@ TEST_F(SocketTest, UnreadDataIsBoundedAndArrivesWhole) {
     EXPECT_GT(client->bytesToWrite(), 0);
 
     std::string got;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            got += sockets_(1).GetData();
-            return got.size() >= flood.size();
-        },
-        10000));
+    EXPECT_TRUE(WaitUntil([&] { return (got += sockets_(1).GetData()).size() >= flood.size(); }, 10000));
     EXPECT_TRUE(got == flood);
 }
 
