@@ -45,9 +45,12 @@ struct Radio {
     Child process;
     std::string device;
 
-    Radio(const Options& o, const std::string& link) {
+    Radio(const Options& o, const std::string& link, const std::string& name) {
         std::vector<std::string> argv = {o.sim, "--mode", "cat", "--delay", "0"};
         if (!link.empty()) argv.insert(argv.end(), {"--link", link});
+        // OVRIN_BENCH_SIMLOG=DIR keeps each simulator's log of the bytes both ways.
+        if (const char* logs = std::getenv("OVRIN_BENCH_SIMLOG"))
+            argv.insert(argv.end(), {"--log", std::string(logs) + "/" + name + ".log"});
         process = Child(argv, dir.Path() + "/sim.log", true);
         device = process.ReadLine(5000);
         if (device.empty()) throw std::runtime_error("the radio simulator printed no device");
@@ -61,7 +64,7 @@ struct Ours {
     int port = FreeTcpPort();
 
     explicit Ours(const Options& o) : server(o.server) {
-        radio = std::make_unique<Radio>(o, server.ComLink(1));
+        radio = std::make_unique<Radio>(o, server.ComLink(1), "radio-ovrin");
         server.WriteSettings(port);
     }
     void Start() {
@@ -79,7 +82,7 @@ struct Ser2net {
     const Options& options;
 
     explicit Ser2net(const Options& o) : options(o) {
-        radio = std::make_unique<Radio>(o, "");
+        radio = std::make_unique<Radio>(o, "", "radio-ser2net");
         std::ofstream(dir.Path() + "/ser2net.yaml") << "%YAML 1.1\n---\n"
                                                      << "connection: &radio\n"
                                                      << "  accepter: tcp,127.0.0.1," << port << "\n"
@@ -140,12 +143,12 @@ struct Measured {
 };
 
 // One command, timed from just before it is sent until its whole answer is in.
-double RoundTrip(TcpClient& c) {
+double RoundTrip(TcpClient& c, const char* who) {
     const auto t0 = Clock::now();
-    if (!c.Send(kCommand)) throw std::runtime_error("send failed");
+    if (!c.Send(kCommand)) throw std::runtime_error(std::string(who) + ": send failed");
     const Bytes got = c.ReadUntil(';', 2000);
     const double ms = MsSince(t0);
-    if (got != kAnswer) throw std::runtime_error("wrong or missing answer: '" + got + "'");
+    if (got != kAnswer) throw std::runtime_error(std::string(who) + ": wrong or missing answer: '" + got + "'");
     return ms;
 }
 
@@ -178,8 +181,8 @@ void Run(const Options& o) {
     TcpClient ca(ours.port), cb(theirs.port);
     if (!ca.Connected() || !cb.Connected()) throw std::runtime_error("a client could not connect");
     for (int i = 0; i < 5; ++i) {
-        RoundTrip(ca);
-        RoundTrip(cb);
+        RoundTrip(ca, "ovrin-server");
+        RoundTrip(cb, "ser2net");
     }
 
     // Idle, on-line: a client connected that sends nothing.
@@ -207,27 +210,28 @@ void Run(const Options& o) {
     // from the phase. Random: each command after a uniformly random pause.
     const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
     const auto runStart = Clock::now();
-    std::vector<double> stratOurs, stratTheirs, randOurs, randTheirs;
+    std::vector<double> stratOurs, stratTheirs, randOurs, randTheirs, phases;
     std::vector<int> order(static_cast<std::size_t>(o.commands));
     std::iota(order.begin(), order.end(), 0);
     std::shuffle(order.begin(), order.end(), random);
     Clock::time_point anchor = Clock::now();
     for (int i = 0; i < o.commands; ++i) {
         const double phase = (order[static_cast<std::size_t>(i)] + 0.5) * kPollMs / o.commands;
+        phases.push_back(phase);
         double at = phase;
         while (at < MsSince(anchor) + 2) at += kPollMs;
         SleepMs(at - MsSince(anchor));
-        stratOurs.push_back(RoundTrip(ca));
+        stratOurs.push_back(RoundTrip(ca, "ovrin-server"));
         anchor = Clock::now();  // the answer left on a poll: the next polls follow every 50 ms
         SleepMs(std::uniform_real_distribution<double>(0, 5)(random));
-        stratTheirs.push_back(RoundTrip(cb));
+        stratTheirs.push_back(RoundTrip(cb, "ser2net"));
     }
     std::uniform_real_distribution<double> pause(0, 2 * kPollMs);
     for (int i = 0; i < o.commands; ++i) {
         SleepMs(pause(random));
-        randOurs.push_back(RoundTrip(ca));
+        randOurs.push_back(RoundTrip(ca, "ovrin-server"));
         SleepMs(pause(random));
-        randTheirs.push_back(RoundTrip(cb));
+        randTheirs.push_back(RoundTrip(cb, "ser2net"));
     }
     const double wall = MsSince(runStart);
     const ProcStats a1 = ReadStats(pa), b1 = ReadStats(pb);
@@ -261,7 +265,7 @@ void Run(const Options& o) {
     if (std::getenv("OVRIN_BENCH_DUMP")) {
         std::ofstream dump(std::getenv("OVRIN_BENCH_DUMP"));
         for (std::size_t i = 0; i < stratOurs.size(); ++i)
-            dump << "stratified " << stratOurs[i] << " " << stratTheirs[i] << "\n";
+            dump << "stratified " << stratOurs[i] << " " << stratTheirs[i] << " " << phases[i] << "\n";
         for (std::size_t i = 0; i < randOurs.size(); ++i) dump << "random " << randOurs[i] << " " << randTheirs[i] << "\n";
     }
 }
