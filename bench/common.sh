@@ -31,7 +31,11 @@ cleanup() {
     kill -TERM "$DRIVER_PID" 2>/dev/null || true  # it kills the servers and radios it started
     wait "$DRIVER_PID" 2>/dev/null || true
   fi
-  [ -n "$WORK" ] && rm -rf "$WORK"
+  if [ -n "$WORK" ]; then
+    rm -rf "$WORK"
+    # Serial-port lock files of servers that had to be killed (named after the device path).
+    rm -f "/var/lock/LCK..${WORK//\//_}_"* 2>/dev/null || true
+  fi
   exit "$status"
 }
 
