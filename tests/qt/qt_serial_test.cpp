@@ -63,6 +63,21 @@ protected:
     QtCommControl com_{folder_.path().toStdString()};
 };
 
+TEST_F(SerialTest, AFullDriverBufferKeepsThePortOpenAndLosesNothing) {
+    com_.SetPortOpen(true);
+    std::string sent;
+    for (int block = 0; block < 32; ++block) {  // far more than the pty takes while nobody reads
+        std::string data(4096, static_cast<char>('A' + block % 26));
+        com_.Output(data);
+        sent += data;
+    }
+    Drain(50);
+    EXPECT_TRUE(com_.PortOpen());
+    EXPECT_GT(com_.OutBufferCount(), 0);
+    EXPECT_EQ(Read(sent.size()), sent);
+    EXPECT_TRUE(com_.PortOpen());
+}
+
 TEST_F(SerialTest, OpensWithItsSettingsAndModemLinesExclusivelyAndRefusesInvalidSettings) {
     com_.SetSettings("4800,o,7,2");
     com_.SetDTREnable(true);

@@ -151,7 +151,8 @@ void QtCommControl::Open() {
 
     const std::string device = DeviceForPort(port_, folder_);
     if (device.empty()) throw PlatformError(kInvalidPortNumber);
-    serial_.setPortName(QFile::decodeName(device.c_str()));
+    devicePath_ = QFile::decodeName(device.c_str());
+    serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
     if (!serial_.open(QIODevice::ReadWrite)) {
         const QString why = serial_.errorString();
@@ -207,11 +208,26 @@ bool QtCommControl::SetLine(bool (QSerialPort::*setter)(bool), bool on) {
     return false;
 }
 
+// A full driver buffer (EAGAIN on write) is reported as the same ResourceError as
+// an unplugged device; only a device that no longer answers, or whose node is
+// gone, is taken for lost. Closing on a full buffer would drop the port mid-session.
+bool QtCommControl::DeviceGone() const {
+#if defined(Q_OS_UNIX)
+    termios attributes{};
+    if (::tcgetattr(static_cast<int>(serial_.handle()), &attributes) != 0) return true;
+#endif
+    return !QFileInfo::exists(devicePath_);
+}
+
 void QtCommControl::OnError(QSerialPort::SerialPortError error) {
     // A device that is gone answers every read with an error; close it once, from
     // the event loop, not inside QSerialPort's own notification.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
     if (!serial_.isOpen() || lost_) return;
+    if (error == QSerialPort::ResourceError && !DeviceGone()) {
+        serial_.clearError();  // the unwritten bytes stay queued and go when the line drains
+        return;
+    }
     lost_ = true;
     const quint64 which = openCount_;
     QMetaObject::invokeMethod(

@@ -43,6 +43,7 @@ private:
     bool StageSettings(const LineSettings& s);
     bool SetLine(bool (QSerialPort::*setter)(bool), bool on);
     void OnError(QSerialPort::SerialPortError error);
+    bool DeviceGone() const;
     [[noreturn]] void Fail(const QString& why);
 
     std::string folder_;
@@ -53,6 +54,7 @@ private:
     bool rts_ = false;
 
     QSerialPort serial_;
+    QString devicePath_;  // as opened, to tell a full buffer from a device that is gone
     // Set when the device stops answering (unplugged); the port is closed at the
     // next chance. openCount_ tells a late queued close from a newer open.
     bool lost_ = false;
