@@ -1,5 +1,6 @@
 #include "platform/qt/TerminationRequest.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include "platform/qt/Shield.h"
@@ -42,7 +43,12 @@ TerminationRequest::TerminationRequest(std::function<void()> onRequest, QObject*
         char bytes[16];
         while (::read(wakeFds[1], bytes, sizeof bytes) > 0) {
         }
-        if (handled_) return;
+        // A second request means the first could not finish (a message box that
+        // nobody can answer, say, at logout or offscreen): end every event loop.
+        if (handled_) {
+            QCoreApplication::exit(0);
+            return;
+        }
         handled_ = true;
         Shielded("termination request", [this] {
             if (onRequest_) onRequest_();
