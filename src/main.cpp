@@ -1,5 +1,11 @@
 // Ovrin-Server: wires the Qt platform to the window model and runs the event loop.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "app/Lifecycle.h"
 #include "app/frmMain.h"
@@ -12,6 +18,25 @@
 #include "platform/qt/QtTimerBackend.h"
 #include "platform/qt/StatusPictures.h"
 #include "platform/qt/TerminationRequest.h"
+
+namespace {
+
+// systemd names the stream it connected to standard error in JOURNAL_STREAM
+// ("device:inode"); when it is ours, the journal stamps the lines itself.
+bool StderrIsJournal() {
+#if defined(Q_OS_UNIX)
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (!stream || ::fstat(STDERR_FILENO, &st) != 0) return false;
+    unsigned long long device = 0, inode = 0;
+    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return false;
+    return device == static_cast<unsigned long long>(st.st_dev) && inode == static_cast<unsigned long long>(st.st_ino);
+#else
+    return false;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -26,7 +51,8 @@ int main(int argc, char* argv[]) {
     ovrin::qt::QtSocketArray sockets;
     ovrin::qt::QtDialogs dialogs;
 
-    ovrin::frmMain f(com, sockets, dialogs, host);
+    ovrin::StderrLog log(StderrIsJournal());
+    ovrin::frmMain f(com, sockets, dialogs, host, log);
     ovrin::qt::WindowTimers timers(f);
     const ovrin::qt::StatusPictures pictures;
     ovrin::qt::QtMainWindow window(f, pictures);

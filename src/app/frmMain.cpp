@@ -25,10 +25,10 @@ void Caption(Label& label, const char* name, const char* caption, Geometry g) {
 
 }  // namespace
 
-frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h)
+frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, Log& l)
     : ImageList1({"wifi_off", "wifi_listen1", "wifi_listen2", "wifi_listen3", "wifi_listen4",
                   "wifi_online1", "wifi_online2", "wifi_online3", "wifi_online4"}),
-      comPort(com), tcpServer(sockets), dialogs(dlg), host(h) {
+      comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {
     Form.name = "frmMain";
     Form.geometry = {0, 0, 5010, 3270};
     Form.SetCaption("Ovrin-Server v1.00");

@@ -11,6 +11,7 @@
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/Host.h"
+#include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
 #include "settings/SettingsRecord.h"
@@ -23,7 +24,7 @@ inline constexpr int16_t kMaxClients = 5;
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
 
 struct frmMain {
-    frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host);
+    frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host, Log& log);
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
 
@@ -61,6 +62,7 @@ struct frmMain {
     SocketArray& tcpServer;
     Dialogs& dialogs;
     Host& host;
+    Log& log;
 
     // --- window-level flags ---
     bool InConnClick = false;

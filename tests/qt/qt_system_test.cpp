@@ -45,7 +45,8 @@ struct QtSystem : ::testing::Test {
     QtCommControl com{folder};
     QtSocketArray sockets;
     RecordedDialogs dialogs;
-    frmMain f{com, sockets, dialogs, host};
+    StderrLog log;
+    frmMain f{com, sockets, dialogs, host, log};
     WindowTimers timers{f};
     quint16 port = FreePort();
 

@@ -38,7 +38,7 @@ protected:
     WindowTest()
         : host_(folder_.path().toStdString(), 1, 10, 1, [] {}),
           com_(folder_.path().toStdString()),
-          f_(com_, sockets_, dialogs_, host_),
+          f_(com_, sockets_, dialogs_, host_, log_),
           window_(f_, pictures_) {
         f_.Form.Show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window_));
@@ -64,6 +64,7 @@ protected:
     QtCommControl com_;
     QtSocketArray sockets_;
     QtDialogs dialogs_;
+    StderrLog log_;
     frmMain f_;
     StatusPictures pictures_;
     QtMainWindow window_;

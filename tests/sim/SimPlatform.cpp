@@ -244,6 +244,15 @@ void SimHost::WriteRecord(const std::string& path, const Bytes& record) {
     ++writes;
 }
 
+// ---- log ----
+
+bool SimLog::Has(std::initializer_list<std::string> parts) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const Entry& e) {
+        return std::all_of(parts.begin(), parts.end(),
+                           [&](const std::string& p) { return e.text.find(p) != std::string::npos; });
+    });
+}
+
 // ---- app ----
 
 SimApp::SimApp() {

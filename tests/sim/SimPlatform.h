@@ -15,6 +15,7 @@
 #include "platform/CommControl.h"
 #include "platform/Dialogs.h"
 #include "platform/Host.h"
+#include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
 
@@ -166,6 +167,18 @@ public:
     int major = 1, minor = 10, revision = 1;
 };
 
+class SimLog : public Log {
+public:
+    void Line(LogLevel level, const std::string& text) override { lines.push_back({level, text}); }
+    // True when a line holds every one of the given parts.
+    bool Has(std::initializer_list<std::string> parts) const;
+    struct Entry {
+        LogLevel level;
+        std::string text;
+    };
+    std::vector<Entry> lines;
+};
+
 // A whole program on the simulated platform, wired but not yet loaded.
 struct SimApp {
     SimClock clock;
@@ -173,7 +186,8 @@ struct SimApp {
     SimSockets sockets;
     SimDialogs dialogs;
     SimHost host;
-    frmMain f{com, sockets, dialogs, host};
+    SimLog log;
+    frmMain f{com, sockets, dialogs, host, log};
 
     SimApp();
     std::string SettingsPath() const { return "/sim/prog/Ovrin-Bridge.ini"; }

@@ -1,0 +1,30 @@
+#pragma once
+// The operator's record: one line per event worth reading afterwards (listening,
+// clients, the serial port, PTT, the settings file). Never client or radio data.
+#include <string>
+
+namespace ovrin {
+
+enum class LogLevel { Info, Warning, Error };
+
+class Log {
+public:
+    virtual ~Log() = default;
+    virtual void Line(LogLevel level, const std::string& text) = 0;
+};
+
+// Writes each line to standard error. On a terminal a line starts with the local
+// time; under systemd (journal = true) it starts with the syslog priority "<6>"
+// instead, since the journal stamps and ranks lines itself. Bytes that are not
+// printable ASCII are written as \xNN, so a line never breaks or garbles a terminal.
+class StderrLog final : public Log {
+public:
+    explicit StderrLog(bool journal = false) : journal_(journal) {}
+    void Line(LogLevel level, const std::string& text) override;
+    static std::string Printable(const std::string& text);
+
+private:
+    bool journal_;
+};
+
+}  // namespace ovrin
