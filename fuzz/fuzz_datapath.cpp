@@ -3,10 +3,9 @@
 // closes, errors, the serial backlog, the status selection) run against a
 // listening server with Bridge on. After every event the target checks:
 //  - the active client never has a block parked;
-//  - every block written to the radio is a block some client sent, byte for byte,
-//    none is written more often than it was sent, and only while its sender is
-//    still connected;
-//  - a PTT command (ESC ESC "ATH" + one byte) never reaches the radio;
+//  - every block written to the radio is made of bytes one client sent, in their
+//    order, each written at most once, and only while that client is connected;
+//  - no block written to the radio holds a PTT command (ESC ESC "ATH" + one byte);
 //  - a client receives only bytes the radio sent, in order, each at most once;
 //  - the receive poll runs while a client is connected, and once the serial
 //    backlog has drained and the poll has run, no client data is left waiting.
@@ -66,8 +65,14 @@ private:
     frmMain& f_ = app_.f;
     uint8_t answerBits_;
     unsigned answersGiven_ = 0;
-    // Blocks each connection (by socket handle) sent that may still be written, by count.
-    std::map<int32_t, std::map<Bytes, int>> unwritten_;
+    // Everything each connection (by socket handle) sent, and how far into it the
+    // radio has been written. PTT commands and replaced parked blocks are skipped,
+    // so a write is a subsequence of the rest of one connection's stream.
+    struct Stream {
+        Bytes sent;
+        std::size_t written = 0;
+    };
+    std::map<int32_t, Stream> streams_;
     std::size_t writesChecked_ = 0;
     // Everything the radio sent, and how far into it clients have been served.
     Bytes radio_;
@@ -87,19 +92,9 @@ private:
 
     static int16_t ClientIndex(InputReader& in) { return static_cast<int16_t>(in.Byte() % kMaxClients + 1); }
 
-    // A client's data reach the socket; bytes still waiting there (reading paused)
-    // and the new ones are read as one block.
     void ClientSends(int16_t i, const Bytes& data) {
         if (data.empty() || !Connected(i)) return;
-        const Bytes& waiting = app_.Client(i).rx;
-        auto& blocks = unwritten_[app_.Client(i).handle];
-        if (!waiting.empty()) {
-            auto found = blocks.find(waiting);
-            if (found != blocks.end() && found->second > 0) --found->second;
-            ++blocks[waiting + data];
-        } else {
-            ++blocks[data];
-        }
+        streams_[app_.Client(i).handle].sent += data;
         app_.sockets.ClientSends(i, data);
     }
 
@@ -196,33 +191,38 @@ private:
         const auto& writes = app_.com.writes;
         for (; writesChecked_ < writes.size(); ++writesChecked_) {
             const Bytes& w = writes[writesChecked_];
-            Require(!(w.size() == 6 && w.compare(0, kPttPrefix.size(), kPttPrefix) == 0),
-                    "a PTT command never reaches the radio", Escaped(w));
-            int* count = UnwrittenCount(w, true);
+            const std::size_t command = w.find(kPttPrefix);
+            Require(command == Bytes::npos || command + kPttPrefix.size() >= w.size(),
+                    "no PTT command reaches the radio", Escaped(w));
             // "departed-parked": a block parked for a client that has since left is
             // still written when its turn comes.
-            if (count == nullptr) {
-                count = UnwrittenCount(w, false);
-                Require(count == nullptr || Allowed("departed-parked"),
-                        "a block is written only while its sender is connected", Escaped(w));
-            }
-            Require(count != nullptr, "every block written to the radio was sent by a client, and no more often",
+            if (Consume(w, true)) continue;
+            const bool departed = Consume(w, false);
+            Require(!departed || Allowed("departed-parked"), "a block is written only while its sender is connected",
                     Escaped(w));
-            --*count;
+            Require(departed, "every block written to the radio is bytes one client sent, in order, once",
+                    Escaped(w));
         }
     }
 
-    // The count of a block still to be written, among the connections that are
-    // still there or among those that have left.
-    int* UnwrittenCount(const Bytes& block, bool connected) {
-        for (auto& [handle, blocks] : unwritten_) {
+    // Marks a write as taken from the stream of a connection that is (or is no
+    // longer) there; false when no such stream holds it.
+    bool Consume(const Bytes& block, bool connected) {
+        for (auto& [handle, stream] : streams_) {
             bool there = false;
             for (int16_t i = 1; i <= kMaxClients; ++i) there = there || (Connected(i) && app_.Client(i).handle == handle);
             if (there != connected) continue;
-            auto found = blocks.find(block);
-            if (found != blocks.end() && found->second > 0) return &found->second;
+            std::size_t at = stream.written;
+            for (char byte : block) {
+                at = stream.sent.find(byte, at);
+                if (at == Bytes::npos) break;
+                ++at;
+            }
+            if (at == Bytes::npos) continue;
+            stream.written = at;
+            return true;
         }
-        return nullptr;
+        return false;
     }
 
     // Radio data reach one client per receive poll and at most one poll per event

@@ -107,15 +107,19 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     RequireText(f.cboParity.Text(), StoredText(input, kParity), "stored parity");
     RequireText(f.cboStop.Text(), StoredText(input, kStopBits), "stored stop bits");
 
-    // DTR and the keep-open box are taken as stored; checking "Control RTS as PTT"
-    // may clear RTS and checking the keep-open box may set it again, but the two
-    // are never left both checked by those rules.
-    const int rts = StoredFlag(input, kRts), ptt = StoredFlag(input, kCtrlPtt);
+    // The boxes are taken as stored, RTS control last: stored on, it clears "RTS:"
+    // and the keep-open box, so the port never opens with RTS raised.
+    const int rts = StoredFlag(input, kRts), ptt = StoredFlag(input, kCtrlPtt),
+              keepOpen = StoredFlag(input, kActiveInListen);
     Require(f.chkDTR.Value() == StoredFlag(input, kDtr), "stored DTR");
-    Require(f.chkComPortActiveInListen.Value() == StoredFlag(input, kActiveInListen), "stored keep-open box");
-    Require(f.chkCtrlPTT.Value() == ptt || f.chkCtrlPTT.Value() == 0, "stored PTT control");
-    Require(f.chkRTS.Value() == rts || ptt == 1 || f.chkComPortActiveInListen.Value() == 1, "stored RTS");
-    Require(!(f.chkRTS.Value() == 1 && f.chkCtrlPTT.Value() == 1), "RTS and PTT control are never both checked");
+    Require(f.chkCtrlPTT.Value() == ptt, "stored PTT control");
+    if (ptt == 1) {
+        Require(f.chkRTS.Value() == 0 && f.chkComPortActiveInListen.Value() == 0,
+                "RTS control on comes back with RTS low and the port not kept open");
+    } else {
+        Require(f.chkRTS.Value() == rts, "stored RTS");
+        Require(f.chkComPortActiveInListen.Value() == keepOpen, "stored keep-open box");
+    }
     Require(f.chkBridge.Value() == 0, "bridge is never restored");
 
     // The stored status: Off-line stays Off-line; Listen listens unless the port or

@@ -24,6 +24,7 @@ void WireEvents(frmMain& f) {
     f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
     f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
+    f.tmrPttHold.Tick = [&f] { tmrPttHold_Timer(f); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
@@ -60,6 +61,9 @@ void Form_Terminate(frmMain& f) {
     int16_t listenerState = sckClosed;
     TryStep([&] { listenerState = f.tcpServer(0).State(); });
     if (listenerState != sckListening) TryStep([&] { CloseConnection(f, 0); });
+    // The end of the process would close the port too, but only an explicit close
+    // drops RTS first.
+    CloseComPort(f);
     f.host.EndProgram();
 }
 

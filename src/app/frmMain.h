@@ -56,6 +56,9 @@ struct frmMain {
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
+    // Holds back the start of a PTT command that a client's read ended with, for
+    // as long as its rest may take to arrive.
+    Timer tmrPttHold{"tmrPttHold", 3, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -82,6 +85,8 @@ struct frmMain {
     int16_t IconFrame = 0;
     // Clients whose data was left waiting while the serial backlog was full.
     std::array<bool, 6> ReadPaused{};
+    // Per client, the start of a PTT command that its last read ended with.
+    std::array<Bytes, 6> HeldPttBytes{};
 
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();

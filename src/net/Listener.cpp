@@ -33,7 +33,7 @@ void OpenFailedForFirstClient(frmMain& f) {
 // The first client gets a freshly opened serial port and a new receive poll.
 bool PrepareSerialPortForFirstClient(frmMain& f) {
     if (f.comPort.PortOpen()) {
-        TryStep([&] { f.comPort.SetPortOpen(false); });
+        CloseComPort(f);
         f.tmrRx.Stop();
     }
     f.OnLine = false;
@@ -49,6 +49,7 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
     TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
     f.PendingData[static_cast<std::size_t>(Slot)].clear();
     f.ReadPaused[static_cast<std::size_t>(Slot)] = false;
+    f.HeldPttBytes[static_cast<std::size_t>(Slot)].clear();
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
     f.OnLine = true;
@@ -57,11 +58,11 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
 void StopServingClients(frmMain& f) {
-    if (f.comPort.PortOpen() && f.chkComPortActiveInListen.Value() == 0) f.comPort.SetPortOpen(false);
-    f.tmrRx.Stop();
     // The watchdog runs only inside the receive poll: with the poll stopped,
-    // nobody would ever drop a keyed transmitter.
-    ReleasePTTIfUnattended(f);
+    // nobody would ever drop a keyed transmitter. Released before any close.
+    ReleasePTTIfKeyed(f);
+    if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
+    f.tmrRx.Stop();
     const bool serving = f.cboConn.ListIndex() == 1 || UpperCase(f.cboConn.Text()) == "ON-LINE";
     f.cboConn.SetListIndex(serving ? 1 : 0);
 }

@@ -39,6 +39,9 @@ public:
 
     // The device behind a port number, for the port list's tool tips ("" if none).
     virtual std::string DeviceName(int16_t port) const = 0;
+    // The port's device exists and this user may open it for reading and writing.
+    // Told without opening it, so no modem line moves.
+    virtual bool PortAvailable(int16_t port) const = 0;
 };
 
 }  // namespace ovrin

@@ -3,6 +3,7 @@
 namespace ovrin {
 
 void KeyPTT(frmMain& f) {
+    if (!f.tmrPTT.Enabled()) f.log.Line(LogLevel::Info, "PTT keyed: RTS up");
     TryStep([&] { f.comPort.SetRTSEnable(true); });
     f.chkCtrlPTT.SetBackColor(kColourRed);
     f.tmrPTT.Stop();
@@ -11,6 +12,7 @@ void KeyPTT(frmMain& f) {
 }
 
 void ReleasePTT(frmMain& f) {
+    if (f.tmrPTT.Enabled()) f.log.Line(LogLevel::Info, "PTT released: RTS down");
     f.tmrPTT.Stop();
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.PTTExpired = true;
@@ -23,12 +25,13 @@ void tmrPTT_Timer(frmMain& f) {
 
 void PTTWatchdogCheck(frmMain& f) {
     if (!f.tmrPTT.Enabled() || !f.PTTExpired) return;
+    f.log.Line(LogLevel::Warning, "PTT dropped by the watchdog: no key command for 10 s");
     f.tmrPTT.Stop();
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.chkCtrlPTT.SetBackColor(kColourButtonFace);
 }
 
-void ReleasePTTIfUnattended(frmMain& f) {
+void ReleasePTTIfKeyed(frmMain& f) {
     if (f.tmrPTT.Enabled()) ReleasePTT(f);
 }
 

@@ -7,8 +7,8 @@ void KeyPTT(frmMain& f);
 void ReleasePTT(frmMain& f);
 void tmrPTT_Timer(frmMain& f);
 void PTTWatchdogCheck(frmMain& f);
-// Drops a keyed transmitter when nobody is left to release it (the receive poll,
-// which runs the watchdog, is being stopped with the watchdog armed).
-void ReleasePTTIfUnattended(frmMain& f);
+// Drops a keyed transmitter when nobody is left to release it, or when its port
+// is about to close.
+void ReleasePTTIfKeyed(frmMain& f);
 
 }  // namespace ovrin

@@ -1,23 +1,20 @@
 #include "serial/SerialPort.h"
 
 #include "app/Numbers.h"
+#include "serial/Ptt.h"
 
 namespace ovrin {
 
+// Ports are listed without opening them: opening a tty raises DTR and RTS, which
+// would key a transmitter or reset a board wired to any of them.
 void ListComPorts(frmMain& f) {
     for (int16_t n = 1; n <= 16; ++n) {
-        TryStep([&] {
-            f.comPort.SetCommPort(n);
-            f.comPort.SetPortOpen(true);
-        });
-        if (f.comPort.PortOpen()) {
-            std::string device;
-            TryStep([&] { device = f.comPort.DeviceName(n); });
-            f.cboComPort.AddItem("COM" + std::to_string(n), device);
-        }
-        TryStep([&] {
-            if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
-        });
+        bool available = false;
+        TryStep([&] { available = f.comPort.PortAvailable(n); });
+        if (!available) continue;
+        std::string device;
+        TryStep([&] { device = f.comPort.DeviceName(n); });
+        f.cboComPort.AddItem("COM" + std::to_string(n), device);
     }
 }
 
@@ -49,20 +46,25 @@ void OpenComPort(frmMain& f, bool& OpenFailed) {
         f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
         f.comPort.SetSettings(settings);
         f.comPort.SetDTREnable(f.chkDTR.Value() == 1);
-        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1);
+        // While the client may key the transmitter through RTS, the line starts low.
+        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && f.chkCtrlPTT.Value() != 1);
         f.comPort.SetPortOpen(true);
     } catch (const PlatformError&) {
         OpenFailed = true;
-        TryStep([&] {
-            if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
-        });
+        CloseComPort(f);
     }
 }
 
+void ClosePortDroppingRts(frmMain& f) {
+    if (!f.comPort.PortOpen()) return;
+    ReleasePTTIfKeyed(f);
+    // A driver that keeps the modem lines at close would leave the transmitter keyed.
+    TryStep([&] { f.comPort.SetRTSEnable(false); });
+    f.comPort.SetPortOpen(false);
+}
+
 void CloseComPort(frmMain& f) {
-    TryStep([&] {
-        if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
-    });
+    TryStep([&] { ClosePortDroppingRts(f); });
 }
 
 // The three RTS-related boxes keep each other consistent, only while Off-line and

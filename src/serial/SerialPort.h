@@ -6,6 +6,9 @@ namespace ovrin {
 void ListComPorts(frmMain& f);
 void OpenComPort(frmMain& f, bool& OpenFailed);
 void CloseComPort(frmMain& f);
+// Closes an open port with RTS dropped first (a keyed transmitter released);
+// throws when the close fails.
+void ClosePortDroppingRts(frmMain& f);
 
 // The settings text from the window ("9600,n,8,2") and the port number of a port text.
 std::string ParityLetter(const std::string& parityText);

@@ -22,8 +22,11 @@ void ApplyRecord(frmMain& f) {
     f.cboStop.SetText(Trim(FromField(r.StopBits)));
     f.chkDTR.SetValue(FlagValue(r.DTRFlag));
     f.chkRTS.SetValue(FlagValue(r.RTSFlag));
-    f.chkCtrlPTT.SetValue(FlagValue(r.PTTControlFlag));
+    // RTS control last: its rule then clears "RTS:" and the kept-open port. Applied
+    // before them, a stored kept-open port would check "RTS:", whose rule clears RTS
+    // control, and the port would open with RTS raised: a keyed transmitter.
     f.chkComPortActiveInListen.SetValue(FlagValue(r.ActiveInListenFlag));
+    f.chkCtrlPTT.SetValue(FlagValue(r.PTTControlFlag));
     f.cboConn.SetListIndex(r.ListenAtStart);
 }
 

@@ -1,6 +1,7 @@
 // The serial facility on a pseudo-terminal: the test holds the master side (the
 // "radio"), the facility opens the slave through <folder>/dosdevices/com20.
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -62,6 +63,29 @@ protected:
     int master_ = -1;
     QtCommControl com_{folder_.path().toStdString()};
 };
+
+// Opening a tty raises DTR and RTS; telling whether a port is there must not.
+TEST_F(SerialTest, AvailabilityIsToldWithoutOpeningTheDevice) {
+    const int watch = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, fs::canonical(Link()).c_str(), IN_OPEN), 0);
+    auto opened = [&] {
+        char events[4096];
+        return ::read(watch, events, sizeof events) > 0;
+    };
+    EXPECT_TRUE(com_.PortAvailable(20));
+    EXPECT_FALSE(opened());
+    EXPECT_FALSE(com_.PortAvailable(21));  // no link, nothing in the fixed table
+    fs::remove(Link());
+    fs::create_symlink(folder_.path().toStdString(), Link());  // not a character device
+    EXPECT_FALSE(com_.PortAvailable(20));
+    Plug();
+    fs::path device = fs::canonical(Link());
+    ASSERT_GE(::inotify_add_watch(watch, device.c_str(), IN_OPEN), 0);
+    com_.SetPortOpen(true);  // the watch does see an open
+    EXPECT_TRUE(opened());
+    ::close(watch);
+}
 
 TEST_F(SerialTest, AFullDriverBufferKeepsThePortOpenAndLosesNothing) {
     com_.SetPortOpen(true);

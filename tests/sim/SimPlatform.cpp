@@ -35,7 +35,7 @@ void SimClock::Bind(Timer& timer) {
 }
 
 void SimClock::BindAll(frmMain& f) {
-    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture}) Bind(*t);
+    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold}) Bind(*t);
 }
 
 void SimClock::Advance(int64_t ms) {
@@ -84,8 +84,12 @@ void SimComm::SetRTSEnable(bool on) {
 void SimComm::SetPortOpen(bool open) {
     if (open && open_) throw PlatformError("Port already open");
     if (open && !existing.count(port_)) throw PlatformError("Invalid port number");
-    if (open) ++opens;
-    else rx_.clear();
+    if (open) {
+        ++opens;
+    } else if (open_) {
+        rtsAtClose.push_back(rts_);
+        rx_.clear();
+    }
     open_ = open;
 }
 

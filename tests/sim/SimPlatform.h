@@ -57,6 +57,7 @@ public:
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
     std::string DeviceName(int16_t port) const override;
+    bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
 
     // Test controls.
     std::set<int16_t> existing{1};   // port numbers that can be opened
@@ -65,6 +66,7 @@ public:
     void RadioSends(const Bytes& data) { rx_ += data; }
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
+    std::vector<bool> rtsAtClose;    // the RTS line at each close
     int opens = 0;
     Bytes Written() const;
 

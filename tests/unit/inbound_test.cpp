@@ -11,16 +11,6 @@ using sim::SimApp;
 const Bytes kKey = "\x1B\x1B" "ATH1";
 const Bytes kRelease = "\x1B\x1B" "ATH0";
 
-TEST(PttCommand, OnlyExactlySixBytesWithTheUpperCasePrefix) {
-    EXPECT_EQ(ClassifyPtt(kKey), PttCommand::Key);
-    EXPECT_EQ(ClassifyPtt(kRelease), PttCommand::Release);
-    EXPECT_EQ(ClassifyPtt("\x1B\x1B" "ATH2"), PttCommand::Other);
-    EXPECT_EQ(ClassifyPtt("\x1B\x1B" "ath1"), PttCommand::None);
-    EXPECT_EQ(ClassifyPtt(kKey + "\r"), PttCommand::None);
-    EXPECT_EQ(ClassifyPtt(kKey + kKey), PttCommand::None);
-    EXPECT_EQ(ClassifyPtt(""), PttCommand::None);
-}
-
 struct Client : ::testing::Test {
     SimApp app;
     frmMain& f = app.f;
@@ -31,24 +21,6 @@ struct Client : ::testing::Test {
     }
     void Send(const Bytes& data, int16_t i = 1) { app.sockets.ClientSends(i, data); }
 };
-
-TEST_F(Client, PttCommandsDriveRtsAndNeverReachTheRadio) {
-    f.chkCtrlPTT.SetValue(1);
-    Send(kKey);
-    EXPECT_TRUE(app.com.RTSEnable());
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourRed);
-    Send("\x1B\x1B" "ATH2");
-    EXPECT_TRUE(app.com.RTSEnable());
-    Send(kRelease);
-    EXPECT_FALSE(app.com.RTSEnable());
-    EXPECT_TRUE(app.com.writes.empty());
-    EXPECT_TRUE(app.Client(1).sent.empty());
-    EXPECT_TRUE(app.dialogs.shown.empty());
-    Send("\x1B\x1B" "ath1");
-    Send(kKey + "\r");
-    Send(kKey + kKey);
-    EXPECT_EQ(app.com.writes, (std::vector<Bytes>{"\x1B\x1B" "ath1", kKey + "\r", kKey + kKey}));
-}
 
 TEST_F(Client, QuestionAskedOnceYesObeysAtOnce) {
     f.chkRTS.SetValue(1);
@@ -64,6 +36,7 @@ TEST_F(Client, QuestionAskedOnceYesObeysAtOnce) {
               "[Control RTS as PTT]?\r\r(You will only be asked this once during this session.)");
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
     EXPECT_EQ(f.chkRTS.Value(), 0);
+    EXPECT_EQ(f.chkComPortActiveInListen.Value(), 0);
     EXPECT_TRUE(app.com.RTSEnable());
     Send(kRelease);
     EXPECT_FALSE(app.com.RTSEnable());

@@ -73,18 +73,6 @@ TEST(OpenComPort, FailuresLeaveThePortClosed) {
     EXPECT_FALSE(app.com.PortOpen());
 }
 
-TEST(ListComPorts, ListsOpenablePortsWithTheirDevices) {
-    SimApp app;
-    app.com.existing = {2, 5, 16, 17};
-    ListComPorts(app.f);
-    ASSERT_EQ(app.f.cboComPort.ListCount(), 3);
-    EXPECT_EQ(app.f.cboComPort.List(0), "COM2");
-    EXPECT_EQ(app.f.cboComPort.List(2), "COM16");
-    EXPECT_EQ(app.f.cboComPort.ItemToolTip(1), "/dev/sim5");
-    EXPECT_EQ(app.f.cboComPort.Text(), "COM1");
-    EXPECT_FALSE(app.com.PortOpen());
-}
-
 TEST(CheckBoxRules, CascadeOnlyWhileOffLine) {
     SimApp app;
     auto& f = app.f;
@@ -224,15 +212,6 @@ TEST_F(OnLine, ReleaseWhileNotKeyedIsHarmless) {
     KeyPTT(f);  // a closed port still arms the watchdog and the indicator
     EXPECT_TRUE(f.tmrPTT.Enabled());
     EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourRed);
-}
-
-TEST_F(OnLine, LastClientLeavingReleasesAKeyedTransmitter) {
-    KeyPTT(f);
-    app.sockets.PeerCloses(1);
-    EXPECT_TRUE(app.com.PortOpen());  // kept open for the next client
-    EXPECT_FALSE(app.com.RTSEnable());
-    EXPECT_FALSE(f.tmrPTT.Enabled());
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourButtonFace);
 }
 
 }  // namespace

@@ -9,7 +9,15 @@
 
 #if defined(Q_OS_UNIX)
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#else
+#include <QSerialPortInfo>
 #endif
 
 namespace ovrin::qt {
@@ -48,6 +56,21 @@ int32_t ClampCount(qint64 n) {
     return n > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                    : static_cast<int32_t>(n);
 }
+
+#if defined(Q_OS_UNIX)
+// The kernel keeps nodes for the standard serial ports whether or not a UART is
+// there; its port type 0 means there is none. Told by the port's sysfs entry, not
+// by opening it.
+bool UartPresent(const std::string& device) {
+    char resolved[PATH_MAX];
+    if (!::realpath(device.c_str(), resolved)) return false;
+    const std::string name = QFileInfo(QFile::decodeName(resolved)).fileName().toStdString();
+    std::ifstream type("/sys/class/tty/" + name + "/type");
+    int portType = -1;
+    if (!(type >> portType)) return true;  // no such attribute: not a UART with a type
+    return portType != 0;
+}
+#endif
 
 }  // namespace
 
@@ -145,6 +168,22 @@ std::string QtCommControl::DeviceName(int16_t port) const {
     return device;
 }
 
+bool QtCommControl::PortAvailable(int16_t port) const {
+    const std::string device = DeviceForPort(port, folder_);
+    if (device.empty()) return false;
+#if defined(Q_OS_UNIX)
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    if (::access(device.c_str(), R_OK | W_OK) != 0) return false;
+    return UartPresent(device);
+#else
+    const QString name = QStringLiteral("COM%1").arg(port);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        if (info.portName().compare(name, Qt::CaseInsensitive) == 0) return true;
+    return false;
+#endif
+}
+
 void QtCommControl::Open() {
     if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
     if (serial_.isOpen()) Close();  // a device lost earlier, not yet closed
@@ -169,7 +208,12 @@ void QtCommControl::Open() {
 }
 
 void QtCommControl::Close() {
-    if (serial_.isOpen()) serial_.close();
+    if (serial_.isOpen()) {
+        // RTS goes down before the close on every path, a lost device's included:
+        // a driver that keeps the modem lines at close would leave a transmitter keyed.
+        serial_.setRequestToSend(false);
+        serial_.close();
+    }
     serial_.clearError();
     lost_ = false;
 }

@@ -34,6 +34,7 @@ public:
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
     std::string DeviceName(int16_t port) const override;
+    bool PortAvailable(int16_t port) const override;
 
 private:
     void Open();
