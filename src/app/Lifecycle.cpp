@@ -25,11 +25,13 @@ void WireEvents(frmMain& f) {
     f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     f.tmrPttHold.Tick = [&f] { tmrPttHold_Timer(f); };
+    f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
     f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
-    f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string&) { tcpServer_Error(f, i); };
+    f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
+    f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
 }
 
 std::string BuildVersionText(int major, int minor, int revision) {

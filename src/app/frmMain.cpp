@@ -70,8 +70,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                         "450 mS", "500 mS", "600 mS", "700 mS", "800 mS", "900 mS", "1000 mS"},
          "100 mS");
     cboInterbyte.hidden = true;
-    Place(cboConn, "cboConn", {1440, 1050, 1530, 315},
-          "Set to Listen to allow remote connections, Off-line to set Com Port");
+    Place(cboConn, "cboConn", {1440, 1050, 1530, 315}, kConnToolTip);
     Fill(cboConn, {"Off-line", "Listen", "Default"}, "Off-line");
 
     Place(txtHostPort, "txtHostPort", {1440, 1995, 765, 315}, "Set the Listen port here - default is 50000");

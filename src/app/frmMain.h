@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/CommControl.h"
@@ -19,6 +20,7 @@
 namespace ovrin {
 
 inline constexpr int16_t kMaxClients = 5;
+inline constexpr const char* kConnToolTip = "Set to Listen to allow remote connections, Off-line to set Com Port";
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
@@ -59,6 +61,8 @@ struct frmMain {
     // Holds back the start of a PTT command that a client's read ended with, for
     // as long as its rest may take to arrive.
     Timer tmrPttHold{"tmrPttHold", 3, false};
+    // Tries a lost serial device again while the port should be open.
+    Timer tmrReopen{"tmrReopen", 1000, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -87,6 +91,15 @@ struct frmMain {
     std::array<bool, 6> ReadPaused{};
     // Per client, the start of a PTT command that its last read ended with.
     std::array<Bytes, 6> HeldPttBytes{};
+    // Why the serial port last failed to open ("" after a good open), and whether
+    // its device was lost while it should be open.
+    std::string ComPortError;
+    bool PortLost = false;
+    // The port and its device as they were opened ("COM1 (/dev/ttyUSB0)"): a
+    // device that is gone can no longer be looked up.
+    std::string OpenPortLabel;
+    // Message boxes open now (title and text): an identical one is not stacked.
+    std::set<std::string> OpenBoxes;
 
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();

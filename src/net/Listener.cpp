@@ -1,6 +1,7 @@
 #include "net/Listener.h"
 
 #include "app/Numbers.h"
+#include "net/Inbound.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
 #include "ui/ConnectionStatus.h"
@@ -24,10 +25,57 @@ void HandleCloseEvent(frmMain& f, int16_t Index) {
     f.ClosingConnection = false;
 }
 
+// While a box is open (its nested event loop runs on), a second identical one is
+// not stacked on it: each new client would otherwise add one more.
+void ShowOnce(frmMain& f, const std::string& text, MsgIcon icon, const std::string& title) {
+    const std::string key = title + '\n' + text;
+    if (!f.OpenBoxes.insert(key).second) return;
+    try {
+        f.dialogs.MsgBox(text, MsgButtons::OK, icon, title);
+    } catch (...) {
+        f.OpenBoxes.erase(key);
+        throw;
+    }
+    f.OpenBoxes.erase(key);
+}
+
 void OpenFailedForFirstClient(frmMain& f) {
-    f.dialogs.MsgBox("Error opening " + f.cboComPort.Text(), MsgButtons::OK, MsgIcon::None, "Error");
+    ShowOnce(f, "Error opening " + f.cboComPort.Text() + "\r\r" + f.ComPortError, MsgIcon::None, "Error");
     HandleCloseEvent(f, 0);
     f.OnLine = false;
+}
+
+std::string ClientLabel(frmMain& f, int16_t Index) {
+    std::string address;
+    TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
+    return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
+}
+
+std::string RequestLabel(frmMain& f, int32_t requestID) {
+    std::string address;
+    TryStep([&] { address = f.tcpServer.RequestRemoteIP(requestID); });
+    return "Client " + (address.empty() ? std::string("?") : address);
+}
+
+bool Connected(frmMain& f, int16_t i) {
+    int32_t handle = -1;
+    TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
+    return handle > 0;
+}
+
+// A client that has gone, but whose close event has not been handled yet, must
+// not hold a slot that a new request needs (a client reconnecting at once is
+// the common case). What it sent before leaving still goes to the radio.
+void SettleDepartedClients(frmMain& f) {
+    for (int16_t i = 1; i <= kMaxClients; ++i) {
+        bool gone = false;
+        TryStep([&] { gone = Connected(f, i) && f.tcpServer(i).PeerGone(); });
+        if (!gone) continue;
+        int32_t waiting = 0;
+        TryStep([&] { waiting = f.tcpServer(i).BytesReceived(); });
+        if (waiting > 0) tcpServer_DataArrival(f, i, waiting);
+        tcpServer_Close(f, i);
+    }
 }
 
 // The first client gets a freshly opened serial port and a new receive poll.
@@ -81,9 +129,10 @@ void TestHostPort(frmMain& f) {
         listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
         listener.Listen();
         listener.Close();
-    } catch (const PlatformError&) {
+    } catch (const PlatformError& e) {
         TryStep([&] { f.tcpServer(0).Close(); });
         f.OnLine = false;
+        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
         f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
                              "Select another Local Port then click the Listen button.",
                          MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
@@ -101,21 +150,37 @@ void FindFreeSlot(frmMain& f, int16_t& Slot) {
 void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestID) {
     int16_t Slot = 0;
     FindFreeSlot(f, Slot);
-    if (Slot == 0) return;
+    if (Slot == 0 || (f.tcpServer.Count() > 1 && f.chkBridge.Value() != 1)) {
+        SettleDepartedClients(f);
+        FindFreeSlot(f, Slot);
+    }
+    if (Slot == 0) {
+        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: every slot is taken");
+        return;
+    }
 
     if (f.cboRmtAddress.ListCount() == 0 && !PrepareSerialPortForFirstClient(f)) {
+        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: the serial port cannot be opened");
         OpenFailedForFirstClient(f);
         return;
     }
-    if (f.tcpServer.Count() == 1 || f.chkBridge.Value() == 1) AcceptIntoSlot(f, Slot, requestID);
+    if (f.tcpServer.Count() == 1 || f.chkBridge.Value() == 1) {
+        AcceptIntoSlot(f, Slot, requestID);
+        f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
+    } else {
+        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: another client is connected");
+    }
     TryStep([&] { RefreshControlState(f); });
 }
 
 void tcpServer_Close(frmMain& f, int16_t Index) {
+    if (!f.ClosingConnection && Index > 0) f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
     HandleCloseEvent(f, Index);
 }
 
-void tcpServer_Error(frmMain& f, int16_t Index) {
+void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) {
+    if (Index > 0) f.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
+    else f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
     CloseConnection(f, Index);
 }
 

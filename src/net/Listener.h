@@ -7,7 +7,7 @@ void TestHostPort(frmMain& f);
 void FindFreeSlot(frmMain& f, int16_t& Slot);
 void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID);
 void tcpServer_Close(frmMain& f, int16_t Index);
-void tcpServer_Error(frmMain& f, int16_t Index);
+void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description);
 void CloseConnection(frmMain& f, int16_t Index);
 void RefreshRemoteList(frmMain& f);
 

@@ -11,6 +11,7 @@
 //  - Input returns and removes every waiting byte; Output writes all bytes.
 //  - No flow control; every byte value passes unchanged.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Errors.h"
@@ -42,6 +43,10 @@ public:
     // The port's device exists and this user may open it for reading and writing.
     // Told without opening it, so no modem line moves.
     virtual bool PortAvailable(int16_t port) const = 0;
+
+    // The open device stopped answering (unplugged, switched off) and has been
+    // closed; delivered from the event loop with the system's reason.
+    std::function<void(const std::string& why)> Lost;
 };
 
 }  // namespace ovrin

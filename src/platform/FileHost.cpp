@@ -1,6 +1,7 @@
 #include "platform/FileHost.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,19 +41,20 @@ Bytes FileHost::ReadRecord(const std::string& path, std::size_t length) {
 }
 
 // Written beside the old file and renamed over it, so a failed save never loses
-// the settings that were there.
+// the settings that were there. The new file is created exclusively ("x"): a link
+// planted at its name is never followed, only removed (which removes the link).
 void FileHost::WriteRecord(const std::string& path, const Bytes& record) {
     const std::string temp = path + ".new";
     {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        std::error_code ignored;
+        fs::remove(temp, ignored);  // left by a save that was cut short
+        std::FILE* out = std::fopen(temp.c_str(), "wbx");
         if (!out) throw PlatformError(std::strerror(errno));
-        out.write(record.data(), static_cast<std::streamsize>(record.size()));
-        out.flush();
-        if (!out) {
-            const std::string why = std::strerror(errno);
-            std::error_code ignored;
+        const bool written = std::fwrite(record.data(), 1, record.size(), out) == record.size();
+        const std::string why = std::strerror(errno);
+        if (std::fclose(out) != 0 || !written) {
             fs::remove(temp, ignored);
-            throw PlatformError(why);
+            throw PlatformError(written ? std::strerror(errno) : why);
         }
     }
     std::error_code ec;

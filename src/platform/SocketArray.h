@@ -43,6 +43,9 @@ public:
     virtual int32_t BytesReceived() const = 0;
     virtual Bytes GetData() = 0;  // every waiting byte
     virtual void SendData(const Bytes& data) = 0;
+    // The peer has closed or the connection has failed, whether or not that event
+    // has been delivered yet. Takes in what waits, without blocking.
+    virtual bool PeerGone() = 0;
     virtual std::string LocalHostName() const = 0;
     virtual std::string LocalIP() const = 0;
 };
@@ -55,6 +58,8 @@ public:
     virtual void Load(int16_t index) = 0;    // fails if it exists
     virtual void Unload(int16_t index) = 0;  // fails if missing, or for element 0
     virtual Winsock& operator()(int16_t index) = 0;  // fails if missing
+    // The address of the client behind a connection request not yet answered.
+    virtual std::string RequestRemoteIP(int32_t requestID) const = 0;
 
     std::function<void(int16_t Index, int32_t requestID)> ConnectionRequest;
     std::function<void(int16_t Index, int32_t bytesTotal)> DataArrival;

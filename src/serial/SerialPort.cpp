@@ -36,23 +36,97 @@ int16_t PortNumber(const std::string& portText) {
     return ToInt16(text.size() > 3 ? text.substr(3) : std::string());
 }
 
+namespace {
+
+// "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
+std::string PortLabel(frmMain& f) {
+    std::string device;
+    TryStep([&] { device = f.comPort.DeviceName(PortNumber(f.cboComPort.Text())); });
+    const std::string name = Trim(f.cboComPort.Text());
+    return device.empty() ? name : name + " (" + device + ")";
+}
+
+// The steps of opening the port from the window's settings; false, with the
+// reason, when one fails (the port is then closed).
+bool TryOpenComPort(frmMain& f, std::string& why) {
+    const std::string settings = LineSettingsText(f);
+    try {
+        f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
+    } catch (const PlatformError&) {
+        why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM16)";
+        return false;
+    }
+    try {
+        f.comPort.SetSettings(settings);
+    } catch (const PlatformError& e) {
+        why = "line settings " + settings + " refused: " + e.what();
+        return false;
+    }
+    try {
+        f.comPort.SetDTREnable(f.chkDTR.Value() == 1);
+        // While the client may key the transmitter through RTS, the line starts low.
+        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && f.chkCtrlPTT.Value() != 1);
+        f.comPort.SetPortOpen(true);
+        return true;
+    } catch (const PlatformError& e) {
+        why = e.what();
+        TryStep([&] {
+            if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
+        });
+        return false;
+    }
+}
+
+bool PortShouldBeOpen(frmMain& f) {
+    int16_t listener = sckClosed;
+    TryStep([&] { listener = f.tcpServer(0).State(); });
+    return f.cboRmtAddress.ListCount() > 0 || (listener == sckListening && f.chkComPortActiveInListen.Value() == 1);
+}
+
+void StopReopening(frmMain& f) {
+    f.tmrReopen.Stop();
+    f.PortLost = false;
+}
+
+void PortOpened(frmMain& f) {
+    f.OpenPortLabel = PortLabel(f);
+    f.ComPortError.clear();
+    ShowPortProblem(f, "");
+    if (f.PortLost) {
+        StopReopening(f);
+        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " is back and open again");
+        // The receive poll of the connected clients starts afresh on the new device.
+        if (f.tmrRx.Enabled()) {
+            f.tmrRx.Stop();
+            f.tmrRx.Start();
+        }
+    } else {
+        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " open, " + f.comPort.Settings());
+    }
+}
+
+}  // namespace
+
+void ShowPortProblem(frmMain& f, const std::string& problem) {
+    f.imgConn.SetToolTip(problem);
+    f.cboConn.SetToolTip(problem.empty() ? std::string(kConnToolTip) : kConnToolTip + std::string("\n\n") + problem);
+}
+
 void OpenComPort(frmMain& f, bool& OpenFailed) {
     OpenFailed = false;
     // A port that is already open (Listen chosen again while it is kept open for
     // the next client) is kept as it is.
     if (f.comPort.PortOpen()) return;
-    try {
-        const std::string settings = LineSettingsText(f);
-        f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
-        f.comPort.SetSettings(settings);
-        f.comPort.SetDTREnable(f.chkDTR.Value() == 1);
-        // While the client may key the transmitter through RTS, the line starts low.
-        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && f.chkCtrlPTT.Value() != 1);
-        f.comPort.SetPortOpen(true);
-    } catch (const PlatformError&) {
-        OpenFailed = true;
-        CloseComPort(f);
+    std::string why;
+    if (TryOpenComPort(f, why)) {
+        PortOpened(f);
+        return;
     }
+    OpenFailed = true;
+    f.ComPortError = why;
+    const std::string problem = "Serial port " + Trim(f.cboComPort.Text()) + " cannot be opened: " + why;
+    f.log.Line(LogLevel::Error, problem);
+    ShowPortProblem(f, problem);
 }
 
 void ClosePortDroppingRts(frmMain& f) {
@@ -61,10 +135,34 @@ void ClosePortDroppingRts(frmMain& f) {
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.comPort.SetPortOpen(false);
+    f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " closed");
 }
 
 void CloseComPort(frmMain& f) {
     TryStep([&] { ClosePortDroppingRts(f); });
+}
+
+void comPort_Lost(frmMain& f, const std::string& why) {
+    ReleasePTTIfKeyed(f);  // RTS went with the device; the watchdog and the red box go too
+    const std::string problem = "Serial port " + f.OpenPortLabel + " lost: " + why;
+    if (!PortShouldBeOpen(f)) {
+        f.log.Line(LogLevel::Warning, problem);
+        return;
+    }
+    f.PortLost = true;
+    f.log.Line(LogLevel::Warning, problem + "; trying it again every second");
+    ShowPortProblem(f, problem + "; trying it again every second");
+    f.tmrReopen.Start();
+}
+
+void tmrReopen_Timer(frmMain& f) {
+    if (!PortShouldBeOpen(f)) {
+        StopReopening(f);
+        ShowPortProblem(f, "");
+        return;
+    }
+    std::string why;
+    if (f.comPort.PortOpen() || TryOpenComPort(f, why)) PortOpened(f);  // quietly until it is back
 }
 
 // The three RTS-related boxes keep each other consistent, only while Off-line and

@@ -15,6 +15,14 @@ std::string ParityLetter(const std::string& parityText);
 std::string LineSettingsText(const frmMain& f);
 int16_t PortNumber(const std::string& portText);  // throws when the rest is no number
 
+// The device went away while open: release PTT, say so, and try it again every
+// second for as long as the port should be open.
+void comPort_Lost(frmMain& f, const std::string& why);
+void tmrReopen_Timer(frmMain& f);
+// Shows a problem of the serial port in the window without a message box: the
+// status control's and the status picture's tool tips. "" clears it.
+void ShowPortProblem(frmMain& f, const std::string& problem);
+
 void chkComPortActiveInListen_Click(frmMain& f);
 void chkCtrlPTT_Click(frmMain& f);
 void chkRTS_Click(frmMain& f);

@@ -5,7 +5,11 @@
 namespace ovrin {
 namespace {
 
-void ShowOpenError(frmMain& f, const std::string& description) {
+// `why` is for the log when the box has no description of its own.
+void ShowOpenError(frmMain& f, const std::string& description, const std::string& why = {}) {
+    f.log.Line(LogLevel::Warning,
+               "Settings file " + SettingsFilePath(f) + " unusable: " + (why.empty() ? description : why) +
+                   "; the defaults are used");
     f.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
                      MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
 }
@@ -41,22 +45,26 @@ void LoadSettings(frmMain& f) {
     int64_t length = 0;
     try {
         length = f.host.FileLen(path);
-    } catch (const PlatformError&) {
+    } catch (const PlatformError& e) {
+        f.log.Line(LogLevel::Info, "No settings file " + path + " (" + e.what() + "): the defaults are used");
         ApplyDefaults(f);
         return;
     }
     if (length == 0) {
+        f.log.Line(LogLevel::Info, "Settings file " + path + " is empty: the defaults are used");
         ApplyDefaults(f);
         return;
     }
     if (length != static_cast<int64_t>(SettingsRecordBuffer::kLength)) {
         TryStep([&] { f.host.Kill(path); });
-        ShowOpenError(f, "");
+        ShowOpenError(f, "", std::to_string(length) + " bytes instead of " +
+                                 std::to_string(SettingsRecordBuffer::kLength) + ", deleted");
         ApplyDefaults(f);
         return;
     }
     try {
         f.SettingsRecord = SettingsRecordBuffer::Decode(f.host.ReadRecord(path, SettingsRecordBuffer::kLength));
+        f.log.Line(LogLevel::Info, "Settings read from " + path);
         ApplyRecord(f);
     } catch (const PlatformError& e) {
         ShowOpenError(f, e.what());
@@ -100,7 +108,9 @@ void SaveSettings(frmMain& f) {
         r.BridgeFlag = FlagDigit(f.chkBridge.Value());
         // Replaced in one step: a failed write leaves the previous file in place.
         f.host.WriteRecord(SettingsFilePath(f), r.Encode());
+        f.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f));
     } catch (const PlatformError& e) {
+        f.log.Line(LogLevel::Error, "Settings not saved to " + SettingsFilePath(f) + ": " + e.what());
         f.dialogs.MsgBox(std::string(e.what()) + "\r\r" + "Unable to save " + SettingsFilePath(f) + ".",
                          MsgButtons::OK, MsgIcon::Exclamation, "Save Initialize File Error");
     }

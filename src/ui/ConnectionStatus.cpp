@@ -10,10 +10,19 @@ namespace {
 
 enum ConnEntry { kOffLine = 0, kListen = 1, kDefault = 2 };
 
+std::string ListenerPort(frmMain& f) {
+    int32_t port = 0;
+    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
+    return std::to_string(port);
+}
+
 void OffLineSequence(frmMain& f) {
     f.cboConn.SetListIndex(kOffLine);
     f.OnLine = false;
     CloseConnection(f, 0);
+    int16_t listener = sckClosed;
+    TryStep([&] { listener = f.tcpServer(0).State(); });
+    if (listener == sckListening) f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPort(f));
     TryStep([&] { f.tcpServer(0).Close(); });
     if (f.comPort.PortOpen()) CloseComPort(f);
     RefreshControlState(f);
@@ -33,11 +42,17 @@ void ListenChoice(frmMain& f) {
     f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
     f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
     f.tcpServer(0).Listen();
+    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPort(f));
     RefreshControlState(f);
     if (f.chkComPortActiveInListen.Value() == 1) {
         bool openFailed = false;
         OpenComPort(f, openFailed);
-        if (openFailed) OffLineSequence(f);
+        if (openFailed) {
+            // "Com Port active in Listen Mode" needs the port; the reason stays in the
+            // window's tool tips and the log.
+            f.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
+            OffLineSequence(f);
+        }
     }
 }
 

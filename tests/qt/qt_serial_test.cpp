@@ -148,17 +148,26 @@ TEST_F(SerialTest, EveryByteValuePassesBothWaysAndAPollReadsWhatWaits) {
 }
 
 TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
+    std::vector<std::string> lost;
+    com_.Lost = [&](const std::string& why) { lost.push_back(why); };
     com_.SetPortOpen(true);
     Unplug();  // the adapter is pulled: its device and its link are gone
     fs::remove(Link());
     ASSERT_TRUE(WaitUntil([&] { return !com_.PortOpen(); }, 1000));
+    ASSERT_TRUE(WaitUntil([&] { return !lost.empty(); }, 1000));
+    EXPECT_EQ(lost[0], "the device is gone");
     Drain(20);  // the event loop keeps running quietly
     EXPECT_THROW(com_.Input(), PlatformError);
     EXPECT_THROW(com_.InBufferCount(), PlatformError);
     EXPECT_THROW(com_.Output("x"), PlatformError);
     EXPECT_THROW(com_.SetPortOpen(true), PlatformError);  // no link
     fs::create_symlink("/dev/pts/no-such-terminal", Link());
-    EXPECT_THROW(com_.SetPortOpen(true), PlatformError);  // a link to no device
+    try {
+        com_.SetPortOpen(true);  // a link to no device
+        ADD_FAILURE() << "opened";
+    } catch (const PlatformError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("/dev/pts/no-such-terminal: ", 0), 0u) << e.what();
+    }
     EXPECT_FALSE(com_.PortOpen());
 
     Plug();
@@ -172,6 +181,7 @@ TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     Unplug();
     EXPECT_THROW(com_.Output("x"), PlatformError);
     EXPECT_FALSE(com_.PortOpen());
+    EXPECT_TRUE(WaitUntil([&] { return lost.size() == 2; }, 1000));
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
 // The socket array on loopback, with real client sockets.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
@@ -75,6 +79,36 @@ TEST_F(SocketTest, AcceptsAClientCarriesDataBothWaysAndReportsItsClose) {
     EXPECT_GT(conn.SocketHandle(), 0);  // the slot stays taken until the handler closes it
     conn.Close();
     EXPECT_LT(conn.SocketHandle(), 0);
+}
+
+// A peer that vanishes without closing is found by keepalive; one that closed is
+// known before its close event is handled, and a quiet one is left alone.
+TEST_F(SocketTest, ClientConnectionsKeepAliveAndTellAGonePeerAtOnce) {
+    auto client = Connect();
+    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
+    const int fd = sockets_(1).SocketHandle();
+    auto option = [fd](int level, int name) {
+        int value = 0;
+        socklen_t size = sizeof value;
+        EXPECT_EQ(::getsockopt(fd, level, name, &value, &size), 0);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE) + option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT),
+              120);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+
+    EXPECT_FALSE(sockets_(1).PeerGone());
+    Drain(20);
+    EXPECT_TRUE(events_.empty());  // looking raised nothing
+    client->write("ID;");
+    client->disconnectFromHost();
+    client->waitForDisconnected(1000);
+    bool gone = false;  // told without the event loop, which has not seen the close
+    for (int i = 0; i < 1000 && !gone; ++i, ::usleep(1000)) gone = sockets_(1).PeerGone();
+    EXPECT_TRUE(gone);
+    EXPECT_TRUE(events_.empty());
+    EXPECT_EQ(sockets_(1).GetData(), "ID;");  // what it sent is there to be read
 }
 
 TEST_F(SocketTest, ARequestNotAcceptedEndsAtOnceAndLeavesTheFirstClient) {

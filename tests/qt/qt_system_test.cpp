@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <memory>
 
 #include "QtTestSupport.h"
 #include "app/Lifecycle.h"
@@ -107,6 +108,36 @@ TEST_F(QtSystem, ClientsComeAndGoAndTheBridgeCarriesTheirBytes) {
     EXPECT_EQ(sockets(1).RemoteHostIP(), "127.0.0.1");
     EXPECT_EQ(sockets(0).SocketHandle(), listener);  // no new port test
     EXPECT_TRUE(dialogs.titles.empty());
+}
+
+// Unattended: a client reconnecting at once is served, and one that stays is
+// served again when its radio's device comes back under the same link.
+TEST_F(QtSystem, ReconnectsAndARadioThatComesBackNeedNoHand) {
+    int refused = 0;
+    auto client = std::make_unique<QTcpSocket>();
+    for (int i = 0; i < 20; ++i) {
+        auto next = std::make_unique<QTcpSocket>();
+        client->disconnectFromHost();  // and at once a new connection: its close is not handled yet
+        next->connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(next->waitForConnected(1000));
+        client = std::move(next);
+        client->write("ID;");
+        if (RadioReads(3) != "ID;") ++refused;
+    }
+    EXPECT_EQ(refused, 0);
+
+    close(radio);  // the radio is switched off: its device goes
+    close(slave);
+    ASSERT_TRUE(WaitUntil([&] { return f.PortLost; }));
+    std::filesystem::remove(folder + "/dosdevices/com1");
+    char name[128];
+    ASSERT_EQ(openpty(&radio, &slave, name, nullptr, nullptr), 0);
+    fcntl(radio, F_SETFL, O_NONBLOCK);
+    std::filesystem::create_symlink(name, folder + "/dosdevices/com1");
+    ASSERT_TRUE(WaitUntil([&] { return !f.PortLost; }, 3000));
+    client->write("FA;");
+    EXPECT_EQ(RadioReads(3), "FA;");
+    EXPECT_EQ(Status(), "ON-LINE");
 }
 
 TEST_F(QtSystem, PortInUseEndsOffLineWithTheMessage) {

@@ -35,7 +35,7 @@ void SimClock::Bind(Timer& timer) {
 }
 
 void SimClock::BindAll(frmMain& f) {
-    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold}) Bind(*t);
+    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen}) Bind(*t);
 }
 
 void SimClock::Advance(int64_t ms) {
@@ -110,6 +110,14 @@ void SimComm::Output(const Bytes& data) {
 
 int32_t SimComm::OutBufferCount() { return open_ ? backlog : 0; }
 
+void SimComm::Unplug(const std::string& why) {
+    existing.erase(port_);
+    if (!open_) return;
+    open_ = false;
+    rx_.clear();
+    if (Lost) Lost(why);
+}
+
 std::string SimComm::DeviceName(int16_t port) const { return "/dev/sim" + std::to_string(port); }
 
 Bytes SimComm::Written() const {
@@ -146,6 +154,7 @@ void SimSocket::Accept(int32_t requestID) {
 void SimSocket::Close() {
     state = sckClosed;
     handle = -1;
+    peerGone = false;
     rx.clear();
 }
 
@@ -169,6 +178,12 @@ void SimSockets::Load(int16_t index) {
 void SimSockets::Unload(int16_t index) {
     if (index < 1 || !elements_.count(index)) throw PlatformError("Control array element doesn't exist");
     elements_.erase(index);
+}
+
+std::string SimSockets::RequestRemoteIP(int32_t requestID) const {
+    auto found = pending_.find(requestID);
+    if (found == pending_.end()) throw PlatformError("Invalid argument");
+    return found->second;
 }
 
 SimSocket& SimSockets::Element(int16_t index) {

@@ -64,6 +64,9 @@ public:
     bool failLines = false;          // setting DTR/RTS fails
     int32_t backlog = 0;             // bytes "not yet sent" on the line
     void RadioSends(const Bytes& data) { rx_ += data; }
+    // The device goes away while open (closed, Lost raised) and comes back.
+    void Unplug(const std::string& why = "No such device");
+    void Replug() { existing.insert(port_); }
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
     std::vector<bool> rtsAtClose;    // the RTS line at each close
@@ -91,6 +94,7 @@ public:
     int32_t BytesReceived() const override { return static_cast<int32_t>(rx.size()); }
     Bytes GetData() override;
     void SendData(const Bytes& data) override;
+    bool PeerGone() override { return peerGone || state == sckClosing; }
     std::string LocalHostName() const override { return "simhost"; }
     std::string LocalIP() const override { return "192.0.2.10"; }
 
@@ -101,6 +105,7 @@ public:
     Bytes rx;
     Bytes sent;
     bool failRead = false;
+    bool peerGone = false;  // gone, its close event not yet delivered
 
 private:
     class SimSockets& owner_;
@@ -115,6 +120,7 @@ public:
     Winsock& operator()(int16_t index) override { return Element(index); }
     SimSocket& Element(int16_t index);
     bool Exists(int16_t index) const { return elements_.count(index) != 0; }
+    std::string RequestRemoteIP(int32_t requestID) const override;
 
     // Events as the event loop would deliver them.
     // Returns true when the request was accepted by the handler.

@@ -82,7 +82,7 @@ TEST_F(Listening, SerialPortMissingForTheFirstClient) {
     f.cboComPort.SetText("COM7 ");
     EXPECT_FALSE(app.sockets.RequestConnection());
     ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM7 ");
+    EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM7 \r\rInvalid port number");
     EXPECT_EQ(app.dialogs.shown[0].title, "Error");
     EXPECT_EQ(app.dialogs.shown[0].icon, MsgIcon::None);
     EXPECT_FALSE(f.OnLine);

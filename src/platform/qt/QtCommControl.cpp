@@ -6,6 +6,7 @@
 
 #include "platform/PortNames.h"
 #include "platform/qt/QtText.h"
+#include "platform/qt/Shield.h"
 
 #if defined(Q_OS_UNIX)
 #include <sys/ioctl.h>
@@ -13,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -101,7 +103,7 @@ void QtCommControl::SetSettings(const std::string& settings) {
         const QString why = serial_.errorString();
         StageSettings(settings_);  // put back what the line had
         serial_.clearError();
-        if (lost_) Close();
+        if (lost_) CloseLost();
         Fail(why);
     }
     settings_ = *parsed;
@@ -144,7 +146,7 @@ void QtCommControl::Output(const Bytes& data) {
 #endif
     if (queued != static_cast<qint64>(data.size()) || lost_) {
         const QString why = serial_.errorString();
-        if (lost_) Close();
+        if (lost_) CloseLost();
         serial_.clearError();
         Fail(why);
     }
@@ -194,8 +196,12 @@ void QtCommControl::Open() {
     serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
     if (!serial_.open(QIODevice::ReadWrite)) {
-        const QString why = serial_.errorString();
+        QString why = ToQ(DeviceName(port_)) + QStringLiteral(": ") + serial_.errorString();
         serial_.clearError();
+#if defined(Q_OS_UNIX)
+        if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
+            why += QStringLiteral(" (add this user to the dialout group: sudo adduser $USER dialout, then log in again)");
+#endif
         Fail(why);
     }
     ++openCount_;
@@ -218,8 +224,20 @@ void QtCommControl::Close() {
     lost_ = false;
 }
 
+void QtCommControl::CloseLost() {
+    const std::string why = lostWhy_;
+    const quint64 which = openCount_;
+    Close();
+    QMetaObject::invokeMethod(
+        this,
+        [this, why, which] {
+            if (openCount_ == which && Lost) Shielded("comPort lost", [&] { Lost(why); });
+        },
+        Qt::QueuedConnection);
+}
+
 void QtCommControl::RequireOpen() {
-    if (lost_) Close();
+    if (lost_) CloseLost();
     if (!serial_.isOpen()) throw PlatformError(kPortNotOpen);
 }
 
@@ -230,7 +248,7 @@ void QtCommControl::PullPending() {
     }
     if (lost_) {
         const QString why = serial_.errorString();
-        Close();
+        CloseLost();
         Fail(why);
     }
     serial_.clearError();  // the timeout that ends the passes is no error
@@ -273,11 +291,12 @@ void QtCommControl::OnError(QSerialPort::SerialPortError error) {
         return;
     }
     lost_ = true;
+    lostWhy_ = QFileInfo::exists(devicePath_) ? FromQ(serial_.errorString()) : std::string("the device is gone");
     const quint64 which = openCount_;
     QMetaObject::invokeMethod(
         this,
         [this, which] {
-            if (lost_ && openCount_ == which) Close();
+            if (lost_ && openCount_ == which) CloseLost();
         },
         Qt::QueuedConnection);
 }

@@ -39,6 +39,8 @@ public:
 private:
     void Open();
     void Close();
+    // Closes a device found gone and raises Lost from the event loop.
+    void CloseLost();
     void RequireOpen();
     void PullPending();
     bool StageSettings(const LineSettings& s);
@@ -59,6 +61,7 @@ private:
     // Set when the device stops answering (unplugged); the port is closed at the
     // next chance. openCount_ tells a late queued close from a newer open.
     bool lost_ = false;
+    std::string lostWhy_;
     quint64 openCount_ = 0;
 };
 

@@ -7,6 +7,13 @@
 #include <QTimer>
 #include <limits>
 
+#if defined(Q_OS_LINUX)
+#include <poll.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 #include "platform/qt/QtText.h"
 #include "platform/qt/Shield.h"
 
@@ -42,6 +49,22 @@ std::string DottedAddress(const QHostAddress& address) {
     bool isIPv4 = false;
     const quint32 v4 = address.toIPv4Address(&isIPv4);  // also unwraps ::ffff:a.b.c.d
     return FromQ(isIPv4 ? QHostAddress(v4).toString() : address.toString());
+}
+
+// Keepalive probes find a peer that vanished without closing; TCP_USER_TIMEOUT
+// does the same while data wait unacknowledged, when probes are not sent.
+void KeepAlive(QTcpSocket* socket) {
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#if defined(Q_OS_LINUX)
+    const int fd = static_cast<int>(socket->socketDescriptor());
+    const int idle = QtSocketArray::kKeepAliveIdleS, interval = QtSocketArray::kKeepAliveIntervalS,
+              probes = QtSocketArray::kKeepAliveProbes;
+    const unsigned int userTimeoutMs = static_cast<unsigned int>(idle + interval * probes) * 1000u;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+#endif
 }
 
 int32_t ToInt32(qint64 n) {
@@ -98,6 +121,7 @@ public:
         localPort_ = socket->localPort();
         // Commands are a few bytes; send them at once rather than batching.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        KeepAlive(socket);
         connect(socket, &QTcpSocket::readyRead, this, [this] { QueueArrival(); });
         connect(socket, &QTcpSocket::readChannelFinished, this, [this] { PeerClosed(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { PeerClosed(); });
@@ -122,6 +146,22 @@ public:
     Bytes GetData() override {
         if (!socket_) throw PlatformError(kWrongState);
         return FromBytes(socket_->readAll());
+    }
+
+    bool PeerGone() override {
+        if (!socket_) return state_ != sckConnected;
+        if (closeQueued_ || state_ == sckError || socket_->state() != QAbstractSocket::ConnectedState) return true;
+#if defined(Q_OS_LINUX)
+        // The system knows of the peer's end before the event loop does.
+        pollfd p{static_cast<int>(socket_->socketDescriptor()), POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+        // Take in what it sent before it went (readable, so this does not wait);
+        // the events this raises are queued as usual.
+        socket_->waitForReadyRead(0);
+        return true;
+#else
+        return false;
+#endif
     }
 
     void SendData(const Bytes& data) override {
@@ -253,6 +293,12 @@ void QtSocketArray::AddPending(int16_t index, quint64 generation, QTcpSocket* so
     pending_.emplace(id, socket);
     QMetaObject::invokeMethod(
         this, [this, index, generation, id] { DeliverRequest(index, generation, id); }, Qt::QueuedConnection);
+}
+
+std::string QtSocketArray::RequestRemoteIP(int32_t requestID) const {
+    const auto found = pending_.find(requestID);
+    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
+    return DottedAddress(found->second->peerAddress());
 }
 
 QTcpSocket* QtSocketArray::TakePending(int32_t requestID) {

@@ -26,6 +26,11 @@ public:
     void Load(int16_t index) override;
     void Unload(int16_t index) override;
     Winsock& operator()(int16_t index) override;
+    std::string RequestRemoteIP(int32_t requestID) const override;
+
+    // A peer that vanishes without closing (power or network gone) is found by TCP
+    // keepalive after about this long, and handled like a close.
+    static constexpr int kKeepAliveIdleS = 60, kKeepAliveIntervalS = 10, kKeepAliveProbes = 6;
 
     // Connection requests taken from the listener and not yet accepted or closed.
     int PendingRequests() const { return static_cast<int>(pending_.size()); }

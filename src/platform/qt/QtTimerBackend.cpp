@@ -21,7 +21,7 @@ void QtTimerBackend::Disarm() {
     timer_.stop();
 }
 
-WindowTimers::WindowTimers(frmMain& f) : models_{&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold} {
+WindowTimers::WindowTimers(frmMain& f) : models_{&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen} {
     for (std::size_t i = 0; i < models_.size(); ++i) {
         backends_[i] = std::make_unique<QtTimerBackend>(*models_[i]);
         models_[i]->Bind(backends_[i].get());

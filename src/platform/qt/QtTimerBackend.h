@@ -38,8 +38,8 @@ public:
     WindowTimers& operator=(const WindowTimers&) = delete;
 
 private:
-    std::array<Timer*, 5> models_;
-    std::array<std::unique_ptr<QtTimerBackend>, 5> backends_;
+    std::array<Timer*, 6> models_;
+    std::array<std::unique_ptr<QtTimerBackend>, 6> backends_;
 };
 
 }  // namespace ovrin::qt
