@@ -83,6 +83,13 @@ struct frmMain {
     // Clients whose data was left waiting while the serial backlog was full.
     std::array<bool, 6> ReadPaused{};
 
+    // Settings given for this run from outside the window (empty: not given). The
+    // settings load types them into their boxes, as a user would before choosing
+    // Listen, right before it selects the stored connection state.
+    std::string GivenHostPort;
+    std::string GivenComPort;
+    void TypeGivenSettings();
+
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();
 };

@@ -24,6 +24,7 @@ void ApplyRecord(frmMain& f) {
     f.chkRTS.SetValue(FlagValue(r.RTSFlag));
     f.chkCtrlPTT.SetValue(FlagValue(r.PTTControlFlag));
     f.chkComPortActiveInListen.SetValue(FlagValue(r.ActiveInListenFlag));
+    f.TypeGivenSettings();
     f.cboConn.SetListIndex(r.ListenAtStart);
 }
 
@@ -72,6 +73,7 @@ void ApplyDefaults(frmMain& f) {
     f.cboStop.SetText("2");
     f.chkDTR.SetValue(0);
     f.chkRTS.SetValue(0);
+    f.TypeGivenSettings();
     f.cboConn.SetListIndex(1);
     f.chkBridge.SetValue(0);
     SaveSettings(f);
