@@ -2,6 +2,7 @@
 // The socket array on QTcpServer (a listening element) and QTcpSocket (a connected
 // element). Events are posted to the event loop and checked again on delivery: an
 // event for an element that was unloaded, closed or reused since is dropped.
+#include <QHostAddress>
 #include <QObject>
 #include <QTcpSocket>
 #include <map>
@@ -27,6 +28,9 @@ public:
     void Unload(int16_t index) override;
     Winsock& operator()(int16_t index) override;
 
+    // The address element 0 listens on (and LocalIP reports); by default every address.
+    void SetListenAddress(const QHostAddress& address) { listenAddress_ = address; }
+
     // Connection requests taken from the listener and not yet accepted or closed.
     int PendingRequests() const { return static_cast<int>(pending_.size()); }
 
@@ -44,6 +48,7 @@ private:
 
     std::map<int16_t, std::unique_ptr<Element>> elements_;
     std::map<int32_t, QTcpSocket*> pending_;
+    QHostAddress listenAddress_{QHostAddress::Any};
     int32_t nextRequestID_ = 1;
     quint64 generations_ = 0;
 };
