@@ -72,6 +72,14 @@ std::string VersionCaption() {
            ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
 }
 
+// An IPv4 address in full (the resolver's short forms would take "192.168.1" for
+// 192.168.0.1) or an IPv6 address.
+bool ListenAddress(const std::string& text, QHostAddress& address) {
+    const QString given = QString::fromLocal8Bit(text);
+    if (!address.setAddress(given)) return false;
+    return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
+}
+
 // What this run was given on the command line, typed in before the stored state
 // selects Listen.
 void GiveRunSettings(ovrin::frmMain& f, const Options& o) {
@@ -167,7 +175,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QHostAddress bind(QHostAddress::Any);
-    if (o.bindAddress && !bind.setAddress(QString::fromLocal8Bit(*o.bindAddress)))
+    if (o.bindAddress && !ListenAddress(*o.bindAddress, bind))
         return BadUsage("--bind " + *o.bindAddress + ": not an IP address");
 
     // A plain core application needs no display; the window's needs one.
