@@ -2,15 +2,16 @@
 # Installs what is missing, builds, and starts the server window.
 #   ./run.sh          the server
 #   ./run.sh --demo   the server with a simulated radio on COM1, listening on 50000
+# Without a display the server runs --headless: no window, its messages here.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh
 ./scripts/build.sh
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No display found: the window runs offscreen (QT_QPA_PLATFORM=offscreen)."
-  export QT_QPA_PLATFORM=offscreen
-fi
 if [ "${1:-}" = "--demo" ]; then
   exec ./scripts/demo.sh
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found: the server runs without a window (--headless); Ctrl+C ends it."
+  exec ./build/ovrin-server --headless
 fi
 exec ./build/ovrin-server

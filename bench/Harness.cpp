@@ -182,7 +182,10 @@ Child::Child(const std::vector<std::string>& argv, const std::string& logFile, b
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent) _exit(127);
         setpgid(0, 0);  // a Ctrl+C reaches the driver only; it ends the children itself
-        for (const std::string& e : env) putenv(strdup(e.c_str()));
+        for (const std::string& e : env) {
+            if (e.find('=') == std::string::npos) unsetenv(e.c_str());
+            else putenv(strdup(e.c_str()));
+        }
         const int log = open(logFile.empty() ? "/dev/null" : logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int nul = open("/dev/null", O_RDONLY);
         dup2(nul, 0);
@@ -245,9 +248,9 @@ std::string Child::ReadLine(int ms) {
     return line;
 }
 
-int Child::Terminate(int ms) {
+int Child::Terminate(int ms, int sig) {
     if (pid_ <= 0) return status_;
-    kill(pid_, SIGTERM);
+    kill(pid_, sig);
     const auto until = After(ms);
     while (Clock::now() < until) {
         const int status = ExitStatus();
@@ -419,7 +422,7 @@ void ServerProcess::UnlinkCom(int n) const {
     fs::remove(ComLink(n), ec);
 }
 
-void ServerProcess::Start() {
+void ServerProcess::Start(const std::vector<std::string>& options) {
     // OVRIN_BENCH_WRAPPER runs the server under a tool, e.g. "strace -f -o /tmp/trace".
     std::vector<std::string> argv;
     if (const char* wrapper = std::getenv("OVRIN_BENCH_WRAPPER")) {
@@ -427,12 +430,14 @@ void ServerProcess::Start() {
         argv.assign(std::istream_iterator<std::string>(words), {});
     }
     argv.push_back(Folder() + "/ovrin-server");
-    child_ = Child(argv, Folder() + "/server.log", false, {"QT_QPA_PLATFORM=offscreen"});
+    argv.push_back("--headless");
+    argv.insert(argv.end(), options.begin(), options.end());
+    child_ = Child(argv, Folder() + "/server.log", false, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
 }
 
 std::string ServerProcess::Log() const { return ReadText(Folder() + "/server.log"); }
 
-long ListeningInode(int port) {
+long ListeningInode(int port, std::string* localAddress) {
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         std::ifstream in(table);
         std::string line;
@@ -444,7 +449,9 @@ long ListeningInode(int port) {
             fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
             const auto colon = local.rfind(':');
             if (colon == std::string::npos || state != "0A") continue;
-            if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) return inode;
+            if (std::stoi(local.substr(colon + 1), nullptr, 16) != port) continue;
+            if (localAddress) *localAddress = local.substr(0, colon);
+            return inode;
         }
     }
     return 0;

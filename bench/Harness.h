@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,7 +36,8 @@ private:
 };
 
 // A child process; stdout and stderr go to `logFile` (or /dev/null), unless
-// `pipeStdout`, then stdout can be read line by line.
+// `pipeStdout`, then stdout can be read line by line. `env` entries NAME=value are
+// set, a bare NAME is removed.
 class Child {
 public:
     Child() = default;
@@ -48,8 +50,8 @@ public:
     pid_t Pid() const { return pid_; }
     bool Running();
     std::string ReadLine(int ms);
-    // SIGTERM, then SIGKILL after `ms`; the exit status, 128+signal, or -1 if it had to be killed.
-    int Terminate(int ms);
+    // `sig`, then SIGKILL after `ms`; the exit status, 128+signal, or -1 if it had to be killed.
+    int Terminate(int ms, int sig = SIGTERM);
     void Kill();
     // Ended on its own: its status as above, or -2 while it still runs.
     int ExitStatus();
@@ -114,7 +116,7 @@ struct ProcStats {
 };
 ProcStats ReadStats(pid_t pid);
 
-// The built server in a fresh program folder, run offscreen.
+// The built server in a fresh program folder, run --headless with no display.
 class ServerProcess {
 public:
     explicit ServerProcess(const std::string& executable);
@@ -128,10 +130,10 @@ public:
     void WriteSettings(int port) const;
     void LinkCom(int n, const std::string& device) const;
     void UnlinkCom(int n) const;
-    void Start();
+    void Start(const std::vector<std::string>& options = {});
     pid_t Pid() const { return child_.Pid(); }
     bool Running() { return child_.Running(); }
-    int Terminate(int ms) { return child_.Terminate(ms); }
+    int Terminate(int ms, int sig = SIGTERM) { return child_.Terminate(ms, sig); }
     int ExitStatus() { return child_.ExitStatus(); }
     std::string Log() const;
 
@@ -142,7 +144,9 @@ private:
 
 // A socket in LISTEN state on the port, read from /proc/net/tcp and tcp6: no
 // connection is made, so a server that takes one client at a time is not disturbed.
-long ListeningInode(int port);
+// `localAddress`, when given, receives the socket's address as the table writes it
+// (0100007F for 127.0.0.1).
+long ListeningInode(int port, std::string* localAddress = nullptr);
 bool IsListening(int port);
 // Waits for a listening socket that stays; the server's start-up port test listens
 // and closes for a few milliseconds first, and a client connecting then is reset.

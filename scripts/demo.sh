@@ -18,8 +18,10 @@ for program in "$sim" "$server"; do
     exit 1
   fi
 done
+# Without a display the server runs without a window; its messages come here.
+server_options=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  export QT_QPA_PLATFORM=offscreen
+  server_options=(--headless)
 fi
 
 sim_pid=""
@@ -103,7 +105,7 @@ EOF
 
 # Waited for rather than run in the foreground, so a signal to this script
 # is acted on at once and also ends the server.
-"$server" &
+"$server" "${server_options[@]}" &
 server_pid=$!
 status=0
 wait "$server_pid" || status=$?

@@ -1,7 +1,14 @@
-// Ovrin-Server: wires the Qt platform to the window model and runs the event loop.
+// Ovrin-Server: reads the command line, wires the Qt platform (the window, or none
+// with --headless) to the window model and runs the event loop.
 #include <QApplication>
+#include <QCoreApplication>
+#include <QHostAddress>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +16,11 @@
 
 #include "app/Lifecycle.h"
 #include "app/frmMain.h"
+#include "cli/CommandLine.h"
 #include "ovrin/Version.h"
 #include "platform/FileHost.h"
+#include "platform/headless/HeadlessDialogs.h"
+#include "platform/headless/ListenRetry.h"
 #include "platform/qt/QtCommControl.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtMainWindow.h"
@@ -20,6 +30,8 @@
 #include "platform/qt/TerminationRequest.h"
 
 namespace {
+
+using ovrin::cli::Options;
 
 // systemd names the stream it connected to standard error in JOURNAL_STREAM
 // ("device:inode"); when it is ours, the journal stamps the lines itself.
@@ -36,23 +48,69 @@ bool StderrIsJournal() {
 #endif
 }
 
-}  // namespace
+int BadUsage(const std::string& why) {
+    std::fprintf(stderr, "ovrin-server: %s (see --help)\n", why.c_str());
+    return ovrin::cli::kBadUsage;
+}
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool Writable(const std::string& folder) {
+#if defined(Q_OS_UNIX)
+    return ::access(folder.c_str(), W_OK) == 0;
+#else
+    (void)folder;
+    return true;
+#endif
+}
+
+std::string VersionCaption() {
+    return "Ovrin-Server v" +
+           ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
+}
+
+// An IPv4 address in full (the resolver's short forms would take "192.168.1" for
+// 192.168.0.1) or an IPv6 address.
+bool ListenAddress(const std::string& text, QHostAddress& address) {
+    const QString given = QString::fromLocal8Bit(text);
+    if (!address.setAddress(given)) return false;
+    return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
+}
+
+// What this run was given on the command line, typed in before the stored state
+// selects Listen.
+void GiveRunSettings(ovrin::frmMain& f, const Options& o) {
+    f.GivenHostPort = o.hostPort.value_or("");
+    f.GivenComPort = o.comPort.value_or("");
+}
+
+// The end of the process would close the port as well; a keyed transmitter is
+// released first, explicitly.
+void ReleaseSerialPort(ovrin::qt::QtCommControl& com) {
+    ovrin::TryStep([&] {
+        if (!com.PortOpen()) return;
+        com.SetRTSEnable(false);
+        com.SetPortOpen(false);
+    });
+}
+
+struct Facilities {
+    ovrin::FileHost& host;
+    ovrin::qt::QtCommControl& com;
+    ovrin::qt::QtSocketArray& sockets;
+    ovrin::StderrLog& log;
+};
+
+int RunWindow(Facilities p, const Options& o) {
     // The window's layout was drawn for an 8-point font; larger captions would
     // not fit their 13-pixel labels.
     QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
-
-    const std::string folder = QApplication::applicationDirPath().toLocal8Bit().toStdString();
-    ovrin::FileHost host(folder, ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision,
-                         [] { QCoreApplication::exit(0); });
-    ovrin::qt::QtCommControl com(folder);
-    ovrin::qt::QtSocketArray sockets;
     ovrin::qt::QtDialogs dialogs;
-
-    ovrin::StderrLog log(StderrIsJournal());
-    ovrin::frmMain f(com, sockets, dialogs, host, log);
+    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
+    GiveRunSettings(f, o);
     ovrin::qt::WindowTimers timers(f);
     const ovrin::qt::StatusPictures pictures;
     ovrin::qt::QtMainWindow window(f, pictures);
@@ -67,5 +125,81 @@ int main(int argc, char* argv[]) {
 
     ovrin::WireEvents(f);
     ovrin::Form_Load(f);  // shows the window through f.Form.Show()
-    return app.exec();
+    const int status = QCoreApplication::exec();
+    ReleaseSerialPort(p.com);
+    return status;
+}
+
+// The same model and handlers with no view: the boxes are log lines, and Listen is
+// selected again while the server is Off-line, since nobody else can.
+int RunHeadless(Facilities p, const Options& o) {
+    ovrin::headless::RepeatFilterLog log(p.log);
+    ovrin::headless::HeadlessDialogs dialogs(log);
+    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
+    GiveRunSettings(f, o);
+    ovrin::qt::WindowTimers timers(f);
+    ovrin::headless::ListenRetry retry(f, log);
+    ovrin::qt::QtTimerBackend retryBackend(retry.RetryTimer());
+    retry.RetryTimer().Bind(&retryBackend);
+
+    // SIGTERM, SIGINT, SIGHUP: end as closing the window would (settings saved).
+    ovrin::qt::TerminationRequest termination([&f, &p] {
+        p.log.Line(ovrin::LogLevel::Info, "Asked to end: saving the settings, closing the connections");
+        if (f.Form.Unload) f.Form.Unload();
+    });
+
+    p.log.Line(ovrin::LogLevel::Info, VersionCaption() + " without a window; settings folder " +
+                                          p.host.ProgramFolder() +
+                                          (o.bindAddress ? "; listening address " + *o.bindAddress : ""));
+    ovrin::WireEvents(f);
+    ovrin::Form_Load(f);
+    retry.Check();
+    const int status = QCoreApplication::exec();
+    retry.RetryTimer().Bind(nullptr);
+    ReleaseSerialPort(p.com);
+    p.log.Line(ovrin::LogLevel::Info, "Ended");
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const ovrin::cli::Parsed parsed = ovrin::cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const Options& o = parsed.options;
+    if (!parsed.error.empty()) return BadUsage(parsed.error);
+    if (o.help) {
+        std::fputs(ovrin::cli::Usage("ovrin-server").c_str(), stdout);
+        return 0;
+    }
+    if (o.version) {
+        std::printf("%s\n", VersionCaption().c_str());
+        return 0;
+    }
+    QHostAddress bind(QHostAddress::Any);
+    if (o.bindAddress && !ListenAddress(*o.bindAddress, bind))
+        return BadUsage("--bind " + *o.bindAddress + ": not an IP address");
+
+    // A plain core application needs no display; the window's needs one.
+    const std::unique_ptr<QCoreApplication> app =
+        o.headless ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+
+    const std::string programFolder = QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
+    const std::string folder = ovrin::cli::SettingsFolder(o, programFolder, Writable(programFolder),
+                                                          Environment("XDG_CONFIG_HOME"), Environment("HOME"));
+    std::error_code made, kind;
+    std::filesystem::create_directories(folder, made);
+    // A folder that cannot be made is the caller's mistake when named; otherwise the
+    // settings load and save report it as for any folder that cannot be written.
+    if (o.configDir && (made || !std::filesystem::is_directory(folder, kind)))
+        return BadUsage("--config-dir " + *o.configDir + ": " +
+                        (made ? made.message() : std::string("not a folder")));
+
+    ovrin::FileHost host(folder, ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision,
+                         [] { QCoreApplication::exit(0); });
+    ovrin::qt::QtCommControl com(folder);
+    ovrin::qt::QtSocketArray sockets;
+    sockets.SetListenAddress(bind);
+    ovrin::StderrLog log(StderrIsJournal());
+    const Facilities facilities{host, com, sockets, log};
+    return o.headless ? RunHeadless(facilities, o) : RunWindow(facilities, o);
 }

@@ -127,6 +127,11 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     for (Control* c : tabOrder) c->tabIndex = tab++;
 }
 
+void frmMain::TypeGivenSettings() {
+    if (!GivenHostPort.empty()) txtHostPort.SetText(GivenHostPort);
+    if (!GivenComPort.empty()) cboComPort.SetText(GivenComPort);
+}
+
 std::map<std::string, Control*> frmMain::ControlsByName() {
     std::map<std::string, Control*> all;
     for (Control* c : std::initializer_list<Control*>{

@@ -101,6 +101,13 @@ struct frmMain {
     // Message boxes open now (title and text): an identical one is not stacked.
     std::set<std::string> OpenBoxes;
 
+    // Settings given for this run from outside the window (empty: not given). The
+    // settings load types them into their boxes, as a user would before choosing
+    // Listen, right before it selects the stored connection state.
+    std::string GivenHostPort;
+    std::string GivenComPort;
+    void TypeGivenSettings();
+
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();
 };

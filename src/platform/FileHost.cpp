@@ -47,7 +47,9 @@ void FileHost::WriteRecord(const std::string& path, const Bytes& record) {
     const std::string temp = path + ".new";
     {
         std::error_code ignored;
-        fs::remove(temp, ignored);  // left by a save that was cut short
+        const auto left = fs::symlink_status(temp, ignored).type();
+        if (left == fs::file_type::regular || left == fs::file_type::symlink)
+            fs::remove(temp, ignored);  // left by a save that was cut short, or planted
         std::FILE* out = std::fopen(temp.c_str(), "wbx");
         if (!out) throw PlatformError(std::strerror(errno));
         const bool written = std::fwrite(record.data(), 1, record.size(), out) == record.size();

@@ -218,5 +218,27 @@ TEST(SaveSettings, FailureIsReportedAndTheOldFileStays) {
     EXPECT_EQ(app.host.files.at(app.SettingsPath()), StoredRecord().Encode());
 }
 
+TEST(LoadSettings, SettingsGivenForTheRunAreTypedInBeforeListenIsSelected) {
+    SettingsRecordBuffer listening = StoredRecord();
+    listening.ListenAtStart = 1;
+    for (const bool stored : {false, true}) {
+        SimApp app;
+        if (stored) app.host.files[app.SettingsPath()] = listening.Encode();
+        app.sockets.busyPorts = {50000, 4532};  // the default and the stored port: never tested
+        app.com.existing.insert(2);
+        app.f.GivenHostPort = "50123";
+        app.f.GivenComPort = "COM2";
+        app.Load();
+        EXPECT_TRUE(app.dialogs.shown.empty()) << stored;
+        EXPECT_EQ(app.sockets.Element(0).LocalPort(), 50123) << stored;
+        if (!stored) {
+            EXPECT_EQ(app.com.CommPort(), 2);  // opened with Listen: "Com Port active in Listen Mode"
+        }
+        SaveSettings(app.f);
+        const auto saved = SettingsRecordBuffer::Decode(app.host.files.at(app.SettingsPath()));
+        EXPECT_EQ(saved.HostPort + saved.ComPortName, "50123COM2  ") << stored;
+    }
+}
+
 }  // namespace
 }  // namespace ovrin

@@ -97,7 +97,7 @@ public:
     void Listen() override {
         if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
         auto server = std::make_unique<QTcpServer>();
-        if (!server->listen(QHostAddress::Any, static_cast<quint16>(localPort_)))
+        if (!server->listen(owner_.listenAddress_, static_cast<quint16>(localPort_)))
             throw PlatformError(FromQ(server->errorString()));
         server_ = std::move(server);
         generation_ = owner_.NextGeneration();
@@ -173,6 +173,9 @@ public:
     std::string LocalHostName() const override { return FromQ(QHostInfo::localHostName()); }
 
     std::string LocalIP() const override {
+        const QHostAddress& bound = owner_.listenAddress_;
+        if (bound != QHostAddress::Any && bound != QHostAddress::AnyIPv4 && bound != QHostAddress::AnyIPv6)
+            return FromQ(bound.toString());  // the one address clients can reach
         for (const QNetworkInterface& nic : QNetworkInterface::allInterfaces()) {
             const auto flags = nic.flags();
             if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||

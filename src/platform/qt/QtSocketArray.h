@@ -2,6 +2,7 @@
 // The socket array on QTcpServer (a listening element) and QTcpSocket (a connected
 // element). Events are posted to the event loop and checked again on delivery: an
 // event for an element that was unloaded, closed or reused since is dropped.
+#include <QHostAddress>
 #include <QObject>
 #include <QTcpSocket>
 #include <map>
@@ -32,6 +33,9 @@ public:
     // keepalive after about this long, and handled like a close.
     static constexpr int kKeepAliveIdleS = 60, kKeepAliveIntervalS = 10, kKeepAliveProbes = 6;
 
+    // The address element 0 listens on (and LocalIP reports); by default every address.
+    void SetListenAddress(const QHostAddress& address) { listenAddress_ = address; }
+
     // Connection requests taken from the listener and not yet accepted or closed.
     int PendingRequests() const { return static_cast<int>(pending_.size()); }
 
@@ -49,6 +53,7 @@ private:
 
     std::map<int16_t, std::unique_ptr<Element>> elements_;
     std::map<int32_t, QTcpSocket*> pending_;
+    QHostAddress listenAddress_{QHostAddress::Any};
     int32_t nextRequestID_ = 1;
     quint64 generations_ = 0;
 };

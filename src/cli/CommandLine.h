@@ -1,0 +1,41 @@
+#pragma once
+// The command line and the choice of the settings folder, in plain C++. Nothing is
+// applied here: main applies the options, and the system itself never sees them.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ovrin::cli {
+
+// Exit status for a command line that cannot be obeyed.
+inline constexpr int kBadUsage = 2;
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool headless = false;
+    std::optional<std::string> configDir;
+    std::optional<std::string> hostPort;     // "1".."65535", as typed into Host IP Port
+    std::optional<std::string> comPort;      // "COM1".."COM16"
+    std::optional<std::string> bindAddress;  // checked by the socket facility's owner
+};
+
+struct Parsed {
+    Options options;
+    std::string error;  // empty when every argument is good; else one line naming the bad one
+};
+
+// The arguments after the program's name. Values follow their option as the next
+// argument or after "=" (--port 50001, --port=50001); a repeated option keeps the last.
+Parsed ParseOptions(const std::vector<std::string>& args);
+
+std::string Usage(const std::string& program);
+
+// The folder of the settings file and the dosdevices links: the one given, else the
+// program's folder when it can be written (portable use), else the user's
+// configuration folder for this program ($XDG_CONFIG_HOME, or ~/.config, then
+// "ovrin-server"). Empty environment values count as unset.
+std::string SettingsFolder(const Options& options, const std::string& programFolder, bool programFolderWritable,
+                           const std::string& xdgConfigHome, const std::string& home);
+
+}  // namespace ovrin::cli

@@ -1,0 +1,39 @@
+#include "platform/headless/ListenRetry.h"
+
+namespace ovrin::headless {
+namespace {
+
+constexpr int16_t kOffLine = 0;
+constexpr int16_t kListen = 1;
+
+}  // namespace
+
+ListenRetry::ListenRetry(frmMain& f, RepeatFilterLog& log) : f_(f), log_(log) {
+    timer_.Tick = [this] { Check(); };
+}
+
+bool ListenRetry::OffLine() const { return f_.cboConn.ListIndex() == kOffLine; }
+
+void ListenRetry::Check() {
+    if (OffLine()) {
+        if (!offLineTold_) {
+            log_.Line(LogLevel::Warning,
+                      "Off-line: selecting Listen every " + std::to_string(kIntervalMs / 1000) + " s until it listens");
+            offLineTold_ = true;
+        }
+        SelectListen();
+    }
+    if (!OffLine()) offLineTold_ = false;
+}
+
+void ListenRetry::SelectListen() {
+    log_.BeginAttempt();
+    try {
+        f_.cboConn.SetListIndex(kListen);
+    } catch (const PlatformError&) {
+        // The handler has ended Off-line itself; the next tick tries again.
+    }
+    log_.EndAttempt(!OffLine());
+}
+
+}  // namespace ovrin::headless

@@ -1,0 +1,80 @@
+// Without a window: every box a log line with its safe answer, Listen selected again
+// while Off-line, each change logged once however often it is tried.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Lifecycle.h"
+#include "platform/headless/ListenRetry.h"
+#include "sim/SimPlatform.h"
+
+namespace ovrin::headless {
+namespace {
+
+constexpr int kTry = ListenRetry::kIntervalMs;
+
+struct Headless : ::testing::Test {
+    sim::SimClock clock;
+    sim::SimComm com;
+    sim::SimSockets sockets;
+    sim::SimHost host;
+    sim::SimLog log;
+    RepeatFilterLog filter{log};
+    HeadlessDialogs dialogs{filter};
+    frmMain f{com, sockets, dialogs, host, filter};
+    ListenRetry retry{f, filter};
+
+    Headless() {
+        clock.BindAll(f);
+        clock.Bind(retry.RetryTimer());
+        WireEvents(f);
+    }
+    long Lines(const std::string& part) const {
+        return std::count_if(log.lines.begin(), log.lines.end(),
+                             [&](const sim::SimLog::Entry& e) { return e.text.find(part) != std::string::npos; });
+    }
+};
+
+TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) {
+    sockets.busyPorts.insert(50000);
+    host.failWrite = true;
+    Form_Load(f);
+    retry.Check();
+    clock.Advance(3 * kTry);
+    EXPECT_EQ(f.cboConn.Text(), "Off-line");
+    EXPECT_EQ(Lines("Host Port Active: Host Port 50000 is connected to another application."), 1);
+    EXPECT_EQ(Lines("Save Initialize File Error: "), 1);  // acknowledged, not waited on
+    EXPECT_EQ(Lines("Off-line: selecting Listen every 5 s"), 1);
+
+    sockets.busyPorts.clear();
+    clock.Advance(kTry);
+    EXPECT_EQ(sockets(0).State(), sckListening);
+    EXPECT_EQ(Lines("Listening on TCP port 50000"), 1);
+
+    // A PTT command while "Control RTS as PTT" is off: the question is answered No.
+    ASSERT_TRUE(sockets.RequestConnection());
+    sockets.ClientSends(1, "\x1B\x1B" "ATH1");
+    EXPECT_EQ(Lines("Enable Hardware Control: A command has been received"), 1);
+    EXPECT_EQ(f.chkCtrlPTT.Value(), 0);
+    EXPECT_EQ(std::count(com.rtsHistory.begin(), com.rtsHistory.end(), true), 0);
+
+    // Off-line again, the port taken, then free while the serial port is missing:
+    // each cause is logged once, then the server listens by itself.
+    sockets.PeerCloses(1);
+    sockets.busyPorts.insert(50000);
+    f.cboConn.SetListIndex(0);
+    clock.Advance(2 * kTry);
+    EXPECT_EQ(Lines("Host Port Active"), 2);
+    com.existing.clear();
+    sockets.busyPorts.clear();
+    clock.Advance(3 * kTry);
+    EXPECT_EQ(Lines("COM1 cannot be opened"), 1);
+    EXPECT_EQ(f.cboConn.Text(), "Off-line");
+    com.existing.insert(1);
+    clock.Advance(kTry);
+    EXPECT_EQ(Lines("Listening on TCP port 50000"), 2);
+    EXPECT_TRUE(com.PortOpen());
+}
+
+}  // namespace
+}  // namespace ovrin::headless
