@@ -42,7 +42,7 @@ void ListenChoice(frmMain& f) {
     f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
     f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
     f.tcpServer(0).Listen();
-    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPort(f));
+    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPort(f) + "; clients connect to " + f.txtHostAdrs.Text());
     RefreshControlState(f);
     if (f.chkComPortActiveInListen.Value() == 1) {
         bool openFailed = false;
