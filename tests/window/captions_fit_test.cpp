@@ -48,16 +48,19 @@ void Problem(const QString& what) {
     ++problems;
 }
 
-// The text's ink, drawn centred on the height of `room` as Qt draws one-line
-// captions, lies inside it; lines one under the other. Glyph boxes come rounded out
-// to whole pixels: less than one pixel past the room is rounding.
+void ExpectNarrower(const QString& control, const QFontMetricsF& m, const QString& text, qreal room) {
+    if (m.horizontalAdvance(text) > room)
+        Problem(QStringLiteral("%1: \"%2\" is %3 px wide, the room %4 px")
+                    .arg(control, text).arg(m.horizontalAdvance(text), 0, 'f', 1).arg(room));
+}
+
+// The lines' ink, drawn one under the other and centred on the height of `room` as
+// Qt draws captions, lies inside it. Glyph boxes come rounded out to whole pixels:
+// less than one pixel past the room is rounding.
 void ExpectInside(const QString& control, const QFontMetricsF& m, const QStringList& lines, const QRectF& room) {
     const qreal top = room.top() + (room.height() - lines.size() * m.height()) / 2;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const qreal width = m.horizontalAdvance(lines[i]);
-        if (width > room.width())
-            Problem(QStringLiteral("%1: \"%2\" is %3 px wide, the room %4 px")
-                        .arg(control, lines[i]).arg(width, 0, 'f', 1).arg(room.width()));
+        ExpectNarrower(control, m, lines[i], room.width());
         const QRectF ink = m.tightBoundingRect(lines[i]).translated(0, top + i * m.height() + m.ascent());
         if (ink.top() <= room.top() - 1 || ink.bottom() >= room.top() + room.height() + 1)
             Problem(QStringLiteral("%1: \"%2\" is inked from y %3 to %4, the room from %5 to %6")
@@ -65,17 +68,11 @@ void ExpectInside(const QString& control, const QFontMetricsF& m, const QStringL
     }
 }
 
-void MeasureLabel(const QString& name, const QLabel* label) {
-    const QStringList lines = label->text().split(QLatin1Char('\n'));
-    ExpectInside(name, QFontMetricsF(label->font(), label), lines, label->contentsRect());
-}
-
 void MeasureCheckBox(const QString& name, const QCheckBox* box) {
     QStyleOptionButton option;
     option.initFrom(box);
     option.text = box->text();
-    const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-    if (!box->rect().contains(indicator))
+    if (!box->rect().contains(box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box)))
         Problem(QStringLiteral("%1: the indicator reaches out of the box").arg(name));
     const QRect room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
     ExpectInside(name, QFontMetricsF(box->font(), box), {box->text()}, room);
@@ -86,13 +83,8 @@ void MeasureEdit(const QString& name, const QLineEdit* edit, const QStringList& 
     QStyleOptionFrame option;
     option.initFrom(edit);
     option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
-    const QRect room =
-        edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).adjusted(2, 0, -2, 0);
-    const QFontMetricsF m(edit->font(), edit);
-    for (const QString& text : texts)
-        if (m.horizontalAdvance(text) > room.width())
-            Problem(QStringLiteral("%1: \"%2\" is %3 px wide, the room %4 px")
-                        .arg(name, text).arg(m.horizontalAdvance(text), 0, 'f', 1).arg(room.width()));
+    const int room = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() - 4;
+    for (const QString& text : texts) ExpectNarrower(name, QFontMetricsF(edit->font(), edit), text, room);
 }
 
 int Measure(int argc, char** argv, const QString& family) {
@@ -128,13 +120,17 @@ int Measure(int argc, char** argv, const QString& family) {
     for (auto& [name, control] : controls) {
         QWidget* w = window.WidgetFor(*control);
         if (!w || !w->isVisible()) continue;
-        if (auto* label = qobject_cast<QLabel*>(w); label && label->pixmap().isNull()) {
-            MeasureLabel(name, label);
-            if (label->font().bold()) continue;  // the banner has a size of its own
-            if (label->font() != window.font()) Problem(QStringLiteral("%1: a font of its own").arg(name));
-        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+        auto* label = qobject_cast<QLabel*>(w);
+        auto* box = qobject_cast<QCheckBox*>(w);
+        if (label && !label->pixmap().isNull()) continue;  // the status picture
+        // One face and size for the captions; the banner has a size of its own.
+        if ((label || box) && !w->font().bold() && w->font() != window.font())
+            Problem(QStringLiteral("%1: a font of its own").arg(name));
+        if (label) {
+            const QStringList lines = label->text().split(QLatin1Char('\n'));
+            ExpectInside(name, QFontMetricsF(label->font(), label), lines, label->contentsRect());
+        } else if (box) {
             MeasureCheckBox(name, box);
-            if (box->font() != window.font()) Problem(QStringLiteral("%1: a font of its own").arg(name));
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             QStringList texts{combo->currentText()};
             for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
@@ -151,20 +147,11 @@ int Measure(int argc, char** argv, const QString& family) {
     return problems == 0 ? 0 : 1;
 }
 
-QString Run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
-}
-
 int RunAll(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                       QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                                       QStringLiteral("tcp")});
+    xvfb.start(QStringLiteral("Xvfb"), QStringLiteral("-displayfd 1 -screen 0 1280x1024x24 -nolisten tcp").split(u' '));
     if (!xvfb.waitForStarted(5000)) {
         std::printf("SKIPPED: Xvfb cannot be started (Debian: xvfb)\n");
         return 77;
@@ -178,9 +165,12 @@ int RunAll(int argc, char** argv) {
 
     int ran = 0, failed = 0;
     for (const Family& family : kFamilies) {
-        const QStringList files = Run(QStringLiteral("fc-list"), {QStringLiteral("-f"), QStringLiteral("%{file}\\n"),
-                                                                 QString::fromLatin1(family.pattern)})
-                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QProcess list;
+        const QString pattern = QLatin1String(family.pattern);
+        list.start(QStringLiteral("fc-list"), {QStringLiteral("-f"), QStringLiteral("%{file}\\n"), pattern});
+        list.waitForFinished(10000);
+        const QStringList files =
+            QString::fromLocal8Bit(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         if (files.isEmpty()) {
             std::printf("SKIPPED: %s is not installed (Debian: %s)\n", family.name, family.package);
             continue;
@@ -192,11 +182,8 @@ int RunAll(int argc, char** argv) {
         for (const QString& file : files) QFile::link(file, fonts + QLatin1Char('/') + QFileInfo(file).fileName());
         QFile config(fonts + QStringLiteral("/fonts.conf"));
         config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral("<?xml version=\"1.0\"?><!DOCTYPE fontconfig SYSTEM \"fonts.dtd\"><fontconfig>"
-                                    "<include ignore_missing=\"yes\">/etc/fonts/conf.d</include>"
-                                    "<dir>%1</dir><cachedir>%1/cache</cachedir></fontconfig>\n")
-                         .arg(fonts)
-                         .toUtf8());
+        config.write(QStringLiteral("<fontconfig><include ignore_missing=\"yes\">/etc/fonts/conf.d</include>"
+                                    "<dir>%1</dir><cachedir>%1/cache</cachedir></fontconfig>\n").arg(fonts).toUtf8());
         config.close();
         for (const char* scale : kScales) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -204,18 +191,18 @@ int RunAll(int argc, char** argv) {
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
             env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
             env.insert(QStringLiteral("FONTCONFIG_FILE"), config.fileName());
-            env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
             QProcess child;
             child.setProcessEnvironment(env);
             child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--measure"), QString::fromLatin1(family.name)});
-            const bool finished = child.waitForFinished(60000);
-            const bool ok = finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+            const QString name = QLatin1String(family.name);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure"), name});
+            const bool ok = child.waitForFinished(60000) && child.exitStatus() == QProcess::NormalExit &&
+                            child.exitCode() == 0;
             std::printf("%s %s at scale %s\n%s", ok ? "fits:" : "FAIL:", family.name, scale,
                         child.readAll().constData());
             ++ran;
-            if (!ok) ++failed;
+            failed += ok ? 0 : 1;
         }
     }
     xvfb.terminate();
