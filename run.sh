@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the server window.
+# Installs what is missing, builds the program (not the tests: ./test.sh), and
+# starts the server window.
 #   ./run.sh          the server
 #   ./run.sh --demo   the server with a simulated radio on COM1, listening on 50000
 # Without a display the server runs --headless: no window, its messages here.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/deps.sh
-./scripts/build.sh
+./scripts/deps.sh program
+./scripts/build.sh program
 if [ "${1:-}" = "--demo" ]; then
   exec ./scripts/demo.sh
 fi

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, whatever the build, the program and the tests
 # need and the machine does not have yet. Safe to run again.
+#   scripts/deps.sh           for everything (./test.sh)
+#   scripts/deps.sh program   for building and running the program only (./run.sh)
 set -euo pipefail
-packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat netcat-openbsd
-          fonts-dejavu-core)
+# Liberation Sans has the metrics the window was drawn for.
+packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev netcat-openbsd
+          fonts-dejavu-core fonts-liberation)
+if [ "${1:-}" != program ]; then
+  packages+=(libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat fontconfig)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -105,8 +105,8 @@ struct Facilities {
 };
 
 int RunWindow(Facilities p, const Options& o) {
-    // The window's layout was drawn for an 8-point font; larger captions would
-    // not fit their 13-pixel labels.
+    // The face and size the window was drawn for, for its message boxes too; the
+    // window fits its own captions.
     QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# cmake --install of the build into a scratch prefix: the program in bin/, its
-# menu entry and icons where desktops look for them, the entry accepted by
-# desktop-file-validate where that is installed.
-#   install_test.sh <cmake> <build dir> <built ovrin-server>
+# cmake --install of the build into a scratch prefix: the program in bin/,
+# stripped when a strip command is given, its menu entry and icons where desktops
+# look for them, the entry accepted by desktop-file-validate where that is installed.
+#   install_test.sh <cmake> <build dir> <built ovrin-server> [<strip>]
 set -euo pipefail
-cmake=$1 build=$2 program=$3
+cmake=$1 build=$2 program=$3 strip=${4:-}
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/ovrin install-XXXXXX")  # a blank, as in many home folders
 trap 'rm -rf "$prefix"' EXIT
@@ -13,7 +13,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
 [ -x "$prefix/bin/ovrin-server" ] || fail "no program in bin/"
-cmp -s "$program" "$prefix/bin/ovrin-server" || fail "bin/ovrin-server is not the built program"
+if [ -n "$strip" ]; then
+  "$strip" -o "$prefix/stripped" "$program"
+  cmp -s "$prefix/stripped" "$prefix/bin/ovrin-server" || fail "bin/ovrin-server is not the built program, stripped"
+  cmp -s "$program" "$prefix/stripped" && fail "the built program has nothing to strip: is this the test's own build?"
+else
+  cmp -s "$program" "$prefix/bin/ovrin-server" || fail "bin/ovrin-server is not the built program"
+fi
 
 entry="$prefix/share/applications/ovrin-server.desktop"
 [ -f "$entry" ] || fail "no desktop entry"

@@ -10,8 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProxyStyle>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <algorithm>
 #include <functional>
 
@@ -23,8 +27,14 @@ namespace ovrin::qt {
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-constexpr qreal kFontPoints = 8.0;
-constexpr qreal kSmallestFontPoints = 6.0;
+// The layout was drawn for an 8.25-point face at 96 dots per inch: 11 pixels. Sizes
+// are in logical pixels, so the text grows with the desktop's scale factor exactly
+// as the geometry does.
+constexpr int kDesignPixels = 11;
+constexpr int kSmallestPixels = 7;
+// Qt hands out glyph boxes rounded out to whole pixels; ink reaching less than that
+// past the room is rounding, not clipping.
+constexpr qreal kInkRounding = 1;
 
 // A label that reports a click (press and release inside it).
 class ClickableLabel final : public QLabel {
@@ -39,25 +49,106 @@ protected:
     }
 };
 
+// Check boxes are one text line high; a style's indicator may be taller and would be
+// cut off at the bottom. It shrinks to the box's height instead.
+class FittedIndicatorStyle final : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        const int base = QProxyStyle::pixelMetric(metric, option, widget);
+        if (metric != PM_IndicatorWidth && metric != PM_IndicatorHeight) return base;
+        const int height = widget ? widget->height() : option ? option->rect.height() : base;
+        return std::max(1, std::min(base, height));
+    }
+};
+
 QColor ColourOf(uint32_t bgr) {
     return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
                   static_cast<int>((bgr >> 16) & 0xFF));
 }
 
-// A caption that is too wide for its control gets a slightly smaller font, so it is
-// read in full rather than cut off. Wrapped captions need each word to fit.
-void FitFont(QWidget* w, const QString& text, qreal available, bool wrapped, bool bold) {
-    QFont font = w->parentWidget() ? w->parentWidget()->font() : QApplication::font();
-    font.setBold(bold);
-    const QStringList words = wrapped ? text.split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList{text};
-    const auto fits = [&](const QFont& f) {
-        const QFontMetricsF metrics(f);
-        for (const QString& word : words)
-            if (metrics.horizontalAdvance(word) > available) return false;
-        return true;
+// Whether the lines, drawn one under the other and centred on the room's height as
+// labels and check boxes draw them, stay inside it: no line wider, no ink above or below.
+bool Fits(const QFontMetricsF& m, const QStringList& lines, const QSizeF& room) {
+    const qreal top = (room.height() - lines.size() * m.height()) / 2;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (m.horizontalAdvance(lines[i]) > room.width()) return false;
+        const QRectF ink = m.tightBoundingRect(lines[i]);
+        const qreal baseline = top + static_cast<qreal>(i) * m.height() + m.ascent();
+        if (!ink.isEmpty() &&
+            (baseline + ink.top() <= -kInkRounding || baseline + ink.bottom() >= room.height() + kInkRounding))
+            return false;
+    }
+    return true;
+}
+
+// The lines of a caption taller than one line. Runs of blanks are the designed line
+// breaks; a line too wide for the room wraps at its blanks (never inside a word such
+// as "TCP/IP"), into lines as even as the count allows.
+QStringList WrapCaption(const QString& caption, const QFontMetricsF& m, qreal width) {
+    const auto greedy = [&m](const QStringList& words, qreal w) {
+        QStringList lines;
+        for (const QString& word : words) {
+            if (!lines.isEmpty() && m.horizontalAdvance(lines.back() + QLatin1Char(' ') + word) <= w)
+                lines.back() += QLatin1Char(' ') + word;
+            else
+                lines.push_back(word);
+        }
+        return lines;
     };
-    while (!fits(font) && font.pointSizeF() > kSmallestFontPoints) font.setPointSizeF(font.pointSizeF() - 0.5);
-    if (w->font() != font) w->setFont(font);
+    QStringList all;
+    static const QRegularExpression kBreak(QStringLiteral(" {2,}"));
+    for (const QString& part : caption.split(kBreak, Qt::SkipEmptyParts)) {
+        const QStringList words = part.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QStringList lines = greedy(words, width);
+        for (qreal narrower = width - 1; narrower > 0; narrower -= 1) {
+            QStringList tried = greedy(words, narrower);
+            if (tried.size() != lines.size()) break;
+            lines = std::move(tried);
+        }
+        all += lines;
+    }
+    return all;
+}
+
+// The room a line edit has for its text: its contents less the margin Qt keeps each side.
+qreal TextRoom(const QLineEdit* edit) {
+    constexpr int kMargin = 2;
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
+    return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() - 2 * kMargin;
+}
+
+// A field shows its whole text and every entry of its list: in the window's font,
+// or smaller when they are too wide (a client's address, a typed name).
+void FitField(QWidget* field) {
+    auto* combo = qobject_cast<QComboBox*>(field);
+    const QLineEdit* edit = combo ? combo->lineEdit() : qobject_cast<QLineEdit*>(field);
+    if (!edit) return;
+    QStringList texts{edit->text()};
+    for (int i = 0; combo && i < combo->count(); ++i) texts << combo->itemText(i);
+    const qreal room = TextRoom(edit);
+    const auto fits = [&](const QFont& font) {
+        const QFontMetricsF metrics(font, field);
+        return std::all_of(texts.begin(), texts.end(),
+                           [&](const QString& t) { return metrics.horizontalAdvance(t) <= room; });
+    };
+    const QFont base = field->parentWidget()->font();
+    QFont font = base;
+    while (font.pixelSize() > kSmallestPixels && !fits(font)) font.setPixelSize(font.pixelSize() - 1);
+    if (font == base) {
+        if (field->testAttribute(Qt::WA_SetFont)) field->setFont(QFont());  // follow the window's again
+    } else if (field->font() != font) {
+        field->setFont(font);
+    }
+}
+
+// The room a check box leaves its caption beside the indicator.
+QSizeF CaptionRoom(const QCheckBox* box) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).size();
 }
 
 void MirrorCommon(const Control& m, QWidget* w) {
@@ -89,17 +180,16 @@ void MirrorCombo(const ComboBox& m, QComboBox* w) {
     const QString text = ToQ(m.Text());
     if (edit->text() != text) edit->setText(text);
     if (text == before) edit->setCursorPosition(cursor);
+    FitField(w);
     MirrorCommon(m, w);
 }
 
-void MirrorCheck(const CheckBox& m, QCheckBox* w) {
+// True when the caption changed (the window then fits its captions anew).
+bool MirrorCheck(const CheckBox& m, QCheckBox* w) {
     const QSignalBlocker block(w);
     const QString caption = ToQ(m.caption);
-    if (w->text() != caption) w->setText(caption);
-    const QStyle* style = w->style();
-    const int box = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
-                    style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w);
-    FitFont(w, caption, w->width() - box, false, false);
+    const bool newCaption = w->text() != caption;
+    if (newCaption) w->setText(caption);
     w->setTristate(m.Value() == 2);
     const Qt::CheckState state = m.Value() == 1 ? Qt::Checked : m.Value() == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
     if (w->checkState() != state) w->setCheckState(state);
@@ -114,6 +204,7 @@ void MirrorCheck(const CheckBox& m, QCheckBox* w) {
         w->setAutoFillBackground(true);
     }
     MirrorCommon(m, w);
+    return newCaption;
 }
 
 void MirrorText(const TextBox& m, QLineEdit* w) {
@@ -125,13 +216,7 @@ void MirrorText(const TextBox& m, QLineEdit* w) {
     if (w->isReadOnly() != m.locked) w->setReadOnly(m.locked);
     const QString text = ToQ(m.Text());
     if (w->text() != text) w->setText(text);
-    MirrorCommon(m, w);
-}
-
-void MirrorLabel(const Label& m, QLabel* w) {
-    const QString caption = ToQ(m.Caption());
-    if (w->text() != caption) w->setText(caption);
-    FitFont(w, caption, w->width(), w->wordWrap(), m.bold);
+    FitField(w);
     MirrorCommon(m, w);
 }
 
@@ -144,7 +229,8 @@ void MirrorImage(const Image& m, QLabel* w, const StatusPictures& pictures) {
 }  // namespace
 
 QFont QtMainWindow::ApplicationFont() {
-    // Sans faces as narrow as the one the layout was drawn with, where installed.
+    // Sans faces as narrow as the one the layout was drawn with, where installed;
+    // else the desktop's own face, made to fit (FitCaptions).
     static const char* const kFamilies[] = {"Microsoft Sans Serif", "Tahoma", "Arial", "Liberation Sans",
                                             "Nimbus Sans", "Helvetica"};
     QFont font = QApplication::font();
@@ -154,7 +240,7 @@ QFont QtMainWindow::ApplicationFont() {
             break;
         }
     }
-    font.setPointSizeF(kFontPoints);
+    font.setPixelSize(kDesignPixels);
     return font;
 }
 
@@ -164,7 +250,8 @@ QRect QtMainWindow::PixelsOf(const Geometry& g) {
 }
 
 QtMainWindow::QtMainWindow(frmMain& f, const StatusPictures& pictures, QWidget* parent)
-    : QWidget(parent), f_(f), pictures_(pictures) {
+    : QWidget(parent), f_(f), pictures_(pictures), indicatorStyle_(new FittedIndicatorStyle) {
+    indicatorStyle_->setParent(this);
     setObjectName(QString::fromLatin1(f.Form.name.c_str()));
     setFixedSize(PixelsOf(f.Form.geometry).size());
     setWindowIcon(pictures.WindowIcon());
@@ -191,6 +278,8 @@ QtMainWindow::QtMainWindow(frmMain& f, const StatusPictures& pictures, QWidget* 
     Bind(f.imgConn);
     for (auto& [index, label] : f.Label1) Bind(label, QStringLiteral("Label1(%1)").arg(index));
     SetTabOrder();
+    built_ = true;
+    FitCaptions();
 
     f.Form.Changed = [this] { MirrorForm(); };
     MirrorForm();
@@ -236,14 +325,18 @@ void QtMainWindow::Bind(ComboBox& model) {
 
 void QtMainWindow::Bind(CheckBox& model) {
     auto* box = new QCheckBox(this);
+    box->setStyle(indicatorStyle_);
     if (model.captionLeft) box->setLayoutDirection(Qt::RightToLeft);
     Place(model, box);
-    connect(box, &QCheckBox::clicked, this, [&model, box] {
+    if (!model.hidden) checkBoxes_.push_back(box);
+    connect(box, &QCheckBox::clicked, this, [this, &model, box] {
         const int value = box->checkState() == Qt::Checked ? 1 : 0;
         Shielded(model.name.c_str(), [&] { model.SetValue(value); });
-        MirrorCheck(model, box);  // the handler may have set it back
+        if (MirrorCheck(model, box)) FitCaptions();  // the handler may have set it back
     });
-    model.Changed = [&model, box] { MirrorCheck(model, box); };
+    model.Changed = [this, &model, box] {
+        if (MirrorCheck(model, box)) FitCaptions();
+    };
     MirrorCheck(model, box);
 }
 
@@ -267,15 +360,70 @@ void QtMainWindow::Bind(Label& model, const QString& objectName) {
     Qt::Alignment horizontal = Qt::AlignLeft;
     if (model.align == Label::Align::Right) horizontal = Qt::AlignRight;
     if (model.align == Label::Align::Centre) horizontal = Qt::AlignHCenter;
-    label->setAlignment(horizontal | Qt::AlignTop);
-    // A caption taller than one line wraps at its blanks.
-    label->setWordWrap(model.geometry.height >= 2 * 195);
+    // Centred on the height: the captions sit level with the text of their fields.
+    label->setAlignment(horizontal | Qt::AlignVCenter);
     Place(model, label);
     // Captions are painted on the form beneath every control: "Com Port: " reaches
     // under the right end of cboConn's arrow and must not take its clicks.
     label->lower();
-    model.Changed = [&model, label] { MirrorLabel(model, label); };
-    MirrorLabel(model, label);
+    // A caption taller than one line is laid out in lines by FitCaptions.
+    captions_.push_back({&model, label, QString(), model.geometry.height >= 2 * 195});
+    const std::size_t index = captions_.size() - 1;
+    model.Changed = [this, index] { MirrorCaption(captions_[index]); };
+    MirrorCaption(captions_[index]);
+}
+
+void QtMainWindow::MirrorCaption(CaptionView& view) {
+    MirrorCommon(*view.model, view.widget);
+    QString caption = ToQ(view.model->Caption());
+    if (caption == view.caption) return;
+    view.caption = caption;
+    if (!view.multiLine) {
+        // Trailing blanks are no ink: a right-aligned caption's last character sits at
+        // the label's edge, and the gap to its field is the layout's.
+        while (caption.endsWith(QLatin1Char(' '))) caption.chop(1);
+        view.widget->setText(caption);
+    }
+    FitCaptions();
+}
+
+void QtMainWindow::FitCaptions() {
+    if (!built_) return;
+    // One face and size for every one-line caption: the largest, up to the drawn
+    // size, at which each fits its control.
+    const auto allFit = [this](const QFont& font) {
+        const QFontMetricsF metrics(font, this);
+        for (const CaptionView& view : captions_)
+            if (!view.multiLine && !view.model->hidden &&
+                !Fits(metrics, {view.widget->text()}, view.widget->contentsRect().size()))
+                return false;
+        for (const QCheckBox* box : checkBoxes_)
+            if (!Fits(metrics, {box->text()}, CaptionRoom(box))) return false;
+        return true;
+    };
+    QFont font = ApplicationFont();
+    while (font.pixelSize() > kSmallestPixels && !allFit(font)) font.setPixelSize(font.pixelSize() - 1);
+    if (this->font() != font) {
+        setFont(font);
+        for (const auto& [model, widget] : widgets_) FitField(widget);
+    }
+
+    // A caption of several lines (the banner) gets its own size: the largest at which
+    // its lines fit, as few as the width allows.
+    for (const CaptionView& view : captions_) {
+        if (!view.multiLine) continue;
+        QFont own = ApplicationFont();
+        own.setBold(view.model->bold);
+        const QSizeF room = view.widget->contentsRect().size();
+        QStringList lines;
+        for (;; own.setPixelSize(own.pixelSize() - 1)) {
+            const QFontMetricsF metrics(own, this);
+            lines = WrapCaption(view.caption, metrics, room.width());
+            if (own.pixelSize() <= kSmallestPixels || Fits(metrics, lines, room)) break;
+        }
+        if (view.widget->font() != own) view.widget->setFont(own);
+        view.widget->setText(lines.join(QLatin1Char('\n')));
+    }
 }
 
 void QtMainWindow::Bind(Image& model) {

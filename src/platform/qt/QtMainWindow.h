@@ -13,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QStyle;
 
 namespace ovrin::qt {
 
@@ -29,7 +30,8 @@ public:
     QWidget* WidgetFor(const Control& model) const;
 
     static QRect PixelsOf(const Geometry& g);
-    // The small font the layout was drawn for; the program sets it application-wide.
+    // The face and pixel size the layout was drawn for; the window itself shows its
+    // captions in it, or smaller where they would not fit.
     static QFont ApplicationFont();
 
 protected:
@@ -40,7 +42,18 @@ private:
     void Bind(ComboBox& model);
     void Bind(CheckBox& model);
     void Bind(TextBox& model);
+    // A label and the caption it shows; a multi-line one is laid out by FitCaptions.
+    struct CaptionView {
+        const Label* model;
+        QLabel* widget;
+        QString caption;
+        bool multiLine;
+    };
+
     void Bind(Label& model, const QString& objectName);
+    void MirrorCaption(CaptionView& view);
+    // Fits every caption to its control (see ApplicationFont); again whenever one changes.
+    void FitCaptions();
     void Bind(Image& model);
     void Place(Control& model, QWidget* widget);
     void MirrorForm();
@@ -51,6 +64,10 @@ private:
     std::map<const Control*, QWidget*> widgets_;
     std::map<QObject*, TextBox*> textBoxes_;
     std::vector<Control*> bound_;
+    QStyle* indicatorStyle_;
+    std::vector<CaptionView> captions_;
+    std::vector<QCheckBox*> checkBoxes_;  // those shown
+    bool built_ = false;
 };
 
 }  // namespace ovrin::qt

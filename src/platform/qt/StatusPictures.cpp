@@ -1,9 +1,13 @@
 #include "platform/qt/StatusPictures.h"
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QtMath>
+#include <algorithm>
+#include <cmath>
 
 namespace ovrin::qt {
 namespace {
@@ -14,6 +18,7 @@ struct Look {
     QColor wave;
     int waves = 0;           // radio-wave arcs drawn from the aerial's tip
     bool bothSides = false;  // on-line sends both ways
+    bool wide = false;       // the waves spread over the caption's place
     bool crossed = false;    // off-line: a red cross over the aerial
     QString text;
     QColor textColour;
@@ -37,6 +42,18 @@ void DrawAerial(QPainter& p, QPointF tip, qreal unit, const Look& look) {
     p.drawEllipse(tip, 4 * unit, 4 * unit);
     p.setBrush(Qt::NoBrush);
 
+    if (look.wide) {
+        // Arcs of one height, ever wider, reaching across the picture.
+        p.setPen(QPen(look.wave, 4 * unit, Qt::SolidLine, Qt::RoundCap));
+        const qreal halfHeight = 20 * unit;
+        for (int k = 1; k <= look.waves; ++k) {
+            const qreal r = 38 * k * unit;
+            const QRectF ring(tip.x() - r, tip.y() + 6 * unit - r, 2 * r, 2 * r);
+            const qreal degrees = qRadiansToDegrees(std::asin(std::min<qreal>(1, halfHeight / r)));
+            p.drawArc(ring, qRound(-degrees * 16), qRound(2 * degrees * 16));
+        }
+        return;
+    }
     p.setPen(QPen(look.wave, 3 * unit, Qt::SolidLine, Qt::RoundCap));
     for (int k = 1; k <= look.waves; ++k) {
         const qreal r = (7 + 7 * k) * unit;
@@ -73,12 +90,16 @@ void DrawCaption(QPainter& p, const QRectF& box, const Look& look) {
 }
 
 QPixmap DrawStatus(const Look& look) {
-    QImage image(StatusPictures::kWidth, StatusPictures::kHeight, QImage::Format_ARGB32_Premultiplied);
+    // Drawn at the screen's scale, so a scaled desktop shows it sharp at its size.
+    const qreal scale = qGuiApp->devicePixelRatio();
+    QImage image(qCeil(StatusPictures::kWidth * scale), qCeil(StatusPictures::kHeight * scale),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);  // the mask colour: the window shows through
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     DrawAerial(p, QPointF(40, 22), 1.0, look);
-    DrawCaption(p, QRectF(84, 9, 134, 44), look);
+    if (!look.text.isEmpty()) DrawCaption(p, QRectF(84, 9, 134, 44), look);
     p.end();
     return QPixmap::fromImage(image);
 }
@@ -115,13 +136,13 @@ StatusPictures::StatusPictures() {
     pictures_["wifi_off"] = DrawStatus(off);
 
     for (int n = 1; n <= 4; ++n) {
+        // No word: while a client is connected these frames alternate with the
+        // on-line ones, and must not say anything else.
         Look listen;
         listen.mast = QColor(0x50, 0x50, 0x50);
         listen.wave = kAmber;
         listen.waves = n;
-        listen.text = QStringLiteral("LISTEN");
-        listen.textColour = QColor(0x9A, 0x64, 0x00);
-        listen.boxLine = kAmber;
+        listen.wide = true;
         pictures_["wifi_listen" + std::to_string(n)] = DrawStatus(listen);
 
         Look online;
