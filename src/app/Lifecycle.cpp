@@ -24,6 +24,9 @@ void WireEvents(frmMain& f) {
     f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
     f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
+    f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
+    f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
+    f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };

@@ -56,6 +56,10 @@ struct frmMain {
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
+    // Framing of radio data: a block ends when the line has been quiet for the gap
+    // (set from the line at each arrival), or is cut when it has grown for 50 ms.
+    Timer tmrRxGap{"tmrRxGap", 3, false};
+    Timer tmrRxBlock{"tmrRxBlock", 50, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -82,6 +86,18 @@ struct frmMain {
     int16_t IconFrame = 0;
     // Clients whose data was left waiting while the serial backlog was full.
     std::array<bool, 6> ReadPaused{};
+    // Per slot, the identity of the connection accepted into it (0: none). A new
+    // connection in the same slot has a new identity, so radio data meant for one
+    // that has left never reach its successor.
+    std::array<uint64_t, 6> ConnectionIdentity{};
+    uint64_t ConnectionsAccepted = 0;
+    // The connection that holds the port or held it last; radio data that arrive
+    // while nobody holds the port go to it while that very connection is there.
+    int16_t LastHolderSlot = 0;
+    uint64_t LastHolderIdentity = 0;
+    // Part of the radio's answer went on at the block-age limit; the turn passes
+    // once the line has gone quiet.
+    bool AnswerUnderway = false;
 
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();

@@ -35,7 +35,7 @@ void SimClock::Bind(Timer& timer) {
 }
 
 void SimClock::BindAll(frmMain& f) {
-    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture}) Bind(*t);
+    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrRxGap, &f.tmrRxBlock}) Bind(*t);
 }
 
 void SimClock::Advance(int64_t ms) {
@@ -106,6 +106,16 @@ void SimComm::Output(const Bytes& data) {
 
 int32_t SimComm::OutBufferCount() { return open_ ? backlog : 0; }
 
+void SimComm::RadioSends(const Bytes& data, bool event) {
+    rx_ += data;
+    if (event && open_ && OnComm) OnComm(comEvReceive);
+}
+
+void SimComm::LineDrains() {
+    backlog = 0;
+    if (open_ && OnComm) OnComm(comEvSend);
+}
+
 std::string SimComm::DeviceName(int16_t port) const { return "/dev/sim" + std::to_string(port); }
 
 Bytes SimComm::Written() const {
@@ -153,6 +163,7 @@ Bytes SimSocket::GetData() {
 void SimSocket::SendData(const Bytes& data) {
     if (state != sckConnected) throw PlatformError("Wrong protocol or connection state");
     sent += data;
+    sentBlocks.push_back(data);
 }
 
 SimSockets::SimSockets() { elements_[0] = std::make_unique<SimSocket>(*this); }

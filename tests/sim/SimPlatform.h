@@ -57,12 +57,17 @@ public:
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
     std::string DeviceName(int16_t port) const override;
+    int32_t DeliveryLatencyMs() const override { return latencyMs; }
 
     // Test controls.
     std::set<int16_t> existing{1};   // port numbers that can be opened
     bool failLines = false;          // setting DTR/RTS fails
     int32_t backlog = 0;             // bytes "not yet sent" on the line
-    void RadioSends(const Bytes& data) { rx_ += data; }
+    int32_t latencyMs = 0;
+    // Bytes from the radio, and the arrival event the event loop would raise.
+    void RadioSends(const Bytes& data, bool event = true);
+    // The backlog goes to the line, and the event loop reports it.
+    void LineDrains();
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
     int opens = 0;
@@ -98,6 +103,7 @@ public:
     std::string remoteIP;
     Bytes rx;
     Bytes sent;
+    std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
 
 private:
