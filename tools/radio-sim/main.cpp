@@ -107,6 +107,7 @@ private:
     bool blocked_ = false;
     Clock::time_point nextByteAt_{};  // paced: when the line can bring the next byte
     int lastUnread_ = 0;
+    // Since when nothing was written and nothing read: output older than that is stale.
     Clock::time_point unreadSince_{};
 };
 
@@ -247,6 +248,7 @@ void Simulator::WriteDue() {
             std::fprintf(stderr, "ovrin-radio-sim: write: %s (block dropped)\n", std::strerror(errno));
         } else {
             Log("->", std::string_view(bytes).substr(frontWritten_, static_cast<std::size_t>(n)));
+            unreadSince_ = Clock::now();  // fresh output is not stale, whatever still waits before it
             frontWritten_ += static_cast<std::size_t>(n);
             if (options_.baud > 0) nextByteAt_ += n * CharacterTime();
             if (frontWritten_ < bytes.size()) continue;
