@@ -1,8 +1,10 @@
 // ovrin-bench: the speed and memory figures of the built server, measured in one
 // run side by side with ser2net, each bridging a radio on its own pseudo-terminal
 // to a loopback TCP port.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -316,20 +318,60 @@ void PacedRoundTrip(TcpClient& c, const char* who, const Bytes& command, const B
     ++(first ? n.whole : n.pieces);
 }
 
+// The paced line itself, read by the bench with no server between: the longest
+// pause between two bytes of one answer. A pause is the simulator's (or this
+// reader's) being held off the CPU; a server that waits less than it cuts there.
+struct LineProbe {
+    int fd = -1;
+    std::vector<double> pauses;
+    explicit LineProbe(const std::string& device) : fd(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        t.c_cflag |= CSTOPB | CLOCAL | CREAD;
+        cfsetspeed(&t, B9600);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    ~LineProbe() { close(fd); }
+    void Ask(const Bytes& command, std::size_t answerSize) {
+        if (write(fd, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return;
+        std::size_t got = 0;
+        double longest = 0;
+        auto last = Clock::time_point{};
+        while (got < answerSize) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 500) <= 0) break;
+            char buf[256];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0) break;
+            if (got > 0) longest = std::max(longest, MsSince(last));
+            last = Clock::now();
+            got += static_cast<std::size_t>(n);
+        }
+        pauses.push_back(longest);
+    }
+};
+
 void Paced(const Options& o) {
     SimRadio ourRadio(o, "radio-ovrin-paced", 9600), theirRadio(o, "radio-ser2net-paced", 9600);
+    SimRadio probeRadio(o, "radio-probe-paced", 9600);
     Ours ours(o, ourRadio.device);
     Ser2net theirs(o, theirRadio.device);
     TcpClient ca(ours.port), cb(theirs.port);
     if (!ca.Connected() || !cb.Connected()) throw std::runtime_error("paced: a client could not connect");
+    LineProbe probe(probeRadio.device);
     const Bytes ifAnswer = "IF00014074000     +000000000020000000;";
     PacedCount a, b;
     for (int i = 0; i < o.paced; ++i) {
         const bool longOne = i % 2 == 1;
         PacedRoundTrip(ca, "ovrin-server", longOne ? "IF;" : kCommand, longOne ? ifAnswer : kAnswer, a);
         PacedRoundTrip(cb, "ser2net", longOne ? "IF;" : kCommand, longOne ? ifAnswer : kAnswer, b);
+        probe.Ask(longOne ? "IF;" : kCommand, longOne ? ifAnswer.size() : Bytes(kAnswer).size());
         SleepMs(5);
     }
+    const auto over = [&](double ms) {
+        return std::count_if(probe.pauses.begin(), probe.pauses.end(), [ms](double p) { return p > ms; });
+    };
     auto line = [](const PacedCount& n) {
         return std::to_string(n.whole) + " whole, " + std::to_string(n.pieces) + " in pieces, " +
                std::to_string(n.incomplete) + " incomplete; round trip " + Describe(Summarize(n.times));
@@ -338,6 +380,9 @@ void Paced(const Options& o) {
               << o.paced << " commands each\n"
               << "ovrin-server: " << line(a) << "\n"
               << "ser2net:      " << line(b) << "\n"
+              << "the line itself, read with no server between: answers with a pause between two bytes over 2 ms "
+              << over(2) << ", over 3 ms " << over(3) << ", over 5 ms " << over(5) << "; the longest "
+              << Fixed(Summarize(probe.pauses).max) << " ms (one character is 1.15 ms)\n"
               << "goal: every answer whole: " << Verdict(a.whole == o.paced) << "\n";
 }
 

@@ -98,6 +98,8 @@ struct frmMain {
     // Part of the radio's answer went on at the block-age limit; the turn passes
     // once the line has gone quiet.
     bool AnswerUnderway = false;
+    // Arrival events of the block being gathered.
+    int BlockArrivals = 0;
 
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();

@@ -9,10 +9,13 @@
 namespace ovrin {
 namespace {
 
-// A block ends after this many character times of quiet line, to the nearest
-// millisecond and never under 1 ms: long enough that the next byte of a paced
-// answer always comes first, short enough not to delay a whole answer.
+// A block ends after two character times of quiet line, to the nearest
+// millisecond and never under 1 ms: the next byte of a paced answer comes within
+// one. A block that comes byte by byte waits three, so that a sender held up for
+// a moment (a virtual port, a radio's own USB firmware) does not cut its answer;
+// one that came at once is not held up for it.
 constexpr int kGapCharacters = 2;
+constexpr int kPacedGapCharacters = 3;
 
 bool ValidClient(int16_t index) { return index >= 1 && index <= kMaxClients; }
 
@@ -78,14 +81,17 @@ bool RadioBytesWaiting(frmMain& f) {
 
 }  // namespace
 
-int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs) {
+int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs, bool paced) {
     const LineSettings line = ParseLineSettings(settings).value_or(LineSettings{});
-    const int gap = (kGapCharacters * CharacterMicroseconds(line) + 500) / 1000;
+    const int characters = paced ? kPacedGapCharacters : kGapCharacters;
+    const int gap = (characters * CharacterMicroseconds(line) + 500) / 1000;
     return std::max(gap, 1) + std::max(deliveryLatencyMs, 0);
 }
 
 void RadioDataArrived(frmMain& f) {
-    const int gap = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs());
+    if (!f.tmrRxBlock.Enabled()) f.BlockArrivals = 0;  // a new block
+    ++f.BlockArrivals;
+    const int gap = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs(), f.BlockArrivals > 1);
     if (f.tmrRxGap.Interval() != gap) f.tmrRxGap.SetInterval(gap);
     f.tmrRxGap.Stop();
     f.tmrRxGap.Start();

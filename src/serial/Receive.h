@@ -18,7 +18,8 @@ void SubmitToPort(frmMain& f, int16_t Index);
 void DispatchNextPending(frmMain& f);
 
 // The quiet gap that ends a block on a line with these settings ("9600,n,8,2"), for
-// a device that holds received bytes for up to deliveryLatencyMs.
-int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs);
+// a device that holds received bytes for up to deliveryLatencyMs; `paced` for a
+// block that has come in more than one piece.
+int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs, bool paced);
 
 }  // namespace ovrin

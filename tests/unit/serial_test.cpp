@@ -155,31 +155,40 @@ TEST(RadioBlocks, TheEchoIsDroppedAloneOrAheadOfTheAnswer) {
     }
 }
 
-// The quiet gap is two character times to the millisecond (at least 1 ms), plus
-// what the device holds back; a paced answer goes on whole once it has passed.
+// The quiet gap is two character times to the millisecond (at least 1 ms), three
+// once a block comes in pieces, plus what the device holds back; a paced answer
+// goes on whole once it has passed.
 TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     const Bytes answer = "IF00014074000     +000000000020000000;";
     const struct {
         const char* line;
         int32_t latencyMs;
-        int gap, msApart;
+        int gap, pacedGap, msApart;
         std::size_t burst, length;  // within the 50 ms a block may grow
     } rows[] = {
-        {"9600,n,8,2", 0, 2, 1, 1, 38},   {"4800,n,8,2", 0, 5, 2, 1, 20}, {"1200,e,7,1", 0, 17, 8, 1, 6},
-        {"300,o,8,2", 0, 80, 40, 1, 1},   {"57600,n,8,1", 0, 1, 0, 38, 38},
-        {"9600,n,8,1", 17, 19, 16, 14, 38},  // a USB adapter hands on 14 bytes every 16 ms
+        {"9600,n,8,2", 0, 2, 3, 1, 1, 38},  {"4800,n,8,2", 0, 5, 7, 2, 1, 20},  {"1200,e,7,1", 0, 17, 25, 8, 1, 6},
+        {"300,o,8,2", 0, 80, 120, 40, 1, 1}, {"57600,n,8,1", 0, 1, 1, 0, 38, 38},
+        {"9600,n,8,1", 17, 19, 20, 16, 14, 38},  // a USB adapter hands on 14 bytes every 16 ms
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs), row.gap) << row.line;
+        EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, false), row.gap) << row.line;
+        EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, true), row.pacedGap) << row.line;
         Served s;
         s.app.com.SetSettings(row.line);
         s.app.com.latencyMs = row.latencyMs;
         s.Send(1, "IF;");
         s.Paced(answer.substr(0, row.length), row.msApart, row.burst);
         EXPECT_TRUE(s.Got(1).empty()) << row.line;
-        s.app.clock.Advance(80);
+        s.app.clock.Advance(120);
         EXPECT_EQ(s.Got(1), Blocks{answer.substr(0, row.length)}) << row.line;
     }
+    Served s;  // the radio's side held up for a character in the middle of an answer
+    s.Send(1, "IF;");
+    s.Paced(answer.substr(0, 10));
+    s.app.clock.Advance(1);
+    s.Paced(answer.substr(10));
+    s.app.clock.Advance(50);
+    EXPECT_EQ(s.Got(1), Blocks{answer});
 }
 
 TEST_F(OnLine, TurnsPassByLowestSlotOnlyOnceEachAnswerIsComplete) {
