@@ -337,6 +337,14 @@ Bytes TcpClient::ReadUntil(char last, int ms) {
     return !got.empty() && got.back() == last ? got : Bytes();
 }
 
+Bytes TcpClient::ReadSome(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    if (fd_ < 0 || poll(&p, 1, ms) <= 0) return {};
+    char buf[65536];
+    const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    return n > 0 ? Bytes(buf, static_cast<std::size_t>(n)) : Bytes();
+}
+
 bool TcpClient::WaitEnd(int ms) {
     const auto until = After(ms);
     while (fd_ >= 0) {

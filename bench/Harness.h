@@ -97,6 +97,8 @@ public:
     Bytes Read(std::size_t want, int ms);
     // Reads until a block ends with `last`; empty on a timeout.
     Bytes ReadUntil(char last, int ms);
+    // One read of whatever has come, after waiting up to `ms` for the first byte.
+    Bytes ReadSome(int ms);
     // True when the server ends the connection within `ms` (data that arrives
     // first is discarded).
     bool WaitEnd(int ms);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Speed and memory of the built server, side by side with Debian's ser2net: start
-# to listening, idle CPU (listening, on-line), round trip of a CAT command, CPU
-# seconds and peak resident memory. Arguments go to ovrin-bench (e.g. --commands
-# 1000 --idle-seconds 10); with --server PATH another build is measured.
+# to listening, idle CPU (listening, on-line), the first command on a new
+# connection, round trips of a CAT command (closed loop and random pauses),
+# answers paced at 9600 baud, a MiB each way, CPU seconds and peak resident
+# memory. Arguments go to ovrin-bench (e.g. --commands 1000 --idle-seconds 10,
+# --only paced); with --server PATH another build is measured.
 source "$(dirname "$0")/common.sh"
 need_packages ser2net
 build_bench

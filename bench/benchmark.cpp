@@ -1,16 +1,21 @@
 // ovrin-bench: the speed and memory figures of the built server, measured in one
-// run side by side with ser2net, each bridging a radio simulator on its own
-// pseudo-terminal to a loopback TCP port.
+// run side by side with ser2net, each bridging a radio on its own pseudo-terminal
+// to a loopback TCP port.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <numeric>
 #include <random>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -19,16 +24,20 @@
 namespace ovrin::bench {
 namespace {
 
-constexpr double kPollMs = 50;
 constexpr const char* kCommand = "FA;";
 constexpr const char* kAnswer = "FA00014074000;";
+constexpr std::size_t kMiB = 1024 * 1024;
 
 struct Options {
     std::string server, sim, ser2net = "/usr/sbin/ser2net";
     int commands = 400;
     int idleSeconds = 30;
     int starts = 20;
+    int connections = 50;
+    int paced = 150;
     std::uint32_t seed = 7;
+    std::set<std::string> only;  // sections to run; empty: all
+    bool Runs(const std::string& section) const { return only.empty() || only.count(section) != 0; }
 };
 
 std::string Fixed(double x, int digits = 2) {
@@ -39,15 +48,16 @@ std::string Fixed(double x, int digits = 2) {
 
 std::string Verdict(bool met) { return met ? "met" : "MISSED"; }
 
-// A radio simulator answering CAT commands at once, on a pty of its own.
-struct Radio {
+// A radio simulator answering CAT commands at once, on a pty of its own; with a
+// baud rate it sends its answers byte by byte as a line at that speed would.
+struct SimRadio {
     TempDir dir{"radio"};
     Child process;
     std::string device;
 
-    Radio(const Options& o, const std::string& link, const std::string& name) {
+    SimRadio(const Options& o, const std::string& name, int baud = 0) {
         std::vector<std::string> argv = {o.sim, "--mode", "cat", "--delay", "0"};
-        if (!link.empty()) argv.insert(argv.end(), {"--link", link});
+        if (baud > 0) argv.insert(argv.end(), {"--baud", std::to_string(baud)});
         // OVRIN_BENCH_SIMLOG=DIR keeps each simulator's log of the bytes both ways.
         if (const char* logs = std::getenv("OVRIN_BENCH_SIMLOG"))
             argv.insert(argv.end(), {"--log", std::string(logs) + "/" + name + ".log"});
@@ -57,37 +67,32 @@ struct Radio {
     }
 };
 
-// Our server with its simulator on COM1.
+// Our server with COM1 on the device, listening.
 struct Ours {
     ServerProcess server;
-    std::unique_ptr<Radio> radio;
     int port = FreeTcpPort();
 
-    explicit Ours(const Options& o) : server(o.server) {
-        radio = std::make_unique<Radio>(o, server.ComLink(1), "radio-ovrin");
+    Ours(const Options& o, const std::string& device) : server(o.server) {
+        server.LinkCom(1, device);
         server.WriteSettings(port);
-    }
-    void Start() {
         server.Start();
         if (!WaitListening(port, 10000)) throw std::runtime_error("our server did not listen");
     }
 };
 
-// ser2net, configured for the same kind of line on another pty.
+// ser2net, configured for the same line on the device.
 struct Ser2net {
     TempDir dir{"ser2net"};
-    std::unique_ptr<Radio> radio;
     Child process;
     int port = FreeTcpPort();
     const Options& options;
 
-    explicit Ser2net(const Options& o) : options(o) {
-        radio = std::make_unique<Radio>(o, "", "radio-ser2net");
+    Ser2net(const Options& o, const std::string& device, bool start = true) : options(o) {
         std::ofstream(dir.Path() + "/ser2net.yaml") << "%YAML 1.1\n---\n"
                                                      << "connection: &radio\n"
                                                      << "  accepter: tcp,127.0.0.1," << port << "\n"
-                                                     << "  connector: serialdev," << radio->device
-                                                     << ",9600n82,local\n";
+                                                     << "  connector: serialdev," << device << ",9600n82,local\n";
+        if (start) Start();
     }
     // Milliseconds from the fork to the listening socket.
     double Start() {
@@ -125,7 +130,8 @@ void StartUp(const Options& o) {
         s.Terminate(5000);
     }
     for (int i = 0; i < o.starts; ++i) {
-        Ser2net s(o);
+        PtyRadio radio;
+        Ser2net s(o, radio.Device(), false);
         theirs.push_back(s.Start());
         s.process.Terminate(5000);
     }
@@ -135,6 +141,23 @@ void StartUp(const Options& o) {
               << "ser2net:      " << Describe(b) << "\n"
               << "goal: ovrin-server listening within 500 ms of start (max " << Fixed(a.max, 1)
               << " ms): " << Verdict(a.n == static_cast<std::size_t>(o.starts) && a.max < 500) << "\n";
+}
+
+// CPU of both servers over a quiet spell; true when ours stayed under `goalPercent`.
+void IdleCpu(const Options& o, pid_t pa, pid_t pb, const std::string& what, double goalPercent) {
+    const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
+    const auto t0 = Clock::now();
+    SleepMs(o.idleSeconds * 1000.0);
+    const double wall = MsSince(t0);
+    const ProcStats a1 = ReadStats(pa), b1 = ReadStats(pb);
+    const double pct = PercentOfCore(a0, a1, wall);
+    std::cout << "\n## Idle, " << what << " (" << Fixed(wall / 1000, 1) << " s)\n"
+              << "ovrin-server: " << Fixed(a1.cpuSeconds - a0.cpuSeconds, 2) << " CPU s = " << Fixed(pct, 3)
+              << " % of a core (on-CPU time from schedstat " << Fixed(SchedPercent(a0, a1, wall), 3) << " %)\n"
+              << "ser2net:      " << Fixed(b1.cpuSeconds - b0.cpuSeconds, 2) << " CPU s = "
+              << Fixed(PercentOfCore(b0, b1, wall), 3) << " % (schedstat " << Fixed(SchedPercent(b0, b1, wall), 3)
+              << " %)\n"
+              << "goal: ovrin-server under " << goalPercent << " % of a core: " << Verdict(pct < goalPercent) << "\n";
 }
 
 // One command, timed from just before it is sent until its whole answer is in.
@@ -156,30 +179,44 @@ void RoundTrip(TcpClient& c, const char* who, std::vector<double>& times, int& m
     c.Read(1 << 20, 300);  // a late answer must not be taken for the next one
 }
 
-void Run(const Options& o) {
+// Connect, one command, its answer, close; timed from the connect. A connection the
+// server ends before answering (it has not yet seen the previous one go) is
+// counted and tried again.
+void FirstCommand(int port, std::vector<double>& times, int& refused) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const auto t0 = Clock::now();
+        TcpClient c(port);
+        if (c.Connected() && c.Send(kCommand) && c.ReadUntil(';', 2000) == kAnswer) {
+            times.push_back(MsSince(t0));
+            return;
+        }
+        ++refused;
+        SleepMs(100);
+    }
+}
+
+void Interactive(const Options& o) {
     std::mt19937 random(o.seed);
-    Ours ours(o);
-    Ser2net theirs(o);
-    ours.Start();
-    theirs.Start();
+    SimRadio ourRadio(o, "radio-ovrin"), theirRadio(o, "radio-ser2net");
+    Ours ours(o, ourRadio.device);
+    Ser2net theirs(o, theirRadio.device);
     const pid_t pa = ours.server.Pid(), pb = theirs.process.Pid();
     SleepMs(2000);
+    if (o.Runs("idle")) IdleCpu(o, pa, pb, "listening, no client", 0.3);
 
-    // Idle, listening.
-    {
-        const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
-        const auto t0 = Clock::now();
-        SleepMs(o.idleSeconds * 1000.0);
-        const double wall = MsSince(t0);
-        const ProcStats a1 = ReadStats(pa), b1 = ReadStats(pb);
-        const double pct = PercentOfCore(a0, a1, wall);
-        std::cout << "\n## Idle, listening, no client (" << Fixed(wall / 1000, 1) << " s)\n"
-                  << "ovrin-server: " << Fixed(a1.cpuSeconds - a0.cpuSeconds, 2) << " CPU s = " << Fixed(pct, 3)
-                  << " % of a core (on-CPU time from schedstat " << Fixed(SchedPercent(a0, a1, wall), 3) << " %)\n"
-                  << "ser2net:      " << Fixed(b1.cpuSeconds - b0.cpuSeconds, 2) << " CPU s = "
-                  << Fixed(PercentOfCore(b0, b1, wall), 3) << " % (schedstat " << Fixed(SchedPercent(b0, b1, wall), 3)
-                  << " %)\n"
-                  << "goal: ovrin-server under 0.3 % of a core: " << Verdict(pct < 0.3) << "\n";
+    if (o.Runs("first")) {
+        std::vector<double> firstOurs, firstTheirs;
+        int refusedOurs = 0, refusedTheirs = 0;
+        for (int i = 0; i < o.connections; ++i) {
+            FirstCommand(ours.port, firstOurs, refusedOurs);
+            FirstCommand(theirs.port, firstTheirs, refusedTheirs);
+            SleepMs(100);  // both servers see the client go before the next comes
+        }
+        std::cout << "\n## First command on a new connection, from connect() to the whole answer, ms\n"
+                  << "ovrin-server: " << Describe(Summarize(firstOurs)) << "; connections ended unserved "
+                  << refusedOurs << "\n"
+                  << "ser2net:      " << Describe(Summarize(firstTheirs)) << "; connections ended unserved "
+                  << refusedTheirs << "\n";
     }
 
     TcpClient ca(ours.port), cb(theirs.port);
@@ -190,49 +227,23 @@ void Run(const Options& o) {
         RoundTrip(ca, "ovrin-server", warmUp, missingOurs);
         RoundTrip(cb, "ser2net", warmUp, missingTheirs);
     }
-
-    // Idle, on-line: a client connected that sends nothing.
-    {
+    if (o.Runs("idle")) {
         SleepMs(1000);
-        const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
-        const auto t0 = Clock::now();
-        SleepMs(o.idleSeconds * 1000.0);
-        const double wall = MsSince(t0);
-        const ProcStats a1 = ReadStats(pa), b1 = ReadStats(pb);
-        const double pct = PercentOfCore(a0, a1, wall);
-        std::cout << "\n## Idle, on-line, one client connected and silent (" << Fixed(wall / 1000, 1) << " s)\n"
-                  << "ovrin-server: " << Fixed(a1.cpuSeconds - a0.cpuSeconds, 2) << " CPU s = " << Fixed(pct, 3)
-                  << " % of a core (schedstat " << Fixed(SchedPercent(a0, a1, wall), 3) << " %)\n"
-                  << "ser2net:      " << Fixed(b1.cpuSeconds - b0.cpuSeconds, 2) << " CPU s = "
-                  << Fixed(PercentOfCore(b0, b1, wall), 3) << " % (schedstat " << Fixed(SchedPercent(b0, b1, wall), 3)
-                  << " %)\n"
-                  << "goal: ovrin-server under 1 % of a core: " << Verdict(pct < 1.0) << "\n";
+        IdleCpu(o, pa, pb, "on-line, one client connected and silent", 1.0);
     }
+    if (!o.Runs("round-trip")) return;
 
-    // Round trips. Our server answers on its 50 ms poll, so a command's wait depends
-    // on where in the poll period it arrives. Stratified: command i is sent at phase
-    // (j+0.5)/N of the period after the last answer (j a shuffled 0..N-1), so the
-    // phases cover the period evenly and the percentiles carry no sampling noise
-    // from the phase. Random: each command after a uniformly random pause.
+    // Closed loop: each command the moment the previous answer is in, in bursts of
+    // ten per server so both see the same machine load. Random: each command after
+    // a uniformly random pause, so it meets the server at any phase of its timers.
     const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
     const auto runStart = Clock::now();
-    std::vector<double> stratOurs, stratTheirs, randOurs, randTheirs, phases;
-    std::vector<int> order(static_cast<std::size_t>(o.commands));
-    std::iota(order.begin(), order.end(), 0);
-    std::shuffle(order.begin(), order.end(), random);
-    Clock::time_point anchor = Clock::now();
-    for (int i = 0; i < o.commands; ++i) {
-        const double phase = (order[static_cast<std::size_t>(i)] + 0.5) * kPollMs / o.commands;
-        phases.push_back(phase);
-        double at = phase;
-        while (at < MsSince(anchor) + 2) at += kPollMs;
-        SleepMs(at - MsSince(anchor));
-        RoundTrip(ca, "ovrin-server", stratOurs, missingOurs);
-        anchor = Clock::now();  // the answer left on a poll: the next polls follow every 50 ms
-        SleepMs(std::uniform_real_distribution<double>(0, 5)(random));
-        RoundTrip(cb, "ser2net", stratTheirs, missingTheirs);
+    std::vector<double> loopOurs, loopTheirs, randOurs, randTheirs;
+    for (int i = 0; i < o.commands; i += 10) {
+        for (int k = 0; k < 10; ++k) RoundTrip(ca, "ovrin-server", loopOurs, missingOurs);
+        for (int k = 0; k < 10; ++k) RoundTrip(cb, "ser2net", loopTheirs, missingTheirs);
     }
-    std::uniform_real_distribution<double> pause(0, 2 * kPollMs);
+    std::uniform_real_distribution<double> pause(0, 100);
     for (int i = 0; i < o.commands; ++i) {
         SleepMs(pause(random));
         RoundTrip(ca, "ovrin-server", randOurs, missingOurs);
@@ -242,23 +253,21 @@ void Run(const Options& o) {
     const double wall = MsSince(runStart);
     const ProcStats a1 = ReadStats(pa), b1 = ReadStats(pb);
 
-    const Summary so = Summarize(stratOurs), st = Summarize(stratTheirs);
+    const Summary lo = Summarize(loopOurs), lt = Summarize(loopTheirs);
     const Summary ro = Summarize(randOurs), rt = Summarize(randTheirs);
     std::cout << "\n## Round trip of FA; -> FA00014074000; (simulator --delay 0), ms\n"
-              << "stratified phase, " << o.commands << " commands each:\n"
-              << "  ovrin-server: " << Describe(so) << "\n"
-              << "  ser2net:      " << Describe(st) << "\n"
-              << "random pauses 0..100 ms, " << o.commands << " commands each:\n"
+              << "closed loop (next command when the answer is in), " << lo.n << " commands each:\n"
+              << "  ovrin-server: " << Describe(lo) << "\n"
+              << "  ser2net:      " << Describe(lt) << "\n"
+              << "random pauses 0..100 ms, " << ro.n << " commands each:\n"
               << "  ovrin-server: " << Describe(ro) << "\n"
               << "  ser2net:      " << Describe(rt) << "\n"
               << "answers missing after 2 s: ovrin-server " << missingOurs << ", ser2net " << missingTheirs << "\n"
-              << "goal: p50 within 1 ms of 25 ms (stratified " << Fixed(so.p50) << "): "
-              << Verdict(std::fabs(so.p50 - 25) <= 1) << "\n"
-              << "goal: p99 under 51 ms (stratified " << Fixed(so.p99) << ", random " << Fixed(ro.p99)
-              << "): " << Verdict(so.p99 < 51 && ro.p99 < 51) << "\n";
-
+              << "goal: closed-loop p50 and p99 no higher than ser2net's (" << Fixed(lo.p50) << "/" << Fixed(lo.p99)
+              << " against " << Fixed(lt.p50) << "/" << Fixed(lt.p99)
+              << "): " << Verdict(lo.p50 <= lt.p50 && lo.p99 <= lt.p99) << "\n";
     std::cout << "\n## CPU and memory over the round-trip run (" << Fixed(wall / 1000, 1) << " s, "
-              << 2 * o.commands << " commands each)\n"
+              << lo.n + ro.n << " commands each)\n"
               << "ovrin-server: " << Fixed(a1.cpuSeconds - a0.cpuSeconds, 2) << " CPU s (utime+stime), "
               << Fixed(PercentOfCore(a0, a1, wall), 2) << " % of a core; VmHWM " << a1.hwmKb << " KiB ("
               << Fixed(a1.hwmKb / 1024.0, 1) << " MiB), VmRSS " << a1.rssKb << " KiB, " << a1.threads
@@ -271,18 +280,198 @@ void Run(const Options& o) {
               << " MiB): " << Verdict(a1.hwmKb < 40 * 1024) << "\n";
     if (std::getenv("OVRIN_BENCH_DUMP")) {
         std::ofstream dump(std::getenv("OVRIN_BENCH_DUMP"));
-        // Phases line up with our stratified times only when none was missing.
-        for (std::size_t i = 0; i < stratOurs.size(); ++i)
-            dump << "stratified-ours " << stratOurs[i] << " " << (missingOurs == 0 ? phases[i] : -1) << "\n";
-        for (double ms : stratTheirs) dump << "stratified-ser2net " << ms << "\n";
+        for (double ms : loopOurs) dump << "loop-ours " << ms << "\n";
+        for (double ms : loopTheirs) dump << "loop-ser2net " << ms << "\n";
         for (double ms : randOurs) dump << "random-ours " << ms << "\n";
         for (double ms : randTheirs) dump << "random-ser2net " << ms << "\n";
     }
 }
 
+struct PacedCount {
+    int whole = 0, pieces = 0, incomplete = 0;
+    std::vector<double> times;
+};
+
+// One command to a radio that sends its answer at 9600 baud: whole when the first
+// read brings all of it, in pieces when it comes in more, incomplete when some
+// never comes.
+void PacedRoundTrip(TcpClient& c, const char* who, const Bytes& command, const Bytes& answer, PacedCount& n) {
+    const auto t0 = Clock::now();
+    if (!c.Send(command)) throw std::runtime_error("paced: send failed");
+    Bytes got = c.ReadSome(2000);
+    const bool first = got == answer;
+    const std::size_t firstSize = got.size();
+    while (got.size() < answer.size()) {
+        const Bytes more = c.ReadSome(500);
+        if (more.empty()) break;
+        got += more;
+    }
+    if (got != answer) {
+        ++n.incomplete;
+        c.Read(1 << 20, 300);
+        return;
+    }
+    n.times.push_back(MsSince(t0));
+    // OVRIN_BENCH_PIECES=1 tells where each answer that came in pieces was cut.
+    if (!first && std::getenv("OVRIN_BENCH_PIECES"))
+        std::cerr << who << ": " << command << " answer cut after " << firstSize << " of " << got.size() << " bytes\n";
+    ++(first ? n.whole : n.pieces);
+}
+
+// The paced line itself, read by the bench with no server between: the longest
+// pause between two bytes of one answer. A pause is the simulator's (or this
+// reader's) being held off the CPU; a server that waits less than it cuts there.
+struct LineProbe {
+    int fd = -1;
+    std::vector<double> pauses;
+    explicit LineProbe(const std::string& device) : fd(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        t.c_cflag |= CSTOPB | CLOCAL | CREAD;
+        cfsetspeed(&t, B9600);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    ~LineProbe() { close(fd); }
+    void Ask(const Bytes& command, std::size_t answerSize) {
+        if (write(fd, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return;
+        std::size_t got = 0;
+        double longest = 0;
+        auto last = Clock::time_point{};
+        while (got < answerSize) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 500) <= 0) break;
+            char buf[256];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0) break;
+            if (got > 0) longest = std::max(longest, MsSince(last));
+            last = Clock::now();
+            got += static_cast<std::size_t>(n);
+        }
+        pauses.push_back(longest);
+    }
+};
+
+void Paced(const Options& o) {
+    SimRadio ourRadio(o, "radio-ovrin-paced", 9600), theirRadio(o, "radio-ser2net-paced", 9600);
+    SimRadio probeRadio(o, "radio-probe-paced", 9600);
+    Ours ours(o, ourRadio.device);
+    Ser2net theirs(o, theirRadio.device);
+    TcpClient ca(ours.port), cb(theirs.port);
+    if (!ca.Connected() || !cb.Connected()) throw std::runtime_error("paced: a client could not connect");
+    LineProbe probe(probeRadio.device);
+    const Bytes ifAnswer = "IF00014074000     +000000000020000000;";
+    PacedCount a, b;
+    for (int i = 0; i < o.paced; ++i) {
+        const bool longOne = i % 2 == 1;
+        PacedRoundTrip(ca, "ovrin-server", longOne ? "IF;" : kCommand, longOne ? ifAnswer : kAnswer, a);
+        PacedRoundTrip(cb, "ser2net", longOne ? "IF;" : kCommand, longOne ? ifAnswer : kAnswer, b);
+        probe.Ask(longOne ? "IF;" : kCommand, longOne ? ifAnswer.size() : Bytes(kAnswer).size());
+        SleepMs(5);
+    }
+    const auto over = [&](double ms) {
+        return std::count_if(probe.pauses.begin(), probe.pauses.end(), [ms](double p) { return p > ms; });
+    };
+    auto line = [](const PacedCount& n) {
+        return std::to_string(n.whole) + " whole, " + std::to_string(n.pieces) + " in pieces, " +
+               std::to_string(n.incomplete) + " incomplete; round trip " + Describe(Summarize(n.times));
+    };
+    std::cout << "\n## Answers paced at 9600 baud (8N2; FA 14 bytes = 16 ms, IF 38 bytes = 44 ms on the line), "
+              << o.paced << " commands each\n"
+              << "ovrin-server: " << line(a) << "\n"
+              << "ser2net:      " << line(b) << "\n"
+              << "the line itself, read with no server between: answers with a pause between two bytes over 2 ms "
+              << over(2) << ", over 3 ms " << over(3) << ", over 5 ms " << over(5) << "; the longest "
+              << Fixed(Summarize(probe.pauses).max) << " ms (one character is 1.15 ms)\n"
+              << "goal: every answer whole: " << Verdict(a.whole == o.paced) << "\n";
+}
+
+struct Transfer {
+    std::size_t delivered = 0, altered = 0;
+    double ms = 0;
+    std::string Figures() const {
+        return std::to_string(delivered) + " of " + std::to_string(kMiB) + " bytes, " + std::to_string(altered) +
+               " altered, " + Fixed(ms / 1000, 2) + " s, " + Fixed(static_cast<double>(delivered) / kMiB / (ms / 1000), 2) +
+               " MiB/s";
+    }
+    bool Whole() const { return delivered == kMiB && altered == 0; }
+};
+
+// Moves a MiB from one descriptor to the other, writing and reading as fast as each
+// side takes it; ends when all is in or nothing moved for 5 s.
+Transfer Move(int from, int to, std::uint64_t seed) {
+    ByteStream source(seed), checker(seed);
+    Bytes pending;
+    std::size_t written = 0;
+    Transfer t;
+    const auto start = Clock::now();
+    double lastProgress = 0;
+    while (t.delivered < kMiB && MsSince(start) - lastProgress < 5000) {
+        if (pending.empty() && written < kMiB) pending = source.Take(std::min<std::size_t>(16384, kMiB - written));
+        pollfd p[2] = {{from, static_cast<short>(pending.empty() ? 0 : POLLOUT), 0}, {to, POLLIN, 0}};
+        poll(p, 2, 100);
+        if (p[0].revents & POLLOUT) {
+            const ssize_t n = write(from, pending.data(), pending.size());
+            if (n > 0) {
+                written += static_cast<std::size_t>(n);
+                pending.erase(0, static_cast<std::size_t>(n));
+            }
+        }
+        if (p[1].revents & POLLIN) {
+            char buf[65536];
+            const ssize_t n = read(to, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) t.altered += buf[i] != checker.Next();
+            if (n > 0) {
+                t.delivered += static_cast<std::size_t>(n);
+                lastProgress = MsSince(start);
+            }
+        }
+    }
+    t.ms = MsSince(start);
+    return t;
+}
+
+// A MiB each way through a server whose radio is the bench's own pseudo-terminal:
+// client to radio, radio to client as the answer to one command, and radio to
+// client unasked (a client that has sent nothing).
+template <typename Server>
+std::vector<Transfer> Bulk(const Options& o, std::uint64_t seed) {
+    std::vector<Transfer> results;
+    for (int kind = 0; kind < 3; ++kind) {
+        PtyRadio radio;
+        Server server(o, radio.Device());
+        TcpClient client(server.port);
+        if (!client.Connected()) throw std::runtime_error("bulk: a client could not connect");
+        SleepMs(300);
+        if (kind == 0) {
+            results.push_back(Move(client.Fd(), radio.Fd(), seed));
+            continue;
+        }
+        if (kind == 1) {
+            client.Send("DUMP;");
+            if (radio.Read(5, 2000) != "DUMP;") throw std::runtime_error("bulk: the command did not reach the radio");
+        }
+        results.push_back(Move(radio.Fd(), client.Fd(), seed + kind));
+    }
+    return results;
+}
+
+void Bulk(const Options& o) {
+    const auto ours = Bulk<Ours>(o, o.seed);
+    const auto theirs = Bulk<Ser2net>(o, o.seed);
+    const char* names[] = {"client to radio", "radio to client, answer to one command", "radio to client, unasked"};
+    std::cout << "\n## 1 MiB through each server (the radio is a pseudo-terminal read and written at full speed)\n";
+    bool whole = true;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        std::cout << names[i] << ":\n  ovrin-server: " << ours[i].Figures() << "\n  ser2net:      "
+                  << theirs[i].Figures() << "\n";
+        whole = whole && ours[i].Whole();
+    }
+    std::cout << "goal: every byte delivered unaltered: " << Verdict(whole) << "\n";
+}
+
 int Main(int argc, char** argv) {
     Options o;
-    bool startUpOnly = false, skipStartUp = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -295,12 +484,14 @@ int Main(int argc, char** argv) {
         else if (a == "--commands") o.commands = std::stoi(value());
         else if (a == "--idle-seconds") o.idleSeconds = std::stoi(value());
         else if (a == "--starts") o.starts = std::stoi(value());
+        else if (a == "--connections") o.connections = std::stoi(value());
+        else if (a == "--paced") o.paced = std::stoi(value());
         else if (a == "--seed") o.seed = static_cast<std::uint32_t>(std::stoul(value()));
-        else if (a == "--start-up-only") startUpOnly = true;
-        else if (a == "--skip-start-up") skipStartUp = true;
+        else if (a == "--only") o.only.insert(value());
         else {
             std::cout << "Usage: ovrin-bench --server PATH --sim PATH [--ser2net PATH] [--commands 400]\n"
-                         "       [--idle-seconds 30] [--starts 20] [--seed N] [--start-up-only|--skip-start-up]\n";
+                         "       [--idle-seconds 30] [--starts 20] [--connections 50] [--paced 150] [--seed N]\n"
+                         "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk\n";
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -308,8 +499,12 @@ int Main(int argc, char** argv) {
     o.commands = std::clamp(o.commands, 10, 100000);
     o.idleSeconds = std::clamp(o.idleSeconds, 1, 600);
     o.starts = std::clamp(o.starts, 1, 200);
-    if (!skipStartUp) StartUp(o);
-    if (!startUpOnly) Run(o);
+    o.connections = std::clamp(o.connections, 1, 1000);
+    o.paced = std::clamp(o.paced, 2, 10000);
+    if (o.Runs("start-up")) StartUp(o);
+    if (o.Runs("idle") || o.Runs("first") || o.Runs("round-trip")) Interactive(o);
+    if (o.Runs("paced")) Paced(o);
+    if (o.Runs("bulk")) Bulk(o);
     return 0;
 }
 

@@ -4,11 +4,15 @@
 // listening server with Bridge on. After every event the target checks:
 //  - the active client never has a block parked;
 //  - every block written to the radio is made of bytes one client sent, in their
-//    order, each written at most once, and only while that client is connected;
+//    order, each written at most once, and only while that client is connected
+//    or as the block it had parked when it left (the turn-taking writes that one
+//    when its turn comes);
 //  - no block written to the radio holds a PTT command (ESC ESC "ATH" + one byte);
-//  - a client receives only bytes the radio sent, in order, each at most once;
-//  - the receive poll runs while a client is connected, and once the serial
-//    backlog has drained and the poll has run, no client data is left waiting.
+//  - a client receives only bytes the radio sent, in order, each at most once,
+//    and none that the radio sent before that client was accepted;
+//  - the receive tick runs while a client is connected, and once the serial
+//    backlog has drained (its event, or a tick), no client data is left waiting.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +25,6 @@
 namespace {
 
 using namespace ovrin;
-using fuzz::Allowed;
 using fuzz::Escaped;
 using fuzz::InputReader;
 using fuzz::Require;
@@ -78,7 +81,12 @@ private:
     Bytes radio_;
     std::size_t radioServed_ = 0;
     std::array<Bytes, kMaxClients + 1> received_{};
-    bool pollRanAfterDrain_ = false;
+    // Per slot: the connection's socket handle, and how much the radio had sent when it came.
+    std::array<int32_t, kMaxClients + 1> handles_{};
+    std::array<std::size_t, kMaxClients + 1> acceptedAt_{};
+    // The block each connection that left had parked then, by socket handle.
+    std::map<int32_t, Bytes> parkedWhenLeft_;
+    bool drained_ = false;
 
     // Yes/No answers come from the input's first byte, so no question goes unanswered.
     void TopUpAnswers() {
@@ -139,8 +147,7 @@ private:
                 const int ms = in.Word() % 3101;
                 const bool polling = f_.tmrRx.Enabled();
                 app_.clock.Advance(ms);
-                if (polling && app_.com.backlog < kMaxSerialBacklog && ms >= f_.tmrRx.Interval())
-                    pollRanAfterDrain_ = true;
+                if (polling && app_.com.backlog < kMaxSerialBacklog && ms >= f_.tmrRx.Interval()) drained_ = true;
                 break;
             }
             case kPeerCloses: {
@@ -157,7 +164,12 @@ private:
                 f_.chkCtrlPTT.SetValue(f_.chkCtrlPTT.Value() == 1 ? 0 : 1);
                 break;
             case kToggleBacklog:
-                app_.com.backlog = app_.com.backlog >= kMaxSerialBacklog ? 0 : kMaxSerialBacklog;
+                if (app_.com.backlog < kMaxSerialBacklog) {
+                    app_.com.backlog = kMaxSerialBacklog;
+                } else {
+                    app_.com.LineDrains();
+                    drained_ = true;
+                }
                 break;
             case kSelectStatus:
                 f_.cboConn.SetListIndex(in.Byte() % 2);
@@ -182,9 +194,20 @@ private:
             const Bytes& parked = f_.PendingData[static_cast<std::size_t>(f_.ActivePort)];
             Require(parked.empty(), "the active client has nothing parked", Escaped(parked));
         }
+        NoteNewConnections();
         CheckWrites();
         CheckDeliveries();
         CheckNothingLeftWaiting();
+    }
+
+    void NoteNewConnections() {
+        for (int16_t i = 1; i <= kMaxClients; ++i) {
+            const auto slot = static_cast<std::size_t>(i);
+            const int32_t handle = Connected(i) ? app_.Client(i).handle : 0;
+            if (handle != handles_[slot] && handles_[slot] != 0) parkedWhenLeft_[handles_[slot]] = f_.PendingData[slot];
+            if (handle != 0 && handle != handles_[slot]) acceptedAt_[slot] = radio_.size();
+            handles_[slot] = handle;
+        }
     }
 
     void CheckWrites() {
@@ -194,15 +217,23 @@ private:
             const std::size_t command = w.find(kPttPrefix);
             Require(command == Bytes::npos || command + kPttPrefix.size() >= w.size(),
                     "no PTT command reaches the radio", Escaped(w));
-            // "departed-parked": a block parked for a client that has since left is
-            // still written when its turn comes.
             if (Consume(w, true)) continue;
             const bool departed = Consume(w, false);
-            Require(!departed || Allowed("departed-parked"), "a block is written only while its sender is connected",
+            Require(!departed || ParkedWhenItsSenderLeft(w),
+                    "a block is written only while its sender is connected, or as the one it left parked",
                     Escaped(w));
             Require(departed, "every block written to the radio is bytes one client sent, in order, once",
                     Escaped(w));
         }
+    }
+
+    bool ParkedWhenItsSenderLeft(const Bytes& block) {
+        for (auto it = parkedWhenLeft_.begin(); it != parkedWhenLeft_.end(); ++it) {
+            if (it->second != block) continue;
+            parkedWhenLeft_.erase(it);
+            return true;
+        }
+        return false;
     }
 
     // Marks a write as taken from the stream of a connection that is (or is no
@@ -225,9 +256,9 @@ private:
         return false;
     }
 
-    // Radio data reach one client per receive poll and at most one poll per event
-    // finds data, so each client's new bytes are one stretch of the radio's output
-    // after everything served before.
+    // Radio data reach one client per block and at most one block per event finds
+    // data, so each client's new bytes are one stretch of the radio's output after
+    // everything served before (an echo at its start left out).
     void CheckDeliveries() {
         for (int16_t i = 1; i <= kMaxClients; ++i) {
             auto& seen = received_[static_cast<std::size_t>(i)];
@@ -240,8 +271,9 @@ private:
             const Bytes fresh = sent.compare(0, seen.size(), seen) == 0 ? sent.substr(seen.size()) : sent;
             seen = sent;
             if (fresh.empty()) continue;
-            const std::size_t at = radio_.find(fresh, radioServed_);
-            Require(at != Bytes::npos, "clients receive only radio bytes, in order, each once",
+            const std::size_t at = radio_.find(fresh, std::max(radioServed_, acceptedAt_[static_cast<std::size_t>(i)]));
+            Require(at != Bytes::npos,
+                    "clients receive only radio bytes, in order, each once, none said before they came",
                     "client " + std::to_string(i) + " got \"" + Escaped(fresh) + "\"");
             radioServed_ = at + fresh.size();
         }
@@ -249,9 +281,9 @@ private:
 
     void CheckNothingLeftWaiting() {
         for (int16_t i = 1; i <= kMaxClients; ++i)
-            if (Connected(i)) Require(f_.tmrRx.Enabled(), "the receive poll runs while a client is connected");
-        if (!pollRanAfterDrain_) return;
-        pollRanAfterDrain_ = false;
+            if (Connected(i)) Require(f_.tmrRx.Enabled(), "the receive tick runs while a client is connected");
+        if (!drained_) return;
+        drained_ = false;
         for (int16_t i = 1; i <= kMaxClients; ++i) {
             if (!Connected(i)) continue;
             const Bytes& waiting = app_.Client(i).rx;

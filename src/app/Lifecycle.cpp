@@ -26,6 +26,9 @@ void WireEvents(frmMain& f) {
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     f.tmrPttHold.Tick = [&f] { tmrPttHold_Timer(f); };
     f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
+    f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
+    f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
+    f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };

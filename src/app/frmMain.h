@@ -59,10 +59,14 @@ struct frmMain {
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
     // Holds back the start of a PTT command that a client's read ended with, for
-    // as long as its rest may take to arrive.
+    // one receive gap, in case its rest comes with the next read.
     Timer tmrPttHold{"tmrPttHold", 3, false};
     // Tries a lost serial device again while the port should be open.
     Timer tmrReopen{"tmrReopen", 1000, false};
+    // Framing of radio data: a block ends when the line has been quiet for the gap
+    // (set from the line at each arrival), or is cut when it has grown for 50 ms.
+    Timer tmrRxGap{"tmrRxGap", 3, false};
+    Timer tmrRxBlock{"tmrRxBlock", 50, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -107,6 +111,20 @@ struct frmMain {
     std::string GivenHostPort;
     std::string GivenComPort;
     void TypeGivenSettings();
+    // Per slot, the identity of the connection accepted into it (0: none). A new
+    // connection in the same slot has a new identity, so radio data meant for one
+    // that has left never reach its successor.
+    std::array<uint64_t, 6> ConnectionIdentity{};
+    uint64_t ConnectionsAccepted = 0;
+    // The connection that holds the port or held it last; radio data that arrive
+    // while nobody holds the port go to it while that very connection is there.
+    int16_t LastHolderSlot = 0;
+    uint64_t LastHolderIdentity = 0;
+    // Part of the radio's answer went on at the block-age limit; the turn passes
+    // once the line has gone quiet.
+    bool AnswerUnderway = false;
+    // Arrival events of the block being gathered.
+    int BlockArrivals = 0;
 
     // Every control, for views and for the lock/unlock and tab-order tables.
     std::map<std::string, Control*> ControlsByName();

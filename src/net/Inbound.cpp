@@ -79,6 +79,9 @@ void HandleClientBlock(frmMain& f, int16_t Index, const Bytes& block) {
     if (const std::size_t start = PttStartAtEnd(data); start > 0) {
         f.HeldPttBytes[static_cast<std::size_t>(Index)] = data.substr(data.size() - start);
         data.resize(data.size() - start);
+        // Held for at most one receive gap of the serial line.
+        const int hold = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs(), true);
+        if (!f.tmrPttHold.Enabled() && f.tmrPttHold.Interval() != hold) f.tmrPttHold.SetInterval(hold);
         f.tmrPttHold.Start();
     }
     if (data.empty()) return;

@@ -98,6 +98,13 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
     f.PendingData[static_cast<std::size_t>(Slot)].clear();
     f.ReadPaused[static_cast<std::size_t>(Slot)] = false;
     f.HeldPttBytes[static_cast<std::size_t>(Slot)].clear();
+    f.ConnectionIdentity[static_cast<std::size_t>(Slot)] = ++f.ConnectionsAccepted;
+    // The first client hears what the radio says unasked even before its first
+    // command, unless an answer is still due to a connection that has left.
+    if (f.cboRmtAddress.ListCount() == 0 && f.ActivePort == 0) {
+        f.LastHolderSlot = Slot;
+        f.LastHolderIdentity = f.ConnectionsAccepted;
+    }
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
     f.OnLine = true;
@@ -116,6 +123,7 @@ void StopServingClients(frmMain& f) {
 }
 
 void CloseAndRemove(frmMain& f, int16_t i) {
+    f.ConnectionIdentity[static_cast<std::size_t>(i)] = 0;
     TryStep([&] { f.tcpServer(i).Close(); });
     TryStep([&] { f.tcpServer.Unload(i); });
 }

@@ -10,6 +10,9 @@
 //  - PortOpen(true) on an open port fails ("Port already open").
 //  - Input returns and removes every waiting byte; Output writes all bytes.
 //  - No flow control; every byte value passes unchanged.
+//  - OnComm is raised from the event loop, one event at a time, never inside a call
+//    the system's code made into the facility. Events of one kind are coalesced:
+//    one comEvReceive may stand for several reads, so the handler reads what waits.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +20,12 @@
 #include "platform/Errors.h"
 
 namespace ovrin {
+
+// The facility's events, numbered as the serial control the handlers were written for.
+enum CommEvent : int16_t {
+    comEvSend = 1,     // queued output went to the line; the backlog is smaller
+    comEvReceive = 2,  // bytes arrived from the line
+};
 
 class CommControl {
 public:
@@ -38,6 +47,11 @@ public:
     // Bytes written but not yet sent on the line (0 when closed).
     virtual int32_t OutBufferCount() = 0;
 
+    // How long the open device may hold bytes that came on the line before it hands
+    // them on (a USB adapter's latency timer, a UART's receive FIFO threshold);
+    // 0 when every byte is passed on as it comes.
+    virtual int32_t DeliveryLatencyMs() const { return 0; }
+
     // The device behind a port number, for the port list's tool tips ("" if none).
     virtual std::string DeviceName(int16_t port) const = 0;
     // The port's device exists and this user may open it for reading and writing.
@@ -47,6 +61,8 @@ public:
     // The open device stopped answering (unplugged, switched off) and has been
     // closed; delivered from the event loop with the system's reason.
     std::function<void(const std::string& why)> Lost;
+
+    std::function<void(CommEvent Event)> OnComm;
 };
 
 }  // namespace ovrin

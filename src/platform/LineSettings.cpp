@@ -50,4 +50,10 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text) {
     return s;
 }
 
+int CharacterMicroseconds(const LineSettings& s) {
+    const long bitsX10 = 10 + 10L * s.dataBits + (s.parity == 'n' ? 0 : 10) + s.stopBitsX10;
+    const long baud = s.baud > 0 ? s.baud : 1;
+    return static_cast<int>((bitsX10 * 100000 + baud - 1) / baud);
+}
+
 }  // namespace ovrin

@@ -15,4 +15,8 @@ struct LineSettings {
 // Empty fields, unknown letters and numbers out of range give nothing.
 std::optional<LineSettings> ParseLineSettings(const std::string& text);
 
+// The time one character takes on the line: a start bit, the data bits, the parity
+// bit if any and the stop bits, in microseconds rounded up.
+int CharacterMicroseconds(const LineSettings& s);
+
 }  // namespace ovrin

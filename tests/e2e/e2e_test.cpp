@@ -104,6 +104,32 @@ TEST_F(Running, CommandsReachTheRadioUnchangedAndAnswersComeBackWithoutTheEcho) 
     EXPECT_EQ(client.Read(1, 200), "");
 }
 
+// As a radio on a 9600-baud line (8N2) sends: one byte every 1.15 ms.
+void PacedWrite(PtyRadio& radio, const Bytes& data) {
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        radio.Write(data.substr(i, 1));
+        SleepMs(static_cast<double>(i + 1) * 11000.0 / 9600.0 - MsSince(start));
+    }
+}
+
+TEST_F(Running, PacedAnswersAndUnaskedOutputArriveComplete) {
+    StartServer();
+    TcpClient client(port);
+    ASSERT_TRUE(client.Connected());
+    const Bytes unasked = "IF00014074000     +000000000020000000;", answer = "FA00014074000;";
+    client.Send("AI2;");  // auto-information on: the radio reports without being asked
+    ASSERT_EQ(radio.Read(4, 3000), "AI2;");
+    for (int i = 0; i < 3; ++i) {
+        PacedWrite(radio, unasked);
+        EXPECT_EQ(client.Read(unasked.size(), 3000), unasked);
+        client.Send("FA;");
+        ASSERT_EQ(radio.Read(3, 3000), "FA;");
+        PacedWrite(radio, answer);
+        EXPECT_EQ(client.Read(answer.size(), 3000), answer);
+    }
+}
+
 TEST_F(Running, AllByteValuesPassBothWays) {
     StartServer();
     TcpClient client(port);

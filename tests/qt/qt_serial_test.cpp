@@ -8,6 +8,7 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
@@ -125,14 +126,16 @@ TEST_F(SerialTest, OpensWithItsSettingsAndModemLinesExclusivelyAndRefusesInvalid
     EXPECT_THROW(other.SetPortOpen(true), PlatformError);
 }
 
-TEST_F(SerialTest, EveryByteValuePassesBothWaysAndAPollReadsWhatWaits) {
+TEST_F(SerialTest, EveryByteValuePassesBothWaysAndEventsComeOnlyFromTheEventLoop) {
+    std::vector<CommEvent> events;
+    com_.OnComm = [&](CommEvent e) { events.push_back(e); };
     com_.SetPortOpen(true);
     std::string bytes(256, '\0');
     for (int i = 0; i < 256; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
     ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), 256);
 
-    // The receive poll runs between events: what waits in the driver is counted
-    // and read without the event loop having run.
+    // What waits in the driver is counted and read without the event loop having
+    // run; the arrival it meets there is reported later, from the event loop.
     int32_t count = 0;
     for (int i = 0; i < 500 && count < 256; ++i) {
         count = com_.InBufferCount();
@@ -141,10 +144,29 @@ TEST_F(SerialTest, EveryByteValuePassesBothWaysAndAPollReadsWhatWaits) {
     EXPECT_EQ(count, 256);
     EXPECT_EQ(com_.Input(), bytes);
     EXPECT_EQ(com_.InBufferCount(), 0);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(WaitUntil([&] { return events == std::vector<CommEvent>{comEvReceive}; }));
 
     com_.Output(bytes + bytes);
+    EXPECT_EQ(events.size(), 1u);
     EXPECT_EQ(Read(512), bytes + bytes);
-    EXPECT_TRUE(WaitUntil([&] { return com_.OutBufferCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return com_.OutBufferCount() == 0 && events.back() == comEvSend; }));
+}
+
+// Under a stand-in for /sys/class/tty: an FTDI adapter's timer, any USB adapter's
+// 1 ms frame, a UART's FIFO threshold + 3 characters (11 at 9600,n,8,2: 12.6 ms).
+TEST(DeviceDeliveryLatency, FromTheAdapterTimerOrTheUartFifoThreshold) {
+    QTemporaryDir sysfs;
+    const std::string root = sysfs.path().toStdString();
+    for (const auto& [file, text] : {std::pair{"/ttyUSB0/device/latency_timer", "16\n"},
+                                     {"/ttyS0/rx_trig_bytes", "8\n"}, {"/ttyS1/rx_trig_bytes", "1"}}) {
+        fs::create_directories(fs::path(root + file).parent_path());
+        std::ofstream(root + file) << text;
+    }
+    const std::pair<const char*, int32_t> rows[] = {{"ttyUSB0", 17}, {"ttyACM0", 1}, {"ttyS0", 13},
+                                                    {"ttyS1", 0},    {"3", 0},       {"", 0}};
+    for (const auto& [device, ms] : rows)
+        EXPECT_EQ(DeviceDeliveryLatencyMs(root, device, *ParseLineSettings("9600,n,8,2")), ms) << device;
 }
 
 TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {

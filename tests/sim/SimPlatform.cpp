@@ -35,7 +35,9 @@ void SimClock::Bind(Timer& timer) {
 }
 
 void SimClock::BindAll(frmMain& f) {
-    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen}) Bind(*t);
+    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen, &f.tmrRxGap,
+                      &f.tmrRxBlock})
+        Bind(*t);
 }
 
 void SimClock::Advance(int64_t ms) {
@@ -118,6 +120,17 @@ void SimComm::Unplug(const std::string& why) {
     if (Lost) Lost(why);
 }
 
+void SimComm::RadioSends(const Bytes& data, bool event) {
+    if (!open_) return;  // a closed port hears nothing
+    rx_ += data;
+    if (event && open_ && OnComm) OnComm(comEvReceive);
+}
+
+void SimComm::LineDrains() {
+    backlog = 0;
+    if (open_ && OnComm) OnComm(comEvSend);
+}
+
 std::string SimComm::DeviceName(int16_t port) const { return "/dev/sim" + std::to_string(port); }
 
 Bytes SimComm::Written() const {
@@ -166,6 +179,7 @@ Bytes SimSocket::GetData() {
 void SimSocket::SendData(const Bytes& data) {
     if (state != sckConnected) throw PlatformError("Wrong protocol or connection state");
     sent += data;
+    sentBlocks.push_back(data);
 }
 
 SimSockets::SimSockets() { elements_[0] = std::make_unique<SimSocket>(*this); }

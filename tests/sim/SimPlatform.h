@@ -58,15 +58,20 @@ public:
     int32_t OutBufferCount() override;
     std::string DeviceName(int16_t port) const override;
     bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
+    int32_t DeliveryLatencyMs() const override { return latencyMs; }
 
     // Test controls.
     std::set<int16_t> existing{1};   // port numbers that can be opened
     bool failLines = false;          // setting DTR/RTS fails
     int32_t backlog = 0;             // bytes "not yet sent" on the line
-    void RadioSends(const Bytes& data) { rx_ += data; }
     // The device goes away while open (closed, Lost raised) and comes back.
     void Unplug(const std::string& why = "No such device");
     void Replug() { existing.insert(port_); }
+    int32_t latencyMs = 0;
+    // Bytes from the radio, and the arrival event the event loop would raise.
+    void RadioSends(const Bytes& data, bool event = true);
+    // The backlog goes to the line, and the event loop reports it.
+    void LineDrains();
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
     std::vector<bool> rtsAtClose;    // the RTS line at each close
@@ -104,6 +109,7 @@ public:
     std::string remoteIP;
     Bytes rx;
     Bytes sent;
+    std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
     bool peerGone = false;  // gone, its close event not yet delivered
 

@@ -101,8 +101,7 @@ TEST_F(Client, FullSerialBacklogPausesReadingUntilItDrains) {
     Send("FB;");  // stays in the socket, behind the first
     app.clock.Advance(50);
     EXPECT_TRUE(app.com.writes.empty());
-    app.com.backlog = 0;
-    app.clock.Advance(50);
+    app.com.LineDrains();  // read at once, not at the next tick
     EXPECT_EQ(app.com.writes, std::vector<Bytes>{"FA;FB;"});
 }
 

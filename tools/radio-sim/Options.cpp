@@ -15,15 +15,30 @@ const char* const kUsage =
     "  --mode loopback   write every byte back unchanged at once (also --raw-echo)\n"
     "  --echo            cat mode: echo each block first, answer after the delay\n"
     "  --delay MS        answer delay in milliseconds, 0..60000 (default 20)\n"
+    "  --baud RATE       send byte by byte, one character time apart, as a line at\n"
+    "                    RATE baud would, for the character size the line is set to\n"
     "  --link PATH       make PATH a symbolic link to the device (removed on exit),\n"
     "                    e.g. build/dosdevices/com1 for the server's COM1\n"
     "  --log FILE        log the bytes both ways with timestamps; '-' for stderr\n"
     "  -h, --help        this text\n";
 
+namespace {
+
+bool WholeNumber(const std::string& text, int low, int high, int& value) {
+    int n = -1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < low || n > high) return false;
+    value = n;
+    return true;
+}
+
+}  // namespace
+
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool takesValue = arg == "--mode" || arg == "--delay" || arg == "--link" || arg == "--log";
+        const bool takesValue =
+            arg == "--mode" || arg == "--delay" || arg == "--baud" || arg == "--link" || arg == "--log";
         if (takesValue && i + 1 >= args.size()) {
             error = arg + " needs a value";
             return false;
@@ -48,14 +63,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 return false;
             }
         } else if (arg == "--delay") {
-            const std::string& value = args[++i];
-            int ms = -1;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
-            if (ec != std::errc() || end != value.data() + value.size() || ms < 0 || ms > 60000) {
-                error = "--delay wants milliseconds from 0 to 60000, not '" + value + "'";
+            if (!WholeNumber(args[++i], 0, 60000, options.delayMs)) {
+                error = "--delay wants milliseconds from 0 to 60000, not '" + args[i] + "'";
                 return false;
             }
-            options.delayMs = ms;
+        } else if (arg == "--baud") {
+            if (!WholeNumber(args[++i], 50, 4000000, options.baud)) {
+                error = "--baud wants a line speed from 50 to 4000000, not '" + args[i] + "'";
+                return false;
+            }
         } else if (arg == "--link") {
             options.link = args[++i];
         } else if (arg == "--log") {

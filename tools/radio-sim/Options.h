@@ -11,6 +11,7 @@ struct Options {
     Mode mode = Mode::Cat;
     bool echo = false;    // echo every block at once, before any answer
     int delayMs = 20;     // time between receiving a command and answering it
+    int baud = 0;         // pace the output at this line speed; 0: each block at once
     std::string link;     // symbolic link to make to the slave device, if any
     std::string log;      // log file, "-" for stderr, empty for none
     bool help = false;

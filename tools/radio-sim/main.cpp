@@ -88,6 +88,8 @@ private:
     void Received(const std::string& bytes);
     void Queue(std::string bytes, Clock::time_point due);
     void WriteDue();
+    std::size_t BytesOnTheLineBy(Clock::time_point now);
+    Clock::duration CharacterTime() const;
     void DropStaleOutput();
     void Log(const char* tag, std::string_view bytes);
     std::size_t QueuedBytes() const;
@@ -103,7 +105,9 @@ private:
     std::deque<Block> output_;
     std::size_t frontWritten_ = 0;
     bool blocked_ = false;
+    Clock::time_point nextByteAt_{};  // paced: when the line can bring the next byte
     int lastUnread_ = 0;
+    // Since when nothing was written and nothing read: output older than that is stale.
     Clock::time_point unreadSince_{};
 };
 
@@ -205,11 +209,36 @@ void Simulator::Received(const std::string& bytes) {
     Queue(std::move(answers), now + milliseconds(options_.delayMs));
 }
 
+// The time one character takes at --baud, for the character size the other end
+// set the line to (start bit, data bits, parity, stop bits).
+Clock::duration Simulator::CharacterTime() const {
+    termios t{};
+    int bits = 10;
+    if (tcgetattr(slave_, &t) == 0) {
+        const tcflag_t size = t.c_cflag & CSIZE;
+        bits = 1 + (size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8) + ((t.c_cflag & PARENB) ? 1 : 0) +
+               ((t.c_cflag & CSTOPB) ? 2 : 1);
+    }
+    return std::chrono::nanoseconds(1'000'000'000LL * bits / options_.baud);
+}
+
+// Paced output: how many bytes of the front block the line has brought by now, one
+// character time apart from when the block was due. A late wake-up sends the
+// overdue bytes together rather than stretching the line.
+std::size_t Simulator::BytesOnTheLineBy(Clock::time_point now) {
+    if (nextByteAt_ < output_.front().due) nextByteAt_ = output_.front().due;
+    if (now < nextByteAt_) return 0;
+    return 1 + static_cast<std::size_t>((now - nextByteAt_) / CharacterTime());
+}
+
 void Simulator::WriteDue() {
     blocked_ = false;
     while (!output_.empty() && output_.front().due <= Clock::now()) {
         const std::string& bytes = output_.front().bytes;
-        const ssize_t n = write(master_, bytes.data() + frontWritten_, bytes.size() - frontWritten_);
+        std::size_t count = bytes.size() - frontWritten_;
+        if (options_.baud > 0) count = std::min(count, BytesOnTheLineBy(Clock::now()));
+        if (count == 0) return;
+        const ssize_t n = write(master_, bytes.data() + frontWritten_, count);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             blocked_ = true;
@@ -219,7 +248,9 @@ void Simulator::WriteDue() {
             std::fprintf(stderr, "ovrin-radio-sim: write: %s (block dropped)\n", std::strerror(errno));
         } else {
             Log("->", std::string_view(bytes).substr(frontWritten_, static_cast<std::size_t>(n)));
+            unreadSince_ = Clock::now();  // fresh output is not stale, whatever still waits before it
             frontWritten_ += static_cast<std::size_t>(n);
+            if (options_.baud > 0) nextByteAt_ += n * CharacterTime();
             if (frontWritten_ < bytes.size()) continue;
         }
         output_.pop_front();
@@ -249,16 +280,21 @@ void Simulator::Run() {
         WriteDue();
         DropStaleOutput();
 
-        int timeout = kIdleWakeMs;
+        // Woken to the microsecond: a paced line sends a byte every millisecond or so.
+        auto wake = Clock::now() + milliseconds(kIdleWakeMs);
         if (!output_.empty() && !blocked_) {
-            const auto wait = std::chrono::ceil<milliseconds>(output_.front().due - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<long long>(wait, 0, kIdleWakeMs));
+            const auto due = std::max(output_.front().due, options_.baud > 0 ? nextByteAt_ : Clock::time_point{});
+            wake = std::min(wake, due);
         }
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::max(wake - Clock::now(), Clock::duration::zero()));
+        const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
+                               static_cast<long>(wait.count() % 1'000'000'000)};
         short events = 0;
         if (QueuedBytes() < kOutputLimit) events |= POLLIN;
         if (blocked_) events |= POLLOUT;
         pollfd fds[2] = {{master_, events, 0}, {g_wakePipe[0], POLLIN, 0}};
-        if (poll(fds, 2, timeout) < 0) {
+        if (ppoll(fds, 2, &timeout, nullptr) < 0) {
             if (errno == EINTR) continue;
             Fail("poll");
         }
@@ -322,7 +358,8 @@ int main(int argc, char** argv) {
         const char* mode = options.mode == Mode::Loopback ? "loopback mode"
                            : options.echo                ? "cat mode with echo"
                                                          : "cat mode";
-        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, on %s%s%s\n", mode, options.delayMs,
+        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, %s, on %s%s%s\n", mode, options.delayMs,
+                     options.baud > 0 ? ("paced at " + std::to_string(options.baud) + " baud").c_str() : "unpaced",
                      simulator.SlavePath().c_str(), options.link.empty() ? "" : " linked as ",
                      options.link.c_str());
         simulator.Run();

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <fstream>
 #include <limits>
 
 #include "platform/PortNames.h"
@@ -74,11 +75,38 @@ bool UartPresent(const std::string& device) {
 }
 #endif
 
+// A small whole number kept in a file, or -1.
+int NumberInFile(const std::string& path) {
+    std::ifstream in(path);
+    int n = -1;
+    if (!(in >> n) || n < 0 || n > 10000) return -1;
+    return n;
+}
+
 }  // namespace
+
+int32_t DeviceDeliveryLatencyMs(const std::string& sysfs, const std::string& device, const LineSettings& line) {
+    if (device.empty() || device.find('/') != std::string::npos) return 0;
+    const std::string dir = sysfs + "/" + device;
+    // A USB adapter passes bytes on once per 1 ms frame, an FTDI chip only when its
+    // latency timer runs out (16 ms unless lowered).
+    if (device.rfind("ttyUSB", 0) == 0 || device.rfind("ttyACM", 0) == 0)
+        return 1 + std::max(NumberInFile(dir + "/device/latency_timer"), 0);
+    // A UART raises its receive interrupt at the FIFO threshold, or 4 character
+    // times after the last byte: a stream comes in pieces up to threshold + 3
+    // characters apart.
+    const int threshold = NumberInFile(dir + "/rx_trig_bytes");
+    if (threshold <= 1) return 0;
+    return static_cast<int32_t>((static_cast<long>(threshold + 3) * CharacterMicroseconds(line) + 999) / 1000);
+}
 
 QtCommControl::QtCommControl(std::string programFolder, QObject* parent)
     : QObject(parent), folder_(std::move(programFolder)), settings_(*ParseLineSettings(settingsText_)) {
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtCommControl::OnError);
+    // Both signals can come inside our own calls (waitForReadyRead, flush): the
+    // system hears of them only from the event loop.
+    connect(&serial_, &QSerialPort::readyRead, this, [this] { QueueEvent(comEvReceive); });
+    connect(&serial_, &QSerialPort::bytesWritten, this, [this] { QueueEvent(comEvSend); });
 }
 
 QtCommControl::~QtCommControl() {
@@ -108,6 +136,7 @@ void QtCommControl::SetSettings(const std::string& settings) {
     }
     settings_ = *parsed;
     settingsText_ = settings;
+    if (PortOpen()) deliveryLatencyMs_ = ReadDeliveryLatency();
 }
 
 void QtCommControl::SetDTREnable(bool on) {
@@ -206,6 +235,7 @@ void QtCommControl::Open() {
     }
     ++openCount_;
     lost_ = false;
+    deliveryLatencyMs_ = ReadDeliveryLatency();
     if (!SetLine(&QSerialPort::setDataTerminalReady, dtr_) || !SetLine(&QSerialPort::setRequestToSend, rts_)) {
         const QString why = serial_.errorString();
         Close();
@@ -299,6 +329,30 @@ void QtCommControl::OnError(QSerialPort::SerialPortError error) {
             if (lost_ && openCount_ == which) CloseLost();
         },
         Qt::QueuedConnection);
+}
+
+void QtCommControl::QueueEvent(CommEvent event) {
+    bool& queued = event == comEvReceive ? receiveQueued_ : sendQueued_;
+    if (queued) return;
+    queued = true;
+    const quint64 which = openCount_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, event, which, &queued] {
+            queued = false;
+            if (openCount_ != which || !PortOpen() || !OnComm) return;
+            Shielded("comPort_OnComm", [&] { OnComm(event); });
+        },
+        Qt::QueuedConnection);
+}
+
+int32_t QtCommControl::ReadDeliveryLatency() const {
+#if defined(Q_OS_LINUX)
+    const QString device = QFileInfo(QFileInfo(devicePath_).canonicalFilePath()).fileName();
+    return DeviceDeliveryLatencyMs("/sys/class/tty", QFile::encodeName(device).toStdString(), settings_);
+#else
+    return 0;
+#endif
 }
 
 void QtCommControl::Fail(const QString& why) {

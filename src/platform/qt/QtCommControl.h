@@ -33,6 +33,7 @@ public:
     Bytes Input() override;
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
+    int32_t DeliveryLatencyMs() const override { return deliveryLatencyMs_; }
     std::string DeviceName(int16_t port) const override;
     bool PortAvailable(int16_t port) const override;
 
@@ -46,6 +47,8 @@ private:
     bool StageSettings(const LineSettings& s);
     bool SetLine(bool (QSerialPort::*setter)(bool), bool on);
     void OnError(QSerialPort::SerialPortError error);
+    void QueueEvent(CommEvent event);
+    int32_t ReadDeliveryLatency() const;
     bool DeviceGone() const;
     [[noreturn]] void Fail(const QString& why);
 
@@ -63,6 +66,16 @@ private:
     bool lost_ = false;
     std::string lostWhy_;
     quint64 openCount_ = 0;
+    int32_t deliveryLatencyMs_ = 0;
+    // One waiting event of each kind reports everything that happened before it.
+    bool receiveQueued_ = false;
+    bool sendQueued_ = false;
 };
+
+// What a device holds back before the system sees it, from what Linux tells about
+// it under `sysfs` (normally /sys/class/tty): an FTDI adapter's latency timer, or
+// the receive FIFO threshold of an on-board UART in character times. 0 when
+// nothing is known, as for a pseudo-terminal.
+int32_t DeviceDeliveryLatencyMs(const std::string& sysfs, const std::string& device, const LineSettings& line);
 
 }  // namespace ovrin::qt

@@ -6,7 +6,8 @@
 namespace ovrin::qt {
 
 QtTimerBackend::QtTimerBackend(Timer& model) : model_(model) {
-    // The receive poll runs every 50 ms; a coarse timer would stretch it by up to 5%.
+    // The quiet gap that ends a block of radio data is a few milliseconds: every
+    // fraction of one a timer fires late is added to each answer.
     timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Shielded(model_.Name().c_str(), [this] { model_.Fire(); }); });
 }
@@ -21,7 +22,9 @@ void QtTimerBackend::Disarm() {
     timer_.stop();
 }
 
-WindowTimers::WindowTimers(frmMain& f) : models_{&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen} {
+WindowTimers::WindowTimers(frmMain& f)
+    : models_{&f.tmrRx,       &f.tmrActivePort, &f.tmrPTT,     &f.tmrPicture,
+              &f.tmrPttHold,  &f.tmrReopen,     &f.tmrRxGap,   &f.tmrRxBlock} {
     for (std::size_t i = 0; i < models_.size(); ++i) {
         backends_[i] = std::make_unique<QtTimerBackend>(*models_[i]);
         models_[i]->Bind(backends_[i].get());

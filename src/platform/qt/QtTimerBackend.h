@@ -28,7 +28,7 @@ private:
     QTimer timer_;
 };
 
-// Binds the window's four timers for as long as it lives; unbinds them on
+// Binds the window's timers for as long as it lives; unbinds them on
 // destruction, so the models never call a backend that is gone.
 class WindowTimers {
 public:
@@ -38,8 +38,8 @@ public:
     WindowTimers& operator=(const WindowTimers&) = delete;
 
 private:
-    std::array<Timer*, 6> models_;
-    std::array<std::unique_ptr<QtTimerBackend>, 6> backends_;
+    std::array<Timer*, 8> models_;
+    std::array<std::unique_ptr<QtTimerBackend>, 8> backends_;
 };
 
 }  // namespace ovrin::qt
