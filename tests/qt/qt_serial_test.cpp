@@ -204,6 +204,23 @@ TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     EXPECT_THROW(com_.Output("x"), PlatformError);
     EXPECT_FALSE(com_.PortOpen());
     EXPECT_TRUE(WaitUntil([&] { return lost.size() == 2; }, 1000));
+
+    // A port opened through its link never falls back to the fixed table's device
+    // (COM1: /dev/ttyS0) once the link is gone: the radio is not there.
+    const fs::path com1 = Link().parent_path() / "com1";
+    Plug();
+    fs::create_symlink(fs::canonical(Link()), com1);
+    QtCommControl first(folder_.path().toStdString());
+    first.SetCommPort(1);
+    first.SetPortOpen(true);
+    first.SetPortOpen(false);
+    fs::remove(com1);
+    try {
+        first.SetPortOpen(true);
+        ADD_FAILURE() << "opened without its link";
+    } catch (const PlatformError& e) {
+        EXPECT_NE(std::string(e.what()).find("the link to the device is gone"), std::string::npos) << e.what();
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -221,6 +222,12 @@ void QtCommControl::Open() {
 
     const std::string device = DeviceForPort(port_, folder_);
     if (device.empty()) throw PlatformError(kInvalidPortNumber);
+    // A port once opened through its dosdevices link is that link's device: with the
+    // link gone (a radio's device removed with it), the fixed table would name
+    // another device, and a lost radio would be "reopened" on the wrong port.
+    const std::string link = (std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port_))).string();
+    const bool viaLink = device == link;
+    if (!viaLink && linkedPorts_.count(port_) != 0) throw PlatformError(link + ": the link to the device is gone");
     devicePath_ = QFile::decodeName(device.c_str());
     serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
@@ -235,6 +242,7 @@ void QtCommControl::Open() {
     }
     ++openCount_;
     lost_ = false;
+    if (viaLink) linkedPorts_.insert(port_);
     deliveryLatencyMs_ = ReadDeliveryLatency();
     if (!SetLine(&QSerialPort::setDataTerminalReady, dtr_) || !SetLine(&QSerialPort::setRequestToSend, rts_)) {
         const QString why = serial_.errorString();

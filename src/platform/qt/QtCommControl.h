@@ -6,6 +6,7 @@
 // later call reports it as closed.
 #include <QObject>
 #include <QSerialPort>
+#include <set>
 #include <string>
 
 #include "platform/CommControl.h"
@@ -64,6 +65,7 @@ private:
     // Set when the device stops answering (unplugged); the port is closed at the
     // next chance. openCount_ tells a late queued close from a newer open.
     bool lost_ = false;
+    std::set<int16_t> linkedPorts_;  // ports opened through a dosdevices link
     std::string lostWhy_;
     quint64 openCount_ = 0;
     int32_t deliveryLatencyMs_ = 0;
