@@ -241,6 +241,14 @@ TEST(RadioBlocks, AnswersForAConnectionThatLeftNeverReachTheOneInItsSlot) {
         s.Radio("ID019;");
         EXPECT_EQ(s.Got(1), Blocks{"ID019;"}) << clients << " clients";
     }
+    Served s;  // nor is a block that the one who left had parked written for its successor
+    s.Bridge(2);
+    s.Send(1, "FA;");
+    s.Send(2, "MD;");
+    s.app.sockets.PeerCloses(2);
+    ASSERT_TRUE(s.app.sockets.RequestConnection());
+    s.Radio("FA00014074000;");
+    EXPECT_EQ(s.app.com.Written(), "FA;");
 }
 
 TEST_F(OnLine, ParkedBlockReplacesTheEchoReference) {
