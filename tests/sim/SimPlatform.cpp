@@ -1,6 +1,7 @@
 #include "sim/SimPlatform.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,6 @@
 #include "platform/LineSettings.h"
 
 namespace ovrin::sim {
-
-// ---- clock ----
 
 class SimClock::Backend : public TimerBackend {
 public:
@@ -57,10 +56,6 @@ void SimClock::Advance(int64_t ms) {
     now_ = target;
 }
 
-// ---- serial ----
-
-SimComm::SimComm() = default;
-
 void SimComm::SetCommPort(int16_t port) {
     if (open_) throw PlatformError("Port already open");
     if (port < 1) throw PlatformError(kInvalidPropertyValue);
@@ -72,45 +67,19 @@ void SimComm::SetSettings(const std::string& settings) {
     settings_ = settings;
 }
 
-void SimComm::SetDTREnable(bool on) {
-    if (failLines) throw PlatformError("Line cannot be set");
-    dtr_ = on;
-}
-
-void SimComm::SetRTSEnable(bool on) {
-    if (failLines) throw PlatformError("Line cannot be set");
-    rts_ = on;
-    if (open_) rtsHistory.push_back(on);
-}
-
 void SimComm::SetPortOpen(bool open) {
     if (open && open_) throw PlatformError("Port already open");
     if (open && !existing.count(port_)) throw PlatformError("Invalid port number");
-    if (open) {
-        ++opens;
-    } else if (open_) {
-        rtsAtClose.push_back(rts_);
-        rx_.clear();
-    }
+    if (open) ++opens;
+    else if (open_) rtsAtClose.push_back(rts_);
     open_ = open;
+    rx_.clear();
 }
 
-int32_t SimComm::InBufferCount() {
+Bytes& SimComm::Open() {
     if (!open_) throw PlatformError("The device is not open");
-    return static_cast<int32_t>(rx_.size());
+    return rx_;
 }
-
-Bytes SimComm::Input() {
-    if (!open_) throw PlatformError("The device is not open");
-    return std::exchange(rx_, {});
-}
-
-void SimComm::Output(const Bytes& data) {
-    if (!open_) throw PlatformError("The device is not open");
-    writes.push_back(data);
-}
-
-int32_t SimComm::OutBufferCount() { return open_ ? backlog : 0; }
 
 void SimComm::Unplug(const std::string& why) {
     existing.erase(port_);
@@ -123,7 +92,7 @@ void SimComm::Unplug(const std::string& why) {
 void SimComm::RadioSends(const Bytes& data, bool event) {
     if (!open_) return;  // a closed port hears nothing
     rx_ += data;
-    if (event && open_ && OnComm) OnComm(comEvReceive);
+    if (event && OnComm) OnComm(comEvReceive);
 }
 
 void SimComm::LineDrains() {
@@ -131,15 +100,11 @@ void SimComm::LineDrains() {
     if (open_ && OnComm) OnComm(comEvSend);
 }
 
-std::string SimComm::DeviceName(int16_t port) const { return "/dev/sim" + std::to_string(port); }
-
 Bytes SimComm::Written() const {
     Bytes all;
     for (const auto& w : writes) all += w;
     return all;
 }
-
-// ---- sockets ----
 
 void SimSocket::SetLocalPort(int32_t port) {
     if (state != sckClosed) throw PlatformError("Invalid operation at current state");
@@ -152,7 +117,6 @@ void SimSocket::Listen() {
     if (owner_.busyPorts.count(localPort)) throw PlatformError("Address in use");
     state = sckListening;
     handle = owner_.nextHandle_++;
-    ++owner_.listens;
 }
 
 void SimSocket::Accept(int32_t requestID) {
@@ -182,16 +146,13 @@ void SimSocket::SendData(const Bytes& data) {
     sentBlocks.push_back(data);
 }
 
-SimSockets::SimSockets() { elements_[0] = std::make_unique<SimSocket>(*this); }
-
 void SimSockets::Load(int16_t index) {
     if (index < 1 || elements_.count(index)) throw PlatformError("Object already loaded");
     elements_[index] = std::make_unique<SimSocket>(*this);
 }
 
 void SimSockets::Unload(int16_t index) {
-    if (index < 1 || !elements_.count(index)) throw PlatformError("Control array element doesn't exist");
-    elements_.erase(index);
+    if (index < 1 || !elements_.erase(index)) throw PlatformError("Control array element doesn't exist");
 }
 
 std::string SimSockets::RequestRemoteIP(int32_t requestID) const {
@@ -210,37 +171,23 @@ bool SimSockets::RequestConnection(const std::string& remoteIP) {
     if (Element(0).state != sckListening) return false;  // nobody listens: refused by the system
     const int32_t id = nextRequest_++;
     pending_[id] = remoteIP;
-    if (ConnectionRequest) ConnectionRequest(0, id);
-    if (pending_.erase(id)) {
-        refused.push_back(id);
-        return false;
-    }
-    return true;
+    ConnectionRequest(0, id);
+    return pending_.erase(id) == 0;  // one left unaccepted is closed
 }
 
 void SimSockets::ClientSends(int16_t index, const Bytes& data) {
-    SimSocket& s = Element(index);
-    s.rx += data;
-    if (DataArrival) DataArrival(index, static_cast<int32_t>(data.size()));
+    Element(index).rx += data;
+    DataArrival(index, static_cast<int32_t>(data.size()));
 }
 
 void SimSockets::PeerCloses(int16_t index) {
     Element(index).state = sckClosing;
-    if (CloseEvent) CloseEvent(index);
+    CloseEvent(index);
 }
 
-void SimSockets::RaiseError(int16_t index) {
-    if (Error) Error(index, 10053, "Connection is aborted");
-}
-
-// ---- dialogs ----
-
-MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) {
-    shown.push_back({text, title, icon, buttons});
-    if (whileOpen) {
-        auto run = std::exchange(whileOpen, nullptr);
-        run();
-    }
+MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon, const std::string& title) {
+    shown.push_back({text, title});
+    if (auto run = std::exchange(whileOpen, nullptr)) run();
     if (buttons == MsgButtons::OK) return MsgResult::OK;
     if (answers.empty()) {
         ADD_FAILURE() << "Unexpected question: " << title << ": " << text;
@@ -251,24 +198,16 @@ MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIco
     return r;
 }
 
-// ---- host ----
-
-int64_t SimHost::FileLen(const std::string& path) const {
+const Bytes& SimHost::File(const std::string& path) const {
     auto found = files.find(path);
     if (found == files.end()) throw PlatformError("File not found");
-    return static_cast<int64_t>(found->second.size());
-}
-
-void SimHost::Kill(const std::string& path) {
-    if (!files.erase(path)) throw PlatformError("File not found");
+    return found->second;
 }
 
 Bytes SimHost::ReadRecord(const std::string& path, std::size_t length) {
     if (failRead) throw PlatformError("Permission denied");
-    auto found = files.find(path);
-    if (found == files.end()) throw PlatformError("File not found");
-    if (found->second.size() < length) throw PlatformError("Input past end of file");
-    return found->second.substr(0, length);
+    if (File(path).size() < length) throw PlatformError("Input past end of file");
+    return File(path).substr(0, length);
 }
 
 void SimHost::WriteRecord(const std::string& path, const Bytes& record) {
@@ -277,16 +216,11 @@ void SimHost::WriteRecord(const std::string& path, const Bytes& record) {
     ++writes;
 }
 
-// ---- log ----
-
 bool SimLog::Has(std::initializer_list<std::string> parts) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const Entry& e) {
-        return std::all_of(parts.begin(), parts.end(),
-                           [&](const std::string& p) { return e.text.find(p) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return std::all_of(parts.begin(), parts.end(), [&](const std::string& p) { return line.find(p) != line.npos; });
     });
 }
-
-// ---- app ----
 
 SimApp::SimApp() {
     clock.BindAll(f);

@@ -6,18 +6,12 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/frmMain.h"
-#include "platform/CommControl.h"
-#include "platform/Dialogs.h"
-#include "platform/Host.h"
-#include "platform/Log.h"
-#include "platform/SocketArray.h"
-#include "platform/Timer.h"
 
 namespace ovrin::sim {
 
@@ -29,7 +23,6 @@ public:
     void BindAll(frmMain& f);
     // Runs every tick that falls due up to now + ms, in time order.
     void Advance(int64_t ms);
-    int64_t Now() const { return now_; }
 
 private:
     class Backend;
@@ -41,33 +34,34 @@ private:
 
 class SimComm : public CommControl {
 public:
-    SimComm();
     int16_t CommPort() const override { return port_; }
     void SetCommPort(int16_t port) override;
     const std::string& Settings() const override { return settings_; }
     void SetSettings(const std::string& settings) override;
     bool DTREnable() const override { return dtr_; }
-    void SetDTREnable(bool on) override;
+    void SetDTREnable(bool on) override { dtr_ = on; }
     bool RTSEnable() const override { return rts_; }
-    void SetRTSEnable(bool on) override;
+    void SetRTSEnable(bool on) override {
+        rts_ = on;
+        if (open_) rtsHistory.push_back(on);
+    }
     bool PortOpen() const override { return open_; }
     void SetPortOpen(bool open) override;
-    int32_t InBufferCount() override;
-    Bytes Input() override;
-    void Output(const Bytes& data) override;
-    int32_t OutBufferCount() override;
-    std::string DeviceName(int16_t port) const override;
+    int32_t InBufferCount() override { return static_cast<int32_t>(Open().size()); }
+    Bytes Input() override { return std::exchange(Open(), {}); }
+    void Output(const Bytes& data) override { writes.push_back((Open(), data)); }
+    int32_t OutBufferCount() override { return open_ ? backlog : 0; }
+    std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
     bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
     int32_t DeliveryLatencyMs() const override { return latencyMs; }
 
     // Test controls.
     std::set<int16_t> existing{1};   // port numbers that can be opened
-    bool failLines = false;          // setting DTR/RTS fails
     int32_t backlog = 0;             // bytes "not yet sent" on the line
+    int32_t latencyMs = 0;
     // The device goes away while open (closed, Lost raised) and comes back.
     void Unplug(const std::string& why = "No such device");
     void Replug() { existing.insert(port_); }
-    int32_t latencyMs = 0;
     // Bytes from the radio, and the arrival event the event loop would raise.
     void RadioSends(const Bytes& data, bool event = true);
     // The backlog goes to the line, and the event loop reports it.
@@ -79,6 +73,7 @@ public:
     Bytes Written() const;
 
 private:
+    Bytes& Open();
     int16_t port_ = 1;
     std::string settings_ = "9600,n,8,1";
     bool dtr_ = false, rts_ = false, open_ = false;
@@ -107,8 +102,7 @@ public:
     int32_t handle = -1;
     int32_t localPort = 0;
     std::string remoteIP;
-    Bytes rx;
-    Bytes sent;
+    Bytes rx, sent;
     std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
     bool peerGone = false;  // gone, its close event not yet delivered
@@ -119,7 +113,7 @@ private:
 
 class SimSockets : public SocketArray {
 public:
-    SimSockets();
+    SimSockets() { elements_[0] = std::make_unique<SimSocket>(*this); }
     int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
     void Load(int16_t index) override;
     void Unload(int16_t index) override;
@@ -133,11 +127,9 @@ public:
     bool RequestConnection(const std::string& remoteIP = "198.51.100.1");
     void ClientSends(int16_t index, const Bytes& data);
     void PeerCloses(int16_t index);
-    void RaiseError(int16_t index);
+    void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
 
     std::set<int32_t> busyPorts;     // ports another program listens on
-    std::vector<int32_t> refused;    // request ids closed unaccepted
-    int listens = 0;                 // successful Listen calls on element 0
 
 private:
     friend class SimSocket;
@@ -151,8 +143,6 @@ class SimDialogs : public Dialogs {
 public:
     struct Shown {
         std::string text, title;
-        MsgIcon icon;
-        MsgButtons buttons;
     };
     MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
     void Answer(MsgResult r) { answers.push_back(r); }
@@ -165,32 +155,29 @@ class SimHost : public Host {
 public:
     std::string ProgramFolder() const override { return "/sim/prog"; }
     char PathSeparator() const override { return '/'; }
-    int VersionMajor() const override { return major; }
-    int VersionMinor() const override { return minor; }
-    int VersionRevision() const override { return revision; }
-    int64_t FileLen(const std::string& path) const override;
-    void Kill(const std::string& path) override;
+    int VersionMajor() const override { return 1; }
+    int VersionMinor() const override { return 10; }
+    int VersionRevision() const override { return 1; }
+    int64_t FileLen(const std::string& path) const override { return static_cast<int64_t>(File(path).size()); }
+    void Kill(const std::string& path) override { files.erase(path); }
     Bytes ReadRecord(const std::string& path, std::size_t length) override;
     void WriteRecord(const std::string& path, const Bytes& record) override;
-    void EndProgram() override { ended = true; }
+    void EndProgram() override {}
 
     std::map<std::string, Bytes> files;
     bool failRead = false, failWrite = false;
     int writes = 0;
-    bool ended = false;
-    int major = 1, minor = 10, revision = 1;
+
+private:
+    const Bytes& File(const std::string& path) const;
 };
 
 class SimLog : public Log {
 public:
-    void Line(LogLevel level, const std::string& text) override { lines.push_back({level, text}); }
+    void Line(LogLevel, const std::string& text) override { lines.push_back(text); }
     // True when a line holds every one of the given parts.
     bool Has(std::initializer_list<std::string> parts) const;
-    struct Entry {
-        LogLevel level;
-        std::string text;
-    };
-    std::vector<Entry> lines;
+    std::vector<std::string> lines;
 };
 
 // A whole program on the simulated platform, wired but not yet loaded.

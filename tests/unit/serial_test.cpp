@@ -1,6 +1,8 @@
+// The serial port as the window opens it, and the radio's data path: framing by a
+// quiet line, the echo filter, turn-taking between clients, routing by connection.
 #include <gtest/gtest.h>
 
-#include "serial/Ptt.h"
+#include "net/Inbound.h"
 #include "serial/Receive.h"
 #include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
@@ -9,86 +11,40 @@ namespace ovrin {
 namespace {
 
 using sim::SimApp;
+using Blocks = std::vector<Bytes>;
 
-TEST(SerialSettings, PortTextAndParityRules) {
-    EXPECT_EQ(PortNumber("COM3"), 3);
-    EXPECT_EQ(PortNumber("com3"), 3);
-    EXPECT_EQ(PortNumber("  COM12 "), 12);
-    EXPECT_EQ(PortNumber("XYZ7"), 7);
-    EXPECT_EQ(PortNumber("COM17"), 17);
-    EXPECT_THROW(PortNumber("COM"), PlatformError);
-    EXPECT_THROW(PortNumber("COMX"), PlatformError);
-    EXPECT_EQ(ParityLetter("none") + ParityLetter("NONE") + ParityLetter("Even") + ParityLetter("odd"), "nneo");
-    EXPECT_EQ(ParityLetter(" None"), "");
-    SimApp app;
-    EXPECT_EQ(LineSettingsText(app.f), "9600,n,8,2");
-    app.f.cboBaud.SetText(" 4800 ");
-    app.f.cboParity.SetText("Odd");
-    app.f.cboBits.SetText("7");
-    app.f.cboStop.SetText("1");
-    EXPECT_EQ(LineSettingsText(app.f), "4800,o,7,1");
-    app.f.cboParity.SetText("Mark");
-    EXPECT_EQ(LineSettingsText(app.f), "4800,,7,1");
-}
-
-TEST(OpenComPort, OpensWithTheWindowSettingsAndLines) {
+TEST(OpenComPort, OpensWithTheWindowSettingsAndKeepsAnOpenPort) {
     SimApp app;
     app.com.existing = {3};
-    app.f.cboComPort.SetText("com3");
-    app.f.chkRTS.SetValue(0);
+    app.f.cboComPort.SetText(" com3 ");
+    app.f.cboParity.SetText("Odd");
+    app.f.chkDTR.SetValue(1);
+    app.f.cboConn.SetText("Listen");  // no check-box rules outside Off-line
+    app.f.chkRTS.SetValue(1);
+    app.f.chkCtrlPTT.SetValue(1);
     bool failed = true;
     OpenComPort(app.f, failed);
-    EXPECT_FALSE(failed);
-    EXPECT_TRUE(app.com.PortOpen());
+    ASSERT_FALSE(failed);
     EXPECT_EQ(app.com.CommPort(), 3);
-    EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
+    EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
     EXPECT_TRUE(app.com.DTREnable());
-    EXPECT_FALSE(app.com.RTSEnable());
-    OpenComPort(app.f, failed);  // an open port is kept
-    EXPECT_FALSE(failed);
+    EXPECT_FALSE(app.com.RTSEnable());  // never raised while the client may key it
+    OpenComPort(app.f, failed);
     EXPECT_EQ(app.com.opens, 1);
-    CloseComPort(app.f);
-    CloseComPort(app.f);
-    EXPECT_FALSE(app.com.PortOpen());
 }
 
-TEST(OpenComPort, FailuresLeaveThePortClosed) {
-    SimApp app;
-    bool failed = false;
-    app.f.cboComPort.SetText("COM7");  // no such port: fails at the last step
-    OpenComPort(app.f, failed);
-    EXPECT_TRUE(failed);
-    EXPECT_FALSE(app.com.PortOpen());
-    EXPECT_EQ(app.com.CommPort(), 7);
-    EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
-
-    app.f.cboComPort.SetText("COM1");
-    app.f.cboParity.SetText("Space!");
-    OpenComPort(app.f, failed);
-    EXPECT_TRUE(failed);
-    app.f.cboParity.SetText("None");
-    app.com.failLines = true;
-    OpenComPort(app.f, failed);
-    EXPECT_TRUE(failed);
-    EXPECT_FALSE(app.com.PortOpen());
-}
-
-TEST(CheckBoxRules, CascadeOnlyWhileOffLine) {
+TEST(CheckBoxRules, RtsAndItsControlExcludeEachOtherOnlyWhileOffLine) {
     SimApp app;
     auto& f = app.f;
     f.cboConn.SetListIndex(0);
     f.chkCtrlPTT.SetValue(1);
-    EXPECT_EQ(f.chkRTS.Value(), 0);
-    EXPECT_EQ(f.chkComPortActiveInListen.Value(), 0);
-    f.chkComPortActiveInListen.SetValue(1);  // checks RTS, whose rule clears PTT
-    EXPECT_EQ(f.chkRTS.Value(), 1);
-    EXPECT_EQ(f.chkCtrlPTT.Value(), 0);
-    f.chkRTS.SetValue(0);  // unchecking changes nothing else
-    EXPECT_EQ(f.chkComPortActiveInListen.Value(), 1);
-
-    f.cboConn.SetText("Listen");
+    f.chkComPortActiveInListen.SetValue(1);  // checks RTS, whose rule clears RTS control
+    EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkCtrlPTT.Value(), 10);
     f.chkCtrlPTT.SetValue(1);
-    EXPECT_EQ(f.chkComPortActiveInListen.Value(), 1);
+    EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkComPortActiveInListen.Value(), 0);
+    f.cboConn.SetText("Listen");
+    f.chkComPortActiveInListen.SetValue(1);
+    EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
 }
 
 // A listening server with one client in slot 1 and the radio's port open at
@@ -99,8 +55,7 @@ struct Served {
     frmMain& f = app.f;
     Served() {
         app.Load();
-        EXPECT_TRUE(app.sockets.RequestConnection("198.51.100.1"));
-        app.com.writes.clear();
+        EXPECT_TRUE(app.sockets.RequestConnection());
     }
     void Bridge(int clients) {
         f.chkBridge.SetValue(1);
@@ -119,25 +74,25 @@ struct Served {
             app.clock.Advance(ms);
         }
     }
-    const std::vector<Bytes>& Got(int16_t i) { return app.Client(i).sentBlocks; }
+    const Blocks& Got(int16_t i) { return app.Client(i).sentBlocks; }
 };
-struct OnLine : ::testing::Test, Served {};
-using Blocks = std::vector<Bytes>;
 
-TEST(RadioBlocks, TheEchoIsDroppedAloneOrAheadOfTheAnswer) {
+TEST(RadioBlocks, TheEchoOfTheLastBlockIsDroppedAloneOrAheadOfTheAnswer) {
     const struct {
-        Blocks radio, delivered;
+        Blocks client, radio, delivered;
         int16_t activeAfter;
     } rows[] = {
-        {{"FA;"}, {}, 1},  // the echo alone keeps the turn
-        {{"FA;", "FA00014074000;"}, {"FA00014074000;"}, 0},
-        {{"FA;FA00014074000;"}, {"FA00014074000;"}, 0},
-        {{"FA"}, {"FA"}, 0},
-        {{"?FA;"}, {"?FA;"}, 0},
+        {{"FA;"}, {"FA;"}, {}, 1},  // the echo alone keeps the turn
+        {{"FA;"}, {"FA;", "FA00014074000;"}, {"FA00014074000;"}, 0},
+        {{"FA;"}, {"FA;FA00014074000;"}, {"FA00014074000;"}, 0},
+        {{"FA;"}, {"FA"}, {"FA"}, 0},
+        {{"FA;"}, {"?FA;"}, {"?FA;"}, 0},
+        {{"FA;", "\x1B\x1B" "ATH1"}, {"FA;"}, {"FA;"}, 0},  // a PTT command was the last block
     };
     for (const auto& row : rows) {
         Served s;
-        s.Send(1, "FA;");
+        s.f.chkCtrlPTT.SetValue(1);
+        for (const Bytes& block : row.client) s.Send(1, block);
         for (const Bytes& block : row.radio) s.Radio(block);
         EXPECT_EQ(s.Got(1), row.delivered) << row.radio.back();
         EXPECT_EQ(s.f.ActivePort, row.activeAfter) << row.radio.back();
@@ -180,47 +135,72 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     EXPECT_EQ(s.Got(1), Blocks{answer});
 }
 
-TEST_F(OnLine, TurnsPassByLowestSlotOnlyOnceEachAnswerIsComplete) {
-    Bridge(4);
-    Send(1, "A;");
-    Send(4, "D;");
-    Send(2, "B1;");
-    Send(2, "B2;");  // replaces the block parked before
-    Send(3, "C;");
-    EXPECT_EQ(app.com.Written(), "A;");
-    for (const char* answer : {"A0000;", "B0000;", "C0000;", "D0000;"}) {
-        const std::size_t written = app.com.writes.size();
-        Paced(answer);
-        EXPECT_EQ(app.com.writes.size(), written) << "the turn passed within " << answer;
-        app.clock.Advance(50);
+// Parked blocks go by lowest slot, a later one replacing the earlier, each once the
+// answer before it is complete; each one written becomes the echo to drop.
+TEST(RadioBlocks, TurnsPassByLowestSlotOnlyOnceEachAnswerIsComplete) {
+    Served s;
+    s.Bridge(4);
+    s.Send(1, "A;");
+    s.Send(4, "D;");
+    s.Send(2, "B1;");
+    s.Send(2, "B2;");
+    s.Send(3, "C;");
+    for (const char* answer : {"A0000;", "B2;B0000;", "C;C0000;", "D;D0000;"}) {
+        const std::size_t written = s.app.com.writes.size();
+        s.Paced(answer);
+        EXPECT_EQ(s.app.com.writes.size(), written) << "the turn passed within " << answer;
+        s.app.clock.Advance(50);
     }
-    EXPECT_EQ(app.com.Written(), "A;B2;C;D;");
-    for (int16_t i = 1; i <= 4; ++i) EXPECT_EQ(Got(i), Blocks{Bytes(1, static_cast<char>('A' + i - 1)) + "0000;"});
-    EXPECT_EQ(f.ActivePort, 0);
+    EXPECT_EQ(s.app.com.Written(), "A;B2;C;D;");
+    for (int16_t i = 1; i <= 4; ++i) EXPECT_EQ(s.Got(i), Blocks{Bytes(1, static_cast<char>('A' + i - 1)) + "0000;"});
+    EXPECT_EQ(s.f.ActivePort, 0);
 }
 
-TEST_F(OnLine, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
-    Radio("FA00014074000;");
-    Send(1, "ID;");
-    Radio("ID019;");
-    Radio("FA00007074000;");
-    app.com.RadioSends("PS1;", false);  // no arrival event: the tick starts its block
-    app.clock.Advance(60);
-    EXPECT_EQ(Got(1), (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
+// The holder sending again does not restart its 3000 ms; bytes still arriving when
+// the turn passes are its own; with nothing parked the turn lapses.
+TEST(RadioBlocks, AnswerTimeOutPassesTheTurnWithoutExtendingIt) {
+    Served s;
+    s.Bridge(2);
+    s.Send(1, "A;");
+    s.app.clock.Advance(2000);
+    s.Send(1, "A2;");
+    s.Send(2, "B;");
+    s.app.clock.Advance(999);
+    s.app.com.RadioSends("a");
+    s.app.clock.Advance(1);
+    EXPECT_EQ(s.f.ActivePort, 2);
+    EXPECT_EQ(s.app.com.Written(), "A;A2;B;");
+    EXPECT_EQ(s.app.Client(1).sent, "a");
+    s.app.clock.Advance(3000);
+    EXPECT_EQ(s.f.ActivePort, 0);
+    s.app.clock.Advance(500);
+    EXPECT_FALSE(s.f.tmrActivePort.Enabled());
 }
 
-TEST_F(OnLine, RadioThatNeverStopsGoesOnInPiecesOfFiftyMilliseconds) {
-    Bridge(2);
-    Send(1, "AI2;");
-    Send(2, "ID;");
+TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
+    Served s;
+    s.Radio("FA00014074000;");
+    s.Send(1, "ID;");
+    s.Radio("ID019;");
+    s.Radio("FA00007074000;");
+    s.app.com.RadioSends("PS1;", false);  // no arrival event: the tick starts its block
+    s.app.clock.Advance(60);
+    EXPECT_EQ(s.Got(1), (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
+}
+
+TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMillisecondsToOneClient) {
+    Served s;
+    s.Bridge(2);
+    s.Send(1, "AI2;");
+    s.Send(2, "ID;");
     const Bytes talk(4000, 'x');
-    Paced(talk.substr(0, 2999));
-    EXPECT_EQ(app.com.Written(), "AI2;");  // no piece ends the turn while the radio talks
-    Paced(talk.substr(2999));
-    EXPECT_EQ(app.com.Written(), "AI2;ID;");  // the answer time-out did
-    app.clock.Advance(50);
-    Blocks pieces = Got(1);
-    pieces.insert(pieces.end(), Got(2).begin(), Got(2).end());
+    s.Paced(talk.substr(0, 2999));
+    EXPECT_EQ(s.app.com.Written(), "AI2;");  // no piece ends the turn while the radio talks
+    s.Paced(talk.substr(2999));
+    EXPECT_EQ(s.app.com.Written(), "AI2;ID;");  // the answer time-out did
+    s.app.clock.Advance(50);
+    Blocks pieces = s.Got(1);
+    pieces.insert(pieces.end(), s.Got(2).begin(), s.Got(2).end());
     std::size_t total = 0;
     for (const Bytes& piece : pieces) {
         EXPECT_LE(piece.size(), 50u);
@@ -229,7 +209,7 @@ TEST_F(OnLine, RadioThatNeverStopsGoesOnInPiecesOfFiftyMilliseconds) {
     EXPECT_EQ(total, talk.size());
 }
 
-TEST(RadioBlocks, AnswersForAConnectionThatLeftNeverReachTheOneInItsSlot) {
+TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheOneInItsSlot) {
     for (const int clients : {1, 2}) {
         Served s;
         if (clients > 1) s.Bridge(clients);
@@ -251,62 +231,20 @@ TEST(RadioBlocks, AnswersForAConnectionThatLeftNeverReachTheOneInItsSlot) {
     EXPECT_EQ(s.app.com.Written(), "FA;");
 }
 
-TEST_F(OnLine, ParkedBlockReplacesTheEchoReference) {
-    Bridge(2);
-    Send(1, "FA;");
-    Send(2, "MD;");
-    Radio("FA;");  // no longer recognised as the echo
-    EXPECT_EQ(app.Client(1).sent, "FA;");
-    EXPECT_EQ(app.com.Written(), "FA;MD;");
-    EXPECT_EQ(f.ActivePort, 2);
-}
-
-TEST_F(OnLine, AnswerTimeOutPassesTheTurnWithoutExtendingIt) {
-    Bridge(2);
-    Send(1, "A;");
-    app.clock.Advance(2000);
-    Send(1, "A2;");  // the holder sending again does not restart its 3000 ms
-    Send(2, "B;");
-    app.clock.Advance(999);
-    EXPECT_EQ(f.ActivePort, 1);
-    app.com.RadioSends("a");  // late: still arriving when the turn passes
-    app.clock.Advance(1);
-    EXPECT_EQ(f.ActivePort, 2);
-    EXPECT_EQ(app.com.Written(), "A;A2;B;");
-    EXPECT_EQ(app.Client(1).sent, "a");
-    // Nothing parked at the next time-out: the turn lapses, the next picture tick stops the timer.
-    app.clock.Advance(3000);
-    EXPECT_EQ(f.ActivePort, 0);
-    app.clock.Advance(75);
-    EXPECT_FALSE(f.tmrActivePort.Enabled());
-}
-
-TEST_F(OnLine, KeyedPttDropsBetweenTenAndTenPointZeroFiveSeconds) {
-    f.chkCtrlPTT.SetValue(1);
-    KeyPTT(f);
-    EXPECT_TRUE(app.com.RTSEnable());
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourRed);
-    app.clock.Advance(5000);
-    KeyPTT(f);  // a repeat restarts the period
-    app.clock.Advance(9999);
-    EXPECT_TRUE(app.com.RTSEnable());
-    app.clock.Advance(1);
-    EXPECT_TRUE(f.PTTExpired);
-    app.clock.Advance(50);
-    EXPECT_FALSE(app.com.RTSEnable());
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourButtonFace);
-    EXPECT_FALSE(f.tmrPTT.Enabled());
-}
-
-TEST_F(OnLine, ReleaseWhileNotKeyedIsHarmless) {
-    ReleasePTT(f);
-    EXPECT_FALSE(app.com.RTSEnable());
-    EXPECT_TRUE(f.PTTExpired);
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourButtonFace);
-    app.com.SetPortOpen(false);
-    KeyPTT(f);  // a closed port still arms the watchdog and the indicator
-    EXPECT_TRUE(f.tmrPTT.Enabled());
-    EXPECT_EQ(f.chkCtrlPTT.BackColor(), kColourRed);
+TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
+    Served s;
+    s.Send(1, "MD;");
+    s.app.Client(1).failRead = true;
+    s.Send(1, "X;");  // the previous block is never sent again
+    s.app.Client(1).failRead = false;
+    s.app.Client(1).rx.clear();
+    s.app.com.backlog = kMaxSerialBacklog;
+    s.Send(1, "FA;");
+    s.Send(1, "FB;");  // stays in the socket, behind the first
+    s.app.clock.Advance(50);
+    EXPECT_EQ(s.app.com.writes, Blocks{"MD;"});
+    s.app.com.LineDrains();  // read at once, not at the next tick
+    EXPECT_EQ(s.app.com.writes, (Blocks{"MD;", "FA;FB;"}));
 }
 
 }  // namespace
