@@ -1,5 +1,7 @@
 // The serial port as the window opens it, and the radio's data path: framing by a
 // quiet line, the echo filter, turn-taking between clients, routing by connection.
+// Served at 9600,n,8,2: a character takes 1.15 ms, a block ends after 2 ms of quiet
+// (3 once it comes in pieces).
 #include <gtest/gtest.h>
 
 #include "net/Inbound.h"
@@ -13,27 +15,10 @@ namespace {
 using sim::SimApp;
 using Blocks = std::vector<Bytes>;
 
-TEST(OpenComPort, OpensWithTheWindowSettingsAndKeepsAnOpenPort) {
-    SimApp app;
-    app.com.existing = {3};
-    app.f.cboComPort.SetText(" com3 ");
-    app.f.cboParity.SetText("Odd");
-    app.f.chkDTR.SetValue(1);
-    app.f.cboConn.SetText("Listen");  // no check-box rules outside Off-line
-    app.f.chkRTS.SetValue(1);
-    app.f.chkCtrlPTT.SetValue(1);
-    bool failed = true;
-    OpenComPort(app.f, failed);
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(app.com.CommPort(), 3);
-    EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
-    EXPECT_TRUE(app.com.DTREnable());
-    EXPECT_FALSE(app.com.RTSEnable());  // never raised while the client may key it
-    OpenComPort(app.f, failed);
-    EXPECT_EQ(app.com.opens, 1);
-}
-
-TEST(CheckBoxRules, RtsAndItsControlExcludeEachOtherOnlyWhileOffLine) {
+// The RTS boxes exclude each other only while Off-line; the port opens with the
+// window's settings, never raising an RTS that the client may key, and an open port
+// is kept as it is.
+TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     SimApp app;
     auto& f = app.f;
     f.cboConn.SetListIndex(0);
@@ -43,39 +28,20 @@ TEST(CheckBoxRules, RtsAndItsControlExcludeEachOtherOnlyWhileOffLine) {
     f.chkCtrlPTT.SetValue(1);
     EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkComPortActiveInListen.Value(), 0);
     f.cboConn.SetText("Listen");
-    f.chkComPortActiveInListen.SetValue(1);
+    f.chkRTS.SetValue(1);
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
+    app.com.existing = {3};
+    f.cboComPort.SetText(" com3 ");
+    f.cboParity.SetText("Odd");
+    bool failed = true;
+    OpenComPort(f, failed);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(app.com.CommPort(), 3);
+    EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
+    EXPECT_FALSE(app.com.RTSEnable());
+    OpenComPort(f, failed);
+    EXPECT_EQ(app.com.opens, 1);
 }
-
-// A listening server with one client in slot 1 and the radio's port open at
-// 9600,n,8,2: a character takes 1.15 ms, a block ends after 2 ms of quiet (3 once
-// it comes in pieces).
-struct Served {
-    SimApp app;
-    frmMain& f = app.f;
-    Served() {
-        app.Load();
-        EXPECT_TRUE(app.sockets.RequestConnection());
-    }
-    void Bridge(int clients) {
-        f.chkBridge.SetValue(1);
-        for (int i = 1; i < clients; ++i) EXPECT_TRUE(app.sockets.RequestConnection());
-    }
-    void Send(int16_t i, const Bytes& data) { app.sockets.ClientSends(i, data); }
-    // A block from the radio, then a quiet line.
-    void Radio(const Bytes& data) {
-        app.com.RadioSends(data);
-        app.clock.Advance(50);
-    }
-    // The bytes as a line brings them: `burst` at a time, `ms` apart.
-    void Paced(const Bytes& data, int ms = 1, std::size_t burst = 1) {
-        for (std::size_t at = 0; at < data.size(); at += burst) {
-            app.com.RadioSends(data.substr(at, burst));
-            app.clock.Advance(ms);
-        }
-    }
-    const Blocks& Got(int16_t i) { return app.Client(i).sentBlocks; }
-};
 
 TEST(RadioBlocks, TheEchoOfTheLastBlockIsDroppedAloneOrAheadOfTheAnswer) {
     const struct {
@@ -90,18 +56,19 @@ TEST(RadioBlocks, TheEchoOfTheLastBlockIsDroppedAloneOrAheadOfTheAnswer) {
         {{"FA;", "\x1B\x1B" "ATH1"}, {"FA;"}, {"FA;"}, 0},  // a PTT command was the last block
     };
     for (const auto& row : rows) {
-        Served s;
-        s.f.chkCtrlPTT.SetValue(1);
-        for (const Bytes& block : row.client) s.Send(1, block);
-        for (const Bytes& block : row.radio) s.Radio(block);
-        EXPECT_EQ(s.Got(1), row.delivered) << row.radio.back();
-        EXPECT_EQ(s.f.ActivePort, row.activeAfter) << row.radio.back();
+        SimApp app;
+        app.Serve();
+        app.f.chkCtrlPTT.SetValue(1);
+        for (const Bytes& block : row.client) app.Send(1, block);
+        for (const Bytes& block : row.radio) app.Radio(block);
+        EXPECT_EQ(app.Client(1).sentBlocks, row.delivered) << row.radio.back();
+        EXPECT_EQ(app.f.ActivePort, row.activeAfter) << row.radio.back();
     }
 }
 
 // The quiet gap is two character times to the millisecond (at least 1 ms), three
 // once a block comes in pieces, plus what the device holds back; a paced answer
-// goes on whole once it has passed.
+// goes on whole once it has passed, even with the radio held up in the middle.
 TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     const Bytes answer = "IF00014074000     +000000000020000000;";
     const struct {
@@ -117,134 +84,124 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     for (const auto& row : rows) {
         EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, false), row.gap) << row.line;
         EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, true), row.pacedGap) << row.line;
-        Served s;
-        s.app.com.SetSettings(row.line);
-        s.app.com.latencyMs = row.latencyMs;
-        s.Send(1, "IF;");
-        s.Paced(answer.substr(0, row.length), row.msApart, row.burst);
-        EXPECT_TRUE(s.Got(1).empty()) << row.line;
-        s.app.clock.Advance(120);
-        EXPECT_EQ(s.Got(1), Blocks{answer.substr(0, row.length)}) << row.line;
+        SimApp app;
+        app.Serve();
+        app.com.SetSettings(row.line);
+        app.com.latencyMs = row.latencyMs;
+        app.Send(1, "IF;");
+        app.Paced(answer.substr(0, row.length), row.msApart, row.burst);
+        EXPECT_TRUE(app.Client(1).sentBlocks.empty()) << row.line;
+        app.clock.Advance(120);
+        EXPECT_EQ(app.Client(1).sentBlocks, Blocks{answer.substr(0, row.length)}) << row.line;
     }
-    Served s;  // the radio's side held up for a character in the middle of an answer
-    s.Send(1, "IF;");
-    s.Paced(answer.substr(0, 10));
-    s.app.clock.Advance(1);
-    s.Paced(answer.substr(10));
-    s.app.clock.Advance(50);
-    EXPECT_EQ(s.Got(1), Blocks{answer});
+    SimApp app;
+    app.Serve();
+    app.Send(1, "IF;");
+    app.Paced(answer.substr(0, 10));
+    app.clock.Advance(1);
+    app.Paced(answer.substr(10));
+    app.clock.Advance(50);
+    EXPECT_EQ(app.Client(1).sentBlocks, Blocks{answer});
 }
 
 // Parked blocks go by lowest slot, a later one replacing the earlier, each once the
 // answer before it is complete; each one written becomes the echo to drop.
 TEST(RadioBlocks, TurnsPassByLowestSlotOnlyOnceEachAnswerIsComplete) {
-    Served s;
-    s.Bridge(4);
-    s.Send(1, "A;");
-    s.Send(4, "D;");
-    s.Send(2, "B1;");
-    s.Send(2, "B2;");
-    s.Send(3, "C;");
+    SimApp app;
+    app.Serve(4);
+    for (const auto& [i, block] : {std::pair{1, "A;"}, {4, "D;"}, {2, "B1;"}, {2, "B2;"}, {3, "C;"}})
+        app.Send(static_cast<int16_t>(i), block);
     for (const char* answer : {"A0000;", "B2;B0000;", "C;C0000;", "D;D0000;"}) {
-        const std::size_t written = s.app.com.writes.size();
-        s.Paced(answer);
-        EXPECT_EQ(s.app.com.writes.size(), written) << "the turn passed within " << answer;
-        s.app.clock.Advance(50);
+        const std::size_t written = app.com.writes.size();
+        app.Paced(answer);
+        EXPECT_EQ(app.com.writes.size(), written) << "the turn passed within " << answer;
+        app.clock.Advance(50);
     }
-    EXPECT_EQ(s.app.com.Written(), "A;B2;C;D;");
-    for (int16_t i = 1; i <= 4; ++i) EXPECT_EQ(s.Got(i), Blocks{Bytes(1, static_cast<char>('A' + i - 1)) + "0000;"});
-    EXPECT_EQ(s.f.ActivePort, 0);
+    EXPECT_EQ(app.com.Written(), "A;B2;C;D;");
+    for (int16_t i = 1; i <= 4; ++i) EXPECT_EQ(app.Client(i).sent, Bytes(1, static_cast<char>('A' + i - 1)) + "0000;");
 }
 
 // The holder sending again does not restart its 3000 ms; bytes still arriving when
 // the turn passes are its own; with nothing parked the turn lapses.
 TEST(RadioBlocks, AnswerTimeOutPassesTheTurnWithoutExtendingIt) {
-    Served s;
-    s.Bridge(2);
-    s.Send(1, "A;");
-    s.app.clock.Advance(2000);
-    s.Send(1, "A2;");
-    s.Send(2, "B;");
-    s.app.clock.Advance(999);
-    s.app.com.RadioSends("a");
-    s.app.clock.Advance(1);
-    EXPECT_EQ(s.f.ActivePort, 2);
-    EXPECT_EQ(s.app.com.Written(), "A;A2;B;");
-    EXPECT_EQ(s.app.Client(1).sent, "a");
-    s.app.clock.Advance(3000);
-    EXPECT_EQ(s.f.ActivePort, 0);
-    s.app.clock.Advance(500);
-    EXPECT_FALSE(s.f.tmrActivePort.Enabled());
+    SimApp app;
+    app.Serve(2);
+    app.Send(1, "A;");
+    app.clock.Advance(2000);
+    app.Send(1, "A2;");
+    app.Send(2, "B;");
+    app.clock.Advance(999);
+    app.com.RadioSends("a");
+    app.clock.Advance(1);
+    EXPECT_EQ(app.com.Written(), "A;A2;B;");
+    EXPECT_EQ(app.Client(1).sent, "a");
+    app.clock.Advance(3000);
+    EXPECT_EQ(app.f.ActivePort, 0);
 }
 
 TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
-    Served s;
-    s.Radio("FA00014074000;");
-    s.Send(1, "ID;");
-    s.Radio("ID019;");
-    s.Radio("FA00007074000;");
-    s.app.com.RadioSends("PS1;", false);  // no arrival event: the tick starts its block
-    s.app.clock.Advance(60);
-    EXPECT_EQ(s.Got(1), (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
+    SimApp app;
+    app.Serve();
+    app.Radio("FA00014074000;");
+    app.Send(1, "ID;");
+    app.Radio("ID019;");
+    app.Radio("FA00007074000;");
+    app.com.RadioSends("PS1;", false);  // no arrival event: the tick starts its block
+    app.clock.Advance(60);
+    EXPECT_EQ(app.Client(1).sentBlocks, (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
 }
 
 TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMillisecondsToOneClient) {
-    Served s;
-    s.Bridge(2);
-    s.Send(1, "AI2;");
-    s.Send(2, "ID;");
+    SimApp app;
+    app.Serve(2);
+    app.Send(1, "AI2;");
+    app.Send(2, "ID;");
     const Bytes talk(4000, 'x');
-    s.Paced(talk.substr(0, 2999));
-    EXPECT_EQ(s.app.com.Written(), "AI2;");  // no piece ends the turn while the radio talks
-    s.Paced(talk.substr(2999));
-    EXPECT_EQ(s.app.com.Written(), "AI2;ID;");  // the answer time-out did
-    s.app.clock.Advance(50);
-    Blocks pieces = s.Got(1);
-    pieces.insert(pieces.end(), s.Got(2).begin(), s.Got(2).end());
+    app.Paced(talk.substr(0, 2999));
+    EXPECT_EQ(app.com.Written(), "AI2;");  // no piece ends the turn while the radio talks
+    app.Paced(talk.substr(2999));
+    EXPECT_EQ(app.com.Written(), "AI2;ID;");  // the answer time-out did
+    app.clock.Advance(50);
+    Blocks pieces = app.Client(1).sentBlocks;
+    pieces.insert(pieces.end(), app.Client(2).sentBlocks.begin(), app.Client(2).sentBlocks.end());
     std::size_t total = 0;
-    for (const Bytes& piece : pieces) {
-        EXPECT_LE(piece.size(), 50u);
-        total += piece.size();
-    }
+    for (const Bytes& piece : pieces) total += piece.size() <= 50 ? piece.size() : 0;
     EXPECT_EQ(total, talk.size());
 }
 
+// Neither a late answer nor a parked block of a client that left reaches the new
+// client in its slot.
 TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheOneInItsSlot) {
-    for (const int clients : {1, 2}) {
-        Served s;
-        if (clients > 1) s.Bridge(clients);
-        s.Send(1, "FA;");
-        s.app.sockets.PeerCloses(1);
-        ASSERT_TRUE(s.app.sockets.RequestConnection());
-        s.Radio("FA00014074000;");  // late, for the one that left
-        s.Send(1, "ID;");
-        s.Radio("ID019;");
-        EXPECT_EQ(s.Got(1), Blocks{"ID019;"}) << clients << " clients";
+    for (const int16_t clients : {int16_t{1}, int16_t{2}}) {
+        SimApp app;
+        app.Serve(clients);
+        app.Send(1, "FA;");
+        app.Send(clients, "MD;");
+        app.sockets.PeerCloses(clients);
+        ASSERT_TRUE(app.sockets.RequestConnection());
+        app.Radio("FA00014074000;");
+        app.Send(clients, "ID;");
+        app.Radio("ID019;");
+        EXPECT_EQ(app.Client(clients).sent, "ID019;") << clients;
+        EXPECT_EQ(app.com.Written(), clients == 1 ? "FA;MD;ID;" : "FA;ID;") << clients;
     }
-    Served s;  // nor is a block that the one who left had parked written for its successor
-    s.Bridge(2);
-    s.Send(1, "FA;");
-    s.Send(2, "MD;");
-    s.app.sockets.PeerCloses(2);
-    ASSERT_TRUE(s.app.sockets.RequestConnection());
-    s.Radio("FA00014074000;");
-    EXPECT_EQ(s.app.com.Written(), "FA;");
 }
 
 TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
-    Served s;
-    s.Send(1, "MD;");
-    s.app.Client(1).failRead = true;
-    s.Send(1, "X;");  // the previous block is never sent again
-    s.app.Client(1).failRead = false;
-    s.app.Client(1).rx.clear();
-    s.app.com.backlog = kMaxSerialBacklog;
-    s.Send(1, "FA;");
-    s.Send(1, "FB;");  // stays in the socket, behind the first
-    s.app.clock.Advance(50);
-    EXPECT_EQ(s.app.com.writes, Blocks{"MD;"});
-    s.app.com.LineDrains();  // read at once, not at the next tick
-    EXPECT_EQ(s.app.com.writes, (Blocks{"MD;", "FA;FB;"}));
+    SimApp app;
+    app.Serve();
+    app.Send(1, "MD;");
+    app.Client(1).failRead = true;
+    app.Send(1, "X;");  // the previous block is never sent again
+    app.Client(1).failRead = false;
+    app.Client(1).rx.clear();
+    app.com.backlog = kMaxSerialBacklog;
+    app.Send(1, "FA;");
+    app.Send(1, "FB;");  // stays in the socket, behind the first
+    app.clock.Advance(50);
+    EXPECT_EQ(app.com.writes, Blocks{"MD;"});
+    app.com.LineDrains();  // read at once, not at the next tick
+    EXPECT_EQ(app.com.writes, (Blocks{"MD;", "FA;FB;"}));
 }
 
 }  // namespace

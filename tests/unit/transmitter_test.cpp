@@ -6,7 +6,6 @@
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
-#include "ui/ConnectionStatus.h"
 
 namespace ovrin {
 namespace {
@@ -16,15 +15,13 @@ using sim::SimApp;
 const Bytes kKey = "\x1B\x1B" "ATH1";
 const Bytes kRelease = "\x1B\x1B" "ATH0";
 
-// A listening server with one client, "Control RTS as PTT" given as `control`.
+// Serving one client, "Control RTS as PTT" given as `control`.
 struct Keyer : SimApp {
     explicit Keyer(int control = 1) {
-        Load();
+        Serve();
         f.chkCtrlPTT.SetValue(control);
-        EXPECT_TRUE(sockets.RequestConnection());
         com.rtsHistory.clear();
     }
-    void Send(const Bytes& data, int16_t i = 1) { sockets.ClientSends(i, data); }
 };
 
 // Commands are found wherever they stand in a read; the bytes around them go to
@@ -48,7 +45,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
     };
     for (const auto& row : rows) {
         Keyer app;
-        for (const Bytes& read : row.reads) app.Send(read);
+        for (const Bytes& read : row.reads) app.Send(1, read);
         app.clock.Advance(app.f.tmrPttHold.Interval());
         SCOPED_TRACE(::testing::PrintToString(row.reads));
         EXPECT_EQ(app.com.Written(), row.radio);
@@ -58,10 +55,9 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
 
 TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
     Keyer app;
-    app.Send(kKey);
-    EXPECT_EQ(app.f.chkCtrlPTT.BackColor(), kColourRed);
+    app.Send(1, kKey);
     app.clock.Advance(5000);
-    app.Send(kKey);  // a repeat restarts the period
+    app.Send(1, kKey);  // a repeat restarts the period
     app.clock.Advance(9999);
     EXPECT_TRUE(app.com.RTSEnable());
     app.clock.Advance(51);  // the next receive tick drops it
@@ -80,10 +76,10 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
         app.f.chkBridge.SetValue(1);
         ASSERT_TRUE(app.sockets.RequestConnection());
         app.dialogs.Answer(answer);
-        app.dialogs.whileOpen = [&] { app.Send("FA;" + kKey, 2); };
-        app.Send(kKey);
+        app.dialogs.whileOpen = [&] { app.Send(2, "FA;" + kKey); };
+        app.Send(1, kKey);
         EXPECT_EQ(app.com.RTSEnable(), yes);
-        app.Send(kRelease);
+        app.Send(1, kRelease);
         EXPECT_EQ(app.dialogs.shown.size(), 1u);
         EXPECT_EQ(app.com.rtsHistory, (yes ? std::vector<bool>{true, false} : std::vector<bool>{}));
         EXPECT_EQ(app.com.writes, std::vector<Bytes>{"FA;"});
@@ -123,17 +119,12 @@ TEST(Ptt, RtsDropsWhenTheClientsGoAndBeforeEveryClose) {
         {"last client gone, port kept open", 1, [](SimApp& a) { a.sockets.PeerCloses(1); }},
         {"Off-line", 1, [](SimApp& a) { a.f.cboConn.SetListIndex(0); }},
         {"window closed", 1, [](SimApp& a) { a.f.Form.Unload(); }},
-        {"picture clicked, Yes", 1,
-         [](SimApp& a) {
-             a.dialogs.Answer(MsgResult::Yes);
-             imgConn_Click(a.f);
-         }},
         {"device lost", 1, [](SimApp& a) { a.com.Unplug(); }},
     };
     for (const auto& path : paths) {
         Keyer app;
         app.f.chkComPortActiveInListen.SetValue(path.keptOpen);  // while listening: no rules
-        app.Send(kKey);
+        app.Send(1, kKey);
         ASSERT_TRUE(app.com.RTSEnable());
         path.close(app);
         SCOPED_TRACE(path.name);

@@ -1,5 +1,4 @@
-// The connection status control, the port entry, the status picture's click, and
-// the control rules the handlers rely on.
+// The connection status control and the port entry.
 #include <gtest/gtest.h>
 
 #include "sim/SimPlatform.h"
@@ -10,11 +9,6 @@ namespace {
 
 struct Status : sim::SimApp {
     Status() { Load(); }
-    std::string Titles() const {
-        std::string all;
-        for (const auto& box : dialogs.shown) all += box.title + ";";
-        return all;
-    }
 };
 
 TEST(Status, ListenWhileOnLineKeepsTheClientsAndOffLineClosesEverythingEvenTwice) {
@@ -42,7 +36,6 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         const char* boxes;
     } rows[] = {
         {0, true, true, true, false, ""},
-        {1, true, true, true, true, ""},
         {1, false, true, false, false, ""},
         {0, true, false, false, false, "Host Port Active;"},
     };
@@ -57,7 +50,7 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         EXPECT_EQ(app.sockets.Element(0).State(), row.listens ? sckListening : sckClosed);
         EXPECT_EQ(app.f.cboConn.Text(), row.listens ? "Listen" : "Off-line");
         EXPECT_EQ(app.com.PortOpen(), row.opens);
-        EXPECT_EQ(app.Titles(), row.boxes);
+        EXPECT_EQ(app.dialogs.Titles(), row.boxes);
     }
 }
 
@@ -76,7 +69,7 @@ TEST(Status, DefaultIsRefusedWhileConnectedAndYesResetsTheLineAndTheTcpPort) {
     EXPECT_EQ(f.cboBaud.Text(), "x");
     app.dialogs.Answer(MsgResult::Yes);
     f.cboConn.SetListIndex(2);
-    EXPECT_EQ(app.Titles(), "Connections Open;Defaults;Defaults;");
+    EXPECT_EQ(app.dialogs.Titles(), "Connections Open;Defaults;Defaults;");
     EXPECT_EQ(f.txtHostPort.Text() + f.cboInterbyte.Text() + f.cboBaud.Text() + f.cboBits.Text() +
                   f.cboParity.Text() + f.cboStop.Text() + f.cboComPort.Text(),
               "50000100 mS96008None2x");
@@ -104,21 +97,6 @@ TEST(Status, ThePortEntryIsCheckedAtEveryKeyRelease) {
     }
     EXPECT_EQ(app.sockets.Element(0).LocalPort(), 1);
     EXPECT_EQ(app.sockets.Element(0).State(), sckClosed);
-}
-
-TEST(Status, ThePictureListensOrAsksBeforeGoingOffLine) {
-    Status app;
-    app.f.cboConn.SetListIndex(0);
-    app.f.imgConn.Click();
-    EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    app.dialogs.Answer(MsgResult::No);
-    app.f.imgConn.Click();
-    EXPECT_TRUE(app.sockets.Exists(1));
-    app.dialogs.Answer(MsgResult::Yes);
-    app.f.imgConn.Click();
-    EXPECT_EQ(app.Titles(), "Off-Line;Off-Line;");
-    EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
 }
 
 }  // namespace
