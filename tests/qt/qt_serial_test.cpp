@@ -119,8 +119,11 @@ TEST_F(SerialTest, EveryByteValuePassesBothWaysAndEventsComeOnlyFromTheEventLoop
     EXPECT_TRUE(WaitUntil([&] { return events == std::vector<CommEvent>{comEvReceive}; }));
 
     std::string sent;
-    for (int block = 0; block < 32; ++block) sent += std::string(4096, static_cast<char>(block)) + bytes;
-    com_.Output(sent);  // far more than the pty takes while nobody reads
+    for (int block = 0; block < 32; ++block) {  // far more than the pty takes while nobody reads
+        com_.Output(std::string(4096, static_cast<char>(block)) + bytes);
+        sent += std::string(4096, static_cast<char>(block)) + bytes;
+    }
+    Drain(50);
     EXPECT_GT(com_.OutBufferCount(), 0);
     EXPECT_EQ(Read(sent.size()), sent);
     EXPECT_TRUE(WaitUntil([&] { return com_.OutBufferCount() == 0 && events.back() == comEvSend; }));
