@@ -88,26 +88,6 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
     }
 }
 
-// Records written by any version: RTS control stored on comes back on, with "RTS:"
-// off and the port opening with RTS low.
-TEST(Ptt, StoredRtsControlLoadsWithRtsLow) {
-    SimApp firstRun;
-    firstRun.Load();
-    for (const char* flags : {"01", "11", "10", "00"}) {  // RTS, port kept open
-        SimApp app;
-        auto r = SettingsRecordBuffer::Decode(firstRun.host.files.at(firstRun.SettingsPath()));
-        r.RTSFlag = flags[0];
-        r.ActiveInListenFlag = flags[1];
-        r.PTTControlFlag = "1";
-        app.host.files[app.SettingsPath()] = r.Encode();
-        app.Load();
-        ASSERT_TRUE(app.sockets.RequestConnection());
-        EXPECT_EQ(app.f.chkCtrlPTT.Value() * 10 + app.f.chkRTS.Value(), 10) << flags;
-        for (bool high : app.com.rtsHistory) EXPECT_FALSE(high) << flags;
-        EXPECT_FALSE(app.com.RTSEnable()) << flags;
-    }
-}
-
 // RTS is down once the clients have gone, and before the port closes, whichever way.
 TEST(Ptt, RtsDropsWhenTheClientsGoAndBeforeEveryClose) {
     const struct {
