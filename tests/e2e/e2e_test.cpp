@@ -72,10 +72,11 @@ void PacedWrite(PtyRadio& radio, const Bytes& data) {
     }
 }
 
-// One run as an operator meets it, ended as at logout. The settings and the COM links are in the folder given; the TCP port and COM2 given
-// for the run win over the stored ones; clients reach one address only. The port
-// is taken by another program at first: Listen is tried again until it is free.
-// Nobody answers the RTS question: it is logged and answered No; nothing waits.
+// One run as an operator meets it, ended as at logout. The settings and the COM
+// links are in the folder given; the TCP port and COM2 given for the run win over
+// the stored ones; clients reach one address only. The port is taken by another
+// program at first: Listen is tried again until it is free. Nobody answers the RTS
+// question: it is logged and answered No; nothing waits.
 TEST(Running, ClientsAreServedByteForByteUnattendedAndASignalSavesTheSettings) {
     ServerProcess server{OVRIN_SERVER_PATH};
     TempDir config("config");
@@ -92,7 +93,8 @@ TEST(Running, ClientsAreServedByteForByteUnattendedAndASignalSavesTheSettings) {
     a.sin_port = htons(static_cast<uint16_t>(port));
     ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(other, 1), 0);
-    server.Start({"--config-dir", config.Path(), "--port", std::to_string(port), "--com", "COM2", "--bind", "127.0.0.1"});
+    server.Start(
+        {"--config-dir", config.Path(), "--port", std::to_string(port), "--com", "COM2", "--bind", "127.0.0.1"});
     ASSERT_TRUE(Within(10000, [&] { return Count(server.Log(), "Host Port Active") > 0; })) << server.Log();
     close(other);
     ASSERT_TRUE(WaitListening(port, 10000)) << server.Log();

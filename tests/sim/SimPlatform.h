@@ -320,7 +320,8 @@ struct SimApp {
     }
     // The bytes as a line brings them: `burst` at a time, `ms` apart.
     void Paced(const Bytes& data, int ms = 1, std::size_t burst = 1) {
-        for (std::size_t at = 0; at < data.size(); at += burst, clock.Advance(ms)) com.RadioSends(data.substr(at, burst));
+        for (std::size_t at = 0; at < data.size(); at += burst, clock.Advance(ms))
+            com.RadioSends(data.substr(at, burst));
     }
 };
 

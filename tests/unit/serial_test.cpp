@@ -164,7 +164,7 @@ TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMillisecondsToOneClie
     app.clock.Advance(50);
     Blocks pieces = app.Client(1).sentBlocks;
     pieces.insert(pieces.end(), app.Client(2).sentBlocks.begin(), app.Client(2).sentBlocks.end());
-    std::size_t total = 0;
+    std::size_t total = 0;  // of the pieces of 50 bytes at most: all of it
     for (const Bytes& piece : pieces) total += piece.size() <= 50 ? piece.size() : 0;
     EXPECT_EQ(total, talk.size());
 }

@@ -41,7 +41,8 @@ SettingsRecordBuffer StoredRecord() {
 TEST(SettingsRecord, EveryFieldAtItsOffsetInSingleBytesBlankFilledAndCut) {
     const Bytes b = StoredRecord().Encode();
     ASSERT_EQ(b.size(), 1033u);
-    EXPECT_EQ(b.substr(0, 78), std::string(40, ' ') + "250 mS 4800  7Odd  14532 " + std::string(2, '\0') + "com3  10011");
+    EXPECT_EQ(b.substr(0, 78),
+              std::string(40, ' ') + "250 mS 4800  7Odd  14532 " + std::string(2, '\0') + "com3  10011");
     EXPECT_EQ(static_cast<unsigned char>(b[79]), 7u);
     EXPECT_EQ(SettingsRecordBuffer::Decode(b).Encode(), b);
     EXPECT_EQ(ToField("COM123456", 6), "COM123");

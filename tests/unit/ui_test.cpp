@@ -86,7 +86,8 @@ TEST(Status, ThePortEntryIsCheckedAtEveryKeyRelease) {
     const std::string low = "The Host Port must be greater than 0.", high = "The Host Port must be less than 65536.";
     const struct {
         std::string typed, says;
-    } rows[] = {{"", low}, {"0", low}, {"x12", low}, {"-5", low}, {"65536", high}, {"7e4", high}, {"65535", ""}, {"1", ""}};
+    } rows[] = {{"", low},     {"0", low},     {"x12", low}, {"-5", low},
+                {"65536", high}, {"7e4", high}, {"65535", ""}, {"1", ""}};
     for (const auto& row : rows) {
         const std::size_t boxes = app.dialogs.shown.size();
         app.f.txtHostPort.SetText(row.typed);
