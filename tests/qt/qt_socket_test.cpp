@@ -1,9 +1,4 @@
 // The socket array on loopback, with real client sockets.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <memory>
@@ -34,14 +29,13 @@ protected:
         sockets_(0).Listen();
         port_ = static_cast<quint16>(sockets_(0).LocalPort());
     }
-
     void Record(const std::string& event) { events_.push_back(event); }
     static std::string Str(int n) { return std::to_string(n); }
-
-    std::unique_ptr<QTcpSocket> Connect() {
+    std::unique_ptr<QTcpSocket> Connect(bool accepted = true) {
         auto client = std::make_unique<QTcpSocket>();
         client->connectToHost(QHostAddress::LocalHost, port_);
         EXPECT_TRUE(WaitUntil([&] { return client->state() == QAbstractSocket::ConnectedState; }));
+        EXPECT_TRUE(!accepted || WaitUntil([&] { return sockets_.Count() == 2; }));
         return client;
     }
 
@@ -51,56 +45,36 @@ protected:
     Events events_;
 };
 
-TEST_F(SocketTest, AcceptsAClientCarriesDataBothWaysAndReportsItsClose) {
+// Data come as one arrival event with their count and go back unchanged; a last
+// command sent just before leaving is read before the close is reported; the slot
+// stays taken until the handler closes it.
+TEST_F(SocketTest, AcceptsAClientCarriesItsDataAndReportsItsCloseAfterThem) {
     EXPECT_THROW(sockets_(1), PlatformError);  // the free-slot search relies on it
     auto client = Connect();
-    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
     Winsock& conn = sockets_(1);
-    EXPECT_GT(conn.SocketHandle(), 0);
     EXPECT_EQ(conn.RemoteHostIP(), "127.0.0.1");  // a dual-stack listener sees ::ffff:127.0.0.1
-
-    const std::string command("\xFE\xFE\x00\xE0\xFF\x0D", 6);
-    client->write(command.data(), static_cast<qint64>(command.size()));
+    client->write("FA;");
     ASSERT_TRUE(WaitUntil([&] { return !events_.empty(); }));
-    EXPECT_EQ(events_, Events{"data 1 6"});
-    EXPECT_EQ(conn.GetData(), command);
-    const std::string answer("\x00\x01\x80\xFF", 4);
-    conn.SendData(answer);
-    ASSERT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 4; }));
-    EXPECT_EQ(client->readAll().toStdString(), answer);
-
-    // A last command sent just before leaving is read before the close is reported.
+    EXPECT_EQ(events_, Events{"data 1 3"});
+    conn.SendData(conn.GetData());
+    ASSERT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 3; }));
+    EXPECT_EQ(client->readAll(), QByteArray("FA;"));
     events_.clear();
     sockets_.DataArrival = [&](int16_t i, int32_t) { Record(sockets_(i).GetData()); };
     client->write("TX0;");
     client->disconnectFromHost();
     ASSERT_TRUE(WaitUntil([&] { return events_.size() == 2; }));
     EXPECT_EQ(events_, (Events{"TX0;", "close 1"}));
-    EXPECT_GT(conn.SocketHandle(), 0);  // the slot stays taken until the handler closes it
+    EXPECT_GT(conn.SocketHandle(), 0);
     conn.Close();
     EXPECT_LT(conn.SocketHandle(), 0);
 }
 
-// A peer that vanishes without closing is found by keepalive; one that closed is
-// known before its close event is handled, and a quiet one is left alone.
-TEST_F(SocketTest, ClientConnectionsKeepAliveAndTellAGonePeerAtOnce) {
+// A peer that closed is known before its close event is handled; a quiet one is
+// left alone.
+TEST_F(SocketTest, AGonePeerIsToldAtOnce) {
     auto client = Connect();
-    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
-    const int fd = sockets_(1).SocketHandle();
-    auto option = [fd](int level, int name) {
-        int value = 0;
-        socklen_t size = sizeof value;
-        EXPECT_EQ(::getsockopt(fd, level, name, &value, &size), 0);
-        return value;
-    };
-    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
-    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE) + option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT),
-              120);
-    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
-
     EXPECT_FALSE(sockets_(1).PeerGone());
-    Drain(20);
-    EXPECT_TRUE(events_.empty());  // looking raised nothing
     client->write("ID;");
     client->disconnectFromHost();
     client->waitForDisconnected(1000);
@@ -109,31 +83,6 @@ TEST_F(SocketTest, ClientConnectionsKeepAliveAndTellAGonePeerAtOnce) {
     EXPECT_TRUE(gone);
     EXPECT_TRUE(events_.empty());
     EXPECT_EQ(sockets_(1).GetData(), "ID;");  // what it sent is there to be read
-}
-
-TEST_F(SocketTest, ARequestNotAcceptedEndsAtOnceAndLeavesTheFirstClient) {
-    auto first = Connect();
-    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
-    sockets_.ConnectionRequest = [&](int16_t, int32_t) { ++requests_; };
-    auto second = Connect();
-    ASSERT_TRUE(WaitUntil([&] { return requests_ == 1; }));
-    EXPECT_TRUE(WaitUntil([&] { return second->state() == QAbstractSocket::UnconnectedState; }, 100));
-
-    first->write("still here");
-    EXPECT_TRUE(WaitUntil([&] { return sockets_(1).BytesReceived() == 10; }));
-}
-
-TEST_F(SocketTest, APortInUseCannotBeListenedOn) {
-    sockets_(0).Close();
-    QTcpServer other;
-    ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
-    sockets_(0).SetLocalPort(other.serverPort());
-    EXPECT_THROW(sockets_(0).Listen(), PlatformError);
-    EXPECT_EQ(sockets_(0).State(), sckClosed);
-
-    other.close();
-    sockets_(0).Listen();  // the same element listens once the port is free
-    EXPECT_EQ(sockets_(0).State(), sckListening);
 }
 
 // Events are queued, never raised inside a call into the facility; those already
@@ -152,7 +101,7 @@ TEST_F(SocketTest, EventsAreQueuedAndThoseOfAChangedElementDropped) {
     };
     for (const bool again : {false, true}) {
         reload = again;
-        auto client = Connect();
+        auto client = Connect(false);
         client->write("bye");
         client->disconnectFromHost();
         ASSERT_TRUE(WaitUntil([&] { return requests_ == (again ? 2 : 1); }));
@@ -165,14 +114,12 @@ TEST_F(SocketTest, EventsAreQueuedAndThoseOfAChangedElementDropped) {
 // buffered without bound; nothing is lost once reading resumes.
 TEST_F(SocketTest, UnreadDataIsBoundedAndArrivesWhole) {
     auto client = Connect();
-    ASSERT_TRUE(WaitUntil([&] { return sockets_.Count() == 2; }));
     std::string flood(32 * 1024 * 1024, '\0');
     for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<char>(i * 7 + i / 251);
     client->write(flood.data(), static_cast<qint64>(flood.size()));
     Drain(200);
     EXPECT_LE(sockets_(1).BytesReceived(), QtSocketArray::kReadBufferBytes);
     EXPECT_GT(client->bytesToWrite(), 0);
-
     std::string got;
     EXPECT_TRUE(WaitUntil([&] { return (got += sockets_(1).GetData()).size() >= flood.size(); }, 10000));
     EXPECT_TRUE(got == flood);

@@ -2,22 +2,18 @@
 // The simulated platform: a virtual clock that fires due timer ticks in time order,
 // a scripted radio behind the serial facility, scripted sockets, scripted message
 // boxes and in-memory files. Drives the real handlers deterministically.
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/frmMain.h"
-#include "platform/CommControl.h"
-#include "platform/Dialogs.h"
-#include "platform/Host.h"
-#include "platform/Log.h"
-#include "platform/SocketArray.h"
-#include "platform/Timer.h"
+#include "platform/LineSettings.h"
 
 namespace ovrin::sim {
 
@@ -29,76 +25,133 @@ public:
     void BindAll(frmMain& f);
     // Runs every tick that falls due up to now + ms, in time order.
     void Advance(int64_t ms);
-    int64_t Now() const { return now_; }
 
 private:
     class Backend;
-    friend class Backend;
     int64_t now_ = 0;
     uint64_t order_ = 0;
     std::vector<std::unique_ptr<Backend>> backends_;
 };
 
+// Failures carry the descriptions the real facilities give.
+inline void FailIf(bool failed, const char* why) {
+    if (failed) throw PlatformError(why);
+}
+
 class SimComm : public CommControl {
 public:
-    SimComm();
     int16_t CommPort() const override { return port_; }
-    void SetCommPort(int16_t port) override;
+    void SetCommPort(int16_t port) override {
+        FailIf(open_, "Port already open");
+        FailIf(port < 1, kInvalidPropertyValue);
+        port_ = port;
+    }
     const std::string& Settings() const override { return settings_; }
-    void SetSettings(const std::string& settings) override;
+    void SetSettings(const std::string& settings) override {
+        FailIf(!ParseLineSettings(settings), kInvalidPropertyValue);
+        settings_ = settings;
+    }
     bool DTREnable() const override { return dtr_; }
-    void SetDTREnable(bool on) override;
+    void SetDTREnable(bool on) override { dtr_ = on; }
     bool RTSEnable() const override { return rts_; }
-    void SetRTSEnable(bool on) override;
+    void SetRTSEnable(bool on) override {
+        rts_ = on;
+        if (open_) rtsHistory.push_back(on);
+    }
     bool PortOpen() const override { return open_; }
-    void SetPortOpen(bool open) override;
-    int32_t InBufferCount() override;
-    Bytes Input() override;
-    void Output(const Bytes& data) override;
-    int32_t OutBufferCount() override;
-    std::string DeviceName(int16_t port) const override;
+    void SetPortOpen(bool open) override {
+        FailIf(open && open_, "Port already open");
+        FailIf(open && !existing.count(port_), "Invalid port number");
+        if (open) ++opens;
+        else if (open_) rtsAtClose.push_back(rts_);
+        open_ = open;
+        rx_.clear();
+    }
+    int32_t InBufferCount() override { return static_cast<int32_t>(Waiting().size()); }
+    Bytes Input() override { return std::exchange(Waiting(), {}); }
+    void Output(const Bytes& data) override {
+        Waiting();  // fails while closed
+        writes.push_back(data);
+    }
+    int32_t OutBufferCount() override { return open_ ? backlog : 0; }
+    std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
     bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
     int32_t DeliveryLatencyMs() const override { return latencyMs; }
 
-    // Test controls.
-    std::set<int16_t> existing{1};   // port numbers that can be opened
-    bool failLines = false;          // setting DTR/RTS fails
-    int32_t backlog = 0;             // bytes "not yet sent" on the line
     // The device goes away while open (closed, Lost raised) and comes back.
-    void Unplug(const std::string& why = "No such device");
-    void Replug() { existing.insert(port_); }
-    int32_t latencyMs = 0;
-    // Bytes from the radio, and the arrival event the event loop would raise.
-    void RadioSends(const Bytes& data, bool event = true);
+    void Unplug(const std::string& why = "No such device") {
+        existing.erase(port_);
+        if (std::exchange(open_, false) && Lost) Lost(why);
+    }
+    // Bytes from the radio (a closed port hears nothing), and the arrival event the
+    // event loop would raise.
+    void RadioSends(const Bytes& data, bool event = true) {
+        if (!open_) return;
+        rx_ += data;
+        if (event && OnComm) OnComm(comEvReceive);
+    }
     // The backlog goes to the line, and the event loop reports it.
-    void LineDrains();
+    void LineDrains() {
+        backlog = 0;
+        if (open_ && OnComm) OnComm(comEvSend);
+    }
+    Bytes Written() const {
+        Bytes all;
+        for (const auto& w : writes) all += w;
+        return all;
+    }
+
+    std::set<int16_t> existing{1};   // port numbers that can be opened
+    int32_t backlog = 0;             // bytes "not yet sent" on the line
+    int32_t latencyMs = 0;
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
     std::vector<bool> rtsAtClose;    // the RTS line at each close
     int opens = 0;
-    Bytes Written() const;
 
 private:
+    Bytes& Waiting() {
+        FailIf(!open_, "The device is not open");
+        return rx_;
+    }
     int16_t port_ = 1;
     std::string settings_ = "9600,n,8,1";
     bool dtr_ = false, rts_ = false, open_ = false;
     Bytes rx_;
 };
 
+class SimSockets;
+
 class SimSocket : public Winsock {
 public:
-    explicit SimSocket(class SimSockets& owner) : owner_(owner) {}
+    explicit SimSocket(SimSockets& owner) : owner_(owner) {}
     int16_t State() const override { return state; }
     int32_t SocketHandle() const override { return handle; }
     std::string RemoteHostIP() const override { return remoteIP; }
     int32_t LocalPort() const override { return localPort; }
-    void SetLocalPort(int32_t port) override;
+    void SetLocalPort(int32_t port) override {
+        FailIf(state != sckClosed, "Invalid operation at current state");
+        FailIf(port < 0 || port > 65535, kInvalidPropertyValue);
+        localPort = port;
+    }
     void Listen() override;
     void Accept(int32_t requestID) override;
-    void Close() override;
+    void Close() override {
+        state = sckClosed;
+        handle = -1;
+        peerGone = false;
+        rx.clear();
+    }
     int32_t BytesReceived() const override { return static_cast<int32_t>(rx.size()); }
-    Bytes GetData() override;
-    void SendData(const Bytes& data) override;
+    Bytes GetData() override {
+        FailIf(failRead, "Read failed");
+        return std::exchange(rx, {});
+    }
+    void SendData(const Bytes& data) override {
+        FailIf(state != sckConnected, "Wrong protocol or connection state");
+        sent += data;
+        sentBlocks.push_back(data);
+    }
     bool PeerGone() override { return peerGone || state == sckClosing; }
     std::string LocalHostName() const override { return "simhost"; }
     std::string LocalIP() const override { return "192.0.2.10"; }
@@ -107,55 +160,92 @@ public:
     int32_t handle = -1;
     int32_t localPort = 0;
     std::string remoteIP;
-    Bytes rx;
-    Bytes sent;
+    Bytes rx, sent;
     std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
     bool peerGone = false;  // gone, its close event not yet delivered
 
 private:
-    class SimSockets& owner_;
+    SimSockets& owner_;
 };
 
 class SimSockets : public SocketArray {
 public:
-    SimSockets();
+    SimSockets() { elements_[0] = std::make_unique<SimSocket>(*this); }
     int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
-    void Load(int16_t index) override;
-    void Unload(int16_t index) override;
+    void Load(int16_t index) override {
+        FailIf(index < 1 || elements_.count(index), "Object already loaded");
+        elements_[index] = std::make_unique<SimSocket>(*this);
+    }
+    void Unload(int16_t index) override { FailIf(index < 1 || !elements_.erase(index), kNoElement); }
     Winsock& operator()(int16_t index) override { return Element(index); }
-    SimSocket& Element(int16_t index);
+    SimSocket& Element(int16_t index) {
+        FailIf(!elements_.count(index), kNoElement);
+        return *elements_[index];
+    }
     bool Exists(int16_t index) const { return elements_.count(index) != 0; }
-    std::string RequestRemoteIP(int32_t requestID) const override;
+    std::string RequestRemoteIP(int32_t requestID) const override {
+        FailIf(!pending_.count(requestID), "Invalid argument");
+        return pending_.at(requestID);
+    }
 
-    // Events as the event loop would deliver them.
-    // Returns true when the request was accepted by the handler.
-    bool RequestConnection(const std::string& remoteIP = "198.51.100.1");
-    void ClientSends(int16_t index, const Bytes& data);
-    void PeerCloses(int16_t index);
-    void RaiseError(int16_t index);
+    // Events as the event loop would deliver them. A request the handler leaves
+    // unaccepted is closed; true when it was accepted.
+    bool RequestConnection(const std::string& remoteIP = "198.51.100.1") {
+        if (Element(0).state != sckListening) return false;  // nobody listens: refused by the system
+        const int32_t id = nextRequest_++;
+        pending_[id] = remoteIP;
+        ConnectionRequest(0, id);
+        return pending_.erase(id) == 0;
+    }
+    void ClientSends(int16_t index, const Bytes& data) {
+        Element(index).rx += data;
+        DataArrival(index, static_cast<int32_t>(data.size()));
+    }
+    void PeerCloses(int16_t index) {
+        Element(index).state = sckClosing;
+        CloseEvent(index);
+    }
+    void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
 
-    std::set<int32_t> busyPorts;     // ports another program listens on
-    std::vector<int32_t> refused;    // request ids closed unaccepted
-    int listens = 0;                 // successful Listen calls on element 0
+    std::set<int32_t> busyPorts;  // ports another program listens on
 
 private:
     friend class SimSocket;
+    static constexpr const char* kNoElement = "Control array element doesn't exist";
     std::map<int16_t, std::unique_ptr<SimSocket>> elements_;
     std::map<int32_t, std::string> pending_;
     int32_t nextRequest_ = 1;
     int32_t nextHandle_ = 100;
 };
 
+inline void SimSocket::Listen() {
+    FailIf(state != sckClosed, "Invalid operation at current state");
+    FailIf(owner_.busyPorts.count(localPort), "Address in use");
+    state = sckListening;
+    handle = owner_.nextHandle_++;
+}
+
+inline void SimSocket::Accept(int32_t requestID) {
+    FailIf(state != sckClosed || !owner_.pending_.count(requestID), "Invalid operation at current state");
+    remoteIP = owner_.pending_.at(requestID);
+    owner_.pending_.erase(requestID);
+    state = sckConnected;
+    handle = owner_.nextHandle_++;
+}
+
 class SimDialogs : public Dialogs {
 public:
     struct Shown {
         std::string text, title;
-        MsgIcon icon;
-        MsgButtons buttons;
     };
     MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
     void Answer(MsgResult r) { answers.push_back(r); }
+    std::string Titles() const {
+        std::string all;
+        for (const Shown& box : shown) all += box.title + ";";
+        return all;
+    }
     std::vector<Shown> shown;
     std::deque<MsgResult> answers;  // scripted Yes/No answers; an unscripted question fails the test
     std::function<void()> whileOpen;  // runs inside the box, as the nested event loop would
@@ -165,32 +255,44 @@ class SimHost : public Host {
 public:
     std::string ProgramFolder() const override { return "/sim/prog"; }
     char PathSeparator() const override { return '/'; }
-    int VersionMajor() const override { return major; }
-    int VersionMinor() const override { return minor; }
-    int VersionRevision() const override { return revision; }
-    int64_t FileLen(const std::string& path) const override;
-    void Kill(const std::string& path) override;
-    Bytes ReadRecord(const std::string& path, std::size_t length) override;
-    void WriteRecord(const std::string& path, const Bytes& record) override;
-    void EndProgram() override { ended = true; }
+    int VersionMajor() const override { return 1; }
+    int VersionMinor() const override { return 10; }
+    int VersionRevision() const override { return 1; }
+    int64_t FileLen(const std::string& path) const override { return static_cast<int64_t>(File(path).size()); }
+    void Kill(const std::string& path) override { files.erase(path); }
+    Bytes ReadRecord(const std::string& path, std::size_t length) override {
+        FailIf(failRead, "Permission denied");
+        FailIf(File(path).size() < length, "Input past end of file");
+        return File(path).substr(0, length);
+    }
+    void WriteRecord(const std::string& path, const Bytes& record) override {
+        FailIf(failWrite, "Disk full");
+        files[path] = record;
+        ++writes;
+    }
+    void EndProgram() override {}
 
     std::map<std::string, Bytes> files;
     bool failRead = false, failWrite = false;
     int writes = 0;
-    bool ended = false;
-    int major = 1, minor = 10, revision = 1;
+
+private:
+    const Bytes& File(const std::string& path) const {
+        FailIf(!files.count(path), "File not found");
+        return files.at(path);
+    }
 };
 
 class SimLog : public Log {
 public:
-    void Line(LogLevel level, const std::string& text) override { lines.push_back({level, text}); }
+    void Line(LogLevel, const std::string& text) override { lines.push_back(text); }
     // True when a line holds every one of the given parts.
-    bool Has(std::initializer_list<std::string> parts) const;
-    struct Entry {
-        LogLevel level;
-        std::string text;
-    };
-    std::vector<Entry> lines;
+    bool Has(std::initializer_list<std::string> parts) const {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return std::all_of(parts.begin(), parts.end(), [&](const auto& p) { return line.find(p) != line.npos; });
+        });
+    }
+    std::vector<std::string> lines;
 };
 
 // A whole program on the simulated platform, wired but not yet loaded.
@@ -207,7 +309,20 @@ struct SimApp {
     std::string SettingsPath() const { return "/sim/prog/Ovrin-Bridge.ini"; }
     // Form_Load with no settings file answers nothing and ends listening.
     void Load();
+    // Loaded, and `clients` connected (Bridge on for more than one).
+    void Serve(int clients = 1);
     SimSocket& Client(int16_t i) { return sockets.Element(i); }
+    void Send(int16_t i, const Bytes& data) { sockets.ClientSends(i, data); }
+    // A block from the radio, then a quiet line.
+    void Radio(const Bytes& data) {
+        com.RadioSends(data);
+        clock.Advance(50);
+    }
+    // The bytes as a line brings them: `burst` at a time, `ms` apart.
+    void Paced(const Bytes& data, int ms = 1, std::size_t burst = 1) {
+        for (std::size_t at = 0; at < data.size(); at += burst, clock.Advance(ms))
+            com.RadioSends(data.substr(at, burst));
+    }
 };
 
 }  // namespace ovrin::sim

@@ -20,43 +20,33 @@ std::string Describe(const Options& o) {
 }
 
 TEST(CommandLine, EachOptionAndEachBadValue) {
-    struct Row {
+    const struct {
         std::vector<std::string> args;
-        std::string options;  // what was understood, when good
-        std::string error;    // the start of the one line, when bad
+        std::string understood;  // when good
+        std::string error;       // the start of the one line, when bad
     } rows[] = {
-        {{}, "", ""},
         {{"--headless", "--port", "50001", "--com", "com3", "--bind", "::1", "--config-dir", "/srv/radio"},
          " headless port=50001 com=COM3 bind=::1 dir=/srv/radio", ""},
         {{"--port=00080", "--com=COM16"}, " port=80 com=COM16", ""},
         {{"--port", "2", "--port", "65535"}, " port=65535", ""},
-        {{"-h"}, " help", ""},
-        {{"--help", "--version"}, " help version", ""},
+        {{"-h", "--version"}, " help version", ""},
         {{"--port", "0"}, "", "--port 0: not a TCP port"},
         {{"--port", "65536"}, "", "--port 65536: not a TCP port"},
-        {{"--port", "99999999999"}, "", "--port 99999999999: not a TCP port"},
         {{"--port", "12a"}, "", "--port 12a: not a TCP port"},
-        {{"--port", "-1"}, "", "--port -1: not a TCP port"},
         {{"--port"}, "", "--port needs a value"},
         {{"--com", "COM0"}, "", "--com COM0: not a Com Port"},
         {{"--com", "COM17"}, "", "--com COM17: not a Com Port"},
-        {{"--com", "COM"}, "", "--com COM: not a Com Port"},
-        {{"--com", "LPT1"}, "", "--com LPT1: not a Com Port"},
-        {{"--config-dir="}, "", "--config-dir: empty value"},
-        {{"--bind", ""}, "", "--bind: empty value"},
         {{"--headless=yes"}, "", "--headless takes no value"},
-        {{"--listen"}, "", "unknown option --listen"},
         {{"-platform", "offscreen"}, "", "unknown option -platform"},
         {{"COM1"}, "", "unexpected argument COM1"},
     };
-    for (const Row& row : rows) {
-        std::string line;
-        for (const std::string& a : row.args) line += " [" + a + "]";
+    for (const auto& row : rows) {
         const Parsed p = ParseOptions(row.args);
-        EXPECT_EQ(p.error.substr(0, row.error.size()), row.error) << line;
-        EXPECT_EQ(p.error.empty(), row.error.empty()) << line;
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        EXPECT_EQ(p.error.substr(0, row.error.size()), row.error);
+        EXPECT_EQ(p.error.empty(), row.error.empty());
         if (row.error.empty()) {
-            EXPECT_EQ(Describe(p.options), row.options) << line;
+            EXPECT_EQ(Describe(p.options), row.understood);
         }
     }
 }
@@ -66,17 +56,16 @@ TEST(CommandLine, SettingsFolderGivenElseProgramFolderWhenWritableElseTheUsersCo
     given.configDir = "radio2/";
     EXPECT_EQ(SettingsFolder(given, "/opt/ovrin", true, "/xdg", "/home/op"),
               (std::filesystem::current_path() / "radio2").string());
-    struct Row {
+    const struct {
         bool writable;
         const char *xdg, *home, *folder;
     } rows[] = {
         {true, "/xdg", "/home/op", "/opt/ovrin"},
         {false, "/xdg", "/home/op", "/xdg/ovrin-server"},
         {false, "relative", "/home/op", "/home/op/.config/ovrin-server"},
-        {false, "", "/home/op", "/home/op/.config/ovrin-server"},
         {false, "", "", "/opt/ovrin"},
     };
-    for (const Row& r : rows) EXPECT_EQ(SettingsFolder({}, "/opt/ovrin", r.writable, r.xdg, r.home), r.folder);
+    for (const auto& r : rows) EXPECT_EQ(SettingsFolder({}, "/opt/ovrin", r.writable, r.xdg, r.home), r.folder);
 }
 
 }  // namespace

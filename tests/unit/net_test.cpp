@@ -1,138 +1,105 @@
+// The listener and its clients, and recovery without a hand at the PC: clients
+// that left settled before a newcomer is refused, a lost serial device tried again
+// until it is back, open failures named without stacking boxes.
 #include <gtest/gtest.h>
 
-#include "net/Listener.h"
+#include "serial/Ptt.h"
 #include "sim/SimPlatform.h"
 
 namespace ovrin {
 namespace {
 
-using sim::SimApp;
-
-struct Listening : ::testing::Test {
-    SimApp app;
-    frmMain& f = app.f;
-    void SetUp() override { app.Load(); }
-};
-
-TEST_F(Listening, OneClientAtATimeAndTheNextGetsSlotOneWithoutANewTest) {
+TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest) {
+    sim::SimApp app;
+    app.Load();
+    const int32_t listener = app.sockets.Element(0).handle;
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
-    EXPECT_EQ(f.cboConn.Text(), "ON-LINE");
-    EXPECT_EQ(f.cboRmtAddress.Text(), "198.51.100.7");
-    EXPECT_EQ(f.lblRmtAddress.Caption(), "Rmt IP Adrs (1): ");
-    EXPECT_TRUE(f.tmrRx.Enabled());
-    EXPECT_FALSE(f.txtHostPort.Enabled());
+    EXPECT_EQ(app.f.cboConn.Text(), "ON-LINE");
+    EXPECT_EQ(app.f.cboRmtAddress.Text(), "198.51.100.7");
+    EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
+    EXPECT_TRUE(app.log.Has({"198.51.100.9", "refused", "another client is connected"}));
 
-    EXPECT_FALSE(app.sockets.RequestConnection());
-    EXPECT_EQ(app.sockets.refused.size(), 1u);
-    EXPECT_EQ(f.cboConn.Text(), "ON-LINE");
+    KeyPTT(app.f);
+    app.Client(1).rx = "TX0;";  // sent just before it went
+    app.Client(1).peerGone = true;  // its close event not yet delivered
+    ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));
+    EXPECT_EQ(app.Client(1).RemoteHostIP(), "198.51.100.8");
+    EXPECT_EQ(app.com.Written(), "TX0;");
+    EXPECT_FALSE(app.com.RTSEnable());
+    EXPECT_TRUE(app.log.Has({"198.51.100.7", "left"}));
 
-    const int listens = app.sockets.listens;
-    const int opens = app.com.opens;
     app.sockets.PeerCloses(1);
-    EXPECT_EQ(f.cboConn.Text(), "Listen");
-    EXPECT_EQ(f.cboRmtAddress.Text(), "      .      .      .");
-    EXPECT_EQ(f.lblRmtAddress.Caption(), "Rmt IP Adrs: ");
-    EXPECT_FALSE(f.tmrRx.Enabled());
+    EXPECT_EQ(app.f.cboConn.Text(), "Listen");
     EXPECT_TRUE(app.com.PortOpen());  // "Com Port active in Listen Mode"
     ASSERT_TRUE(app.sockets.RequestConnection());
     EXPECT_TRUE(app.sockets.Exists(1));
-    EXPECT_EQ(app.sockets.listens, listens);
-    EXPECT_EQ(app.com.opens, opens + 1);  // the first client reopens the port
+    EXPECT_EQ(app.sockets.Element(0).handle, listener);
 }
 
-TEST_F(Listening, LastClientLeavingClosesThePortUnlessKeptActive) {
-    f.chkComPortActiveInListen.SetValue(0);
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    app.sockets.RaiseError(1);
-    EXPECT_FALSE(app.com.PortOpen());
-    EXPECT_EQ(f.cboConn.Text(), "Listen");
-    EXPECT_FALSE(app.sockets.Exists(1));
-}
-
-TEST_F(Listening, BridgeFillsFiveSlotsInOrderAndReusesTheLowest) {
-    f.chkBridge.SetValue(1);
+TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
+    sim::SimApp app;
+    app.Load();
+    app.f.chkBridge.SetValue(1);
     for (int i = 1; i <= 5; ++i) ASSERT_TRUE(app.sockets.RequestConnection("10.0.0." + std::to_string(i)));
     EXPECT_FALSE(app.sockets.RequestConnection());  // no free slot
-    EXPECT_EQ(app.sockets.refused.size(), 1u);
-    EXPECT_EQ(f.lblRmtAddress.Caption(), "Rmt IP Adrs (5): ");
+    EXPECT_EQ(app.f.lblRmtAddress.Caption(), "Rmt IP Adrs (5): ");
     app.sockets.PeerCloses(2);
-    EXPECT_EQ(f.lblRmtAddress.Caption(), "Rmt IP Adrs (4): ");
     ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.9"));
     EXPECT_EQ(app.Client(2).RemoteHostIP(), "10.0.0.9");
-    EXPECT_EQ(f.cboRmtAddress.List(1), "10.0.0.9");  // by slot, not by arrival
-    app.sockets.PeerCloses(1);
-    EXPECT_EQ(f.cboRmtAddress.Text(), "10.0.0.9");
-    EXPECT_EQ(f.cboConn.Text(), "ON-LINE");
-}
-
-TEST_F(Listening, ErrorOnTheListenerClosesEveryClient) {
-    f.chkBridge.SetValue(1);
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    ASSERT_TRUE(app.sockets.RequestConnection());
+    EXPECT_EQ(app.f.cboRmtAddress.List(1), "10.0.0.9");  // by slot, not by arrival
     app.sockets.RaiseError(0);
     EXPECT_EQ(app.sockets.Count(), 1);
-    EXPECT_FALSE(f.OnLine);
-    EXPECT_EQ(f.cboConn.Text(), "Listen");
+    EXPECT_EQ(app.f.cboConn.Text(), "Listen");
 }
 
-TEST_F(Listening, SerialPortMissingForTheFirstClient) {
+TEST(Recovery, ALostDeviceIsTriedEverySecondQuietlyUntilItIsBackOrNobodyNeedsIt) {
+    sim::SimApp app;
+    app.Serve();
+    app.com.Unplug("/dev/sim1: the device is gone");
+    EXPECT_TRUE(app.log.Has({"COM1 (/dev/sim1) lost", "the device is gone"}));
+    EXPECT_NE(app.f.cboConn.ToolTip().find("lost"), std::string::npos);
+    const std::size_t lines = app.log.lines.size();
+    const int opens = app.com.opens;
+    app.sockets.ClientSends(1, "FA;");  // dropped, as for a closed port
+    app.clock.Advance(2500);
+    EXPECT_EQ(app.com.opens, opens);
+    EXPECT_EQ(app.log.lines.size(), lines);
+    app.com.existing.insert(1);  // plugged in again
+    app.clock.Advance(1000);
+    ASSERT_TRUE(app.com.PortOpen());
+    EXPECT_EQ(app.f.cboConn.ToolTip(), kConnToolTip);
+    EXPECT_TRUE(app.log.Has({"COM1 (/dev/sim1) is back"}));
+    app.clock.Advance(3000);  // the dropped command's turn lapses
+    app.sockets.ClientSends(1, "FA;");
+    app.com.RadioSends("FA00014074000;");
+    app.clock.Advance(100);
+    EXPECT_EQ(app.com.Written(), "FA;");
+    EXPECT_EQ(app.Client(1).sent, "FA00014074000;");
+
     app.f.chkComPortActiveInListen.SetValue(0);
-    CloseConnection(f, 0);
-    app.com.SetPortOpen(false);
-    f.cboComPort.SetText("COM7 ");
+    app.com.Unplug();
+    app.sockets.PeerCloses(1);
+    app.clock.Advance(1000);
+    EXPECT_FALSE(app.f.tmrReopen.Enabled());
+}
+
+TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
+    sim::SimApp app;
+    app.com.existing.clear();
+    app.Load();  // Listen with the port kept active: the open fails, Off-line
+    EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
+    EXPECT_TRUE(app.dialogs.shown.empty());
+    EXPECT_TRUE(app.log.Has({"COM1 cannot be opened", "Invalid port number"}));
+    EXPECT_EQ(app.f.imgConn.ToolTip(), "Serial port COM1 cannot be opened: Invalid port number");
+
+    app.f.chkComPortActiveInListen.SetValue(0);
+    app.f.cboConn.SetListIndex(1);
+    app.dialogs.whileOpen = [&] { app.sockets.RequestConnection(); };  // a second client meanwhile
     EXPECT_FALSE(app.sockets.RequestConnection());
     ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM7 \r\rInvalid port number");
-    EXPECT_EQ(app.dialogs.shown[0].title, "Error");
-    EXPECT_EQ(app.dialogs.shown[0].icon, MsgIcon::None);
-    EXPECT_FALSE(f.OnLine);
-    EXPECT_EQ(f.cboConn.ListIndex(), 1);  // Listen selected again
+    EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM1\r\rInvalid port number");
+    EXPECT_EQ(app.f.cboConn.ListIndex(), 1);  // Listen selected again
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_FALSE(f.ClosingConnection);
-}
-
-TEST_F(Listening, CloseEventDuringACloseIsIgnored) {
-    f.chkBridge.SetValue(1);
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    f.ClosingConnection = true;  // as while an earlier close event is handled
-    app.sockets.PeerCloses(2);
-    EXPECT_TRUE(app.sockets.Exists(2));
-    f.ClosingConnection = false;
-    app.sockets.PeerCloses(2);
-    EXPECT_FALSE(app.sockets.Exists(2));
-}
-
-TEST_F(Listening, PortTestMessagesNameThePort) {
-    app.sockets.busyPorts = {4000};
-    f.txtHostPort.SetText("4000");
-    f.OnLine = true;
-    TestHostPort(f);
-    EXPECT_FALSE(f.OnLine);
-    ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].title, "Host Port Active");
-    EXPECT_EQ(app.dialogs.shown[0].text,
-              "Host Port 4000 is connected to another application.\r\rSelect another Local Port then click the "
-              "Listen button.");
-    f.txtHostPort.SetText("abc");  // not a number: names the port the listener had
-    TestHostPort(f);
-    EXPECT_EQ(app.dialogs.shown[1].text.rfind("Host Port 4000 is", 0), 0u);
-    EXPECT_EQ(app.sockets.Element(0).State(), sckClosed);
-}
-
-TEST_F(Listening, ConnectResetBurstsLeaveTheTableConsistent) {
-    f.chkBridge.SetValue(1);
-    for (int round = 0; round < 50; ++round) {
-        app.sockets.RequestConnection();
-        for (int16_t i = 1; i <= 5; ++i)
-            if (app.sockets.Exists(i) && (round + i) % 3 == 0) app.sockets.PeerCloses(i);
-    }
-    for (int16_t i = 1; i <= 5; ++i)
-        if (app.sockets.Exists(i)) app.sockets.PeerCloses(i);
-    EXPECT_EQ(app.sockets.Count(), 1);
-    EXPECT_EQ(f.cboRmtAddress.ListCount(), 0);
-    EXPECT_EQ(f.cboConn.Text(), "Listen");
-    EXPECT_FALSE(f.tmrRx.Enabled());
 }
 
 }  // namespace

@@ -1,5 +1,15 @@
+// The 1033-byte settings record: its layout, what a load makes of any file, what a
+// save keeps (ON-LINE as Listen, Bridge as shown, the reserved bytes), and a save
+// that never follows a planted link.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include <unistd.h>
+
+#include "platform/FileHost.h"
 #include "settings/Settings.h"
 #include "sim/SimPlatform.h"
 
@@ -28,216 +38,91 @@ SettingsRecordBuffer StoredRecord() {
     return r;
 }
 
-TEST(SettingsRecord, EncodesEveryFieldAtItsOffset) {
+TEST(SettingsRecord, EveryFieldAtItsOffsetInSingleBytesBlankFilledAndCut) {
     const Bytes b = StoredRecord().Encode();
     ASSERT_EQ(b.size(), 1033u);
-    EXPECT_EQ(b.substr(0, 40), std::string(40, ' '));
-    EXPECT_EQ(b.substr(40, 7), "250 mS ");
-    EXPECT_EQ(b.substr(47, 6), "4800  ");
-    EXPECT_EQ(b.substr(53, 1), "7");
-    EXPECT_EQ(b.substr(54, 5), "Odd  ");
-    EXPECT_EQ(b.substr(59, 1), "1");
-    EXPECT_EQ(b.substr(60, 5), "4532 ");
-    EXPECT_EQ(b.substr(65, 2), std::string("\0\0", 2));
-    EXPECT_EQ(b.substr(67, 6), "com3  ");
-    EXPECT_EQ(b.substr(73, 5), "10011");
-    EXPECT_EQ(static_cast<unsigned char>(b[78 + 1]), 7u);
+    EXPECT_EQ(b.substr(0, 78),
+              std::string(40, ' ') + "250 mS 4800  7Odd  14532 " + std::string(2, '\0') + "com3  10011");
+    EXPECT_EQ(static_cast<unsigned char>(b[79]), 7u);
     EXPECT_EQ(SettingsRecordBuffer::Decode(b).Encode(), b);
-}
-
-TEST(SettingsRecord, FieldsAreBlankFilledCutAtWidthAndSingleByte) {
     EXPECT_EQ(ToField("COM123456", 6), "COM123");
-    EXPECT_EQ(ToField("115200", 6), "115200");
-    EXPECT_EQ(ToField("", 3), "   ");
     EXPECT_EQ(ToField("\xC3\xA9t\xE2\x82\xAC", 4), "\xE9t? ");  // é kept, € has no single byte
     EXPECT_EQ(FromField("\xE9"), "\xC3\xA9");
     SettingsRecordBuffer r;
     r.ListenAtStart = -2;
     EXPECT_EQ(SettingsRecordBuffer::Decode(r.Encode()).ListenAtStart, -2);
-    EXPECT_EQ(FlagValue("7"), 7);
-    EXPECT_EQ(FlagValue(" "), 0);
-    EXPECT_EQ(FlagValue(std::string(1, '\0')), 0);
-    EXPECT_EQ(FlagValue("x"), 0);
 }
 
-TEST(LoadSettings, FirstRunAppliesDefaultsListensAndWritesTheFile) {
-    SimApp app;
-    app.Load();
-    auto& f = app.f;
-    EXPECT_EQ(f.Form.Caption(), "Ovrin-Server v1.10.01");
-    EXPECT_TRUE(app.dialogs.shown.empty());
-    EXPECT_EQ(f.cboConn.Text(), "Listen");
-    EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_EQ(app.sockets.Element(0).LocalPort(), 50000);
-    EXPECT_EQ(f.cboComPort.Text(), "COM1");
-    EXPECT_EQ(f.cboBaud.Text() + f.cboBits.Text() + f.cboParity.Text() + f.cboStop.Text() + f.cboInterbyte.Text(),
-              "96008None2100 mS");
-    EXPECT_EQ(f.chkDTR.Value() + f.chkRTS.Value(), 0);
-    // The box keeps its initial value and, checked, opens the port with Listen.
-    EXPECT_EQ(f.chkComPortActiveInListen.Value(), 1);
-    EXPECT_TRUE(app.com.PortOpen());
-    const Bytes& file = app.host.files.at(app.SettingsPath());
-    ASSERT_EQ(file.size(), 1033u);
-    EXPECT_EQ(file[65], 1);
-    EXPECT_EQ(file.substr(78), Bytes(955, '\0'));
-}
-
-TEST(LoadSettings, StoredValuesAreApplied) {
+TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {
     SimApp app;
     app.host.files[app.SettingsPath()] = StoredRecord().Encode();
     app.Load();
-    auto& f = app.f;
+    const frmMain& f = app.f;
     EXPECT_TRUE(app.dialogs.shown.empty());
-    EXPECT_EQ(f.txtHostPort.Text(), "4532");
-    EXPECT_EQ(f.cboComPort.Text(), "com3");  // stored case kept
-    EXPECT_EQ(f.cboInterbyte.Text(), "250 mS");
-    EXPECT_EQ(f.cboBaud.Text(), "4800");
-    EXPECT_EQ(f.cboParity.Text(), "Odd");
+    EXPECT_EQ(f.txtHostPort.Text() + f.cboComPort.Text() + f.cboInterbyte.Text() + f.cboBaud.Text() +
+                  f.cboBits.Text() + f.cboParity.Text() + f.cboStop.Text(),
+              "4532com3250 mS48007Odd1");
     EXPECT_EQ(f.chkDTR.Value(), 1);
+    EXPECT_EQ(f.chkRTS.Value(), 0);
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
     EXPECT_EQ(f.chkBridge.Value(), 0);  // stored but never restored
     EXPECT_EQ(f.cboConn.ListIndex(), 0);
-    EXPECT_EQ(app.sockets.Element(0).State(), sckClosed);
-    EXPECT_EQ(app.host.writes, 0);  // a good file is not rewritten
-}
-
-TEST(LoadSettings, PortNamesThatDoNotBeginWithComGiveCom1) {
-    for (const char* stored : {"USB1", "XCOM1", "      "}) {
-        SimApp app;
-        auto r = StoredRecord();
-        r.ComPortName = ToField(stored, 6);
-        app.host.files[app.SettingsPath()] = r.Encode();
-        app.Load();
-        EXPECT_EQ(app.f.cboComPort.Text(), "COM1") << stored;
-    }
-}
-
-TEST(LoadSettings, WrongLengthIsDeletedReportedAndReplaced) {
-    for (std::size_t length : {1032u, 1034u}) {
-        SimApp app;
-        app.host.files[app.SettingsPath()] = Bytes(length, 'x');
-        app.Load();
-        ASSERT_EQ(app.dialogs.shown.size(), 1u);
-        const auto& box = app.dialogs.shown[0];
-        EXPECT_EQ(box.title, "Open Error");
-        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-        EXPECT_EQ(box.text, "\r\rUnable to open /sim/prog/Ovrin-Bridge.ini, using default settings.");
-        EXPECT_EQ(app.host.files.at(app.SettingsPath()).size(), 1033u);
-        EXPECT_EQ(app.f.cboConn.Text(), "Listen");
-    }
-}
-
-TEST(LoadSettings, MissingOrEmptyFileGivesDefaultsSilently) {
-    SimApp app;
-    app.host.files[app.SettingsPath()] = "";
-    app.Load();
-    EXPECT_TRUE(app.dialogs.shown.empty());
-    EXPECT_EQ(app.host.files.at(app.SettingsPath()).size(), 1033u);
-}
-
-TEST(LoadSettings, RefusedFlagAppliesDefaultsOverWhatWasLoaded) {
-    SimApp app;
-    app.f.chkCtrlPTT.SetValue(1);
-    app.f.chkComPortActiveInListen.SetValue(0);
-    auto r = StoredRecord();
-    r.DTRFlag = "7";
-    app.host.files[app.SettingsPath()] = r.Encode();
-    app.Load();
-    ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].text.rfind("Invalid property value\r\rUnable to open ", 0), 0u);
-    EXPECT_EQ(app.f.txtHostPort.Text(), "50000");
-    EXPECT_EQ(app.f.cboComPort.Text(), "COM1");
-    EXPECT_EQ(app.f.cboBaud.Text(), "9600");
-    EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);  // not reached, not reset by the defaults
-    EXPECT_EQ(app.f.cboConn.Text(), "Listen");
-}
-
-TEST(LoadSettings, OutOfRangeListIndexAndUnreadableFileFallBackToDefaults) {
-    {
-        SimApp app;
-        auto r = StoredRecord();
-        r.ListenAtStart = 7;
-        app.host.files[app.SettingsPath()] = r.Encode();
-        app.Load();
-        ASSERT_EQ(app.dialogs.shown.size(), 1u);
-        EXPECT_EQ(app.f.cboConn.Text(), "Listen");
-        EXPECT_EQ(app.f.cboBaud.Text(), "9600");
-    }
-    {
-        SimApp app;
-        app.host.files[app.SettingsPath()] = StoredRecord().Encode();
-        app.host.failRead = true;
-        app.Load();
-        ASSERT_EQ(app.dialogs.shown.size(), 1u);
-        EXPECT_EQ(app.dialogs.shown[0].text.rfind("Permission denied\r\r", 0), 0u);
-    }
-}
-
-TEST(LoadSettings, ArbitraryBytesNeverCrashAndEndInValuesOrDefaults) {
-    uint32_t seed = 12345;
-    for (int round = 0; round < 200; ++round) {
-        Bytes junk(1033, '\0');
-        for (char& c : junk) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
-        SimApp app;
-        app.dialogs.answers.assign(4, MsgResult::No);
-        app.host.files[app.SettingsPath()] = junk;
-        app.Load();
-        const bool defaults = !app.dialogs.shown.empty() && app.dialogs.shown[0].title == "Open Error";
-        if (defaults) EXPECT_EQ(app.f.cboBaud.Text(), "9600");
-        else EXPECT_EQ(app.f.cboBaud.Text(), Trim(FromField(junk.substr(47, 6))));
-    }
-}
-
-TEST(SaveSettings, KeepsReserved3AndStoresOnLineAsListen) {
-    SimApp app;
-    auto r = StoredRecord();
-    app.host.files[app.SettingsPath()] = r.Encode();
-    app.Load();
+    EXPECT_EQ(app.host.writes, 0);
     app.f.cboConn.SetText("ON-LINE");
     SaveSettings(app.f);
-    SaveSettings(app.f);
-    const Bytes file = app.host.files.at(app.SettingsPath());
-    EXPECT_EQ(file.substr(78), r.Reserved3);
-    EXPECT_EQ(file[65], 1);
-    EXPECT_EQ(file.substr(77, 1), "0");  // Bridge as the window holds it
-    app.f.cboConn.SetText("on-line");  // the stored state compares exactly
-    SaveSettings(app.f);
-    EXPECT_EQ(app.host.files.at(app.SettingsPath())[65], 0);
+    const Bytes saved = app.host.files.at(app.SettingsPath());
+    EXPECT_EQ(saved[65], 1);  // ON-LINE is stored as Listen
+    EXPECT_EQ(saved.substr(77), "0" + StoredRecord().Reserved3);  // Bridge as shown, the reserved bytes kept
 }
 
-TEST(SaveSettings, FailureIsReportedAndTheOldFileStays) {
-    SimApp app;
-    app.host.files[app.SettingsPath()] = StoredRecord().Encode();
-    app.Load();
-    app.host.failWrite = true;
-    app.f.cboBaud.SetText("19200");
-    SaveSettings(app.f);
-    ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].title, "Save Initialize File Error");
-    EXPECT_EQ(app.dialogs.shown[0].text, "Disk full\r\rUnable to save /sim/prog/Ovrin-Bridge.ini.");
-    EXPECT_EQ(app.host.files.at(app.SettingsPath()), StoredRecord().Encode());
-}
-
-TEST(LoadSettings, SettingsGivenForTheRunAreTypedInBeforeListenIsSelected) {
-    SettingsRecordBuffer listening = StoredRecord();
-    listening.ListenAtStart = 1;
-    for (const bool stored : {false, true}) {
+// Any file that cannot be used gives the defaults, listening, saved at once; all but
+// a missing or empty one are reported first (and a wrong length deleted).
+TEST(LoadSettings, AFileThatCannotBeUsedGivesTheDefaults) {
+    const auto stored = [](std::function<void(SettingsRecordBuffer&)> change) {
+        SettingsRecordBuffer r = StoredRecord();
+        change(r);
+        return r.Encode();
+    };
+    const struct {
+        const char* name;
+        std::optional<Bytes> file;
+        bool reported;
+    } rows[] = {
+        {"none", std::nullopt, false},
+        {"empty", Bytes(), false},
+        {"1032 bytes", StoredRecord().Encode().substr(0, 1032), true},
+        {"1034 bytes", StoredRecord().Encode() + "x", true},
+        {"flag 7", stored([](SettingsRecordBuffer& r) { r.DTRFlag = "7"; }), true},
+        {"Listen index 7", stored([](SettingsRecordBuffer& r) { r.ListenAtStart = 7; }), true},
+        {"unreadable", StoredRecord().Encode(), true},
+    };
+    for (const auto& row : rows) {
         SimApp app;
-        if (stored) app.host.files[app.SettingsPath()] = listening.Encode();
-        app.sockets.busyPorts = {50000, 4532};  // the default and the stored port: never tested
-        app.com.existing.insert(2);
-        app.f.GivenHostPort = "50123";
-        app.f.GivenComPort = "COM2";
+        if (row.file) app.host.files[app.SettingsPath()] = *row.file;
+        app.host.failRead = std::string(row.name) == "unreadable";
         app.Load();
-        EXPECT_TRUE(app.dialogs.shown.empty()) << stored;
-        EXPECT_EQ(app.sockets.Element(0).LocalPort(), 50123) << stored;
-        if (!stored) {
-            EXPECT_EQ(app.com.CommPort(), 2);  // opened with Listen: "Com Port active in Listen Mode"
-        }
-        SaveSettings(app.f);
-        const auto saved = SettingsRecordBuffer::Decode(app.host.files.at(app.SettingsPath()));
-        EXPECT_EQ(saved.HostPort + saved.ComPortName, "50123COM2  ") << stored;
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(app.dialogs.Titles(), row.reported ? "Open Error;" : "");
+        EXPECT_EQ(app.f.txtHostPort.Text() + app.f.cboComPort.Text() + app.f.cboBaud.Text(), "50000COM19600");
+        EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
+        const Bytes& file = app.host.files.at(app.SettingsPath());
+        EXPECT_EQ(file.size(), 1033u);
+        EXPECT_EQ(file[65], 1);
     }
+}
+
+TEST(SettingsFile, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("ovrin-save-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "victim") << "keep";
+    fs::create_symlink(dir / "victim", dir / "Ovrin-Bridge.ini.new");
+    FileHost(dir.string(), 1, 10, 1, {}).WriteRecord((dir / "Ovrin-Bridge.ini").string(), Bytes(1033, 'x'));
+    EXPECT_EQ(fs::file_size(dir / "victim"), 4u);
+    EXPECT_EQ(fs::file_size(dir / "Ovrin-Bridge.ini"), 1033u);
+    EXPECT_FALSE(fs::is_symlink(dir / "Ovrin-Bridge.ini"));
+    fs::remove_all(dir);
 }
 
 }  // namespace
