@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The built program in a private Xvfb, seen and used from outside as a person
-# would: its window found by its caption, photographed, clicked and typed into.
-# The widget tree itself is the offscreen Qt tests' business; this is about what
-# reaches the screen. Exits 77 (skipped) only when Xvfb cannot start here.
+# would: its window found by its caption, photographed, clicked (a list, a check
+# box) and typed into, and the settings it saves read afterwards. Exits 77
+# (skipped) only when Xvfb cannot start here.
 #   window_test.sh <ovrin-server> <ovrin-radio-sim>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
@@ -124,6 +124,9 @@ xdotool windowfocus --sync "$win"
 pick 0
 until_ok 5 shows red 150 || fail "no Off-line picture after choosing Off-line"
 until_ok 5 not_listening "$port" || fail "still listening on $port after Off-line"
+# A click on "Control RTS as PTT" while Off-line: the box and its rule (RTS and the
+# kept-open port unchecked) show in the settings saved at the end.
+xdotool mousemove --sync --window "$win" 28 184 click 1
 for d in 0 1 2 3 4 5 6 7 8 9; do
   new=$((port - port % 10 + d))
   [ "$new" != "$port" ] && ! listening "$new" && break
@@ -140,5 +143,6 @@ wait "$server_pid"
 check [ $? = 0 ]
 check [ "$(stat -c %s "$dir/Ovrin-Bridge.ini")" = 1033 ]
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=60 count=5 2>/dev/null)" = "$new" ]
+check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0001 ]  # DTR RTS kept-open PTT
 [ "$failed" = 0 ] && echo "the window was seen and used on display $DISPLAY"
 exit $failed
