@@ -1,4 +1,8 @@
 // The socket array on loopback, with real client sockets.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <memory>
@@ -71,9 +75,20 @@ TEST_F(SocketTest, AcceptsAClientCarriesItsDataAndReportsItsCloseAfterThem) {
 }
 
 // A peer that closed is known before its close event is handled; a quiet one is
-// left alone.
+// left alone; one that vanishes without closing is found by keepalive in 120 s.
 TEST_F(SocketTest, AGonePeerIsToldAtOnce) {
     auto client = Connect();
+    const int fd = sockets_(1).SocketHandle();
+    auto option = [fd](int level, int name) {
+        int value = 0;
+        socklen_t size = sizeof value;
+        ::getsockopt(fd, level, name, &value, &size);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE) + option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT),
+              120);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
     EXPECT_FALSE(sockets_(1).PeerGone());
     client->write("ID;");
     client->disconnectFromHost();

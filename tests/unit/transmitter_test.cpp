@@ -97,6 +97,7 @@ TEST(Ptt, RtsDropsWhenTheClientsGoAndBeforeEveryClose) {
     } paths[] = {
         {"last client gone", 0, [](SimApp& a) { a.sockets.PeerCloses(1); }},
         {"last client gone, port kept open", 1, [](SimApp& a) { a.sockets.PeerCloses(1); }},
+        {"connection failed (keepalive)", 0, [](SimApp& a) { a.sockets.RaiseError(1); }},
         {"Off-line", 1, [](SimApp& a) { a.f.cboConn.SetListIndex(0); }},
         {"window closed", 1, [](SimApp& a) { a.f.Form.Unload(); }},
         {"device lost", 1, [](SimApp& a) { a.com.Unplug(); }},
