@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "net/Listener.h"
 #include "serial/Ptt.h"
 #include "serial/Receive.h"
 
@@ -119,9 +120,7 @@ void tmrPttHold_Timer(frmMain& f) {
     f.tmrPttHold.Stop();
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         Bytes held = std::exchange(f.HeldPttBytes[static_cast<std::size_t>(i)], {});
-        int32_t handle = -1;
-        TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
-        if (held.empty() || handle <= 0) continue;  // its client has gone
+        if (held.empty() || !SlotConnected(f, i)) continue;  // its client has gone
         f.LastClientData = held;
         SubmitToPort(f, i);
     }

@@ -11,12 +11,6 @@ namespace {
 
 constexpr const char* kNoRemoteAddress = "      .      .      .";
 
-std::string ListenerPortText(frmMain& f) {
-    int32_t port = 0;
-    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
-    return std::to_string(port);
-}
-
 // The close-event handling, as a peer's close runs it.
 void HandleCloseEvent(frmMain& f, int16_t Index) {
     if (f.ClosingConnection) return;
@@ -57,19 +51,13 @@ std::string RequestLabel(frmMain& f, int32_t requestID) {
     return "Client " + (address.empty() ? std::string("?") : address);
 }
 
-bool Connected(frmMain& f, int16_t i) {
-    int32_t handle = -1;
-    TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
-    return handle > 0;
-}
-
 // A client that has gone, but whose close event has not been handled yet, must
 // not hold a slot that a new request needs (a client reconnecting at once is
 // the common case). What it sent before leaving still goes to the radio.
 void SettleDepartedClients(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         bool gone = false;
-        TryStep([&] { gone = Connected(f, i) && f.tcpServer(i).PeerGone(); });
+        TryStep([&] { gone = SlotConnected(f, i) && f.tcpServer(i).PeerGone(); });
         if (!gone) continue;
         int32_t waiting = 0;
         TryStep([&] { waiting = f.tcpServer(i).BytesReceived(); });
@@ -129,6 +117,18 @@ void CloseAndRemove(frmMain& f, int16_t i) {
 }
 
 }  // namespace
+
+std::string ListenerPortText(frmMain& f) {
+    int32_t port = 0;
+    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
+    return std::to_string(port);
+}
+
+bool SlotConnected(frmMain& f, int16_t i) {
+    int32_t handle = -1;
+    TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
+    return handle > 0;
+}
 
 void TestHostPort(frmMain& f) {
     try {

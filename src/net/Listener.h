@@ -10,5 +10,9 @@ void tcpServer_Close(frmMain& f, int16_t Index);
 void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description);
 void CloseConnection(frmMain& f, int16_t Index);
 void RefreshRemoteList(frmMain& f);
+// The port element 0 listens on (or last did), as text.
+std::string ListenerPortText(frmMain& f);
+// A client is connected in this slot.
+bool SlotConnected(frmMain& f, int16_t Slot);
 
 }  // namespace ovrin

@@ -10,19 +10,13 @@ namespace {
 
 enum ConnEntry { kOffLine = 0, kListen = 1, kDefault = 2 };
 
-std::string ListenerPort(frmMain& f) {
-    int32_t port = 0;
-    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
-    return std::to_string(port);
-}
-
 void OffLineSequence(frmMain& f) {
     f.cboConn.SetListIndex(kOffLine);
     f.OnLine = false;
     CloseConnection(f, 0);
     int16_t listener = sckClosed;
     TryStep([&] { listener = f.tcpServer(0).State(); });
-    if (listener == sckListening) f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPort(f));
+    if (listener == sckListening) f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
     TryStep([&] { f.tcpServer(0).Close(); });
     if (f.comPort.PortOpen()) CloseComPort(f);
     RefreshControlState(f);
@@ -42,7 +36,7 @@ void ListenChoice(frmMain& f) {
     f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
     f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
     f.tcpServer(0).Listen();
-    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPort(f) + "; clients connect to " + f.txtHostAdrs.Text());
+    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
     RefreshControlState(f);
     if (f.chkComPortActiveInListen.Value() == 1) {
         bool openFailed = false;

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -17,9 +18,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fstream>
 #else
 #include <QSerialPortInfo>
 #endif
@@ -61,21 +59,6 @@ int32_t ClampCount(qint64 n) {
                                                    : static_cast<int32_t>(n);
 }
 
-#if defined(Q_OS_UNIX)
-// The kernel keeps nodes for the standard serial ports whether or not a UART is
-// there; its port type 0 means there is none. Told by the port's sysfs entry, not
-// by opening it.
-bool UartPresent(const std::string& device) {
-    char resolved[PATH_MAX];
-    if (!::realpath(device.c_str(), resolved)) return false;
-    const std::string name = QFileInfo(QFile::decodeName(resolved)).fileName().toStdString();
-    std::ifstream type("/sys/class/tty/" + name + "/type");
-    int portType = -1;
-    if (!(type >> portType)) return true;  // no such attribute: not a UART with a type
-    return portType != 0;
-}
-#endif
-
 // A small whole number kept in a file, or -1.
 int NumberInFile(const std::string& path) {
     std::ifstream in(path);
@@ -83,6 +66,19 @@ int NumberInFile(const std::string& path) {
     if (!(in >> n) || n < 0 || n > 10000) return -1;
     return n;
 }
+
+#if defined(Q_OS_UNIX)
+// The name a device has under /sys/class/tty: that of the node a path leads to.
+std::string TtyName(const QString& path) {
+    return QFile::encodeName(QFileInfo(QFileInfo(path).canonicalFilePath()).fileName()).toStdString();
+}
+
+// The kernel keeps nodes for the standard serial ports whether or not a UART is
+// there; its port type 0 means there is none. Told by sysfs, not by opening it.
+bool UartPresent(const std::string& device) {
+    return NumberInFile("/sys/class/tty/" + TtyName(QFile::decodeName(device.c_str())) + "/type") != 0;
+}
+#endif
 
 }  // namespace
 
@@ -356,8 +352,7 @@ void QtCommControl::QueueEvent(CommEvent event) {
 
 int32_t QtCommControl::ReadDeliveryLatency() const {
 #if defined(Q_OS_LINUX)
-    const QString device = QFileInfo(QFileInfo(devicePath_).canonicalFilePath()).fileName();
-    return DeviceDeliveryLatencyMs("/sys/class/tty", QFile::encodeName(device).toStdString(), settings_);
+    return DeviceDeliveryLatencyMs("/sys/class/tty", TtyName(devicePath_), settings_);
 #else
     return 0;
 #endif
