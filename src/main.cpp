@@ -18,9 +18,10 @@
 #include "app/frmMain.h"
 #include "cli/CommandLine.h"
 #include "ovrin/Version.h"
-#include "platform/FileHost.h"
+#include "platform/std/FileHost.h"
+#include "platform/std/StderrLog.h"
 #include "platform/headless/HeadlessDialogs.h"
-#include "platform/headless/ListenRetry.h"
+#include "app/ListenRetry.h"
 #include "platform/qt/QtCommControl.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtMainWindow.h"
@@ -111,9 +112,9 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
     GiveRunSettings(f, o);
-    ovrin::qt::WindowTimers timers(f);
+    ovrin::qt::WindowTimers timers(f.Timers());
     const ovrin::qt::StatusPictures pictures;
-    ovrin::qt::QtMainWindow window(f, pictures);
+    ovrin::qt::QtMainWindow window(f.View(), pictures);
     QApplication::setWindowIcon(pictures.WindowIcon());
     dialogs.SetParent(&window);
 
@@ -133,12 +134,12 @@ int RunWindow(Facilities p, const Options& o) {
 // The same model and handlers with no view: the boxes are log lines, and Listen is
 // selected again while the server is Off-line, since nobody else can.
 int RunHeadless(Facilities p, const Options& o) {
-    ovrin::headless::RepeatFilterLog log(p.log);
+    ovrin::RepeatFilterLog log(p.log);
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
     GiveRunSettings(f, o);
-    ovrin::qt::WindowTimers timers(f);
-    ovrin::headless::ListenRetry retry(f, log);
+    ovrin::qt::WindowTimers timers(f.Timers());
+    ovrin::ListenRetry retry(f, log);
     ovrin::qt::QtTimerBackend retryBackend(retry.RetryTimer());
     retry.RetryTimer().Bind(&retryBackend);
 

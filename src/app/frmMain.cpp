@@ -116,6 +116,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     for (const auto& fc : kCaptions) {
         Label& label = Label1[fc.index];
         Caption(label, "Label1", fc.caption, fc.g);
+        label.index = fc.index;
         label.hidden = fc.index == 102;
     }
 
@@ -132,13 +133,22 @@ void frmMain::TypeGivenSettings() {
     if (!GivenComPort.empty()) cboComPort.SetText(GivenComPort);
 }
 
+std::vector<Control*> frmMain::Controls() {
+    std::vector<Control*> all{&cboRmtAddress, &chkBridge, &chkCtrlPTT, &chkComPortActiveInListen, &chkDTR, &chkRTS,
+                              &cboParity, &cboStop, &cboInterbyte, &cboConn, &txtHostPort, &txtHostAdrs,
+                              &cboComPort, &cboBaud, &cboBits, &txtHostName, &lblRmtAddress, &Label2, &imgConn};
+    for (auto& [index, label] : Label1) all.push_back(&label);
+    return all;
+}
+
+std::vector<Timer*> frmMain::Timers() {
+    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock};
+}
+
 std::map<std::string, Control*> frmMain::ControlsByName() {
     std::map<std::string, Control*> all;
-    for (Control* c : std::initializer_list<Control*>{
-             &cboRmtAddress, &chkBridge, &chkCtrlPTT, &chkComPortActiveInListen, &chkDTR, &chkRTS, &cboParity,
-             &cboStop, &cboInterbyte, &cboConn, &txtHostPort, &txtHostAdrs, &cboComPort, &cboBaud, &cboBits,
-             &txtHostName, &lblRmtAddress, &Label2, &imgConn})
-        all[c->name] = c;
+    for (Control* c : Controls())
+        if (c->index < 0) all[c->name] = c;
     return all;
 }
 

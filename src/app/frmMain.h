@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/CommControl.h"
 #include "platform/Controls.h"
@@ -126,7 +127,11 @@ struct frmMain {
     // Arrival events of the block being gathered.
     int BlockArrivals = 0;
 
-    // Every control, for views and for the lock/unlock and tab-order tables.
+    // Every control in creation order, and every timer: the views and the timer
+    // backends iterate these, so a control or timer added here is never forgotten.
+    std::vector<Control*> Controls();
+    std::vector<Timer*> Timers();
+    WindowModel View() { return {Form, Controls()}; }
     std::map<std::string, Control*> ControlsByName();
 };
 

@@ -39,6 +39,7 @@ public:
     void SetToolTip(std::string tip);
 
     std::string name;      // the control's name, for views and diagnostics
+    int index = -1;        // its index in a control array (Label1(12)); -1: none
     Geometry geometry;
     int tabIndex = -1;     // -1: not in the tab order
     bool hidden = false;   // exists and holds its value, but is never shown
@@ -164,5 +165,12 @@ private:
 std::string Trim(const std::string& text);
 std::string UpperCase(const std::string& text);  // ASCII letters only
 bool EqualsIgnoreCase(const std::string& a, const std::string& b);
+
+// What a view shows: the form and every control in creation order (which decides
+// what is on top where controls overlap).
+struct WindowModel {
+    Window& form;
+    std::vector<Control*> controls;
+};
 
 }  // namespace ovrin

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "net/Inbound.h"
-#include "platform/LineSettings.h"
+#include "platform/std/LineSettings.h"
 #include "serial/Ptt.h"
 
 namespace ovrin {

@@ -32,9 +32,7 @@ void SimClock::Bind(Timer& timer) {
 }
 
 void SimClock::BindAll(frmMain& f) {
-    for (Timer* t : {&f.tmrRx, &f.tmrActivePort, &f.tmrPTT, &f.tmrPicture, &f.tmrPttHold, &f.tmrReopen, &f.tmrRxGap,
-                      &f.tmrRxBlock})
-        Bind(*t);
+    for (Timer* t : f.Timers()) Bind(*t);
 }
 
 void SimClock::Advance(int64_t ms) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/frmMain.h"
-#include "platform/LineSettings.h"
+#include "platform/std/LineSettings.h"
 
 namespace ovrin::sim {
 

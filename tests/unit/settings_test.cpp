@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "platform/FileHost.h"
+#include "platform/std/FileHost.h"
 #include "settings/Settings.h"
 #include "sim/SimPlatform.h"
 

@@ -19,7 +19,8 @@
 #include <cstdio>
 
 #include "app/frmMain.h"
-#include "platform/FileHost.h"
+#include "platform/std/FileHost.h"
+#include "platform/std/StderrLog.h"
 #include "platform/qt/QtCommControl.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtMainWindow.h"
@@ -97,7 +98,7 @@ int Measure(int argc, char** argv, const QString& family) {
     StderrLog log;
     frmMain f(com, sockets, dialogs, host, log);
     const qt::StatusPictures pictures;
-    qt::QtMainWindow window(f, pictures);
+    qt::QtMainWindow window(f.View(), pictures);
     f.Form.Show();
     if (!QTest::qWaitForWindowExposed(&window)) Problem(QStringLiteral("the window was not shown"));
 

@@ -18,24 +18,6 @@ LogLevel LevelOf(MsgIcon icon) {
 
 }  // namespace
 
-void RepeatFilterLog::Line(LogLevel level, const std::string& text) {
-    if (attempt_) held_.emplace_back(level, text);
-    else Write(level, text);
-}
-
-void RepeatFilterLog::EndAttempt(bool succeeded) {
-    attempt_ = false;
-    if (succeeded) written_.clear();
-    for (const auto& [level, text] : std::exchange(held_, {}))
-        if (succeeded || written_.count(text) == 0) Write(level, text);
-}
-
-void RepeatFilterLog::Write(LogLevel level, const std::string& text) {
-    out_.Line(level, text);
-    if (written_.size() >= kMaxRemembered) written_.clear();
-    written_.insert(text);
-}
-
 MsgResult HeadlessDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                                   const std::string& title) {
     const MsgResult answer = buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::OK;

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <limits>
 
-#include "platform/PortNames.h"
+#include "platform/std/PortNames.h"
 #include "platform/qt/QtText.h"
 #include "platform/qt/Shield.h"
 

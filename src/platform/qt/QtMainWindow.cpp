@@ -249,45 +249,36 @@ QRect QtMainWindow::PixelsOf(const Geometry& g) {
     return QRect(px(g.left), px(g.top), px(g.width), px(g.height));
 }
 
-QtMainWindow::QtMainWindow(frmMain& f, const StatusPictures& pictures, QWidget* parent)
-    : QWidget(parent), f_(f), pictures_(pictures), indicatorStyle_(new FittedIndicatorStyle) {
+QtMainWindow::QtMainWindow(WindowModel model, const StatusPictures& pictures, QWidget* parent)
+    : QWidget(parent), form_(model.form), pictures_(pictures), indicatorStyle_(new FittedIndicatorStyle) {
     indicatorStyle_->setParent(this);
-    setObjectName(QString::fromLatin1(f.Form.name.c_str()));
-    setFixedSize(PixelsOf(f.Form.geometry).size());
+    setObjectName(QString::fromLatin1(form_.name.c_str()));
+    setFixedSize(PixelsOf(form_.geometry).size());
     setWindowIcon(pictures.WindowIcon());
 
-    // Creation order decides which widget is on top where controls overlap.
-    Bind(f.cboRmtAddress);
-    Bind(f.chkBridge);
-    Bind(f.chkCtrlPTT);
-    Bind(f.chkComPortActiveInListen);
-    Bind(f.chkDTR);
-    Bind(f.chkRTS);
-    Bind(f.cboParity);
-    Bind(f.cboStop);
-    Bind(f.cboInterbyte);
-    Bind(f.cboConn);
-    Bind(f.txtHostPort);
-    Bind(f.txtHostAdrs);
-    Bind(f.cboComPort);
-    Bind(f.cboBaud);
-    Bind(f.cboBits);
-    Bind(f.txtHostName);
-    Bind(f.lblRmtAddress, QStringLiteral("lblRmtAddress"));
-    Bind(f.Label2, QStringLiteral("Label2"));
-    Bind(f.imgConn);
-    for (auto& [index, label] : f.Label1) Bind(label, QStringLiteral("Label1(%1)").arg(index));
+    for (Control* control : model.controls) Bind(*control);
     SetTabOrder();
     built_ = true;
     FitCaptions();
 
-    f.Form.Changed = [this] { MirrorForm(); };
+    form_.Changed = [this] { MirrorForm(); };
     MirrorForm();
+}
+
+// Each kind of control gets its own widget.
+void QtMainWindow::Bind(Control& model) {
+    if (auto* box = dynamic_cast<ComboBox*>(&model)) Bind(*box);
+    else if (auto* check = dynamic_cast<CheckBox*>(&model)) Bind(*check);
+    else if (auto* text = dynamic_cast<TextBox*>(&model)) Bind(*text);
+    else if (auto* image = dynamic_cast<Image*>(&model)) Bind(*image);
+    else if (auto* label = dynamic_cast<Label*>(&model))
+        Bind(*label, model.index < 0 ? QString::fromLatin1(model.name.c_str())
+                                     : QStringLiteral("%1(%2)").arg(QString::fromLatin1(model.name.c_str())).arg(model.index));
 }
 
 QtMainWindow::~QtMainWindow() {
     for (Control* model : bound_) model->Changed = nullptr;
-    f_.Form.Changed = nullptr;
+    form_.Changed = nullptr;
 }
 
 QWidget* QtMainWindow::WidgetFor(const Control& model) const {
@@ -441,9 +432,9 @@ void QtMainWindow::Bind(Image& model) {
 }
 
 void QtMainWindow::MirrorForm() {
-    const QString caption = ToQ(f_.Form.Caption());
+    const QString caption = ToQ(form_.Caption());
     if (windowTitle() != caption) setWindowTitle(caption);
-    if (f_.Form.Shown() && !isVisible()) show();
+    if (form_.Shown() && !isVisible()) show();
 }
 
 void QtMainWindow::SetTabOrder() {
@@ -456,7 +447,7 @@ void QtMainWindow::SetTabOrder() {
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
     Shielded("Form_Unload", [this] {
-        if (f_.Form.Unload) f_.Form.Unload();
+        if (form_.Unload) form_.Unload();
     });
     event->accept();
 }

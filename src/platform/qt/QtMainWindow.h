@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-#include "app/frmMain.h"
+#include "platform/Controls.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,7 +23,7 @@ class QtMainWindow final : public QWidget {
     Q_OBJECT
 public:
     // The pictures must outlive the window.
-    QtMainWindow(frmMain& f, const StatusPictures& pictures, QWidget* parent = nullptr);
+    QtMainWindow(WindowModel model, const StatusPictures& pictures, QWidget* parent = nullptr);
     ~QtMainWindow() override;
 
     // The widget that shows a control (nullptr for one the window does not show).
@@ -50,6 +50,7 @@ private:
         bool multiLine;
     };
 
+    void Bind(Control& model);
     void Bind(Label& model, const QString& objectName);
     void MirrorCaption(CaptionView& view);
     // Fits every caption to its control (see ApplicationFont); again whenever one changes.
@@ -59,7 +60,7 @@ private:
     void MirrorForm();
     void SetTabOrder();
 
-    frmMain& f_;
+    Window& form_;
     const StatusPictures& pictures_;
     std::map<const Control*, QWidget*> widgets_;
     std::map<QObject*, TextBox*> textBoxes_;

@@ -1,6 +1,5 @@
 #include "platform/qt/QtTimerBackend.h"
 
-#include "app/frmMain.h"
 #include "platform/qt/Shield.h"
 
 namespace ovrin::qt {
@@ -22,12 +21,10 @@ void QtTimerBackend::Disarm() {
     timer_.stop();
 }
 
-WindowTimers::WindowTimers(frmMain& f)
-    : models_{&f.tmrRx,       &f.tmrActivePort, &f.tmrPTT,     &f.tmrPicture,
-              &f.tmrPttHold,  &f.tmrReopen,     &f.tmrRxGap,   &f.tmrRxBlock} {
-    for (std::size_t i = 0; i < models_.size(); ++i) {
-        backends_[i] = std::make_unique<QtTimerBackend>(*models_[i]);
-        models_[i]->Bind(backends_[i].get());
+WindowTimers::WindowTimers(std::vector<Timer*> models) : models_(std::move(models)) {
+    for (Timer* model : models_) {
+        backends_.push_back(std::make_unique<QtTimerBackend>(*model));
+        model->Bind(backends_.back().get());
     }
 }
 

@@ -1,14 +1,10 @@
 #pragma once
 // Real-time backends for the timer models: one QTimer per model.
 #include <QTimer>
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "platform/Timer.h"
-
-namespace ovrin {
-struct frmMain;
-}
 
 namespace ovrin::qt {
 
@@ -28,18 +24,18 @@ private:
     QTimer timer_;
 };
 
-// Binds the window's timers for as long as it lives; unbinds them on
-// destruction, so the models never call a backend that is gone.
+// Binds the given timers for as long as it lives; unbinds them on destruction,
+// so the models never call a backend that is gone.
 class WindowTimers {
 public:
-    explicit WindowTimers(frmMain& f);
+    explicit WindowTimers(std::vector<Timer*> models);
     ~WindowTimers();
     WindowTimers(const WindowTimers&) = delete;
     WindowTimers& operator=(const WindowTimers&) = delete;
 
 private:
-    std::array<Timer*, 8> models_;
-    std::array<std::unique_ptr<QtTimerBackend>, 8> backends_;
+    std::vector<Timer*> models_;
+    std::vector<std::unique_ptr<QtTimerBackend>> backends_;
 };
 
 }  // namespace ovrin::qt

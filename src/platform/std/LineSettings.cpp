@@ -1,4 +1,4 @@
-#include "platform/LineSettings.h"
+#include "platform/std/LineSettings.h"
 
 #include <charconv>
 #include <vector>

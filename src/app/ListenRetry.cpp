@@ -1,12 +1,30 @@
-#include "platform/headless/ListenRetry.h"
+#include "app/ListenRetry.h"
 
-namespace ovrin::headless {
+namespace ovrin {
 namespace {
 
 constexpr int16_t kOffLine = 0;
 constexpr int16_t kListen = 1;
 
 }  // namespace
+
+void RepeatFilterLog::Line(LogLevel level, const std::string& text) {
+    if (attempt_) held_.emplace_back(level, text);
+    else Write(level, text);
+}
+
+void RepeatFilterLog::EndAttempt(bool succeeded) {
+    attempt_ = false;
+    if (succeeded) written_.clear();
+    for (const auto& [level, text] : std::exchange(held_, {}))
+        if (succeeded || written_.count(text) == 0) Write(level, text);
+}
+
+void RepeatFilterLog::Write(LogLevel level, const std::string& text) {
+    out_.Line(level, text);
+    if (written_.size() >= kMaxRemembered) written_.clear();
+    written_.insert(text);
+}
 
 ListenRetry::ListenRetry(frmMain& f, RepeatFilterLog& log) : f_(f), log_(log) {
     timer_.Tick = [this] { Check(); };
@@ -36,4 +54,4 @@ void ListenRetry::SelectListen() {
     log_.EndAttempt(!OffLine());
 }
 
-}  // namespace ovrin::headless
+}  // namespace ovrin

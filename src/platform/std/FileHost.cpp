@@ -1,4 +1,4 @@
-#include "platform/FileHost.h"
+#include "platform/std/FileHost.h"
 
 #include <cerrno>
 #include <cstdio>

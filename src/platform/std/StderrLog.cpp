@@ -1,4 +1,4 @@
-#include "platform/Log.h"
+#include "platform/std/StderrLog.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/PortNames.h"
+#include "platform/std/PortNames.h"
 
 #include <filesystem>
 #include <system_error>
