@@ -79,7 +79,8 @@ private:
     std::size_t writesChecked_ = 0;
     // Everything the radio sent, and how far into it clients have been served.
     Bytes radio_;
-    std::size_t radioServed_ = 0;
+    std::array<std::size_t, kMaxClients + 1> served_{};
+    std::array<ConnectionId, kMaxClients + 1> ids_{};
     std::array<Bytes, kMaxClients + 1> received_{};
     // Per slot: the connection's socket handle, and how much the radio had sent when it came.
     std::array<int32_t, kMaxClients + 1> handles_{};
@@ -188,12 +189,10 @@ private:
 
     void Check() {
         Require(!app_.dialogs.answers.empty(), "every question was answered from the script");
-        Require(f_.ActivePort >= 0 && f_.ActivePort <= kMaxClients, "active port in range",
-                std::to_string(f_.ActivePort));
-        if (f_.ActivePort >= 1) {
-            const Bytes& parked = f_.PendingData[static_cast<std::size_t>(f_.ActivePort)];
-            Require(parked.empty(), "the active client has nothing parked", Escaped(parked));
-        }
+        Require(f_.turns.Clients() == static_cast<std::size_t>(f_.connections.Count()),
+                "the turns know every connected client and no other", std::to_string(f_.turns.Clients()));
+        Require(!f_.turns.AnyParked() || f_.turns.TurnOpen() || !app_.com.PortOpen(),
+                "blocks are parked only behind an open turn");
         NoteNewConnections();
         CheckWrites();
         CheckDeliveries();
@@ -204,9 +203,13 @@ private:
         for (int16_t i = 1; i <= kMaxClients; ++i) {
             const auto slot = static_cast<std::size_t>(i);
             const int32_t handle = Connected(i) ? app_.Client(i).handle : 0;
-            if (handle != handles_[slot] && handles_[slot] != 0) parkedWhenLeft_[handles_[slot]] = f_.PendingData[slot];
-            if (handle != 0 && handle != handles_[slot]) acceptedAt_[slot] = radio_.size();
+            if (handle != handles_[slot] && handles_[slot] != 0) parkedWhenLeft_[handles_[slot]] = f_.turns.Parked(ids_[slot]);
+            if (handle != 0 && handle != handles_[slot]) {
+                acceptedAt_[slot] = radio_.size();
+                served_[slot] = 0;
+            }
             handles_[slot] = handle;
+            ids_[slot] = f_.connections.IdOf(i);
         }
     }
 
@@ -256,9 +259,8 @@ private:
         return false;
     }
 
-    // Radio data reach one client per block and at most one block per event finds
-    // data, so each client's new bytes are one stretch of the radio's output after
-    // everything served before (an echo at its start left out).
+    // Each client's new bytes are one stretch of the radio's output after what it
+    // was served before and after it came (an echo at its start left out).
     void CheckDeliveries() {
         for (int16_t i = 1; i <= kMaxClients; ++i) {
             auto& seen = received_[static_cast<std::size_t>(i)];
@@ -271,11 +273,12 @@ private:
             const Bytes fresh = sent.compare(0, seen.size(), seen) == 0 ? sent.substr(seen.size()) : sent;
             seen = sent;
             if (fresh.empty()) continue;
-            const std::size_t at = radio_.find(fresh, std::max(radioServed_, acceptedAt_[static_cast<std::size_t>(i)]));
+            auto& served = served_[static_cast<std::size_t>(i)];
+            const std::size_t at = radio_.find(fresh, std::max(served, acceptedAt_[static_cast<std::size_t>(i)]));
             Require(at != Bytes::npos,
                     "clients receive only radio bytes, in order, each once, none said before they came",
                     "client " + std::to_string(i) + " got \"" + Escaped(fresh) + "\"");
-            radioServed_ = at + fresh.size();
+            served = at + fresh.size();
         }
     }
 

@@ -1,9 +1,9 @@
 #include "app/Lifecycle.h"
 
+#include "app/Traffic.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
 #include "serial/Ptt.h"
-#include "serial/Receive.h"
 #include "serial/SerialPort.h"
 #include "settings/Settings.h"
 #include "ui/ConnectionStatus.h"
@@ -28,6 +28,8 @@ void WireEvents(frmMain& f) {
     f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
     f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
     f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
+    f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
+    f.transmitter.Changed = [&f] { ShowTransmitter(f); };
     f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };

@@ -142,7 +142,7 @@ std::vector<Control*> frmMain::Controls() {
 }
 
 std::vector<Timer*> frmMain::Timers() {
-    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock};
+    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock, &tmrAnswerWait};
 }
 
 std::map<std::string, Control*> frmMain::ControlsByName() {

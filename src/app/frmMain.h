@@ -16,15 +16,22 @@
 #include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
+#include "net/Connections.h"
+#include "serial/Transmitter.h"
 #include "settings/SettingsRecord.h"
+#include "turns/Turns.h"
 
 namespace ovrin {
 
-inline constexpr int16_t kMaxClients = 5;
 inline constexpr const char* kConnToolTip = "Set to Listen to allow remote connections, Off-line to set Com Port";
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
+// Radios answer a command within tens of milliseconds; a few old ones take over a
+// hundred. Longer than that, and a command that gets no answer holds the port.
+inline constexpr int kDefaultAnswerWaitMs = 250;
+
+enum class ConnectionState { OffLine, Listening, Serving };
 
 struct frmMain {
     frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host, Log& log);
@@ -56,6 +63,7 @@ struct frmMain {
     ImageList ImageList1;
 
     Timer tmrRx{"tmrRx", 50, false};
+    // The longest a turn lasts while its answer keeps coming.
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
@@ -68,6 +76,9 @@ struct frmMain {
     // (set from the line at each arrival), or is cut when it has grown for 50 ms.
     Timer tmrRxGap{"tmrRxGap", 3, false};
     Timer tmrRxBlock{"tmrRxBlock", 50, false};
+    // Ends a turn whose command the radio has not answered (set from the answer
+    // wait and the command's time on the line at each write).
+    Timer tmrAnswerWait{"tmrAnswerWait", 250, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -83,19 +94,22 @@ struct frmMain {
 
     // --- application state ---
     bool OnLine = false;
-    int16_t ActivePort = 0;
-    std::array<Bytes, 6> PendingData{};
-    Bytes LastClientData;
-    bool PTTExpired = false;
+    // Off-line, listening, or serving clients; the window shows serving as "ON-LINE".
+    ConnectionState Status = ConnectionState::OffLine;
     std::string VersionText;
     SettingsRecordBuffer SettingsRecord;
 
+    // The clients, their turns at the radio's port, and the transmitter.
+    Connections connections;
+    Turns turns;
+    Transmitter transmitter{comPort, tmrPTT, log};
+    // How long the radio may stay silent after a command before its turn ends.
+    int AnswerWaitMs = kDefaultAnswerWaitMs;
+    // The question about RTS control is open: client data wait in their sockets.
+    bool RtsQuestionOpen = false;
+
     // The status animation's frame; only UpdateStatusIcon uses it.
     int16_t IconFrame = 0;
-    // Clients whose data was left waiting while the serial backlog was full.
-    std::array<bool, 6> ReadPaused{};
-    // Per client, the start of a PTT command that its last read ended with.
-    std::array<Bytes, 6> HeldPttBytes{};
     // Why the serial port last failed to open ("" after a good open), and whether
     // its device was lost while it should be open.
     std::string ComPortError;
@@ -112,19 +126,7 @@ struct frmMain {
     std::string GivenHostPort;
     std::string GivenComPort;
     void TypeGivenSettings();
-    // Per slot, the identity of the connection accepted into it (0: none). A new
-    // connection in the same slot has a new identity, so radio data meant for one
-    // that has left never reach its successor.
-    std::array<uint64_t, 6> ConnectionIdentity{};
-    uint64_t ConnectionsAccepted = 0;
-    // The connection that holds the port or held it last; radio data that arrive
-    // while nobody holds the port go to it while that very connection is there.
-    int16_t LastHolderSlot = 0;
-    uint64_t LastHolderIdentity = 0;
-    // Part of the radio's answer went on at the block-age limit; the turn passes
-    // once the line has gone quiet.
-    bool AnswerUnderway = false;
-    // Arrival events of the block being gathered.
+    // Arrival events of the radio block being gathered.
     int BlockArrivals = 0;
 
     // Every control in creation order, and every timer: the views and the timer

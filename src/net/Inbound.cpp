@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "net/Listener.h"
+#include "app/Traffic.h"
 #include "serial/Ptt.h"
 #include "serial/Receive.h"
 
@@ -24,17 +24,27 @@ bool SerialBacklogFull(frmMain& f) {
     return backlog >= kMaxSerialBacklog;
 }
 
-void ObeyPtt(frmMain& f, PttCommand command) {
-    if (command == PttCommand::Key) KeyPTT(f);
-    else if (command == PttCommand::Release) ReleasePTT(f);
+void ObeyPtt(frmMain& f, ConnectionId who, PttCommand command) {
+    if (command == PttCommand::Key) KeyPTT(f, who);
+    else if (command == PttCommand::Release) ReleasePTT(f, who);
 }
 
-// The first PTT command while RTS control is off asks the user once per run.
+// The first PTT command while RTS control is off asks the user once per run. While
+// the box is open, client data wait in their sockets, so that they keep their
+// order behind the command asked about.
 bool UserEnablesRtsControl(frmMain& f) {
     if (f.AskedRTSControl) return false;
     f.AskedRTSControl = true;  // before the box: no second question while it is open
-    if (f.dialogs.MsgBox(kRtsQuestion, MsgButtons::YesNo, MsgIcon::None, "Enable Hardware Control") != MsgResult::Yes)
-        return false;
+    f.RtsQuestionOpen = true;
+    MsgResult answer = MsgResult::No;
+    try {
+        answer = f.dialogs.MsgBox(kRtsQuestion, MsgButtons::YesNo, MsgIcon::None, "Enable Hardware Control");
+    } catch (...) {
+        f.RtsQuestionOpen = false;
+        throw;
+    }
+    f.RtsQuestionOpen = false;
+    if (answer != MsgResult::Yes) return false;
     f.chkCtrlPTT.SetValue(1);
     f.chkRTS.SetValue(0);
     // As checking the box while Off-line does: a port kept open between clients
@@ -43,11 +53,10 @@ bool UserEnablesRtsControl(frmMain& f) {
     return true;
 }
 
-void HandlePttCommand(frmMain& f, const Bytes& command) {
-    f.LastClientData = command;
-    // The command asked about is obeyed, even if other blocks arrived while the
-    // question was open.
-    if (f.chkCtrlPTT.Value() == 1 || UserEnablesRtsControl(f)) ObeyPtt(f, ClassifyPtt(command));
+void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
+    if (f.chkCtrlPTT.Value() != 1 && !UserEnablesRtsControl(f)) return;
+    // A client that left while the question was open keys nothing.
+    if (f.connections.ById(who)) ObeyPtt(f, who, ClassifyPtt(command));
 }
 
 bool EndsWithPttCommand(const Bytes& data) {
@@ -67,7 +76,8 @@ std::size_t PttStartAtEnd(const Bytes& data) {
 // command is left in the data, even one that removing another brings together.
 // A read that ends with the start of a command holds that start back briefly,
 // for the rest that may come with the next read.
-void HandleClientBlock(frmMain& f, int16_t Index, const Bytes& block) {
+void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
+    const ConnectionId who = c.identity;
     Bytes data;
     data.reserve(block.size());
     for (char byte : block) {
@@ -75,19 +85,18 @@ void HandleClientBlock(frmMain& f, int16_t Index, const Bytes& block) {
         if (!EndsWithPttCommand(data)) continue;
         const Bytes command = data.substr(data.size() - kPttLength);
         data.resize(data.size() - kPttLength);
-        HandlePttCommand(f, command);
+        HandlePttCommand(f, who, command);
     }
-    if (const std::size_t start = PttStartAtEnd(data); start > 0) {
-        f.HeldPttBytes[static_cast<std::size_t>(Index)] = data.substr(data.size() - start);
+    Connection* const still = f.connections.ById(who);  // it may have left meanwhile
+    if (const std::size_t start = PttStartAtEnd(data); start > 0 && still) {
+        still->heldPtt = data.substr(data.size() - start);
         data.resize(data.size() - start);
         // Held for at most one receive gap of the serial line.
         const int hold = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs(), true);
         if (!f.tmrPttHold.Enabled() && f.tmrPttHold.Interval() != hold) f.tmrPttHold.SetInterval(hold);
         f.tmrPttHold.Start();
     }
-    if (data.empty()) return;
-    f.LastClientData = data;
-    SubmitToPort(f, Index);
+    SubmitToPort(f, who, std::move(data));
 }
 
 }  // namespace
@@ -100,11 +109,12 @@ PttCommand ClassifyPtt(const Bytes& block) {
 }
 
 void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
-    if (Index < 1 || Index > kMaxClients) return;
+    Connection* c = f.connections.BySlot(Index);
+    if (!c) return;
     // While the serial line has not drained, the data stay in the socket, so that
     // TCP flow control slows the client down and nothing is lost.
-    if (SerialBacklogFull(f)) {
-        f.ReadPaused[static_cast<std::size_t>(Index)] = true;
+    if (f.RtsQuestionOpen || SerialBacklogFull(f)) {
+        c->readPaused = true;
         return;
     }
     int32_t count = 0;
@@ -113,24 +123,25 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
     if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
-    HandleClientBlock(f, Index, std::exchange(f.HeldPttBytes[static_cast<std::size_t>(Index)], {}) + block);
+    const bool askedBefore = f.AskedRTSControl;
+    HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
+    if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 
 void tmrPttHold_Timer(frmMain& f) {
     f.tmrPttHold.Stop();
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
-        Bytes held = std::exchange(f.HeldPttBytes[static_cast<std::size_t>(i)], {});
-        if (held.empty() || !SlotConnected(f, i)) continue;  // its client has gone
-        f.LastClientData = held;
-        SubmitToPort(f, i);
-    }
+    std::vector<std::pair<ConnectionId, Bytes>> held;
+    f.connections.ForEach([&](Connection& c) {
+        if (!c.heldPtt.empty()) held.emplace_back(c.identity, std::exchange(c.heldPtt, {}));
+    });
+    for (auto& [who, bytes] : held) SubmitToPort(f, who, std::move(bytes));
 }
 
 void ResumePausedReads(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
-        auto& paused = f.ReadPaused[static_cast<std::size_t>(i)];
-        if (!paused || SerialBacklogFull(f)) continue;
-        paused = false;
+        Connection* c = f.connections.BySlot(i);
+        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f)) continue;
+        c->readPaused = false;
         tcpServer_DataArrival(f, i, 0);
     }
 }

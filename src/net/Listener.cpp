@@ -1,6 +1,7 @@
 #include "net/Listener.h"
 
 #include "app/Numbers.h"
+#include "app/Traffic.h"
 #include "net/Inbound.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
@@ -66,16 +67,18 @@ void SettleDepartedClients(frmMain& f) {
     }
 }
 
-// The first client gets a freshly opened serial port and a new receive poll.
+// The first client gets the serial port opened, or kept as it is when it was kept
+// open while listening (a reopen would drop and raise RTS and DTR), and a new
+// receive poll. What the radio said while nobody was there belongs to nobody.
 bool PrepareSerialPortForFirstClient(frmMain& f) {
-    if (f.comPort.PortOpen()) {
-        CloseComPort(f);
-        f.tmrRx.Stop();
-    }
     f.OnLine = false;
+    const bool keptOpen = f.comPort.PortOpen();
     bool openFailed = false;
     OpenComPort(f, openFailed);
     if (openFailed) return false;
+    // A turn still open on a kept port is a departed client's: its answer ends it.
+    if (!keptOpen) PortTurnsReset(f);
+    if (!f.turns.TurnOpen()) TryStep([&] { f.comPort.Input(); });
     f.tmrRx.Stop();
     f.tmrRx.Start();
     return true;
@@ -83,16 +86,8 @@ bool PrepareSerialPortForFirstClient(frmMain& f) {
 
 void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
     TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
-    f.PendingData[static_cast<std::size_t>(Slot)].clear();
-    f.ReadPaused[static_cast<std::size_t>(Slot)] = false;
-    f.HeldPttBytes[static_cast<std::size_t>(Slot)].clear();
-    f.ConnectionIdentity[static_cast<std::size_t>(Slot)] = ++f.ConnectionsAccepted;
-    // The first client hears what the radio says unasked even before its first
-    // command, unless an answer is still due to a connection that has left.
-    if (f.cboRmtAddress.ListCount() == 0 && f.ActivePort == 0) {
-        f.LastHolderSlot = Slot;
-        f.LastHolderIdentity = f.ConnectionsAccepted;
-    }
+    ConnectionJoined(f, f.connections.Open(Slot).identity);
+    f.Status = ConnectionState::Serving;
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
     f.OnLine = true;
@@ -106,12 +101,14 @@ void StopServingClients(frmMain& f) {
     ReleasePTTIfKeyed(f);
     if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
     f.tmrRx.Stop();
-    const bool serving = f.cboConn.ListIndex() == 1 || UpperCase(f.cboConn.Text()) == "ON-LINE";
-    f.cboConn.SetListIndex(serving ? 1 : 0);
+    const bool listening = f.cboConn.ListIndex() == 1 || f.Status == ConnectionState::Serving;
+    if (f.Status == ConnectionState::Serving) f.Status = ConnectionState::Listening;
+    f.cboConn.SetListIndex(listening ? 1 : 0);
 }
 
 void CloseAndRemove(frmMain& f, int16_t i) {
-    f.ConnectionIdentity[static_cast<std::size_t>(i)] = 0;
+    if (const ConnectionId id = f.connections.IdOf(i)) ConnectionLeft(f, id);
+    f.connections.Close(i);
     TryStep([&] { f.tcpServer(i).Close(); });
     TryStep([&] { f.tcpServer.Unload(i); });
 }
@@ -167,7 +164,7 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestI
         return;
     }
 
-    if (f.cboRmtAddress.ListCount() == 0 && !PrepareSerialPortForFirstClient(f)) {
+    if (f.connections.Count() == 0 && !PrepareSerialPortForFirstClient(f)) {
         f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: the serial port cannot be opened");
         OpenFailedForFirstClient(f);
         return;
@@ -193,7 +190,7 @@ void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) 
 }
 
 void CloseConnection(frmMain& f, int16_t Index) {
-    if (f.cboRmtAddress.ListCount() == 1 || Index == 0) {
+    if (f.connections.Count() == 1 || Index == 0) {
         try {
             StopServingClients(f);
         } catch (const PlatformError&) {
@@ -206,7 +203,6 @@ void CloseConnection(frmMain& f, int16_t Index) {
     if (Index == 0) {
         for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
         f.OnLine = false;
-        f.chkCtrlPTT.SetBackColor(kColourButtonFace);
     } else {
         CloseAndRemove(f, Index);
     }

@@ -3,10 +3,11 @@
 
 namespace ovrin {
 
-void KeyPTT(frmMain& f);
-void ReleasePTT(frmMain& f);
+// Key and release commands of a connection; false when another one owns the key.
+bool KeyPTT(frmMain& f, ConnectionId who);
+bool ReleasePTT(frmMain& f, ConnectionId who);
+// The watchdog: a key nobody renewed drops at once, whatever else runs.
 void tmrPTT_Timer(frmMain& f);
-void PTTWatchdogCheck(frmMain& f);
 // Drops a keyed transmitter when nobody is left to release it, or when its port
 // is about to close.
 void ReleasePTTIfKeyed(frmMain& f);

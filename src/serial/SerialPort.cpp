@@ -80,7 +80,7 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
 bool PortShouldBeOpen(frmMain& f) {
     int16_t listener = sckClosed;
     TryStep([&] { listener = f.tcpServer(0).State(); });
-    return f.cboRmtAddress.ListCount() > 0 || (listener == sckListening && f.chkComPortActiveInListen.Value() == 1);
+    return f.connections.Count() > 0 || (listener == sckListening && f.chkComPortActiveInListen.Value() == 1);
 }
 
 void StopReopening(frmMain& f) {
@@ -135,6 +135,7 @@ void ClosePortDroppingRts(frmMain& f) {
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.comPort.SetPortOpen(false);
+    f.turns.Reset();  // nothing waits for a port that is closed
     f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " closed");
 }
 
@@ -144,6 +145,7 @@ void CloseComPort(frmMain& f) {
 
 void comPort_Lost(frmMain& f, const std::string& why) {
     ReleasePTTIfKeyed(f);  // RTS went with the device; the watchdog and the red box go too
+    f.turns.Reset();  // what waited for the port went with it
     const std::string problem = "Serial port " + f.OpenPortLabel + " lost: " + why;
     if (!PortShouldBeOpen(f)) {
         f.log.Line(LogLevel::Warning, problem);

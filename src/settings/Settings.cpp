@@ -101,7 +101,7 @@ void SaveSettings(frmMain& f) {
         r.Parity = ToField(Trim(f.cboParity.Text()), 5);
         r.StopBits = ToField(Trim(f.cboStop.Text()), 1);
         r.HostPort = ToField(Trim(f.txtHostPort.Text()), 5);
-        r.ListenAtStart = (f.cboConn.ListIndex() == 1 || f.cboConn.Text() == "ON-LINE") ? 1 : 0;
+        r.ListenAtStart = (f.cboConn.ListIndex() == 1 || f.Status == ConnectionState::Serving) ? 1 : 0;
         r.ComPortName = ToField(Trim(f.cboComPort.Text()), 6);
         r.DTRFlag = FlagDigit(f.chkDTR.Value());
         r.RTSFlag = FlagDigit(f.chkRTS.Value());

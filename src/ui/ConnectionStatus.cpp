@@ -11,6 +11,7 @@ namespace {
 enum ConnEntry { kOffLine = 0, kListen = 1, kDefault = 2 };
 
 void OffLineSequence(frmMain& f) {
+    f.Status = ConnectionState::OffLine;
     f.cboConn.SetListIndex(kOffLine);
     f.OnLine = false;
     CloseConnection(f, 0);
@@ -36,6 +37,7 @@ void ListenChoice(frmMain& f) {
     f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
     f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
     f.tcpServer(0).Listen();
+    f.Status = ConnectionState::Listening;
     f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
     RefreshControlState(f);
     if (f.chkComPortActiveInListen.Value() == 1) {
@@ -126,7 +128,8 @@ void txtHostPort_KeyUp(frmMain& f) {
 void RefreshControlState(frmMain& f) {
     const bool locked = f.cboConn.ListIndex() == kListen || f.OnLine;
     if (locked) {
-        TryStep([&] { f.cboConn.SetText(f.cboRmtAddress.ListCount() >= 1 ? "ON-LINE" : f.cboConn.List(kListen)); });
+        const bool serving = f.Status == ConnectionState::Serving;
+        TryStep([&] { f.cboConn.SetText(serving ? "ON-LINE" : f.cboConn.List(kListen)); });
     }
     TryStep([&] { f.txtHostName.SetText(f.tcpServer(0).LocalHostName()); });
     TryStep([&] { f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP()); });
@@ -134,7 +137,11 @@ void RefreshControlState(frmMain& f) {
                                  &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.chkDTR, &f.chkRTS,
                                  &f.chkCtrlPTT, &f.chkComPortActiveInListen, &f.chkBridge};
     for (Control* c : settings) c->SetEnabled(!locked);
-    if (!EqualsIgnoreCase(f.cboConn.Text(), "ON-LINE")) f.chkCtrlPTT.SetBackColor(kColourButtonFace);
+    ShowTransmitter(f);
+}
+
+void ShowTransmitter(frmMain& f) {
+    f.chkCtrlPTT.SetBackColor(f.transmitter.Keyed() ? kColourRed : kColourButtonFace);
 }
 
 }  // namespace ovrin

@@ -11,11 +11,11 @@ void PutPicture(frmMain& f, const std::string& key) {
 
 void tmrPicture_Timer(frmMain& f) {
     UpdateStatusIcon(f);
-    if (f.ActivePort == 0) f.tmrActivePort.Stop();
+    if (!f.turns.TurnOpen()) f.tmrActivePort.Stop();
 }
 
 void UpdateStatusIcon(frmMain& f) {
-    const bool onLineShown = UpperCase(f.cboConn.Text()) == "ON-LINE";
+    const bool onLineShown = f.Status == ConnectionState::Serving;
     f.imgConn.SetVisible(false);
     int16_t state = sckClosed;
     TryStep([&] { state = f.tcpServer(0).State(); });

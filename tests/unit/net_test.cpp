@@ -19,7 +19,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_TRUE(app.log.Has({"198.51.100.9", "refused", "another client is connected"}));
 
-    KeyPTT(app.f);
+    KeyPTT(app.f, app.f.connections.IdOf(1));
     app.Client(1).rx = "TX0;";  // sent just before it went
     app.Client(1).peerGone = true;  // its close event not yet delivered
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));

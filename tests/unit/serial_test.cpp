@@ -4,6 +4,8 @@
 // (3 once it comes in pieces).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "net/Inbound.h"
 #include "serial/Receive.h"
 #include "serial/SerialPort.h"
@@ -43,17 +45,18 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     EXPECT_EQ(app.com.opens, 1);
 }
 
-TEST(RadioBlocks, TheEchoOfTheLastBlockIsDroppedAloneOrAheadOfTheAnswer) {
+TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
     const struct {
         Blocks client, radio, delivered;
-        int16_t activeAfter;
+        bool turnOpen;
     } rows[] = {
-        {{"FA;"}, {"FA;"}, {}, 1},  // the echo alone keeps the turn
-        {{"FA;"}, {"FA;", "FA00014074000;"}, {"FA00014074000;"}, 0},
-        {{"FA;"}, {"FA;FA00014074000;"}, {"FA00014074000;"}, 0},
-        {{"FA;"}, {"FA"}, {"FA"}, 0},
-        {{"FA;"}, {"?FA;"}, {"?FA;"}, 0},
-        {{"FA;", "\x1B\x1B" "ATH1"}, {"FA;"}, {"FA;"}, 0},  // a PTT command was the last block
+        {{"FA;"}, {"FA;"}, {}, true},  // the echo alone keeps the turn
+        {{"FA;"}, {"FA;", "FA00014074000;"}, {"FA00014074000;"}, false},
+        {{"FA;"}, {"FA;FA00014074000;"}, {"FA00014074000;"}, false},
+        {{"FA;"}, {"FA"}, {"FA"}, false},  // short of the echo on a quiet line: an answer
+        {{"FA;"}, {"?FA;"}, {"?FA;"}, false},
+        {{"FA;", "\x1B\x1B" "ATH1"}, {"FA;"}, {}, true},  // a PTT command is never written, nor echoed
+        {{"FA;", "IF;"}, {"FA;IF;", "FA1;IF2;"}, {"FA1;IF2;"}, false},  // the echo of both writes
     };
     for (const auto& row : rows) {
         SimApp app;
@@ -62,8 +65,25 @@ TEST(RadioBlocks, TheEchoOfTheLastBlockIsDroppedAloneOrAheadOfTheAnswer) {
         for (const Bytes& block : row.client) app.Send(1, block);
         for (const Bytes& block : row.radio) app.Radio(block);
         EXPECT_EQ(app.Client(1).sentBlocks, row.delivered) << row.radio.back();
-        EXPECT_EQ(app.f.ActivePort, row.activeAfter) << row.radio.back();
+        EXPECT_EQ(app.f.turns.TurnOpen(), row.turnOpen) << row.radio.back();
     }
+}
+
+// The echo belongs to its turn: cut by the block-age limit on a slow line it is
+// still dropped whole, and once the turn is over the same bytes are the radio's own.
+TEST(RadioBlocks, TheEchoIsDroppedWholeOnASlowLineAndExpiresWithItsTurn) {
+    SimApp app;
+    app.Serve();
+    app.com.SetSettings("1200,e,7,1");
+    const Bytes command = "FA00014074000;";
+    app.Send(1, command);
+    app.Paced(command + "FA00014074000;", 8);  // 112 ms of echo, then the answer
+    app.clock.Advance(100);
+    EXPECT_EQ(app.Client(1).sent, "FA00014074000;");
+    app.Send(1, "MD2;");
+    app.clock.Advance(5000);  // no answer: the turn ends at the answer wait
+    app.Radio("MD2;");        // the radio's own report, later
+    EXPECT_EQ(app.Client(1).sent, "FA00014074000;MD2;");
 }
 
 // The quiet gap is two character times to the millisecond (at least 1 ms), three
@@ -104,39 +124,46 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     EXPECT_EQ(app.Client(1).sentBlocks, Blocks{answer});
 }
 
-// Parked blocks go by lowest slot, a later one replacing the earlier, each once the
-// answer before it is complete; each one written becomes the echo to drop.
-TEST(RadioBlocks, TurnsPassByLowestSlotOnlyOnceEachAnswerIsComplete) {
+// Parked blocks go in arrival order, one block per client per turn (what it sent
+// meanwhile joins it), each once the answer before it is complete.
+TEST(RadioBlocks, TurnsPassInArrivalOrderOnlyOnceEachAnswerIsComplete) {
     SimApp app;
     app.Serve(4);
     for (const auto& [i, block] : {std::pair{1, "A;"}, {4, "D;"}, {2, "B1;"}, {2, "B2;"}, {3, "C;"}})
         app.Send(static_cast<int16_t>(i), block);
-    for (const char* answer : {"A0000;", "B2;B0000;", "C;C0000;", "D;D0000;"}) {
+    for (const char* answer : {"A0000;", "D;D0000;", "B1;B2;B0000;", "C;C0000;"}) {
         const std::size_t written = app.com.writes.size();
         app.Paced(answer);
         EXPECT_EQ(app.com.writes.size(), written) << "the turn passed within " << answer;
         app.clock.Advance(50);
     }
-    EXPECT_EQ(app.com.Written(), "A;B2;C;D;");
+    EXPECT_EQ(app.com.writes, (Blocks{"A;", "D;", "B1;B2;", "C;"}));
     for (int16_t i = 1; i <= 4; ++i) EXPECT_EQ(app.Client(i).sent, Bytes(1, static_cast<char>('A' + i - 1)) + "0000;");
 }
 
-// The holder sending again does not restart its 3000 ms; bytes still arriving when
-// the turn passes are its own; with nothing parked the turn lapses.
-TEST(RadioBlocks, AnswerTimeOutPassesTheTurnWithoutExtendingIt) {
+// A command with no answer holds the port for the answer wait after it has been
+// written; an answer that keeps coming, for 3000 ms at most. What the radio says
+// with no turn open reaches every client.
+TEST(RadioBlocks, TurnsEndAtTheAnswerWaitOrTheLimitAndUnaskedOutputReachesAll) {
     SimApp app;
     app.Serve(2);
-    app.Send(1, "A;");
-    app.clock.Advance(2000);
-    app.Send(1, "A2;");
-    app.Send(2, "B;");
-    app.clock.Advance(999);
-    app.com.RadioSends("a");
-    app.clock.Advance(1);
-    EXPECT_EQ(app.com.Written(), "A;A2;B;");
-    EXPECT_EQ(app.Client(1).sent, "a");
-    app.clock.Advance(3000);
-    EXPECT_EQ(app.f.ActivePort, 0);
+    app.Send(1, "FA00014074000;");  // a set command: 16 ms on the line, no answer
+    app.Send(2, "FA;");
+    app.clock.Advance(kDefaultAnswerWaitMs + 15);
+    EXPECT_EQ(app.com.Written(), "FA00014074000;");
+    app.clock.Advance(2);
+    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;");
+    app.Radio("FA00014074000;");
+    app.Send(1, "AI2;");
+    app.Send(2, "ID;");
+    app.Paced(Bytes(2999, 'x'));
+    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;AI2;");
+    app.Paced("x");
+    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;AI2;ID;");
+    app.Radio("ID019;");
+    app.Radio("PS1;");  // unasked
+    EXPECT_EQ(app.Client(1).sent, Bytes(3000, 'x') + "PS1;");
+    EXPECT_EQ(app.Client(2).sent, "FA00014074000;ID019;PS1;");
 }
 
 TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
@@ -151,39 +178,67 @@ TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
     EXPECT_EQ(app.Client(1).sentBlocks, (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
 }
 
-TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMillisecondsToOneClient) {
+TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMilliseconds) {
     SimApp app;
-    app.Serve(2);
+    app.Serve();
     app.Send(1, "AI2;");
-    app.Send(2, "ID;");
     const Bytes talk(4000, 'x');
-    app.Paced(talk.substr(0, 2999));
-    EXPECT_EQ(app.com.Written(), "AI2;");  // no piece ends the turn while the radio talks
-    app.Paced(talk.substr(2999));
-    EXPECT_EQ(app.com.Written(), "AI2;ID;");  // the answer time-out did
+    app.Paced(talk);
     app.clock.Advance(50);
-    Blocks pieces = app.Client(1).sentBlocks;
-    pieces.insert(pieces.end(), app.Client(2).sentBlocks.begin(), app.Client(2).sentBlocks.end());
-    std::size_t total = 0;  // of the pieces of 50 bytes at most: all of it
-    for (const Bytes& piece : pieces) total += piece.size() <= 50 ? piece.size() : 0;
-    EXPECT_EQ(total, talk.size());
+    for (const Bytes& piece : app.Client(1).sentBlocks) EXPECT_LE(piece.size(), 50u);
+    EXPECT_EQ(app.Client(1).sent, talk);
 }
 
-// Neither a late answer nor a parked block of a client that left reaches the new
-// client in its slot.
-TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheOneInItsSlot) {
-    for (const int16_t clients : {int16_t{1}, int16_t{2}}) {
+// What belongs to a connection that left (a late answer, the answer to the block
+// it left parked) reaches nobody, and does not hold the port from the next client.
+TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
+    const struct {
+        const char* name;
+        int clients;
+        std::function<void(SimApp&)> script;
+        Bytes written, heard;
+    } rows[] = {
+        {"answer after it left", 1,
+         [](SimApp& a) {
+             a.Send(1, "FA;");
+             a.sockets.PeerCloses(1);
+             ASSERT_TRUE(a.sockets.RequestConnection());
+             a.Send(1, "ID;");
+             a.clock.Advance(20);
+             a.Radio("FA00014074000;");
+             a.Radio("ID019;");
+         },
+         "FA;ID;", "ID019;"},
+        {"its parked block still written", 2,
+         [](SimApp& a) {
+             a.Send(1, "FA;");
+             a.Send(2, "MD;");
+             a.sockets.PeerCloses(2);
+             ASSERT_TRUE(a.sockets.RequestConnection());
+             a.Radio("FA00014074000;");
+             a.Send(2, "ID;");
+             a.Radio("MD2;");
+             a.Radio("ID019;");
+         },
+         "FA;MD;ID;", "ID019;"},
+        {"a set command unanswered, then unasked output", 1,
+         [](SimApp& a) {
+             a.Send(1, "FA00014074000;");
+             a.sockets.PeerCloses(1);
+             ASSERT_TRUE(a.sockets.RequestConnection());
+             a.clock.Advance(1000);
+             a.Radio("PS1;");
+         },
+         "FA00014074000;", "PS1;"},
+    };
+    for (const auto& row : rows) {
         SimApp app;
-        app.Serve(clients);
-        app.Send(1, "FA;");
-        app.Send(clients, "MD;");
-        app.sockets.PeerCloses(clients);
-        ASSERT_TRUE(app.sockets.RequestConnection());
-        app.Radio("FA00014074000;");
-        app.Send(clients, "ID;");
-        app.Radio("ID019;");
-        EXPECT_EQ(app.Client(clients).sent, "ID019;") << clients;
-        EXPECT_EQ(app.com.Written(), clients == 1 ? "FA;MD;ID;" : "FA;ID;") << clients;
+        app.Serve(row.clients);
+        row.script(app);
+        const auto last = static_cast<int16_t>(row.clients);
+        EXPECT_EQ(app.com.Written(), row.written) << row.name;
+        EXPECT_EQ(app.Client(last).sent, row.heard) << row.name;
+        EXPECT_EQ(app.com.opens, 1) << row.name;  // the port kept open is not opened again
     }
 }
 

@@ -68,7 +68,9 @@ TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {
     EXPECT_EQ(f.chkBridge.Value(), 0);  // stored but never restored
     EXPECT_EQ(f.cboConn.ListIndex(), 0);
     EXPECT_EQ(app.host.writes, 0);
-    app.f.cboConn.SetText("ON-LINE");
+    app.com.existing.insert(3);
+    app.f.cboConn.SetListIndex(1);
+    ASSERT_TRUE(app.sockets.RequestConnection());
     SaveSettings(app.f);
     const Bytes saved = app.host.files.at(app.SettingsPath());
     EXPECT_EQ(saved[65], 1);  // ON-LINE is stored as Listen

@@ -60,7 +60,7 @@ TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
     app.Send(1, kKey);  // a repeat restarts the period
     app.clock.Advance(9999);
     EXPECT_TRUE(app.com.RTSEnable());
-    app.clock.Advance(51);  // the next receive tick drops it
+    app.clock.Advance(1);
     EXPECT_FALSE(app.com.RTSEnable());
     EXPECT_EQ(app.f.chkCtrlPTT.BackColor(), kColourButtonFace);
 }
@@ -86,6 +86,30 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
         EXPECT_EQ(app.f.chkCtrlPTT.Value(), yes ? 1 : 0);
         EXPECT_EQ(app.f.chkComPortActiveInListen.Value(), yes ? 0 : 1);
     }
+    Keyer app(0);  // the asker leaves while the box is open: a Yes keys nothing
+    app.dialogs.Answer(MsgResult::Yes);
+    app.dialogs.whileOpen = [&] { app.sockets.PeerCloses(1); };
+    app.Send(1, kKey);
+    EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
+    EXPECT_TRUE(app.com.rtsHistory.empty() || !app.com.rtsHistory.back());
+    EXPECT_FALSE(app.f.transmitter.Keyed());
+}
+
+// With several clients the first to key owns the transmitter: the others can
+// neither key nor release it, and it drops when its owner goes.
+TEST(Ptt, TheFirstClientToKeyOwnsTheTransmitter) {
+    Keyer app;
+    app.f.chkBridge.SetValue(1);
+    ASSERT_TRUE(app.sockets.RequestConnection());
+    app.Send(1, kKey);
+    app.Send(2, kRelease);
+    app.Send(2, kKey);
+    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
+    EXPECT_TRUE(app.log.Has({"release refused"}));
+    app.sockets.PeerCloses(1);
+    EXPECT_FALSE(app.com.RTSEnable());
+    app.Send(2, kKey);
+    EXPECT_EQ(app.f.transmitter.Owner(), app.f.connections.IdOf(2));
 }
 
 // RTS is down once the clients have gone, and before the port closes, whichever way.

@@ -1,0 +1,27 @@
+#pragma once
+// The traffic between the clients and the radio: client blocks submitted for a
+// turn at the port, radio blocks delivered by the turns, and the timers that end
+// a turn. The turns decide; this carries the bytes.
+#include "app/frmMain.h"
+
+namespace ovrin {
+
+void SubmitToPort(frmMain& f, ConnectionId from, Bytes data);
+void DispatchNextPending(frmMain& f);
+void tmrActivePort_Timer(frmMain& f);
+void tmrAnswerWait_Timer(frmMain& f);
+// A radio block ends with a quiet line, or is cut at its age limit.
+void tmrRxGap_Timer(frmMain& f);
+void tmrRxBlock_Timer(frmMain& f);
+void comPort_OnComm(frmMain& f, CommEvent Event);
+// The PTT hold-back, a block started for bytes that came without an event, and
+// paused reads resumed.
+void tmrRx_Timer(frmMain& f);
+// A connection joins the turns when accepted; when it goes, its parked block and
+// its key go with it.
+void ConnectionJoined(frmMain& f, ConnectionId id);
+void ConnectionLeft(frmMain& f, ConnectionId id);
+// The port was opened afresh or closed: what it held belongs to nobody.
+void PortTurnsReset(frmMain& f);
+
+}  // namespace ovrin

@@ -1,0 +1,58 @@
+#pragma once
+// The clients connected now, one record per socket slot. A record is made when a
+// connection is accepted into a slot and cleared when it goes; its identity is
+// never reused, so that what belongs to a connection that has left never reaches
+// the next one in the same slot.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace ovrin {
+
+using Bytes = std::string;
+using ConnectionId = uint64_t;
+
+inline constexpr int16_t kMaxClients = 5;
+
+// How a connection's bytes are coded on the wire beyond plain data (a telnet
+// protocol, say); a raw connection has none.
+class ConnectionCodec {
+public:
+    virtual ~ConnectionCodec() = default;
+};
+
+struct Connection {
+    ConnectionId identity = 0;  // 0: the slot is free
+    int16_t slot = 0;
+    // Its data were left in the socket while the serial backlog was full, or while
+    // a question about its command was open.
+    bool readPaused = false;
+    // The start of a PTT command that its last read ended with.
+    Bytes heldPtt;
+    std::unique_ptr<ConnectionCodec> codec;
+};
+
+class Connections {
+public:
+    // A new record in the slot (1..kMaxClients), replacing whatever was there.
+    Connection& Open(int16_t slot);
+    void Close(int16_t slot);
+    // Null for a free or invalid slot, or an identity that is not connected.
+    Connection* BySlot(int16_t slot);
+    Connection* ById(ConnectionId id);
+    ConnectionId IdOf(int16_t slot) const;
+    int Count() const;
+
+    template <typename Visit>
+    void ForEach(Visit&& visit) {
+        for (Connection& c : slots_)
+            if (c.identity != 0) visit(c);
+    }
+
+private:
+    std::array<Connection, kMaxClients> slots_{};
+    ConnectionId accepted_ = 0;
+};
+
+}  // namespace ovrin

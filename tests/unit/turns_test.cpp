@@ -1,0 +1,75 @@
+// The turns on their own: who writes, what is parked, where radio data go.
+#include <gtest/gtest.h>
+
+#include "turns/Turns.h"
+
+namespace ovrin {
+namespace {
+
+using Deliveries = std::vector<Turns::Delivery>;
+
+// Each step: a client's block (from != 0) or radio data (from == 0), with what is
+// written and what is delivered.
+struct Step {
+    ConnectionId from;
+    Bytes data;
+    Bytes written;
+    Deliveries delivered;
+};
+
+TEST(Turns, EchoesAnswersAndParkedBlocksGoWhereTheyBelong) {
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"echo while another client's block is parked",
+         {{1, "FA;", "FA;", {}}, {2, "IF;", "", {}}, {0, "FA;FA00014074000;", "", {{1, "FA00014074000;"}}}}},
+        {"a parked block's own echo is dropped in its turn",
+         {{1, "FA;", "FA;", {}}, {2, "IF;", "", {}}, {0, "FA1;", "", {{1, "FA1;"}}}, {0, "IF;IF2;", "", {{2, "IF2;"}}}}},
+        {"unasked output reaches every client",
+         {{0, "PS1;", "", {{1, "PS1;"}, {2, "PS1;"}}}}},
+        {"a busy holder waits behind a parked client",
+         {{1, "A;", "A;", {}}, {2, "B;", "", {}}, {1, "A2;", "", {}}, {0, "a;", "", {{1, "a;"}}}, {0, "b;", "", {{2, "b;"}}},
+          {0, "a2;", "", {{1, "a2;"}}}}},
+    };
+    for (const auto& row : rows) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        Bytes written;
+        for (const Step& step : row.steps) {
+            Deliveries delivered;
+            if (step.from != 0) {
+                if (auto w = turns.Submit(step.from, step.data)) written += w->data;
+            } else {
+                delivered = turns.RadioData(step.data, true);
+                if (turns.AnswerComplete())
+                    if (auto w = turns.NextParked()) written += w->data;
+            }
+            EXPECT_EQ(delivered, step.delivered) << row.name << ": " << step.data;
+            if (!step.written.empty()) EXPECT_EQ(written.substr(written.size() - step.written.size()), step.written);
+        }
+    }
+}
+
+// A turn whose holder has left: its answer reaches nobody, its parked block still
+// goes; the answer wait ends a turn that got nothing but its echo.
+TEST(Turns, ADepartedHoldersAnswerReachesNobodyAndSilenceEndsATurn) {
+    Turns turns;
+    turns.Join(1);
+    turns.Join(2);
+    ASSERT_TRUE(turns.Submit(1, "FA;"));
+    EXPECT_FALSE(turns.Submit(2, "MD;"));
+    turns.Leave(2);
+    turns.Leave(1);
+    EXPECT_TRUE(turns.RadioData("FA1;", true).empty());
+    ASSERT_TRUE(turns.AnswerComplete());
+    EXPECT_EQ(turns.NextParked(), (Turns::Write{2, "MD;"}));
+    EXPECT_TRUE(turns.RadioData("MD;", false).empty());  // its echo
+    EXPECT_FALSE(turns.AnswerComplete());
+    EXPECT_TRUE(turns.AnswerWaitOver());
+    EXPECT_FALSE(turns.TurnOpen());
+}
+
+}  // namespace
+}  // namespace ovrin
