@@ -36,6 +36,7 @@ struct Options {
     int connections = 50;
     int paced = 150;
     std::uint32_t seed = 7;
+    std::string rfc2217Port = "--rfc2217-port";  // our server's option naming its RFC 2217 port
     std::set<std::string> only;  // sections to run; empty: all
     bool Runs(const std::string& section) const { return only.empty() || only.count(section) != 0; }
 };
@@ -87,10 +88,12 @@ struct Ser2net {
     int port = FreeTcpPort();
     const Options& options;
 
-    Ser2net(const Options& o, const std::string& device, bool start = true) : options(o) {
+    // `accepter`: "tcp", or "telnet(rfc2217),tcp" for its RFC 2217 port.
+    Ser2net(const Options& o, const std::string& device, bool start = true, const std::string& accepter = "tcp")
+        : options(o) {
         std::ofstream(dir.Path() + "/ser2net.yaml") << "%YAML 1.1\n---\n"
                                                      << "connection: &radio\n"
-                                                     << "  accepter: tcp,127.0.0.1," << port << "\n"
+                                                     << "  accepter: " << accepter << ",127.0.0.1," << port << "\n"
                                                      << "  connector: serialdev," << device << ",9600n82,local\n";
         if (start) Start();
     }
@@ -470,6 +473,178 @@ void Bulk(const Options& o) {
     std::cout << "goal: every byte delivered unaltered: " << Verdict(whole) << "\n";
 }
 
+// Just enough of an RFC 2217 client for the figures: it agrees to BINARY, SGA and
+// COM-PORT-OPTION, sends com-port requests and waits for their answers, and reads
+// the port's data with IAC undoubled.
+class ComPortClient {
+public:
+    explicit ComPortClient(int port) : tcp_(port) {
+        if (tcp_.Connected()) tcp_.Send("\xff\xfb\x2c");  // WILL COM-PORT-OPTION, as pyserial opens
+    }
+    bool Connected() const { return tcp_.Connected(); }
+    // The value the server answered (command + 100), or -1 when none came within `ms`.
+    long long Request(std::uint8_t command, const Bytes& value, int ms) {
+        answers_.clear();
+        Bytes request = "\xff\xfa\x2c" + Bytes(1, static_cast<char>(command));
+        for (char c : value) request += c == '\xff' ? Bytes("\xff\xff") : Bytes(1, c);
+        if (!tcp_.Send(request + "\xff\xf0")) return -1;
+        const auto t0 = Clock::now();
+        for (;;) {
+            for (const auto& [code, answer] : answers_) {
+                if (code != command + 100) continue;
+                long long v = 0;
+                for (char c : answer) v = (v << 8) | static_cast<unsigned char>(c);
+                return v;
+            }
+            if (MsSince(t0) > ms || !Pump(ms)) return -1;
+        }
+    }
+    // Sends data and returns what comes back once it ends with `last`; empty on a timeout.
+    Bytes Command(const Bytes& data, char last, int ms) {
+        data_.clear();
+        if (!tcp_.Send(data)) return {};  // the bench's commands hold no IAC
+        const auto t0 = Clock::now();
+        while (data_.empty() || data_.back() != last)
+            if (MsSince(t0) > ms || !Pump(ms)) return {};
+        return data_;
+    }
+    // Reads until the server has asked for COM-PORT-OPTION (DO 44).
+    bool Greeted(int ms) {
+        const auto t0 = Clock::now();
+        while (!asked_)
+            if (MsSince(t0) > ms || !Pump(ms)) return false;
+        return true;
+    }
+
+private:
+    bool Pump(int ms) {
+        const Bytes in = tcp_.ReadSome(ms);
+        if (in.empty()) return false;
+        Bytes reply;
+        for (char ch : in) {
+            const auto b = static_cast<unsigned char>(ch);
+            switch (state_) {
+            case 0: if (b == 0xFF) state_ = 1; else data_ += ch; break;
+            case 1:
+                state_ = 0;
+                if (b == 0xFF) data_ += ch;
+                else if (b >= 0xFB) verb_ = b, state_ = 2;
+                else if (b == 0xFA) sub_.clear(), state_ = 3;
+                break;
+            case 2: {
+                state_ = 0;
+                asked_ = asked_ || (verb_ == 0xFD && b == 44);
+                const bool ok = b == 0 || b == 3 || (b == 44 && verb_ == 0xFD);
+                const unsigned char answer = verb_ == 0xFD ? (ok ? 0xFB : 0xFC) : verb_ == 0xFB ? (ok ? 0xFD : 0xFE) : 0;
+                if (answer && answered_.insert(verb_ * 256 + b).second)
+                    reply += Bytes{'\xff', static_cast<char>(answer), static_cast<char>(b)};
+                break;
+            }
+            case 3: if (b == 0xFF) state_ = 4; else sub_ += ch; break;
+            case 4:
+                if (b == 0xFF) { sub_ += ch; state_ = 3; break; }
+                state_ = 0;
+                if (sub_.size() >= 2 && sub_[0] == 44)
+                    answers_.emplace_back(static_cast<unsigned char>(sub_[1]), sub_.substr(2));
+                break;
+            }
+        }
+        return reply.empty() || tcp_.Send(reply);
+    }
+
+    TcpClient tcp_;
+    Bytes data_, sub_;
+    std::vector<std::pair<int, Bytes>> answers_;
+    std::set<int> answered_;
+    int state_ = 0;
+    unsigned char verb_ = 0;
+    bool asked_ = false;
+};
+
+struct ComPortFigures {
+    std::vector<double> greeting, baud, rtsOn, rtsOff, loop;
+    int wrong = 0;       // answers with another value than asked
+    int unanswered = 0;  // requests with no answer in 1 s
+    int missing = 0;     // CAT answers that did not come
+};
+
+// One session as a radio program opens a remote port: connect and greeting, 9600
+// baud, RTS up and down (PTT), then `commands` closed-loop CAT commands.
+void ComPortSession(int port, int commands, ComPortFigures& f) {
+    const auto t0 = Clock::now();
+    ComPortClient c(port);
+    if (!c.Connected() || !c.Greeted(2000)) throw std::runtime_error("rfc2217: no greeting");
+    f.greeting.push_back(MsSince(t0));
+    const struct { std::uint8_t command; Bytes value; long long want; std::vector<double>* times; } steps[] = {
+        {1, Bytes("\x00\x00\x25\x80", 4), 9600, &f.baud},
+        {5, "\x0b", 11, &f.rtsOn},
+        {5, "\x0c", 12, &f.rtsOff},
+    };
+    for (const auto& step : steps) {
+        const auto t1 = Clock::now();
+        const long long v = c.Request(step.command, step.value, 1000);
+        if (v == step.want) step.times->push_back(MsSince(t1));
+        else ++(v < 0 ? f.unanswered : f.wrong);
+    }
+    for (int i = 0; i < commands; ++i) {
+        const auto t1 = Clock::now();
+        if (c.Command(kCommand, ';', 2000) == kAnswer) f.loop.push_back(MsSince(t1));
+        else ++f.missing;
+    }
+}
+
+bool ServerHasOption(const std::string& server, const std::string& option) {
+    Child help({server, "--help"}, "", true);
+    for (std::string line = help.ReadLine(3000); !line.empty(); line = help.ReadLine(3000))
+        if (line.find(option) != std::string::npos) return true;
+    return false;
+}
+
+void ComPort(const Options& o) {
+    const int sessions = 5;
+    const int perSession = std::max(2, o.commands / sessions);
+    ComPortFigures theirs, ours;
+    SimRadio theirRadio(o, "radio-ser2net-rfc2217");
+    Ser2net ser2net(o, theirRadio.device, true, "telnet(rfc2217),tcp");
+    const bool haveOurs = !o.rfc2217Port.empty() && ServerHasOption(o.server, o.rfc2217Port);
+    std::unique_ptr<SimRadio> ourRadio;
+    std::unique_ptr<ServerProcess> server;
+    const int ourPort = FreeTcpPort();
+    if (haveOurs) {
+        ourRadio = std::make_unique<SimRadio>(o, "radio-ovrin-rfc2217");
+        server = std::make_unique<ServerProcess>(o.server);
+        server->LinkCom(1, ourRadio->device);
+        server->WriteSettings(FreeTcpPort());
+        server->Start({o.rfc2217Port, std::to_string(ourPort)});
+        if (!WaitListening(ourPort, 10000)) throw std::runtime_error("our RFC 2217 port did not listen");
+    }
+    SleepMs(1000);
+    for (int i = 0; i < sessions; ++i) {
+        ComPortSession(ser2net.port, perSession, theirs);
+        if (haveOurs) ComPortSession(ourPort, perSession, ours);
+        SleepMs(300);  // each server sees its client go before the next comes
+    }
+    auto p50 = [](const std::vector<double>& v) { return v.empty() ? std::string("none") : Fixed(Summarize(v).p50); };
+    auto line = [&](const ComPortFigures& f) {
+        return "greeting (DO COM-PORT-OPTION) p50 " + p50(f.greeting) + ", SET-BAUDRATE answered p50 " + p50(f.baud) +
+               ", RTS on/off answered p50 " + p50(f.rtsOn) + "/" + p50(f.rtsOff) + " ms; requests unanswered " +
+               std::to_string(f.unanswered) + ", answered with another value " + std::to_string(f.wrong) +
+               "\n    round trip: " + Describe(Summarize(f.loop)) + "; answers missing " + std::to_string(f.missing);
+    };
+    std::cout << "\n## RFC 2217: " << sessions << " sessions (connect, 9600 baud, RTS on, RTS off, " << perSession
+              << " closed-loop FA;), ms\n";
+    if (haveOurs) std::cout << "ovrin-server: " << line(ours) << "\n";
+    else std::cout << "ovrin-server: skipped: " << o.server << " has no " << (o.rfc2217Port.empty() ? "RFC 2217 option" : o.rfc2217Port) << " yet\n";
+    std::cout << "ser2net:      " << line(theirs) << "\n";
+    if (haveOurs) {
+        const Summary lo = Summarize(ours.loop), lt = Summarize(theirs.loop);
+        std::cout << "goal: round-trip p50 and p99 no higher than ser2net's (" << Fixed(lo.p50) << "/" << Fixed(lo.p99)
+                  << " against " << Fixed(lt.p50) << "/" << Fixed(lt.p99)
+                  << "), every request answered with its value: "
+                  << Verdict(lo.p50 <= lt.p50 && lo.p99 <= lt.p99 && ours.wrong + ours.unanswered == 0) << "\n";
+    }
+}
+
 int Main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -488,10 +663,12 @@ int Main(int argc, char** argv) {
         else if (a == "--paced") o.paced = std::stoi(value());
         else if (a == "--seed") o.seed = static_cast<std::uint32_t>(std::stoul(value()));
         else if (a == "--only") o.only.insert(value());
+        else if (a == "--rfc2217-option") o.rfc2217Port = value();
         else {
             std::cout << "Usage: ovrin-bench --server PATH --sim PATH [--ser2net PATH] [--commands 400]\n"
                          "       [--idle-seconds 30] [--starts 20] [--connections 50] [--paced 150] [--seed N]\n"
-                         "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk\n";
+                         "       [--rfc2217-option NAME]  our server's option for its RFC 2217 port\n"
+                         "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk rfc2217\n";
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -505,6 +682,7 @@ int Main(int argc, char** argv) {
     if (o.Runs("idle") || o.Runs("first") || o.Runs("round-trip")) Interactive(o);
     if (o.Runs("paced")) Paced(o);
     if (o.Runs("bulk")) Bulk(o);
+    if (o.Runs("rfc2217")) ComPort(o);
     return 0;
 }
 
