@@ -1,6 +1,7 @@
 #include "app/Lifecycle.h"
 
 #include "app/Traffic.h"
+#include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
 #include "serial/Ptt.h"
@@ -29,6 +30,8 @@ void WireEvents(frmMain& f) {
     f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
     f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
     f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
+    f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
+    f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
     f.transmitter.Changed = [&f] { ShowTransmitter(f); };
     f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 

@@ -1,5 +1,6 @@
 #include "app/Traffic.h"
 
+#include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "serial/Receive.h"
 
@@ -10,7 +11,7 @@ void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
     for (const auto& d : deliveries) {
         if (Connection* c = f.connections.ById(d.to)) {
             const int16_t slot = c->slot;
-            TryStep([&] { f.tcpServer(slot).SendData(d.data); });
+            TryStep([&] { f.tcpServer(slot).SendData(ForClientWire(*c, d.data)); });
         }
     }
 }
@@ -61,14 +62,23 @@ bool RadioBytesWaiting(frmMain& f) {
     return count > 0;
 }
 
+// A remote serial port client alone on the radio gets its bytes as they are read:
+// with nobody to share the port with, there is no turn to frame.
+bool SoleTransparentClient(frmMain& f) {
+    if (f.connections.Count() != 1) return false;
+    bool transparent = false;
+    f.connections.ForEach([&](Connection& c) { transparent = IsTransparent(c); });
+    return transparent;
+}
+
 }  // namespace
 
-void SubmitToPort(frmMain& f, ConnectionId from, Bytes data) {
+void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed) {
     if (!f.comPort.PortOpen()) return;  // dropped, as a closed port would
     const bool newTurn = !f.turns.TurnOpen();
     // What the radio said before this block is written is not its answer.
     if (newTurn) PassOnRadioData(f, true);
-    if (auto w = f.turns.Submit(from, std::move(data))) WriteBlock(f, *w, newTurn);
+    if (auto w = f.turns.Submit(from, std::move(data), echoed)) WriteBlock(f, *w, newTurn);
     else DispatchNextPending(f);  // behind blocks that waited for the port
 }
 
@@ -96,7 +106,12 @@ void tmrRxGap_Timer(frmMain& f) { EndRadioBlock(f, true); }
 void tmrRxBlock_Timer(frmMain& f) { EndRadioBlock(f, false); }
 
 void comPort_OnComm(frmMain& f, CommEvent Event) {
-    if (Event == comEvReceive) RadioDataArrived(f);
+    if (Event == comEvReceive && SoleTransparentClient(f) && !f.tmrRxGap.Enabled()) {
+        PassOnRadioData(f, true);
+        if (f.turns.AnswerComplete()) TurnEnded(f);
+    } else if (Event == comEvReceive) {
+        RadioDataArrived(f);
+    }
     else if (Event == comEvSend) ResumePausedReads(f);
 }
 

@@ -6,7 +6,8 @@
 
 namespace ovrin {
 
-void SubmitToPort(frmMain& f, ConnectionId from, Bytes data);
+// `echoed`: the radio's echo of it is dropped (not for a transparent client).
+void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed = true);
 void DispatchNextPending(frmMain& f);
 void tmrActivePort_Timer(frmMain& f);
 void tmrAnswerWait_Timer(frmMain& f);

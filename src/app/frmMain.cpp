@@ -142,7 +142,7 @@ std::vector<Control*> frmMain::Controls() {
 }
 
 std::vector<Timer*> frmMain::Timers() {
-    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock, &tmrAnswerWait};
+    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock, &tmrAnswerWait, &tmrLineSettle, &tmrModemLines};
 }
 
 std::map<std::string, Control*> frmMain::ControlsByName() {

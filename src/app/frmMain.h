@@ -30,6 +30,8 @@ inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
 // Radios answer a command within tens of milliseconds; a few old ones take over a
 // hundred. Longer than that, and a command that gets no answer holds the port.
 inline constexpr int kDefaultAnswerWaitMs = 250;
+// A digital-mode transmission lasts 13 s and more; a stuck key should not.
+inline constexpr int kDefaultTxLimitS = 180;
 
 enum class ConnectionState { OffLine, Listening, Serving };
 
@@ -79,6 +81,11 @@ struct frmMain {
     // Ends a turn whose command the radio has not answered (set from the answer
     // wait and the command's time on the line at each write).
     Timer tmrAnswerWait{"tmrAnswerWait", 250, false};
+    // Remote serial port clients: line changes in their first second are held
+    // (programs raise RTS and DTR at open and drop them at once), and the modem
+    // lines are watched for them.
+    Timer tmrLineSettle{"tmrLineSettle", 1000, false};
+    Timer tmrModemLines{"tmrModemLines", 100, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -105,6 +112,12 @@ struct frmMain {
     Transmitter transmitter{comPort, tmrPTT, log};
     // How long the radio may stay silent after a command before its turn ends.
     int AnswerWaitMs = kDefaultAnswerWaitMs;
+    // Clients served at once (the Bridge box, when checked, allows every slot).
+    int ClientLimit = 1;
+    // The TCP port of the remote serial port listener (0: none), and how long a
+    // client of it may hold the transmitter keyed (0: no limit).
+    int32_t ComPortControlPort = 0;
+    int TxLimitS = kDefaultTxLimitS;
     // The question about RTS control is open: client data wait in their sockets.
     bool RtsQuestionOpen = false;
 

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "app/Traffic.h"
+#include "net/ComPortClient.h"
+#include "net/Listener.h"
 #include "serial/Ptt.h"
 #include "serial/Receive.h"
 
@@ -29,10 +31,13 @@ void ObeyPtt(frmMain& f, ConnectionId who, PttCommand command) {
     else if (command == PttCommand::Release) ReleasePTT(f, who);
 }
 
+}  // namespace
+
 // The first PTT command while RTS control is off asks the user once per run. While
 // the box is open, client data wait in their sockets, so that they keep their
 // order behind the command asked about.
-bool UserEnablesRtsControl(frmMain& f) {
+bool RtsControlAllowed(frmMain& f) {
+    if (f.chkCtrlPTT.Value() == 1) return true;
     if (f.AskedRTSControl) return false;
     f.AskedRTSControl = true;  // before the box: no second question while it is open
     f.RtsQuestionOpen = true;
@@ -53,8 +58,10 @@ bool UserEnablesRtsControl(frmMain& f) {
     return true;
 }
 
+namespace {
+
 void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
-    if (f.chkCtrlPTT.Value() != 1 && !UserEnablesRtsControl(f)) return;
+    if (!RtsControlAllowed(f)) return;
     // A client that left while the question was open keys nothing.
     if (f.connections.ById(who)) ObeyPtt(f, who, ClassifyPtt(command));
 }
@@ -124,7 +131,11 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     // A failed read ends the event: the previous block must never be sent again.
     if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
     const bool askedBefore = f.AskedRTSControl;
-    HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
+    if (IsTransparent(*c)) {
+        if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
+    } else {
+        HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
+    }
     if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 

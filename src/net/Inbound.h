@@ -7,6 +7,9 @@ enum class PttCommand { None, Key, Release, Other };
 // ESC ESC "ATH" + one byte, exactly six bytes; anything else is data.
 PttCommand ClassifyPtt(const Bytes& block);
 
+// "Control RTS as PTT" is checked, or the user checks it when asked (once a run).
+bool RtsControlAllowed(frmMain& f);
+
 void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t bytesTotal);
 // Reads again from clients paused by a full serial backlog, once it has drained.
 void ResumePausedReads(frmMain& f);

@@ -2,6 +2,7 @@
 
 #include "app/Numbers.h"
 #include "app/Traffic.h"
+#include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
@@ -38,12 +39,6 @@ void OpenFailedForFirstClient(frmMain& f) {
     ShowOnce(f, "Error opening " + f.cboComPort.Text() + "\r\r" + f.ComPortError, MsgIcon::None, "Error");
     HandleCloseEvent(f, 0);
     f.OnLine = false;
-}
-
-std::string ClientLabel(frmMain& f, int16_t Index) {
-    std::string address;
-    TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
-    return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
 }
 
 std::string RequestLabel(frmMain& f, int32_t requestID) {
@@ -84,12 +79,14 @@ bool PrepareSerialPortForFirstClient(frmMain& f) {
     return true;
 }
 
-void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID) {
+void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortClient) {
     TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
-    ConnectionJoined(f, f.connections.Open(Slot).identity);
+    Connection& c = f.connections.Open(Slot);
+    ConnectionJoined(f, c.identity);
     f.Status = ConnectionState::Serving;
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
+    if (comPortClient) ComPortClientAccepted(f, c);
     f.OnLine = true;
     TryStep([&] { RefreshRemoteList(f); });
 }
@@ -106,14 +103,26 @@ void StopServingClients(frmMain& f) {
     f.cboConn.SetListIndex(listening ? 1 : 0);
 }
 
+// Clients served at once: what the command line allows, or every slot with Bridge.
+int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.ClientLimit, 1); }
+
 void CloseAndRemove(frmMain& f, int16_t i) {
-    if (const ConnectionId id = f.connections.IdOf(i)) ConnectionLeft(f, id);
+    if (Connection* c = f.connections.BySlot(i)) {
+        ComPortClientLeaving(f, *c);
+        ConnectionLeft(f, c->identity);
+    }
     f.connections.Close(i);
     TryStep([&] { f.tcpServer(i).Close(); });
     TryStep([&] { f.tcpServer.Unload(i); });
 }
 
 }  // namespace
+
+std::string ClientLabel(frmMain& f, int16_t Index) {
+    std::string address;
+    TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
+    return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
+}
 
 std::string ListenerPortText(frmMain& f) {
     int32_t port = 0;
@@ -152,10 +161,10 @@ void FindFreeSlot(frmMain& f, int16_t& Slot) {
     Slot = 0;
 }
 
-void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestID) {
+void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
     int16_t Slot = 0;
     FindFreeSlot(f, Slot);
-    if (Slot == 0 || (f.tcpServer.Count() > 1 && f.chkBridge.Value() != 1)) {
+    if (Slot == 0 || f.connections.Count() >= ClientLimit(f)) {
         SettleDepartedClients(f);
         FindFreeSlot(f, Slot);
     }
@@ -169,8 +178,8 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestI
         OpenFailedForFirstClient(f);
         return;
     }
-    if (f.tcpServer.Count() == 1 || f.chkBridge.Value() == 1) {
-        AcceptIntoSlot(f, Slot, requestID);
+    if (f.connections.Count() < ClientLimit(f)) {
+        AcceptIntoSlot(f, Slot, requestID, IsComPortListener(Index));
         f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
     } else {
         f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: another client is connected");
@@ -202,6 +211,7 @@ void CloseConnection(frmMain& f, int16_t Index) {
     }
     if (Index == 0) {
         for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
+        if (f.Status == ConnectionState::OffLine) StopComPortListener(f);
         f.OnLine = false;
     } else {
         CloseAndRemove(f, Index);

@@ -10,6 +10,8 @@ void tcpServer_Close(frmMain& f, int16_t Index);
 void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description);
 void CloseConnection(frmMain& f, int16_t Index);
 void RefreshRemoteList(frmMain& f);
+// "Client 198.51.100.7 (slot 1)", for the log.
+std::string ClientLabel(frmMain& f, int16_t Index);
 // The port element 0 listens on (or last did), as text.
 std::string ListenerPortText(frmMain& f);
 // A client is connected in this slot.

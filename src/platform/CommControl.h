@@ -27,6 +27,9 @@ enum CommEvent : int16_t {
     comEvReceive = 2,  // bytes arrived from the line
 };
 
+// Input lines of the port, as bits (the values a remote serial port reports).
+enum ModemLine : uint8_t { kLineCTS = 0x10, kLineDSR = 0x20, kLineRI = 0x40, kLineCD = 0x80 };
+
 class CommControl {
 public:
     virtual ~CommControl() = default;
@@ -51,6 +54,10 @@ public:
     // them on (a USB adapter's latency timer, a UART's receive FIFO threshold);
     // 0 when every byte is passed on as it comes.
     virtual int32_t DeliveryLatencyMs() const { return 0; }
+
+    // The modem lines the device reports now, as ModemLine bits; 0 when closed or
+    // when the device has no such lines.
+    virtual uint8_t ModemLines() { return 0; }
 
     // The device behind a port number, for the port list's tool tips ("" if none).
     virtual std::string DeviceName(int16_t port) const = 0;

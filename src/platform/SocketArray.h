@@ -48,6 +48,9 @@ public:
     virtual bool PeerGone() = 0;
     virtual std::string LocalHostName() const = 0;
     virtual std::string LocalIP() const = 0;
+    // While a client keeps the transmitter keyed, a peer that vanished must be
+    // found within seconds, not minutes.
+    virtual void SetFastDeadPeerCheck(bool /*on*/) {}
 };
 
 class SocketArray {

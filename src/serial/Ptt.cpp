@@ -2,7 +2,7 @@
 
 namespace ovrin {
 
-bool KeyPTT(frmMain& f, ConnectionId who) { return f.transmitter.Key(who); }
+bool KeyPTT(frmMain& f, ConnectionId who, int limitMs) { return f.transmitter.Key(who, limitMs); }
 
 bool ReleasePTT(frmMain& f, ConnectionId who) { return f.transmitter.Release(who); }
 

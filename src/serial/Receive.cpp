@@ -30,7 +30,9 @@ int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs, bool
 void RadioDataArrived(frmMain& f) {
     if (!f.tmrRxBlock.Enabled()) f.BlockArrivals = 0;  // a new block
     ++f.BlockArrivals;
-    const int gap = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs(), f.BlockArrivals > 1);
+    // What the device holds back matters only for when a turn passes to another client.
+    const int32_t latency = f.connections.Count() > 1 ? f.comPort.DeliveryLatencyMs() : 0;
+    const int gap = RadioQuietGapMs(f.comPort.Settings(), latency, f.BlockArrivals > 1);
     if (f.tmrRxGap.Interval() != gap) f.tmrRxGap.SetInterval(gap);
     f.tmrRxGap.Stop();
     f.tmrRxGap.Start();

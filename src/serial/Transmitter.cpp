@@ -4,16 +4,20 @@
 
 namespace ovrin {
 
-bool Transmitter::Key(ConnectionId who) {
+bool Transmitter::Key(ConnectionId who, int limitMs) {
     if (owner_ != 0 && owner_ != who) {
         log_.Line(LogLevel::Warning, "PTT key refused: another client has the transmitter keyed");
         return false;
     }
     if (owner_ == 0) log_.Line(LogLevel::Info, "PTT keyed: RTS up");
     owner_ = who;
+    held_ = limitMs != kKeyRepeatMs;
     TryStep([&] { port_.SetRTSEnable(true); });
     watchdog_.Stop();
-    watchdog_.Start();
+    if (limitMs > 0) {
+        watchdog_.SetInterval(limitMs);
+        watchdog_.Start();
+    }
     if (Changed) Changed();
     return true;
 }
@@ -38,8 +42,10 @@ void Transmitter::OwnerLeft(ConnectionId who) {
 
 void Transmitter::WatchdogExpired() {
     if (owner_ == 0) return;
-    const int seconds = static_cast<int>(watchdog_.Interval() / 1000);
-    Unkey("PTT dropped by the watchdog: no key command for " + std::to_string(seconds) + " s", LogLevel::Warning);
+    const std::string seconds = std::to_string(watchdog_.Interval() / 1000) + " s";
+    Unkey(held_ ? "PTT dropped: the transmit limit of " + seconds + " was reached"
+                : "PTT dropped by the watchdog: no key command for " + seconds,
+          LogLevel::Warning);
 }
 
 void Transmitter::Unkey(const std::string& line, LogLevel level) {

@@ -14,12 +14,16 @@ namespace ovrin {
 
 using ConnectionId = uint64_t;
 
+// The in-band key command must be repeated within this time to keep the key.
+inline constexpr int kKeyRepeatMs = 10000;
+
 class Transmitter {
 public:
     Transmitter(CommControl& port, Timer& watchdog, Log& log) : port_(port), watchdog_(watchdog), log_(log) {}
 
-    // False when another connection owns the key (nothing changes then).
-    bool Key(ConnectionId who);
+    // False when another connection owns the key (nothing changes then). The key
+    // drops after `limitMs` unless keyed again (0: no limit).
+    bool Key(ConnectionId who, int limitMs = kKeyRepeatMs);
     bool Release(ConnectionId who);
     // Drops the key whoever holds it: the port closes, the clients go.
     void Drop(const std::string& why = "");
@@ -39,6 +43,7 @@ private:
     Timer& watchdog_;
     Log& log_;
     ConnectionId owner_ = 0;
+    bool held_ = false;  // keyed to hold up to a transmit limit, not to be repeated
 };
 
 }  // namespace ovrin

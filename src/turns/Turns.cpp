@@ -9,28 +9,26 @@ void Turns::Join(ConnectionId id) { joined_.insert(id); }
 
 void Turns::Leave(ConnectionId id) { joined_.erase(id); }
 
-std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data) {
+std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool echoed) {
     if (data.empty()) return std::nullopt;
     const bool own = open_ && holder_ == from && order_.empty();
-    if ((!open_ && order_.empty()) || own) {
-        if (own) {
-            echo_ += data;
-            return Write{from, std::move(data)};
-        }
-        return Open(from, std::move(data));
+    if (own) {
+        if (echoed) echo_ += data;
+        return Write{from, std::move(data), echoed};
     }
-    auto [it, added] = parked_.try_emplace(from);
-    it->second += data;
+    if (!open_ && order_.empty()) return Open(from, std::move(data), echoed);
+    auto [it, added] = parked_.try_emplace(from, Write{from, {}, echoed});
+    it->second.data += data;
     if (added) order_.push_back(from);
     return std::nullopt;
 }
 
-Turns::Write Turns::Open(ConnectionId from, Bytes data) {
+Turns::Write Turns::Open(ConnectionId from, Bytes data, bool echoed) {
     open_ = true;
     holder_ = from;
     answered_ = false;
-    echo_ = data;
-    return Write{from, std::move(data)};
+    echo_ = echoed ? data : Bytes();
+    return Write{from, std::move(data), echoed};
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
@@ -93,7 +91,7 @@ std::optional<Turns::Write> Turns::NextParked() {
     const ConnectionId next = order_.front();
     order_.pop_front();
     auto node = parked_.extract(next);
-    return Open(next, std::move(node.mapped()));
+    return Open(next, std::move(node.mapped().data), node.mapped().echoed);
 }
 
 void Turns::Reset() {
@@ -104,7 +102,11 @@ void Turns::Reset() {
 
 Bytes Turns::Parked(ConnectionId id) const {
     auto it = parked_.find(id);
-    return it == parked_.end() ? Bytes() : it->second;
+    return it == parked_.end() ? Bytes() : it->second.data;
+}
+
+void Turns::DropParked(ConnectionId id) {
+    if (parked_.erase(id)) order_.erase(std::find(order_.begin(), order_.end(), id));
 }
 
 }  // namespace ovrin

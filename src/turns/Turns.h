@@ -24,6 +24,7 @@ public:
     struct Write {
         ConnectionId from = 0;
         Bytes data;
+        bool echoed = true;
         bool operator==(const Write&) const = default;
     };
     struct Delivery {
@@ -37,8 +38,9 @@ public:
     // it stayed; a turn it holds runs on without a recipient, so that its answer
     // reaches nobody else.
     void Leave(ConnectionId id);
-    // The block to write now, or nothing when it was parked.
-    std::optional<Write> Submit(ConnectionId from, Bytes data);
+    // The block to write now, or nothing when it was parked. `echoed`: the radio's
+    // echo of it is dropped (a transparent client sees the line as it is).
+    std::optional<Write> Submit(ConnectionId from, Bytes data, bool echoed = true);
     // Radio data, the echo of this turn's writes dropped: to the holder while a
     // turn is open, to every client otherwise. `lineQuiet`: the line has gone quiet
     // after them (a block that ends short of the whole echo is then no echo).
@@ -52,6 +54,8 @@ public:
     std::optional<Write> NextParked();
     // The port closed: no turn, nothing parked.
     void Reset();
+    // A client discards what it has parked.
+    void DropParked(ConnectionId id);
 
     bool TurnOpen() const { return open_; }
     ConnectionId Holder() const { return holder_; }
@@ -61,11 +65,11 @@ public:
     std::size_t Clients() const { return joined_.size(); }
 
 private:
-    Write Open(ConnectionId from, Bytes data);
+    Write Open(ConnectionId from, Bytes data, bool echoed);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
 
     std::set<ConnectionId> joined_;
-    std::map<ConnectionId, Bytes> parked_;
+    std::map<ConnectionId, Write> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
     ConnectionId holder_ = 0;

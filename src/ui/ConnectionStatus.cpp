@@ -1,6 +1,7 @@
 #include "ui/ConnectionStatus.h"
 
 #include "app/Numbers.h"
+#include "net/ComPortClient.h"
 #include "net/Listener.h"
 #include "serial/SerialPort.h"
 #include "settings/Settings.h"
@@ -19,14 +20,14 @@ void OffLineSequence(frmMain& f) {
     TryStep([&] { listener = f.tcpServer(0).State(); });
     if (listener == sckListening) f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
     TryStep([&] { f.tcpServer(0).Close(); });
+    StopComPortListener(f);
     if (f.comPort.PortOpen()) CloseComPort(f);
     RefreshControlState(f);
 }
 
 void ListenChoice(frmMain& f) {
     if (f.OnLine) return;  // clients are being served: only the text changed
-    const int16_t elements = f.tcpServer.Count();
-    for (int16_t i = 1; i <= elements; ++i) CloseConnection(f, i);
+    for (int16_t i = 1; i <= kMaxClients; ++i) CloseConnection(f, i);
     f.OnLine = true;  // the port test clears it when the port cannot be used
     TestHostPort(f);
     if (!f.OnLine) {
@@ -38,6 +39,7 @@ void ListenChoice(frmMain& f) {
     f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
     f.tcpServer(0).Listen();
     f.Status = ConnectionState::Listening;
+    StartComPortListener(f);
     f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
     RefreshControlState(f);
     if (f.chkComPortActiveInListen.Value() == 1) {
@@ -102,7 +104,7 @@ void cboConn_Click(frmMain& f) {
 }
 
 void imgConn_Click(frmMain& f) {
-    if (f.tcpServer.Count() == 1) {
+    if (f.connections.Count() == 0) {
         TryStep([&] { f.cboConn.SetListIndex(kListen); });
         return;
     }

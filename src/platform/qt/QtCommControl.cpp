@@ -362,4 +362,16 @@ void QtCommControl::Fail(const QString& why) {
     throw PlatformError(FromQ(why));
 }
 
+uint8_t QtCommControl::ModemLines() {
+    if (!serial_.isOpen()) return 0;
+    // A device without modem lines (a pseudo-terminal) reports none.
+    const QSerialPort::PinoutSignals pins = serial_.pinoutSignals();
+    uint8_t lines = 0;
+    if (pins & QSerialPort::ClearToSendSignal) lines |= kLineCTS;
+    if (pins & QSerialPort::DataSetReadySignal) lines |= kLineDSR;
+    if (pins & QSerialPort::RingIndicatorSignal) lines |= kLineRI;
+    if (pins & QSerialPort::DataCarrierDetectSignal) lines |= kLineCD;
+    return lines;
+}
+
 }  // namespace ovrin::qt

@@ -35,6 +35,7 @@ public:
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
     int32_t DeliveryLatencyMs() const override { return deliveryLatencyMs_; }
+    uint8_t ModemLines() override;
     std::string DeviceName(int16_t port) const override;
     bool PortAvailable(int16_t port) const override;
 

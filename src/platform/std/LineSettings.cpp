@@ -50,6 +50,11 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text) {
     return s;
 }
 
+std::string FormatLineSettings(const LineSettings& s) {
+    const char* stop = s.stopBitsX10 == 15 ? "1.5" : s.stopBitsX10 == 20 ? "2" : "1";
+    return std::to_string(s.baud) + "," + s.parity + "," + std::to_string(s.dataBits) + "," + stop;
+}
+
 int CharacterMicroseconds(const LineSettings& s) {
     const long bitsX10 = 10 + 10L * s.dataBits + (s.parity == 'n' ? 0 : 10) + s.stopBitsX10;
     const long baud = s.baud > 0 ? s.baud : 1;

@@ -15,6 +15,9 @@ struct LineSettings {
 // Empty fields, unknown letters and numbers out of range give nothing.
 std::optional<LineSettings> ParseLineSettings(const std::string& text);
 
+// The text for settings: "9600,n,8,1.5".
+std::string FormatLineSettings(const LineSettings& s);
+
 // The time one character takes on the line: a start bit, the data bits, the parity
 // bit if any and the stop bits, in microseconds rounded up.
 int CharacterMicroseconds(const LineSettings& s);

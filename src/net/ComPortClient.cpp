@@ -1,0 +1,265 @@
+#include "net/ComPortClient.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "app/Traffic.h"
+#include "net/Inbound.h"
+#include "net/Listener.h"
+#include "net/Rfc2217.h"
+#include "platform/std/LineSettings.h"
+#include "serial/Ptt.h"
+#include "serial/SerialPort.h"
+
+namespace ovrin {
+namespace {
+
+using rfc2217::Command;
+namespace ctl = rfc2217::control;
+
+struct ComPortCodec final : ConnectionCodec {
+    rfc2217::Session session;
+    // Its first second: line changes are answered and held, the last one winning.
+    bool settling = true;
+    std::optional<bool> heldRts, heldDtr;
+    // RTS as it last set it: keying again needs an off first.
+    bool rtsAsked = false;
+    // It changed the port's line settings, to be restored when it goes.
+    bool lineChanged = false;
+};
+
+ComPortCodec* CodecOf(Connection& c) { return dynamic_cast<ComPortCodec*>(c.codec.get()); }
+
+void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
+    if (!bytes.empty()) TryStep([&] { f.tcpServer(slot).SendData(bytes); });
+}
+
+LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.comPort.Settings()).value_or(LineSettings{}); }
+
+constexpr char kParityLetters[] = {'n', 'o', 'e', 'm', 's'};  // codes 1..5
+
+uint32_t ValueOf(const LineSettings& s, Command command) {
+    switch (command) {
+        case Command::SetBaudRate: return static_cast<uint32_t>(s.baud);
+        case Command::SetDataSize: return static_cast<uint32_t>(s.dataBits);
+        case Command::SetParity:
+            for (uint32_t i = 0; i < 5; ++i)
+                if (kParityLetters[i] == s.parity) return i + 1;
+            return 1;
+        default: return s.stopBitsX10 == 20 ? 2 : s.stopBitsX10 == 15 ? 3 : 1;
+    }
+}
+
+// The settings with the one field changed as asked; nothing when the port cannot
+// take the value.
+std::optional<LineSettings> WithValue(LineSettings s, Command command, uint32_t v) {
+    switch (command) {
+        case Command::SetBaudRate: s.baud = v > 4000000 ? 0 : static_cast<int>(v); break;
+        case Command::SetDataSize: s.dataBits = v >= 5 && v <= 8 ? static_cast<int>(v) : 0; break;
+        case Command::SetParity:
+            if (v < 1 || v > 5) return std::nullopt;
+            s.parity = kParityLetters[v - 1];
+            break;
+        default:
+            if (v < 1 || v > 3) return std::nullopt;
+            s.stopBitsX10 = v == 1 ? 10 : v == 2 ? 20 : 15;
+    }
+    return ParseLineSettings(FormatLineSettings(s));
+}
+
+uint32_t DecideLine(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::Request& r) {
+    const LineSettings now = PortLine(f);
+    if (r.value == 0) return ValueOf(now, r.command);
+    const auto wanted = WithValue(now, r.command, r.value);
+    const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
+    if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
+        f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
+                                          " refused; the port stays at " + f.comPort.Settings());
+        return ValueOf(now, r.command);
+    }
+    if (f.connections.Count() > 1) {
+        f.log.Line(LogLevel::Info, ClientLabel(f, c.slot) + ": line settings " + text +
+                                       " acknowledged, not applied: the radio is shared");
+    } else {
+        cp.lineChanged = true;
+        f.log.Line(LogLevel::Info, ClientLabel(f, c.slot) + " set the line to " + text);
+    }
+    return r.value;
+}
+
+void ApplyDtr(frmMain& f, bool on) { TryStep([&] { f.comPort.SetDTREnable(on); }); }
+
+// RTS is the transmitter's key: "Control RTS as PTT" must allow it, the key is
+// held up to the transmit limit, and a client keys again only after an off.
+bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
+    Connection* c = f.connections.ById(id);
+    ComPortCodec* cp = c ? CodecOf(*c) : nullptr;
+    if (!cp) return false;
+    const bool was = std::exchange(cp->rtsAsked, on);
+    if (!on) {
+        if (f.transmitter.Owner() == id) ReleasePTT(f, id);
+        return false;
+    }
+    if (was) return f.transmitter.Owner() == id;
+    if (!RtsControlAllowed(f) || !f.connections.ById(id)) return false;  // it may have left meanwhile
+    return KeyPTT(f, id, f.TxLimitS * 1000);
+}
+
+uint32_t DecideControl(frmMain& f, Connection& c, ComPortCodec& cp, uint32_t v) {
+    if (v <= ctl::kFlowHardware) {
+        if (v > ctl::kFlowNone) f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": flow control refused: RTS keys the transmitter");
+        return ctl::kFlowNone;
+    }
+    if (v >= ctl::kInFlowQuery) return ctl::kInFlowNone;
+    if (v <= ctl::kBreakOff) return ctl::kBreakOff;
+    const ConnectionId id = c.identity;
+    if (v == ctl::kDtrQuery) return f.comPort.DTREnable() ? ctl::kDtrOn : ctl::kDtrOff;
+    if (v == ctl::kRtsQuery) return f.transmitter.Owner() == id ? ctl::kRtsOn : ctl::kRtsOff;
+    const bool on = v == ctl::kDtrOn || v == ctl::kRtsOn;
+    const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff;
+    if (cp.settling) {
+        (rts ? cp.heldRts : cp.heldDtr) = on;
+        return v;
+    }
+    if (!rts) {
+        ApplyDtr(f, on);
+        return f.comPort.DTREnable() ? ctl::kDtrOn : ctl::kDtrOff;
+    }
+    return ApplyRts(f, id, on) ? ctl::kRtsOn : ctl::kRtsOff;
+}
+
+void Purge(frmMain& f, Connection& c, uint32_t what) {
+    // What the radio said waits in the port only while nobody else may be owed it.
+    if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && f.connections.Count() == 1)
+        TryStep([&] { f.comPort.Input(); });
+    if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) f.turns.DropParked(c.identity);
+}
+
+// The answer to one request, empty for those that have none.
+Bytes Decide(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::Request& r) {
+    switch (r.command) {
+        case Command::SetBaudRate:
+        case Command::SetDataSize:
+        case Command::SetParity:
+        case Command::SetStopSize: return cp.session.Answer(r.command, DecideLine(f, c, cp, r));
+        case Command::SetControl: {
+            const uint32_t state = DecideControl(f, c, cp, r.value);
+            Connection* still = f.connections.ById(c.identity);  // a question may have been open
+            return still && CodecOf(*still) == &cp ? cp.session.Answer(r.command, state) : Bytes();
+        }
+        case Command::NotifyModemState: return cp.session.Answer(r.command, f.comPort.ModemLines());
+        case Command::NotifyLineState: return cp.session.Answer(r.command, 0);
+        case Command::PurgeData: Purge(f, c, r.value); return cp.session.Answer(r.command, r.value);
+        case Command::Signature:
+            return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + f.VersionText) : Bytes();
+        default: return cp.session.Answer(r.command, r.value);
+    }
+}
+
+template <typename Visit>
+void ForEachComPortClient(frmMain& f, Visit&& visit) {
+    std::vector<ConnectionId> ids;
+    f.connections.ForEach([&](Connection& c) {
+        if (CodecOf(c)) ids.push_back(c.identity);
+    });
+    for (ConnectionId id : ids)
+        if (Connection* c = f.connections.ById(id)) visit(*c, *CodecOf(*c));
+}
+
+}  // namespace
+
+bool IsComPortListener(int16_t index) { return index == kComPortListener; }
+
+void StartComPortListener(frmMain& f) {
+    if (f.ComPortControlPort <= 0) return;
+    try {
+        if (f.tcpServer.Count() == 0 || !TryStep([&] { f.tcpServer(kComPortListener); }))
+            f.tcpServer.Load(kComPortListener);
+        Winsock& listener = f.tcpServer(kComPortListener);
+        listener.Close();
+        listener.SetLocalPort(f.ComPortControlPort);
+        listener.Listen();
+        f.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.ComPortControlPort) +
+                                       " for remote serial port (RFC 2217) clients");
+    } catch (const PlatformError& e) {
+        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.ComPortControlPort) +
+                                        " for remote serial port clients: " + e.what());
+        StopComPortListener(f);
+    }
+}
+
+void StopComPortListener(frmMain& f) {
+    TryStep([&] { f.tcpServer(kComPortListener).Close(); });
+    TryStep([&] { f.tcpServer.Unload(kComPortListener); });
+}
+
+void ComPortClientAccepted(frmMain& f, Connection& c) {
+    auto codec = std::make_unique<ComPortCodec>();
+    SendTo(f, c.slot, codec->session.Greeting(f.comPort.ModemLines()));
+    c.codec = std::move(codec);
+    f.tmrLineSettle.Stop();
+    f.tmrLineSettle.Start();
+    f.tmrModemLines.Start();
+}
+
+bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
+    const ConnectionId id = c.identity;
+    const int16_t slot = c.slot;
+    const std::string label = ClientLabel(f, slot);
+    rfc2217::Input in;
+    CodecOf(c)->session.Receive(bytes, in);
+    SendTo(f, slot, in.reply);
+    std::size_t done = 0;
+    for (const rfc2217::Request& r : in.requests) {
+        if (r.at > done) SubmitToPort(f, id, in.data.substr(done, r.at - done), false);
+        done = std::max(done, r.at);
+        Connection* still = f.connections.ById(id);
+        if (!still) return true;  // it left while a question was open
+        SendTo(f, slot, Decide(f, *still, *CodecOf(*still), r));
+    }
+    if (done < in.data.size() && f.connections.ById(id)) SubmitToPort(f, id, in.data.substr(done), false);
+    for (const std::string& line : in.log) f.log.Line(LogLevel::Warning, label + ": " + line);
+    if (!in.close) return true;
+    f.log.Line(LogLevel::Warning, label + " closed: " + in.error);
+    return false;
+}
+
+void ComPortClientLeaving(frmMain& f, Connection& c) {
+    ComPortCodec* cp = CodecOf(c);
+    if (!cp || !f.comPort.PortOpen()) return;
+    if (cp->lineChanged) {
+        const std::string configured = LineSettingsText(f);
+        if (TryStep([&] { f.comPort.SetSettings(configured); }))
+            f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " back to " + configured);
+    }
+    ApplyDtr(f, f.chkDTR.Value() == 1);
+}
+
+Bytes ForClientWire(const Connection& c, const Bytes& data) {
+    return c.codec ? rfc2217::Session::Escape(data) : data;
+}
+
+bool IsTransparent(const Connection& c) { return c.codec != nullptr; }
+
+void tmrLineSettle_Timer(frmMain& f) {
+    f.tmrLineSettle.Stop();
+    ForEachComPortClient(f, [&](Connection& c, ComPortCodec& cp) {
+        if (!cp.settling) return;
+        cp.settling = false;
+        if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
+        if (cp.heldRts) ApplyRts(f, c.identity, *std::exchange(cp.heldRts, std::nullopt));
+    });
+}
+
+void tmrModemLines_Timer(frmMain& f) {
+    bool any = false;
+    const uint8_t lines = f.comPort.ModemLines();
+    ForEachComPortClient(f, [&](Connection& c, ComPortCodec& cp) {
+        any = true;
+        SendTo(f, c.slot, cp.session.ModemState(lines));
+    });
+    if (!any) f.tmrModemLines.Stop();
+}
+
+}  // namespace ovrin

@@ -1,0 +1,32 @@
+#pragma once
+// Clients of the remote serial port (Telnet Com Port Control): a second listener
+// beside the raw one, whose clients set the line, key the transmitter with RTS
+// and read the modem lines as if the radio's port were theirs. Their data pass
+// unchanged both ways: no echo filter, no in-band PTT command.
+#include "app/frmMain.h"
+
+namespace ovrin {
+
+// The listener's element in the socket array, after the client slots.
+inline constexpr int16_t kComPortListener = kMaxClients + 1;
+
+// Listens when a port is set; a failure is logged and the raw port serves on.
+void StartComPortListener(frmMain& f);
+void StopComPortListener(frmMain& f);
+bool IsComPortListener(int16_t index);
+
+// A client accepted from that listener gets its protocol and the greeting.
+void ComPortClientAccepted(frmMain& f, Connection& c);
+// What such a client sent; false when the stream could not be followed and the
+// connection must close.
+bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes);
+// The lines and the line settings it changed return to what the window sets.
+void ComPortClientLeaving(frmMain& f, Connection& c);
+// Radio data for a client, coded for its wire.
+Bytes ForClientWire(const Connection& c, const Bytes& data);
+bool IsTransparent(const Connection& c);
+
+void tmrLineSettle_Timer(frmMain& f);
+void tmrModemLines_Timer(frmMain& f);
+
+}  // namespace ovrin
