@@ -4,6 +4,7 @@
 // program; tests create as many as they like.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
+#include "settings/GivenSettings.h"
 #include "settings/SettingsRecord.h"
 
 namespace ovrin {
@@ -106,12 +108,10 @@ struct frmMain {
     // Message boxes open now (title and text): an identical one is not stacked.
     std::set<std::string> OpenBoxes;
 
-    // Settings given for this run from outside the window (empty: not given). The
-    // settings load types them into their boxes, as a user would before choosing
-    // Listen, right before it selects the stored connection state.
-    std::string GivenHostPort;
-    std::string GivenComPort;
-    void TypeGivenSettings();
+    // Settings given for this run from outside the window.
+    GivenSettings Given;
+    // Whether a client at this address may connect at all; unset: everyone may.
+    std::function<bool(const std::string& address)> Admits;
     // Per slot, the identity of the connection accepted into it (0: none). A new
     // connection in the same slot has a new identity, so radio data meant for one
     // that has left never reach its successor.

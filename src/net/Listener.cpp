@@ -1,6 +1,7 @@
 #include "net/Listener.h"
 
 #include "app/Numbers.h"
+#include "net/Admission.h"
 #include "net/Inbound.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
@@ -156,6 +157,7 @@ void FindFreeSlot(frmMain& f, int16_t& Slot) {
 }
 
 void tcpServer_ConnectionRequest(frmMain& f, int16_t /*Index*/, int32_t requestID) {
+    if (!AdmitRequest(f, requestID)) return;
     int16_t Slot = 0;
     FindFreeSlot(f, Slot);
     if (Slot == 0 || (f.tcpServer.Count() > 1 && f.chkBridge.Value() != 1)) {
