@@ -206,6 +206,7 @@ std::string Usage(const std::string& program) {
            "                    Control) remote serial port on TCP port N (default: off)\n"
            "  --tx-limit S      the longest a client may keep the transmitter keyed, 1 to\n"
            "                    600 seconds (default 10)\n"
+           "                    (these last four are checked, not yet in effect)\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }
