@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 #if defined(Q_OS_UNIX)
@@ -18,7 +19,9 @@
 #include "app/frmMain.h"
 #include "cli/CommandLine.h"
 #include "ovrin/Version.h"
+#include "net/Admission.h"
 #include "platform/std/FileHost.h"
+#include "platform/std/PortNames.h"
 #include "platform/std/StderrLog.h"
 #include "platform/headless/HeadlessDialogs.h"
 #include "app/ListenRetry.h"
@@ -81,12 +84,55 @@ bool ListenAddress(const std::string& text, QHostAddress& address) {
     return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
 }
 
-// What this run was given on the command line, typed in before the stored state
-// selects Listen.
-void GiveRunSettings(ovrin::frmMain& f, const Options& o) {
-    f.GivenHostPort = o.hostPort.value_or("");
-    f.GivenComPort = o.comPort.value_or("");
+int OnOff(const std::optional<bool>& given) {
+    return given ? (*given ? 1 : 0) : -1;
 }
+
+// What this run was given on the command line, typed in before the stored state
+// selects Listen; `comPort` is --com's COM name, or the one linked to its device.
+void GiveRunSettings(ovrin::frmMain& f, const Options& o, const std::string& comPort) {
+    ovrin::GivenSettings& g = f.Given;
+    g.hostPort = o.hostPort.value_or("");
+    g.comPort = comPort;
+    if (o.line) {
+        g.baud = o.line->baud;
+        g.parity = o.line->parity;
+        g.dataBits = o.line->dataBits;
+        g.stopBits = o.line->stopBits;
+    }
+    g.rts = OnOff(o.rts);
+    g.dtr = OnOff(o.dtr);
+    g.pttControl = OnOff(o.pttRts);
+    g.keepPortOpen = OnOff(o.keepPortOpen);
+    f.ClientLimit = o.clients;
+    f.AnswerWaitMs = o.answerWaitMs;
+    f.ComPortControlPort = o.rfc2217Port.value_or(0);
+    f.TxLimitS = o.txLimitS;
+}
+
+// --allow: requests from elsewhere are refused in the accept path; its log limit
+// runs on a timer of the event loop.
+class Door {
+public:
+    Door(const Options& o, ovrin::Log& log) : admission_(AllowList(o), log), backend_(admission_.QuietTimer()) {
+        admission_.QuietTimer().Bind(&backend_);
+        active_ = !o.allow.empty();
+    }
+    ~Door() { admission_.QuietTimer().Bind(nullptr); }
+    void Guard(ovrin::frmMain& f) {
+        if (active_) f.Admits = [this](const std::string& address) { return admission_.Admits(address); };
+    }
+
+private:
+    static ovrin::AllowList AllowList(const Options& o) {
+        ovrin::AllowList list;
+        for (const std::string& entries : o.allow) list.Add(entries);  // checked by the parser
+        return list;
+    }
+    ovrin::Admission admission_;
+    ovrin::qt::QtTimerBackend backend_;
+    bool active_ = false;
+};
 
 // The end of the process would close the port as well; a keyed transmitter is
 // released first, explicitly.
@@ -103,6 +149,7 @@ struct Facilities {
     ovrin::qt::QtCommControl& com;
     ovrin::qt::QtSocketArray& sockets;
     ovrin::StderrLog& log;
+    std::string comPort;  // the COM name this run was given, if any
 };
 
 int RunWindow(Facilities p, const Options& o) {
@@ -111,7 +158,9 @@ int RunWindow(Facilities p, const Options& o) {
     QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
-    GiveRunSettings(f, o);
+    GiveRunSettings(f, o, p.comPort);
+    Door door(o, p.log);
+    door.Guard(f);
     ovrin::qt::WindowTimers timers(f.Timers());
     const ovrin::qt::StatusPictures pictures;
     ovrin::qt::QtMainWindow window(f.View(), pictures);
@@ -137,7 +186,9 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::RepeatFilterLog log(p.log);
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
-    GiveRunSettings(f, o);
+    GiveRunSettings(f, o, p.comPort);
+    Door door(o, p.log);
+    door.Guard(f);
     ovrin::qt::WindowTimers timers(f.Timers());
     ovrin::ListenRetry retry(f, log);
     ovrin::qt::QtTimerBackend retryBackend(retry.RetryTimer());
@@ -201,6 +252,15 @@ int main(int argc, char* argv[]) {
     ovrin::qt::QtSocketArray sockets;
     sockets.SetListenAddress(bind);
     ovrin::StderrLog log(StderrIsJournal());
-    const Facilities facilities{host, com, sockets, log};
+    std::string comPort = o.comPort.value_or("");
+    if (o.comDevice) {
+        const ovrin::LinkedPort linked = ovrin::LinkPortToDevice(*o.comDevice, folder);
+        if (!linked.port) return BadUsage("--com " + linked.error);
+        comPort = "COM" + std::to_string(linked.port);
+        log.Line(ovrin::LogLevel::Info, "--com " + *o.comDevice + ": " + comPort + ", through " +
+                                            ovrin::PortLink(linked.port, folder) +
+                                            (linked.made ? " (made now)" : " (already there)"));
+    }
+    const Facilities facilities{host, com, sockets, log, comPort};
     return o.headless ? RunHeadless(facilities, o) : RunWindow(facilities, o);
 }

@@ -128,11 +128,6 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     for (Control* c : tabOrder) c->tabIndex = tab++;
 }
 
-void frmMain::TypeGivenSettings() {
-    if (!GivenHostPort.empty()) txtHostPort.SetText(GivenHostPort);
-    if (!GivenComPort.empty()) cboComPort.SetText(GivenComPort);
-}
-
 std::vector<Control*> frmMain::Controls() {
     std::vector<Control*> all{&cboRmtAddress, &chkBridge, &chkCtrlPTT, &chkComPortActiveInListen, &chkDTR, &chkRTS,
                               &cboParity, &cboStop, &cboInterbyte, &cboConn, &txtHostPort, &txtHostAdrs,

@@ -4,6 +4,7 @@
 // program; tests create as many as they like.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "platform/Timer.h"
 #include "net/Connections.h"
 #include "serial/Transmitter.h"
+#include "settings/GivenSettings.h"
 #include "settings/SettingsRecord.h"
 #include "turns/Turns.h"
 
@@ -133,12 +135,10 @@ struct frmMain {
     // Message boxes open now (title and text): an identical one is not stacked.
     std::set<std::string> OpenBoxes;
 
-    // Settings given for this run from outside the window (empty: not given). The
-    // settings load types them into their boxes, as a user would before choosing
-    // Listen, right before it selects the stored connection state.
-    std::string GivenHostPort;
-    std::string GivenComPort;
-    void TypeGivenSettings();
+    // Settings given for this run from outside the window.
+    GivenSettings Given;
+    // Whether a client at this address may connect at all; unset: everyone may.
+    std::function<bool(const std::string& address)> Admits;
     // Arrival events of the radio block being gathered.
     int BlockArrivals = 0;
 

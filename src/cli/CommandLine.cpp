@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <map>
 
+#include "net/AllowList.h"
+#include "platform/std/LineSettings.h"
+
 namespace ovrin::cli {
 namespace {
 
@@ -32,11 +35,55 @@ void Port(Options& o, const std::string& v, std::string& error) {
 }
 
 void Com(Options& o, const std::string& v, std::string& error) {
+    if (!v.empty() && v[0] == '/') {  // a device path: linked to a COM name by main
+        o.comDevice = v;
+        o.comPort.reset();
+        return;
+    }
     const bool named = v.size() > 3 && (v[0] == 'C' || v[0] == 'c') && (v[1] == 'O' || v[1] == 'o') &&
                        (v[2] == 'M' || v[2] == 'm');
     const auto n = named ? Number(v.substr(3), 1, 16) : std::nullopt;
-    if (!n) error = "--com " + v + ": not a Com Port (COM1 to COM16)";
-    else o.comPort = "COM" + std::to_string(*n);
+    if (!n) {
+        error = "--com " + v + ": not a Com Port (COM1 to COM16) or a device path (/dev/...)";
+    } else {
+        o.comPort = "COM" + std::to_string(*n);
+        o.comDevice.reset();
+    }
+}
+
+// The form the log prints, 9600,n,8,2. The settings file holds six digits of baud.
+void LineOption(Options& o, const std::string& v, std::string& error) {
+    const auto s = ParseLineSettings(v);
+    if (!s || s->baud > 999999 || s->dataBits < 5) {
+        error = "--line " + v +
+                ": BAUD,PARITY,BITS,STOP as in 9600,n,8,2 (baud 50 to 999999; parity n, e, o, m or s; "
+                "bits 5 to 8; stop 1, 1.5 or 2)";
+        return;
+    }
+    static const std::map<char, const char*> kParity = {
+        {'n', "None"}, {'e', "Even"}, {'o', "Odd"}, {'m', "Mark"}, {'s', "Space"}};
+    const int stop = s->stopBitsX10;
+    o.line = Line{std::to_string(s->baud), kParity.at(s->parity), std::to_string(s->dataBits),
+                  stop == 15 ? "1.5" : std::to_string(stop / 10)};
+}
+
+void OnOff(std::optional<bool>& field, const char* name, const std::string& v, std::string& error) {
+    if (v == "on") field = true;
+    else if (v == "off") field = false;
+    else error = std::string(name) + " " + v + ": on or off";
+}
+
+void Allow(Options& o, const std::string& v, std::string& error) {
+    if (const auto bad = AllowList().Add(v))
+        error = "--allow " + v + ": \"" + *bad + "\" is not an address or network (ADDRESS[/PREFIX], IPv4 or IPv6)";
+    else o.allow.push_back(v);
+}
+
+void Ranged(int& field, const char* name, int low, int high, const char* unit, const std::string& v,
+            std::string& error) {
+    const auto n = Number(v, low, high);
+    if (!n) error = std::string(name) + " " + v + ": " + std::to_string(low) + " to " + std::to_string(high) + unit;
+    else field = *n;
 }
 
 void Text(std::optional<std::string>& field, const char* name, const std::string& v, std::string& error) {
@@ -56,6 +103,35 @@ const std::map<std::string, Known>& Table() {
          {Takes::Value, [](Options& o, const std::string& v, std::string& e) { Text(o.configDir, "--config-dir", v, e); }}},
         {"--bind",
          {Takes::Value, [](Options& o, const std::string& v, std::string& e) { Text(o.bindAddress, "--bind", v, e); }}},
+        {"--line", {Takes::Value, LineOption}},
+        {"--rts", {Takes::Value, [](Options& o, const std::string& v, std::string& e) { OnOff(o.rts, "--rts", v, e); }}},
+        {"--dtr", {Takes::Value, [](Options& o, const std::string& v, std::string& e) { OnOff(o.dtr, "--dtr", v, e); }}},
+        {"--ptt-rts",
+         {Takes::Value, [](Options& o, const std::string& v, std::string& e) { OnOff(o.pttRts, "--ptt-rts", v, e); }}},
+        {"--keep-port-open",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) { OnOff(o.keepPortOpen, "--keep-port-open", v, e); }}},
+        {"--allow", {Takes::Value, Allow}},
+        {"--clients",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) { Ranged(o.clients, "--clients", 1, 5, "", v, e); }}},
+        {"--answer-wait",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) {
+              Ranged(o.answerWaitMs, "--answer-wait", 20, 3000, " milliseconds", v, e);
+          }}},
+        {"--rfc2217-port",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) {
+              int port = 0;
+              Ranged(port, "--rfc2217-port", 1, 65535, " (a TCP port)", v, e);
+              if (e.empty()) o.rfc2217Port = port;
+          }}},
+        {"--tx-limit",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) {
+              Ranged(o.txLimitS, "--tx-limit", 0, 3600, " seconds (0: no limit)", v, e);
+          }}},
     };
     return table;
 }
@@ -82,22 +158,56 @@ Parsed ParseOptions(const std::vector<std::string>& args) {
             p.error = name + " needs a value";
         }
     }
+    // Combinations, once every option is known.
+    const Options& o = p.options;
+    if (!p.error.empty()) return p;
+    if (o.rts.value_or(false) && o.pttRts.value_or(false))
+        p.error = "--rts on and --ptt-rts on exclude each other: with RTS as PTT the line rests low";
+    else if (o.rfc2217Port && o.hostPort && std::to_string(*o.rfc2217Port) == *o.hostPort)
+        p.error = "--rfc2217-port " + std::to_string(*o.rfc2217Port) + ": the same as --port; give another";
     return p;
 }
 
 std::string Usage(const std::string& program) {
     return "Usage: " + program +
-           " [--headless] [--config-dir DIR] [--port N] [--com COMn] [--bind ADDRESS]\n"
+           " [--headless] [--config-dir DIR] [--port N] [--com COMn|DEVICE] [OPTION]...\n"
            "Makes one serial (COM) port of this computer reachable over TCP/IP.\n"
+           "Settings given here are used for this run and saved, as if typed into the\n"
+           "window before Listen; settings not given are the saved ones.\n"
            "\n"
            "  --headless        no window and no display: run as a service; each message\n"
            "                    is a line on standard error and takes its safe answer\n"
            "  --config-dir DIR  the folder of Ovrin-Bridge.ini and the dosdevices links\n"
            "                    (default: the program's folder when it is writable, else\n"
            "                    $XDG_CONFIG_HOME/ovrin-server, that is ~/.config/ovrin-server)\n"
-           "  --port N          Host IP Port for this run, 1 to 65535 (saved on exit)\n"
-           "  --com COMn        Com Port for this run, COM1 to COM16 (saved on exit)\n"
+           "  --port N          Host IP Port, 1 to 65535\n"
+           "  --com COMn        Com Port, COM1 to COM16\n"
+           "  --com DEVICE      a device path (/dev/ttyUSB0, /dev/serial/by-id/...): linked\n"
+           "                    as dosdevices/comN in the settings folder (an existing link\n"
+           "                    to it is reused) and saved as that COMn\n"
+           "  --line B,P,D,S    the line as the log shows it, e.g. 9600,n,8,2: baud 50 to\n"
+           "                    999999; parity n, e, o, m (mark) or s (space); data bits 5\n"
+           "                    to 8; stop bits 1, 1.5 or 2 (1.5 is saved as 1)\n"
+           "  --rts on|off      RTS raised while the port is open (\"RTS:\")\n"
+           "  --dtr on|off      DTR raised while the port is open (\"DTR:\")\n"
+           "  --ptt-rts on|off  clients key the transmitter through RTS (\"Control RTS as\n"
+           "                    PTT\"); RTS then rests low, so not with --rts on\n"
+           "  --keep-port-open on|off  the serial port stays open while no client is\n"
+           "                    connected (\"Com Port active in Listen Mode\")\n"
            "  --bind ADDRESS    listen on this IP address only (default: every address)\n"
+           "  --allow NET[,NET] only clients from these addresses or networks may connect\n"
+           "                    (192.168.1.0/24, 10.0.0.5, 2001:db8::/32; may be repeated);\n"
+           "                    others are closed at once (default: everyone)\n"
+           "  --clients N       up to N clients share the radio, taking turns, 1 to 5\n"
+           "                    (default 1)\n"
+           "  --answer-wait MS  a command the radio does not answer ends its turn MS\n"
+           "                    milliseconds after it was sent, 20 to 3000 (default 250)\n"
+           "  --rfc2217-port N  also serve the radio as an RFC 2217 (Telnet Com Port\n"
+           "                    Control) remote serial port on TCP port N (default: off)\n"
+           "  --tx-limit S      the longest a remote serial port client may keep the\n"
+           "                    transmitter keyed through RTS, 0 to 3600 seconds, 0 for\n"
+           "                    no limit (default 180); the in-band key command must be\n"
+           "                    repeated every 10 seconds as before\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }

@@ -10,6 +10,11 @@ namespace ovrin::cli {
 // Exit status for a command line that cannot be obeyed.
 inline constexpr int kBadUsage = 2;
 
+// The line settings as the window's boxes hold them ("4800", "Even", "7", "1").
+struct Line {
+    std::string baud, parity, dataBits, stopBits;
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -17,7 +22,16 @@ struct Options {
     std::optional<std::string> configDir;
     std::optional<std::string> hostPort;     // "1".."65535", as typed into Host IP Port
     std::optional<std::string> comPort;      // "COM1".."COM16"
+    std::optional<std::string> comDevice;    // a device path given for --com instead
     std::optional<std::string> bindAddress;  // checked by the socket facility's owner
+    std::optional<Line> line;
+    std::optional<bool> rts, dtr, pttRts, keepPortOpen;
+    std::vector<std::string> allow;          // every --allow, each a good list
+    // Sharing, the RFC 2217 port and the transmit limit: parsed and checked here.
+    int clients = 1;                         // clients at once, 1..5
+    int answerWaitMs = 250;                  // a turn ends this long after a command with no answer
+    std::optional<int> rfc2217Port;          // off unless given
+    int txLimitS = 180;                      // the longest a client may keep the transmitter keyed
 };
 
 struct Parsed {

@@ -3,6 +3,7 @@
 #include "app/Numbers.h"
 #include "app/Traffic.h"
 #include "net/ComPortClient.h"
+#include "net/Admission.h"
 #include "net/Inbound.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
@@ -162,6 +163,7 @@ void FindFreeSlot(frmMain& f, int16_t& Slot) {
 }
 
 void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
+    if (!AdmitRequest(f, requestID)) return;
     int16_t Slot = 0;
     FindFreeSlot(f, Slot);
     if (Slot == 0 || f.connections.Count() >= ClientLimit(f)) {

@@ -23,6 +23,8 @@ std::string ParityLetter(const std::string& parityText) {
     if (upper == "NONE") return "n";
     if (upper == "EVEN") return "e";
     if (upper == "ODD") return "o";
+    if (upper == "MARK") return "m";
+    if (upper == "SPACE") return "s";
     return "";
 }
 
@@ -88,6 +90,13 @@ void StopReopening(frmMain& f) {
     f.PortLost = false;
 }
 
+// ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
+std::string ModemLines(frmMain& f) {
+    const auto on = [](bool high) { return high ? " on" : " off"; };
+    return std::string(", DTR") + on(f.comPort.DTREnable()) + ", RTS" + on(f.comPort.RTSEnable()) +
+           (f.chkCtrlPTT.Value() == 1 ? " (PTT)" : "");
+}
+
 void PortOpened(frmMain& f) {
     f.OpenPortLabel = PortLabel(f);
     f.ComPortError.clear();
@@ -101,7 +110,7 @@ void PortOpened(frmMain& f) {
             f.tmrRx.Start();
         }
     } else {
-        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " open, " + f.comPort.Settings());
+        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " open, " + f.comPort.Settings() + ModemLines(f));
     }
 }
 

@@ -31,7 +31,7 @@ void ApplyRecord(frmMain& f) {
     // control, and the port would open with RTS raised: a keyed transmitter.
     f.chkComPortActiveInListen.SetValue(FlagValue(r.ActiveInListenFlag));
     f.chkCtrlPTT.SetValue(FlagValue(r.PTTControlFlag));
-    f.TypeGivenSettings();
+    TypeGivenSettings(f);
     f.cboConn.SetListIndex(r.ListenAtStart);
 }
 
@@ -84,7 +84,7 @@ void ApplyDefaults(frmMain& f) {
     f.cboStop.SetText("2");
     f.chkDTR.SetValue(0);
     f.chkRTS.SetValue(0);
-    f.TypeGivenSettings();
+    TypeGivenSettings(f);
     f.cboConn.SetListIndex(1);
     f.chkBridge.SetValue(0);
     SaveSettings(f);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
 
 #include "cli/CommandLine.h"
+#include "platform/std/PortNames.h"
 
 namespace ovrin::cli {
 namespace {
@@ -16,6 +20,14 @@ std::string Describe(const Options& o) {
     if (o.comPort) d += " com=" + *o.comPort;
     if (o.bindAddress) d += " bind=" + *o.bindAddress;
     if (o.configDir) d += " dir=" + *o.configDir;
+    if (o.comDevice) d += " device=" + *o.comDevice;
+    if (o.line) d += " line=" + o.line->baud + "/" + o.line->parity + "/" + o.line->dataBits + "/" + o.line->stopBits;
+    for (const auto& [name, v] : {std::pair{" rts", o.rts}, {" dtr", o.dtr}, {" ptt", o.pttRts}, {" keep", o.keepPortOpen}})
+        if (v) d += name + std::string(*v ? "=on" : "=off");
+    for (const auto& a : o.allow) d += " allow=" + a;
+    d += o.clients + o.answerWaitMs + o.txLimitS == 431 ? "" : " shared=" + std::to_string(o.clients) + "," +
+             std::to_string(o.answerWaitMs) + "," + std::to_string(o.txLimitS);
+    if (o.rfc2217Port) d += " rfc2217=" + std::to_string(*o.rfc2217Port);
     return d;
 }
 
@@ -39,6 +51,25 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--headless=yes"}, "", "--headless takes no value"},
         {{"-platform", "offscreen"}, "", "unknown option -platform"},
         {{"COM1"}, "", "unexpected argument COM1"},
+        {{"--line", "4800,e,7,1", "--rts", "off", "--dtr=on", "--ptt-rts", "on", "--keep-port-open", "on"},
+         " line=4800/Even/7/1 rts=off dtr=on ptt=on keep=on", ""},
+        {{"--line", "115200,M,5,1.5", "--line", "300,s,8,2"}, " line=300/Space/8/2", ""},
+        {{"--com", "COM2", "--com", "/dev/serial/by-id/usb-FTDI-if00"}, " device=/dev/serial/by-id/usb-FTDI-if00", ""},
+        {{"--com", "/dev/ttyUSB0", "--com", "com4"}, " com=COM4", ""},
+        {{"--allow", "10.0.0.0/8,::1", "--allow=2001:db8::/32"}, " allow=10.0.0.0/8,::1 allow=2001:db8::/32", ""},
+        {{"--clients", "5", "--answer-wait", "20", "--rfc2217-port", "50001", "--tx-limit", "600"},
+         " shared=5,20,600 rfc2217=50001", ""},
+        {{"--line", "9600,n,8"}, "", "--line 9600,n,8: BAUD,PARITY,BITS,STOP as in 9600,n,8,2"},
+        {{"--line", "1000000,n,8,1"}, "", "--line 1000000,n,8,1: BAUD"},
+        {{"--line", "9600,n,4,1"}, "", "--line 9600,n,4,1: BAUD"},
+        {{"--keep-port-open", "1"}, "", "--keep-port-open 1: on or off"},
+        {{"--rts", "on", "--ptt-rts", "on"}, "", "--rts on and --ptt-rts on exclude each other"},
+        {{"--com", "ttyUSB0"}, "", "--com ttyUSB0: not a Com Port (COM1 to COM16) or a device path"},
+        {{"--allow", "::1,10.1"}, "", "--allow ::1,10.1: \"10.1\" is not an address"},
+        {{"--clients", "6"}, "", "--clients 6: 1 to 5"},
+        {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
+        {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},
+        {{"--port", "50001", "--rfc2217-port", "50001"}, "", "--rfc2217-port 50001: the same as --port"},
     };
     for (const auto& row : rows) {
         const Parsed p = ParseOptions(row.args);
@@ -66,6 +97,28 @@ TEST(CommandLine, SettingsFolderGivenElseProgramFolderWhenWritableElseTheUsersCo
         {false, "", "", "/opt/ovrin"},
     };
     for (const auto& r : rows) EXPECT_EQ(SettingsFolder({}, "/opt/ovrin", r.writable, r.xdg, r.home), r.folder);
+}
+
+// --com with a device path: a link reused when it points there (its name in any
+// case), else the lowest free COM name linked now; an error names both.
+TEST(CommandLine, DevicePathTakesOrMakesADosdevicesLink) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("cli-links-" + std::to_string(::getpid()));
+    fs::create_directories(folder / "dosdevices");
+    fs::create_symlink("/dev/ttyS0", folder / "dosdevices" / "com1");
+    fs::create_symlink("/dev/ttyUSB0", folder / "dosdevices" / "COM5");
+    const std::tuple<const char*, int, bool> rows[] = {
+        {"/dev/ttyUSB0", 5, false}, {"/dev/serial/by-id/usb-if00", 2, true}, {"/dev/serial/by-id//usb-if00", 2, false}};
+    for (const auto& [device, port, made] : rows) {
+        const LinkedPort linked = LinkPortToDevice(device, folder.string());
+        EXPECT_EQ(std::pair(linked.port, linked.made), std::pair(port, made)) << device << linked.error;
+    }
+    EXPECT_EQ(DeviceForPort(5, folder.string()), (folder / "dosdevices" / "COM5").string());
+    fs::remove_all(folder / "dosdevices");
+    std::ofstream(folder / "dosdevices") << "a file, not a folder";
+    EXPECT_EQ(LinkPortToDevice("/dev/ttyUSB1", folder.string()).error.substr(0, 43),
+              "COM1 (/dev/ttyUSB1): cannot make the link /");
+    fs::remove_all(folder);
 }
 
 }  // namespace

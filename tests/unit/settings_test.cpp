@@ -77,6 +77,32 @@ TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {
     EXPECT_EQ(saved.substr(77), "0" + StoredRecord().Reserved3);  // Bridge as shown, the reserved bytes kept
 }
 
+// Given settings over stored ones (DTR:, RTS control): the given boxes exactly as
+// given, the window's rules acting on the others; the line reaches port and file.
+TEST(GivenSettings, TypedOverTheStoredOnesBeforeListenAndSaved) {
+    const struct {
+        int keep, rts, dtr, ptt;  // given (-1: not)
+        std::string saved;        // DTR, RTS, kept open, RTS control
+    } rows[] = {{1, 0, 1, 1, "1011"}, {1, -1, -1, -1, "1110"}, {-1, 1, -1, 0, "1100"}, {-1, -1, -1, -1, "1001"}};
+    for (const auto& r : rows) {
+        SimApp app;
+        app.host.files[app.SettingsPath()] = StoredRecord().Encode();
+        app.f.Given = {"50001", "COM1", "4800", "Mark", "7", "1.5", r.dtr, r.rts, r.ptt, r.keep};
+        app.Load();
+        app.f.cboConn.SetListIndex(1);
+        EXPECT_EQ(app.com.PortOpen(), r.saved[2] == '1');
+        if (app.com.PortOpen()) {
+            EXPECT_EQ(app.com.Settings(), "4800,m,7,1.5");
+            EXPECT_EQ(std::pair(app.com.DTREnable(), app.com.RTSEnable()),
+                      std::pair(r.saved[0] == '1', r.saved[1] == '1' && r.saved[3] == '0'));
+        }
+        SaveSettings(app.f);
+        const Bytes saved = app.host.files.at(app.SettingsPath());
+        EXPECT_EQ(saved.substr(47, 18), "4800  7Mark 150001");  // 1.5 stop bits kept as 1: one character
+        EXPECT_EQ(saved.substr(67, 10), "COM1  " + r.saved) << r.keep << r.rts << r.dtr << r.ptt;
+    }
+}
+
 // Any file that cannot be used gives the defaults, listening, saved at once; all but
 // a missing or empty one are reported first (and a wrong length deleted).
 TEST(LoadSettings, AFileThatCannotBeUsedGivesTheDefaults) {

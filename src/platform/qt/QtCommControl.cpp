@@ -221,9 +221,11 @@ void QtCommControl::Open() {
     // A port once opened through its dosdevices link is that link's device: with the
     // link gone (a radio's device removed with it), the fixed table would name
     // another device, and a lost radio would be "reopened" on the wrong port.
-    const std::string link = (std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port_))).string();
-    const bool viaLink = device == link;
-    if (!viaLink && linkedPorts_.count(port_) != 0) throw PlatformError(link + ": the link to the device is gone");
+    const std::string link = PortLink(port_, folder_);
+    const bool viaLink = !link.empty() && device == link;
+    if (!viaLink && linkedPorts_.count(port_) != 0)
+        throw PlatformError((std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port_))).string() +
+                            ": the link to the device is gone");
     devicePath_ = QFile::decodeName(device.c_str());
     serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused

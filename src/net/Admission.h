@@ -1,0 +1,45 @@
+#pragma once
+// The allow-list at the door: a connection request from elsewhere is refused before
+// it is accepted, so nothing is read from that connection or written to it. Each
+// refused address is logged at most once a minute: a scan cannot flood the log.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "net/AllowList.h"
+#include "platform/Log.h"
+#include "platform/Timer.h"
+
+namespace ovrin {
+
+struct frmMain;
+
+class Admission {
+public:
+    static constexpr int kLogQuietMs = 60000;
+    Admission(AllowList allowed, Log& log) : allowed_(std::move(allowed)), log_(log) {
+        timer_.Tick = [this] { Forget(); };
+    }
+    // The platform binds its backend to this timer.
+    Timer& QuietTimer() { return timer_; }
+    bool Admits(const std::string& address);
+
+private:
+    // Past this many addresses in a minute, further ones are refused unlogged.
+    static constexpr std::size_t kMaxRemembered = 1024;
+    void Forget();
+
+    AllowList allowed_;
+    Log& log_;
+    // Logged in this period and the one before: an address leaves both only after
+    // a full period without a line, so two lines are at least a minute apart.
+    std::set<std::string> logged_, loggedBefore_;
+    Timer timer_{"tmrAllowLog", kLogQuietMs, false};
+};
+
+// The accept path's check: false when the request was refused (it is left
+// unaccepted, and the socket facility closes it).
+bool AdmitRequest(frmMain& f, int32_t requestID);
+
+}  // namespace ovrin

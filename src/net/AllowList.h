@@ -1,0 +1,33 @@
+#pragma once
+// Which client addresses may connect: IPv4 and IPv6 networks ("192.168.1.0/24",
+// "2001:db8::/32", a single address without a prefix). An empty list allows everyone.
+// Plain text in, yes or no out; IPv4 addresses are compared as IPv4-mapped IPv6, so
+// an IPv4 client reaching an IPv6 listener matches the IPv4 entries.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ovrin {
+
+class AllowList {
+public:
+    // Adds comma-separated entries; on a bad one adds nothing and returns it.
+    std::optional<std::string> Add(const std::string& entries);
+    bool Allows(const std::string& address) const;
+    bool Empty() const { return networks_.empty(); }
+
+private:
+    struct Network {
+        std::array<uint8_t, 16> address;
+        int prefix;  // leading bits that must match, 0..128
+    };
+    std::vector<Network> networks_;
+};
+
+// An address as 16 bytes (IPv4 as ::ffff:a.b.c.d); nothing for anything else. A
+// zone ("fe80::1%eth0") is ignored.
+std::optional<std::array<uint8_t, 16>> ParseIpAddress(const std::string& text);
+
+}  // namespace ovrin
