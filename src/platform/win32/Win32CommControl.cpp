@@ -228,9 +228,15 @@ void Win32CommControl::ReadLoop(uint64_t generation) {
     for (;;) {
         DWORD mask = 0, done = 0, error = 0;
         ResetEvent(ov.hEvent);
+        bool aborted = false;
         if (!WaitCommEvent(handle_, &mask, &ov) && !Finish(handle_, ov, stop_, done, error)) {
-            if (error) ReportLost(generation, ErrorText(error));
-            break;
+            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
+            // Wine ends a pending wait when the port is written to: look anyway.
+            aborted = error == ERROR_OPERATION_ABORTED;
+            if (!aborted) {
+                ReportLost(generation, ErrorText(error));
+                break;
+            }
         }
         if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
         COMSTAT status{};
@@ -239,7 +245,10 @@ void Win32CommControl::ReadLoop(uint64_t generation) {
             ReportLost(generation, ErrorText(GetLastError()));
             break;
         }
-        if (status.cbInQue == 0) continue;
+        if (status.cbInQue == 0) {
+            if (aborted) Sleep(1);  // no busy loop should the waits keep ending so
+            continue;
+        }
         // Exactly what waits: the read completes at once, whatever Wine or the driver
         // make of read time-outs.
         buffer.resize(status.cbInQue);
