@@ -6,3 +6,6 @@ cd "$(dirname "$0")"
 ./scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 "$@"
+# The Windows program, cross-built, and its tests under Wine.
+./scripts/build-windows.sh
+ctest --test-dir build-win --output-on-failure -j "$(nproc)" --timeout 300 "$@"

@@ -1,0 +1,415 @@
+#include "platform/win32/Win32Sockets.h"
+
+#include <mstcpip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "platform/win32/Win32Text.h"
+
+namespace ovrin::win32 {
+namespace {
+
+constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
+constexpr const char* kInvalidOperation = "Invalid operation at current state";
+constexpr const char* kNoSuchElement = "Control array element doesn't exist";
+constexpr const char* kAlreadyLoaded = "Object already loaded";
+constexpr const char* kCannotUnload = "Can't unload controls created at design time";
+constexpr const char* kNoSuchRequest = "Invalid argument";
+constexpr int kChunk = 16384;
+
+std::string AddressText(const sockaddr_storage& a) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (a.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
+        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    } else if (a.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
+        else inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+std::string PeerAddress(SOCKET s) {
+    sockaddr_storage a{};
+    int n = sizeof a;
+    return getpeername(s, reinterpret_cast<sockaddr*>(&a), &n) == 0 ? AddressText(a) : std::string();
+}
+
+void KeepAlive(SOCKET s) {
+    const BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    tcp_keepalive k{1, Win32Sockets::kKeepAliveIdleMs, Win32Sockets::kKeepAliveIntervalMs};
+    DWORD returned = 0;
+    if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &k, sizeof k, nullptr, 0, &returned, nullptr, nullptr) != 0)
+        setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+}  // namespace
+
+// One element: closed, listening or connected.
+class Win32Sockets::Element final : public Winsock {
+public:
+    Element(Win32Sockets& owner, int16_t index) : owner_(owner), index_(index), generation_(++owner.generations_) {}
+    ~Element() override { Release(false); }
+
+    SOCKET Socket() const { return socket_; }
+    uint64_t Generation() const { return generation_; }
+
+    int16_t State() const override { return state_; }
+    int32_t SocketHandle() const override { return socket_ == INVALID_SOCKET ? -1 : static_cast<int32_t>(socket_); }
+    std::string RemoteHostIP() const override { return remoteIP_; }
+    int32_t LocalPort() const override { return localPort_; }
+
+    void SetLocalPort(int32_t port) override {
+        if (port < 0 || port > 65535) throw PlatformError(kInvalidPropertyValue);
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        localPort_ = port;
+    }
+
+    void Listen() override {
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        sockaddr_storage a{};
+        int length = owner_.listenAddressLength_;
+        if (length) {
+            a = owner_.listenAddress_;
+        } else {
+            auto& any = reinterpret_cast<sockaddr_in6&>(a);
+            any.sin6_family = AF_INET6;
+            any.sin6_addr = in6addr_any;
+            length = sizeof any;
+        }
+        reinterpret_cast<sockaddr_in&>(a).sin_port = htons(static_cast<u_short>(localPort_));
+        SOCKET s = socket(a.ss_family, SOCK_STREAM, IPPROTO_TCP);
+        if (s == INVALID_SOCKET && !owner_.listenAddressLength_) {
+            // No IPv6 on this system: every IPv4 address.
+            a = {};
+            auto& any4 = reinterpret_cast<sockaddr_in&>(a);
+            any4.sin_family = AF_INET;
+            any4.sin_port = htons(static_cast<u_short>(localPort_));
+            length = sizeof any4;
+            s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        }
+        if (s == INVALID_SOCKET) throw PlatformError(ErrorText(static_cast<DWORD>(WSAGetLastError())));
+        if (a.ss_family == AF_INET6 && !owner_.listenAddressLength_) {
+            const DWORD off = 0;  // IPv4 clients too
+            setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+        }
+        // The port is this program's alone while it listens.
+        const BOOL exclusive = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+        if (bind(s, reinterpret_cast<sockaddr*>(&a), length) != 0 || listen(s, SOMAXCONN) != 0 ||
+            WSAAsyncSelect(s, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_ACCEPT) != 0) {
+            const int error = WSAGetLastError();
+            closesocket(s);
+            throw PlatformError(ErrorText(static_cast<DWORD>(error)));
+        }
+        sockaddr_storage bound{};
+        int n = sizeof bound;
+        getsockname(s, reinterpret_cast<sockaddr*>(&bound), &n);
+        localPort_ = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
+        socket_ = s;
+        generation_ = ++owner_.generations_;
+        state_ = sckListening;
+    }
+
+    void Accept(int32_t requestID) override {
+        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        const auto found = owner_.pending_.find(requestID);
+        if (found == owner_.pending_.end()) throw PlatformError(kNoSuchRequest);
+        const SOCKET s = found->second;
+        owner_.pending_.erase(found);
+        socket_ = s;
+        generation_ = ++owner_.generations_;
+        state_ = sckConnected;
+        remoteIP_ = PeerAddress(s);
+        sockaddr_storage local{};
+        int n = sizeof local;
+        getsockname(s, reinterpret_cast<sockaddr*>(&local), &n);
+        localPort_ = ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
+        KeepAlive(s);
+        WSAAsyncSelect(s, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_READ | FD_WRITE | FD_CLOSE);
+        // What came, or went, while the request waited for its answer.
+        Pull();
+        if (!inbound_.empty()) QueueArrival();
+        if (peerClosed_) PeerClosed();
+    }
+
+    void Close() override {
+        Release(true);
+        generation_ = ++owner_.generations_;
+        state_ = sckClosed;
+    }
+
+    int32_t BytesReceived() const override {
+        u_long waiting = 0;
+        if (socket_ != INVALID_SOCKET && state_ != sckListening) ioctlsocket(socket_, FIONREAD, &waiting);
+        const std::size_t total = inbound_.size() + waiting;
+        return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+    }
+
+    Bytes GetData() override {
+        if (socket_ == INVALID_SOCKET || state_ == sckListening) throw PlatformError(kWrongState);
+        Pull();
+        Bytes out;
+        out.swap(inbound_);
+        return out;
+    }
+
+    void SendData(const Bytes& data) override {
+        if (state_ != sckConnected) throw PlatformError(kWrongState);
+        outbound_ += data;
+        Flush();
+        if (state_ == sckError) throw PlatformError(lastError_);
+    }
+
+    bool PeerGone() override {
+        if (socket_ == INVALID_SOCKET || state_ == sckListening) return state_ != sckConnected;
+        if (closeQueued_ || state_ != sckConnected) return true;
+        Pull();
+        return peerClosed_;
+    }
+
+    std::string LocalHostName() const override {
+        char name[256] = "";
+        gethostname(name, sizeof name);
+        return name;
+    }
+
+    std::string LocalIP() const override {
+        if (owner_.listenAddressLength_) return AddressText(owner_.listenAddress_);
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        addrinfo* found = nullptr;
+        std::string ip = "127.0.0.1";
+        if (getaddrinfo(LocalHostName().c_str(), nullptr, &hints, &found) == 0) {
+            for (addrinfo* a = found; a; a = a->ai_next) {
+                sockaddr_storage s{};
+                std::memcpy(&s, a->ai_addr, a->ai_addrlen);
+                const std::string text = AddressText(s);
+                if (text.rfind("127.", 0) != 0) {
+                    ip = text;
+                    break;
+                }
+            }
+            freeaddrinfo(found);
+        }
+        return ip;
+    }
+
+    // A socket notification for this element.
+    void Notify(int event, int error) {
+        if (event == FD_ACCEPT) {
+            TakeConnections();
+            return;
+        }
+        if (error && event != FD_CLOSE) {
+            ReportError(error);
+            return;
+        }
+        if (event == FD_READ) QueueArrival();
+        else if (event == FD_WRITE) Flush();
+        else if (event == FD_CLOSE) {
+            Pull();
+            if (!inbound_.empty()) QueueArrival();
+            PeerClosed();
+        }
+    }
+
+private:
+    // Takes in what waits, without blocking.
+    void Pull() {
+        if (socket_ == INVALID_SOCKET || peerClosed_) return;
+        char chunk[kChunk];
+        for (;;) {
+            const int n = recv(socket_, chunk, kChunk, 0);
+            if (n > 0) {
+                inbound_.append(chunk, static_cast<std::size_t>(n));
+                if (n < kChunk) return;
+                continue;
+            }
+            if (n == 0) peerClosed_ = true;
+            else if (WSAGetLastError() != WSAEWOULDBLOCK) peerClosed_ = true;
+            return;
+        }
+    }
+
+    void Flush() {
+        while (!outbound_.empty() && socket_ != INVALID_SOCKET) {
+            const int n = send(socket_, outbound_.data(), static_cast<int>(std::min<std::size_t>(outbound_.size(), 65536)), 0);
+            if (n > 0) {
+                outbound_.erase(0, static_cast<std::size_t>(n));
+                continue;
+            }
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) ReportError(error);
+            return;  // FD_WRITE says when there is room again
+        }
+    }
+
+    void TakeConnections() {
+        for (;;) {
+            const SOCKET s = accept(socket_, nullptr, nullptr);
+            if (s == INVALID_SOCKET) return;
+            const int32_t id = owner_.nextRequestID_;
+            owner_.nextRequestID_ = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
+            owner_.pending_.emplace(id, s);
+            owner_.PostEvent(index_, generation_, [id](Element& e) {
+                Win32Sockets& o = e.owner_;
+                if (o.ConnectionRequest) o.ConnectionRequest(e.index_, id);
+                // A request the handler did not take is ended now.
+                const auto left = o.pending_.find(id);
+                if (left == o.pending_.end()) return;
+                closesocket(left->second);
+                o.pending_.erase(left);
+            });
+        }
+    }
+
+    void QueueArrival() {
+        if (arrivalQueued_) return;
+        arrivalQueued_ = true;
+        owner_.PostEvent(index_, generation_, [](Element& e) {
+            e.arrivalQueued_ = false;
+            const int32_t waiting = e.BytesReceived();
+            if (waiting > 0 && e.owner_.DataArrival) e.owner_.DataArrival(e.index_, waiting);
+        });
+    }
+
+    void PeerClosed() {
+        if (closeQueued_) return;
+        closeQueued_ = true;
+        if (state_ == sckConnected) state_ = sckClosing;
+        owner_.PostEvent(index_, generation_, [](Element& e) {
+            if (e.owner_.CloseEvent) e.owner_.CloseEvent(e.index_);
+        });
+    }
+
+    void ReportError(int error) {
+        state_ = sckError;
+        lastError_ = ErrorText(static_cast<DWORD>(error));
+        const auto number = static_cast<int16_t>(error);
+        const std::string text = lastError_;
+        owner_.PostEvent(index_, generation_, [number, text](Element& e) {
+            if (e.owner_.Error) e.owner_.Error(e.index_, number, text);
+        });
+    }
+
+    // Lets go of the socket. A graceful close still sends what is queued, for up
+    // to 2 s; the system then sends the rest and the FIN by itself.
+    void Release(bool graceful) {
+        arrivalQueued_ = closeQueued_ = peerClosed_ = false;
+        inbound_.clear();
+        remoteIP_.clear();
+        if (socket_ == INVALID_SOCKET) return;
+        const SOCKET s = socket_;
+        socket_ = INVALID_SOCKET;
+        WSAAsyncSelect(s, owner_.loop_.Handle(), 0, 0);
+        if (graceful && !outbound_.empty() && state_ == sckConnected) {
+            u_long blocking = 0;
+            ioctlsocket(s, FIONBIO, &blocking);
+            const DWORD timeoutMs = 2000;
+            setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+            send(s, outbound_.data(), static_cast<int>(outbound_.size()), 0);
+        }
+        outbound_.clear();
+        if (graceful) shutdown(s, SD_SEND);
+        else {
+            const linger hard{1, 0};
+            setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+        }
+        closesocket(s);
+    }
+
+    Win32Sockets& owner_;
+    const int16_t index_;
+    uint64_t generation_;
+    int16_t state_ = sckClosed;
+    int32_t localPort_ = 0;
+    SOCKET socket_ = INVALID_SOCKET;
+    std::string remoteIP_;
+    std::string lastError_;
+    Bytes inbound_, outbound_;
+    bool arrivalQueued_ = false, closeQueued_ = false, peerClosed_ = false;
+};
+
+Win32Sockets::Win32Sockets(MessageLoop& loop) : loop_(loop) {
+    WSADATA data;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    elements_.emplace(0, std::make_unique<Element>(*this, 0));
+    loop_.socketEvent = [this](WPARAM s, LPARAM e) { OnSocketEvent(s, e); };
+}
+
+Win32Sockets::~Win32Sockets() {
+    loop_.socketEvent = nullptr;
+    elements_.clear();
+    for (const auto& [id, s] : pending_) closesocket(s);
+    if (started_) WSACleanup();
+}
+
+bool Win32Sockets::SetListenAddress(const std::string& address) {
+    listenAddress_ = {};
+    listenAddressLength_ = 0;
+    if (address.empty()) return true;
+    auto& v4 = reinterpret_cast<sockaddr_in&>(listenAddress_);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(listenAddress_);
+    if (inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        listenAddressLength_ = sizeof v4;
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        listenAddressLength_ = sizeof v6;
+    }
+    return listenAddressLength_ != 0;
+}
+
+Win32Sockets::Element* Win32Sockets::Find(int16_t index) const {
+    const auto found = elements_.find(index);
+    return found == elements_.end() ? nullptr : found->second.get();
+}
+
+Win32Sockets::Element* Win32Sockets::Owner(SOCKET s) const {
+    for (const auto& [index, element] : elements_)
+        if (element->Socket() == s) return element.get();
+    return nullptr;
+}
+
+void Win32Sockets::OnSocketEvent(WPARAM socket, LPARAM event) {
+    if (Element* e = Owner(static_cast<SOCKET>(socket))) e->Notify(WSAGETSELECTEVENT(event), WSAGETSELECTERROR(event));
+}
+
+void Win32Sockets::PostEvent(int16_t index, uint64_t generation, std::function<void(Element&)> deliver) {
+    loop_.Post([this, index, generation, deliver = std::move(deliver)] {
+        Element* e = Find(index);
+        if (e && e->Generation() == generation) deliver(*e);
+    });
+}
+
+void Win32Sockets::Load(int16_t index) {
+    if (index < 0) throw PlatformError(kInvalidPropertyValue);
+    if (Find(index)) throw PlatformError(kAlreadyLoaded);
+    elements_.emplace(index, std::make_unique<Element>(*this, index));
+}
+
+void Win32Sockets::Unload(int16_t index) {
+    if (index == 0) throw PlatformError(kCannotUnload);
+    const auto found = elements_.find(index);
+    if (found == elements_.end()) throw PlatformError(kNoSuchElement);
+    elements_.erase(found);
+}
+
+Winsock& Win32Sockets::operator()(int16_t index) {
+    Element* e = Find(index);
+    if (!e) throw PlatformError(kNoSuchElement);
+    return *e;
+}
+
+std::string Win32Sockets::RequestRemoteIP(int32_t requestID) const {
+    const auto found = pending_.find(requestID);
+    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
+    return PeerAddress(found->second);
+}
+
+}  // namespace ovrin::win32

@@ -1,0 +1,56 @@
+#pragma once
+// The socket array on Winsock 2. Every socket reports to the message loop
+// (WSAAsyncSelect), so accepts, arrivals and closes reach the handlers on the one
+// thread they run on. Events are checked again on delivery: one for an element
+// that was unloaded, closed or reused since is dropped.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/SocketArray.h"
+#include "platform/win32/MessageLoop.h"
+
+namespace ovrin::win32 {
+
+class Win32Sockets final : public SocketArray {
+public:
+    // A peer that vanished without closing is found by keepalive after about
+    // 60 s + 6 probes 10 s apart, as on Linux.
+    static constexpr DWORD kKeepAliveIdleMs = 60000, kKeepAliveIntervalMs = 10000;
+
+    explicit Win32Sockets(MessageLoop& loop);
+    ~Win32Sockets() override;
+
+    // "" listens on every address (IPv6 and IPv4); else one IPv4 or IPv6 address.
+    // False for a text that is no address.
+    bool SetListenAddress(const std::string& address);
+
+    int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
+    void Load(int16_t index) override;
+    void Unload(int16_t index) override;
+    Winsock& operator()(int16_t index) override;
+    std::string RequestRemoteIP(int32_t requestID) const override;
+
+    class Element;
+
+private:
+    friend class Element;
+    void OnSocketEvent(WPARAM socket, LPARAM event);
+    Element* Find(int16_t index) const;
+    Element* Owner(SOCKET s) const;
+    void PostEvent(int16_t index, uint64_t generation, std::function<void(Element&)> deliver);
+
+    MessageLoop& loop_;
+    bool started_ = false;
+    sockaddr_storage listenAddress_{};
+    int listenAddressLength_ = 0;  // 0: every address
+    std::map<int16_t, std::unique_ptr<Element>> elements_;
+    std::map<int32_t, SOCKET> pending_;
+    int32_t nextRequestID_ = 1;
+    uint64_t generations_ = 0;
+};
+
+}  // namespace ovrin::win32

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# The Windows program under Wine, end to end: a pseudo-terminal radio (the Linux
+# radio simulator) as COM1, the window on a private Xvfb, a Linux TCP client. Checks
+# a command and its answer, the PTT command (asked about, answered Yes, the check
+# box turned red; Wine refuses RTS on a pseudo-terminal, which is logged), the
+# window's caption, size and status picture, and the settings file the program
+# writes beside itself when closed with Alt+F4. Exits 77 (skipped) when Wine, Xvfb
+# or the radio simulator is missing.
+#   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim>
+# shellcheck disable=SC2317  # functions called from the trap and through until_ok
+set -uo pipefail
+exe=$1 radio=${2:-}
+skip() { echo "SKIPPED: $*"; exit 77; }
+[ -x /usr/lib/wine/wine64 ] || skip "wine64 is not installed"
+[ -x "$radio" ] || skip "no radio simulator (build the Linux program first)"
+command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+# As root: a network and pseudo-terminals of our own, so parallel runs never meet.
+if [ "$(id -u)" = 0 ] && [ -z "${OVRIN_E2E_PRIVATE:-}" ] && command -v unshare >/dev/null; then
+  exec env OVRIN_E2E_PRIVATE=1 unshare -n -m --propagation private bash -c \
+    'ip link set lo up && mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts &&
+     mount --bind /dev/pts/ptmx /dev/ptmx && exec bash "$0" "$@"' "$0" "$@"
+fi
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-wine-XXXXXX")
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+wine=/usr/lib/wine/wine64
+pids=() failed=0 win='' last=''
+cleanup() {
+  kill "${pids[@]}" 2>/dev/null
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  wait 2>/dev/null
+  if [ "$failed" = 0 ]; then rm -rf "$dir"; else echo "logs and screenshots are kept in $dir"; fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+fail() { echo "FAIL: $*" >&2; failed=1; exit 1; }
+check() { "$@" || { echo "FAIL: $*" >&2; failed=1; }; }
+until_ok() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ "$SECONDS" -lt "$end" ] || return 1; sleep 0.1; done
+}
+listening() {
+  awk -v p="$(printf ':%04X' "$1")" '$4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
+    /proc/net/tcp /proc/net/tcp6
+}
+logged() { grep -q -- "$1" "$dir/server.log"; }
+shot() { last="$dir/shot.png"; import -window "$win" "png:$last" 2>/dev/null; }
+# count AREA COLOUR: pixels of a fresh screenshot in WxH+X+Y that have the colour.
+count() {
+  local fx
+  case $2 in
+    amber) fx='r>0.7 && g>0.43 && g<0.78 && b<0.27' ;;
+    green) fx='g>0.55 && r<0.4 && b<0.4' ;;
+    red) fx='r>0.59 && g<0.27 && b<0.27' ;;
+    dark) fx='0.299*r + 0.587*g + 0.114*b < 0.39' ;;
+  esac
+  shot && convert "$last" -crop "$1" +repage -fx "$fx" -format '%[fx:round(mean*w*h)]' info:
+}
+shows() { [ "$(count "$1" "$2")" -ge "$3" ]; }
+found() { win=$(xdotool search --onlyvisible --name "$1" | head -n1); [ -n "$win" ]; }
+exited() { ! kill -0 "$1" 2>/dev/null; }
+
+# --- a fresh prefix, the program in a folder of its own, COM1 the radio ---
+"$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+mkdir "$dir/app" && cp "$exe" "$dir/app/ovrin-server.exe" || fail "no program at $exe"
+"$radio" --mode cat --log "$dir/radio.log" >"$dir/radio.out" 2>&1 &
+pids+=($!)
+until_ok 5 grep -q '^/dev/' "$dir/radio.out" || fail "the radio simulator named no device"
+device=$(head -n1 "$dir/radio.out")
+# Wine rescans the ports at each start; its registry override is what lasts.
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
+/usr/lib/wine/wineserver -w
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+pids+=($!)
+until_ok 15 grep -q . "$dir/display" || skip "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$dir/display")"
+port=$((40000 + RANDOM % 9990))
+"$wine" "$dir/app/ovrin-server.exe" --port "$port" >"$dir/server.log" 2>&1 &
+server=$!
+pids+=("$server")
+
+# --- the window: caption, size, the Listen picture, captions in dark text ---
+until_ok 30 found '^Ovrin-Server v1\.10\.01$' || fail "no window captioned Ovrin-Server v1.10.01"
+until_ok 10 listening "$port" || fail "not listening on $port"
+eval "$(xwininfo -id "$win" | awk '/Width:/ {print "w=" $2} /Height:/ {print "h=" $2}')"
+check [ "$w" -ge 334 ] && check [ "$h" -ge 218 ] && check [ "$h" -le 260 ]
+top=$((h - 218)) left=$(((w - 334) / 2))  # Wine's own frame, without a window manager
+picture="231x62+$((left + 96))+$((top + 7))"
+until_ok 10 shows "$picture" amber 150 || fail "no Listen picture"
+check shows "93x62+$((left + 4))+$((top + 7))" dark 150   # the title
+check shows "93x97+$((left + 2))+$((top + 74))" dark 150  # Connection Status .. Rmt IP Adrs
+
+# --- a client: its command answered by the radio, the picture on-line ---
+exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to $port"
+printf 'FA;' >&3
+answer=$(timeout 5 head -c 14 <&3)
+check [ "$answer" = "FA00014074000;" ]
+until_ok 5 shows "$picture" green 300 || fail "no On-line picture with a client connected"
+
+# --- PTT: the question answered Yes; RTS refused by the pseudo-terminal, logged;
+#     the check box red while keyed, its colour gone at the release ---
+printf '\033\033ATH1' >&3
+until_ok 10 found '^Enable Hardware Control$' || fail "no question about RTS control"
+xdotool key --window "$win" Return 2>/dev/null; xdotool windowfocus "$win" key Return
+until_ok 5 logged 'PTT keyed: RTS up' || fail "PTT not keyed"
+found '^Ovrin-Server v1\.10\.01$'
+check shows "170x13+$((left + 21))+$((top + 178))" red 100
+check logged 'does not set RTS'
+printf '\033\033ATH0' >&3
+until_ok 5 logged 'PTT released: RTS down' || fail "PTT not released"
+exec 3>&-
+
+# --- Alt+F4 closes as the user would: the settings beside the program ---
+xdotool windowfocus "$win" key alt+F4
+until_ok 15 exited "$server" || fail "still running 15 s after Alt+F4"
+wait "$server"
+check [ $? = 0 ]
+ini="$dir/app/Ovrin-Bridge.ini"
+check [ "$(stat -c %s "$ini")" = 1033 ]
+check [ "$(dd if="$ini" bs=1 skip=60 count=5 2>/dev/null)" = "$port" ]
+check [ "$(dd if="$ini" bs=1 skip=76 count=1 2>/dev/null)" = 1 ]  # Control RTS as PTT
+[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, PTT, window and settings checked"
+exit $failed
