@@ -18,6 +18,7 @@
 #include "app/Lifecycle.h"
 #include "app/frmMain.h"
 #include "cli/CommandLine.h"
+#include "cli/RunSettings.h"
 #include "ovrin/Version.h"
 #include "net/Admission.h"
 #include "platform/std/FileHost.h"
@@ -84,37 +85,11 @@ bool ListenAddress(const std::string& text, QHostAddress& address) {
     return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
 }
 
-int OnOff(const std::optional<bool>& given) {
-    return given ? (*given ? 1 : 0) : -1;
-}
-
-// What this run was given on the command line, typed in before the stored state
-// selects Listen; `comPort` is --com's COM name, or the one linked to its device.
-void GiveRunSettings(ovrin::frmMain& f, const Options& o, const std::string& comPort) {
-    ovrin::GivenSettings& g = f.Given;
-    g.hostPort = o.hostPort.value_or("");
-    g.comPort = comPort;
-    if (o.line) {
-        g.baud = o.line->baud;
-        g.parity = o.line->parity;
-        g.dataBits = o.line->dataBits;
-        g.stopBits = o.line->stopBits;
-    }
-    g.rts = OnOff(o.rts);
-    g.dtr = OnOff(o.dtr);
-    g.pttControl = OnOff(o.pttRts);
-    g.keepPortOpen = OnOff(o.keepPortOpen);
-    f.ClientLimit = o.clients;
-    f.AnswerWaitMs = o.answerWaitMs;
-    f.ComPortControlPort = o.rfc2217Port.value_or(0);
-    f.TxLimitS = o.txLimitS;
-}
-
 // --allow: requests from elsewhere are refused in the accept path; its log limit
 // runs on a timer of the event loop.
 class Door {
 public:
-    Door(const Options& o, ovrin::Log& log) : admission_(AllowList(o), log), backend_(admission_.QuietTimer()) {
+    Door(const Options& o, ovrin::Log& log) : admission_(ovrin::cli::AllowListOf(o), log), backend_(admission_.QuietTimer()) {
         admission_.QuietTimer().Bind(&backend_);
         active_ = !o.allow.empty();
     }
@@ -124,11 +99,6 @@ public:
     }
 
 private:
-    static ovrin::AllowList AllowList(const Options& o) {
-        ovrin::AllowList list;
-        for (const std::string& entries : o.allow) list.Add(entries);  // checked by the parser
-        return list;
-    }
     ovrin::Admission admission_;
     ovrin::qt::QtTimerBackend backend_;
     bool active_ = false;
@@ -158,7 +128,7 @@ int RunWindow(Facilities p, const Options& o) {
     QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
-    GiveRunSettings(f, o, p.comPort);
+    ovrin::cli::GiveRunSettings(f, o, p.comPort);
     Door door(o, p.log);
     door.Guard(f);
     ovrin::qt::WindowTimers timers(f.Timers());
@@ -186,7 +156,7 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::RepeatFilterLog log(p.log);
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
-    GiveRunSettings(f, o, p.comPort);
+    ovrin::cli::GiveRunSettings(f, o, p.comPort);
     Door door(o, p.log);
     door.Guard(f);
     ovrin::qt::WindowTimers timers(f.Timers());

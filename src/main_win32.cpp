@@ -16,6 +16,8 @@
 #include "app/ListenRetry.h"
 #include "app/frmMain.h"
 #include "cli/CommandLine.h"
+#include "cli/RunSettings.h"
+#include "net/Admission.h"
 #include "ovrin/Version.h"
 #include "platform/headless/HeadlessDialogs.h"
 #include "platform/std/FileHost.h"
@@ -92,10 +94,25 @@ std::string SettingsFolder(const Options& o) {
     return win32::Utf8(appData) + "\\Ovrin-Server";
 }
 
-void GiveRunSettings(ovrin::frmMain& f, const Options& o) {
-    f.GivenHostPort = o.hostPort.value_or("");
-    f.GivenComPort = o.comPort.value_or("");
-}
+// --allow: requests from elsewhere are refused in the accept path; its log limit
+// runs on a timer of the message loop.
+class Door {
+public:
+    Door(win32::MessageLoop& loop, const Options& o, ovrin::Log& log)
+        : admission_(ovrin::cli::AllowListOf(o), log), backend_(loop, admission_.QuietTimer()) {
+        admission_.QuietTimer().Bind(&backend_);
+        active_ = !o.allow.empty();
+    }
+    ~Door() { admission_.QuietTimer().Bind(nullptr); }
+    void Guard(ovrin::frmMain& f) {
+        if (active_) f.Admits = [this](const std::string& address) { return admission_.Admits(address); };
+    }
+
+private:
+    ovrin::Admission admission_;
+    win32::Win32TimerBackend backend_;
+    bool active_ = false;
+};
 
 // The end of the process would close the port as well; a keyed transmitter is
 // released first, explicitly.
@@ -133,7 +150,9 @@ struct Facilities {
 int RunWindow(Facilities p, const Options& o) {
     win32::Win32Dialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
-    GiveRunSettings(f, o);
+    ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
+    Door door(p.loop, o, p.log);
+    door.Guard(f);
     win32::WindowTimers timers(p.loop, f.Timers());
     const win32::Win32Pictures pictures;
     win32::Win32Window window(f.View(), pictures);
@@ -154,7 +173,9 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::RepeatFilterLog log(p.log);
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
-    GiveRunSettings(f, o);
+    ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
+    Door door(p.loop, o, p.log);
+    door.Guard(f);
     win32::WindowTimers timers(p.loop, f.Timers());
     ovrin::ListenRetry retry(f, log);
     win32::Win32TimerBackend retryBackend(p.loop, retry.RetryTimer());
@@ -194,6 +215,7 @@ int main() {
         return 0;
     }
 
+    if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
     win32::MessageLoop loop;
     win32::Win32Sockets sockets(loop);
     if (o.bindAddress && !sockets.SetListenAddress(*o.bindAddress))

@@ -1,0 +1,39 @@
+#include "cli/RunSettings.h"
+
+namespace ovrin::cli {
+
+namespace {
+
+int OnOff(const std::optional<bool>& given) {
+    return given ? (*given ? 1 : 0) : -1;
+}
+
+}  // namespace
+
+void GiveRunSettings(frmMain& f, const Options& o, const std::string& comPort) {
+    GivenSettings& g = f.Given;
+    g.hostPort = o.hostPort.value_or("");
+    g.comPort = comPort;
+    if (o.line) {
+        g.baud = o.line->baud;
+        g.parity = o.line->parity;
+        g.dataBits = o.line->dataBits;
+        g.stopBits = o.line->stopBits;
+    }
+    g.rts = OnOff(o.rts);
+    g.dtr = OnOff(o.dtr);
+    g.pttControl = OnOff(o.pttRts);
+    g.keepPortOpen = OnOff(o.keepPortOpen);
+    f.ClientLimit = o.clients;
+    f.AnswerWaitMs = o.answerWaitMs;
+    f.ComPortControlPort = o.rfc2217Port.value_or(0);
+    f.TxLimitS = o.txLimitS;
+}
+
+AllowList AllowListOf(const Options& o) {
+    AllowList list;
+    for (const std::string& entries : o.allow) list.Add(entries);
+    return list;
+}
+
+}  // namespace ovrin::cli

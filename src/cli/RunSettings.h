@@ -1,0 +1,18 @@
+#pragma once
+// The command line applied to a window model before it loads: what a user would
+// have typed before choosing Listen, and the limits that have no box. Shared by
+// every platform's main.
+#include <string>
+
+#include "app/frmMain.h"
+#include "cli/CommandLine.h"
+#include "net/AllowList.h"
+
+namespace ovrin::cli {
+
+// `comPort`: --com's COM name, or the one linked to its device.
+void GiveRunSettings(frmMain& f, const Options& o, const std::string& comPort);
+// --allow's entries (already checked by the parser).
+AllowList AllowListOf(const Options& o);
+
+}  // namespace ovrin::cli
