@@ -191,11 +191,11 @@ public:
 
     // Events as the event loop would deliver them. A request the handler leaves
     // unaccepted is closed; true when it was accepted.
-    bool RequestConnection(const std::string& remoteIP = "198.51.100.1") {
-        if (Element(0).state != sckListening) return false;  // nobody listens: refused by the system
+    bool RequestConnection(const std::string& remoteIP = "198.51.100.1", int16_t listener = 0) {
+        if (!Exists(listener) || Element(listener).state != sckListening) return false;  // refused by the system
         const int32_t id = nextRequest_++;
         pending_[id] = remoteIP;
-        ConnectionRequest(0, id);
+        ConnectionRequest(listener, id);
         return pending_.erase(id) == 0;
     }
     void ClientSends(int16_t index, const Bytes& data) {

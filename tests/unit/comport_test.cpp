@@ -1,0 +1,84 @@
+// Clients of the remote serial port on the simulated platform: data unchanged both
+// ways, line settings for a lone client only, RTS as a held key that never moves
+// in a client's first second.
+#include <gtest/gtest.h>
+
+#include "net/ComPortClient.h"
+#include "sim/SimPlatform.h"
+
+namespace ovrin {
+namespace {
+
+const Bytes kIac(1, '\xFF');
+
+Bytes Request(uint8_t command, const Bytes& value) {
+    return kIac + "\xFA\x2C" + static_cast<char>(command) + value + kIac + "\xF0";
+}
+Bytes Control(uint8_t value) { return Request(5, Bytes(1, static_cast<char>(value))); }
+const Bytes kRtsOn = Control(11), kRtsOff = Control(12);
+
+// Listening with the remote serial port on; its client in slot 1.
+struct Remote : sim::SimApp {
+    explicit Remote(int txLimitS = kDefaultTxLimitS) {
+        f.ComPortControlPort = 50001;
+        f.TxLimitS = txLimitS;
+        f.ClientLimit = 2;
+        Load();
+        f.chkCtrlPTT.SetValue(1);
+        EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));
+        com.rtsHistory.clear();
+    }
+    bool Answered(const Bytes& answer) { return Client(1).sent.find(answer) != Bytes::npos; }
+};
+
+TEST(RemotePort, DataPassUnchangedBothWaysWithNoEchoFilter) {
+    Remote app;
+    EXPECT_EQ(app.Client(1).sent.substr(0, 3), Bytes("\xFF\xFB\x00", 3));  // the greeting
+    app.Client(1).sent.clear();
+    const Bytes data("FA;\r\x00\x1B\x1B" "ATH1", 11);
+    app.Send(1, kIac + kIac + data);
+    EXPECT_EQ(app.com.Written(), "\xFF" + data);
+    EXPECT_TRUE(app.com.rtsHistory.empty());  // no in-band key here
+    app.com.RadioSends(Bytes("FA;\xFF", 4));
+    EXPECT_EQ(app.Client(1).sent, Bytes("FA;\xFF\xFF", 5));
+}
+
+// A lone client's line change is applied and answered with its value, and undone
+// when it goes; while another client shares the radio it is answered, not applied.
+TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
+    for (const bool shared : {false, true}) {
+        Remote app;
+        if (shared) ASSERT_TRUE(app.sockets.RequestConnection());
+        app.Send(1, Request(1, Bytes("\x00\x00\x12\xC0", 4)) + Request(3, "\x03"));  // 4800, even
+        EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x12\xC0", 4))) << shared;
+        EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x67\x03")) << shared;
+        EXPECT_EQ(app.com.Settings(), shared ? "9600,n,8,2" : "4800,e,8,2");
+        app.sockets.PeerCloses(1);
+        EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
+    }
+}
+
+// RTS keys the transmitter: requests in the first second are answered and only the
+// last is applied when it ends; a key is held to the transmit limit, and a new key
+// needs an off first; the key goes with the client.
+TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
+    Remote app(5);
+    app.Send(1, kRtsOn + kRtsOff);  // a program opening its port
+    EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x69\x0B"));
+    app.clock.Advance(1000);
+    EXPECT_TRUE(app.com.rtsHistory.empty());
+    app.Send(1, kRtsOn);
+    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
+    app.clock.Advance(5000);
+    EXPECT_FALSE(app.com.RTSEnable());
+    EXPECT_TRUE(app.log.Has({"transmit limit of 5 s"}));
+    app.Send(1, kRtsOn);  // still on as far as the client knows: no new key
+    EXPECT_FALSE(app.com.RTSEnable());
+    app.Send(1, kRtsOff + kRtsOn);
+    EXPECT_TRUE(app.com.RTSEnable());
+    app.sockets.PeerCloses(1);
+    EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false, true, false}));
+}
+
+}  // namespace
+}  // namespace ovrin
