@@ -32,7 +32,10 @@ void WireEvents(frmMain& f) {
     f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
-    f.transmitter.Changed = [&f] { ShowTransmitter(f); };
+    f.transmitter.Changed = [&f] {
+        ShowTransmitter(f);
+        WatchTheKeyer(f);
+    };
     f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };

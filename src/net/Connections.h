@@ -30,6 +30,8 @@ struct Connection {
     bool readPaused = false;
     // The start of a PTT command that its last read ended with.
     Bytes heldPtt;
+    // Its socket is checked for a vanished peer within seconds (it holds the key).
+    bool watchedClosely = false;
     std::unique_ptr<ConnectionCodec> codec;
 };
 

@@ -125,6 +125,16 @@ std::string ClientLabel(frmMain& f, int16_t Index) {
     return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
 }
 
+void WatchTheKeyer(frmMain& f) {
+    const ConnectionId owner = f.transmitter.Owner();
+    f.connections.ForEach([&](Connection& c) {
+        const bool keyer = c.identity == owner;
+        if (keyer == c.watchedClosely) return;
+        c.watchedClosely = keyer;
+        TryStep([&] { f.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
+    });
+}
+
 std::string ListenerPortText(frmMain& f) {
     int32_t port = 0;
     TryStep([&] { port = f.tcpServer(0).LocalPort(); });
