@@ -159,6 +159,8 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::cli::GiveRunSettings(f, o, p.comPort);
     Door door(o, p.log);
     door.Guard(f);
+    // Nobody sees the status picture: its animation would only wake the process.
+    f.tmrPicture.Stop();
     ovrin::qt::WindowTimers timers(f.Timers());
     ovrin::ListenRetry retry(f, log);
     ovrin::qt::QtTimerBackend retryBackend(retry.RetryTimer());

@@ -176,6 +176,8 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
     Door door(p.loop, o, p.log);
     door.Guard(f);
+    // Nobody sees the status picture: its animation would only wake the process.
+    f.tmrPicture.Stop();
     win32::WindowTimers timers(p.loop, f.Timers());
     ovrin::ListenRetry retry(f, log);
     win32::Win32TimerBackend retryBackend(p.loop, retry.RetryTimer());

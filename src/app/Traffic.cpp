@@ -120,6 +120,14 @@ void tmrRx_Timer(frmMain& f) {
     // being gathered is left to its own timers.
     if (!f.tmrRxGap.Enabled() && RadioBytesWaiting(f)) RadioDataArrived(f);
     ResumePausedReads(f);
+    PaceReceivePoll(f);
+}
+
+void PaceReceivePoll(frmMain& f) {
+    bool paused = false;
+    f.connections.ForEach([&](Connection& c) { paused = paused || c.readPaused; });
+    const int ms = paused ? kBusyPollMs : kIdlePollMs;
+    if (f.tmrRx.Interval() != ms) f.tmrRx.SetInterval(ms);
 }
 
 void ConnectionJoined(frmMain& f, ConnectionId id) {

@@ -18,6 +18,11 @@ void comPort_OnComm(frmMain& f, CommEvent Event);
 // The PTT hold-back, a block started for bytes that came without an event, and
 // paused reads resumed.
 void tmrRx_Timer(frmMain& f);
+// The receive poll is a safety net for the arrival and drain events: quick while
+// a client's read waits for the serial line, slow otherwise, so that a connected
+// client that sends nothing costs nothing.
+inline constexpr int kBusyPollMs = 50, kIdlePollMs = 1000;
+void PaceReceivePoll(frmMain& f);
 // A connection joins the turns when accepted; when it goes, its parked block and
 // its key go with it.
 void ConnectionJoined(frmMain& f, ConnectionId id);

@@ -66,7 +66,7 @@ struct frmMain {
     std::map<int, Label> Label1;  // field captions by element index
     ImageList ImageList1;
 
-    Timer tmrRx{"tmrRx", 50, false};
+    Timer tmrRx{"tmrRx", 1000, false};
     // The longest a turn lasts while its answer keeps coming.
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};

@@ -122,6 +122,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     // TCP flow control slows the client down and nothing is lost.
     if (f.RtsQuestionOpen || SerialBacklogFull(f)) {
         c->readPaused = true;
+        PaceReceivePoll(f);
         return;
     }
     int32_t count = 0;

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "app/Traffic.h"
 #include "net/Inbound.h"
 #include "serial/Receive.h"
 #include "serial/SerialPort.h"
@@ -174,8 +175,8 @@ TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
     app.Send(1, "ID;");
     app.Radio("ID019;");
     app.Radio("FA00007074000;");
-    app.com.RadioSends("PS1;", false);  // no arrival event: the tick starts its block
-    app.clock.Advance(60);
+    app.com.RadioSends("PS1;", false);  // no arrival event: the slow tick starts its block
+    app.clock.Advance(kIdlePollMs + 10);
     EXPECT_EQ(app.Client(1).sentBlocks, (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
 }
 

@@ -18,6 +18,8 @@
 #include <QStyleOptionFrame>
 #include <algorithm>
 #include <functional>
+#include <memory>
+#include <utility>
 
 #include "platform/qt/QtText.h"
 #include "platform/qt/Shield.h"
@@ -220,10 +222,16 @@ void MirrorText(const TextBox& m, QLineEdit* w) {
     MirrorCommon(m, w);
 }
 
+// The picture as the model ends a handler with it: a hide, change and show in one
+// tick cost nothing on screen, and an unchanged frame is not painted again.
 void MirrorImage(const Image& m, QLabel* w, const StatusPictures& pictures) {
-    w->setPixmap(pictures.Picture(m.Picture()));
-    MirrorCommon(m, w);
-    if (w->isVisible()) w->repaint();  // Refresh means now, not at the next idle moment
+    const QPixmap& picture = pictures.Picture(m.Picture());
+    if (w->pixmap().cacheKey() != picture.cacheKey()) w->setPixmap(picture);
+    if (w->isEnabled() != m.Enabled()) w->setEnabled(m.Enabled());
+    const QString tip = ToQ(m.ToolTip());
+    if (w->toolTip() != tip) w->setToolTip(tip);
+    const bool visible = m.Visible() && !m.hidden;
+    if (w->isVisibleTo(w->parentWidget()) != visible) w->setVisible(visible);
 }
 
 }  // namespace
@@ -427,7 +435,18 @@ void QtMainWindow::Bind(Image& model) {
     };
     Place(model, picture);
     const StatusPictures& pictures = pictures_;
-    model.Changed = [&model, picture, &pictures] { MirrorImage(model, picture, pictures); };
+    // Mirrored once the handler is done, whatever it changed on the way.
+    auto queued = std::make_shared<bool>(false);
+    model.Changed = [&model, picture, &pictures, queued] {
+        if (std::exchange(*queued, true)) return;
+        QMetaObject::invokeMethod(
+            picture,
+            [&model, picture, &pictures, queued] {
+                *queued = false;
+                MirrorImage(model, picture, pictures);
+            },
+            Qt::QueuedConnection);
+    };
     MirrorImage(model, picture, pictures);
 }
 
