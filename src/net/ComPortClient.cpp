@@ -244,12 +244,14 @@ bool IsTransparent(const Connection& c) { return c.codec != nullptr; }
 
 void tmrLineSettle_Timer(frmMain& f) {
     f.tmrLineSettle.Stop();
+    const bool askedBefore = f.AskedRTSControl;
     ForEachComPortClient(f, [&](Connection& c, ComPortCodec& cp) {
         if (!cp.settling) return;
         cp.settling = false;
         if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
         if (cp.heldRts) ApplyRts(f, c.identity, *std::exchange(cp.heldRts, std::nullopt));
     });
+    if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 
 void tmrModemLines_Timer(frmMain& f) {

@@ -31,13 +31,10 @@ void ObeyPtt(frmMain& f, ConnectionId who, PttCommand command) {
     else if (command == PttCommand::Release) ReleasePTT(f, who);
 }
 
-}  // namespace
-
 // The first PTT command while RTS control is off asks the user once per run. While
 // the box is open, client data wait in their sockets, so that they keep their
 // order behind the command asked about.
-bool RtsControlAllowed(frmMain& f) {
-    if (f.chkCtrlPTT.Value() == 1) return true;
+bool UserEnablesRtsControl(frmMain& f) {
     if (f.AskedRTSControl) return false;
     f.AskedRTSControl = true;  // before the box: no second question while it is open
     f.RtsQuestionOpen = true;
@@ -57,8 +54,6 @@ bool RtsControlAllowed(frmMain& f) {
     f.chkComPortActiveInListen.SetValue(0);
     return true;
 }
-
-namespace {
 
 void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
     if (!RtsControlAllowed(f)) return;
@@ -107,6 +102,8 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
 }
 
 }  // namespace
+
+bool RtsControlAllowed(frmMain& f) { return f.chkCtrlPTT.Value() == 1 || UserEnablesRtsControl(f); }
 
 PttCommand ClassifyPtt(const Bytes& block) {
     if (block.size() != kPttLength || block.compare(0, kPttPrefix.size(), kPttPrefix) != 0) return PttCommand::None;
