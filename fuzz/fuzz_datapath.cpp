@@ -217,11 +217,15 @@ private:
         const auto& writes = app_.com.writes;
         for (; writesChecked_ < writes.size(); ++writesChecked_) {
             const Bytes& w = writes[writesChecked_];
-            const std::size_t command = w.find(kPttPrefix);
-            Require(command == Bytes::npos || command + kPttPrefix.size() >= w.size(),
+            Require(w.find(kPttPrefix + '0') == Bytes::npos && w.find(kPttPrefix + '1') == Bytes::npos,
                     "no PTT command reaches the radio", Escaped(w));
-            if (Consume(w, true)) continue;
-            const bool departed = Consume(w, false);
+            // A block that goes on where a stream stopped is that stream's, before one
+            // whose bytes merely appear somewhere further on in another.
+            bool connected = false, departed = false;
+            for (const bool tight : {true, false}) {
+                if ((connected = Consume(w, true, tight)) || (departed = Consume(w, false, tight))) break;
+            }
+            if (connected) continue;
             Require(!departed || ParkedWhenItsSenderLeft(w),
                     "a block is written only while its sender is connected, or as the one it left parked",
                     Escaped(w));
@@ -241,15 +245,25 @@ private:
 
     // Marks a write as taken from the stream of a connection that is (or is no
     // longer) there; false when no such stream holds it.
-    bool Consume(const Bytes& block, bool connected) {
+    static bool OnlyCommands(Bytes skipped) {
+        while (skipped.size() >= kPttPrefix.size() + 1 && skipped.compare(0, kPttPrefix.size(), kPttPrefix) == 0)
+            skipped.erase(0, kPttPrefix.size() + 1);
+        return skipped.empty();
+    }
+
+    bool Consume(const Bytes& block, bool connected, bool tight) {
         for (auto& [handle, stream] : streams_) {
             bool there = false;
             for (int16_t i = 1; i <= kMaxClients; ++i) there = there || (Connected(i) && app_.Client(i).handle == handle);
             if (there != connected) continue;
             std::size_t at = stream.written;
             for (char byte : block) {
+                const std::size_t from = at;
                 at = stream.sent.find(byte, at);
-                if (at == Bytes::npos) break;
+                if (at == Bytes::npos || (tight && !OnlyCommands(stream.sent.substr(from, at - from)))) {
+                    at = Bytes::npos;
+                    break;
+                }
                 ++at;
             }
             if (at == Bytes::npos) continue;

@@ -28,8 +28,10 @@ struct Connection {
     // Its data were left in the socket while the serial backlog was full, or while
     // a question about its command was open.
     bool readPaused = false;
-    // The start of a PTT command that its last read ended with.
+    // The start of a PTT command that its last read ended with, and what it sent
+    // while a question about its command was open.
     Bytes heldPtt;
+    Bytes readWhileAsked;
     // Its socket is checked for a vanished peer within seconds (it holds the key).
     bool watchedClosely = false;
     std::unique_ptr<ConnectionCodec> codec;

@@ -19,6 +19,9 @@ constexpr const char* kRtsQuestion =
 
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 constexpr std::size_t kPttLength = 6;
+// How long the start of a command at the end of a read waits for its rest: TCP
+// segments of one write arrive tens of milliseconds apart on Wi-Fi or the Internet.
+constexpr int kPttHoldMs = 100;
 
 bool SerialBacklogFull(frmMain& f) {
     int32_t backlog = 0;
@@ -55,14 +58,32 @@ bool UserEnablesRtsControl(frmMain& f) {
     return true;
 }
 
-void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
-    if (!RtsControlAllowed(f)) return;
-    // A client that left while the question was open keys nothing.
-    if (f.connections.ById(who)) ObeyPtt(f, who, ClassifyPtt(command));
+// What the asker sent while the question was open is read now, to be handled after
+// the block that asked; a release among it means the key is no longer wanted.
+bool ReleasedWhileAsked(frmMain& f, Connection& c) {
+    Bytes waiting;
+    TryStep([&] {
+        if (f.tcpServer(c.slot).BytesReceived() > 0) waiting = f.tcpServer(c.slot).GetData();
+    });
+    c.readWhileAsked += waiting;
+    return c.readWhileAsked.find(kPttPrefix + '0') != Bytes::npos;
 }
 
+void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
+    const bool asked = f.chkCtrlPTT.Value() != 1 && !f.AskedRTSControl;
+    if (!RtsControlAllowed(f)) return;
+    // A client that left while the question was open keys nothing, nor one that
+    // released meanwhile.
+    Connection* c = f.connections.ById(who);
+    const PttCommand kind = ClassifyPtt(command);
+    if (!c || (asked && kind == PttCommand::Key && ReleasedWhileAsked(f, *c))) return;
+    ObeyPtt(f, who, kind);
+}
+
+// Only the exact commands are taken out; ESC ESC "ATH" and any other byte is data.
 bool EndsWithPttCommand(const Bytes& data) {
-    return data.size() >= kPttLength && data.compare(data.size() - kPttLength, kPttPrefix.size(), kPttPrefix) == 0;
+    return data.size() >= kPttLength && (data.back() == '0' || data.back() == '1') &&
+           data.compare(data.size() - kPttLength, kPttPrefix.size(), kPttPrefix) == 0;
 }
 
 // How many bytes at the end of a read could be the start of a PTT command.
@@ -93,9 +114,7 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
     if (const std::size_t start = PttStartAtEnd(data); start > 0 && still) {
         still->heldPtt = data.substr(data.size() - start);
         data.resize(data.size() - start);
-        // Held for at most one receive gap of the serial line.
-        const int hold = RadioQuietGapMs(f.comPort.Settings(), f.comPort.DeliveryLatencyMs(), true);
-        if (!f.tmrPttHold.Enabled() && f.tmrPttHold.Interval() != hold) f.tmrPttHold.SetInterval(hold);
+        if (!f.tmrPttHold.Enabled() && f.tmrPttHold.Interval() != kPttHoldMs) f.tmrPttHold.SetInterval(kPttHoldMs);
         f.tmrPttHold.Start();
     }
     SubmitToPort(f, who, std::move(data));
@@ -132,7 +151,10 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     if (IsTransparent(*c)) {
         if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
     } else {
+        const ConnectionId who = c->identity;
         HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
+        if ((c = f.connections.ById(who)) && !c->readWhileAsked.empty())
+            HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + std::exchange(c->readWhileAsked, {}));
     }
     if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }

@@ -1,5 +1,7 @@
 #include "net/Listener.h"
 
+#include <utility>
+
 #include "app/Numbers.h"
 #include "app/Traffic.h"
 #include "net/ComPortClient.h"
@@ -210,7 +212,17 @@ void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) 
     CloseConnection(f, Index);
 }
 
+// The start of a command held back was data after all: it goes to the radio
+// before the close (and before a last client's close shuts the port).
+static void WriteHeldBytes(frmMain& f, int16_t Index) {
+    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i) {
+        Connection* c = f.connections.BySlot(i);
+        if (c && !c->heldPtt.empty()) SubmitToPort(f, c->identity, std::exchange(c->heldPtt, {}));
+    }
+}
+
 void CloseConnection(frmMain& f, int16_t Index) {
+    WriteHeldBytes(f, Index);
     if (f.connections.Count() == 1 || Index == 0) {
         try {
             StopServingClients(f);

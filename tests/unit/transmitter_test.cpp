@@ -2,6 +2,8 @@
 // when nobody renews the key, and whenever the clients or the port go.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/Lifecycle.h"
 #include "serial/Ptt.h"
 #include "serial/SerialPort.h"
@@ -36,7 +38,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
         {{"FA;" + kKey}, "FA;", {true}},
         {{kKey + "\r"}, "\r", {true}},
         {{"FA;" + kKey + "IF;" + kRelease + "MD;"}, "FA;IF;MD;", {true, false}},
-        {{"\x1B\x1B" "ATH2" "ID;"}, "ID;", {}},
+        {{"AB\x1B\x1B" "ATH2" "CD"}, "AB\x1B\x1B" "ATH2" "CD", {}},  // not a command: data
         {{"\x1B\x1B" "ath1"}, "\x1B\x1B" "ath1", {}},
         {{"FA;\x1B\x1B" "AT", "H1IF;"}, "FA;IF;", {true}},  // split over two reads
         {{"\x1B", "\x1B" "ATH0"}, "", {false}},
@@ -51,6 +53,19 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
         EXPECT_EQ(app.com.Written(), row.radio);
         EXPECT_EQ(app.com.rtsHistory, row.rts);
     }
+}
+
+// The rest of a command may come a little later (Wi-Fi, the Internet); the start of
+// one that a closing client leaves behind is data, written before the close.
+TEST(Ptt, ASplitCommandWaitsForItsRestAndAClosingClientsStartIsData) {
+    Keyer app;
+    app.Send(1, "FA;\x1B\x1B" "AT");
+    app.clock.Advance(60);
+    app.Send(1, "H1");
+    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
+    app.Send(1, "ID;\x1B");
+    app.sockets.PeerCloses(1);
+    EXPECT_EQ(app.com.Written(), "FA;ID;\x1B");
 }
 
 TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
@@ -86,13 +101,20 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
         EXPECT_EQ(app.f.chkCtrlPTT.Value(), yes ? 1 : 0);
         EXPECT_EQ(app.f.chkComPortActiveInListen.Value(), yes ? 0 : 1);
     }
-    Keyer app(0);  // the asker leaves while the box is open: a Yes keys nothing
-    app.dialogs.Answer(MsgResult::Yes);
-    app.dialogs.whileOpen = [&] { app.sockets.PeerCloses(1); };
-    app.Send(1, kKey);
-    EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
-    EXPECT_TRUE(app.com.rtsHistory.empty() || !app.com.rtsHistory.back());
-    EXPECT_FALSE(app.f.transmitter.Keyed());
+    // The asker leaves, or releases, while the box is open: a Yes keys nothing, and
+    // what it sent meanwhile follows the block that asked.
+    for (const bool leaves : {true, false}) {
+        Keyer app(0);
+        app.dialogs.Answer(MsgResult::Yes);
+        app.dialogs.whileOpen = [&] {
+            if (leaves) app.sockets.PeerCloses(1);
+            else app.Send(1, kRelease + "ID;");
+        };
+        app.Send(1, kKey + "FA;");
+        EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
+        EXPECT_EQ(std::count(app.com.rtsHistory.begin(), app.com.rtsHistory.end(), true), 0) << leaves;
+        EXPECT_EQ(app.com.Written(), leaves ? "FA;" : "FA;ID;");
+    }
 }
 
 // With several clients the first to key owns the transmitter: the others can
