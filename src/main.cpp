@@ -85,35 +85,6 @@ bool ListenAddress(const std::string& text, QHostAddress& address) {
     return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
 }
 
-// --allow: requests from elsewhere are refused in the accept path; its log limit
-// runs on a timer of the event loop.
-class Door {
-public:
-    Door(const Options& o, ovrin::Log& log) : admission_(ovrin::cli::AllowListOf(o), log), backend_(admission_.QuietTimer()) {
-        admission_.QuietTimer().Bind(&backend_);
-        active_ = !o.allow.empty();
-    }
-    ~Door() { admission_.QuietTimer().Bind(nullptr); }
-    void Guard(ovrin::frmMain& f) {
-        if (active_) f.Admits = [this](const std::string& address) { return admission_.Admits(address); };
-    }
-
-private:
-    ovrin::Admission admission_;
-    ovrin::qt::QtTimerBackend backend_;
-    bool active_ = false;
-};
-
-// The end of the process would close the port as well; a keyed transmitter is
-// released first, explicitly.
-void ReleaseSerialPort(ovrin::qt::QtCommControl& com) {
-    ovrin::TryStep([&] {
-        if (!com.PortOpen()) return;
-        com.SetRTSEnable(false);
-        com.SetPortOpen(false);
-    });
-}
-
 struct Facilities {
     ovrin::FileHost& host;
     ovrin::qt::QtCommControl& com;
@@ -129,7 +100,7 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
     ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    Door door(o, p.log);
+    ovrin::cli::Door<ovrin::qt::QtTimerBackend> door(o, p.log);
     door.Guard(f);
     ovrin::qt::WindowTimers timers(f.Timers());
     const ovrin::qt::StatusPictures pictures;
@@ -146,7 +117,7 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::WireEvents(f);
     ovrin::Form_Load(f);  // shows the window through f.Form.Show()
     const int status = QCoreApplication::exec();
-    ReleaseSerialPort(p.com);
+    ovrin::cli::ReleaseSerialPort(p.com);
     return status;
 }
 
@@ -157,7 +128,7 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
     ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    Door door(o, p.log);
+    ovrin::cli::Door<ovrin::qt::QtTimerBackend> door(o, p.log);
     door.Guard(f);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
@@ -180,7 +151,7 @@ int RunHeadless(Facilities p, const Options& o) {
     retry.Check();
     const int status = QCoreApplication::exec();
     retry.RetryTimer().Bind(nullptr);
-    ReleaseSerialPort(p.com);
+    ovrin::cli::ReleaseSerialPort(p.com);
     p.log.Line(ovrin::LogLevel::Info, "Ended");
     return status;
 }

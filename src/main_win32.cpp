@@ -94,36 +94,6 @@ std::string SettingsFolder(const Options& o) {
     return win32::Utf8(appData) + "\\Ovrin-Server";
 }
 
-// --allow: requests from elsewhere are refused in the accept path; its log limit
-// runs on a timer of the message loop.
-class Door {
-public:
-    Door(win32::MessageLoop& loop, const Options& o, ovrin::Log& log)
-        : admission_(ovrin::cli::AllowListOf(o), log), backend_(loop, admission_.QuietTimer()) {
-        admission_.QuietTimer().Bind(&backend_);
-        active_ = !o.allow.empty();
-    }
-    ~Door() { admission_.QuietTimer().Bind(nullptr); }
-    void Guard(ovrin::frmMain& f) {
-        if (active_) f.Admits = [this](const std::string& address) { return admission_.Admits(address); };
-    }
-
-private:
-    ovrin::Admission admission_;
-    win32::Win32TimerBackend backend_;
-    bool active_ = false;
-};
-
-// The end of the process would close the port as well; a keyed transmitter is
-// released first, explicitly.
-void ReleaseSerialPort(ovrin::CommControl& com) {
-    ovrin::TryStep([&] {
-        if (!com.PortOpen()) return;
-        com.SetRTSEnable(false);
-        com.SetPortOpen(false);
-    });
-}
-
 // Ctrl+C, Ctrl+Break, the console closed, logoff, shutdown: end as closing the
 // window would, on the loop's thread, and give it a moment before Windows ends us.
 win32::MessageLoop* gLoop = nullptr;
@@ -151,7 +121,7 @@ int RunWindow(Facilities p, const Options& o) {
     win32::Win32Dialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
     ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    Door door(p.loop, o, p.log);
+    ovrin::cli::Door<win32::Win32TimerBackend> door(o, p.log, p.loop);
     door.Guard(f);
     win32::WindowTimers timers(p.loop, f.Timers());
     const win32::Win32Pictures pictures;
@@ -163,7 +133,7 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::Form_Load(f);  // shows the window through f.Form.Show()
     const int status = p.loop.Run(window.Handle());
     gEnd = nullptr;
-    ReleaseSerialPort(p.com);
+    ovrin::cli::ReleaseSerialPort(p.com);
     return status;
 }
 
@@ -174,7 +144,7 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
     ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    Door door(p.loop, o, p.log);
+    ovrin::cli::Door<win32::Win32TimerBackend> door(o, p.log, p.loop);
     door.Guard(f);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
@@ -196,7 +166,7 @@ int RunHeadless(Facilities p, const Options& o) {
     const int status = p.loop.Run();
     gEnd = nullptr;
     retry.RetryTimer().Bind(nullptr);
-    ReleaseSerialPort(p.com);
+    ovrin::cli::ReleaseSerialPort(p.com);
     p.log.Line(ovrin::LogLevel::Info, "Ended");
     return status;
 }

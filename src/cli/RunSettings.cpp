@@ -36,4 +36,12 @@ AllowList AllowListOf(const Options& o) {
     return list;
 }
 
+void ReleaseSerialPort(CommControl& com) {
+    TryStep([&] {
+        if (!com.PortOpen()) return;
+        com.SetRTSEnable(false);
+        com.SetPortOpen(false);
+    });
+}
+
 }  // namespace ovrin::cli
