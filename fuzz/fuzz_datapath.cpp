@@ -51,6 +51,7 @@ enum Op : uint8_t {
 class Session {
 public:
     explicit Session(uint8_t answerBits) : answerBits_(answerBits) {
+        app_.com.OnOutput = [this] { NoteWriter(); };
         app_.Load();
         app_.f.chkBridge.SetValue(1);
     }
@@ -69,14 +70,18 @@ private:
     uint8_t answerBits_;
     unsigned answersGiven_ = 0;
     // Everything each connection (by socket handle) sent, and how far into it the
-    // radio has been written. PTT commands and replaced parked blocks are skipped,
-    // so a write is a subsequence of the rest of one connection's stream.
+    // radio has been written. PTT commands are skipped, so a write is a
+    // subsequence of the rest of its writer's stream.
     struct Stream {
         Bytes sent;
         std::size_t written = 0;
     };
     std::map<int32_t, Stream> streams_;
     std::size_t writesChecked_ = 0;
+    // Per write, the socket handle of the connection whose turn wrote it (0: none
+    // known), as the turns say at the moment of the write.
+    std::vector<int32_t> writers_;
+    std::map<ConnectionId, int32_t> handleOf_;
     // Everything the radio sent, and how far into it clients have been served.
     Bytes radio_;
     std::array<std::size_t, kMaxClients + 1> served_{};
@@ -85,8 +90,6 @@ private:
     // Per slot: the connection's socket handle, and how much the radio had sent when it came.
     std::array<int32_t, kMaxClients + 1> handles_{};
     std::array<std::size_t, kMaxClients + 1> acceptedAt_{};
-    // The block each connection that left had parked then, by socket handle.
-    std::map<int32_t, Bytes> parkedWhenLeft_;
     bool drained_ = false;
 
     // Yes/No answers come from the input's first byte, so no question goes unanswered.
@@ -203,14 +206,22 @@ private:
         for (int16_t i = 1; i <= kMaxClients; ++i) {
             const auto slot = static_cast<std::size_t>(i);
             const int32_t handle = Connected(i) ? app_.Client(i).handle : 0;
-            if (handle != handles_[slot] && handles_[slot] != 0) parkedWhenLeft_[handles_[slot]] = f_.turns.Parked(ids_[slot]);
             if (handle != 0 && handle != handles_[slot]) {
                 acceptedAt_[slot] = radio_.size();
                 served_[slot] = 0;
             }
             handles_[slot] = handle;
             ids_[slot] = f_.connections.IdOf(i);
+            if (handle != 0) handleOf_[ids_[slot]] = handle;
         }
+    }
+
+    void NoteWriter() {
+        const ConnectionId id = f_.turns.Holder();
+        const Connection* c = f_.connections.ById(id);
+        if (c && Connected(c->slot)) handleOf_[id] = app_.Client(c->slot).handle;
+        const auto known = handleOf_.find(id);
+        writers_.push_back(known == handleOf_.end() ? 0 : known->second);
     }
 
     void CheckWrites() {
@@ -219,58 +230,25 @@ private:
             const Bytes& w = writes[writesChecked_];
             Require(w.find(kPttPrefix + '0') == Bytes::npos && w.find(kPttPrefix + '1') == Bytes::npos,
                     "no PTT command reaches the radio", Escaped(w));
-            // A block that goes on where a stream stopped is that stream's, before one
-            // whose bytes merely appear somewhere further on in another.
-            bool connected = false, departed = false;
-            for (const bool tight : {true, false}) {
-                if ((connected = Consume(w, true, tight)) || (departed = Consume(w, false, tight))) break;
-            }
-            if (connected) continue;
-            Require(!departed || ParkedWhenItsSenderLeft(w),
-                    "a block is written only while its sender is connected, or as the one it left parked",
-                    Escaped(w));
-            Require(departed, "every block written to the radio is bytes one client sent, in order, once",
-                    Escaped(w));
+            Require(Consume(w, writers_.at(writesChecked_)),
+                    "every block written to the radio is bytes its writer sent, in order, once", Escaped(w));
         }
     }
 
-    bool ParkedWhenItsSenderLeft(const Bytes& block) {
-        for (auto it = parkedWhenLeft_.begin(); it != parkedWhenLeft_.end(); ++it) {
-            if (it->second != block) continue;
-            parkedWhenLeft_.erase(it);
-            return true;
+    // Marks a write as taken from its writer's stream; false when the stream does
+    // not hold it after what was written before.
+    bool Consume(const Bytes& block, int32_t writer) {
+        const auto found = streams_.find(writer);
+        if (found == streams_.end()) return false;
+        Stream& stream = found->second;
+        std::size_t at = stream.written;
+        for (char byte : block) {
+            at = stream.sent.find(byte, at);
+            if (at == Bytes::npos) return false;
+            ++at;
         }
-        return false;
-    }
-
-    // Marks a write as taken from the stream of a connection that is (or is no
-    // longer) there; false when no such stream holds it.
-    static bool OnlyCommands(Bytes skipped) {
-        while (skipped.size() >= kPttPrefix.size() + 1 && skipped.compare(0, kPttPrefix.size(), kPttPrefix) == 0)
-            skipped.erase(0, kPttPrefix.size() + 1);
-        return skipped.empty();
-    }
-
-    bool Consume(const Bytes& block, bool connected, bool tight) {
-        for (auto& [handle, stream] : streams_) {
-            bool there = false;
-            for (int16_t i = 1; i <= kMaxClients; ++i) there = there || (Connected(i) && app_.Client(i).handle == handle);
-            if (there != connected) continue;
-            std::size_t at = stream.written;
-            for (char byte : block) {
-                const std::size_t from = at;
-                at = stream.sent.find(byte, at);
-                if (at == Bytes::npos || (tight && !OnlyCommands(stream.sent.substr(from, at - from)))) {
-                    at = Bytes::npos;
-                    break;
-                }
-                ++at;
-            }
-            if (at == Bytes::npos) continue;
-            stream.written = at;
-            return true;
-        }
-        return false;
+        stream.written = at;
+        return true;
     }
 
     // Each client's new bytes are one stretch of the radio's output after what it

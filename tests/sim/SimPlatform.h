@@ -72,7 +72,9 @@ public:
     void Output(const Bytes& data) override {
         Waiting();  // fails while closed
         writes.push_back(data);
+        if (OnOutput) OnOutput();
     }
+    std::function<void()> OnOutput;  // a harness asks who is writing
     int32_t OutBufferCount() override { return open_ ? backlog : 0; }
     std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
     bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
