@@ -77,6 +77,8 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::
     if (r.value == 0) return ValueOf(now, r.command);
     const auto wanted = WithValue(now, r.command, r.value);
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
+    // Clients send all four at open; what the line already has changes nothing.
+    if (wanted && text == FormatLineSettings(now)) return r.value;
     if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
         f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
                                           " refused; the port stays at " + f.comPort.Settings());
