@@ -48,7 +48,9 @@ TEST(RemotePort, DataPassUnchangedBothWaysWithNoEchoFilter) {
 TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
     for (const bool shared : {false, true}) {
         Remote app;
-        if (shared) ASSERT_TRUE(app.sockets.RequestConnection());
+        if (shared) {
+            ASSERT_TRUE(app.sockets.RequestConnection());
+        }
         app.Send(1, Request(1, Bytes("\x00\x00\x12\xC0", 4)) + Request(3, "\x03"));  // 4800, even
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x12\xC0", 4))) << shared;
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x67\x03")) << shared;
