@@ -17,6 +17,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -88,13 +89,16 @@ struct Ser2net {
     int port = FreeTcpPort();
     const Options& options;
 
-    // `accepter`: "tcp", or "telnet(rfc2217),tcp" for its RFC 2217 port.
-    Ser2net(const Options& o, const std::string& device, bool start = true, const std::string& accepter = "tcp")
+    // `accepter`: "tcp", or "telnet(rfc2217),tcp" for its RFC 2217 port; `clients`:
+    // its max-connections (each gets all the radio says).
+    Ser2net(const Options& o, const std::string& device, bool start = true, const std::string& accepter = "tcp",
+            int clients = 1)
         : options(o) {
         std::ofstream(dir.Path() + "/ser2net.yaml") << "%YAML 1.1\n---\n"
                                                      << "connection: &radio\n"
                                                      << "  accepter: " << accepter << ",127.0.0.1," << port << "\n"
-                                                     << "  connector: serialdev," << device << ",9600n82,local\n";
+                                                     << "  connector: serialdev," << device << ",9600n82,local\n"
+                                                     << "  options:\n    max-connections: " << clients << "\n";
         if (start) Start();
     }
     // Milliseconds from the fork to the listening socket.
@@ -595,8 +599,9 @@ void ComPortSession(int port, int commands, ComPortFigures& f) {
 
 bool ServerHasOption(const std::string& server, const std::string& option) {
     Child help({server, "--help"}, "", true);
-    for (std::string line = help.ReadLine(3000); !line.empty(); line = help.ReadLine(3000))
-        if (line.find(option) != std::string::npos) return true;
+    // The help has blank lines: read to its end (an ended child reads empty at once).
+    for (int i = 0; i < 200; ++i)
+        if (help.ReadLine(3000).find(option) != std::string::npos) return true;
     return false;
 }
 
@@ -645,6 +650,90 @@ void ComPort(const Options& o) {
     }
 }
 
+// Clients asking at once, each its own command (FA;, FB;, MD;) in a closed loop, so
+// an answer given to the wrong client shows. Each reads until its own answer is in;
+// any other answer on its way is counted as wrong.
+struct SharedFigures {
+    std::vector<double> times;
+    int wrong = 0, missing = 0;
+};
+
+SharedFigures Shared(int port, int clients, int commands) {
+    static const char* const asked[] = {"FA;", "FB;", "MD;"};
+    static const char* const answered[] = {"FA00014074000;", "FB00014074000;", "MD2;"};
+    std::vector<SharedFigures> each(static_cast<std::size_t>(clients));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < clients; ++i)
+        threads.emplace_back([&, i] {
+            SharedFigures& f = each[static_cast<std::size_t>(i)];
+            TcpClient c(port);
+            Bytes pending;
+            for (int n = 0; c.Connected() && n < commands; ++n) {
+                const auto t0 = Clock::now();
+                if (!c.Send(asked[i])) break;
+                for (bool mine = false; !mine;) {
+                    auto end = pending.find(';');
+                    if (end == Bytes::npos) {
+                        const Bytes more = c.ReadSome(2000);
+                        if (more.empty()) {
+                            ++f.missing;
+                            break;
+                        }
+                        pending += more;
+                        continue;
+                    }
+                    const Bytes answer = pending.substr(0, end + 1);
+                    pending.erase(0, end + 1);
+                    mine = answer == answered[i];
+                    if (mine) f.times.push_back(MsSince(t0));
+                    else ++f.wrong;
+                }
+            }
+            SleepMs(200);
+            f.wrong += static_cast<int>(std::count(pending.begin(), pending.end(), ';'));
+            pending = c.Read(1 << 20, 100);
+            f.wrong += static_cast<int>(std::count(pending.begin(), pending.end(), ';'));
+        });
+    for (auto& t : threads) t.join();
+    SharedFigures all;
+    for (const auto& f : each) {
+        all.times.insert(all.times.end(), f.times.begin(), f.times.end());
+        all.wrong += f.wrong;
+        all.missing += f.missing;
+    }
+    return all;
+}
+
+void Sharing(const Options& o) {
+    SimRadio ourRadio(o, "radio-ovrin-shared"), theirRadio(o, "radio-ser2net-shared");
+    ServerProcess server(o.server);
+    const int ourPort = FreeTcpPort();
+    server.LinkCom(1, ourRadio.device);
+    server.WriteSettings(ourPort);
+    server.Start({"--clients", "3"});
+    if (!WaitListening(ourPort, 10000)) throw std::runtime_error("shared: our server did not listen");
+    Ser2net ser2net(o, theirRadio.device, true, "tcp", 3);
+    SleepMs(1000);
+    const int commands = std::max(10, o.commands / 2);
+    std::cout << "\n## Shared radio: closed-loop FA; / FB; / MD;, each client " << commands
+              << " commands; round trip to its own answer, ms (ours with --clients 3)\n";
+    double rate[2][2] = {};
+    for (int clients : {1, 3}) {
+        for (int which = 0; which < 2; ++which) {
+            const auto t0 = Clock::now();
+            const SharedFigures f = Shared(which == 0 ? ourPort : ser2net.port, clients, commands);
+            const double s = MsSince(t0) / 1000;
+            rate[which][clients == 3] = static_cast<double>(f.times.size()) / clients / s;
+            std::cout << (clients == 1 ? "one client:    " : "three at once: ") << (which == 0 ? "ovrin-server " : "ser2net      ")
+                      << Describe(Summarize(f.times)) << "; " << Fixed(rate[which][clients == 3], 0)
+                      << " answers/s per client; wrong answers " << f.wrong << ", missing " << f.missing << "\n";
+            SleepMs(300);
+        }
+    }
+    std::cout << "per-client rate, three at once against one alone: ovrin-server " << Fixed(rate[0][1] / rate[0][0], 2)
+              << ", ser2net " << Fixed(rate[1][1] / rate[1][0], 2) << " (a third is 0.33)\n";
+}
+
 int Main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -668,7 +757,8 @@ int Main(int argc, char** argv) {
             std::cout << "Usage: ovrin-bench --server PATH --sim PATH [--ser2net PATH] [--commands 400]\n"
                          "       [--idle-seconds 30] [--starts 20] [--connections 50] [--paced 150] [--seed N]\n"
                          "       [--rfc2217-option NAME]  our server's option for its RFC 2217 port\n"
-                         "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk rfc2217\n";
+                         "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk rfc2217\n"
+                         "                            shared\n";
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -683,6 +773,7 @@ int Main(int argc, char** argv) {
     if (o.Runs("paced")) Paced(o);
     if (o.Runs("bulk")) Bulk(o);
     if (o.Runs("rfc2217")) ComPort(o);
+    if (o.Runs("shared")) Sharing(o);
     return 0;
 }
 

@@ -20,8 +20,12 @@ namespace ctl = rfc2217::control;
 
 struct ComPortCodec final : ConnectionCodec {
     rfc2217::Session session;
-    // Its first second: line changes are answered and held, the last one winning.
+    // Its first second, and the second after its first SET-CONTROL in it: line
+    // changes are answered and held, the last one winning. An open over a slow link
+    // (flow control, DTR, RTS, each a round trip apart) raises RTS well after the
+    // connect, and the program drops it a round trip later.
     bool settling = true;
+    bool heldAgain = false;
     std::optional<bool> heldRts, heldDtr;
     // RTS as it last set it: keying again needs an off first.
     bool rtsAsked = false;
@@ -73,6 +77,8 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::
     if (r.value == 0) return ValueOf(now, r.command);
     const auto wanted = WithValue(now, r.command, r.value);
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
+    // Clients send all four at open; what the line already has changes nothing.
+    if (wanted && text == FormatLineSettings(now)) return r.value;
     if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
         f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
                                           " refused; the port stays at " + f.comPort.Settings());
@@ -103,10 +109,16 @@ bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
     }
     if (was) return f.transmitter.Owner() == id;
     if (!RtsControlAllowed(f) || !f.connections.ById(id)) return false;  // it may have left meanwhile
-    return KeyPTT(f, id, f.TxLimitS * 1000);
+    return KeyPTT(f, id, f.TxLimitS * 1000, true);
 }
 
 uint32_t DecideControl(frmMain& f, Connection& c, ComPortCodec& cp, uint32_t v) {
+    const bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
+                      v >= ctl::kInFlowQuery;
+    if (cp.settling && !asks && !std::exchange(cp.heldAgain, true)) {
+        f.tmrLineSettle.Stop();
+        f.tmrLineSettle.Start();
+    }
     if (v <= ctl::kFlowHardware) {
         if (v > ctl::kFlowNone) f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": flow control refused: RTS keys the transmitter");
         return ctl::kFlowNone;

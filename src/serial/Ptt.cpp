@@ -2,7 +2,7 @@
 
 namespace ovrin {
 
-bool KeyPTT(frmMain& f, ConnectionId who, int limitMs) { return f.transmitter.Key(who, limitMs); }
+bool KeyPTT(frmMain& f, ConnectionId who, int limitMs, bool held) { return f.transmitter.Key(who, limitMs, held); }
 
 bool ReleasePTT(frmMain& f, ConnectionId who) { return f.transmitter.Release(who); }
 

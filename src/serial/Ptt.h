@@ -4,7 +4,7 @@
 namespace ovrin {
 
 // Key and release commands of a connection; false when another one owns the key.
-bool KeyPTT(frmMain& f, ConnectionId who, int limitMs = kKeyRepeatMs);
+bool KeyPTT(frmMain& f, ConnectionId who, int limitMs = kKeyRepeatMs, bool held = false);
 bool ReleasePTT(frmMain& f, ConnectionId who);
 // The watchdog: a key nobody renewed drops at once, whatever else runs.
 void tmrPTT_Timer(frmMain& f);

@@ -4,14 +4,14 @@
 
 namespace ovrin {
 
-bool Transmitter::Key(ConnectionId who, int limitMs) {
+bool Transmitter::Key(ConnectionId who, int limitMs, bool held) {
     if (owner_ != 0 && owner_ != who) {
         log_.Line(LogLevel::Warning, "PTT key refused: another client has the transmitter keyed");
         return false;
     }
     if (owner_ == 0) log_.Line(LogLevel::Info, "PTT keyed: RTS up");
     owner_ = who;
-    held_ = limitMs != kKeyRepeatMs;
+    held_ = held;
     TryStep([&] { port_.SetRTSEnable(true); });
     watchdog_.Stop();
     if (limitMs > 0) {

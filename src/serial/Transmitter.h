@@ -22,8 +22,9 @@ public:
     Transmitter(CommControl& port, Timer& watchdog, Log& log) : port_(port), watchdog_(watchdog), log_(log) {}
 
     // False when another connection owns the key (nothing changes then). The key
-    // drops after `limitMs` unless keyed again (0: no limit).
-    bool Key(ConnectionId who, int limitMs = kKeyRepeatMs);
+    // drops after `limitMs` unless keyed again (0: no limit); `held`: a key held
+    // up to a transmit limit rather than one to be repeated.
+    bool Key(ConnectionId who, int limitMs = kKeyRepeatMs, bool held = false);
     bool Release(ConnectionId who);
     // Drops the key whoever holds it: the port closes, the clients go.
     void Drop(const std::string& why = "");

@@ -48,7 +48,9 @@ TEST(RemotePort, DataPassUnchangedBothWaysWithNoEchoFilter) {
 TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
     for (const bool shared : {false, true}) {
         Remote app;
-        if (shared) ASSERT_TRUE(app.sockets.RequestConnection());
+        if (shared) {
+            ASSERT_TRUE(app.sockets.RequestConnection());
+        }
         app.Send(1, Request(1, Bytes("\x00\x00\x12\xC0", 4)) + Request(3, "\x03"));  // 4800, even
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x12\xC0", 4))) << shared;
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x67\x03")) << shared;
@@ -78,6 +80,35 @@ TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
     EXPECT_TRUE(app.com.RTSEnable());
     app.sockets.PeerCloses(1);
     EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false, true, false}));
+}
+
+// An open over a slow link sends flow control, DTR and RTS a round trip apart: its
+// first control request holds the lines for a second again. A 10 s limit is named
+// as the transmit limit, not as the in-band key's watchdog of the same length.
+TEST(RemotePort, AnOpenOverASlowLinkKeysNothingAndALimitIsNamedAsSuch) {
+    const struct {
+        std::vector<std::pair<int, uint8_t>> requests;  // ms after the connect, SET-CONTROL value
+        int keyedAt;                                    // ms, -1: never
+    } rows[] = {
+        {{{850, 1}, {1150, 8}, {1450, 11}, {1800, 12}}, -1},  // pyserial's open over a 300 ms round trip
+        {{{100, 11}}, 1100},                                 // held: keyed when the held second ends
+    };
+    for (const auto& row : rows) {
+        Remote app(10);
+        int now = 0, keyedAt = -1;
+        auto until = [&](int ms) {
+            for (; now < ms; ++now, app.clock.Advance(1))
+                if (keyedAt < 0 && app.com.RTSEnable()) keyedAt = now;
+        };
+        for (const auto& [at, value] : row.requests) {
+            until(at);
+            app.Send(1, Control(value));
+        }
+        until(row.keyedAt < 0 ? 3000 : row.keyedAt + 10000);
+        EXPECT_EQ(keyedAt, row.keyedAt);
+        EXPECT_FALSE(app.com.RTSEnable());
+        EXPECT_EQ(app.log.Has({"transmit limit of 10 s"}), row.keyedAt >= 0);
+    }
 }
 
 }  // namespace

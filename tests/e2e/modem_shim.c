@@ -1,0 +1,95 @@
+/* Modem lines for pseudo-terminals, for end-to-end tests (LD_PRELOAD).
+ * A pseudo-terminal has no RTS, DTR, CTS or DSR: the kernel refuses TIOCMGET and
+ * friends, and the program then sees no lines at all. This shim answers those
+ * requests where the kernel refuses them, as a loopback plug on the port would:
+ * RTS comes back as CTS, DTR as DSR and CD. Every change of RTS or DTR is appended
+ * to the file OVRIN_MODEM_LOG names, one line each: CLOCK_MONOTONIC seconds, the
+ * line, its new state ("12.345678 RTS 1"), so a test sees when the transmitter
+ * would have been keyed. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+enum { kMaxFds = 1024 };
+/* The output lines each emulated descriptor holds; 0 for one not seen yet. */
+static int lines[kMaxFds];
+
+static int (*next_ioctl)(int, unsigned long, ...);
+static int (*next_close)(int);
+
+static void note(const char* name, int was, int now) {
+    if (was == now) return;
+    const char* path = getenv("OVRIN_MODEM_LOG");
+    if (!path) return;
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    char text[64];
+    int n = snprintf(text, sizeof text, "%ld.%06ld %s %d\n", (long)t.tv_sec, t.tv_nsec / 1000, name, now ? 1 : 0);
+    if (write(fd, text, (size_t)n) != n) { /* a test that reads the file will notice */ }
+    next_close(fd);
+}
+
+/* What a loopback plug reads back: CTS from RTS, DSR and CD from DTR. */
+static int with_inputs(int out) {
+    int in = 0;
+    if (out & TIOCM_RTS) in |= TIOCM_CTS;
+    if (out & TIOCM_DTR) in |= TIOCM_DSR | TIOCM_CAR;
+    return (out & (TIOCM_RTS | TIOCM_DTR)) | in;
+}
+
+static int emulate(int fd, unsigned long request, int* arg) {
+    int was = lines[fd], now = was;
+    switch (request) {
+        case TIOCMGET: *arg = with_inputs(was); return 0;
+        case TIOCMSET: now = *arg; break;
+        case TIOCMBIS: now = was | *arg; break;
+        case TIOCMBIC: now = was & ~*arg; break;
+        default: errno = EINVAL; return -1;
+    }
+    now &= TIOCM_RTS | TIOCM_DTR;
+    note("RTS", was & TIOCM_RTS, now & TIOCM_RTS);
+    note("DTR", was & TIOCM_DTR, now & TIOCM_DTR);
+    lines[fd] = now;
+    return 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+    if (!next_ioctl) {
+        next_ioctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+        next_close = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    }
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    int result = next_ioctl(fd, request, arg);
+    const int modem = request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
+    /* Only where the kernel has no modem lines for the descriptor: a terminal that
+     * refuses them. */
+    if (result == 0 || !modem || fd < 0 || fd >= kMaxFds || !arg || !isatty(fd)) return result;
+    return emulate(fd, request, (int*)arg);
+}
+
+int close(int fd) {
+    if (!next_close) {
+        next_ioctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+        next_close = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    }
+    /* A reopened port starts with its lines down, as the log will show. */
+    if (fd >= 0 && fd < kMaxFds && lines[fd]) {
+        note("RTS", lines[fd] & TIOCM_RTS, 0);
+        note("DTR", lines[fd] & TIOCM_DTR, 0);
+        lines[fd] = 0;
+    }
+    return next_close(fd);
+}
