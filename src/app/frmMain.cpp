@@ -30,6 +30,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                   "wifi_online1", "wifi_online2", "wifi_online3", "wifi_online4"}),
       comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {
     Form.name = "frmMain";
+    tmrPicture.SetExact(false);
     Form.geometry = {0, 0, 5010, 3270};
     Form.SetCaption("Ovrin-Server v1.00");
 

@@ -24,6 +24,10 @@ public:
     Timer& operator=(const Timer&) = delete;
 
     const std::string& Name() const { return name_; }
+    // A timer that only paces what the eye sees may fire a little early or late,
+    // so the system can wake once for several; the data path's timers are exact.
+    bool Exact() const { return exact_; }
+    void SetExact(bool exact) { exact_ = exact; }
     int Interval() const { return interval_; }
     void SetInterval(int ms);
     bool Enabled() const { return enabled_; }
@@ -44,6 +48,7 @@ private:
     std::string name_;
     int interval_;
     bool enabled_;
+    bool exact_ = true;
     TimerBackend* backend_ = nullptr;
 };
 

@@ -30,7 +30,8 @@ void UpdateStatusIcon(frmMain& f) {
     }
     f.imgConn.SetVisible(true);
     f.imgConn.Refresh();
-    f.tmrPicture.SetInterval(onLineShown ? 75 : 500);
+    const int interval = onLineShown ? 75 : 500;
+    if (f.tmrPicture.Interval() != interval) f.tmrPicture.SetInterval(interval);
 }
 
 }  // namespace ovrin

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QSignalBlocker>
@@ -38,17 +39,35 @@ constexpr int kSmallestPixels = 7;
 // past the room is rounding, not clipping.
 constexpr qreal kInkRounding = 1;
 
-// A label that reports a click (press and release inside it).
-class ClickableLabel final : public QLabel {
+// The status picture: it paints its own rectangle, background and all, so a new
+// frame repaints nothing else and asks for no layout (as a QLabel's would), and
+// it reports a click (press and release inside it).
+class PictureView final : public QWidget {
 public:
-    using QLabel::QLabel;
+    explicit PictureView(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAutoFillBackground(false);
+    }
     std::function<void()> clicked;
 
+    void SetPicture(const QPixmap& picture) {
+        if (picture.cacheKey() == picture_.cacheKey()) return;
+        picture_ = picture;
+        update();
+    }
+
 protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        painter.drawPixmap(QPoint(0, 0), picture_);
+    }
     void mouseReleaseEvent(QMouseEvent* event) override {
-        QLabel::mouseReleaseEvent(event);
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked) clicked();
     }
+
+private:
+    QPixmap picture_;
 };
 
 // Check boxes are one text line high; a style's indicator may be taller and would be
@@ -224,9 +243,8 @@ void MirrorText(const TextBox& m, QLineEdit* w) {
 
 // The picture as the model ends a handler with it: a hide, change and show in one
 // tick cost nothing on screen, and an unchanged frame is not painted again.
-void MirrorImage(const Image& m, QLabel* w, const StatusPictures& pictures) {
-    const QPixmap& picture = pictures.Picture(m.Picture());
-    if (w->pixmap().cacheKey() != picture.cacheKey()) w->setPixmap(picture);
+void MirrorImage(const Image& m, PictureView* w, const StatusPictures& pictures) {
+    w->SetPicture(pictures.Picture(m.Picture()));
     if (w->isEnabled() != m.Enabled()) w->setEnabled(m.Enabled());
     const QString tip = ToQ(m.ToolTip());
     if (w->toolTip() != tip) w->setToolTip(tip);
@@ -426,8 +444,7 @@ void QtMainWindow::FitCaptions() {
 }
 
 void QtMainWindow::Bind(Image& model) {
-    auto* picture = new ClickableLabel(this);
-    picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* picture = new PictureView(this);
     picture->clicked = [&model] {
         Shielded(model.name.c_str(), [&] {
             if (model.Click) model.Click();

@@ -7,7 +7,7 @@ namespace ovrin::qt {
 QtTimerBackend::QtTimerBackend(Timer& model) : model_(model) {
     // The quiet gap that ends a block of radio data is a few milliseconds: every
     // fraction of one a timer fires late is added to each answer.
-    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setTimerType(model.Exact() ? Qt::PreciseTimer : Qt::CoarseTimer);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] { Shielded(model_.Name().c_str(), [this] { model_.Fire(); }); });
 }
 
