@@ -438,9 +438,13 @@ void ServerProcess::Start(const std::vector<std::string>& options) {
         argv.assign(std::istream_iterator<std::string>(words), {});
     }
     argv.push_back(Folder() + "/ovrin-server");
-    argv.push_back("--headless");
+    // OVRIN_BENCH_WINDOW: with its window, on the display the bench runs on (Xvfb).
+    const bool window = std::getenv("OVRIN_BENCH_WINDOW") != nullptr;
+    if (!window) argv.push_back("--headless");
     argv.insert(argv.end(), options.begin(), options.end());
-    child_ = Child(argv, Folder() + "/server.log", false, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+    std::vector<std::string> hidden{"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    if (!window) hidden.push_back("DISPLAY");
+    child_ = Child(argv, Folder() + "/server.log", false, hidden);
 }
 
 std::string ServerProcess::Log() const { return ReadText(Folder() + "/server.log"); }

@@ -4,7 +4,8 @@
 # connection, round trips of a CAT command (closed loop and random pauses),
 # answers paced at 9600 baud, a MiB each way, CPU seconds and peak resident
 # memory. Arguments go to ovrin-bench (e.g. --commands 1000 --idle-seconds 10,
-# --only paced); with --server PATH another build is measured.
+# --only paced); with --server PATH another build is measured; with --window our
+# server runs with its window on a private Xvfb instead of headless.
 source "$(dirname "$0")/common.sh"
 need_packages ser2net
 build_bench
@@ -12,5 +13,10 @@ make_workdir
 machine_header
 echo "ser2net: $(ser2net -v 2>&1 | head -1)"
 server=("--server" "$BUILD/ovrin-server")
-for a in "$@"; do [ "$a" = "--server" ] && server=(); done
-run_driver "$BUILD/ovrin-bench" "${server[@]}" --sim "$BUILD/ovrin-radio-sim" --ser2net "$(command -v ser2net)" "$@"
+args=()
+xvfb=()
+for a in "$@"; do
+  [ "$a" = "--server" ] && server=()
+  if [ "$a" = "--window" ]; then export OVRIN_BENCH_WINDOW=1; xvfb=(xvfb-run -a -s "-screen 0 1024x768x24"); else args+=("$a"); fi
+done
+run_driver "${xvfb[@]}" "$BUILD/ovrin-bench" "${server[@]}" --sim "$BUILD/ovrin-radio-sim" --ser2net "$(command -v ser2net)" "${args[@]}"
