@@ -57,8 +57,8 @@ struct SimRadio {
     Child process;
     std::string device;
 
-    SimRadio(const Options& o, const std::string& name, int baud = 0) {
-        std::vector<std::string> argv = {o.sim, "--mode", "cat", "--delay", "0"};
+    SimRadio(const Options& o, const std::string& name, int baud = 0, bool loopback = false) {
+        std::vector<std::string> argv = {o.sim, "--mode", loopback ? "loopback" : "cat", "--delay", "0"};
         if (baud > 0) argv.insert(argv.end(), {"--baud", std::to_string(baud)});
         // OVRIN_BENCH_SIMLOG=DIR keeps each simulator's log of the bytes both ways.
         if (const char* logs = std::getenv("OVRIN_BENCH_SIMLOG"))
@@ -525,6 +525,34 @@ public:
             if (MsSince(t0) > ms || !Pump(ms)) return {};
         return data_;
     }
+    // Sends `data` (IAC doubled) while reading what comes back, as a program pushing
+    // a file through a looped-back port does, until as much has come as was sent
+    // or nothing came for `quietMs`. Returns the data that came.
+    Bytes Echo(const Bytes& data, int quietMs) {
+        data_.clear();
+        Bytes out;
+        out.reserve(data.size() + data.size() / 128);
+        for (char c : data) out += c == '\xff' ? Bytes("\xff\xff") : Bytes(1, c);
+        std::size_t sent = 0;
+        auto heard = Clock::now();
+        while (data_.size() < data.size() && MsSince(heard) < quietMs) {
+            pollfd p{tcp_.Fd(), static_cast<short>(POLLIN | (sent < out.size() ? POLLOUT : 0)), 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            if (p.revents & POLLOUT) {
+                const ssize_t n = send(tcp_.Fd(), out.data() + sent, std::min<std::size_t>(out.size() - sent, 65536),
+                                       MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n > 0) sent += static_cast<std::size_t>(n);
+            }
+            if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+                char buf[65536];
+                const ssize_t n = recv(tcp_.Fd(), buf, sizeof buf, MSG_DONTWAIT);
+                if (n == 0) break;
+                if (n > 0 && !Feed(Bytes(buf, static_cast<std::size_t>(n)))) break;
+                if (n > 0) heard = Clock::now();
+            }
+        }
+        return data_;
+    }
     // Reads until the server has asked for COM-PORT-OPTION (DO 44).
     bool Greeted(int ms) {
         const auto t0 = Clock::now();
@@ -536,7 +564,9 @@ public:
 private:
     bool Pump(int ms) {
         const Bytes in = tcp_.ReadSome(ms);
-        if (in.empty()) return false;
+        return !in.empty() && Feed(in);
+    }
+    bool Feed(const Bytes& in) {
         Bytes reply;
         for (char ch : in) {
             const auto b = static_cast<unsigned char>(ch);
@@ -610,6 +640,23 @@ void ComPortSession(int port, int commands, ComPortFigures& f) {
     }
 }
 
+// A MiB of every byte value (IAC among them) through the port to a radio that
+// echoes it, at 115200 baud as a file transfer would ask for.
+Transfer ComPortLoopback(int port) {
+    ComPortClient c(port);
+    if (!c.Connected() || !c.Greeted(2000)) throw std::runtime_error("rfc2217: no greeting");
+    if (c.Request(1, Bytes("\x00\x01\xc2\x00", 4), 1000) != 115200) throw std::runtime_error("rfc2217: 115200 refused");
+    Bytes data(kMiB, '\0');
+    for (std::size_t i = 0; i < kMiB; ++i) data[i] = static_cast<char>((i + i / 256) & 0xFF);  // IAC at every phase
+    const auto t0 = Clock::now();
+    const Bytes got = c.Echo(data, 3000);
+    Transfer t;
+    t.ms = MsSince(t0);
+    t.delivered = got.size();
+    for (std::size_t i = 0; i < std::min(got.size(), data.size()); ++i) t.altered += got[i] != data[i];
+    return t;
+}
+
 bool ServerHasOption(const std::string& server, const std::string& option) {
     Child help({server, "--help"}, "", true);
     // The help has blank lines: read to its end (an ended child reads empty at once).
@@ -622,19 +669,24 @@ void ComPort(const Options& o) {
     const int sessions = 5;
     const int perSession = std::max(2, o.commands / sessions);
     ComPortFigures theirs, ours;
-    SimRadio theirRadio(o, "radio-ser2net-rfc2217");
+    SimRadio theirRadio(o, "radio-ser2net-rfc2217"), theirLoop(o, "loop-ser2net-rfc2217", 0, true);
     Ser2net ser2net(o, theirRadio.device, true, "telnet(rfc2217),tcp");
+    Ser2net ser2netLoop(o, theirLoop.device, true, "telnet(rfc2217),tcp");
     const bool haveOurs = !o.rfc2217Port.empty() && ServerHasOption(o.server, o.rfc2217Port);
-    std::unique_ptr<SimRadio> ourRadio;
-    std::unique_ptr<ServerProcess> server;
-    const int ourPort = FreeTcpPort();
+    std::unique_ptr<SimRadio> ourRadio, ourLoop;
+    std::unique_ptr<ServerProcess> server, loopServer;
+    const int ourPort = FreeTcpPort(), ourLoopPort = FreeTcpPort();
+    auto start = [&](std::unique_ptr<SimRadio>& radio, std::unique_ptr<ServerProcess>& s, int port, bool loopback) {
+        radio = std::make_unique<SimRadio>(o, loopback ? "loop-ovrin-rfc2217" : "radio-ovrin-rfc2217", 0, loopback);
+        s = std::make_unique<ServerProcess>(o.server);
+        s->LinkCom(1, radio->device);
+        s->WriteSettings(FreeTcpPort());
+        s->Start({o.rfc2217Port, std::to_string(port)});
+        if (!WaitListening(port, 10000)) throw std::runtime_error("our RFC 2217 port did not listen");
+    };
     if (haveOurs) {
-        ourRadio = std::make_unique<SimRadio>(o, "radio-ovrin-rfc2217");
-        server = std::make_unique<ServerProcess>(o.server);
-        server->LinkCom(1, ourRadio->device);
-        server->WriteSettings(FreeTcpPort());
-        server->Start({o.rfc2217Port, std::to_string(ourPort)});
-        if (!WaitListening(ourPort, 10000)) throw std::runtime_error("our RFC 2217 port did not listen");
+        start(ourRadio, server, ourPort, false);
+        start(ourLoop, loopServer, ourLoopPort, true);
     }
     SleepMs(1000);
     for (int i = 0; i < sessions; ++i) {
@@ -660,6 +712,20 @@ void ComPort(const Options& o) {
                   << " against " << Fixed(lt.p50) << "/" << Fixed(lt.p99)
                   << "), every request answered with its value: "
                   << Verdict(lo.p50 <= lt.p50 && lo.p99 <= lt.p99 && ours.wrong + ours.unanswered == 0) << "\n";
+    }
+    // Past the first second, so no line change waits; each alone on the machine.
+    const Transfer loopTheirs = ComPortLoopback(ser2netLoop.port);
+    std::cout << "\n## RFC 2217: 1 MiB of every byte value (IAC doubled) sent at 115200 baud to a loopback radio and "
+                 "read back at once\n";
+    if (haveOurs) {
+        const Transfer loopOurs = ComPortLoopback(ourLoopPort);
+        std::cout << "ovrin-server: " << loopOurs.Figures() << (loopOurs.Whole() ? ", all in order" : ", NOT all in order") << "\n";
+        std::cout << "ser2net:      " << loopTheirs.Figures() << (loopTheirs.Whole() ? ", all in order" : ", NOT all in order") << "\n";
+        const double rateOurs = loopOurs.delivered / loopOurs.ms, rateTheirs = loopTheirs.delivered / loopTheirs.ms;
+        std::cout << "goal: every byte back in order, throughput no lower than ser2net's: "
+                  << Verdict(loopOurs.Whole() && rateOurs >= rateTheirs) << "\n";
+    } else {
+        std::cout << "ser2net:      " << loopTheirs.Figures() << "\n";
     }
 }
 

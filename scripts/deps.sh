@@ -9,8 +9,9 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev netcat
           fonts-dejavu-core fonts-liberation)
 if [ "${1:-}" != program ]; then
   packages+=(libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat fontconfig)
-  # The end-to-end tests' real clients: pyserial's rfc2217:// and hamlib's rigctl.
-  packages+=(python3-serial libhamlib-utils)
+  # The end-to-end tests' real clients: pyserial's rfc2217:// and hamlib's rigctl;
+  # ip for their private networks (a veth pair for a client whose network vanishes).
+  packages+=(python3-serial libhamlib-utils iproute2)
   # The Windows program: cross-built, and tested under Wine.
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi
