@@ -38,11 +38,16 @@ std::string PeerAddress(SOCKET s) {
     return getpeername(s, reinterpret_cast<sockaddr*>(&a), &n) == 0 ? AddressText(a) : std::string();
 }
 
-// Fast: a vanished peer found within about 15 s (5 s idle, then probes 1 s apart).
+// Fast: a vanished peer found within 15 s: 4 s idle, then Windows' ten probes 1 s
+// apart; data it never acknowledged give up after 12 s.
 void KeepAlive(SOCKET s, bool fast = false) {
     const BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-    tcp_keepalive k{1, fast ? 5000u : Win32Sockets::kKeepAliveIdleMs, fast ? 1000u : Win32Sockets::kKeepAliveIntervalMs};
+#ifdef TCP_MAXRT
+    const DWORD maxRetransmitS = fast ? 12 : 0;  // 0: the system's default
+    setsockopt(s, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&maxRetransmitS), sizeof maxRetransmitS);
+#endif
+    tcp_keepalive k{1, fast ? 4000u : Win32Sockets::kKeepAliveIdleMs, fast ? 1000u : Win32Sockets::kKeepAliveIntervalMs};
     DWORD returned = 0;
     if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &k, sizeof k, nullptr, 0, &returned, nullptr, nullptr) != 0)
         setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
