@@ -259,7 +259,6 @@ public:
     int VersionMinor() const override { return 10; }
     int VersionRevision() const override { return 1; }
     int64_t FileLen(const std::string& path) const override { return static_cast<int64_t>(File(path).size()); }
-    void Kill(const std::string& path) override { files.erase(path); }
     Bytes ReadRecord(const std::string& path, std::size_t length) override {
         FailIf(failRead, "Permission denied");
         FailIf(File(path).size() < length, "Input past end of file");
@@ -269,6 +268,10 @@ public:
         FailIf(failWrite, "Disk full");
         files[path] = record;
         ++writes;
+    }
+    void KeepCopy(const std::string& path, const std::string& copy) override {
+        FailIf(failRead, "Permission denied");
+        files[copy] = File(path);
     }
     void EndProgram() override {}
 
