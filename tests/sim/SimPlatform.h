@@ -209,6 +209,7 @@ public:
     void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
 
     std::set<int32_t> busyPorts;  // ports another program listens on
+    std::string listenFailure;    // any other reason listening fails, when set
 
 private:
     friend class SimSocket;
@@ -221,7 +222,8 @@ private:
 
 inline void SimSocket::Listen() {
     FailIf(state != sckClosed, "Invalid operation at current state");
-    FailIf(owner_.busyPorts.count(localPort), "Address in use");
+    if (owner_.busyPorts.count(localPort)) throw PortInUseError("The bound address is already in use");
+    FailIf(!owner_.listenFailure.empty(), owner_.listenFailure.c_str());
     state = sckListening;
     handle = owner_.nextHandle_++;
 }
