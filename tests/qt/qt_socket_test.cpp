@@ -140,42 +140,5 @@ TEST_F(SocketTest, UnreadDataIsBoundedAndArrivesWhole) {
     EXPECT_TRUE(got == flood);
 }
 
-// A listening address is refused at once only when it can never listen; one not
-// there yet is taken, and its listen fails with the system's reason, not as a
-// port in use.
-TEST(ListenAddress, RefusedOnlyWhenItCanNeverListenAndItsFailureToldAsItIs) {
-    const struct {
-        const char* address;
-        bool taken;
-    } rows[] = {
-        {"127.0.0.1", true}, {"::1", true}, {"192.0.2.7", true},
-        {"::ffff:127.0.0.1", false}, {"224.0.0.1", false}, {"255.255.255.255", false},
-    };
-    for (const auto& row : rows) {
-        QtSocketArray sockets;
-        EXPECT_EQ(sockets.SetListenAddress(QHostAddress(QString::fromLatin1(row.address))).empty(), row.taken)
-            << row.address;
-    }
-    auto failure = [](const char* address, int32_t port) -> std::string {
-        QtSocketArray sockets;
-        sockets.SetListenAddress(QHostAddress(QString::fromLatin1(address)));
-        sockets(0).SetLocalPort(port);
-        try {
-            sockets(0).Listen();
-        } catch (const PortInUseError& e) {
-            return std::string("in use: ") + e.what();
-        } catch (const PlatformError& e) {
-            return e.what();
-        }
-        return "listening";
-    };
-    QtSocketArray holder;
-    holder.SetListenAddress(QHostAddress::LocalHost);
-    holder(0).SetLocalPort(0);
-    holder(0).Listen();
-    EXPECT_EQ(failure("127.0.0.1", holder(0).LocalPort()).rfind("in use: 127.0.0.1: ", 0), 0u);
-    EXPECT_EQ(failure("192.0.2.7", 0), "192.0.2.7: The address is not available");
-}
-
 }  // namespace
 }  // namespace ovrin::qt
