@@ -132,7 +132,8 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     if (listen == -1 || listen == 0) Require(index == listen, "stored status kept", std::to_string(index));
     if (listen == 1) Require(index == 1 || index == 0, "Listen or back to Off-line", std::to_string(index));
     if (listen == 2) Require(index == 0 && CountTitled(app.dialogs, "Defaults") == 1, "Default asks, then Off-line");
-    const int expectedBoxes = CountTitled(app.dialogs, "Host Port Active") + CountTitled(app.dialogs, "Defaults");
+    // A stored port that cannot be listened on is told as a port in use only when it is.
+    const int expectedBoxes = CountTitled(app.dialogs, "Listen Error") + CountTitled(app.dialogs, "Defaults");
     Require(static_cast<int>(app.dialogs.shown.size()) == expectedBoxes, "no other message",
             app.dialogs.shown.empty() ? "" : app.dialogs.shown.back().title);
 

@@ -193,7 +193,10 @@ int main(int argc, char* argv[]) {
                          [] { QCoreApplication::exit(0); });
     ovrin::qt::QtCommControl com(folder);
     ovrin::qt::QtSocketArray sockets;
-    sockets.SetListenAddress(bind);
+    if (o.bindAddress) {
+        if (const std::string refused = sockets.SetListenAddress(bind); !refused.empty())
+            return BadUsage("--bind " + *o.bindAddress + ": " + refused);
+    }
     ovrin::StderrLog log(StderrIsJournal());
     std::string comPort = o.comPort.value_or("");
     if (o.comDevice) {

@@ -190,8 +190,10 @@ int main() {
     if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
     win32::MessageLoop loop;
     win32::Win32Sockets sockets(loop);
-    if (o.bindAddress && !sockets.SetListenAddress(*o.bindAddress))
-        return BadUsage("--bind " + *o.bindAddress + ": not an IP address");
+    if (o.bindAddress) {
+        if (const std::string refused = sockets.SetListenAddress(*o.bindAddress); !refused.empty())
+            return BadUsage("--bind " + *o.bindAddress + ": " + refused);
+    }
 
     const std::string folder = SettingsFolder(o);
     std::error_code made, kind;

@@ -160,9 +160,15 @@ void TestHostPort(frmMain& f) {
         TryStep([&] { f.tcpServer(0).Close(); });
         f.OnLine = false;
         f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
-        f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
-                             "Select another Local Port then click the Listen button.",
-                         MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
+        // "Another application" only when that is so; an address that is not there
+        // (or any other cause) is told as the system tells it.
+        if (dynamic_cast<const PortInUseError*>(&e))
+            f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
+                                 "Select another Local Port then click the Listen button.",
+                             MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
+        else
+            f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
+                             MsgButtons::OK, MsgIcon::Exclamation, "Listen Error");
     }
 }
 

@@ -14,6 +14,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Listening failed because the port is taken (another program listens on it);
+// every other listen failure is a plain PlatformError with the system's reason.
+class PortInUseError : public PlatformError {
+public:
+    using PlatformError::PlatformError;
+};
+
 // The description controls give for a value they refuse.
 inline constexpr const char* kInvalidPropertyValue = "Invalid property value";
 

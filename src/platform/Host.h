@@ -18,10 +18,12 @@ public:
     virtual int VersionRevision() const = 0;
 
     virtual int64_t FileLen(const std::string& path) const = 0;  // fails if missing
-    virtual void Kill(const std::string& path) = 0;              // fails if missing
     virtual Bytes ReadRecord(const std::string& path, std::size_t length) = 0;
     // Replaces the file with the record in one step: on failure the old file stays.
+    // A path that is a link is written through to the file it leads to.
     virtual void WriteRecord(const std::string& path, const Bytes& record) = 0;
+    // Copies the file, whatever its length, to `copy` (replaced in one step).
+    virtual void KeepCopy(const std::string& path, const std::string& copy) = 0;
 
     // Ends the event loop; no handler runs after the current one returns.
     virtual void EndProgram() = 0;

@@ -14,6 +14,19 @@ void ShowOpenError(frmMain& f, const std::string& description, const std::string
                      MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
 }
 
+// An unusable file is copied aside before the defaults replace it, so that what it
+// held can still be looked at or mended by hand. `why` says what is wrong with it.
+std::string KeepUnusable(frmMain& f, const std::string& why) {
+    const std::string path = SettingsFilePath(f);
+    const std::string kept = path + ".bad";
+    try {
+        f.host.KeepCopy(path, kept);
+        return why + ", kept as " + kept;
+    } catch (const PlatformError& e) {
+        return why + ", not kept as " + kept + " (" + e.what() + ")";
+    }
+}
+
 void ApplyRecord(frmMain& f) {
     const SettingsRecordBuffer& r = f.SettingsRecord;
     f.txtHostPort.SetText(Trim(FromField(r.HostPort)));
@@ -57,9 +70,8 @@ void LoadSettings(frmMain& f) {
         return;
     }
     if (length != static_cast<int64_t>(SettingsRecordBuffer::kLength)) {
-        TryStep([&] { f.host.Kill(path); });
-        ShowOpenError(f, "", std::to_string(length) + " bytes instead of " +
-                                 std::to_string(SettingsRecordBuffer::kLength) + ", deleted");
+        ShowOpenError(f, "", KeepUnusable(f, std::to_string(length) + " bytes instead of " +
+                                                 std::to_string(SettingsRecordBuffer::kLength)));
         ApplyDefaults(f);
         return;
     }
@@ -68,7 +80,7 @@ void LoadSettings(frmMain& f) {
         f.log.Line(LogLevel::Info, "Settings read from " + path);
         ApplyRecord(f);
     } catch (const PlatformError& e) {
-        ShowOpenError(f, e.what());
+        ShowOpenError(f, e.what(), KeepUnusable(f, e.what()));
         ApplyDefaults(f);
     }
 }

@@ -43,6 +43,8 @@ TEST(CommandLine, HelpVersionAndBadValuesEndAtOnceStartingAndWritingNothing) {
         {{"--version"}, 0, "Ovrin-Server v1.10.01\n"},
         {{"--headless", "--port", "70000"}, 2, "ovrin-server: --port 70000: not a TCP port"},
         {{"--bind", "192.168.1"}, 2, "ovrin-server: --bind 192.168.1: not an IP address"},
+        {{"--headless", "--bind", "::ffff:127.0.0.1"}, 2, "ovrin-server: --bind ::ffff:127.0.0.1: an IPv4 address"},
+        {{"--headless", "--bind", "224.0.0.1"}, 2, "ovrin-server: --bind 224.0.0.1: a multicast"},
         {{"--headless", "--config-dir", "/dev/null/radio"}, 2, "ovrin-server: --config-dir /dev/null/radio: "},
         {{"--headless", "--com", "/dev/ttyUSB0", "--line", "9600,x,8,2"}, 2, "ovrin-server: --line 9600,x,8,2: "},
         {{"--headless", "--allow", "10.0.0.0/8,10.1"}, 2, "ovrin-server: --allow 10.0.0.0/8,10.1: \"10.1\""},

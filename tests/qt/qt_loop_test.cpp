@@ -36,7 +36,12 @@ TEST(QtTimerBackendTest, AHandlerThatThrowsLeavesTheEventLoopRunning) {
 void AnswerNextBox(Qt::Key key, QString* text = nullptr) {
     QTimer::singleShot(0, [key, text] {
         QMessageBox* box = nullptr;
-        if (!WaitUntil([&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())); })) return;
+        auto shown = [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if ((box = qobject_cast<QMessageBox*>(w)) && box->isVisible()) return true;
+            return false;
+        };
+        if (!WaitUntil(shown)) return;
         if (text) *text = box->text();
         QTest::keyClick(box, key);
     });

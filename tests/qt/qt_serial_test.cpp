@@ -81,7 +81,8 @@ TEST_F(SerialTest, AvailabilityIsToldWithoutOpeningTheDevice) {
 
 // Settings apply at open and, while open, at once; bad ones are refused. A pty
 // reports speed and stop bits (always 8 bits without parity) and has no modem
-// lines, which is no open failure. Another program cannot take the port.
+// lines, which is no open failure. Another program cannot take the port, even
+// through another link to the same device.
 TEST_F(SerialTest, OpensExclusivelyWithItsSettingsAndAppliesNewOnesAtOnce) {
     auto line = [&] {
         termios t{};
@@ -96,9 +97,12 @@ TEST_F(SerialTest, OpensExclusivelyWithItsSettingsAndAppliesNewOnesAtOnce) {
     for (const char* bad : {"9600,x,8,1", "9600,n,4,1", "9600,n,8,3", "fast", ""})
         EXPECT_THROW(com_.SetSettings(bad), PlatformError) << bad;
     EXPECT_EQ(line(), std::pair(static_cast<speed_t>(B19200), false));
-    QtCommControl other(folder_.path().toStdString());
-    other.SetCommPort(20);
-    EXPECT_THROW(other.SetPortOpen(true), PlatformError);
+    fs::create_symlink(fs::read_symlink(Link()), Link().parent_path() / "com21");
+    for (const int16_t port : {20, 21}) {
+        QtCommControl other(folder_.path().toStdString());
+        other.SetCommPort(port);
+        EXPECT_THROW(other.SetPortOpen(true), PlatformError) << "COM" << port;
+    }
 }
 
 // Every byte value passes raw. What waits in the driver is counted and read

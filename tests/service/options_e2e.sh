@@ -25,8 +25,8 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; echo "--- server log:" >&2; cat "$work/log" >&2 || true; exit 1; }
-# Waits up to 5 s for a pattern in a file.
-await() { for _ in $(seq 100); do grep -q -- "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; fail "no \"$2\" in $1"; }
+# Waits up to 20 s for a pattern in a file (a loaded machine runs the suite in parallel).
+await() { for _ in $(seq 400); do grep -q -- "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done; fail "no \"$2\" in $1"; }
 
 "$radio" --mode cat --delay 0 >"$work/radio" 2>/dev/null & pids+=($!)
 await "$work/radio" /dev/

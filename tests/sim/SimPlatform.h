@@ -211,6 +211,7 @@ public:
     void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
 
     std::set<int32_t> busyPorts;  // ports another program listens on
+    std::string listenFailure;    // any other reason listening fails, when set
 
 private:
     friend class SimSocket;
@@ -223,7 +224,8 @@ private:
 
 inline void SimSocket::Listen() {
     FailIf(state != sckClosed, "Invalid operation at current state");
-    FailIf(owner_.busyPorts.count(localPort), "Address in use");
+    if (owner_.busyPorts.count(localPort)) throw PortInUseError("The bound address is already in use");
+    FailIf(!owner_.listenFailure.empty(), owner_.listenFailure.c_str());
     state = sckListening;
     handle = owner_.nextHandle_++;
 }
@@ -261,7 +263,6 @@ public:
     int VersionMinor() const override { return 10; }
     int VersionRevision() const override { return 1; }
     int64_t FileLen(const std::string& path) const override { return static_cast<int64_t>(File(path).size()); }
-    void Kill(const std::string& path) override { files.erase(path); }
     Bytes ReadRecord(const std::string& path, std::size_t length) override {
         FailIf(failRead, "Permission denied");
         FailIf(File(path).size() < length, "Input past end of file");
@@ -271,6 +272,10 @@ public:
         FailIf(failWrite, "Disk full");
         files[path] = record;
         ++writes;
+    }
+    void KeepCopy(const std::string& path, const std::string& copy) override {
+        FailIf(failRead, "Permission denied");
+        files[copy] = File(path);
     }
     void EndProgram() override {}
 

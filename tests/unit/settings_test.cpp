@@ -104,7 +104,7 @@ TEST(GivenSettings, TypedOverTheStoredOnesBeforeListenAndSaved) {
 }
 
 // Any file that cannot be used gives the defaults, listening, saved at once; all but
-// a missing or empty one are reported first (and a wrong length deleted).
+// a missing or empty one are reported first, and kept aside as they were.
 TEST(LoadSettings, AFileThatCannotBeUsedGivesTheDefaults) {
     const auto stored = [](std::function<void(SettingsRecordBuffer&)> change) {
         SettingsRecordBuffer r = StoredRecord();
@@ -127,10 +127,14 @@ TEST(LoadSettings, AFileThatCannotBeUsedGivesTheDefaults) {
     for (const auto& row : rows) {
         SimApp app;
         if (row.file) app.host.files[app.SettingsPath()] = *row.file;
-        app.host.failRead = std::string(row.name) == "unreadable";
+        const bool unreadable = std::string(row.name) == "unreadable";
+        app.host.failRead = unreadable;
         app.Load();
         SCOPED_TRACE(row.name);
         EXPECT_EQ(app.dialogs.Titles(), row.reported ? "Open Error;" : "");
+        const std::string bad = app.SettingsPath() + ".bad";
+        EXPECT_EQ(app.host.files[bad], row.reported && !unreadable ? *row.file : "");
+        EXPECT_EQ(app.log.Has({"kept as " + bad}), row.reported);
         EXPECT_EQ(app.f.txtHostPort.Text() + app.f.cboComPort.Text() + app.f.cboBaud.Text(), "50000COM19600");
         EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
         const Bytes& file = app.host.files.at(app.SettingsPath());
@@ -153,6 +157,28 @@ TEST(SettingsFile, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
     EXPECT_EQ(fs::file_size(dir / "victim"), 4u);
     EXPECT_EQ(fs::file_size(dir / "Ovrin-Bridge.ini"), 1033u);
     EXPECT_FALSE(fs::is_symlink(dir / "Ovrin-Bridge.ini"));
+    fs::remove_all(dir);
+}
+
+// A settings file that is a link stays one: the file it leads to is replaced, in
+// its own folder, keeping its permissions. A copy kept aside is a plain file.
+TEST(SettingsFile, ALinkedFileIsReplacedWhereItLeads) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("ovrin-link-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "shared");
+    std::ofstream(dir / "shared" / "radio.ini") << "old";
+    fs::permissions(dir / "shared" / "radio.ini", fs::perms::owner_read);
+    std::error_code noLinks;
+    fs::create_symlink("shared/radio.ini", dir / "Ovrin-Bridge.ini", noLinks);
+    if (noLinks) GTEST_SKIP() << noLinks.message();
+    FileHost host(dir.string(), 1, 10, 1, {});
+    host.WriteRecord((dir / "Ovrin-Bridge.ini").string(), Bytes(1033, 'x'));
+    host.KeepCopy((dir / "Ovrin-Bridge.ini").string(), (dir / "Ovrin-Bridge.ini.bad").string());
+    EXPECT_TRUE(fs::is_symlink(dir / "Ovrin-Bridge.ini") && !fs::is_symlink(dir / "Ovrin-Bridge.ini.bad"));
+    EXPECT_EQ(fs::file_size(dir / "shared" / "radio.ini") + fs::file_size(dir / "Ovrin-Bridge.ini.bad"), 2066u);
+    EXPECT_EQ(fs::status(dir / "shared" / "radio.ini").permissions() & fs::perms::all, fs::perms::owner_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "shared"), {}), 1);  // no temporary file left
     fs::remove_all(dir);
 }
 

@@ -28,16 +28,20 @@ TEST(Status, ListenWhileOnLineKeepsTheClientsAndOffLineClosesEverythingEvenTwice
 
 // Listen opens the serial port only when it is kept active, and ends Off-line when
 // the port kept active cannot be opened (the reason in the tool tips) or the TCP
-// port is taken (after the message).
+// port cannot be listened on (after the message: "another application" only when
+// the port is taken, else the system's reason).
 TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
     const struct {
         int keptOpen;
-        bool device, tcpPortFree, listens, opens;
+        bool device, tcpPortFree;
+        const char* listenFailure;
+        bool listens, opens;
         const char* boxes;
     } rows[] = {
-        {0, true, true, true, false, ""},
-        {1, false, true, false, false, ""},
-        {0, true, false, false, false, "Host Port Active;"},
+        {0, true, true, "", true, false, ""},
+        {1, false, true, "", false, false, ""},
+        {0, true, false, "", false, false, "Host Port Active;"},
+        {0, true, true, "192.0.2.7: The address is not available", false, false, "Listen Error;"},
     };
     for (const auto& row : rows) {
         Status app;
@@ -45,12 +49,14 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         app.f.chkComPortActiveInListen.SetValue(row.keptOpen);
         if (!row.device) app.com.existing.clear();
         if (!row.tcpPortFree) app.sockets.busyPorts = {50000};
+        app.sockets.listenFailure = row.listenFailure;
         app.f.cboConn.SetListIndex(1);
         SCOPED_TRACE(testing::Message() << row.keptOpen << row.device << row.tcpPortFree);
         EXPECT_EQ(app.sockets.Element(0).State(), row.listens ? sckListening : sckClosed);
         EXPECT_EQ(app.f.cboConn.Text(), row.listens ? "Listen" : "Off-line");
         EXPECT_EQ(app.com.PortOpen(), row.opens);
         EXPECT_EQ(app.dialogs.Titles(), row.boxes);
+        if (*row.listenFailure) EXPECT_NE(app.dialogs.shown.back().text.find(row.listenFailure), std::string::npos);
     }
 }
 

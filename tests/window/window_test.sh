@@ -3,10 +3,10 @@
 # would: its window found by its caption, photographed, clicked (a list, a check
 # box) and typed into, and the settings it saves read afterwards. Exits 77
 # (skipped) only when Xvfb cannot start here.
-#   window_test.sh <ovrin-server> <ovrin-radio-sim>
+#   window_test.sh <ovrin-server> <ovrin-radio-sim> <close_window>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
-server=$1 radio=$2
+server=$1 radio=$2 closer=$3
 caption='Ovrin-Server v1.10.01'
 dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-window-XXXXXX")
 pids=()
@@ -66,6 +66,7 @@ listen_only() {  # five screenshots in a row of the Listen picture alone
   if shows amber 150 && [ "$(count "$picture" green)" = 0 ]; then calm=$((calm + 1)); else calm=0; fi
   [ "$calm" -ge 5 ]
 }
+not() { ! "$@"; }
 not_listening() { ! listening "$1"; }
 exited() {  # gone, or a zombie waiting to be reaped
   local state
@@ -74,6 +75,8 @@ exited() {  # gone, or a zombie waiting to be reaped
 }
 found_window() { win=$(xdotool search --onlyvisible --name '^Ovrin-Server v1\.10\.01$'); [ -n "$win" ]; }
 list_open() { list=$(xdotool search --onlyvisible --class '^ovrin-server$' | grep -vx "$win" | head -n1); [ -n "$list" ]; }
+box_open() { box=$(xdotool search --onlyvisible --name '^Enable Hardware Control$'); [ -n "$box" ]; }
+popup_open() { xdotool search --onlyvisible --class '^ovrin-server$' | grep -vx -e "$win" -e "$box" | grep -q .; }
 # pick ROW of the Connection Status list: open it with a click on its arrow, click the entry.
 pick() {
   local x y w h
@@ -93,12 +96,18 @@ pids+=($!)
 until_ok 5 test -L "$dir/dosdevices/com1" || fail "the radio simulator made no COM1"
 port=$((40000 + RANDOM % 9990))
 while listening "$port"; do port=$((port + 1)); done
-{ printf '%-20s%-20s%-7s%-6s%-1s%-5s%-1s%-5s' '' '' '100 mS' 9600 8 None 1 "$port"
-  printf '\001\000%-6s00100' COM1
-  head -c 955 /dev/zero; } >"$dir/Ovrin-Bridge.ini"
-(cd "$dir" && QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/runtime" exec ./ovrin-server >"$dir/server.log" 2>&1) &
-pids+=($!)
-server_pid=${pids[-1]}
+settings() {  # settings PORT: listening on PORT, the port kept open, RTS control off
+  { printf '%-20s%-20s%-7s%-6s%-1s%-5s%-1s%-5s' '' '' '100 mS' 9600 8 None 1 "$1"
+    printf '\001\000%-6s00100' COM1
+    head -c 955 /dev/zero; } >"$dir/Ovrin-Bridge.ini"
+}
+start() {  # start LOG
+  (cd "$dir" && QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir/runtime" exec ./ovrin-server >"$dir/$1" 2>&1) &
+  pids+=($!)
+  server_pid=${pids[-1]}
+}
+settings "$port"
+start server.log
 
 until_ok 20 found_window || fail "no window captioned \"$caption\" within 20 s"
 [ "$(wc -w <<<"$win")" = 1 ] || fail "more than one window captioned \"$caption\""
@@ -144,5 +153,28 @@ check [ $? = 0 ]
 check [ "$(stat -c %s "$dir/Ovrin-Bridge.ini")" = 1033 ]
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=60 count=5 2>/dev/null)" = "$new" ]
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0001 ]  # DTR RTS kept-open PTT
+
+# A message box open (a client's PTT command asks whether it may key): the rest of
+# the window takes no input, yet the window's close button closes the program, the
+# question taking its safe answer. (A modal box made the toolkit drop that close,
+# also in the 100 ms a box answered by its shortcut key still shows.)
+settings "$new"
+start server-2.log
+until_ok 20 found_window || fail "no window at the second start"
+until_ok 10 listening "$new" || fail "not listening on $new at the second start"
+exec 3<>"/dev/tcp/127.0.0.1/$new" || fail "no connection to $new"
+printf '\033\033ATH1' >&3
+until_ok 10 box_open || fail "no question for a PTT command"
+xdotool windowmove --sync "$box" 0 260  # no window manager places it: off the window
+xdotool mousemove --sync --window "$win" 189 80 click 1  # the Connection Status list: held off
+sleep 0.5
+check not popup_open
+"$closer" "$win" || fail "close_window could not reach the window"
+until_ok 10 exited "$server_pid" || fail "the close button did not close the window while a box was open"
+wait "$server_pid"
+check [ $? = 0 ]
+exec 3>&-
+check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0010 ]  # as it was
+check not grep -q "PTT keyed" "$dir/server-2.log"
 [ "$failed" = 0 ] && echo "the window was seen and used on display $DISPLAY"
 exit $failed

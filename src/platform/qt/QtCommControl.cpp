@@ -226,7 +226,11 @@ void QtCommControl::Open() {
     if (!viaLink && linkedPorts_.count(port_) != 0)
         throw PlatformError((std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port_))).string() +
                             ": the link to the device is gone");
-    devicePath_ = QFile::decodeName(device.c_str());
+    // Opened by the device's own path, not the link's: the port's lock file is named
+    // after the path opened, and only the device's name keeps other programs off it.
+    std::error_code unresolved;
+    const std::filesystem::path resolved = std::filesystem::canonical(device, unresolved);
+    devicePath_ = QFile::decodeName(unresolved ? device.c_str() : resolved.c_str());
     serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
     if (!serial_.open(QIODevice::ReadWrite)) {

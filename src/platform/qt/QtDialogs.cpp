@@ -1,6 +1,9 @@
 #include "platform/qt/QtDialogs.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <utility>
 
 #include "platform/qt/QtText.h"
 
@@ -17,6 +20,45 @@ QMessageBox::Icon IconOf(MsgIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+// While a box waits, what the user does anywhere but in the newest box is held off,
+// as a modal box would. The box is not modal, though: the toolkit silently drops a
+// window close that arrives while a modal box shows (and a box answered by its
+// shortcut key still shows for the 100 ms its button is drawn pressed), so the
+// window's close button seemed dead. A close now closes; the box that was open
+// ends with its safe answer as the event loops end.
+class InputHeldOff final : public QObject {
+public:
+    explicit InputHeldOff(QWidget* box) : box_(box), below_(std::exchange(newest_, box)) {
+        qApp->installEventFilter(this);
+    }
+    ~InputHeldOff() override { newest_ = below_; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Shortcut:
+            case QEvent::ShortcutOverride:
+            case QEvent::ContextMenu:
+            case QEvent::TouchBegin:
+            case QEvent::TabletPress: {
+                const auto* widget = qobject_cast<QWidget*>(watched);
+                return box_ == newest_ && widget && widget->window() != box_;
+            }
+            default: return false;
+        }
+    }
+
+private:
+    static inline QWidget* newest_ = nullptr;
+    QWidget* box_;
+    QWidget* below_;
+};
 
 }  // namespace
 
@@ -35,9 +77,20 @@ MsgResult QtDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
     }
-    const int pressed = box.exec();
+    box.setWindowModality(Qt::NonModal);
+    {
+        const InputHeldOff heldOff(&box);
+        QEventLoop loop;
+        QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+        box.show();
+        box.raise();
+        box.activateWindow();
+        loop.exec();  // also ends when the program ends (its window closed)
+    }
+    box.hide();
     if (buttons == MsgButtons::OK) return MsgResult::OK;
-    return pressed == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+    const bool yes = box.clickedButton() && box.clickedButton() == box.button(QMessageBox::Yes);
+    return yes ? MsgResult::Yes : MsgResult::No;
 }
 
 }  // namespace ovrin::qt

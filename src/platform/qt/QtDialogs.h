@@ -1,6 +1,7 @@
 #pragma once
-// Message boxes on QMessageBox. exec() runs a nested event loop: timers and socket
-// events keep arriving while a box is open, as the handlers expect.
+// Message boxes on QMessageBox, each waited on in a nested event loop: timers and
+// socket events keep arriving while a box is open, as the handlers expect. The
+// window's close is obeyed even then (the open box takes its safe answer).
 #include <QPointer>
 #include <QWidget>
 

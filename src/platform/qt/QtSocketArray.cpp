@@ -101,8 +101,13 @@ public:
     void Listen() override {
         if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
         auto server = std::make_unique<QTcpServer>();
-        if (!server->listen(owner_.listenAddress_, static_cast<quint16>(localPort_)))
-            throw PlatformError(FromQ(server->errorString()));
+        if (!server->listen(owner_.listenAddress_, static_cast<quint16>(localPort_))) {
+            const bool everyAddress = owner_.listenAddress_ == QHostAddress::Any;
+            const std::string why =
+                (everyAddress ? "" : FromQ(owner_.listenAddress_.toString()) + ": ") + FromQ(server->errorString());
+            if (server->serverError() == QAbstractSocket::AddressInUseError) throw PortInUseError(why);
+            throw PlatformError(why);
+        }
         server_ = std::move(server);
         generation_ = owner_.NextGeneration();
         state_ = sckListening;
@@ -269,6 +274,20 @@ QtSocketArray::~QtSocketArray() {
         socket->abort();
         delete socket;
     }
+}
+
+std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
+    bool mapped = false;
+    const quint32 v4 = address.protocol() == QAbstractSocket::IPv6Protocol ? address.toIPv4Address(&mapped) : 0;
+    if (mapped)
+        return "an IPv4 address in IPv6 form cannot be listened on; give " + FromQ(QHostAddress(v4).toString());
+    if (address.isMulticast() || address.isBroadcast()) return "a multicast or broadcast address cannot be listened on";
+    // Asked of the system itself: only a missing address may come later.
+    QTcpServer trial;
+    if (!trial.listen(address, 0) && trial.serverError() != QAbstractSocket::SocketAddressNotAvailableError)
+        return FromQ(trial.errorString());
+    listenAddress_ = address;
+    return {};
 }
 
 QtSocketArray::Element* QtSocketArray::Find(int16_t index) const {

@@ -34,7 +34,9 @@ public:
     static constexpr int kKeepAliveIdleS = 60, kKeepAliveIntervalS = 10, kKeepAliveProbes = 6;
 
     // The address element 0 listens on (and LocalIP reports); by default every address.
-    void SetListenAddress(const QHostAddress& address) { listenAddress_ = address; }
+    // One this system can never listen on is refused, with the reason; one that is
+    // only not there yet (an interface still coming up at boot) is taken.
+    std::string SetListenAddress(const QHostAddress& address);
 
     // Connection requests taken from the listener and not yet accepted or closed.
     int PendingRequests() const { return static_cast<int>(pending_.size()); }

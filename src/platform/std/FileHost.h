@@ -17,9 +17,9 @@ public:
     int VersionMinor() const override { return minor_; }
     int VersionRevision() const override { return revision_; }
     int64_t FileLen(const std::string& path) const override;
-    void Kill(const std::string& path) override;
     Bytes ReadRecord(const std::string& path, std::size_t length) override;
     void WriteRecord(const std::string& path, const Bytes& record) override;
+    void KeepCopy(const std::string& path, const std::string& copy) override;
     void EndProgram() override;
 
 private:

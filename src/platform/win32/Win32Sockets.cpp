@@ -110,7 +110,11 @@ public:
             WSAAsyncSelect(s, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_ACCEPT) != 0) {
             const int error = WSAGetLastError();
             closesocket(s);
-            throw PlatformError(ErrorText(static_cast<DWORD>(error)));
+            const std::string why = (owner_.listenAddressLength_ ? AddressText(owner_.listenAddress_) + ": " : "") +
+                                    ErrorText(static_cast<DWORD>(error));
+            // Another program's exclusive hold on the port is refused as access denied.
+            if (error == WSAEADDRINUSE || error == WSAEACCES) throw PortInUseError(why);
+            throw PlatformError(why);
         }
         sockaddr_storage bound{};
         int n = sizeof bound;
@@ -359,20 +363,31 @@ Win32Sockets::~Win32Sockets() {
     if (started_) WSACleanup();
 }
 
-bool Win32Sockets::SetListenAddress(const std::string& address) {
+std::string Win32Sockets::SetListenAddress(const std::string& address) {
     listenAddress_ = {};
     listenAddressLength_ = 0;
-    if (address.empty()) return true;
+    if (address.empty()) return {};
     auto& v4 = reinterpret_cast<sockaddr_in&>(listenAddress_);
     auto& v6 = reinterpret_cast<sockaddr_in6&>(listenAddress_);
     if (inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1) {
         v4.sin_family = AF_INET;
         listenAddressLength_ = sizeof v4;
+        const auto first = reinterpret_cast<const unsigned char*>(&v4.sin_addr)[0];
+        if (first >= 224) {
+            listenAddressLength_ = 0;
+            return "a multicast or broadcast address cannot be listened on";
+        }
     } else if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
         v6.sin6_family = AF_INET6;
         listenAddressLength_ = sizeof v6;
+        const bool mapped = IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr), multicast = IN6_IS_ADDR_MULTICAST(&v6.sin6_addr);
+        if (mapped || multicast) {
+            listenAddressLength_ = 0;
+            return mapped ? "an IPv4 address in IPv6 form cannot be listened on; give it as IPv4"
+                          : "a multicast or broadcast address cannot be listened on";
+        }
     }
-    return listenAddressLength_ != 0;
+    return listenAddressLength_ ? std::string() : std::string("not an IP address");
 }
 
 Win32Sockets::Element* Win32Sockets::Find(int16_t index) const {

@@ -25,8 +25,8 @@ public:
     ~Win32Sockets() override;
 
     // "" listens on every address (IPv6 and IPv4); else one IPv4 or IPv6 address.
-    // False for a text that is no address.
-    bool SetListenAddress(const std::string& address);
+    // Why a text is refused (no address, or one that can never listen), else "".
+    std::string SetListenAddress(const std::string& address);
 
     int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
     void Load(int16_t index) override;
