@@ -16,7 +16,7 @@ def enter_namespaces():
         sys.exit(77)
     os.environ["OVRIN_IN_NAMESPACE"] = "1"
     setup = ("ip link set lo up; mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts; "
-             "mount --bind /dev/pts/ptmx /dev/ptmx; exec \"$0\" \"$@\"")
+             "mount --bind /dev/pts/ptmx /dev/ptmx; mount -t tmpfs tmpfs /run/lock; exec \"$0\" \"$@\"")
     os.execvp("unshare", ["unshare", "-n", "-m", "--propagation", "private", "bash", "-c", setup,
                           sys.executable] + sys.argv)
 

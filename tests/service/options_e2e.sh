@@ -17,6 +17,7 @@ if [ "${OVRIN_IN_NAMESPACE:-}" != 1 ]; then
     ip link set lo up
     mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts
     mount --bind /dev/pts/ptmx /dev/ptmx
+    mount -t tmpfs tmpfs /run/lock  # lock files named after our private ptys
     exec bash "$0" "$@"' "$0" "$@"
 fi
 

@@ -18,7 +18,7 @@ command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 if [ "$(id -u)" = 0 ] && [ -z "${OVRIN_E2E_PRIVATE:-}" ] && command -v unshare >/dev/null; then
   exec env OVRIN_E2E_PRIVATE=1 unshare -n -m --propagation private bash -c \
     'ip link set lo up && mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts &&
-     mount --bind /dev/pts/ptmx /dev/ptmx && exec bash "$0" "$@"' "$0" "$@"
+     mount --bind /dev/pts/ptmx /dev/ptmx && mount -t tmpfs tmpfs /run/lock && exec bash "$0" "$@"' "$0" "$@"
 fi
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-wine-XXXXXX")

@@ -233,6 +233,7 @@ void QtCommControl::Open() {
     devicePath_ = QFile::decodeName(unresolved ? device.c_str() : resolved.c_str());
     serial_.setPortName(devicePath_);
     StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
+    noModemLines_ = false;
     if (!serial_.open(QIODevice::ReadWrite)) {
         QString why = ToQ(DeviceName(port_)) + QStringLiteral(": ") + serial_.errorString();
         serial_.clearError();
@@ -326,7 +327,10 @@ void QtCommControl::OnError(QSerialPort::SerialPortError error) {
     // the event loop, not inside QSerialPort's own notification.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
     if (!serial_.isOpen() || lost_) return;
-    if (error == QSerialPort::ResourceError && !DeviceGone()) {
+    // A read that found nothing (the bytes were taken by a read of our own a moment
+    // before) is reported with whatever the last failed call left in errno: only a
+    // device that no longer answers is lost.
+    if (!DeviceGone()) {
         serial_.clearError();  // the unwritten bytes stay queued and go when the line drains
         return;
     }
@@ -369,9 +373,15 @@ void QtCommControl::Fail(const QString& why) {
 }
 
 uint8_t QtCommControl::ModemLines() {
-    if (!serial_.isOpen()) return 0;
-    // A device without modem lines (a pseudo-terminal) reports none.
+    // A device without modem lines (a pseudo-terminal) reports none; it is not asked
+    // again while open, since every refusal leaves an error behind.
+    if (!serial_.isOpen() || noModemLines_) return 0;
     const QSerialPort::PinoutSignals pins = serial_.pinoutSignals();
+    if (serial_.error() == QSerialPort::UnsupportedOperationError) {
+        noModemLines_ = true;
+        serial_.clearError();
+        return 0;
+    }
     uint8_t lines = 0;
     if (pins & QSerialPort::ClearToSendSignal) lines |= kLineCTS;
     if (pins & QSerialPort::DataSetReadySignal) lines |= kLineDSR;

@@ -70,6 +70,7 @@ private:
     std::string lostWhy_;
     quint64 openCount_ = 0;
     int32_t deliveryLatencyMs_ = 0;
+    bool noModemLines_ = false;  // the open device refused to tell its modem lines
     // One waiting event of each kind reports everything that happened before it.
     bool receiveQueued_ = false;
     bool sendQueued_ = false;
