@@ -47,7 +47,9 @@ TEST(Turns, EchoesAnswersAndParkedBlocksGoWhereTheyBelong) {
                     if (auto w = turns.NextParked()) written += w->data;
             }
             EXPECT_EQ(delivered, step.delivered) << row.name << ": " << step.data;
-            if (!step.written.empty()) EXPECT_EQ(written.substr(written.size() - step.written.size()), step.written);
+            if (!step.written.empty()) {
+                EXPECT_EQ(written.substr(written.size() - step.written.size()), step.written);
+            }
         }
     }
 }

@@ -56,7 +56,9 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         EXPECT_EQ(app.f.cboConn.Text(), row.listens ? "Listen" : "Off-line");
         EXPECT_EQ(app.com.PortOpen(), row.opens);
         EXPECT_EQ(app.dialogs.Titles(), row.boxes);
-        if (*row.listenFailure) EXPECT_NE(app.dialogs.shown.back().text.find(row.listenFailure), std::string::npos);
+        if (*row.listenFailure) {
+            EXPECT_NE(app.dialogs.shown.back().text.find(row.listenFailure), std::string::npos);
+        }
     }
 }
 
