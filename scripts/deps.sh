@@ -5,7 +5,7 @@
 #   scripts/deps.sh program   for building and running the program only (./run.sh)
 set -euo pipefail
 # Liberation Sans has the metrics the window was drawn for.
-packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev netcat-openbsd
+packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev netcat-openbsd
           fonts-dejavu-core fonts-liberation)
 if [ "${1:-}" != program ]; then
   packages+=(libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat fontconfig)

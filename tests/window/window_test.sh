@@ -133,6 +133,15 @@ xdotool windowfocus --sync "$win"
 pick 0
 until_ok 5 shows red 150 || fail "no Off-line picture after choosing Off-line"
 until_ok 5 not_listening "$port" || fail "still listening on $port after Off-line"
+# The picture is drawn by the X server: it is there again when the window is mapped
+# again, and a click on it reaches the program (Off-line: Listen).
+xdotool windowunmap --sync "$win" windowmap --sync "$win" windowfocus --sync "$win"
+until_ok 5 shows red 150 || fail "no Off-line picture after the window was mapped again"
+xdotool mousemove --sync --window "$win" 200 38 click 1
+until_ok 5 listening "$port" || fail "a click on the Off-line picture did not choose Listen"
+until_ok 5 shows amber 150 || fail "no Listen picture after a click on the picture"
+pick 0
+until_ok 5 not_listening "$port" || fail "still listening on $port after Off-line again"
 # A click on "Control RTS as PTT" while Off-line: the box and its rule (RTS and the
 # kept-open port unchecked) show in the settings saved at the end.
 xdotool mousemove --sync --window "$win" 28 184 click 1

@@ -25,6 +25,7 @@
 #include "platform/qt/QtText.h"
 #include "platform/qt/Shield.h"
 #include "platform/qt/StatusPictures.h"
+#include "platform/qt/XFrames.h"
 
 namespace ovrin::qt {
 namespace {
@@ -41,7 +42,8 @@ constexpr qreal kInkRounding = 1;
 
 // The status picture: it paints its own rectangle, background and all, so a new
 // frame repaints nothing else and asks for no layout (as a QLabel's would), and
-// it reports a click (press and release inside it).
+// it reports a click (press and release inside it). On an X display the frames
+// are shown by the server (XFrames): a frame then paints nothing at all.
 class PictureView final : public QWidget {
 public:
     explicit PictureView(QWidget* parent) : QWidget(parent) {
@@ -53,21 +55,60 @@ public:
     void SetPicture(const QPixmap& picture) {
         if (picture.cacheKey() == picture_.cacheKey()) return;
         picture_ = picture;
-        update();
+        if (frames_)
+            ShowOnServer();
+        else
+            update();
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.fillRect(rect(), palette().window());
-        painter.drawPixmap(QPoint(0, 0), picture_);
+        Compose(painter);
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && clicked) clicked();
     }
+    void showEvent(QShowEvent*) override {
+        if (!frames_) frames_ = XFrames::Over(*this);
+        if (!frames_) return;
+        ShowOnServer();
+        frames_->SetVisible(true);
+    }
+    void hideEvent(QHideEvent*) override {
+        if (frames_) frames_->SetVisible(false);
+    }
+    void moveEvent(QMoveEvent*) override { Replace(); }
+    void resizeEvent(QResizeEvent*) override { Replace(); }
+    void changeEvent(QEvent* event) override {
+        if (frames_ && event->type() == QEvent::PaletteChange) {
+            frames_->Forget();
+            ShowOnServer();
+        }
+        QWidget::changeEvent(event);
+    }
 
 private:
+    void Compose(QPainter& painter) const {
+        painter.fillRect(rect(), palette().window());
+        painter.drawPixmap(QPoint(0, 0), picture_);
+    }
+    void ShowOnServer() {
+        frames_->Show(picture_.cacheKey(), [this] {
+            QImage frame(size(), QImage::Format_RGB32);
+            QPainter painter(&frame);
+            Compose(painter);
+            return frame;
+        });
+    }
+    void Replace() {
+        if (!frames_) return;
+        frames_->Place(QRect(mapTo(window(), QPoint(0, 0)), size()));
+        ShowOnServer();
+    }
+
     QPixmap picture_;
+    std::unique_ptr<XFrames> frames_;
 };
 
 // Check boxes are one text line high; a style's indicator may be taller and would be
@@ -453,16 +494,13 @@ void QtMainWindow::Bind(Image& model) {
     Place(model, picture);
     const StatusPictures& pictures = pictures_;
     // Mirrored once the handler is done, whatever it changed on the way.
-    auto queued = std::make_shared<bool>(false);
-    model.Changed = [&model, picture, &pictures, queued] {
-        if (std::exchange(*queued, true)) return;
-        QMetaObject::invokeMethod(
-            picture,
-            [&model, picture, &pictures, queued] {
-                *queued = false;
-                MirrorImage(model, picture, pictures);
-            },
-            Qt::QueuedConnection);
+    auto waiting = std::make_shared<bool>(false);
+    model.Changed = [&model, picture, &pictures, waiting] {
+        if (std::exchange(*waiting, true)) return;
+        AfterHandler([&model, picture, &pictures, waiting] {
+            *waiting = false;
+            MirrorImage(model, picture, pictures);
+        });
     };
     MirrorImage(model, picture, pictures);
 }

@@ -4,11 +4,23 @@
 // that throws is stopped there and reported, and the program goes on.
 #include <QtGlobal>
 #include <exception>
+#include <functional>
 
 namespace ovrin::qt {
 
+// Runs the work once the handler now running is done (at once outside any): a
+// picture that a handler hides, changes and shows again is mirrored once, in the
+// same pass of the event loop, with no event posted for it.
+void AfterHandler(std::function<void()> work);
+
+namespace shield {
+void Began();
+void Done();
+}  // namespace shield
+
 template <typename Call>
 void Shielded(const char* where, Call&& call) noexcept {
+    shield::Began();
     try {
         call();
     } catch (const std::exception& e) {
@@ -16,6 +28,7 @@ void Shielded(const char* where, Call&& call) noexcept {
     } catch (...) {
         qWarning("%s: unhandled failure", where);
     }
+    shield::Done();
 }
 
 }  // namespace ovrin::qt
