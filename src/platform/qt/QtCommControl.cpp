@@ -168,7 +168,10 @@ void QtCommControl::Output(const Bytes& data) {
     if (data.empty()) return;
     const qint64 queued = serial_.write(data.data(), static_cast<qint64>(data.size()));
 #if !defined(Q_OS_WIN)
-    serial_.flush();  // hand the bytes to the driver now, without blocking
+    {
+        const OwnCall call(ownCalls_);
+        serial_.flush();  // hand the bytes to the driver now, without blocking
+    }
 #endif
     if (queued != static_cast<qint64>(data.size()) || lost_) {
         const QString why = serial_.errorString();
@@ -285,7 +288,10 @@ void QtCommControl::RequireOpen() {
 // Qt reads the device only when the event loop runs; a poll must also see what
 // waits in the driver, so read whatever is there now, without waiting.
 void QtCommControl::PullPending() {
-    for (int pass = 0; pass < kMaxReadPasses && serial_.waitForReadyRead(0); ++pass) {
+    {
+        const OwnCall call(ownCalls_);
+        for (int pass = 0; pass < kMaxReadPasses && serial_.waitForReadyRead(0); ++pass) {
+        }
     }
     if (lost_) {
         const QString why = serial_.errorString();
@@ -348,6 +354,12 @@ void QtCommControl::OnError(QSerialPort::SerialPortError error) {
 void QtCommControl::QueueEvent(CommEvent event) {
     bool& queued = event == comEvReceive ? receiveQueued_ : sendQueued_;
     if (queued) return;
+    // Straight from the event loop the handler runs at once: a posted event would
+    // cost the loop another pass for every answer.
+    if (!InHandler() && ownCalls_ == 0) {
+        if (PortOpen() && OnComm) Shielded("comPort_OnComm", [&] { OnComm(event); });
+        return;
+    }
     queued = true;
     const quint64 which = openCount_;
     QMetaObject::invokeMethod(

@@ -74,6 +74,7 @@ private:
     // One waiting event of each kind reports everything that happened before it.
     bool receiveQueued_ = false;
     bool sendQueued_ = false;
+    int ownCalls_ = 0;  // our calls into QSerialPort that may report events on the spot
 };
 
 // What a device holds back before the system sees it, from what Linux tells about

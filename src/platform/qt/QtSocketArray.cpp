@@ -170,6 +170,7 @@ public:
         if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
         // Take in what it sent before it went (readable, so this does not wait);
         // the events this raises are queued as usual.
+        const OwnCall call(owner_.ownCalls_);
         socket_->waitForReadyRead(0);
         return true;
 #else
@@ -181,6 +182,10 @@ public:
         if (state_ != sckConnected || !socket_) throw PlatformError(kWrongState);
         if (socket_->write(data.data(), static_cast<qint64>(data.size())) < 0)
             throw PlatformError(FromQ(socket_->errorString()));
+        // Hand the bytes to the system now, without blocking, rather than on the
+        // next pass of the event loop: an answer is not kept waiting for a wake-up.
+        const OwnCall call(owner_.ownCalls_);
+        socket_->flush();
     }
 
     std::string LocalHostName() const override { return FromQ(QHostInfo::localHostName()); }
@@ -208,6 +213,16 @@ private:
 
     void QueueArrival() {
         if (arrivalQueued_) return;  // one waiting event reports everything that came
+        // Straight from the event loop the handler runs at once (a posted event would
+        // cost the loop another pass for every command). Nothing of this element is
+        // used after the handler: it may have closed or unloaded it.
+        if (!InHandler() && owner_.ownCalls_ == 0) {
+            const int32_t waiting = BytesReceived();
+            auto& handler = owner_.DataArrival;
+            const int16_t index = index_;
+            if (waiting > 0 && handler) Shielded("tcpServer", [&] { handler(index, waiting); });
+            return;
+        }
         arrivalQueued_ = true;
         owner_.PostEvent(index_, generation_, [](Element& e) {
             e.arrivalQueued_ = false;

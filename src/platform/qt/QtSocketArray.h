@@ -57,6 +57,7 @@ private:
     std::map<int32_t, QTcpSocket*> pending_;
     QHostAddress listenAddress_{QHostAddress::Any};
     int32_t nextRequestID_ = 1;
+    int ownCalls_ = 0;  // our calls into a socket that may report events on the spot
     quint64 generations_ = 0;
 };
 

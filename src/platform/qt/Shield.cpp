@@ -31,6 +31,10 @@ void AfterHandler(std::function<void()> work) {
     if (running == 0) RunWaiting();
 }
 
+bool InHandler() {
+    return running > 0;
+}
+
 namespace shield {
 
 void Began() {

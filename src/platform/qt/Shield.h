@@ -13,6 +13,24 @@ namespace ovrin::qt {
 // same pass of the event loop, with no event posted for it.
 void AfterHandler(std::function<void()> work);
 
+// Whether a handler is running (a message box's loop runs inside one).
+bool InHandler();
+
+// Marks a call of ours into Qt that may report events on the spot (waitForReadyRead,
+// flush): those must wait for the event loop, as handlers do not nest. An event
+// that comes with no handler running and no such call open comes from the event
+// loop itself and may be handled at once.
+class OwnCall {
+public:
+    explicit OwnCall(int& open) : open_(open) { ++open_; }
+    ~OwnCall() { --open_; }
+    OwnCall(const OwnCall&) = delete;
+    OwnCall& operator=(const OwnCall&) = delete;
+
+private:
+    int& open_;
+};
+
 namespace shield {
 void Began();
 void Done();
