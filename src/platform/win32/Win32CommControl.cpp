@@ -42,16 +42,22 @@ bool Finish(HANDLE h, OVERLAPPED& ov, HANDLE stop, DWORD& done, DWORD& error) {
         return false;
     }
     const HANDLE waits[2] = {ov.hEvent, stop};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    const auto stopped = [&] {
         CancelIoEx(h, &ov);
         GetOverlappedResult(h, &ov, &done, TRUE);
         return false;
+    };
+    for (;;) {
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return stopped();
+        if (GetOverlappedResult(h, &ov, &done, FALSE)) return true;
+        if (GetLastError() != ERROR_IO_INCOMPLETE) {
+            error = GetLastError();
+            return false;
+        }
+        // The event was set before the operation ended (Wine does so at times): it
+        // is still under way, not failed. Looked at again each millisecond.
+        if (WaitForSingleObject(stop, 1) == WAIT_OBJECT_0) return stopped();
     }
-    if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
-        error = GetLastError();
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
