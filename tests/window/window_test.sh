@@ -185,5 +185,20 @@ check [ $? = 0 ]
 exec 3>&-
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0010 ]  # as it was
 check not grep -q "PTT keyed" "$dir/server-2.log"
+# What a client sends while the question is open waits, and goes to the radio once
+# it is answered (No, with its shortcut): the answer comes back.
+start server-3.log
+until_ok 20 found_window || fail "no window at the third start"
+until_ok 10 listening "$new" || fail "not listening on $new at the third start"
+exec 3<>"/dev/tcp/127.0.0.1/$new" || fail "no connection to $new"
+printf '\033\033ATH1' >&3
+until_ok 10 box_open || fail "no question for a PTT command at the third start"
+printf 'FA;' >&3
+sleep 0.3
+xdotool windowfocus --sync "$box" key n
+check [ "$(timeout 5 head -c 14 <&3)" = "FA00014074000;" ]
+exec 3>&-
+kill -TERM "$server_pid"
+until_ok 10 exited "$server_pid" || fail "still running 10 s after SIGTERM at the third start"
 [ "$failed" = 0 ] && echo "the window was seen and used on display $DISPLAY"
 exit $failed

@@ -131,7 +131,10 @@ public:
         // Commands are a few bytes; send them at once rather than batching.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         KeepAlive(socket);
-        connect(socket, &QTcpSocket::readyRead, this, [this] { QueueArrival(); });
+        // channelReadyRead, unlike readyRead, is also reported while a handler that
+        // began with this socket's arrival waits (a message box's loop): data sent
+        // meanwhile are not left unannounced in the socket.
+        connect(socket, &QTcpSocket::channelReadyRead, this, [this] { QueueArrival(); });
         connect(socket, &QTcpSocket::readChannelFinished, this, [this] { PeerClosed(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { PeerClosed(); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
