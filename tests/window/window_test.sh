@@ -167,13 +167,17 @@ check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 00
 # the window takes no input, yet the window's close button closes the program, the
 # question taking its safe answer. (A modal box made the toolkit drop that close,
 # also in the 100 ms a box answered by its shortcut key still shows.)
+# ask LOG: the program started again, a client on fd 3 whose PTT command asks.
+ask() {
+  start "$1"
+  until_ok 20 found_window || fail "no window ($1)"
+  until_ok 10 listening "$new" || fail "not listening on $new ($1)"
+  exec 3<>"/dev/tcp/127.0.0.1/$new" || fail "no connection to $new ($1)"
+  printf '\033\033ATH1' >&3
+  until_ok 10 box_open || fail "no question for a PTT command ($1)"
+}
 settings "$new"
-start server-2.log
-until_ok 20 found_window || fail "no window at the second start"
-until_ok 10 listening "$new" || fail "not listening on $new at the second start"
-exec 3<>"/dev/tcp/127.0.0.1/$new" || fail "no connection to $new"
-printf '\033\033ATH1' >&3
-until_ok 10 box_open || fail "no question for a PTT command"
+ask server-2.log
 xdotool windowmove --sync "$box" 0 260  # no window manager places it: off the window
 xdotool mousemove --sync --window "$win" 189 80 click 1  # the Connection Status list: held off
 sleep 0.5
@@ -187,12 +191,7 @@ check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 00
 check not grep -q "PTT keyed" "$dir/server-2.log"
 # What a client sends while the question is open waits, and goes to the radio once
 # it is answered (No, with its shortcut): the answer comes back.
-start server-3.log
-until_ok 20 found_window || fail "no window at the third start"
-until_ok 10 listening "$new" || fail "not listening on $new at the third start"
-exec 3<>"/dev/tcp/127.0.0.1/$new" || fail "no connection to $new"
-printf '\033\033ATH1' >&3
-until_ok 10 box_open || fail "no question for a PTT command at the third start"
+ask server-3.log
 printf 'FA;' >&3
 sleep 0.3
 xdotool windowfocus --sync "$box" key n

@@ -22,9 +22,6 @@ namespace {
 
 constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
 constexpr const char* kInvalidOperation = "Invalid operation at current state";
-constexpr const char* kNoSuchElement = "Control array element doesn't exist";
-constexpr const char* kAlreadyLoaded = "Object already loaded";
-constexpr const char* kCannotUnload = "Can't unload controls created at design time";
 constexpr const char* kNoSuchRequest = "Invalid argument";
 
 // The error numbers the handlers were written against (Windows Sockets codes).
@@ -283,11 +280,11 @@ private:
 };
 
 QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
-    elements_.emplace(0, std::make_unique<Element>(*this, 0));
+    elements_.Load(*this, 0);
 }
 
 QtSocketArray::~QtSocketArray() {
-    elements_.clear();
+    elements_.Clear();
     for (auto& [id, socket] : pending_) {
         socket->abort();
         delete socket;
@@ -308,28 +305,16 @@ std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
     return {};
 }
 
-QtSocketArray::Element* QtSocketArray::Find(int16_t index) const {
-    const auto found = elements_.find(index);
-    return found == elements_.end() ? nullptr : found->second.get();
-}
-
 void QtSocketArray::Load(int16_t index) {
-    if (index < 0) throw PlatformError(kInvalidPropertyValue);
-    if (Find(index)) throw PlatformError(kAlreadyLoaded);
-    elements_.emplace(index, std::make_unique<Element>(*this, index));
+    elements_.Load(*this, index);
 }
 
 void QtSocketArray::Unload(int16_t index) {
-    if (index == 0) throw PlatformError(kCannotUnload);
-    const auto found = elements_.find(index);
-    if (found == elements_.end()) throw PlatformError(kNoSuchElement);
-    elements_.erase(found);
+    elements_.Unload(index);
 }
 
 Winsock& QtSocketArray::operator()(int16_t index) {
-    Element* element = Find(index);
-    if (!element) throw PlatformError(kNoSuchElement);
-    return *element;
+    return elements_.At(index);
 }
 
 void QtSocketArray::AddPending(int16_t index, quint64 generation, QTcpSocket* socket) {

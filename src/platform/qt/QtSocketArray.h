@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/ElementTable.h"
 #include "platform/SocketArray.h"
 
 namespace ovrin::qt {
@@ -23,7 +24,7 @@ public:
     explicit QtSocketArray(QObject* parent = nullptr);
     ~QtSocketArray() override;
 
-    int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
+    int16_t Count() const override { return elements_.Count(); }
     void Load(int16_t index) override;
     void Unload(int16_t index) override;
     Winsock& operator()(int16_t index) override;
@@ -45,7 +46,7 @@ private:
     class Element;
     friend class Element;
 
-    Element* Find(int16_t index) const;
+    Element* Find(int16_t index) const { return elements_.Find(index); }
     quint64 NextGeneration() { return ++generations_; }
     void AddPending(int16_t index, quint64 generation, QTcpSocket* socket);
     QTcpSocket* TakePending(int32_t requestID);
@@ -53,7 +54,7 @@ private:
     void PostEvent(int16_t index, quint64 generation, std::function<void(Element&)> deliver);
     static void Dismiss(QTcpSocket* socket);
 
-    std::map<int16_t, std::unique_ptr<Element>> elements_;
+    ElementTable<Element> elements_;
     std::map<int32_t, QTcpSocket*> pending_;
     QHostAddress listenAddress_{QHostAddress::Any};
     int32_t nextRequestID_ = 1;

@@ -13,9 +13,6 @@ namespace {
 
 constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
 constexpr const char* kInvalidOperation = "Invalid operation at current state";
-constexpr const char* kNoSuchElement = "Control array element doesn't exist";
-constexpr const char* kAlreadyLoaded = "Object already loaded";
-constexpr const char* kCannotUnload = "Can't unload controls created at design time";
 constexpr const char* kNoSuchRequest = "Invalid argument";
 constexpr int kChunk = 16384;
 
@@ -352,13 +349,13 @@ private:
 Win32Sockets::Win32Sockets(MessageLoop& loop) : loop_(loop) {
     WSADATA data;
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    elements_.emplace(0, std::make_unique<Element>(*this, 0));
+    elements_.Load(*this, 0);
     loop_.socketEvent = [this](WPARAM s, LPARAM e) { OnSocketEvent(s, e); };
 }
 
 Win32Sockets::~Win32Sockets() {
     loop_.socketEvent = nullptr;
-    elements_.clear();
+    elements_.Clear();
     for (const auto& [id, s] : pending_) closesocket(s);
     if (started_) WSACleanup();
 }
@@ -390,15 +387,8 @@ std::string Win32Sockets::SetListenAddress(const std::string& address) {
     return listenAddressLength_ ? std::string() : std::string("not an IP address");
 }
 
-Win32Sockets::Element* Win32Sockets::Find(int16_t index) const {
-    const auto found = elements_.find(index);
-    return found == elements_.end() ? nullptr : found->second.get();
-}
-
 Win32Sockets::Element* Win32Sockets::Owner(SOCKET s) const {
-    for (const auto& [index, element] : elements_)
-        if (element->Socket() == s) return element.get();
-    return nullptr;
+    return elements_.FindIf([s](const Element& e) { return e.Socket() == s; });
 }
 
 void Win32Sockets::OnSocketEvent(WPARAM socket, LPARAM event) {
@@ -413,22 +403,15 @@ void Win32Sockets::PostEvent(int16_t index, uint64_t generation, std::function<v
 }
 
 void Win32Sockets::Load(int16_t index) {
-    if (index < 0) throw PlatformError(kInvalidPropertyValue);
-    if (Find(index)) throw PlatformError(kAlreadyLoaded);
-    elements_.emplace(index, std::make_unique<Element>(*this, index));
+    elements_.Load(*this, index);
 }
 
 void Win32Sockets::Unload(int16_t index) {
-    if (index == 0) throw PlatformError(kCannotUnload);
-    const auto found = elements_.find(index);
-    if (found == elements_.end()) throw PlatformError(kNoSuchElement);
-    elements_.erase(found);
+    elements_.Unload(index);
 }
 
 Winsock& Win32Sockets::operator()(int16_t index) {
-    Element* e = Find(index);
-    if (!e) throw PlatformError(kNoSuchElement);
-    return *e;
+    return elements_.At(index);
 }
 
 std::string Win32Sockets::RequestRemoteIP(int32_t requestID) const {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ElementTable.h"
 #include "platform/SocketArray.h"
 #include "platform/win32/MessageLoop.h"
 
@@ -28,7 +29,7 @@ public:
     // Why a text is refused (no address, or one that can never listen), else "".
     std::string SetListenAddress(const std::string& address);
 
-    int16_t Count() const override { return static_cast<int16_t>(elements_.size()); }
+    int16_t Count() const override { return elements_.Count(); }
     void Load(int16_t index) override;
     void Unload(int16_t index) override;
     Winsock& operator()(int16_t index) override;
@@ -39,7 +40,7 @@ public:
 private:
     friend class Element;
     void OnSocketEvent(WPARAM socket, LPARAM event);
-    Element* Find(int16_t index) const;
+    Element* Find(int16_t index) const { return elements_.Find(index); }
     Element* Owner(SOCKET s) const;
     void PostEvent(int16_t index, uint64_t generation, std::function<void(Element&)> deliver);
 
@@ -47,7 +48,7 @@ private:
     bool started_ = false;
     sockaddr_storage listenAddress_{};
     int listenAddressLength_ = 0;  // 0: every address
-    std::map<int16_t, std::unique_ptr<Element>> elements_;
+    ElementTable<Element> elements_;
     std::map<int32_t, SOCKET> pending_;
     int32_t nextRequestID_ = 1;
     uint64_t generations_ = 0;
