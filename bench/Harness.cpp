@@ -30,7 +30,7 @@
 #include <thread>
 #include <utility>
 
-#include "settings/SettingsRecord.h"
+#include "record/SettingsRecord.h"
 
 namespace ovrin::bench {
 namespace fs = std::filesystem;

@@ -77,7 +77,7 @@ void CheckDefaults(sim::SimApp& app, const std::string& input, std::size_t messa
     RequireText(f.cboParity.Text(), "None", "default parity");
     RequireText(f.cboStop.Text(), "2", "default stop bits");
     Require(f.chkDTR.Value() == 0 && f.chkRTS.Value() == 0 && f.chkBridge.Value() == 0, "default lines off");
-    Require(f.cboConn.ListIndex() == 1 && app.sockets.Element(0).State() == sckListening, "defaults listen");
+    Require(!f.state.OffLine() && app.sockets.Element(0).State() == sckListening, "defaults listen");
 
     const auto file = app.host.files.find(app.SettingsPath());
     Require(file != app.host.files.end(), "defaults are saved");
@@ -122,18 +122,18 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     }
     Require(f.chkBridge.Value() == 0, "bridge is never restored");
 
-    // The stored status: Off-line stays Off-line; Listen listens unless the port or
-    // the serial line cannot be used; Default asks (answered No) and goes Off-line.
+    // The stored status: Listen listens unless the port or the serial line cannot be
+    // used; anything else (Off-line, Default, no entry) starts Off-line and asks
+    // nothing.
     const auto listen = static_cast<int16_t>(static_cast<unsigned char>(input[kListenAtStart]) |
                                              static_cast<unsigned char>(input[kListenAtStart + 1]) << 8);
-    const int index = f.cboConn.ListIndex();
     const bool listening = app.sockets.Element(0).State() == sckListening;
-    Require(listening == (index == 1), "listening exactly when the status reads Listen");
-    if (listen == -1 || listen == 0) Require(index == listen, "stored status kept", std::to_string(index));
-    if (listen == 1) Require(index == 1 || index == 0, "Listen or back to Off-line", std::to_string(index));
-    if (listen == 2) Require(index == 0 && CountTitled(app.dialogs, "Defaults") == 1, "Default asks, then Off-line");
+    Require(listening == !f.state.OffLine(), "listening exactly when the state says so");
+    Require(f.cboConn.Text() == (listening ? "Listen" : "Off-line"), "the status list shows the state",
+            f.cboConn.Text());
+    if (listen != 1) Require(!listening, "stored Off-line, Default or no entry starts Off-line");
     // A stored port that cannot be listened on is told as a port in use only when it is.
-    const int expectedBoxes = CountTitled(app.dialogs, "Listen Error") + CountTitled(app.dialogs, "Defaults");
+    const int expectedBoxes = CountTitled(app.dialogs, "Listen Error");
     Require(static_cast<int>(app.dialogs.shown.size()) == expectedBoxes, "no other message",
             app.dialogs.shown.empty() ? "" : app.dialogs.shown.back().title);
 

@@ -16,16 +16,17 @@
 #endif
 
 #include "app/Lifecycle.h"
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 #include "cli/CommandLine.h"
 #include "cli/RunSettings.h"
 #include "ovrin/Version.h"
 #include "net/Admission.h"
+#include "serial/SerialPort.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/PortNames.h"
 #include "platform/std/StderrLog.h"
 #include "platform/headless/HeadlessDialogs.h"
-#include "app/ListenRetry.h"
+#include "platform/headless/ListenRetry.h"
 #include "platform/qt/QtCommControl.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtMainWindow.h"
@@ -100,8 +101,8 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::qt::QtDialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
     ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    ovrin::cli::Door<ovrin::qt::QtTimerBackend> door(o, p.log);
-    door.Guard(f);
+    ovrin::Door<ovrin::qt::QtTimerBackend> door(ovrin::cli::AllowListOf(o), p.log);
+    door.Guard(f.Admits);
     ovrin::qt::WindowTimers timers(f.Timers());
     const ovrin::qt::StatusPictures pictures;
     ovrin::qt::QtMainWindow window(f.View(), pictures);
@@ -117,7 +118,7 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::WireEvents(f);
     ovrin::Form_Load(f);  // shows the window through f.Form.Show()
     const int status = QCoreApplication::exec();
-    ovrin::cli::ReleaseSerialPort(p.com);
+    ovrin::ReleasePort(p.com);
     return status;
 }
 
@@ -128,8 +129,8 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
     ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    ovrin::cli::Door<ovrin::qt::QtTimerBackend> door(o, p.log);
-    door.Guard(f);
+    ovrin::Door<ovrin::qt::QtTimerBackend> door(ovrin::cli::AllowListOf(o), p.log);
+    door.Guard(f.Admits);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
     ovrin::qt::WindowTimers timers(f.Timers());
@@ -151,7 +152,7 @@ int RunHeadless(Facilities p, const Options& o) {
     retry.Check();
     const int status = QCoreApplication::exec();
     retry.RetryTimer().Bind(nullptr);
-    ovrin::cli::ReleaseSerialPort(p.com);
+    ovrin::ReleasePort(p.com);
     p.log.Line(ovrin::LogLevel::Info, "Ended");
     return status;
 }

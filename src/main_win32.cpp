@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "app/Lifecycle.h"
-#include "app/ListenRetry.h"
-#include "app/frmMain.h"
+#include "platform/headless/ListenRetry.h"
+#include "model/frmMain.h"
 #include "cli/CommandLine.h"
 #include "cli/RunSettings.h"
 #include "net/Admission.h"
+#include "serial/SerialPort.h"
 #include "ovrin/Version.h"
 #include "platform/headless/HeadlessDialogs.h"
 #include "platform/std/FileHost.h"
@@ -121,8 +122,8 @@ int RunWindow(Facilities p, const Options& o) {
     win32::Win32Dialogs dialogs;
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
     ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    ovrin::cli::Door<win32::Win32TimerBackend> door(o, p.log, p.loop);
-    door.Guard(f);
+    ovrin::Door<win32::Win32TimerBackend> door(ovrin::cli::AllowListOf(o), p.log, p.loop);
+    door.Guard(f.Admits);
     win32::WindowTimers timers(p.loop, f.Timers());
     const win32::Win32Pictures pictures;
     win32::Win32Window window(f.View(), pictures);
@@ -133,7 +134,7 @@ int RunWindow(Facilities p, const Options& o) {
     ovrin::Form_Load(f);  // shows the window through f.Form.Show()
     const int status = p.loop.Run(window.Handle());
     gEnd = nullptr;
-    ovrin::cli::ReleaseSerialPort(p.com);
+    ovrin::ReleasePort(p.com);
     return status;
 }
 
@@ -144,8 +145,8 @@ int RunHeadless(Facilities p, const Options& o) {
     ovrin::headless::HeadlessDialogs dialogs(log);
     ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
     ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    ovrin::cli::Door<win32::Win32TimerBackend> door(o, p.log, p.loop);
-    door.Guard(f);
+    ovrin::Door<win32::Win32TimerBackend> door(ovrin::cli::AllowListOf(o), p.log, p.loop);
+    door.Guard(f.Admits);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
     win32::WindowTimers timers(p.loop, f.Timers());
@@ -166,7 +167,7 @@ int RunHeadless(Facilities p, const Options& o) {
     const int status = p.loop.Run();
     gEnd = nullptr;
     retry.RetryTimer().Bind(nullptr);
-    ovrin::cli::ReleaseSerialPort(p.com);
+    ovrin::ReleasePort(p.com);
     p.log.Line(ovrin::LogLevel::Info, "Ended");
     return status;
 }

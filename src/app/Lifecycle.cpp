@@ -1,11 +1,10 @@
 #include "app/Lifecycle.h"
 
-#include "app/Traffic.h"
 #include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
-#include "serial/Ptt.h"
 #include "serial/SerialPort.h"
+#include "serial/Traffic.h"
 #include "settings/Settings.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/StatusIcon.h"
@@ -32,6 +31,7 @@ void WireEvents(frmMain& f) {
     f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
+    f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
     f.transmitter.Changed = [&f] {
         ShowTransmitter(f);
         WatchTheKeyer(f);
@@ -45,6 +45,17 @@ void WireEvents(frmMain& f) {
     f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
 }
 
+void comPort_OnComm(frmMain& f, CommEvent Event) {
+    if (Event == comEvReceive) RadioBytesCame(f);
+    else if (Event == comEvSend) ResumePausedReads(f);
+}
+
+void tmrRx_Timer(frmMain& f) {
+    PollRadio(f);
+    ResumePausedReads(f);
+    PaceReceivePoll(f);
+}
+
 std::string BuildVersionText(int major, int minor, int revision) {
     auto twoDigits = [](int n) {
         std::string text = std::to_string(n);
@@ -53,14 +64,18 @@ std::string BuildVersionText(int major, int minor, int revision) {
     return std::to_string(major) + "." + twoDigits(minor) + "." + twoDigits(revision);
 }
 
-// Start-up never stops on an error: a failing step is skipped.
+// Start-up never stops on an error: a failing step is skipped. The settings are
+// in the window before anything listens, opens or keys.
 void Form_Load(frmMain& f) {
     TryStep([&] {
         f.VersionText = BuildVersionText(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision());
     });
     TryStep([&] { f.Form.SetCaption("Ovrin-Server v" + f.VersionText); });
     TryStep([&] { ListComPorts(f); });
-    TryStep([&] { LoadSettings(f); });
+    LoadedSettings loaded;
+    TryStep([&] { loaded = LoadSettings(f); });
+    if (loaded.listen) StartListening(f);
+    if (loaded.defaults) SaveSettings(f);
     TryStep([&] { f.Form.Show(); });
     TryStep([&] { RefreshControlState(f); });
 }
@@ -71,9 +86,8 @@ void Form_Unload(frmMain& f) {
 }
 
 void Form_Terminate(frmMain& f) {
-    int16_t listenerState = sckClosed;
-    TryStep([&] { listenerState = f.tcpServer(0).State(); });
-    if (listenerState != sckListening) TryStep([&] { CloseConnection(f, 0); });
+    // Clients of a listening server go with the process; Off-line, none are left.
+    if (f.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
     // The end of the process would close the port too, but only an explicit close
     // drops RTS first.
     CloseComPort(f);

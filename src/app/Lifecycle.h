@@ -1,5 +1,5 @@
 #pragma once
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
@@ -8,6 +8,12 @@ void WireEvents(frmMain& f);
 
 // "1.10.01": minor and revision padded to two digits, the major never.
 std::string BuildVersionText(int major, int minor, int revision);
+
+// The serial facility's events: bytes from the radio, and output gone to the line
+// (reads paused by a full backlog resume).
+void comPort_OnComm(frmMain& f, CommEvent Event);
+// The receive poll: bytes that came without an event, paused reads resumed.
+void tmrRx_Timer(frmMain& f);
 
 void Form_Load(frmMain& f);
 void Form_Unload(frmMain& f);

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <map>
 
-#include "net/AllowList.h"
-#include "platform/std/LineSettings.h"
+#include "allow/AllowList.h"
+#include "line/LineSettings.h"
 
 namespace ovrin::cli {
 namespace {
@@ -114,23 +114,23 @@ const std::map<std::string, Known>& Table() {
         {"--allow", {Takes::Value, Allow}},
         {"--clients",
          {Takes::Value,
-          [](Options& o, const std::string& v, std::string& e) { Ranged(o.clients, "--clients", 1, 5, "", v, e); }}},
+          [](Options& o, const std::string& v, std::string& e) { Ranged(o.server.clients, "--clients", 1, 5, "", v, e); }}},
         {"--answer-wait",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e) {
-              Ranged(o.answerWaitMs, "--answer-wait", 20, 3000, " milliseconds", v, e);
+              Ranged(o.server.answerWaitMs, "--answer-wait", 20, 3000, " milliseconds", v, e);
           }}},
         {"--rfc2217-port",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e) {
               int port = 0;
               Ranged(port, "--rfc2217-port", 1, 65535, " (a TCP port)", v, e);
-              if (e.empty()) o.rfc2217Port = port;
+              if (e.empty()) o.server.rfc2217Port = port;
           }}},
         {"--tx-limit",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e) {
-              Ranged(o.txLimitS, "--tx-limit", 0, 3600, " seconds (0: no limit)", v, e);
+              Ranged(o.server.txLimitS, "--tx-limit", 0, 3600, " seconds (0: no limit)", v, e);
           }}},
     };
     return table;
@@ -163,12 +163,13 @@ Parsed ParseOptions(const std::vector<std::string>& args) {
     if (!p.error.empty()) return p;
     if (o.rts.value_or(false) && o.pttRts.value_or(false))
         p.error = "--rts on and --ptt-rts on exclude each other: with RTS as PTT the line rests low";
-    else if (o.rfc2217Port && o.hostPort && std::to_string(*o.rfc2217Port) == *o.hostPort)
-        p.error = "--rfc2217-port " + std::to_string(*o.rfc2217Port) + ": the same as --port; give another";
+    else if (o.server.rfc2217Port && o.hostPort && std::to_string(o.server.rfc2217Port) == *o.hostPort)
+        p.error = "--rfc2217-port " + std::to_string(o.server.rfc2217Port) + ": the same as --port; give another";
     return p;
 }
 
 std::string Usage(const std::string& program) {
+    const ServerOptions defaults;
     return "Usage: " + program +
            " [--headless] [--config-dir DIR] [--port N] [--com COMn|DEVICE] [OPTION]...\n"
            "Makes one serial (COM) port of this computer reachable over TCP/IP.\n"
@@ -199,14 +200,15 @@ std::string Usage(const std::string& program) {
            "                    (192.168.1.0/24, 10.0.0.5, 2001:db8::/32; may be repeated);\n"
            "                    others are closed at once (default: everyone)\n"
            "  --clients N       up to N clients share the radio, taking turns, 1 to 5\n"
-           "                    (default 1)\n"
+           "                    (default " + std::to_string(defaults.clients) + ")\n"
            "  --answer-wait MS  a command the radio does not answer ends its turn MS\n"
-           "                    milliseconds after it was sent, 20 to 3000 (default 250)\n"
+           "                    milliseconds after it was sent, 20 to 3000 (default " +
+           std::to_string(defaults.answerWaitMs) + ")\n"
            "  --rfc2217-port N  also serve the radio as an RFC 2217 (Telnet Com Port\n"
            "                    Control) remote serial port on TCP port N (default: off)\n"
            "  --tx-limit S      the longest a remote serial port client may keep the\n"
            "                    transmitter keyed through RTS, 0 to 3600 seconds, 0 for\n"
-           "                    no limit (default 180); the in-band key command must be\n"
+           "                    no limit (default " + std::to_string(defaults.txLimitS) + "); the in-band key command must be\n"
            "                    repeated every 10 seconds as before\n"
            "  --help            show this text\n"
            "  --version         show the version\n";

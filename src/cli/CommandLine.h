@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "station/Station.h"
+
 namespace ovrin::cli {
 
 // Exit status for a command line that cannot be obeyed.
@@ -28,10 +30,7 @@ struct Options {
     std::optional<bool> rts, dtr, pttRts, keepPortOpen;
     std::vector<std::string> allow;          // every --allow, each a good list
     // Sharing, the RFC 2217 port and the transmit limit: parsed and checked here.
-    int clients = 1;                         // clients at once, 1..5
-    int answerWaitMs = 250;                  // a turn ends this long after a command with no answer
-    std::optional<int> rfc2217Port;          // off unless given
-    int txLimitS = 180;                      // the longest a client may keep the transmitter keyed
+    ServerOptions server;
 };
 
 struct Parsed {

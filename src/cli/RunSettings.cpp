@@ -24,24 +24,13 @@ void GiveRunSettings(frmMain& f, const Options& o, const std::string& comPort) {
     g.dtr = OnOff(o.dtr);
     g.pttControl = OnOff(o.pttRts);
     g.keepPortOpen = OnOff(o.keepPortOpen);
-    f.ClientLimit = o.clients;
-    f.AnswerWaitMs = o.answerWaitMs;
-    f.ComPortControlPort = o.rfc2217Port.value_or(0);
-    f.TxLimitS = o.txLimitS;
+    f.options = o.server;
 }
 
 AllowList AllowListOf(const Options& o) {
     AllowList list;
     for (const std::string& entries : o.allow) list.Add(entries);
     return list;
-}
-
-void ReleaseSerialPort(CommControl& com) {
-    TryStep([&] {
-        if (!com.PortOpen()) return;
-        com.SetRTSEnable(false);
-        com.SetPortOpen(false);
-    });
 }
 
 }  // namespace ovrin::cli

@@ -1,6 +1,6 @@
 #include "net/Admission.h"
 
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 

@@ -3,11 +3,12 @@
 // it is accepted, so nothing is read from that connection or written to it. Each
 // refused address is logged at most once a minute: a scan cannot flood the log.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
 
-#include "net/AllowList.h"
+#include "allow/AllowList.h"
 #include "platform/Log.h"
 #include "platform/Timer.h"
 
@@ -41,5 +42,29 @@ private:
 // The accept path's check: false when the request was refused (it is left
 // unaccepted, and the socket facility closes it).
 bool AdmitRequest(frmMain& f, int32_t requestID);
+
+// An allow-list's admission on a program's event loop: its log limit runs on a
+// timer backend of the platform (`Backend`, made from `args` and the timer).
+// Without entries nobody is turned away.
+template <typename Backend>
+class Door {
+public:
+    template <typename... Args>
+    Door(AllowList allowed, Log& log, Args&... args)
+        : active_(!allowed.Empty()), admission_(std::move(allowed), log), backend_(args..., admission_.QuietTimer()) {
+        admission_.QuietTimer().Bind(&backend_);
+    }
+    ~Door() { admission_.QuietTimer().Bind(nullptr); }
+    Door(const Door&) = delete;
+    Door& operator=(const Door&) = delete;
+    void Guard(std::function<bool(const std::string&)>& admits) {
+        if (active_) admits = [this](const std::string& address) { return admission_.Admits(address); };
+    }
+
+private:
+    bool active_;
+    Admission admission_;
+    Backend backend_;
+};
 
 }  // namespace ovrin

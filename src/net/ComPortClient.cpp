@@ -4,36 +4,18 @@
 #include <optional>
 #include <utility>
 
-#include "app/Traffic.h"
+#include "line/LineSettings.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
-#include "net/Rfc2217.h"
-#include "platform/std/LineSettings.h"
-#include "serial/Ptt.h"
+#include "rfc2217/Rfc2217.h"
 #include "serial/SerialPort.h"
+#include "serial/Traffic.h"
 
 namespace ovrin {
 namespace {
 
 using rfc2217::Command;
 namespace ctl = rfc2217::control;
-
-struct ComPortCodec final : ConnectionCodec {
-    rfc2217::Session session;
-    // Its first second, and the second after its first SET-CONTROL in it: line
-    // changes are answered and held, the last one winning. An open over a slow link
-    // (flow control, DTR, RTS, each a round trip apart) raises RTS well after the
-    // connect, and the program drops it a round trip later.
-    bool settling = true;
-    bool heldAgain = false;
-    std::optional<bool> heldRts, heldDtr;
-    // RTS as it last set it: keying again needs an off first.
-    bool rtsAsked = false;
-    // It changed the port's line settings, to be restored when it goes.
-    bool lineChanged = false;
-};
-
-ComPortCodec* CodecOf(Connection& c) { return dynamic_cast<ComPortCodec*>(c.codec.get()); }
 
 void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
     if (!bytes.empty()) TryStep([&] { f.tcpServer(slot).SendData(bytes); });
@@ -72,7 +54,7 @@ std::optional<LineSettings> WithValue(LineSettings s, Command command, uint32_t 
     return ParseLineSettings(FormatLineSettings(s));
 }
 
-uint32_t DecideLine(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::Request& r) {
+uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
     const LineSettings now = PortLine(f);
     if (r.value == 0) return ValueOf(now, r.command);
     const auto wanted = WithValue(now, r.command, r.value);
@@ -100,7 +82,7 @@ void ApplyDtr(frmMain& f, bool on) { TryStep([&] { f.comPort.SetDTREnable(on); }
 // held up to the transmit limit, and a client keys again only after an off.
 bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
     Connection* c = f.connections.ById(id);
-    ComPortCodec* cp = c ? CodecOf(*c) : nullptr;
+    ComPortSession* cp = c ? c->comPort.get() : nullptr;
     if (!cp) return false;
     const bool was = std::exchange(cp->rtsAsked, on);
     if (!on) {
@@ -109,10 +91,10 @@ bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
     }
     if (was) return f.transmitter.Owner() == id;
     if (!RtsControlAllowed(f) || !f.connections.ById(id)) return false;  // it may have left meanwhile
-    return KeyPTT(f, id, f.TxLimitS * 1000, true);
+    return KeyPTT(f, id, f.options.txLimitS * 1000, true);
 }
 
-uint32_t DecideControl(frmMain& f, Connection& c, ComPortCodec& cp, uint32_t v) {
+uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v) {
     const bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
                       v >= ctl::kInFlowQuery;
     if (cp.settling && !asks && !std::exchange(cp.heldAgain, true)) {
@@ -149,7 +131,7 @@ void Purge(frmMain& f, Connection& c, uint32_t what) {
 }
 
 // The answer to one request, empty for those that have none.
-Bytes Decide(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::Request& r) {
+Bytes Decide(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
     switch (r.command) {
         case Command::SetBaudRate:
         case Command::SetDataSize:
@@ -158,7 +140,7 @@ Bytes Decide(frmMain& f, Connection& c, ComPortCodec& cp, const rfc2217::Request
         case Command::SetControl: {
             const uint32_t state = DecideControl(f, c, cp, r.value);
             Connection* still = f.connections.ById(c.identity);  // a question may have been open
-            return still && CodecOf(*still) == &cp ? cp.session.Answer(r.command, state) : Bytes();
+            return still && still->comPort.get() == &cp ? cp.session.Answer(r.command, state) : Bytes();
         }
         case Command::NotifyModemState: return cp.session.Answer(r.command, f.comPort.ModemLines());
         case Command::NotifyLineState: return cp.session.Answer(r.command, 0);
@@ -173,10 +155,10 @@ template <typename Visit>
 void ForEachComPortClient(frmMain& f, Visit&& visit) {
     std::vector<ConnectionId> ids;
     f.connections.ForEach([&](Connection& c) {
-        if (CodecOf(c)) ids.push_back(c.identity);
+        if (c.comPort) ids.push_back(c.identity);
     });
     for (ConnectionId id : ids)
-        if (Connection* c = f.connections.ById(id)) visit(*c, *CodecOf(*c));
+        if (Connection* c = f.connections.ById(id)) visit(*c, *c->comPort);
 }
 
 }  // namespace
@@ -184,18 +166,18 @@ void ForEachComPortClient(frmMain& f, Visit&& visit) {
 bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 
 void StartComPortListener(frmMain& f) {
-    if (f.ComPortControlPort <= 0) return;
+    if (f.options.rfc2217Port <= 0) return;
     try {
         if (f.tcpServer.Count() == 0 || !TryStep([&] { f.tcpServer(kComPortListener); }))
             f.tcpServer.Load(kComPortListener);
-        Winsock& listener = f.tcpServer(kComPortListener);
+        SocketElement& listener = f.tcpServer(kComPortListener);
         listener.Close();
-        listener.SetLocalPort(f.ComPortControlPort);
+        listener.SetLocalPort(f.options.rfc2217Port);
         listener.Listen();
-        f.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.ComPortControlPort) +
+        f.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.options.rfc2217Port) +
                                        " for remote serial port (RFC 2217) clients");
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.ComPortControlPort) +
+        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.options.rfc2217Port) +
                                         " for remote serial port clients: " + e.what());
         StopComPortListener(f);
     }
@@ -207,9 +189,8 @@ void StopComPortListener(frmMain& f) {
 }
 
 void ComPortClientAccepted(frmMain& f, Connection& c) {
-    auto codec = std::make_unique<ComPortCodec>();
-    SendTo(f, c.slot, codec->session.Greeting(f.comPort.ModemLines()));
-    c.codec = std::move(codec);
+    c.comPort = std::make_unique<ComPortSession>();
+    SendTo(f, c.slot, c.comPort->session.Greeting(f.comPort.ModemLines()));
     f.tmrLineSettle.Stop();
     f.tmrLineSettle.Start();
     f.tmrModemLines.Start();
@@ -220,7 +201,7 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
     const int16_t slot = c.slot;
     const std::string label = ClientLabel(f, slot);
     rfc2217::Input in;
-    CodecOf(c)->session.Receive(bytes, in);
+    c.comPort->session.Receive(bytes, in);
     SendTo(f, slot, in.reply);
     std::size_t done = 0;
     for (const rfc2217::Request& r : in.requests) {
@@ -228,7 +209,7 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
         done = std::max(done, r.at);
         Connection* still = f.connections.ById(id);
         if (!still) return true;  // it left while a question was open
-        SendTo(f, slot, Decide(f, *still, *CodecOf(*still), r));
+        SendTo(f, slot, Decide(f, *still, *still->comPort, r));
     }
     if (done < in.data.size() && f.connections.ById(id)) SubmitToPort(f, id, in.data.substr(done), false);
     for (const std::string& line : in.log) f.log.Line(LogLevel::Warning, label + ": " + line);
@@ -238,26 +219,20 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
 }
 
 void ComPortClientLeaving(frmMain& f, Connection& c) {
-    ComPortCodec* cp = CodecOf(c);
+    ComPortSession* cp = c.comPort.get();
     if (!cp || !f.comPort.PortOpen()) return;
     if (cp->lineChanged) {
         const std::string configured = LineSettingsText(f);
         if (TryStep([&] { f.comPort.SetSettings(configured); }))
-            f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " back to " + configured);
+            f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " back to " + configured);
     }
     ApplyDtr(f, f.chkDTR.Value() == 1);
 }
 
-Bytes ForClientWire(const Connection& c, const Bytes& data) {
-    return c.codec ? rfc2217::Session::Escape(data) : data;
-}
-
-bool IsTransparent(const Connection& c) { return c.codec != nullptr; }
-
 void tmrLineSettle_Timer(frmMain& f) {
     f.tmrLineSettle.Stop();
     const bool askedBefore = f.AskedRTSControl;
-    ForEachComPortClient(f, [&](Connection& c, ComPortCodec& cp) {
+    ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
         if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
@@ -269,7 +244,7 @@ void tmrLineSettle_Timer(frmMain& f) {
 void tmrModemLines_Timer(frmMain& f) {
     bool any = false;
     const uint8_t lines = f.comPort.ModemLines();
-    ForEachComPortClient(f, [&](Connection& c, ComPortCodec& cp) {
+    ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
         any = true;
         SendTo(f, c.slot, cp.session.ModemState(lines));
     });

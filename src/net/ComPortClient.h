@@ -3,7 +3,7 @@
 // beside the raw one, whose clients set the line, key the transmitter with RTS
 // and read the modem lines as if the radio's port were theirs. Their data pass
 // unchanged both ways: no echo filter, no in-band PTT command.
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
@@ -22,9 +22,6 @@ void ComPortClientAccepted(frmMain& f, Connection& c);
 bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes);
 // The lines and the line settings it changed return to what the window sets.
 void ComPortClientLeaving(frmMain& f, Connection& c);
-// Radio data for a client, coded for its wire.
-Bytes ForClientWire(const Connection& c, const Bytes& data);
-bool IsTransparent(const Connection& c);
 
 void tmrLineSettle_Timer(frmMain& f);
 void tmrModemLines_Timer(frmMain& f);

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/Traffic.h"
 #include "net/ComPortClient.h"
 #include "net/Listener.h"
-#include "serial/Ptt.h"
-#include "serial/Receive.h"
+#include "serial/SerialPort.h"
+#include "serial/Traffic.h"
 
 namespace ovrin {
 namespace {
@@ -50,11 +49,9 @@ bool UserEnablesRtsControl(frmMain& f) {
     }
     f.RtsQuestionOpen = false;
     if (answer != MsgResult::Yes) return false;
-    f.chkCtrlPTT.SetValue(1);
-    f.chkRTS.SetValue(0);
-    // As checking the box while Off-line does: a port kept open between clients
-    // with RTS control on would, after a restart, open keyed.
-    f.chkComPortActiveInListen.SetValue(0);
+    // As checking the box while Off-line does: RTS low, and no port kept open
+    // between clients.
+    f.ShowSettings(WithBox(f.Settings(), Box::PttControl, 1));
     return true;
 }
 
@@ -148,7 +145,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     // A failed read ends the event: the previous block must never be sent again.
     if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
     const bool askedBefore = f.AskedRTSControl;
-    if (IsTransparent(*c)) {
+    if (c->IsComPortClient()) {
         if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
     } else {
         const ConnectionId who = c->identity;

@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "app/Numbers.h"
-#include "app/Traffic.h"
-#include "net/ComPortClient.h"
 #include "net/Admission.h"
+#include "net/ComPortClient.h"
 #include "net/Inbound.h"
-#include "serial/Ptt.h"
 #include "serial/SerialPort.h"
-#include "ui/ConnectionStatus.h"
+#include "serial/Traffic.h"
+#include "text/Numbers.h"
 
 namespace ovrin {
 namespace {
@@ -24,24 +22,10 @@ void HandleCloseEvent(frmMain& f, int16_t Index) {
     f.ClosingConnection = false;
 }
 
-// While a box is open (its nested event loop runs on), a second identical one is
-// not stacked on it: each new client would otherwise add one more.
-void ShowOnce(frmMain& f, const std::string& text, MsgIcon icon, const std::string& title) {
-    const std::string key = title + '\n' + text;
-    if (!f.OpenBoxes.insert(key).second) return;
-    try {
-        f.dialogs.MsgBox(text, MsgButtons::OK, icon, title);
-    } catch (...) {
-        f.OpenBoxes.erase(key);
-        throw;
-    }
-    f.OpenBoxes.erase(key);
-}
-
 void OpenFailedForFirstClient(frmMain& f) {
-    ShowOnce(f, "Error opening " + f.cboComPort.Text() + "\r\r" + f.ComPortError, MsgIcon::None, "Error");
+    // Each new client would otherwise add one more box.
+    f.boxes.ShowOnce("Error opening " + f.cboComPort.Text() + "\r\r" + f.port.error, MsgIcon::None, "Error");
     HandleCloseEvent(f, 0);
-    f.OnLine = false;
 }
 
 std::string RequestLabel(frmMain& f, int32_t requestID) {
@@ -69,7 +53,6 @@ void SettleDepartedClients(frmMain& f) {
 // open while listening (a reopen would drop and raise RTS and DTR), and a new
 // receive poll. What the radio said while nobody was there belongs to nobody.
 bool PrepareSerialPortForFirstClient(frmMain& f) {
-    f.OnLine = false;
     const bool keptOpen = f.comPort.PortOpen();
     bool openFailed = false;
     OpenComPort(f, openFailed);
@@ -86,12 +69,11 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
     TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
     Connection& c = f.connections.Open(Slot);
     ConnectionJoined(f, c.identity);
-    f.Status = ConnectionState::Serving;
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
     if (comPortClient) ComPortClientAccepted(f, c);
-    f.OnLine = true;
     TryStep([&] { RefreshRemoteList(f); });
+    f.state.ClientAccepted();
 }
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
@@ -101,13 +83,11 @@ void StopServingClients(frmMain& f) {
     ReleasePTTIfKeyed(f);
     if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
     f.tmrRx.Stop();
-    const bool listening = f.cboConn.ListIndex() == 1 || f.Status == ConnectionState::Serving;
-    if (f.Status == ConnectionState::Serving) f.Status = ConnectionState::Listening;
-    f.cboConn.SetListIndex(listening ? 1 : 0);
+    f.state.LastClientGone();
 }
 
 // Clients served at once: what the command line allows, or every slot with Bridge.
-int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.ClientLimit, 1); }
+int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1); }
 
 void CloseAndRemove(frmMain& f, int16_t i) {
     if (Connection* c = f.connections.BySlot(i)) {
@@ -149,16 +129,16 @@ bool SlotConnected(frmMain& f, int16_t i) {
     return handle > 0;
 }
 
-void TestHostPort(frmMain& f) {
+bool TestHostPort(frmMain& f) {
     try {
-        Winsock& listener = f.tcpServer(0);
+        SocketElement& listener = f.tcpServer(0);
         listener.Close();
         listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
         listener.Listen();
         listener.Close();
+        return true;
     } catch (const PlatformError& e) {
         TryStep([&] { f.tcpServer(0).Close(); });
-        f.OnLine = false;
         f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
         // "Another application" only when that is so; an address that is not there
         // (or any other cause) is told as the system tells it.
@@ -169,6 +149,7 @@ void TestHostPort(frmMain& f) {
         else
             f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
                              MsgButtons::OK, MsgIcon::Exclamation, "Listen Error");
+        return false;
     }
 }
 
@@ -204,7 +185,6 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
     } else {
         f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: another client is connected");
     }
-    TryStep([&] { RefreshControlState(f); });
 }
 
 void tcpServer_Close(frmMain& f, int16_t Index) {
@@ -235,26 +215,67 @@ void CloseConnection(frmMain& f, int16_t Index) {
         } catch (const PlatformError&) {
             f.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(f), MsgButtons::OK, MsgIcon::None,
                              "Error");
-            f.OnLine = false;
             return;
         }
     }
     if (Index == 0) {
         for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
-        if (f.Status == ConnectionState::OffLine) StopComPortListener(f);
-        f.OnLine = false;
+        if (f.state.OffLine()) StopComPortListener(f);
     } else {
         CloseAndRemove(f, Index);
     }
     TryStep([&] { RefreshRemoteList(f); });
-    TryStep([&] { RefreshControlState(f); });
+}
+
+void GoOffLine(frmMain& f) {
+    f.state.WentOffLine();
+    CloseConnection(f, 0);
+    int16_t listener = sckClosed;
+    TryStep([&] { listener = f.tcpServer(0).State(); });
+    if (listener == sckListening)
+        f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
+    TryStep([&] { f.tcpServer(0).Close(); });
+    StopComPortListener(f);
+    if (f.comPort.PortOpen()) CloseComPort(f);
+}
+
+void StartListening(frmMain& f) {
+    if (!f.state.OffLine()) return;  // listening already, or clients are being served
+    try {
+        for (int16_t i = 1; i <= kMaxClients; ++i) CloseConnection(f, i);
+        if (!TestHostPort(f)) {
+            GoOffLine(f);
+            return;
+        }
+        f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
+        f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
+        f.tcpServer(0).Listen();
+        f.state.Listened();
+        StartComPortListener(f);
+        f.log.Line(LogLevel::Info,
+                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
+        if (f.chkComPortActiveInListen.Value() == 1) {
+            bool openFailed = false;
+            OpenComPort(f, openFailed);
+            if (openFailed) {
+                // "Com Port active in Listen Mode" needs the port; the reason stays in
+                // the window's tool tips and the log.
+                f.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
+                GoOffLine(f);
+            }
+        }
+    } catch (const PlatformError&) {
+        // A socket or serial call that failed unexpectedly (the listener refusing
+        // right after a passed test, say): end in a clean Off-line state.
+        TryStep([&] { GoOffLine(f); });
+    }
 }
 
 void RefreshRemoteList(frmMain& f) {
     f.cboRmtAddress.Clear();
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         TryStep([&] {
-            Winsock& s = f.tcpServer(i);
+            SocketElement& s = f.tcpServer(i);
             if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
         });
     }

@@ -1,9 +1,16 @@
 #pragma once
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
-void TestHostPort(frmMain& f);
+// Whether the port typed in txtHostPort can be listened on (tried, then closed);
+// when not, says why in a box.
+bool TestHostPort(frmMain& f);
+// The server's transitions with their effects. Listen: the listener and, when kept
+// active, the serial port (Off-line again when either fails); nothing when not
+// Off-line. Off-line: every client, the listeners and the serial port closed.
+void StartListening(frmMain& f);
+void GoOffLine(frmMain& f);
 void FindFreeSlot(frmMain& f, int16_t& Slot);
 void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID);
 void tcpServer_Close(frmMain& f, int16_t Index);

@@ -17,7 +17,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 

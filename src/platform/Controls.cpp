@@ -65,6 +65,13 @@ void CheckBox::SetValue(int value) {
     if (Click) Click();
 }
 
+void CheckBox::ShowValue(int value) {
+    if (value < 0 || value > 2) throw PlatformError(kInvalidPropertyValue);
+    if (value == value_) return;
+    value_ = value;
+    Notify();
+}
+
 void CheckBox::SetBackColor(uint32_t colour) {
     backColor_ = colour;
     Notify();
@@ -116,24 +123,6 @@ void Window::SetCaption(std::string caption) {
 void Window::Show() {
     shown_ = true;
     Notify();
-}
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
-}
-
-std::string UpperCase(const std::string& text) {
-    std::string upper = text;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return upper;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-    return UpperCase(a) == UpperCase(b);
 }
 
 }  // namespace ovrin

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
+#include "text/Text.h"
 
 namespace ovrin {
 
@@ -88,6 +89,9 @@ class CheckBox : public Control {
 public:
     int Value() const { return value_; }
     void SetValue(int value);  // throws PlatformError outside 0..2
+    // The same without Click: for code that shows a settings value, whose rules
+    // it has applied already.
+    void ShowValue(int value);
     uint32_t BackColor() const { return backColor_; }
     void SetBackColor(uint32_t colour);
 
@@ -160,11 +164,6 @@ private:
     std::string caption_;
     bool shown_ = false;
 };
-
-// Text helpers shared by the handlers (blanks are 0x20 only, as the record uses).
-std::string Trim(const std::string& text);
-std::string UpperCase(const std::string& text);  // ASCII letters only
-bool EqualsIgnoreCase(const std::string& a, const std::string& b);
 
 // What a view shows: the form and every control in creation order (which decides
 // what is on top where controls overlap).

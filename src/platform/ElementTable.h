@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 

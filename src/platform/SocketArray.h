@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 
@@ -29,9 +29,9 @@ enum SocketState : int16_t {
     sckError = 9,
 };
 
-class Winsock {
+class SocketElement {
 public:
-    virtual ~Winsock() = default;
+    virtual ~SocketElement() = default;
     virtual int16_t State() const = 0;
     virtual int32_t SocketHandle() const = 0;  // negative without a socket
     virtual std::string RemoteHostIP() const = 0;  // dotted IPv4
@@ -60,7 +60,7 @@ public:
     virtual int16_t Count() const = 0;  // elements that exist, element 0 included
     virtual void Load(int16_t index) = 0;    // fails if it exists
     virtual void Unload(int16_t index) = 0;  // fails if missing, or for element 0
-    virtual Winsock& operator()(int16_t index) = 0;  // fails if missing
+    virtual SocketElement& operator()(int16_t index) = 0;  // fails if missing
     // The address of the client behind a connection request not yet answered.
     virtual std::string RequestRemoteIP(int32_t requestID) const = 0;
 

@@ -1,38 +1,11 @@
 #include "serial/Receive.h"
 
-#include <algorithm>
-
-#include "platform/std/LineSettings.h"
-
 namespace ovrin {
-namespace {
-
-// A block ends after two character times of quiet line, to the nearest
-// millisecond and never under 1 ms: the next byte of a paced answer comes within
-// one. A block that comes byte by byte waits three, so that a sender held up for
-// a moment (a virtual port, a radio's own USB firmware) does not cut its answer;
-// one that came at once is not held up for it.
-constexpr int kGapCharacters = 2;
-constexpr int kPacedGapCharacters = 3;
-
-}  // namespace
-
-int RadioCharacterMicroseconds(const std::string& settings) {
-    return CharacterMicroseconds(ParseLineSettings(settings).value_or(LineSettings{}));
-}
-
-int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs, bool paced) {
-    const int characters = paced ? kPacedGapCharacters : kGapCharacters;
-    const int gap = (characters * RadioCharacterMicroseconds(settings) + 500) / 1000;
-    return std::max(gap, 1) + std::max(deliveryLatencyMs, 0);
-}
 
 void RadioDataArrived(frmMain& f) {
-    if (!f.tmrRxBlock.Enabled()) f.BlockArrivals = 0;  // a new block
-    ++f.BlockArrivals;
     // What the device holds back matters only for when a turn passes to another client.
     const int32_t latency = f.connections.Count() > 1 ? f.comPort.DeliveryLatencyMs() : 0;
-    const int gap = RadioQuietGapMs(f.comPort.Settings(), latency, f.BlockArrivals > 1);
+    const int gap = f.framing.Arrived(!f.tmrRxBlock.Enabled(), f.comPort.Settings(), latency);
     if (f.tmrRxGap.Interval() != gap) f.tmrRxGap.SetInterval(gap);
     f.tmrRxGap.Stop();
     f.tmrRxGap.Start();

@@ -1,7 +1,6 @@
 #include "serial/SerialPort.h"
 
-#include "app/Numbers.h"
-#include "serial/Ptt.h"
+#include "text/Numbers.h"
 
 namespace ovrin {
 
@@ -80,14 +79,12 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
 }
 
 bool PortShouldBeOpen(frmMain& f) {
-    int16_t listener = sckClosed;
-    TryStep([&] { listener = f.tcpServer(0).State(); });
-    return f.connections.Count() > 0 || (listener == sckListening && f.chkComPortActiveInListen.Value() == 1);
+    return f.connections.Count() > 0 || (!f.state.OffLine() && f.chkComPortActiveInListen.Value() == 1);
 }
 
 void StopReopening(frmMain& f) {
     f.tmrReopen.Stop();
-    f.PortLost = false;
+    f.port.lost = false;
 }
 
 // ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
@@ -98,19 +95,19 @@ std::string ModemLines(frmMain& f) {
 }
 
 void PortOpened(frmMain& f) {
-    f.OpenPortLabel = PortLabel(f);
-    f.ComPortError.clear();
+    f.port.openLabel = PortLabel(f);
+    f.port.error.clear();
     ShowPortProblem(f, "");
-    if (f.PortLost) {
+    if (f.port.lost) {
         StopReopening(f);
-        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " is back and open again");
+        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " is back and open again");
         // The receive poll of the connected clients starts afresh on the new device.
         if (f.tmrRx.Enabled()) {
             f.tmrRx.Stop();
             f.tmrRx.Start();
         }
     } else {
-        f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " open, " + f.comPort.Settings() + ModemLines(f));
+        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " open, " + f.comPort.Settings() + ModemLines(f));
     }
 }
 
@@ -132,7 +129,7 @@ void OpenComPort(frmMain& f, bool& OpenFailed) {
         return;
     }
     OpenFailed = true;
-    f.ComPortError = why;
+    f.port.error = why;
     const std::string problem = "Serial port " + Trim(f.cboComPort.Text()) + " cannot be opened: " + why;
     f.log.Line(LogLevel::Error, problem);
     ShowPortProblem(f, problem);
@@ -145,7 +142,7 @@ void ClosePortDroppingRts(frmMain& f) {
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.comPort.SetPortOpen(false);
     f.turns.Reset();  // nothing waits for a port that is closed
-    f.log.Line(LogLevel::Info, "Serial port " + f.OpenPortLabel + " closed");
+    f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " closed");
 }
 
 void CloseComPort(frmMain& f) {
@@ -155,12 +152,12 @@ void CloseComPort(frmMain& f) {
 void comPort_Lost(frmMain& f, const std::string& why) {
     ReleasePTTIfKeyed(f);  // RTS went with the device; the watchdog and the red box go too
     f.turns.Reset();  // what waited for the port went with it
-    const std::string problem = "Serial port " + f.OpenPortLabel + " lost: " + why;
+    const std::string problem = "Serial port " + f.port.openLabel + " lost: " + why;
     if (!PortShouldBeOpen(f)) {
         f.log.Line(LogLevel::Warning, problem);
         return;
     }
-    f.PortLost = true;
+    f.port.lost = true;
     f.log.Line(LogLevel::Warning, problem + "; trying it again every second");
     ShowPortProblem(f, problem + "; trying it again every second");
     f.tmrReopen.Start();
@@ -179,23 +176,34 @@ void tmrReopen_Timer(frmMain& f) {
 // The three RTS-related boxes keep each other consistent, only while Off-line and
 // only when a box has just become checked.
 namespace {
-bool JustCheckedOffLine(const frmMain& f, const CheckBox& box) {
-    return f.cboConn.ListIndex() == 0 && box.Value() == 1;
+void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
+    if (!f.state.OffLine() || control.Value() != 1) return;
+    StationSettings before = f.Settings();
+    before[box] = 0;
+    f.ShowSettings(WithBox(before, box, 1));
 }
 }  // namespace
 
-void chkComPortActiveInListen_Click(frmMain& f) {
-    if (JustCheckedOffLine(f, f.chkComPortActiveInListen)) f.chkRTS.SetValue(1);
-}
+void chkComPortActiveInListen_Click(frmMain& f) { ApplyBoxRules(f, Box::KeepPortOpen, f.chkComPortActiveInListen); }
 
-void chkCtrlPTT_Click(frmMain& f) {
-    if (!JustCheckedOffLine(f, f.chkCtrlPTT)) return;
-    f.chkRTS.SetValue(0);
-    f.chkComPortActiveInListen.SetValue(0);
-}
+void chkCtrlPTT_Click(frmMain& f) { ApplyBoxRules(f, Box::PttControl, f.chkCtrlPTT); }
 
-void chkRTS_Click(frmMain& f) {
-    if (JustCheckedOffLine(f, f.chkRTS)) f.chkCtrlPTT.SetValue(0);
+void chkRTS_Click(frmMain& f) { ApplyBoxRules(f, Box::Rts, f.chkRTS); }
+
+bool KeyPTT(frmMain& f, ConnectionId who, int limitMs, bool held) { return f.transmitter.Key(who, limitMs, held); }
+
+bool ReleasePTT(frmMain& f, ConnectionId who) { return f.transmitter.Release(who); }
+
+void tmrPTT_Timer(frmMain& f) { f.transmitter.WatchdogExpired(); }
+
+void ReleasePTTIfKeyed(frmMain& f) { f.transmitter.Drop(); }
+
+void ReleasePort(CommControl& com) {
+    TryStep([&] {
+        if (!com.PortOpen()) return;
+        com.SetRTSEnable(false);
+        com.SetPortOpen(false);
+    });
 }
 
 }  // namespace ovrin

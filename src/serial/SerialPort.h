@@ -1,5 +1,5 @@
 #pragma once
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
@@ -22,6 +22,19 @@ void tmrReopen_Timer(frmMain& f);
 // Shows a problem of the serial port in the window without a message box: the
 // status control's and the status picture's tool tips. "" clears it.
 void ShowPortProblem(frmMain& f, const std::string& problem);
+
+// RTS as PTT. Key and release commands of a connection; false when another one
+// owns the key.
+bool KeyPTT(frmMain& f, ConnectionId who, int limitMs = kKeyRepeatMs, bool held = false);
+bool ReleasePTT(frmMain& f, ConnectionId who);
+// The watchdog: a key nobody renewed drops at once, whatever else runs.
+void tmrPTT_Timer(frmMain& f);
+// Drops a keyed transmitter when nobody is left to release it, or when its port
+// is about to close.
+void ReleasePTTIfKeyed(frmMain& f);
+// After the event loop: the end of the process would close the port as well, but
+// only an explicit close drops RTS first.
+void ReleasePort(CommControl& com);
 
 void chkComPortActiveInListen_Click(frmMain& f);
 void chkCtrlPTT_Click(frmMain& f);

@@ -1,15 +1,11 @@
 #include "settings/Settings.h"
 
-#include "platform/Controls.h"
-
 namespace ovrin {
 namespace {
 
-// `why` is for the log when the box has no description of its own.
-void ShowOpenError(frmMain& f, const std::string& description, const std::string& why = {}) {
-    f.log.Line(LogLevel::Warning,
-               "Settings file " + SettingsFilePath(f) + " unusable: " + (why.empty() ? description : why) +
-                   "; the defaults are used");
+void ShowOpenError(frmMain& f, const std::string& description, const std::string& why) {
+    f.log.Line(LogLevel::Warning, "Settings file " + SettingsFilePath(f) + " unusable: " + why +
+                                      "; the defaults are used");
     f.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
                      MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
 }
@@ -27,25 +23,20 @@ std::string KeepUnusable(frmMain& f, const std::string& why) {
     }
 }
 
-void ApplyRecord(frmMain& f) {
-    const SettingsRecordBuffer& r = f.SettingsRecord;
-    f.txtHostPort.SetText(Trim(FromField(r.HostPort)));
-    const std::string port = FromField(r.ComPortName);
-    f.cboComPort.SetText(UpperCase(port).rfind("COM", 0) == 0 ? Trim(port) : "COM1");
-    f.cboInterbyte.SetText(Trim(FromField(r.Interbyte)));
-    f.cboBaud.SetText(Trim(FromField(r.Baud)));
-    f.cboBits.SetText(Trim(FromField(r.DataBits)));
-    f.cboParity.SetText(Trim(FromField(r.Parity)));
-    f.cboStop.SetText(Trim(FromField(r.StopBits)));
-    f.chkDTR.SetValue(FlagValue(r.DTRFlag));
-    f.chkRTS.SetValue(FlagValue(r.RTSFlag));
-    // RTS control last: its rule then clears "RTS:" and the kept-open port. Applied
-    // before them, a stored kept-open port would check "RTS:", whose rule clears RTS
-    // control, and the port would open with RTS raised: a keyed transmitter.
-    f.chkComPortActiveInListen.SetValue(FlagValue(r.ActiveInListenFlag));
-    f.chkCtrlPTT.SetValue(FlagValue(r.PTTControlFlag));
-    TypeGivenSettings(f);
-    f.cboConn.SetListIndex(r.ListenAtStart);
+LoadedSettings Defaults(frmMain& f) {
+    ApplyDefaults(f);
+    return {true, true};
+}
+
+// The stored settings, or the description of why they cannot be used.
+std::optional<StationSettings> ReadStored(frmMain& f, const std::string& path, std::string& why) {
+    try {
+        f.SettingsRecord = SettingsRecordBuffer::Decode(f.host.ReadRecord(path, SettingsRecordBuffer::kLength));
+    } catch (const PlatformError& e) {
+        why = e.what();
+        return std::nullopt;
+    }
+    return FromRecord(f.SettingsRecord, f.Settings(), why);
 }
 
 }  // namespace
@@ -54,74 +45,46 @@ std::string SettingsFilePath(const frmMain& f) {
     return f.host.ProgramFolder() + f.host.PathSeparator() + kSettingsFileName;
 }
 
-void LoadSettings(frmMain& f) {
+LoadedSettings LoadSettings(frmMain& f) {
     const std::string path = SettingsFilePath(f);
     int64_t length = 0;
     try {
         length = f.host.FileLen(path);
     } catch (const PlatformError& e) {
         f.log.Line(LogLevel::Info, "No settings file " + path + " (" + e.what() + "): the defaults are used");
-        ApplyDefaults(f);
-        return;
+        return Defaults(f);
     }
     if (length == 0) {
         f.log.Line(LogLevel::Info, "Settings file " + path + " is empty: the defaults are used");
-        ApplyDefaults(f);
-        return;
+        return Defaults(f);
     }
     if (length != static_cast<int64_t>(SettingsRecordBuffer::kLength)) {
         ShowOpenError(f, "", KeepUnusable(f, std::to_string(length) + " bytes instead of " +
                                                  std::to_string(SettingsRecordBuffer::kLength)));
-        ApplyDefaults(f);
-        return;
+        return Defaults(f);
     }
-    try {
-        f.SettingsRecord = SettingsRecordBuffer::Decode(f.host.ReadRecord(path, SettingsRecordBuffer::kLength));
-        f.log.Line(LogLevel::Info, "Settings read from " + path);
-        ApplyRecord(f);
-    } catch (const PlatformError& e) {
-        ShowOpenError(f, e.what(), KeepUnusable(f, e.what()));
-        ApplyDefaults(f);
+    std::string why;
+    const std::optional<StationSettings> stored = ReadStored(f, path, why);
+    if (!stored) {
+        ShowOpenError(f, why, KeepUnusable(f, why));
+        return Defaults(f);
     }
+    f.log.Line(LogLevel::Info, "Settings read from " + path);
+    f.ShowSettings(WithGiven(Normalised(*stored), f.Given));
+    return {stored->listenAtStart, false};
 }
 
 void ApplyDefaults(frmMain& f) {
-    f.txtHostPort.SetText("50000");
-    f.OnLine = false;
-    f.cboComPort.SetText("COM1");
-    f.cboInterbyte.SetText("100 mS");
-    f.cboBaud.SetText("9600");
-    f.cboBits.SetText("8");
-    f.cboParity.SetText("None");
-    f.cboStop.SetText("2");
-    f.chkDTR.SetValue(0);
-    f.chkRTS.SetValue(0);
-    TypeGivenSettings(f);
-    f.cboConn.SetListIndex(1);
-    f.chkBridge.SetValue(0);
-    SaveSettings(f);
+    f.ShowSettings(WithGiven(DefaultSettings(f.Settings()), f.Given));
 }
 
 void SaveSettings(frmMain& f) {
-    SettingsRecordBuffer& r = f.SettingsRecord;
+    StationSettings s = f.Settings();
+    s.listenAtStart = !f.state.OffLine();
     try {
-        r.Reserved1 = std::string(20, ' ');
-        r.Reserved2 = std::string(20, ' ');
-        r.Interbyte = ToField(Trim(f.cboInterbyte.Text()), 7);
-        r.Baud = ToField(Trim(f.cboBaud.Text()), 6);
-        r.DataBits = ToField(Trim(f.cboBits.Text()), 1);
-        r.Parity = ToField(Trim(f.cboParity.Text()), 5);
-        r.StopBits = ToField(Trim(f.cboStop.Text()), 1);
-        r.HostPort = ToField(Trim(f.txtHostPort.Text()), 5);
-        r.ListenAtStart = (f.cboConn.ListIndex() == 1 || f.Status == ConnectionState::Serving) ? 1 : 0;
-        r.ComPortName = ToField(Trim(f.cboComPort.Text()), 6);
-        r.DTRFlag = FlagDigit(f.chkDTR.Value());
-        r.RTSFlag = FlagDigit(f.chkRTS.Value());
-        r.ActiveInListenFlag = FlagDigit(f.chkComPortActiveInListen.Value());
-        r.PTTControlFlag = FlagDigit(f.chkCtrlPTT.Value());
-        r.BridgeFlag = FlagDigit(f.chkBridge.Value());
+        ToRecord(s, f.SettingsRecord);
         // Replaced in one step: a failed write leaves the previous file in place.
-        f.host.WriteRecord(SettingsFilePath(f), r.Encode());
+        f.host.WriteRecord(SettingsFilePath(f), f.SettingsRecord.Encode());
         f.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f));
     } catch (const PlatformError& e) {
         f.log.Line(LogLevel::Error, "Settings not saved to " + SettingsFilePath(f) + ": " + e.what());

@@ -1,13 +1,22 @@
 #pragma once
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
 inline constexpr const char* kSettingsFileName = "Ovrin-Bridge.ini";
 std::string SettingsFilePath(const frmMain& f);
 
-void LoadSettings(frmMain& f);
+// What a load found: whether the server listened when the settings were saved, and
+// whether the defaults were applied (to be saved once the start has listened).
+struct LoadedSettings {
+    bool listen = false;
+    bool defaults = false;
+};
+// Reads the file into the window, with the settings given for this run over it.
+// Nothing is keyed, opened or asked here: the caller starts listening.
+LoadedSettings LoadSettings(frmMain& f);
 void SaveSettings(frmMain& f);
+// The defaults into the window (a first start, a file that cannot be used).
 void ApplyDefaults(frmMain& f);
 
 }  // namespace ovrin

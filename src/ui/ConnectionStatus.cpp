@@ -1,76 +1,23 @@
 #include "ui/ConnectionStatus.h"
 
-#include "app/Numbers.h"
-#include "net/ComPortClient.h"
 #include "net/Listener.h"
-#include "serial/SerialPort.h"
 #include "settings/Settings.h"
+#include "text/Numbers.h"
 
 namespace ovrin {
 namespace {
 
-enum ConnEntry { kOffLine = 0, kListen = 1, kDefault = 2 };
-
-void OffLineSequence(frmMain& f) {
-    f.Status = ConnectionState::OffLine;
-    f.cboConn.SetListIndex(kOffLine);
-    f.OnLine = false;
-    CloseConnection(f, 0);
-    int16_t listener = sckClosed;
-    TryStep([&] { listener = f.tcpServer(0).State(); });
-    if (listener == sckListening) f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
-    TryStep([&] { f.tcpServer(0).Close(); });
-    StopComPortListener(f);
-    if (f.comPort.PortOpen()) CloseComPort(f);
-    RefreshControlState(f);
-}
-
-void ListenChoice(frmMain& f) {
-    if (f.OnLine) return;  // clients are being served: only the text changed
-    for (int16_t i = 1; i <= kMaxClients; ++i) CloseConnection(f, i);
-    f.OnLine = true;  // the port test clears it when the port cannot be used
-    TestHostPort(f);
-    if (!f.OnLine) {
-        OffLineSequence(f);
-        return;
-    }
-    f.OnLine = false;
-    f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
-    f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
-    f.tcpServer(0).Listen();
-    f.Status = ConnectionState::Listening;
-    StartComPortListener(f);
-    f.log.Line(LogLevel::Info, "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
-    RefreshControlState(f);
-    if (f.chkComPortActiveInListen.Value() == 1) {
-        bool openFailed = false;
-        OpenComPort(f, openFailed);
-        if (openFailed) {
-            // "Com Port active in Listen Mode" needs the port; the reason stays in the
-            // window's tool tips and the log.
-            f.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
-            OffLineSequence(f);
-        }
-    }
-}
-
 void DefaultChoice(frmMain& f) {
-    if (f.tcpServer(0).State() > sckListening) {
+    if (f.state.Serving()) {
         f.dialogs.MsgBox("You must close Listen mode before resetting to default values.", MsgButtons::OK,
                          MsgIcon::Exclamation, "Connections Open");
         return;
     }
-    if (f.dialogs.MsgBox("Reset to default values?", MsgButtons::YesNo, MsgIcon::Exclamation, "Defaults") ==
-        MsgResult::Yes) {
-        f.txtHostPort.SetText("50000");
-        f.cboInterbyte.SetText("100 mS");
-        f.cboBaud.SetText("9600");
-        f.cboBits.SetText("8");
-        f.cboParity.SetText("None");
-        f.cboStop.SetText("2");
-        SaveSettings(f);
-    }
-    OffLineSequence(f);
+    const bool reset = f.dialogs.MsgBox("Reset to default values?", MsgButtons::YesNo, MsgIcon::Exclamation,
+                                        "Defaults") == MsgResult::Yes;
+    if (reset) f.ShowSettings(WithDefaultLine(f.Settings()));
+    GoOffLine(f);
+    if (reset) SaveSettings(f);
 }
 
 void ShowInvalidPort(frmMain& f, const char* text) {
@@ -86,33 +33,28 @@ struct InConnClickGuard {
 
 }  // namespace
 
+// The status list asks for a transition; afterwards it shows the state reached.
 void cboConn_Click(frmMain& f) {
-    if (f.InConnClick) return;
+    if (f.InConnClick) return;  // a pick while a box of this handler is open
     InConnClickGuard guard(f);
-    try {
-        switch (f.cboConn.ListIndex()) {
-            case kOffLine: OffLineSequence(f); break;
-            case kListen: ListenChoice(f); break;
-            case kDefault: DefaultChoice(f); break;
-            default: break;
-        }
-    } catch (const PlatformError&) {
-        // A socket or serial call that failed unexpectedly (the listener refusing
-        // right after a passed test, say): end in a clean Off-line state.
-        TryStep([&] { OffLineSequence(f); });
+    switch (f.cboConn.ListIndex()) {
+        case kOffLineEntry: GoOffLine(f); break;
+        case kListenEntry: StartListening(f); break;
+        case kDefaultEntry: TryStep([&] { DefaultChoice(f); }); break;
+        default: break;
     }
+    TryStep([&] { RefreshControlState(f); });
 }
 
 void imgConn_Click(frmMain& f) {
     if (f.connections.Count() == 0) {
-        TryStep([&] { f.cboConn.SetListIndex(kListen); });
+        StartListening(f);
         return;
     }
     if (f.dialogs.MsgBox("Do you want to set the Connection Status to Off-Line?", MsgButtons::YesNo, MsgIcon::None,
                          "Off-Line") != MsgResult::Yes)
         return;
-    CloseConnection(f, 0);
-    TryStep([&] { f.cboConn.SetListIndex(kOffLine); });
+    GoOffLine(f);
 }
 
 void txtHostPort_KeyUp(frmMain& f) {
@@ -128,11 +70,8 @@ void txtHostPort_KeyUp(frmMain& f) {
 }
 
 void RefreshControlState(frmMain& f) {
-    const bool locked = f.cboConn.ListIndex() == kListen || f.OnLine;
-    if (locked) {
-        const bool serving = f.Status == ConnectionState::Serving;
-        TryStep([&] { f.cboConn.SetText(serving ? "ON-LINE" : f.cboConn.List(kListen)); });
-    }
+    const bool locked = !f.state.OffLine();
+    f.ShowConnectionState();
     TryStep([&] { f.txtHostName.SetText(f.tcpServer(0).LocalHostName()); });
     TryStep([&] { f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP()); });
     Control* const settings[] = {&f.txtHostName, &f.txtHostAdrs, &f.txtHostPort, &f.cboInterbyte, &f.cboComPort,

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
-#include "platform/Errors.h"
+#include "base/Errors.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtTimerBackend.h"
 #include "platform/qt/TerminationRequest.h"

@@ -55,7 +55,7 @@ protected:
 TEST_F(SocketTest, AcceptsAClientCarriesItsDataAndReportsItsCloseAfterThem) {
     EXPECT_THROW(sockets_(1), PlatformError);  // the free-slot search relies on it
     auto client = Connect();
-    Winsock& conn = sockets_(1);
+    SocketElement& conn = sockets_(1);
     EXPECT_EQ(conn.RemoteHostIP(), "127.0.0.1");  // a dual-stack listener sees ::ffff:127.0.0.1
     client->write("FA;");
     ASSERT_TRUE(WaitUntil([&] { return !events_.empty(); }));

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/frmMain.h"
-#include "platform/std/LineSettings.h"
+#include "model/frmMain.h"
+#include "line/LineSettings.h"
 
 namespace ovrin::sim {
 
@@ -124,7 +124,7 @@ private:
 
 class SimSockets;
 
-class SimSocket : public Winsock {
+class SimSocket : public SocketElement {
 public:
     explicit SimSocket(SimSockets& owner) : owner_(owner) {}
     int16_t State() const override { return state; }
@@ -180,7 +180,7 @@ public:
         elements_[index] = std::make_unique<SimSocket>(*this);
     }
     void Unload(int16_t index) override { FailIf(index < 1 || !elements_.erase(index), kNoElement); }
-    Winsock& operator()(int16_t index) override { return Element(index); }
+    SocketElement& operator()(int16_t index) override { return Element(index); }
     SimSocket& Element(int16_t index) {
         FailIf(!elements_.count(index), kNoElement);
         return *elements_[index];

@@ -25,9 +25,9 @@ std::string Describe(const Options& o) {
     for (const auto& [name, v] : {std::pair{" rts", o.rts}, {" dtr", o.dtr}, {" ptt", o.pttRts}, {" keep", o.keepPortOpen}})
         if (v) d += name + std::string(*v ? "=on" : "=off");
     for (const auto& a : o.allow) d += " allow=" + a;
-    d += o.clients + o.answerWaitMs + o.txLimitS == 431 ? "" : " shared=" + std::to_string(o.clients) + "," +
-             std::to_string(o.answerWaitMs) + "," + std::to_string(o.txLimitS);
-    if (o.rfc2217Port) d += " rfc2217=" + std::to_string(*o.rfc2217Port);
+    d += o.server.clients + o.server.answerWaitMs + o.server.txLimitS == 431 ? "" : " shared=" + std::to_string(o.server.clients) + "," +
+             std::to_string(o.server.answerWaitMs) + "," + std::to_string(o.server.txLimitS);
+    if (o.server.rfc2217Port) d += " rfc2217=" + std::to_string(o.server.rfc2217Port);
     return d;
 }
 

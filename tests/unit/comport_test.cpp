@@ -19,10 +19,10 @@ const Bytes kRtsOn = Control(11), kRtsOff = Control(12);
 
 // Listening with the remote serial port on; its client in slot 1.
 struct Remote : sim::SimApp {
-    explicit Remote(int txLimitS = kDefaultTxLimitS) {
-        f.ComPortControlPort = 50001;
-        f.TxLimitS = txLimitS;
-        f.ClientLimit = 2;
+    explicit Remote(int txLimitS = ServerOptions{}.txLimitS) {
+        f.options.rfc2217Port = 50001;
+        f.options.txLimitS = txLimitS;
+        f.options.clients = 2;
         Load();
         f.chkCtrlPTT.SetValue(1);
         EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));

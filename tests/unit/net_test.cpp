@@ -3,7 +3,7 @@
 // until it is back, open failures named without stacking boxes.
 #include <gtest/gtest.h>
 
-#include "serial/Ptt.h"
+#include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 
 namespace ovrin {

@@ -2,7 +2,7 @@
 // requests and answers, and streams that must end the connection.
 #include <gtest/gtest.h>
 
-#include "net/Rfc2217.h"
+#include "rfc2217/Rfc2217.h"
 
 namespace ovrin::rfc2217 {
 using namespace std::string_literals;

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "app/Traffic.h"
+#include "serial/Traffic.h"
 #include "net/Inbound.h"
 #include "serial/Receive.h"
 #include "serial/SerialPort.h"
@@ -30,7 +30,7 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkCtrlPTT.Value(), 10);
     f.chkCtrlPTT.SetValue(1);
     EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkComPortActiveInListen.Value(), 0);
-    f.cboConn.SetText("Listen");
+    f.cboConn.SetListIndex(1);  // listening: the rules are off
     f.chkRTS.SetValue(1);
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
     app.com.existing = {3};
@@ -151,7 +151,7 @@ TEST(RadioBlocks, TurnsEndAtTheAnswerWaitOrTheLimitAndUnaskedOutputReachesAll) {
     app.Serve(2);
     app.Send(1, "FA00014074000;");  // a set command: 16 ms on the line, no answer
     app.Send(2, "FA;");
-    app.clock.Advance(kDefaultAnswerWaitMs + 15);
+    app.clock.Advance(ServerOptions{}.answerWaitMs + 15);
     EXPECT_EQ(app.com.Written(), "FA00014074000;");
     app.clock.Advance(2);
     EXPECT_EQ(app.com.Written(), "FA00014074000;FA;");

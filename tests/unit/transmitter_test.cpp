@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/Lifecycle.h"
-#include "serial/Ptt.h"
+#include "serial/SerialPort.h"
 #include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 

@@ -62,12 +62,13 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
     }
 }
 
-TEST(Status, DefaultIsRefusedWhileConnectedAndYesResetsTheLineAndTheTcpPort) {
+TEST(Status, DefaultIsRefusedWhileServingAndYesResetsTheLineAndTheTcpPort) {
     Status app;
     auto& f = app.f;
-    app.sockets.Element(0).state = sckConnected;
-    f.cboConn.SetListIndex(2);
-    app.sockets.Element(0).state = sckListening;
+    ASSERT_TRUE(app.sockets.RequestConnection());
+    f.cboConn.SetListIndex(2);  // refused while a client is served
+    EXPECT_TRUE(app.sockets.Exists(1));
+    app.sockets.PeerCloses(1);
     for (ComboBox* c : {&f.cboInterbyte, &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.cboComPort})
         c->SetText("x");
     f.txtHostPort.SetText("1");

@@ -18,7 +18,7 @@
 #include <QTest>
 #include <cstdio>
 
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/StderrLog.h"
 #include "platform/qt/QtCommControl.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/CommControl.h"
-#include "platform/std/LineSettings.h"
+#include "line/LineSettings.h"
 
 namespace ovrin::qt {
 

@@ -76,7 +76,7 @@ int32_t ToInt32(qint64 n) {
 }  // namespace
 
 // One element: closed, listening (a QTcpServer) or connected (a QTcpSocket).
-class QtSocketArray::Element final : public QObject, public Winsock {
+class QtSocketArray::Element final : public QObject, public SocketElement {
 public:
     Element(QtSocketArray& owner, int16_t index)
         : owner_(owner), index_(index), generation_(owner.NextGeneration()) {}
@@ -313,7 +313,7 @@ void QtSocketArray::Unload(int16_t index) {
     elements_.Unload(index);
 }
 
-Winsock& QtSocketArray::operator()(int16_t index) {
+SocketElement& QtSocketArray::operator()(int16_t index) {
     return elements_.At(index);
 }
 

@@ -16,7 +16,7 @@
 
 #include "platform/CommControl.h"
 #include "platform/Log.h"
-#include "platform/std/LineSettings.h"
+#include "line/LineSettings.h"
 #include "platform/win32/MessageLoop.h"
 
 namespace ovrin::win32 {

@@ -53,7 +53,7 @@ void KeepAlive(SOCKET s, bool fast = false) {
 }  // namespace
 
 // One element: closed, listening or connected.
-class Win32Sockets::Element final : public Winsock {
+class Win32Sockets::Element final : public SocketElement {
 public:
     Element(Win32Sockets& owner, int16_t index) : owner_(owner), index_(index), generation_(++owner.generations_) {}
     ~Element() override { Release(false); }
@@ -410,7 +410,7 @@ void Win32Sockets::Unload(int16_t index) {
     elements_.Unload(index);
 }
 
-Winsock& Win32Sockets::operator()(int16_t index) {
+SocketElement& Win32Sockets::operator()(int16_t index) {
     return elements_.At(index);
 }
 

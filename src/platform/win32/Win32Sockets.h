@@ -32,7 +32,7 @@ public:
     int16_t Count() const override { return elements_.Count(); }
     void Load(int16_t index) override;
     void Unload(int16_t index) override;
-    Winsock& operator()(int16_t index) override;
+    SocketElement& operator()(int16_t index) override;
     std::string RequestRemoteIP(int32_t requestID) const override;
 
     class Element;

@@ -1,4 +1,4 @@
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 #include <initializer_list>
 
@@ -11,9 +11,8 @@ void Place(Control& c, const char* name, Geometry g, const char* tip = "") {
     c.SetToolTip(tip);
 }
 
-void Fill(ComboBox& box, std::initializer_list<const char*> items, const char* text) {
+void Fill(ComboBox& box, std::initializer_list<const char*> items) {
     for (const char* item : items) box.AddItem(item);
-    box.SetText(text);
 }
 
 void Caption(Label& label, const char* name, const char* caption, Geometry g) {
@@ -48,46 +47,40 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     Place(chkComPortActiveInListen, "chkComPortActiveInListen", {315, 2970, 2610, 195},
           "Keep serial port active in Listen mode to keep Icom PCR1000 active off-line");
     chkComPortActiveInListen.caption = "Com Port active in Listen Mode";
-    chkComPortActiveInListen.SetValue(1);
 
     Place(chkDTR, "chkDTR", {4245, 2625, 690, 285}, "Check to enable DTR active when on-line");
     chkDTR.caption = "DTR:";
     chkDTR.captionLeft = true;
-    chkDTR.SetValue(1);
 
     Place(chkRTS, "chkRTS", {3465, 2625, 690, 285}, "Check to enable RTS active when on-line");
     chkRTS.caption = "RTS:";
     chkRTS.captionLeft = true;
-    chkRTS.SetValue(1);
 
     Place(cboParity, "cboParity", {3960, 1995, 975, 315}, "Set the radio's Com Port parity here");
-    Fill(cboParity, {"None", "Even", "Odd"}, "None");
+    Fill(cboParity, {"None", "Even", "Odd"});
     Place(cboStop, "cboStop", {3960, 2310, 975, 315},
           "Set the number of stop bits the radio's Com Port uses here");
-    Fill(cboStop, {"1", "2"}, "2");
+    Fill(cboStop, {"1", "2"});
     Place(cboInterbyte, "cboInterbyte", {3765, 3840, 1245, 315},
           "Enter the maximum time between data bytes in each packet");
     Fill(cboInterbyte, {"50 mS", "100 mS", "150 mS", "200 mS", "250 mS", "300 mS", "350 mS", "400 mS",
-                        "450 mS", "500 mS", "600 mS", "700 mS", "800 mS", "900 mS", "1000 mS"},
-         "100 mS");
+                        "450 mS", "500 mS", "600 mS", "700 mS", "800 mS", "900 mS", "1000 mS"});
     cboInterbyte.hidden = true;
     Place(cboConn, "cboConn", {1440, 1050, 1530, 315}, kConnToolTip);
-    Fill(cboConn, {"Off-line", "Listen", "Default"}, "Off-line");
+    Fill(cboConn, {kConnOffLine, kConnListen, kConnDefault});
 
     Place(txtHostPort, "txtHostPort", {1440, 1995, 765, 315}, "Set the Listen port here - default is 50000");
     txtHostPort.maxLength = 5;
-    txtHostPort.SetText("50000");
     Place(txtHostAdrs, "txtHostAdrs", {1440, 1680, 1530, 315}, "Enter this address as the Host Address in Ovrin");
     txtHostAdrs.locked = true;
     txtHostAdrs.SetText("       .      .      .");
 
     Place(cboComPort, "cboComPort", {3960, 1050, 975, 315},
           "Select the Com Port on this PC that is connected to your radio");
-    cboComPort.SetText("COM1");
     Place(cboBaud, "cboBaud", {3960, 1365, 975, 315}, "Set the radio's Com Port baud rate here");
-    Fill(cboBaud, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600"}, "9600");
+    Fill(cboBaud, {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600"});
     Place(cboBits, "cboBits", {3960, 1680, 975, 315}, "Set the radio's Com Port number of data bits here");
-    Fill(cboBits, {"7", "8"}, "8");
+    Fill(cboBits, {"7", "8"});
     Place(txtHostName, "txtHostName", {1440, 1365, 1530, 315}, "The local PC's name appears here");
     txtHostName.locked = true;
 
@@ -127,6 +120,48 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                                  &chkComPortActiveInListen, &chkCtrlPTT, &chkBridge, &cboRmtAddress};
     int tab = 0;
     for (Control* c : tabOrder) c->tabIndex = tab++;
+    ShowSettings(InitialSettings());
+    ShowConnectionState();
+}
+
+StationSettings frmMain::Settings() const {
+    StationSettings s;
+    s.hostPort = txtHostPort.Text();
+    s.comPort = cboComPort.Text();
+    s.interbyte = cboInterbyte.Text();
+    s.baud = cboBaud.Text();
+    s.dataBits = cboBits.Text();
+    s.parity = cboParity.Text();
+    s.stopBits = cboStop.Text();
+    s.dtr = chkDTR.Value();
+    s.rts = chkRTS.Value();
+    s.keepPortOpen = chkComPortActiveInListen.Value();
+    s.pttControl = chkCtrlPTT.Value();
+    s.bridge = chkBridge.Value();
+    return s;
+}
+
+void frmMain::ShowSettings(const StationSettings& s) {
+    txtHostPort.SetText(s.hostPort);
+    cboComPort.SetText(s.comPort);
+    cboInterbyte.SetText(s.interbyte);
+    cboBaud.SetText(s.baud);
+    cboBits.SetText(s.dataBits);
+    cboParity.SetText(s.parity);
+    cboStop.SetText(s.stopBits);
+    chkDTR.ShowValue(s.dtr);
+    chkRTS.ShowValue(s.rts);
+    chkComPortActiveInListen.ShowValue(s.keepPortOpen);
+    chkCtrlPTT.ShowValue(s.pttControl);
+    chkBridge.ShowValue(s.bridge);
+}
+
+void frmMain::ShowConnectionState() {
+    switch (state.Mode()) {
+        case ServerMode::OffLine: cboConn.SetText(kConnOffLine); break;
+        case ServerMode::Listening: cboConn.SetText(kConnListen); break;
+        case ServerMode::Serving: cboConn.SetText("ON-LINE"); break;
+    }
 }
 
 std::vector<Control*> frmMain::Controls() {

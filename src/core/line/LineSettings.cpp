@@ -1,4 +1,4 @@
-#include "platform/std/LineSettings.h"
+#include "line/LineSettings.h"
 
 #include <charconv>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "settings/SettingsRecord.h"
+#include "record/SettingsRecord.h"
 
 namespace ovrin {
 namespace {

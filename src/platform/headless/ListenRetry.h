@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 #include "platform/Log.h"
 #include "platform/Timer.h"
 

@@ -17,25 +17,38 @@
 #include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
-#include "net/Connections.h"
-#include "serial/Transmitter.h"
-#include "settings/GivenSettings.h"
-#include "settings/SettingsRecord.h"
+#include "line/Framing.h"
+#include "model/Boxes.h"
+#include "model/Connections.h"
+#include "model/Transmitter.h"
+#include "record/SettingsRecord.h"
+#include "state/ServerState.h"
+#include "state/StatusAnimation.h"
+#include "station/Station.h"
 #include "turns/Turns.h"
 
 namespace ovrin {
 
+// The entries of the connection status list, in their order.
+inline constexpr const char* kConnOffLine = "Off-line";
+inline constexpr const char* kConnListen = "Listen";
+inline constexpr const char* kConnDefault = "Default";
+enum ConnEntry { kOffLineEntry = 0, kListenEntry = 1, kDefaultEntry = 2 };
 inline constexpr const char* kConnToolTip = "Set to Listen to allow remote connections, Off-line to set Com Port";
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
-// Radios answer a command within tens of milliseconds; a few old ones take over a
-// hundred. Longer than that, and a command that gets no answer holds the port.
-inline constexpr int kDefaultAnswerWaitMs = 250;
-// A digital-mode transmission lasts 13 s and more; a stuck key should not.
-inline constexpr int kDefaultTxLimitS = 180;
 
-enum class ConnectionState { OffLine, Listening, Serving };
+// The serial port's session: how it was opened, why it last failed, and whether
+// its device was lost while it should be open.
+struct PortSession {
+    // The port and its device as they were opened ("COM1 (/dev/ttyUSB0)"): a
+    // device that is gone can no longer be looked up.
+    std::string openLabel;
+    // Why the port last failed to open ("" after a good open).
+    std::string error;
+    bool lost = false;
+};
 
 struct frmMain {
     frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host, Log& log);
@@ -71,8 +84,8 @@ struct frmMain {
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
-    // Holds back the start of a PTT command that a client's read ended with, for
-    // one receive gap, in case its rest comes with the next read.
+    // Holds back the start of a PTT command that a client's read ended with, in
+    // case its rest comes with the next read (100 ms).
     Timer tmrPttHold{"tmrPttHold", 3, false};
     // Tries a lost serial device again while the port should be open.
     Timer tmrReopen{"tmrReopen", 1000, false};
@@ -102,9 +115,9 @@ struct frmMain {
     bool AskedRTSControl = false;
 
     // --- application state ---
-    bool OnLine = false;
-    // Off-line, listening, or serving clients; the window shows serving as "ON-LINE".
-    ConnectionState Status = ConnectionState::OffLine;
+    // Off-line, listening, or serving clients: the one truth, changed only through
+    // its transitions; the window's status control shows it.
+    ServerState state;
     std::string VersionText;
     SettingsRecordBuffer SettingsRecord;
 
@@ -112,35 +125,26 @@ struct frmMain {
     Connections connections;
     Turns turns;
     Transmitter transmitter{comPort, tmrPTT, log};
-    // How long the radio may stay silent after a command before its turn ends.
-    int AnswerWaitMs = kDefaultAnswerWaitMs;
-    // Clients served at once (the Bridge box, when checked, allows every slot).
-    int ClientLimit = 1;
-    // The TCP port of the remote serial port listener (0: none), and how long a
-    // client of it may hold the transmitter keyed (0: no limit).
-    int32_t ComPortControlPort = 0;
-    int TxLimitS = kDefaultTxLimitS;
+    PortSession port;
+    RadioFraming framing;
+    StatusAnimation animation;
+    Boxes boxes{dialogs};
     // The question about RTS control is open: client data wait in their sockets.
     bool RtsQuestionOpen = false;
 
-    // The status animation's frame; only UpdateStatusIcon uses it.
-    int16_t IconFrame = 0;
-    // Why the serial port last failed to open ("" after a good open), and whether
-    // its device was lost while it should be open.
-    std::string ComPortError;
-    bool PortLost = false;
-    // The port and its device as they were opened ("COM1 (/dev/ttyUSB0)"): a
-    // device that is gone can no longer be looked up.
-    std::string OpenPortLabel;
-    // Message boxes open now (title and text): an identical one is not stacked.
-    std::set<std::string> OpenBoxes;
-
-    // Settings given for this run from outside the window.
+    // Settings given for this run from outside the window, and those a server
+    // keeps beyond the record.
     GivenSettings Given;
+    ServerOptions options;
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
-    // Arrival events of the radio block being gathered.
-    int BlockArrivals = 0;
+
+    // The settings as the window's boxes hold them now (listenAtStart: not
+    // listening), and the same shown in the boxes without raising their events.
+    StationSettings Settings() const;
+    void ShowSettings(const StationSettings& s);
+    // The status list shows the state ("ON-LINE" while serving), raising nothing.
+    void ShowConnectionState();
 
     // Every control in creation order, and every timer: the views and the timer
     // backends iterate these, so a control or timer added here is never forgotten.

@@ -6,7 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "rfc2217/Rfc2217.h"
 
 namespace ovrin {
 
@@ -15,11 +18,20 @@ using ConnectionId = uint64_t;
 
 inline constexpr int16_t kMaxClients = 5;
 
-// How a connection's bytes are coded on the wire beyond plain data (a telnet
-// protocol, say); a raw connection has none.
-class ConnectionCodec {
-public:
-    virtual ~ConnectionCodec() = default;
+// A remote serial port client's telnet session and what it asked of the lines.
+struct ComPortSession {
+    rfc2217::Session session;
+    // Its first second, and the second after its first SET-CONTROL in it: line
+    // changes are answered and held, the last one winning. An open over a slow link
+    // (flow control, DTR, RTS, each a round trip apart) raises RTS well after the
+    // connect, and the program drops it a round trip later.
+    bool settling = true;
+    bool heldAgain = false;
+    std::optional<bool> heldRts, heldDtr;
+    // RTS as it last set it: keying again needs an off first.
+    bool rtsAsked = false;
+    // It changed the port's line settings, to be restored when it goes.
+    bool lineChanged = false;
 };
 
 struct Connection {
@@ -34,7 +46,12 @@ struct Connection {
     Bytes readWhileAsked;
     // Its socket is checked for a vanished peer within seconds (it holds the key).
     bool watchedClosely = false;
-    std::unique_ptr<ConnectionCodec> codec;
+    // A remote serial port client has its session; a raw client has none.
+    std::unique_ptr<ComPortSession> comPort;
+
+    bool IsComPortClient() const { return comPort != nullptr; }
+    // Radio data as its wire carries them.
+    Bytes ForWire(const Bytes& data) const { return comPort ? rfc2217::Session::Escape(data) : data; }
 };
 
 class Connections {

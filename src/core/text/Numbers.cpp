@@ -1,10 +1,10 @@
-#include "app/Numbers.h"
+#include "text/Numbers.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 namespace {

@@ -1,7 +1,6 @@
-#include "app/Traffic.h"
+#include "serial/Traffic.h"
 
-#include "net/ComPortClient.h"
-#include "net/Inbound.h"
+#include "line/Framing.h"
 #include "serial/Receive.h"
 
 namespace ovrin {
@@ -11,7 +10,7 @@ void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
     for (const auto& d : deliveries) {
         if (Connection* c = f.connections.ById(d.to)) {
             const int16_t slot = c->slot;
-            TryStep([&] { f.tcpServer(slot).SendData(ForClientWire(*c, d.data)); });
+            TryStep([&] { f.tcpServer(slot).SendData(c->ForWire(d.data)); });
         }
     }
 }
@@ -30,7 +29,7 @@ void StartAnswerWait(frmMain& f, std::size_t written) {
     TryStep([&] { characterUs = RadioCharacterMicroseconds(f.comPort.Settings()); });
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
     f.tmrAnswerWait.Stop();
-    f.tmrAnswerWait.SetInterval(f.AnswerWaitMs + onLineMs);
+    f.tmrAnswerWait.SetInterval(f.options.answerWaitMs + onLineMs);
     f.tmrAnswerWait.Start();
 }
 
@@ -64,11 +63,11 @@ bool RadioBytesWaiting(frmMain& f) {
 
 // A remote serial port client alone on the radio gets its bytes as they are read:
 // with nobody to share the port with, there is no turn to frame.
-bool SoleTransparentClient(frmMain& f) {
+bool SoleComPortClient(frmMain& f) {
     if (f.connections.Count() != 1) return false;
-    bool transparent = false;
-    f.connections.ForEach([&](Connection& c) { transparent = IsTransparent(c); });
-    return transparent;
+    bool comPort = false;
+    f.connections.ForEach([&](Connection& c) { comPort = c.IsComPortClient(); });
+    return comPort;
 }
 
 }  // namespace
@@ -105,22 +104,19 @@ void tmrRxGap_Timer(frmMain& f) { EndRadioBlock(f, true); }
 
 void tmrRxBlock_Timer(frmMain& f) { EndRadioBlock(f, false); }
 
-void comPort_OnComm(frmMain& f, CommEvent Event) {
-    if (Event == comEvReceive && SoleTransparentClient(f) && !f.tmrRxGap.Enabled()) {
+void RadioBytesCame(frmMain& f) {
+    if (SoleComPortClient(f) && !f.tmrRxGap.Enabled()) {
         PassOnRadioData(f, true);
         if (f.turns.AnswerComplete()) TurnEnded(f);
-    } else if (Event == comEvReceive) {
+    } else {
         RadioDataArrived(f);
     }
-    else if (Event == comEvSend) ResumePausedReads(f);
 }
 
-void tmrRx_Timer(frmMain& f) {
+void PollRadio(frmMain& f) {
     // Bytes that came without an arrival event start a block here; a block still
     // being gathered is left to its own timers.
     if (!f.tmrRxGap.Enabled() && RadioBytesWaiting(f)) RadioDataArrived(f);
-    ResumePausedReads(f);
-    PaceReceivePoll(f);
 }
 
 void PaceReceivePoll(frmMain& f) {

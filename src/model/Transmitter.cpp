@@ -1,6 +1,6 @@
-#include "serial/Transmitter.h"
+#include "model/Transmitter.h"
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 

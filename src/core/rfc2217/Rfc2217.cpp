@@ -1,4 +1,4 @@
-#include "net/Rfc2217.h"
+#include "rfc2217/Rfc2217.h"
 
 #include <cstring>
 

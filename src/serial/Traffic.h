@@ -2,11 +2,11 @@
 // The traffic between the clients and the radio: client blocks submitted for a
 // turn at the port, radio blocks delivered by the turns, and the timers that end
 // a turn. The turns decide; this carries the bytes.
-#include "app/frmMain.h"
+#include "model/frmMain.h"
 
 namespace ovrin {
 
-// `echoed`: the radio's echo of it is dropped (not for a transparent client).
+// `echoed`: the radio's echo of it is dropped (not for a remote serial port client).
 void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed = true);
 void DispatchNextPending(frmMain& f);
 void tmrActivePort_Timer(frmMain& f);
@@ -14,10 +14,11 @@ void tmrAnswerWait_Timer(frmMain& f);
 // A radio block ends with a quiet line, or is cut at its age limit.
 void tmrRxGap_Timer(frmMain& f);
 void tmrRxBlock_Timer(frmMain& f);
-void comPort_OnComm(frmMain& f, CommEvent Event);
-// The PTT hold-back, a block started for bytes that came without an event, and
-// paused reads resumed.
-void tmrRx_Timer(frmMain& f);
+// Bytes came from the radio: a lone remote serial port client gets them at once,
+// otherwise they join the block being framed.
+void RadioBytesCame(frmMain& f);
+// The receive poll's part: bytes that came without an arrival event.
+void PollRadio(frmMain& f);
 // The receive poll is a safety net for the arrival and drain events: quick while
 // a client's read waits for the serial line, slow otherwise, so that a connected
 // client that sends nothing costs nothing.

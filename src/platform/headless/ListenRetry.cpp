@@ -1,12 +1,8 @@
-#include "app/ListenRetry.h"
+#include "platform/headless/ListenRetry.h"
+
+#include "net/Listener.h"
 
 namespace ovrin {
-namespace {
-
-constexpr int16_t kOffLine = 0;
-constexpr int16_t kListen = 1;
-
-}  // namespace
 
 void RepeatFilterLog::Line(LogLevel level, const std::string& text) {
     if (attempt_) held_.emplace_back(level, text);
@@ -30,7 +26,7 @@ ListenRetry::ListenRetry(frmMain& f, RepeatFilterLog& log) : f_(f), log_(log) {
     timer_.Tick = [this] { Check(); };
 }
 
-bool ListenRetry::OffLine() const { return f_.cboConn.ListIndex() == kOffLine; }
+bool ListenRetry::OffLine() const { return f_.state.OffLine(); }
 
 void ListenRetry::Check() {
     if (OffLine()) {
@@ -46,11 +42,7 @@ void ListenRetry::Check() {
 
 void ListenRetry::SelectListen() {
     log_.BeginAttempt();
-    try {
-        f_.cboConn.SetListIndex(kListen);
-    } catch (const PlatformError&) {
-        // The handler has ended Off-line itself; the next tick tries again.
-    }
+    StartListening(f_);  // a failure ends Off-line; the next tick tries again
     log_.EndAttempt(!OffLine());
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Errors.h"
+#include "base/Errors.h"
 
 namespace ovrin {
 

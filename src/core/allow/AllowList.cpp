@@ -1,4 +1,4 @@
-#include "net/AllowList.h"
+#include "allow/AllowList.h"
 
 #include <algorithm>
 

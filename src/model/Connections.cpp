@@ -1,4 +1,4 @@
-#include "net/Connections.h"
+#include "model/Connections.h"
 
 namespace ovrin {
 

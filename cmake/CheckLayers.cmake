@@ -1,0 +1,102 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a source file includes what its layer may not see. Run by the build
+# (src/CMakeLists.txt) before anything is compiled; SRC is the source folder.
+#
+#  layer               may include (besides itself and the standard library)
+#  core/               nothing: its folders only (pure: no platform, no form)
+#  platform/*.h        core                     (the interfaces)
+#  model/              core, platform
+#  serial/             core, platform, model
+#  net/                core, platform, model, serial
+#  settings/           core, platform, model
+#  ui/                 core, platform, model, serial, net, settings
+#  app/                every layer above
+#  platform/std/       core, platform
+#  platform/shared/    core, platform, platform/std, model, app
+#  platform/headless/  core, platform, platform/std, model, serial, net, app
+#  platform/qt/        core, platform, platform/std, platform/shared, model, app
+#  platform/win32/     core, platform, platform/std, platform/shared, model, app
+#  cli/                core, platform, model, app
+#  main*.cpp           anything
+set(core_dirs allow base line record rfc2217 state station text turns)
+foreach(d IN LISTS core_dirs)
+  list(APPEND core_prefixes "${d}/")
+endforeach()
+set(allowed_platform ${core_prefixes} "platform/[A-Za-z]+\\.h$")
+set(allowed_model ${allowed_platform} "model/")
+set(allowed_serial ${allowed_model} "serial/")
+set(allowed_net ${allowed_serial} "net/")
+set(allowed_settings ${allowed_model} "settings/")
+set(allowed_ui ${allowed_net} "settings/" "ui/")
+set(allowed_app ${allowed_ui} "app/")
+set(allowed_std ${allowed_platform} "platform/std/")
+set(allowed_shared ${allowed_model} "app/" "platform/std/" "platform/shared/")
+set(allowed_headless ${allowed_model} "serial/" "net/" "app/" "platform/std/" "platform/headless/")
+set(allowed_qt ${allowed_shared} "platform/qt/")
+set(allowed_win32 ${allowed_shared} "platform/win32/")
+set(allowed_cli ${allowed_model} "app/" "cli/")
+
+# The standard headers a pure unit may use.
+set(std_headers algorithm any array atomic bit bitset cassert cctype cerrno charconv chrono
+  cinttypes climits cmath compare concepts cstddef cstdint cstdio cstdlib cstring deque
+  exception functional initializer_list iomanip ios iosfwd iostream istream iterator limits
+  list map memory numeric optional ostream queue random ranges ratio set span sstream
+  stdexcept string string_view system_error tuple type_traits typeinfo unordered_map
+  unordered_set utility variant vector)
+
+set(failures "")
+file(GLOB_RECURSE sources RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
+foreach(file IN LISTS sources)
+  if(file MATCHES "^main")
+    continue()
+  elseif(file MATCHES "^core/")
+    set(layer core)
+  elseif(file MATCHES "^platform/(std|shared|headless|qt|win32)/")
+    set(layer ${CMAKE_MATCH_1})
+  elseif(file MATCHES "^platform/[A-Za-z]+\\.(h|cpp)$")
+    set(layer platform)
+  elseif(file MATCHES "^(model|serial|net|settings|ui|app|cli)/")
+    set(layer ${CMAKE_MATCH_1})
+  else()
+    string(APPEND failures "\n  ${file}: in no layer (add its folder to cmake/CheckLayers.cmake)")
+    continue()
+  endif()
+  file(STRINGS ${SRC}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([<\"])([^>\"]*)[>\"].*" "\\1;\\2" parts "${line}")
+    list(GET parts 0 kind)
+    list(GET parts 1 header)
+    if(layer STREQUAL "core")
+      if(kind STREQUAL "<")
+        if(NOT header IN_LIST std_headers)
+          string(APPEND failures "\n  ${file}: <${header}> is not a standard header")
+        endif()
+      else()
+        string(REGEX MATCH "^[a-z0-9]+/" dir "${header}")
+        if(NOT dir IN_LIST core_prefixes)
+          string(APPEND failures "\n  ${file}: \"${header}\" is outside the pure units")
+        endif()
+      endif()
+      continue()
+    endif()
+    if(kind STREQUAL "<" OR NOT header MATCHES "/")
+      continue()  # system headers, and a folder's own headers
+    endif()
+    set(ok FALSE)
+    foreach(prefix IN LISTS allowed_${layer})
+      if(header MATCHES "^${prefix}")
+        set(ok TRUE)
+        break()
+      endif()
+    endforeach()
+    if(NOT ok)
+      string(APPEND failures "\n  ${file}: may not include \"${header}\" (layer ${layer})")
+    endif()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Layering broken (see cmake/CheckLayers.cmake):${failures}")
+endif()
+if(STAMP)
+  file(TOUCH ${STAMP})
+endif()

@@ -1,0 +1,84 @@
+#pragma once
+// The station's settings as one value: what the window's boxes hold and the record
+// stores, the rules between the check boxes, and the settings given for a run.
+// Every rule is a function of the value, so no rule depends on the order in which
+// boxes are set: a load never keys anything and never asks a question.
+#include <optional>
+#include <string>
+
+#include "record/SettingsRecord.h"
+
+namespace ovrin {
+
+// The check boxes that bear on the modem lines and the transmitter.
+enum class Box { Dtr, Rts, KeepPortOpen, PttControl };
+
+struct StationSettings {
+    // Texts as the window's boxes hold them ("50000", "COM1", "9600", "None", ...).
+    std::string hostPort, comPort, interbyte, baud, dataBits, parity, stopBits;
+    // Check-box values 0..2 (2: greyed, which counts as unchecked).
+    int dtr = 0, rts = 0, keepPortOpen = 0, pttControl = 0, bridge = 0;
+    bool listenAtStart = false;
+
+    int& operator[](Box box);
+    int operator[](Box box) const;
+    bool operator==(const StationSettings&) const = default;
+};
+
+// The window's boxes as they are before any settings are loaded.
+StationSettings InitialSettings();
+// A first start, or a file that cannot be used: listening on 50000, COM1 at
+// 9600,n,8,2, DTR and RTS low; "Com Port active in Listen Mode" and RTS control
+// are left as they were.
+StationSettings DefaultSettings(StationSettings s);
+
+// The Default choice of the status list: the listen port and the line settings
+// back to their first values.
+StationSettings WithDefaultLine(StationSettings s);
+
+// A box set by the user while Off-line, with the rules it sets off: checking "Com
+// Port active in Listen Mode" checks RTS, checking RTS clears RTS control, and
+// checking RTS control clears RTS and the kept-open port (a transmitter keyed by
+// RTS must not start keyed). A box that does not change sets off nothing.
+StationSettings WithBox(StationSettings s, Box box, int value);
+
+// What stored settings must satisfy, whatever order they were written in: with RTS
+// control on, RTS starts low and the port is not kept open between clients.
+StationSettings Normalised(StationSettings s);
+
+// Settings given for one run (the command line), over the stored ones.
+struct GivenSettings {
+    // Texts as the boxes hold them ("50001", "COM3", "4800", "Even", "7", "1"); empty: not given.
+    std::string hostPort, comPort, baud, parity, dataBits, stopBits;
+    // Check-box values 0 or 1; -1: not given.
+    int dtr = -1, rts = -1, pttControl = -1, keepPortOpen = -1;
+};
+// The texts as typed; the boxes as the user would click them (their rules acting
+// on the boxes not given), then exactly as given.
+StationSettings WithGiven(StationSettings s, const GivenSettings& given);
+
+// The record's fields as settings: `base` gives what the record does not restore
+// (Bridge). Nothing, with `why`, when a field holds what no box can (a flag
+// other than 0..2, a connection state outside the list).
+std::optional<StationSettings> FromRecord(const SettingsRecordBuffer& r, const StationSettings& base,
+                                          std::string& why);
+// Into the record's fields; Reserved3 is left as it is.
+void ToRecord(const StationSettings& s, SettingsRecordBuffer& r);
+
+// The settings a server keeps beyond the record, with their defaults (the one
+// place they are written).
+struct ServerOptions {
+    // Clients served at once (the Bridge box, when checked, allows every slot).
+    int clients = 1;
+    // How long the radio may stay silent after a command before its turn ends:
+    // radios answer within tens of milliseconds, a few old ones take over a
+    // hundred; longer, and a command that gets no answer holds the port.
+    int answerWaitMs = 250;
+    // The TCP port of the remote serial port listener; 0: none.
+    int rfc2217Port = 0;
+    // How long a client may hold the transmitter keyed, in seconds: a
+    // digital-mode transmission lasts 13 s and more, a stuck key should not.
+    int txLimitS = 180;
+};
+
+}  // namespace ovrin
