@@ -18,7 +18,7 @@ cmake_minimum_required(VERSION 3.25)
 #  platform/win32/     core, platform, platform/std, platform/shared, model, app
 #  cli/                core, platform, model, app
 #  main*.cpp           anything
-set(core_dirs allow base line record rfc2217 state station text turns)
+set(core_dirs allow base cat line record rfc2217 state station text turns)
 foreach(d IN LISTS core_dirs)
   list(APPEND core_prefixes "${d}/")
 endforeach()

@@ -1,5 +1,6 @@
 #include "app/Lifecycle.h"
 
+#include "net/Commands.h"
 #include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
@@ -24,7 +25,8 @@ void WireEvents(frmMain& f) {
     f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
     f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
-    f.tmrPttHold.Tick = [&f] { tmrPttHold_Timer(f); };
+    for (int16_t slot = 1; slot <= kMaxClients; ++slot)
+        f.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
     f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
     f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
     f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
@@ -36,6 +38,7 @@ void WireEvents(frmMain& f) {
         ShowTransmitter(f);
         WatchTheKeyer(f);
     };
+    f.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f, release, now); };
     f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
@@ -86,6 +89,8 @@ void Form_Unload(frmMain& f) {
 }
 
 void Form_Terminate(frmMain& f) {
+    // Before anything closes: a CAT key's release is written now.
+    ReleasePTTIfKeyed(f, "the program ended", true);
     // Clients of a listening server go with the process; Off-line, none are left.
     if (f.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
     // The end of the process would close the port too, but only an explicit close

@@ -127,6 +127,12 @@ const std::map<std::string, Known>& Table() {
               Ranged(port, "--rfc2217-port", 1, 65535, " (a TCP port)", v, e);
               if (e.empty()) o.server.rfc2217Port = port;
           }}},
+        {"--cat",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) {
+              if (const auto language = cat::ParseLanguage(v)) o.server.cat = *language;
+              else e = "--cat " + v + ": auto, kenwood, civ, ft817 or none";
+          }}},
         {"--tx-limit",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e) {
@@ -206,10 +212,16 @@ std::string Usage(const std::string& program) {
            std::to_string(defaults.answerWaitMs) + ")\n"
            "  --rfc2217-port N  also serve the radio as an RFC 2217 (Telnet Com Port\n"
            "                    Control) remote serial port on TCP port N (default: off)\n"
-           "  --tx-limit S      the longest a remote serial port client may keep the\n"
-           "                    transmitter keyed through RTS, 0 to 3600 seconds, 0 for\n"
-           "                    no limit (default " + std::to_string(defaults.txLimitS) + "); the in-band key command must be\n"
-           "                    repeated every 10 seconds as before\n"
+           "  --cat LANGUAGE    the command language clients speak to the radio: kenwood\n"
+           "                    (Kenwood, Elecraft, the newer Yaesu), civ (Icom CI-V),\n"
+           "                    ft817 (Yaesu FT-817/857/897) or none; each answer then\n"
+           "                    goes to its asker as soon as it is whole, and CAT key\n"
+           "                    commands obey the transmitter's rules (default auto:\n"
+           "                    recognised per client from its first command)\n"
+           "  --tx-limit S      the longest a client may keep the transmitter keyed by a\n"
+           "                    CAT command or a remote serial port's RTS, 0 to 3600\n"
+           "                    seconds, 0 for no limit (default " + std::to_string(defaults.txLimitS) + "); the in-band key\n"
+           "                    command must be repeated every 10 seconds as before\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cat/Cat.h"
 #include "rfc2217/Rfc2217.h"
 
 namespace ovrin {
@@ -22,14 +23,13 @@ inline constexpr int16_t kMaxClients = 5;
 struct ComPortSession {
     rfc2217::Session session;
     // Its first second, and the second after its first SET-CONTROL in it: line
-    // changes are answered and held, the last one winning. An open over a slow link
-    // (flow control, DTR, RTS, each a round trip apart) raises RTS well after the
-    // connect, and the program drops it a round trip later.
+    // changes are answered, DTR held (the last one wins), and RTS taken as where it
+    // starts, not as a key: programs raise RTS at open and most leave it up, and an
+    // open over a slow link (flow control, DTR, RTS, each a round trip apart)
+    // raises it well after the connect.
     bool settling = true;
     bool heldAgain = false;
-    std::optional<bool> heldRts, heldDtr;
-    // RTS as it last set it: keying again needs an off first.
-    bool rtsAsked = false;
+    std::optional<bool> heldDtr;
     // It changed the port's line settings, to be restored when it goes.
     bool lineChanged = false;
 };
@@ -37,6 +37,12 @@ struct ComPortSession {
 struct Connection {
     ConnectionId identity = 0;  // 0: the slot is free
     int16_t slot = 0;
+    // "Client 198.51.100.7 (slot 1, connection 3)", for the log and the record.
+    std::string label;
+    // Its commands, cut and recognised in its language.
+    cat::ClientReader reader;
+    // The auto-information mode it asked for (Kenwood AI); -1: it never said.
+    int autoInfo = -1;
     // Its data were left in the socket while the serial backlog was full, or while
     // a question about its command was open.
     bool readPaused = false;

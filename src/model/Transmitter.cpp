@@ -1,58 +1,97 @@
 #include "model/Transmitter.h"
 
-#include "base/Errors.h"
+#include <cstdio>
+#include <utility>
 
 namespace ovrin {
+namespace {
 
-bool Transmitter::Key(ConnectionId who, int limitMs, bool held) {
-    if (owner_ != 0 && owner_ != who) {
-        log_.Line(LogLevel::Warning, "PTT key refused: another client has the transmitter keyed");
+std::string Seconds(int64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+}  // namespace
+
+bool Transmitter::Key(const KeyRequest& r) {
+    if (owner_ != 0 && owner_ != r.who) {
+        const std::string holder = recent_.empty() ? std::string("another client") : recent_.back().client;
+        log_.Line(LogLevel::Warning, "PTT key refused: " + r.client + " by " + r.how + ": " + holder +
+                                         " has the transmitter keyed");
         return false;
     }
-    if (owner_ == 0) log_.Line(LogLevel::Info, "PTT keyed: RTS up");
-    owner_ = who;
-    held_ = held;
-    TryStep([&] { port_.SetRTSEnable(true); });
+    if (owner_ == 0) {
+        log_.Line(LogLevel::Info, "PTT keyed: " + r.client + " by " + r.how);
+        recent_.push_back({r.client, r.how, clock_.MonotonicMs(), clock_.WallClockMs(), -1, {}});
+        if (recent_.size() > kKept) recent_.pop_front();
+        way_ = r.way;
+    }
+    owner_ = r.who;
+    if (r.way == KeyWay::Cat) {
+        catRelease_ = r.release;
+    } else {
+        rtsUp_ = true;
+        TryStep([&] { port_.SetRTSEnable(true); });
+    }
     watchdog_.Stop();
-    if (limitMs > 0) {
-        watchdog_.SetInterval(limitMs);
+    if (r.limitMs > 0) {
+        watchdog_.SetInterval(r.limitMs);
         watchdog_.Start();
     }
     if (Changed) Changed();
     return true;
 }
 
-bool Transmitter::Release(ConnectionId who) {
+bool Transmitter::Release(ConnectionId who, KeyWay way, const std::string& client, const std::string& how) {
     if (owner_ != 0 && owner_ != who) {
-        log_.Line(LogLevel::Warning, "PTT release refused: another client has the transmitter keyed");
+        const std::string holder = recent_.empty() ? std::string("another client") : recent_.back().client;
+        log_.Line(LogLevel::Warning, "PTT release ignored: " + client + " by " + how + ": " + holder +
+                                         " has the transmitter keyed");
         return false;
     }
-    // A release with nothing keyed still drops RTS: the line may have been left up.
-    Unkey(owner_ != 0 ? "PTT released: RTS down" : "", LogLevel::Info);
+    if (owner_ == 0) {
+        if (way != KeyWay::Cat) TryStep([&] { port_.SetRTSEnable(false); });
+        return true;
+    }
+    // Its own CAT release goes to the radio as it sent it.
+    End("released by " + how, LogLevel::Info, false, way != KeyWay::Cat);
     return true;
 }
 
-void Transmitter::Drop(const std::string& why) {
-    if (owner_ != 0) Unkey("PTT released: RTS down" + (why.empty() ? std::string() : " (" + why + ")"), LogLevel::Info);
+void Transmitter::Drop(const std::string& why, bool portClosing) {
+    if (owner_ != 0) End(why, LogLevel::Info, portClosing);
 }
 
-void Transmitter::OwnerLeft(ConnectionId who) {
-    if (owner_ != 0 && owner_ == who) Unkey("PTT released: RTS down (its client has gone)", LogLevel::Info);
+void Transmitter::OwnerLeft(ConnectionId who, const std::string& why) {
+    if (owner_ != 0 && owner_ == who) End(why, LogLevel::Info);
 }
 
 void Transmitter::WatchdogExpired() {
     if (owner_ == 0) return;
     const std::string seconds = std::to_string(watchdog_.Interval() / 1000) + " s";
-    Unkey(held_ ? "PTT dropped: the transmit limit of " + seconds + " was reached"
-                : "PTT dropped by the watchdog: no key command for " + seconds,
-          LogLevel::Warning);
+    End(way_ == KeyWay::InBand ? "the watchdog: no key command for " + seconds
+                               : "the transmit limit of " + seconds + " was reached",
+        LogLevel::Warning);
 }
 
-void Transmitter::Unkey(const std::string& line, LogLevel level) {
-    if (!line.empty()) log_.Line(level, line);
+void Transmitter::End(const std::string& why, LogLevel level, bool portClosing, bool writeRelease) {
     owner_ = 0;
     watchdog_.Stop();
-    TryStep([&] { port_.SetRTSEnable(false); });
+    if (rtsUp_) TryStep([&] { port_.SetRTSEnable(false); });
+    rtsUp_ = false;
+    const Bytes release = std::exchange(catRelease_, {});
+    if (!release.empty() && writeRelease && WriteRelease) WriteRelease(release, portClosing);
+    std::string line = "PTT released: ";
+    if (!recent_.empty() && recent_.back().endedMs < 0) {
+        Transmission& t = recent_.back();
+        t.endedMs = clock_.MonotonicMs();
+        t.ended = why;
+        line += t.client + ", keyed by " + t.how + " for " + Seconds(t.endedMs - t.startedMs) + ": " + why;
+    } else {
+        line += why;
+    }
+    log_.Line(level, line);
     if (Changed) Changed();
 }
 

@@ -1,12 +1,19 @@
 #pragma once
-// The transmitter keyed through RTS: who keyed it, and the watchdog that drops a
-// key nobody renews. The first connection to key owns it until it releases, leaves
-// or the watchdog drops it; the others' key and release commands are refused.
+// The transmitter: who keyed it, how, and the timer that ends a key nobody renews
+// or that has lasted the transmit limit. It is keyed through RTS (the in-band
+// command, a remote serial port client's RTS) or by a CAT command written to the
+// radio; one owner whatever the way: the first connection to key owns it until it
+// releases, leaves or its time runs out, and the others' key and release commands
+// are refused. Every transmission is logged when it starts and when it ends, and
+// the last ones are kept for whoever wants to show them.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
+#include "base/Errors.h"
 #include "platform/CommControl.h"
+#include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/Timer.h"
 
@@ -17,34 +24,75 @@ using ConnectionId = uint64_t;
 // The in-band key command must be repeated within this time to keep the key.
 inline constexpr int kKeyRepeatMs = 10000;
 
+enum class KeyWay : uint8_t {
+    InBand,     // the in-band command on RTS, repeated to stay keyed
+    RemoteRts,  // a remote serial port client's RTS, held up to the transmit limit
+    Cat,        // a CAT command, held up to the transmit limit
+};
+
+struct KeyRequest {
+    ConnectionId who = 0;
+    KeyWay way = KeyWay::InBand;
+    std::string client;  // "Client 198.51.100.7 (slot 1, connection 3)"
+    std::string how;     // "RTS (in-band command)", "CAT (Kenwood TX;)"
+    int limitMs = kKeyRepeatMs;  // the key drops after it unless renewed; 0: never
+    Bytes release;               // CAT: what releases the radio
+};
+
+// One transmission, for the record.
+struct Transmission {
+    std::string client, how;
+    int64_t startedMs = 0;      // on the program's monotonic clock
+    int64_t startedWallMs = 0;  // wall clock, for people
+    int64_t endedMs = -1;       // -1 while it lasts
+    std::string ended;          // how it ended
+};
+
 class Transmitter {
 public:
-    Transmitter(CommControl& port, Timer& watchdog, Log& log) : port_(port), watchdog_(watchdog), log_(log) {}
+    static constexpr std::size_t kKept = 20;
 
-    // False when another connection owns the key (nothing changes then). The key
-    // drops after `limitMs` unless keyed again (0: no limit); `held`: a key held
-    // up to a transmit limit rather than one to be repeated.
-    bool Key(ConnectionId who, int limitMs = kKeyRepeatMs, bool held = false);
-    bool Release(ConnectionId who);
-    // Drops the key whoever holds it: the port closes, the clients go.
-    void Drop(const std::string& why = "");
+    Transmitter(CommControl& port, Timer& watchdog, Log& log, const Host& clock)
+        : port_(port), watchdog_(watchdog), log_(log), clock_(clock) {}
+
+    // False when another connection owns the key (nothing changes then, and the
+    // refusal is logged).
+    bool Key(const KeyRequest& request);
+    // The owner's release (false, and logged, for anyone else). A release of RTS
+    // with nothing keyed still drops the line: it may have been left up. The owner
+    // releasing by CAT writes its own release; any other way of releasing a CAT
+    // key writes the release for it.
+    bool Release(ConnectionId who, KeyWay way, const std::string& client, const std::string& how);
+    // Ends the key whoever holds it, saying why. `portClosing`: a CAT release is
+    // written at once, before the port closes, rather than in turn.
+    void Drop(const std::string& why, bool portClosing = false);
     // The owner has gone: nobody is left to release the key.
-    void OwnerLeft(ConnectionId who);
+    void OwnerLeft(ConnectionId who, const std::string& why);
     void WatchdogExpired();
 
     bool Keyed() const { return owner_ != 0; }
     ConnectionId Owner() const { return owner_; }
+    KeyWay Way() const { return way_; }
+    const std::deque<Transmission>& Recent() const { return recent_; }
+
     // Runs after every change of the key, so that a view can show it.
     std::function<void()> Changed;
+    // Writes a CAT release to the radio: `now` when the port is about to close,
+    // otherwise ahead of whatever waits for the port.
+    std::function<void(const Bytes& release, bool now)> WriteRelease;
 
 private:
-    void Unkey(const std::string& line, LogLevel level);
+    void End(const std::string& why, LogLevel level, bool portClosing = false, bool writeRelease = true);
 
     CommControl& port_;
     Timer& watchdog_;
     Log& log_;
+    const Host& clock_;
     ConnectionId owner_ = 0;
-    bool held_ = false;  // keyed to hold up to a transmit limit, not to be repeated
+    KeyWay way_ = KeyWay::InBand;
+    bool rtsUp_ = false;
+    Bytes catRelease_;  // not empty while keyed by CAT
+    std::deque<Transmission> recent_;
 };
 
 }  // namespace ovrin

@@ -173,7 +173,10 @@ std::vector<Control*> frmMain::Controls() {
 }
 
 std::vector<Timer*> frmMain::Timers() {
-    return {&tmrRx, &tmrActivePort, &tmrPTT, &tmrPicture, &tmrPttHold, &tmrReopen, &tmrRxGap, &tmrRxBlock, &tmrAnswerWait, &tmrLineSettle, &tmrModemLines};
+    std::vector<Timer*> all{&tmrRx,      &tmrActivePort, &tmrPTT,        &tmrPicture,    &tmrReopen,
+                            &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines};
+    for (Timer& t : tmrHold) all.push_back(&t);
+    return all;
 }
 
 std::map<std::string, Control*> frmMain::ControlsByName() {

@@ -34,6 +34,11 @@ inline constexpr const char* kConnOffLine = "Off-line";
 inline constexpr const char* kConnListen = "Listen";
 inline constexpr const char* kConnDefault = "Default";
 enum ConnEntry { kOffLineEntry = 0, kListenEntry = 1, kDefaultEntry = 2 };
+// How long the start of a command at the end of a client's read waits for its
+// rest: TCP segments of one write arrive tens of milliseconds apart on Wi-Fi or the
+// Internet, and the newer Yaesu radios drop a command whose bytes come more than
+// 10 ms apart.
+inline constexpr int kHoldMs = 100;
 inline constexpr const char* kConnToolTip = "Set to Listen to allow remote connections, Off-line to set Com Port";
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
@@ -84,9 +89,13 @@ struct frmMain {
     Timer tmrActivePort{"tmrActivePort", 3000, false};
     Timer tmrPTT{"tmrPTT", 10000, false};
     Timer tmrPicture{"tmrPicture", 500, true};
-    // Holds back the start of a PTT command that a client's read ended with, in
-    // case its rest comes with the next read (100 ms).
-    Timer tmrPttHold{"tmrPttHold", 3, false};
+    // Per client slot: the start of a command (a PTT command, a CAT command) that
+    // its read ended with waits this long for its rest, on that client's own clock.
+    std::array<Timer, kMaxClients> tmrHold{{{"tmrHold1", kHoldMs, false},
+                                            {"tmrHold2", kHoldMs, false},
+                                            {"tmrHold3", kHoldMs, false},
+                                            {"tmrHold4", kHoldMs, false},
+                                            {"tmrHold5", kHoldMs, false}}};
     // Tries a lost serial device again while the port should be open.
     Timer tmrReopen{"tmrReopen", 1000, false};
     // Framing of radio data: a block ends when the line has been quiet for the gap
@@ -124,13 +133,15 @@ struct frmMain {
     // The clients, their turns at the radio's port, and the transmitter.
     Connections connections;
     Turns turns;
-    Transmitter transmitter{comPort, tmrPTT, log};
+    Transmitter transmitter{comPort, tmrPTT, log, host};
     PortSession port;
     RadioFraming framing;
     StatusAnimation animation;
     Boxes boxes{dialogs};
     // The question about RTS control is open: client data wait in their sockets.
     bool RtsQuestionOpen = false;
+    // The auto-information mode the server last wrote to the radio (-1: none yet).
+    int RadioAutoInfo = -1;
 
     // Settings given for this run from outside the window, and those a server
     // keeps beyond the record.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "line/LineSettings.h"
+#include "net/Commands.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
 #include "rfc2217/Rfc2217.h"
@@ -78,20 +79,19 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217
 
 void ApplyDtr(frmMain& f, bool on) { TryStep([&] { f.comPort.SetDTREnable(on); }); }
 
-// RTS is the transmitter's key: "Control RTS as PTT" must allow it, the key is
-// held up to the transmit limit, and a client keys again only after an off.
+// RTS is the transmitter's key: "Control RTS as PTT" must allow it, and the key is
+// held up to the transmit limit. Every request to raise it keys (or renews the
+// key), even with the line already up: programs set RTS again when they transmit.
 bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
     Connection* c = f.connections.ById(id);
     ComPortSession* cp = c ? c->comPort.get() : nullptr;
     if (!cp) return false;
-    const bool was = std::exchange(cp->rtsAsked, on);
     if (!on) {
-        if (f.transmitter.Owner() == id) ReleasePTT(f, id);
+        if (f.transmitter.Owner() == id) ReleasePTT(f, *c, KeyWay::RemoteRts);
         return false;
     }
-    if (was) return f.transmitter.Owner() == id;
-    if (!RtsControlAllowed(f) || !f.connections.ById(id)) return false;  // it may have left meanwhile
-    return KeyPTT(f, id, f.options.txLimitS * 1000, true);
+    if (!RtsControlAllowed(f) || !(c = f.connections.ById(id))) return false;  // it may have left meanwhile
+    return KeyPTT(f, *c, KeyWay::RemoteRts);
 }
 
 uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v) {
@@ -113,7 +113,7 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     const bool on = v == ctl::kDtrOn || v == ctl::kRtsOn;
     const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff;
     if (cp.settling) {
-        (rts ? cp.heldRts : cp.heldDtr) = on;
+        if (!rts) cp.heldDtr = on;  // RTS set now is where it starts: no key
         return v;
     }
     if (!rts) {
@@ -149,6 +149,11 @@ Bytes Decide(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Reque
             return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + f.VersionText) : Bytes();
         default: return cp.session.Answer(r.command, r.value);
     }
+}
+
+// Its data for the radio, as commands of its language; no echo filter.
+void Send(frmMain& f, ConnectionId id, const Bytes& data) {
+    if (Connection* c = f.connections.ById(id)) ClientSends(f, *c, data, false);
 }
 
 template <typename Visit>
@@ -205,13 +210,13 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
     SendTo(f, slot, in.reply);
     std::size_t done = 0;
     for (const rfc2217::Request& r : in.requests) {
-        if (r.at > done) SubmitToPort(f, id, in.data.substr(done, r.at - done), false);
+        if (r.at > done) Send(f, id, in.data.substr(done, r.at - done));
         done = std::max(done, r.at);
         Connection* still = f.connections.ById(id);
         if (!still) return true;  // it left while a question was open
         SendTo(f, slot, Decide(f, *still, *still->comPort, r));
     }
-    if (done < in.data.size() && f.connections.ById(id)) SubmitToPort(f, id, in.data.substr(done), false);
+    if (done < in.data.size()) Send(f, id, in.data.substr(done));
     for (const std::string& line : in.log) f.log.Line(LogLevel::Warning, label + ": " + line);
     if (!in.close) return true;
     f.log.Line(LogLevel::Warning, label + " closed: " + in.error);
@@ -236,7 +241,6 @@ void tmrLineSettle_Timer(frmMain& f) {
         if (!cp.settling) return;
         cp.settling = false;
         if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
-        if (cp.heldRts) ApplyRts(f, c.identity, *std::exchange(cp.heldRts, std::nullopt));
     });
     if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "net/Commands.h"
 #include "net/ComPortClient.h"
 #include "net/Listener.h"
 #include "serial/SerialPort.h"
@@ -18,9 +19,6 @@ constexpr const char* kRtsQuestion =
 
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 constexpr std::size_t kPttLength = 6;
-// How long the start of a command at the end of a read waits for its rest: TCP
-// segments of one write arrive tens of milliseconds apart on Wi-Fi or the Internet.
-constexpr int kPttHoldMs = 100;
 
 bool SerialBacklogFull(frmMain& f) {
     int32_t backlog = 0;
@@ -28,9 +26,9 @@ bool SerialBacklogFull(frmMain& f) {
     return backlog >= kMaxSerialBacklog;
 }
 
-void ObeyPtt(frmMain& f, ConnectionId who, PttCommand command) {
-    if (command == PttCommand::Key) KeyPTT(f, who);
-    else if (command == PttCommand::Release) ReleasePTT(f, who);
+void ObeyPtt(frmMain& f, const Connection& c, PttCommand command) {
+    if (command == PttCommand::Key) KeyPTT(f, c, KeyWay::InBand);
+    else if (command == PttCommand::Release) ReleasePTT(f, c, KeyWay::InBand);
 }
 
 // The first PTT command while RTS control is off asks the user once per run. While
@@ -42,7 +40,7 @@ bool UserEnablesRtsControl(frmMain& f) {
     f.RtsQuestionOpen = true;
     MsgResult answer = MsgResult::No;
     try {
-        answer = f.dialogs.MsgBox(kRtsQuestion, MsgButtons::YesNo, MsgIcon::None, "Enable Hardware Control");
+        answer = f.dialogs.MsgBox(kRtsQuestion, MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
     } catch (...) {
         f.RtsQuestionOpen = false;
         throw;
@@ -74,7 +72,7 @@ void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
     Connection* c = f.connections.ById(who);
     const PttCommand kind = ClassifyPtt(command);
     if (!c || (asked && kind == PttCommand::Key && ReleasedWhileAsked(f, *c))) return;
-    ObeyPtt(f, who, kind);
+    ObeyPtt(f, *c, kind);
 }
 
 // Only the exact commands are taken out; ESC ESC "ATH" and any other byte is data.
@@ -94,8 +92,8 @@ std::size_t PttStartAtEnd(const Bytes& data) {
 // wherever they stand and obeyed in order; the bytes around them go to the radio
 // as one block, in their order. Taking them out byte by byte means that no
 // command is left in the data, even one that removing another brings together.
-// A read that ends with the start of a command holds that start back briefly,
-// for the rest that may come with the next read.
+// A read that ends with the start of a command holds that start back briefly, on
+// the client's own clock, for the rest that may come with the next read.
 void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
     const ConnectionId who = c.identity;
     Bytes data;
@@ -107,14 +105,16 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
         data.resize(data.size() - kPttLength);
         HandlePttCommand(f, who, command);
     }
-    Connection* const still = f.connections.ById(who);  // it may have left meanwhile
-    if (const std::size_t start = PttStartAtEnd(data); start > 0 && still) {
+    Connection* const still = f.connections.ById(who);
+    if (!still) {  // it left while a question was open: what it sent still goes
+        SubmitToPort(f, who, std::move(data));
+        return;
+    }
+    if (const std::size_t start = PttStartAtEnd(data); start > 0) {
         still->heldPtt = data.substr(data.size() - start);
         data.resize(data.size() - start);
-        if (!f.tmrPttHold.Enabled() && f.tmrPttHold.Interval() != kPttHoldMs) f.tmrPttHold.SetInterval(kPttHoldMs);
-        f.tmrPttHold.Start();
     }
-    SubmitToPort(f, who, std::move(data));
+    ClientSends(f, *still, data, true);
 }
 
 }  // namespace
@@ -154,15 +154,6 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
             HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + std::exchange(c->readWhileAsked, {}));
     }
     if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
-}
-
-void tmrPttHold_Timer(frmMain& f) {
-    f.tmrPttHold.Stop();
-    std::vector<std::pair<ConnectionId, Bytes>> held;
-    f.connections.ForEach([&](Connection& c) {
-        if (!c.heldPtt.empty()) held.emplace_back(c.identity, std::exchange(c.heldPtt, {}));
-    });
-    for (auto& [who, bytes] : held) SubmitToPort(f, who, std::move(bytes));
 }
 
 void ResumePausedReads(frmMain& f) {

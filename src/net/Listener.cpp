@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "net/Admission.h"
+#include "net/Commands.h"
 #include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "serial/SerialPort.h"
@@ -68,9 +69,14 @@ bool PrepareSerialPortForFirstClient(frmMain& f) {
 void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortClient) {
     TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
     Connection& c = f.connections.Open(Slot);
+    c.reader = cat::ClientReader(f.options.cat);
     ConnectionJoined(f, c.identity);
     TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
+    std::string address;
+    TryStep([&] { address = f.tcpServer(Slot).RemoteHostIP(); });
+    c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
+              ", connection " + std::to_string(c.identity) + ")";
     if (comPortClient) ComPortClientAccepted(f, c);
     TryStep([&] { RefreshRemoteList(f); });
     f.state.ClientAccepted();
@@ -78,9 +84,8 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
 void StopServingClients(frmMain& f) {
-    // The watchdog runs only inside the receive poll: with the poll stopped,
-    // nobody would ever drop a keyed transmitter. Released before any close.
-    ReleasePTTIfKeyed(f);
+    // Nobody is left to release a keyed transmitter. Released before any close.
+    ReleasePTTIfKeyed(f, "every client has gone");
     if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
     f.tmrRx.Stop();
     f.state.LastClientGone();
@@ -90,18 +95,22 @@ void StopServingClients(frmMain& f) {
 int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1); }
 
 void CloseAndRemove(frmMain& f, int16_t i) {
-    if (Connection* c = f.connections.BySlot(i)) {
+    Connection* c = f.connections.BySlot(i);
+    if (c) {
         ComPortClientLeaving(f, *c);
         ConnectionLeft(f, c->identity);
     }
+    f.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
     f.connections.Close(i);
     TryStep([&] { f.tcpServer(i).Close(); });
     TryStep([&] { f.tcpServer.Unload(i); });
+    if (c) RadioAutoInformation(f);  // what the others asked for may change the radio's
 }
 
 }  // namespace
 
 std::string ClientLabel(frmMain& f, int16_t Index) {
+    if (const Connection* c = f.connections.BySlot(Index); c && !c->label.empty()) return c->label;
     std::string address;
     TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
     return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
@@ -188,23 +197,29 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
 }
 
 void tcpServer_Close(frmMain& f, int16_t Index) {
-    if (!f.ClosingConnection && Index > 0) f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
+    if (!f.ClosingConnection && Index > 0) {
+        f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
+        if (const Connection* c = f.connections.BySlot(Index)) f.transmitter.OwnerLeft(c->identity, "its client left");
+    }
     HandleCloseEvent(f, Index);
 }
 
 void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) {
-    if (Index > 0) f.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
-    else f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
+    if (Index > 0) {
+        f.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
+        if (const Connection* c = f.connections.BySlot(Index))
+            f.transmitter.OwnerLeft(c->identity, "its connection was lost (" + Description + ")");
+    } else {
+        f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
+    }
     CloseConnection(f, Index);
 }
 
-// The start of a command held back was data after all: it goes to the radio
-// before the close (and before a last client's close shuts the port).
+// The start of a command held back goes to the radio as it is before the close
+// (and before a last client's close shuts the port).
 static void WriteHeldBytes(frmMain& f, int16_t Index) {
-    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i) {
-        Connection* c = f.connections.BySlot(i);
-        if (c && !c->heldPtt.empty()) SubmitToPort(f, c->identity, std::exchange(c->heldPtt, {}));
-    }
+    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
+        if (Connection* c = f.connections.BySlot(i)) FlushHeld(f, *c);
 }
 
 void CloseConnection(frmMain& f, int16_t Index) {
@@ -229,6 +244,8 @@ void CloseConnection(frmMain& f, int16_t Index) {
 
 void GoOffLine(frmMain& f) {
     f.state.WentOffLine();
+    // Before the port closes: a CAT key's release is written now.
+    ReleasePTTIfKeyed(f, "Off-line", true);
     CloseConnection(f, 0);
     int16_t listener = sckClosed;
     TryStep([&] { listener = f.tcpServer(0).State(); });

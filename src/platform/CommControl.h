@@ -49,6 +49,9 @@ public:
     virtual void Output(const Bytes& data) = 0;
     // Bytes written but not yet sent on the line (0 when closed).
     virtual int32_t OutBufferCount() = 0;
+    // Waits, at most this long, until what was written has gone to the line: a
+    // last command before the port closes.
+    virtual void Drain(int /*timeoutMs*/) {}
 
     // How long the open device may hold bytes that came on the line before it hands
     // them on (a USB adapter's latency timer, a UART's receive FIFO threshold);

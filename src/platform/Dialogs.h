@@ -1,12 +1,14 @@
 #pragma once
 // Modal message boxes. Line breaks in the text are carriage returns (13); the view
-// shows them as line breaks. The first button is the default one.
+// shows them as line breaks. The first button is the default one, but for
+// YesNoDefaultNo: a question whose Yes changes something a careless Return must
+// not (turning on hardware control of the transmitter).
 #include <string>
 
 namespace ovrin {
 
 enum class MsgIcon { None, Critical, Question, Exclamation, Information };
-enum class MsgButtons { OK, YesNo };
+enum class MsgButtons { OK, YesNo, YesNoDefaultNo };
 enum class MsgResult { OK, Yes, No };
 
 class Dialogs {

@@ -27,6 +27,11 @@ public:
 
     // Ends the event loop; no handler runs after the current one returns.
     virtual void EndProgram() = 0;
+
+    // Milliseconds on a clock that never goes back (for durations), and the wall
+    // clock's milliseconds since 1970 (for people).
+    virtual int64_t MonotonicMs() const = 0;
+    virtual int64_t WallClockMs() const = 0;
 };
 
 }  // namespace ovrin

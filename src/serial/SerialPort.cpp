@@ -137,7 +137,7 @@ void OpenComPort(frmMain& f, bool& OpenFailed) {
 
 void ClosePortDroppingRts(frmMain& f) {
     if (!f.comPort.PortOpen()) return;
-    ReleasePTTIfKeyed(f);
+    ReleasePTTIfKeyed(f, "the serial port closed", true);
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
     TryStep([&] { f.comPort.SetRTSEnable(false); });
     f.comPort.SetPortOpen(false);
@@ -150,7 +150,7 @@ void CloseComPort(frmMain& f) {
 }
 
 void comPort_Lost(frmMain& f, const std::string& why) {
-    ReleasePTTIfKeyed(f);  // RTS went with the device; the watchdog and the red box go too
+    ReleasePTTIfKeyed(f, "the serial port was lost");  // the watchdog and the red box go too
     f.turns.Reset();  // what waited for the port went with it
     const std::string problem = "Serial port " + f.port.openLabel + " lost: " + why;
     if (!PortShouldBeOpen(f)) {
@@ -190,13 +190,28 @@ void chkCtrlPTT_Click(frmMain& f) { ApplyBoxRules(f, Box::PttControl, f.chkCtrlP
 
 void chkRTS_Click(frmMain& f) { ApplyBoxRules(f, Box::Rts, f.chkRTS); }
 
-bool KeyPTT(frmMain& f, ConnectionId who, int limitMs, bool held) { return f.transmitter.Key(who, limitMs, held); }
+namespace {
+std::string RtsWay(KeyWay way) {
+    return way == KeyWay::InBand ? "RTS (in-band command)" : "RTS (remote serial port)";
+}
+}  // namespace
 
-bool ReleasePTT(frmMain& f, ConnectionId who) { return f.transmitter.Release(who); }
+bool KeyPTT(frmMain& f, const Connection& c, KeyWay way) {
+    // The in-band command is repeated to keep the key; a remote port's RTS holds it
+    // up to the transmit limit.
+    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.options.txLimitS * 1000;
+    return f.transmitter.Key({c.identity, way, c.label, RtsWay(way), limitMs, {}});
+}
+
+bool ReleasePTT(frmMain& f, const Connection& c, KeyWay way) {
+    return f.transmitter.Release(c.identity, way, c.label, RtsWay(way));
+}
 
 void tmrPTT_Timer(frmMain& f) { f.transmitter.WatchdogExpired(); }
 
-void ReleasePTTIfKeyed(frmMain& f) { f.transmitter.Drop(); }
+void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing) {
+    f.transmitter.Drop(why, portClosing);
+}
 
 void ReleasePort(CommControl& com) {
     TryStep([&] {

@@ -23,15 +23,15 @@ void tmrReopen_Timer(frmMain& f);
 // status control's and the status picture's tool tips. "" clears it.
 void ShowPortProblem(frmMain& f, const std::string& problem);
 
-// RTS as PTT. Key and release commands of a connection; false when another one
-// owns the key.
-bool KeyPTT(frmMain& f, ConnectionId who, int limitMs = kKeyRepeatMs, bool held = false);
-bool ReleasePTT(frmMain& f, ConnectionId who);
-// The watchdog: a key nobody renewed drops at once, whatever else runs.
+// RTS as PTT: a client's key and release (the in-band command, a remote serial
+// port client's RTS); false when another one owns the transmitter.
+bool KeyPTT(frmMain& f, const Connection& c, KeyWay way);
+bool ReleasePTT(frmMain& f, const Connection& c, KeyWay way);
+// The watchdog or the transmit limit: the key drops at once, whatever else runs.
 void tmrPTT_Timer(frmMain& f);
 // Drops a keyed transmitter when nobody is left to release it, or when its port
-// is about to close.
-void ReleasePTTIfKeyed(frmMain& f);
+// is about to close (`portClosing`: a CAT release is written at once).
+void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing = false);
 // After the event loop: the end of the process would close the port as well, but
 // only an explicit close drops RTS first.
 void ReleasePort(CommControl& com);

@@ -1,13 +1,25 @@
 #include "serial/Traffic.h"
 
+#include <algorithm>
+
 #include "line/Framing.h"
 #include "serial/Receive.h"
 
 namespace ovrin {
 namespace {
 
+// How long the release of a CAT key may take to leave before the port closes.
+constexpr int kReleaseDrainMs = 500;
+
 void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
+    // One write per client: the pieces of one read go out together, in order.
+    std::vector<Turns::Delivery> merged;
     for (const auto& d : deliveries) {
+        auto same = std::find_if(merged.begin(), merged.end(), [&](const Turns::Delivery& m) { return m.to == d.to; });
+        if (same == merged.end()) merged.push_back(d);
+        else same->data += d.data;
+    }
+    for (const auto& d : merged) {
         if (Connection* c = f.connections.ById(d.to)) {
             const int16_t slot = c->slot;
             TryStep([&] { f.tcpServer(slot).SendData(c->ForWire(d.data)); });
@@ -23,13 +35,16 @@ void PassOnRadioData(frmMain& f, bool lineQuiet) {
     if (!data.empty() || lineQuiet) Deliver(f, f.turns.RadioData(data, lineQuiet));
 }
 
-// The time the command takes on the line, then the answer wait.
+// The time the command takes on the line, then the answer wait. A turn in a known
+// language waits for the answer wait only for commands the tables cannot place;
+// commands that get no answer end it once they are on the line.
 void StartAnswerWait(frmMain& f, std::size_t written) {
     int characterUs = 0;
     TryStep([&] { characterUs = RadioCharacterMicroseconds(f.comPort.Settings()); });
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
+    const bool wait = !f.turns.TurnKnown() || f.turns.AwaitsMaybe();
     f.tmrAnswerWait.Stop();
-    f.tmrAnswerWait.SetInterval(f.options.answerWaitMs + onLineMs);
+    f.tmrAnswerWait.SetInterval(std::max(1, (wait ? f.options.answerWaitMs : 0) + onLineMs));
     f.tmrAnswerWait.Start();
 }
 
@@ -72,13 +87,34 @@ bool SoleComPortClient(frmMain& f) {
 
 }  // namespace
 
-void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed) {
+void SubmitToPort(frmMain& f, ConnectionId from, Turns::Block block, bool first) {
     if (!f.comPort.PortOpen()) return;  // dropped, as a closed port would
     const bool newTurn = !f.turns.TurnOpen();
     // What the radio said before this block is written is not its answer.
     if (newTurn) PassOnRadioData(f, true);
-    if (auto w = f.turns.Submit(from, std::move(data), echoed)) WriteBlock(f, *w, newTurn);
+    if (auto w = f.turns.Submit(from, std::move(block), first)) WriteBlock(f, *w, newTurn);
     else DispatchNextPending(f);  // behind blocks that waited for the port
+}
+
+void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed) {
+    SubmitToPort(f, from, Turns::Block{std::move(data), echoed, cat::Language::None, {}});
+}
+
+void WriteCatRelease(frmMain& f, const Bytes& release, bool now) {
+    if (!f.comPort.PortOpen()) return;
+    if (now) {
+        TryStep([&] { f.comPort.Output(release); });
+        TryStep([&] { f.comPort.Drain(kReleaseDrainMs); });
+        return;
+    }
+    const cat::Language language = f.turns.RadioLanguage();
+    cat::ClientReader reader(language);
+    Turns::Block block{{}, true, language, {}};
+    for (const cat::Command& c : reader.Feed(release)) {
+        block.data += c.bytes;
+        block.answers.push_back(c.answer);
+    }
+    SubmitToPort(f, kServerWrites, std::move(block), true);
 }
 
 void DispatchNextPending(frmMain& f) {
@@ -89,7 +125,7 @@ void DispatchNextPending(frmMain& f) {
 
 void tmrActivePort_Timer(frmMain& f) {
     PassOnRadioData(f, false);  // what has come so far is still the holder's
-    f.turns.EndTurn();
+    Deliver(f, f.turns.EndTurn());
     TurnEnded(f);
 }
 
@@ -108,9 +144,15 @@ void RadioBytesCame(frmMain& f) {
     if (SoleComPortClient(f) && !f.tmrRxGap.Enabled()) {
         PassOnRadioData(f, true);
         if (f.turns.AnswerComplete()) TurnEnded(f);
-    } else {
-        RadioDataArrived(f);
+        return;
     }
+    // In a known language each answer goes as soon as it is whole; the quiet line
+    // still passes on a piece of unasked output that never finishes.
+    if (f.turns.Framed()) {
+        PassOnRadioData(f, false);
+        if (f.turns.AnswerComplete()) TurnEnded(f);
+    }
+    RadioDataArrived(f);
 }
 
 void PollRadio(frmMain& f) {
@@ -129,12 +171,14 @@ void PaceReceivePoll(frmMain& f) {
 void ConnectionJoined(frmMain& f, ConnectionId id) {
     // What the radio said before it came is not for it.
     if (f.tmrRxGap.Enabled() || RadioBytesWaiting(f)) PassOnRadioData(f, false);
-    f.turns.Join(id);
+    Deliver(f, f.turns.Join(id));
 }
 
 void ConnectionLeft(frmMain& f, ConnectionId id) {
-    f.transmitter.OwnerLeft(id);
+    f.transmitter.OwnerLeft(id, "its client left");
+    const bool held = f.turns.TurnOpen();
     f.turns.Leave(id);
+    if (held && !f.turns.TurnOpen()) TurnEnded(f);
 }
 
 void PortTurnsReset(frmMain& f) {

@@ -6,8 +6,15 @@
 
 namespace ovrin {
 
-// `echoed`: the radio's echo of it is dropped (not for a remote serial port client).
+// A client's block for the port: written now, or parked for its turn. `first`:
+// ahead of what is parked (a release of the transmitter).
+void SubmitToPort(frmMain& f, ConnectionId from, Turns::Block block, bool first = false);
+// Bytes in no language; `echoed`: the radio's echo of them is dropped (not for a
+// remote serial port client).
 void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed = true);
+// The transmitter's release of a CAT key: `now`, written and drained before the
+// port closes; otherwise ahead of whatever waits for the port.
+void WriteCatRelease(frmMain& f, const Bytes& release, bool now);
 void DispatchNextPending(frmMain& f);
 void tmrActivePort_Timer(frmMain& f);
 void tmrAnswerWait_Timer(frmMain& f);

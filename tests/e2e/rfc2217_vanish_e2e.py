@@ -20,6 +20,7 @@ LIMIT = 15.0
 CLIENT = """
 import serial, sys, time
 port = serial.serial_for_url("rfc2217://10.217.0.1:50001", timeout=0)
+time.sleep(1.2)  # what a program sets at open is no key; it keys when it transmits
 port.rts = True
 print("keyed", flush=True)
 while True:

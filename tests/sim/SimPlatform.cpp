@@ -53,7 +53,7 @@ void SimClock::Advance(int64_t ms) {
 }
 
 MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon, const std::string& title) {
-    shown.push_back({text, title});
+    shown.push_back({text, title, buttons});
     if (auto run = std::exchange(whileOpen, nullptr)) run();
     if (buttons == MsgButtons::OK) return MsgResult::OK;
     if (answers.empty()) {
@@ -66,6 +66,7 @@ MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIco
 }
 
 SimApp::SimApp() {
+    host.clock = &clock;
     clock.BindAll(f);
     WireEvents(f);
 }
@@ -76,6 +77,21 @@ void SimApp::Serve(int clients) {
     Load();
     if (clients > 1) f.chkBridge.SetValue(1);
     for (int i = 0; i < clients; ++i) EXPECT_TRUE(sockets.RequestConnection());
+}
+
+void SimApp::Run(const std::vector<Step>& steps) {
+    int at = 0;
+    for (const Step& s : steps) {
+        ++at;
+        switch (s.kind) {
+            case Step::Client: Send(s.who, s.bytes); break;
+            case Step::Radio: com.RadioSends(s.bytes); break;
+            case Step::Wait: clock.Advance(s.ms); break;
+            case Step::Written: EXPECT_EQ(com.Written(), s.bytes) << "step " << at; break;
+            case Step::Got: EXPECT_EQ(sockets.Element(s.who).sent, s.bytes) << "client " << s.who << ", step " << at; break;
+            case Step::Leaves: sockets.PeerCloses(s.who); break;
+        }
+    }
 }
 
 }  // namespace ovrin::sim

@@ -25,6 +25,7 @@ public:
     void BindAll(frmMain& f);
     // Runs every tick that falls due up to now + ms, in time order.
     void Advance(int64_t ms);
+    int64_t Now() const { return now_; }
 
 private:
     class Backend;
@@ -242,6 +243,7 @@ class SimDialogs : public Dialogs {
 public:
     struct Shown {
         std::string text, title;
+        MsgButtons buttons = MsgButtons::OK;
     };
     MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
     void Answer(MsgResult r) { answers.push_back(r); }
@@ -278,6 +280,10 @@ public:
         files[copy] = File(path);
     }
     void EndProgram() override {}
+    int64_t MonotonicMs() const override { return clock ? clock->Now() : 0; }
+    // 2026-12-08 12:00:00 UTC when the simulated clock starts.
+    int64_t WallClockMs() const override { return 1796731200000 + MonotonicMs(); }
+    const SimClock* clock = nullptr;
 
     std::map<std::string, Bytes> files;
     bool failRead = false, failWrite = false;
@@ -330,6 +336,23 @@ struct SimApp {
         for (std::size_t at = 0; at < data.size(); at += burst, clock.Advance(ms))
             com.RadioSends(data.substr(at, burst));
     }
+
+    // A scripted exchange, checked as it goes: what clients send, what the radio
+    // says (no time passes: an answer is expected to move at once), time, and what
+    // must have been written to the radio or received by a client by then.
+    struct Step {
+        enum Kind { Client, Radio, Wait, Written, Got, Leaves } kind;
+        int16_t who = 0;
+        Bytes bytes;
+        int ms = 0;
+    };
+    static Step C(int16_t who, Bytes b) { return {Step::Client, who, std::move(b)}; }
+    static Step R(Bytes b) { return {Step::Radio, 0, std::move(b)}; }
+    static Step T(int ms) { return {Step::Wait, 0, {}, ms}; }
+    static Step W(Bytes b) { return {Step::Written, 0, std::move(b)}; }
+    static Step G(int16_t who, Bytes b) { return {Step::Got, who, std::move(b)}; }
+    static Step L(int16_t who) { return {Step::Leaves, who}; }
+    void Run(const std::vector<Step>& steps);
 };
 
 }  // namespace ovrin::sim

@@ -28,6 +28,7 @@ std::string Describe(const Options& o) {
     d += o.server.clients + o.server.answerWaitMs + o.server.txLimitS == 431 ? "" : " shared=" + std::to_string(o.server.clients) + "," +
              std::to_string(o.server.answerWaitMs) + "," + std::to_string(o.server.txLimitS);
     if (o.server.rfc2217Port) d += " rfc2217=" + std::to_string(o.server.rfc2217Port);
+    if (o.server.cat != cat::Language::Unknown) d += " cat=" + std::string(cat::Name(o.server.cat));
     return d;
 }
 
@@ -70,6 +71,9 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
         {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},
         {{"--port", "50001", "--rfc2217-port", "50001"}, "", "--rfc2217-port 50001: the same as --port"},
+        {{"--cat", "civ", "--cat=ft817"}, " cat=ft817", ""},
+        {{"--cat", "auto"}, "", ""},
+        {{"--cat", "icom"}, "", "--cat icom: auto, kenwood, civ, ft817 or none"},
     };
     for (const auto& row : rows) {
         const Parsed p = ParseOptions(row.args);

@@ -60,12 +60,13 @@ TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
     }
 }
 
-// RTS keys the transmitter: requests in the first second are answered and only the
-// last is applied when it ends; a key is held to the transmit limit, and a new key
-// needs an off first; the key goes with the client.
+// RTS keys the transmitter: what a program sets in its first second is where it
+// starts, not a key; every later request to raise it keys (a program sets RTS
+// again when it transmits, whether or not the line is up), held to the transmit
+// limit; the key goes with the client.
 TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
     Remote app(5);
-    app.Send(1, kRtsOn + kRtsOff);  // a program opening its port
+    app.Send(1, kRtsOff + kRtsOn);  // a program opening its port, RTS left up
     EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x69\x0B"));
     app.clock.Advance(1000);
     EXPECT_TRUE(app.com.rtsHistory.empty());
@@ -74,12 +75,13 @@ TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
     app.clock.Advance(5000);
     EXPECT_FALSE(app.com.RTSEnable());
     EXPECT_TRUE(app.log.Has({"transmit limit of 5 s"}));
-    app.Send(1, kRtsOn);  // still on as far as the client knows: no new key
-    EXPECT_FALSE(app.com.RTSEnable());
+    app.Send(1, kRtsOn);  // still on as far as the client knows: asked again, keyed again
+    EXPECT_TRUE(app.com.RTSEnable());
     app.Send(1, kRtsOff + kRtsOn);
     EXPECT_TRUE(app.com.RTSEnable());
     app.sockets.PeerCloses(1);
-    EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false, true, false, true, false}));
+    EXPECT_TRUE(app.log.Has({"PTT released", "RTS (remote serial port)", "its client left"}));
 }
 
 // An open over a slow link sends flow control, DTR and RTS a round trip apart: its
@@ -91,7 +93,8 @@ TEST(RemotePort, AnOpenOverASlowLinkKeysNothingAndALimitIsNamedAsSuch) {
         int keyedAt;                                    // ms, -1: never
     } rows[] = {
         {{{850, 1}, {1150, 8}, {1450, 11}, {1800, 12}}, -1},  // pyserial's open over a 300 ms round trip
-        {{{100, 11}}, 1100},                                 // held: keyed when the held second ends
+        {{{100, 11}}, -1},                                   // raised at open and held: where it starts
+        {{{100, 11}, {1500, 11}}, 1500},                     // asked again later: a key
     };
     for (const auto& row : rows) {
         Remote app(10);

@@ -19,12 +19,12 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_TRUE(app.log.Has({"198.51.100.9", "refused", "another client is connected"}));
 
-    KeyPTT(app.f, app.f.connections.IdOf(1));
-    app.Client(1).rx = "TX0;";  // sent just before it went
+    KeyPTT(app.f, *app.f.connections.BySlot(1), KeyWay::InBand);
+    app.Client(1).rx = "FA1;";  // sent just before it went
     app.Client(1).peerGone = true;  // its close event not yet delivered
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));
     EXPECT_EQ(app.Client(1).RemoteHostIP(), "198.51.100.8");
-    EXPECT_EQ(app.com.Written(), "TX0;");
+    EXPECT_EQ(app.com.Written(), "FA1;");
     EXPECT_FALSE(app.com.RTSEnable());
     EXPECT_TRUE(app.log.Has({"198.51.100.7", "left"}));
 

@@ -16,6 +16,11 @@ namespace ovrin {
 namespace {
 
 using sim::SimApp;
+
+// Clients in no known command language: the turns frame the radio's bytes by the line.
+struct Plain : SimApp {
+    Plain() { f.options.cat = cat::Language::None; }
+};
 using Blocks = std::vector<Bytes>;
 
 // The RTS boxes exclude each other only while Off-line; the port opens with the
@@ -60,7 +65,7 @@ TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
         {{"FA;", "IF;"}, {"FA;IF;", "FA1;IF2;"}, {"FA1;IF2;"}, false},  // the echo of both writes
     };
     for (const auto& row : rows) {
-        SimApp app;
+        Plain app;
         app.Serve();
         app.f.chkCtrlPTT.SetValue(1);
         for (const Bytes& block : row.client) app.Send(1, block);
@@ -73,7 +78,7 @@ TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
 // The echo belongs to its turn: cut by the block-age limit on a slow line it is
 // still dropped whole, and once the turn is over the same bytes are the radio's own.
 TEST(RadioBlocks, TheEchoIsDroppedWholeOnASlowLineAndExpiresWithItsTurn) {
-    SimApp app;
+    Plain app;
     app.Serve();
     app.com.SetSettings("1200,e,7,1");
     const Bytes command = "FA00014074000;";
@@ -106,7 +111,7 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
     for (const auto& row : rows) {
         EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, false), row.gap) << row.line;
         EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, true), row.pacedGap) << row.line;
-        SimApp app;
+        Plain app;
         app.Serve(row.clients);
         app.com.SetSettings(row.line);
         app.com.latencyMs = row.latencyMs;
@@ -116,7 +121,7 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
         app.clock.Advance(120);
         EXPECT_EQ(app.Client(1).sentBlocks, Blocks{answer.substr(0, row.length)}) << row.line;
     }
-    SimApp app;
+    Plain app;
     app.Serve();
     app.Send(1, "IF;");
     app.Paced(answer.substr(0, 10));
@@ -129,7 +134,7 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
 // Parked blocks go in arrival order, one block per client per turn (what it sent
 // meanwhile joins it), each once the answer before it is complete.
 TEST(RadioBlocks, TurnsPassInArrivalOrderOnlyOnceEachAnswerIsComplete) {
-    SimApp app;
+    Plain app;
     app.Serve(4);
     for (const auto& [i, block] : {std::pair{1, "A;"}, {4, "D;"}, {2, "B1;"}, {2, "B2;"}, {3, "C;"}})
         app.Send(static_cast<int16_t>(i), block);
@@ -147,7 +152,7 @@ TEST(RadioBlocks, TurnsPassInArrivalOrderOnlyOnceEachAnswerIsComplete) {
 // written; an answer that keeps coming, for 3000 ms at most. What the radio says
 // with no turn open reaches every client.
 TEST(RadioBlocks, TurnsEndAtTheAnswerWaitOrTheLimitAndUnaskedOutputReachesAll) {
-    SimApp app;
+    Plain app;
     app.Serve(2);
     app.Send(1, "FA00014074000;");  // a set command: 16 ms on the line, no answer
     app.Send(2, "FA;");
@@ -169,7 +174,7 @@ TEST(RadioBlocks, TurnsEndAtTheAnswerWaitOrTheLimitAndUnaskedOutputReachesAll) {
 }
 
 TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
-    SimApp app;
+    Plain app;
     app.Serve();
     app.Radio("FA00014074000;");
     app.Send(1, "ID;");
@@ -181,7 +186,7 @@ TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
 }
 
 TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMilliseconds) {
-    SimApp app;
+    Plain app;
     app.Serve();
     app.Send(1, "AI2;");
     const Bytes talk(4000, 'x');

@@ -48,7 +48,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
     for (const auto& row : rows) {
         Keyer app;
         for (const Bytes& read : row.reads) app.Send(1, read);
-        app.clock.Advance(app.f.tmrPttHold.Interval());
+        app.clock.Advance(kHoldMs);
         SCOPED_TRACE(::testing::PrintToString(row.reads));
         EXPECT_EQ(app.com.Written(), row.radio);
         EXPECT_EQ(app.com.rtsHistory, row.rts);
@@ -127,7 +127,7 @@ TEST(Ptt, TheFirstClientToKeyOwnsTheTransmitter) {
     app.Send(2, kRelease);
     app.Send(2, kKey);
     EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
-    EXPECT_TRUE(app.log.Has({"release refused"}));
+    EXPECT_TRUE(app.log.Has({"release ignored"}));
     app.sockets.PeerCloses(1);
     EXPECT_FALSE(app.com.RTSEnable());
     app.Send(2, kKey);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cat/Cat.h"
 #include "record/SettingsRecord.h"
 
 namespace ovrin {
@@ -79,6 +80,8 @@ struct ServerOptions {
     // How long a client may hold the transmitter keyed, in seconds: a
     // digital-mode transmission lasts 13 s and more, a stuck key should not.
     int txLimitS = 180;
+    // The command language of every client; Unknown: recognised per client.
+    cat::Language cat = cat::Language::Unknown;
 };
 
 }  // namespace ovrin

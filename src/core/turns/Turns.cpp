@@ -5,30 +5,65 @@
 
 namespace ovrin {
 
-void Turns::Join(ConnectionId id) { joined_.insert(id); }
+std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
+    std::vector<Delivery> out;
+    if (!open_ || matcher_.Done()) Route(matcher_.Flush(), out);
+    joined_.insert(id);
+    return out;
+}
 
-void Turns::Leave(ConnectionId id) { joined_.erase(id); }
+void Turns::Leave(ConnectionId id) {
+    joined_.erase(id);
+    noUnasked_.erase(id);
+    // In a known language its answers are told apart from the next client's: its
+    // turn ends now, and what comes for it still reaches nobody.
+    if (open_ && holder_ == id && Known(turnLanguage_)) Close();
+}
+
+void Turns::SetUnaskedWanted(ConnectionId id, bool wanted) {
+    if (wanted) noUnasked_.erase(id);
+    else noUnasked_.insert(id);
+}
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool echoed) {
-    if (data.empty()) return std::nullopt;
-    const bool own = open_ && holder_ == from && order_.empty();
+    return Submit(from, Block{std::move(data), echoed, cat::Language::None, {}});
+}
+
+std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
+    if (block.data.empty()) return std::nullopt;
+    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_;
     if (own) {
-        if (echoed) echo_ += data;
-        return Write{from, std::move(data), echoed};
+        if (block.echoed) echo_ += block.data;
+        Await(from, block);
+        return Write{from, std::move(block.data), block.echoed};
     }
-    if (!open_ && order_.empty()) return Open(from, std::move(data), echoed);
-    auto [it, added] = parked_.try_emplace(from, Write{from, {}, echoed});
-    it->second.data += data;
-    if (added) order_.push_back(from);
+    if (!open_ && order_.empty()) return Open(from, std::move(block));
+    auto [it, added] = parked_.try_emplace(from, ParkedBlock{Write{from, {}, block.echoed}, Block{{}, block.echoed, block.language, {}}});
+    ParkedBlock& p = it->second;
+    p.write.data += block.data;
+    p.block.answers.insert(p.block.answers.end(), block.answers.begin(), block.answers.end());
+    if (added) {
+        if (first) order_.push_front(from);
+        else order_.push_back(from);
+    }
     return std::nullopt;
 }
 
-Turns::Write Turns::Open(ConnectionId from, Bytes data, bool echoed) {
+void Turns::Await(ConnectionId from, const Block& block) {
+    for (const cat::Answer& a : block.answers) matcher_.Expect(a, from);
+}
+
+Turns::Write Turns::Open(ConnectionId from, Block block) {
     open_ = true;
     holder_ = from;
     answered_ = false;
-    echo_ = echoed ? data : Bytes();
-    return Write{from, std::move(data), echoed};
+    turnLanguage_ = block.language;
+    echo_ = block.echoed ? block.data : Bytes();
+    if (Known(turnLanguage_)) {
+        matcher_.SetLanguage(turnLanguage_);
+        Await(from, block);
+    }
+    return Write{from, std::move(block.data), block.echoed};
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
@@ -52,33 +87,72 @@ Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     return all.substr(n);
 }
 
+void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out) const {
+    if (data.empty()) return;
+    for (ConnectionId id : joined_)
+        if (!noUnasked_.count(id)) out.push_back({id, data});
+}
+
+void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, std::move(data), out); }
+
+void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
+    for (auto& p : pieces) {
+        if (p.answer) ToAsker(p.asker, std::move(p.bytes), out);
+        else Unasked(p.bytes, out);
+    }
+}
+
+void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out) {
+    if (open_ && asker == holder_) answered_ = true;
+    if (joined_.count(asker)) out.push_back({asker, std::move(data)});
+}
+
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {
     std::vector<Delivery> out;
+    const bool known = Framed();
     if (!open_) {
-        if (!data.empty())
-            for (ConnectionId id : joined_) out.push_back({id, data});
+        if (!known) {
+            Unasked(data, out);
+            return out;
+        }
+        // Answers may still come for a client that left.
+        matcher_.SetLanguage(radioLanguage_);
+        Route(matcher_.Feed(data), out);
+        if (lineQuiet) Route(matcher_.Flush(), out);
         return out;
     }
-    Bytes answer = WithoutEcho(data, lineQuiet);
-    if (answer.empty()) return out;
-    answered_ = true;
-    if (joined_.count(holder_)) out.push_back({holder_, std::move(answer)});
+    Bytes fresh = WithoutEcho(data, lineQuiet);
+    if (!known) {
+        if (!fresh.empty()) ToHolder(std::move(fresh), out);
+        return out;
+    }
+    Route(matcher_.Feed(fresh), out);
+    // An unfinished piece nobody waits for is unasked output; one a client waits
+    // for is kept until it is whole (or the turn ends).
+    if (lineQuiet && matcher_.Done()) Route(matcher_.Flush(), out);
     return out;
 }
 
 bool Turns::AnswerComplete() {
     if (!open_ || !answered_) return false;
-    EndTurn();
+    if (Known(turnLanguage_) && matcher_.Awaits(holder_)) return false;
+    Close();
     return true;
 }
 
 bool Turns::AnswerWaitOver() {
-    if (!open_ || answered_) return false;
-    EndTurn();
+    if (!open_) return false;
+    if (Known(turnLanguage_)) {
+        matcher_.GiveUpMaybe();
+        if (matcher_.Awaits(holder_)) return false;
+    } else if (answered_) {
+        return false;
+    }
+    Close();
     return true;
 }
 
-void Turns::EndTurn() {
+void Turns::Close() {
     open_ = false;
     holder_ = 0;
     answered_ = false;
@@ -86,23 +160,40 @@ void Turns::EndTurn() {
     heldEcho_.clear();
 }
 
+bool Turns::AwaitsMaybe() const { return open_ && Known(turnLanguage_) && matcher_.AwaitsMaybe(); }
+
+std::vector<Turns::Delivery> Turns::EndTurn() {
+    std::vector<Delivery> out;
+    // An answer cut short by the turn limit goes as it is; a piece of unasked output
+    // goes on being gathered.
+    if (open_ && Known(turnLanguage_) && !matcher_.Done()) Route(matcher_.Flush(), out);
+    matcher_.Forget();
+    Close();
+    return out;
+}
+
 std::optional<Turns::Write> Turns::NextParked() {
     if (open_ || order_.empty()) return std::nullopt;
     const ConnectionId next = order_.front();
     order_.pop_front();
     auto node = parked_.extract(next);
-    return Open(next, std::move(node.mapped().data), node.mapped().echoed);
+    ParkedBlock& p = node.mapped();
+    p.block.data = std::move(p.write.data);
+    return Open(next, std::move(p.block));
 }
 
 void Turns::Reset() {
     EndTurn();
+    matcher_.Clear();
     parked_.clear();
     order_.clear();
 }
 
+void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }
+
 Bytes Turns::Parked(ConnectionId id) const {
     auto it = parked_.find(id);
-    return it == parked_.end() ? Bytes() : it->second.data;
+    return it == parked_.end() ? Bytes() : it->second.write.data;
 }
 
 void Turns::DropParked(ConnectionId id) {

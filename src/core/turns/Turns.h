@@ -2,8 +2,16 @@
 // Who may write to the radio's port, and where what the radio says goes. A client's
 // block is written when the port is free (or already its own and nobody waits);
 // otherwise it is parked, and parked blocks are written in arrival order, one
-// block per client per turn. A turn ends when the answer is complete, when the
-// radio has said nothing but the echo for the answer wait, or at the turn limit.
+// block per client per turn.
+//
+// A block in a command language the turns know (see cat/Cat.h) carries the answers
+// its commands get: its turn ends as soon as the last of them is whole, or, for
+// commands that get none, once they are on the line; an answer goes to its asker
+// the moment it is whole, however late (up to the turn limit), and whatever else
+// the radio says meanwhile goes where unasked output goes. A block in no known
+// language is framed by the line: its turn ends when the answer is complete (a
+// quiet line after it), when the radio has said nothing but the echo for the
+// answer wait, or at the turn limit.
 // Plain data in and out: the caller owns the port, the sockets and the timers.
 #include <cstdint>
 #include <deque>
@@ -13,11 +21,16 @@
 #include <string>
 #include <vector>
 
+#include "cat/Cat.h"
+
 namespace ovrin {
 
 using Bytes = std::string;
 // A connection's identity: never reused while the program runs; 0 is nobody.
 using ConnectionId = uint64_t;
+// The server's own writes to the radio (a release, auto-information): their
+// answers reach nobody.
+inline constexpr ConnectionId kServerWrites = ~ConnectionId{0};
 
 class Turns {
 public:
@@ -32,30 +45,61 @@ public:
         Bytes data;
         bool operator==(const Delivery&) const = default;
     };
+    // What a client gives the port: its bytes, the language they are in, and the
+    // answers its commands get, in order.
+    struct Block {
+        Bytes data;
+        bool echoed = true;  // the radio's echo of it is dropped
+        cat::Language language = cat::Language::None;
+        std::vector<cat::Answer> answers;
+    };
 
-    void Join(ConnectionId id);
+    // What the radio said before a client came is not for it: a piece of unasked
+    // output still being gathered goes to the others first.
+    std::vector<Delivery> Join(ConnectionId id);
     // What it had parked still goes to the radio in its turn, as it would have had
-    // it stayed; a turn it holds runs on without a recipient, so that its answer
-    // reaches nobody else.
+    // it stayed; its answer reaches nobody else: a turn it holds runs on without a
+    // recipient, or, in a known language, ends at once (its answers are told
+    // apart from the next ones).
     void Leave(ConnectionId id);
-    // The block to write now, or nothing when it was parked. `echoed`: the radio's
-    // echo of it is dropped (a transparent client sees the line as it is).
+    // Whether what the radio says unasked reaches this client (a client that
+    // turned auto-information off gets none of it).
+    void SetUnaskedWanted(ConnectionId id, bool wanted);
+
+    // The block to write now, or nothing when it was parked. `first`: parked
+    // ahead of the others (a release of the transmitter).
+    std::optional<Write> Submit(ConnectionId from, Block block, bool first = false);
+    // A block in no language (framed by the line).
     std::optional<Write> Submit(ConnectionId from, Bytes data, bool echoed = true);
-    // Radio data, the echo of this turn's writes dropped: to the holder while a
-    // turn is open, to every client otherwise. `lineQuiet`: the line has gone quiet
-    // after them (a block that ends short of the whole echo is then no echo).
+    // Radio data, the echo of this turn's writes dropped: the answers to the
+    // holder, the rest to every client that takes unasked output. `lineQuiet`:
+    // the line has gone quiet after them.
     std::vector<Delivery> RadioData(const Bytes& data, bool lineQuiet);
-    // The line went quiet: the turn ends if an answer has come.
+    // Radio data came or the line went quiet: the turn ends if its answers are in.
     bool AnswerComplete();
-    // The answer wait passed: the turn ends if nothing but the echo has come.
+    // The answer wait passed (for a block whose commands get no answer: the time
+    // they take on the line): the turn ends if nothing it surely gets is missing.
     bool AnswerWaitOver();
-    void EndTurn();
+    // The turn limit: what is held of an answer goes to the holder as it is.
+    std::vector<Delivery> EndTurn();
     // The next parked block, opening its turn; only while no turn is open.
     std::optional<Write> NextParked();
     // The port closed: no turn, nothing parked.
     void Reset();
     // A client discards what it has parked.
     void DropParked(ConnectionId id);
+
+    // The language the radio speaks, for what it says while no turn is open.
+    void SetRadioLanguage(cat::Language language);
+    cat::Language RadioLanguage() const { return radioLanguage_; }
+    // Answers are recognised as they come, without waiting for a quiet line.
+    bool Framed() const { return Known(open_ ? turnLanguage_ : radioLanguage_); }
+    // The open turn's block waits for answers the tables could not place: the
+    // answer wait applies to it.
+    bool AwaitsMaybe() const;
+    // The open turn is in a known language.
+    bool TurnKnown() const { return open_ && Known(turnLanguage_); }
+    cat::Dialect RadioDialect() const { return matcher_.RadioDialect(); }
 
     bool TurnOpen() const { return open_; }
     ConnectionId Holder() const { return holder_; }
@@ -65,15 +109,33 @@ public:
     std::size_t Clients() const { return joined_.size(); }
 
 private:
-    Write Open(ConnectionId from, Bytes data, bool echoed);
+    struct ParkedBlock {
+        Write write;
+        Block block;
+    };
+    static bool Known(cat::Language l) {
+        return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
+    }
+    Write Open(ConnectionId from, Block block);
+    void Await(ConnectionId from, const Block& block);
+    // The turn is over; answers still awaited of a client that left stay awaited.
+    void Close();
+    void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out);
+    void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
+    void Unasked(const Bytes& data, std::vector<Delivery>& out) const;
+    void ToHolder(Bytes data, std::vector<Delivery>& out);
 
     std::set<ConnectionId> joined_;
-    std::map<ConnectionId, Write> parked_;
+    std::set<ConnectionId> noUnasked_;
+    std::map<ConnectionId, ParkedBlock> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
     ConnectionId holder_ = 0;
     bool answered_ = false;
+    cat::Language turnLanguage_ = cat::Language::None;
+    cat::Language radioLanguage_ = cat::Language::None;
+    cat::AnswerMatcher matcher_;
     // What the radio may still echo of this turn's writes, and the start of it
     // that has come so far while the line is still busy.
     Bytes echo_;

@@ -20,7 +20,7 @@ LogLevel LevelOf(MsgIcon icon) {
 
 MsgResult HeadlessDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                                   const std::string& title) {
-    const MsgResult answer = buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::OK;
+    const MsgResult answer = buttons == MsgButtons::OK ? MsgResult::OK : MsgResult::No;
     log_.Line(LevelOf(icon), title + ": " + text + (answer == MsgResult::No ? " [answered No]" : ""));
     return answer;
 }

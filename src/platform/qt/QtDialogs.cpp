@@ -69,9 +69,9 @@ MsgResult QtDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon
 
     QMessageBox box(IconOf(icon), ToQ(title), body, QMessageBox::NoButton, parent_);
     box.setTextFormat(Qt::PlainText);
-    if (buttons == MsgButtons::YesNo) {
+    if (buttons != MsgButtons::OK) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == MsgButtons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);

@@ -1,5 +1,7 @@
 #include "platform/std/FileHost.h"
 
+#include <chrono>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -105,6 +107,16 @@ void FileHost::KeepCopy(const std::string& path, const std::string& copy) {
 
 void FileHost::EndProgram() {
     if (endProgram_) endProgram_();
+}
+
+int64_t FileHost::MonotonicMs() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t FileHost::WallClockMs() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace ovrin

@@ -21,6 +21,8 @@ public:
     void WriteRecord(const std::string& path, const Bytes& record) override;
     void KeepCopy(const std::string& path, const std::string& copy) override;
     void EndProgram() override;
+    int64_t MonotonicMs() const override;
+    int64_t WallClockMs() const override;
 
 private:
     std::string folder_;

@@ -24,7 +24,10 @@ MsgResult Win32Dialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgI
         body += text[i];
         if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) body += '\n';
     }
-    const UINT kind = (buttons == MsgButtons::YesNo ? MB_YESNO | MB_DEFBUTTON1 : MB_OK) | IconOf(icon);
+    const UINT kind = (buttons == MsgButtons::YesNo            ? MB_YESNO | MB_DEFBUTTON1
+                       : buttons == MsgButtons::YesNoDefaultNo ? MB_YESNO | MB_DEFBUTTON2
+                                                               : MB_OK) |
+                      IconOf(icon);
     const int pressed = MessageBoxW(owner_, Wide(body).c_str(), Wide(title).c_str(), kind);
     if (buttons == MsgButtons::OK) return MsgResult::OK;
     return pressed == IDYES ? MsgResult::Yes : MsgResult::No;

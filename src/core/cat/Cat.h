@@ -1,0 +1,155 @@
+#pragma once
+// The command languages radios speak on their serial port, as far as sharing the
+// port needs them: where a client's command ends, what answer the radio gives it,
+// which commands key and release the transmitter, and which radio bytes are the
+// answer to a command and which the radio said unasked. Three families:
+//  - Kenwood text (Kenwood, Elecraft, the newer Yaesu): "FA;" read, "FA00014074000;"
+//    set (no answer), several commands in one write, "?;" an error answer;
+//  - Icom CI-V: frames FE FE <to> <from> <command...> FD; every command answered in a
+//    frame to its sender; frames to 00 are the radio's transceive reports;
+//  - Yaesu 5-byte (FT-817/857/897): four parameter bytes and an opcode; a fixed
+//    answer length per opcode, one acknowledgement byte for every other command.
+// Anything else is no language: the turns then work as for any byte stream.
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ovrin::cat {
+
+using Bytes = std::string;
+
+enum class Language : uint8_t {
+    Unknown,  // not recognised yet
+    None,     // none of the families
+    Kenwood,
+    CiV,
+    Yaesu5,
+};
+// "kenwood", "civ", "ft817", "none"; "auto" for Unknown.
+std::string_view Name(Language language);
+// The --cat values; nothing for a word that names no language.
+std::optional<Language> ParseLanguage(std::string_view word);
+// For people: "Kenwood", "CI-V", "Yaesu 5-byte", "none", "not known yet".
+std::string_view Title(Language language);
+
+// The newer Yaesu radios speak the Kenwood language with other meanings for a few
+// commands (TX0; releases there, MD0; reads): told by the radio's answer to ID;
+// (three digits Kenwood and Elecraft, four digits Yaesu).
+enum class Dialect : uint8_t { Unknown, Kenwood, Yaesu };
+
+// The answer the radio gives one command.
+struct Answer {
+    enum class Kind : uint8_t {
+        None,   // a set: nothing comes back
+        Sure,   // it always comes (the data, or an error answer)
+        Maybe,  // the tables cannot place the command: treated as a read, but
+                // the answer wait may end it
+    };
+    Kind kind = Kind::None;
+    std::string prefix;   // Kenwood: the letters the answer starts with
+    uint8_t to = 0;       // CI-V: the address the answer frame goes to,
+    uint8_t from = 0;     //       and the radio it comes from
+    std::size_t length = 0;  // Yaesu 5-byte: its length in bytes
+    bool operator==(const Answer&) const = default;
+};
+
+enum class Keying : uint8_t { None, Key, Release };
+
+struct Command {
+    Bytes bytes;  // as the client wrote it
+    Answer answer;
+    Keying keying = Keying::None;
+    // Kenwood: the command's name ("FA", "AI", "MD$") and what follows it.
+    std::string name, parameters;
+    bool operator==(const Command&) const = default;
+};
+
+// What releases the transmitter in the language of this key command, and what the
+// radio answers a key it refuses ("" where it answers nothing).
+Bytes ReleaseFor(Language language, const Command& key);
+Bytes RefusalFor(Language language, const Command& key);
+// "Kenwood TX;", "CI-V 1C 00 01": how a command keyed, for the log.
+std::string Describe(Language language, const Command& command);
+
+// A client's bytes cut into whole commands, its language recognised from the first
+// complete command (unless given). A command not yet complete is held for the rest.
+class ClientReader {
+public:
+    // Past this many bytes without a recognised command, the client speaks none of
+    // the languages.
+    static constexpr std::size_t kRecogniseWithin = 64;
+    // A command longer than this is no command: what is held goes as it is.
+    static constexpr std::size_t kLongestCommand = 512;
+
+    explicit ClientReader(Language given = Language::Unknown) : language_(given) {}
+
+    // The whole commands among what has come. In no language every byte goes at
+    // once, as one command that the turns frame as before.
+    std::vector<Command> Feed(std::string_view bytes, Dialect dialect = Dialect::Unknown);
+    // The rest of a held command did not come in time: what is held, as it is.
+    Bytes TakeHeld();
+    bool Holding() const { return !held_.empty(); }
+    Language Spoken() const { return language_; }
+
+private:
+    void Recognise();
+    std::vector<Command> Cut(Dialect dialect);
+
+    Language language_;
+    Bytes held_;
+};
+
+// Radio bytes against the answers a turn waits for: the answers go to the asker as
+// soon as each is whole, whatever else the radio says meanwhile (an auto-information
+// report, a transceive frame) goes where unasked output goes.
+class AnswerMatcher {
+public:
+    struct Piece {
+        Bytes bytes;
+        bool answer = false;  // to its asker; otherwise unasked
+        uint64_t asker = 0;
+        bool operator==(const Piece&) const = default;
+    };
+
+    void SetLanguage(Language language);
+    Language Speaks() const { return language_; }
+    // The answers a write waits for, in order, and who asked.
+    void Expect(const Answer& answer, uint64_t asker);
+    // An answer to this asker is awaited.
+    bool Awaits(uint64_t asker) const;
+    // Radio bytes: the whole pieces among them; a piece not yet whole is held.
+    std::vector<Piece> Feed(std::string_view bytes);
+    // The line went quiet: a piece held unfinished goes as it is.
+    std::vector<Piece> Flush();
+    // Nothing more is awaited.
+    bool Done() const { return awaited_.empty(); }
+    // An answer the tables could not place is awaited.
+    bool AwaitsMaybe() const;
+    // The answer wait passed: the answers that may not come are given up.
+    void GiveUpMaybe();
+    // The turn is over: nothing is awaited any more; what is held of a piece stays.
+    void Forget() { awaited_.clear(); }
+    void Clear();
+    Dialect RadioDialect() const { return dialect_; }
+
+private:
+    std::optional<Piece> Next();
+    struct Awaited {
+        Answer answer;
+        uint64_t asker = 0;
+    };
+    Piece Unit(std::size_t length, bool answer, uint64_t asker = 0);
+    bool Matches(const Bytes& unit) const;
+    uint64_t Consume(const Bytes& unit);
+
+    Language language_ = Language::None;
+    Dialect dialect_ = Dialect::Unknown;
+    std::deque<Awaited> awaited_;
+    Bytes held_;
+};
+
+}  // namespace ovrin::cat

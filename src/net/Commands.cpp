@@ -1,0 +1,126 @@
+#include "net/Commands.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "serial/Traffic.h"
+
+namespace ovrin {
+namespace {
+
+bool Known(cat::Language l) {
+    return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
+}
+
+void Answer(frmMain& f, const Connection& c, const Bytes& bytes) {
+    if (!bytes.empty()) TryStep([&] { f.tcpServer(c.slot).SendData(c.ForWire(bytes)); });
+}
+
+// One transmitter, one owner, whatever the way: a CAT key from anyone else is not
+// written and is answered as the radio answers a refused command; a release from
+// anyone else is not written either. True: the command goes to the radio.
+bool CatKeying(frmMain& f, Connection& c, cat::Language language, const cat::Command& command) {
+    const std::string how = "CAT (" + cat::Describe(language, command) + ")";
+    if (command.keying == cat::Keying::Key) {
+        const KeyRequest request{c.identity, KeyWay::Cat, c.label, how, f.options.txLimitS * 1000,
+                                 cat::ReleaseFor(language, command)};
+        if (f.transmitter.Key(request)) return true;
+        Answer(f, c, cat::RefusalFor(language, command));
+        return false;
+    }
+    if (f.transmitter.Release(c.identity, KeyWay::Cat, c.label, how)) return true;
+    // A CI-V client waits for an answer to every frame.
+    if (language == cat::Language::CiV) Answer(f, c, cat::RefusalFor(language, command));
+    return false;
+}
+
+// Kenwood AI: each client's own wish. True when it was handled here and the
+// command is not written as it is.
+bool AutoInformation(frmMain& f, Connection& c, const cat::Command& command) {
+    if (command.parameters.empty()) {
+        if (c.autoInfo < 0) return false;  // the radio tells its own
+        Answer(f, c, "AI" + std::to_string(c.autoInfo) + ";");
+        return true;
+    }
+    const char digit = command.parameters[0];
+    if (command.parameters.size() != 1 || digit < '0' || digit > '9') return false;
+    c.autoInfo = digit - '0';
+    f.turns.SetUnaskedWanted(c.identity, c.autoInfo != 0);
+    RadioAutoInformation(f);
+    return true;
+}
+
+void SubmitCommands(frmMain& f, ConnectionId who, std::vector<cat::Command> commands, bool echoed) {
+    Connection* c = f.connections.ById(who);
+    if (!c) return;
+    const cat::Language language = c->reader.Spoken();
+    if (Known(language)) f.turns.SetRadioLanguage(language);
+    Turns::Block block{{}, echoed, language, {}};
+    const auto submit = [&] {
+        if (!block.data.empty()) SubmitToPort(f, who, std::exchange(block, Turns::Block{{}, echoed, language, {}}));
+    };
+    for (cat::Command& command : commands) {
+        if (!(c = f.connections.ById(who))) return;  // it left meanwhile
+        if (Known(language) && command.keying != cat::Keying::None) {
+            submit();  // what came before it goes first
+            if (!CatKeying(f, *c, language, command)) continue;
+        }
+        if (language == cat::Language::Kenwood && (command.name == "AI" || command.name == "ai") &&
+            AutoInformation(f, *c, command))
+            continue;
+        block.data += command.bytes;
+        block.answers.push_back(command.answer);
+    }
+    submit();
+}
+
+void Hold(frmMain& f, Connection& c) {
+    Timer& hold = f.tmrHold[static_cast<std::size_t>(c.slot - 1)];
+    hold.Stop();  // each read with something left over waits afresh
+    if (c.reader.Holding() || !c.heldPtt.empty()) hold.Start();
+}
+
+}  // namespace
+
+void ClientSends(frmMain& f, Connection& c, const Bytes& data, bool echoed) {
+    const ConnectionId who = c.identity;
+    if (!data.empty()) SubmitCommands(f, who, c.reader.Feed(data, f.turns.RadioDialect()), echoed);
+    if (Connection* still = f.connections.ById(who)) Hold(f, *still);
+}
+
+void FlushHeld(frmMain& f, Connection& c) {
+    const ConnectionId who = c.identity;
+    const bool echoed = !c.IsComPortClient();
+    // The start of an in-band command that never finished was data.
+    std::vector<cat::Command> commands = c.reader.Feed(std::exchange(c.heldPtt, {}), f.turns.RadioDialect());
+    if (Bytes rest = c.reader.TakeHeld(); !rest.empty()) commands.push_back(cat::Command{rest, {}, {}, {}, {}});
+    f.tmrHold[static_cast<std::size_t>(c.slot - 1)].Stop();
+    SubmitCommands(f, who, std::move(commands), echoed);
+}
+
+void tmrHold_Timer(frmMain& f, int16_t Slot) {
+    f.tmrHold[static_cast<std::size_t>(Slot - 1)].Stop();
+    if (Connection* c = f.connections.BySlot(Slot)) FlushHeld(f, *c);
+}
+
+void RadioAutoInformation(frmMain& f) {
+    int wanted = 0;
+    bool said = false, unsaid = false;
+    f.connections.ForEach([&](Connection& c) {
+        if (c.reader.Spoken() != cat::Language::Kenwood) return;
+        if (c.autoInfo < 0) {
+            unsaid = true;
+        } else {
+            said = true;
+            wanted = std::max(wanted, c.autoInfo);
+        }
+    });
+    // Nobody asked for anything, or a client that never said may rely on the
+    // reports the radio gives now: the radio stays as it is.
+    if (!said || (wanted == 0 && unsaid) || wanted == f.RadioAutoInfo) return;
+    f.RadioAutoInfo = wanted;
+    Turns::Block block{"AI" + std::to_string(wanted) + ";", true, cat::Language::Kenwood, {}};
+    SubmitToPort(f, kServerWrites, std::move(block));
+}
+
+}  // namespace ovrin

@@ -1,0 +1,164 @@
+// The command languages on their own: which language a client speaks, where its
+// commands end, what answer each gets, which key the transmitter, and which radio
+// bytes answer whom.
+#include <gtest/gtest.h>
+
+#include "cat/Cat.h"
+
+namespace ovrin::cat {
+namespace {
+
+using Kind = Answer::Kind;
+
+Bytes H(std::initializer_list<int> bytes) {
+    Bytes out;
+    for (int b : bytes) out += static_cast<char>(b);
+    return out;
+}
+
+TEST(Cat, EachClientsLanguageIsTheOneOfItsFirstWholeCommand) {
+    const struct {
+        std::vector<Bytes> reads;
+        Language spoken;
+    } rows[] = {
+        {{"FA;"}, Language::Kenwood},
+        {{"F", "A", ";"}, Language::Kenwood},             // split over reads
+        {{"ID;FA;"}, Language::Kenwood},
+        {{"FA"}, Language::Unknown},                      // not whole yet
+        {{H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD})}, Language::CiV},
+        {{H({0xFE, 0xFE, 0x94}), H({0xE0, 0x03, 0xFD})}, Language::CiV},
+        {{H({0x00, 0x54, 0x00, 0x00, 0xBB})}, Language::Yaesu5},
+        {{H({0x00}), H({0x00}), H({0x00}), H({0x00}), H({0x03})}, Language::Yaesu5},  // byte by byte
+        {{H({0x43, 0x00, 0x00, 0x00, 0x01})}, Language::Yaesu5},  // a frequency that starts with a letter
+        {{H({0x12, 0x34, 0x56, 0x78, 0x9A})}, Language::None},    // no such opcode
+        {{"hello world"}, Language::Unknown},
+        {{Bytes(70, 'x')}, Language::None},                        // text that never ends
+        {{H({0xFE, 0x01})}, Language::None},
+        {{"\x1B\x1B" "ATH1"}, Language::None},
+    };
+    for (const auto& row : rows) {
+        ClientReader reader;
+        for (const Bytes& read : row.reads) reader.Feed(read);
+        EXPECT_EQ(reader.Spoken(), row.spoken) << ::testing::PrintToString(row.reads);
+    }
+}
+
+TEST(Cat, CommandsAreCutWholeAndTheirAnswersKnown) {
+    struct Expect {
+        Bytes bytes;
+        Kind kind;
+        Keying keying = Keying::None;
+    };
+    const struct {
+        Language language;
+        Dialect dialect;
+        std::vector<Bytes> reads;
+        std::vector<Expect> commands;
+    } rows[] = {
+        {Language::Kenwood, Dialect::Unknown, {"FR0;FT0;ID;"}, {{"FR0;", Kind::None}, {"FT0;", Kind::None}, {"ID;", Kind::Sure}}},
+        {Language::Kenwood, Dialect::Unknown, {"FA00014074000;", "FA;"}, {{"FA00014074000;", Kind::None}, {"FA;", Kind::Sure}}},
+        {Language::Kenwood, Dialect::Unknown, {"AG0;AG0100;"}, {{"AG0;", Kind::Sure}, {"AG0100;", Kind::None}}},
+        {Language::Kenwood, Dialect::Unknown, {"XY;XY12;"}, {{"XY;", Kind::Maybe}, {"XY12;", Kind::Maybe}}},  // not in the tables
+        {Language::Kenwood, Dialect::Unknown, {"MD0;"}, {{"MD0;", Kind::Maybe}}},  // a read on Yaesu, a set on Kenwood
+        {Language::Kenwood, Dialect::Yaesu, {"MD0;"}, {{"MD0;", Kind::Sure}}},
+        {Language::Kenwood, Dialect::Kenwood, {"MD2;"}, {{"MD2;", Kind::None}}},
+        {Language::Kenwood, Dialect::Unknown, {"FA", "00014074000;"}, {{"FA00014074000;", Kind::None}}},
+        {Language::Kenwood, Dialect::Unknown, {"\r\nFA;"}, {{"\r\n", Kind::None}, {"FA;", Kind::Sure}}},
+        {Language::Kenwood, Dialect::Kenwood, {"TX;RX;TX1;"},
+         {{"TX;", Kind::None, Keying::Key}, {"RX;", Kind::None, Keying::Release}, {"TX1;", Kind::None, Keying::Key}}},
+        {Language::Kenwood, Dialect::Yaesu, {"TX;TX1;TX0;"},
+         {{"TX;", Kind::Sure}, {"TX1;", Kind::None, Keying::Key}, {"TX0;", Kind::None, Keying::Release}}},
+        {Language::CiV, Dialect::Unknown,
+         {H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD, 0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0xFD})},
+         {{H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD}), Kind::Sure, Keying::Key},
+          {H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0xFD}), Kind::Sure}}},
+        {Language::CiV, Dialect::Unknown, {H({0xFE, 0xFE, 0x00, 0xE0, 0x05, 0x00, 0xFD})},
+         {{H({0xFE, 0xFE, 0x00, 0xE0, 0x05, 0x00, 0xFD}), Kind::None}}},  // to every radio: none answers
+        {Language::Yaesu5, Dialect::Unknown, {H({0, 0, 0, 0, 0x08, 0, 0, 0}), H({0, 0x88})},
+         {{H({0, 0, 0, 0, 0x08}), Kind::Sure, Keying::Key}, {H({0, 0, 0, 0, 0x88}), Kind::Sure, Keying::Release}}},
+    };
+    for (const auto& row : rows) {
+        ClientReader reader(row.language);
+        std::vector<Command> got;
+        for (const Bytes& read : row.reads)
+            for (Command& c : reader.Feed(read, row.dialect)) got.push_back(std::move(c));
+        SCOPED_TRACE(::testing::PrintToString(row.reads));
+        ASSERT_EQ(got.size(), row.commands.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].bytes, row.commands[i].bytes);
+            EXPECT_EQ(got[i].answer.kind, row.commands[i].kind) << got[i].bytes;
+            EXPECT_EQ(got[i].keying, row.commands[i].keying) << got[i].bytes;
+        }
+        EXPECT_FALSE(reader.Holding());
+    }
+    // What never finishes goes as it is when its time is up.
+    ClientReader reader(Language::Kenwood);
+    EXPECT_TRUE(reader.Feed("FA;F").size() == 1 && reader.Holding());
+    EXPECT_EQ(reader.TakeHeld(), "F");
+}
+
+TEST(Cat, ReleasesAndRefusalsAreTheFamilysOwn) {
+    const Bytes civKey = H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD});
+    const Command civ{civKey, {}, Keying::Key, {}, {}};
+    EXPECT_EQ(ReleaseFor(Language::CiV, civ), H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x00, 0xFD}));
+    EXPECT_EQ(RefusalFor(Language::CiV, civ), H({0xFE, 0xFE, 0xE0, 0x94, 0xFA, 0xFD}));
+    EXPECT_EQ(ReleaseFor(Language::Kenwood, Command{"TX;", {}, Keying::Key, "TX", ""}), "RX;");
+    EXPECT_EQ(RefusalFor(Language::Kenwood, Command{"TX;", {}, Keying::Key, "TX", ""}), "?;");
+    EXPECT_EQ(ReleaseFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), H({0, 0, 0, 0, 0x88}));
+    EXPECT_EQ(RefusalFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), "");
+    EXPECT_EQ(Describe(Language::CiV, civ), "CI-V 1C 00 01");
+}
+
+// Radio bytes against what is awaited: each answer to its asker the moment it is
+// whole; everything else unasked; answers given up when a later one comes.
+TEST(Cat, RadioBytesAnswerTheirAskerAsSoonAsTheyAreWhole) {
+    using Piece = AnswerMatcher::Piece;
+    const Answer fa{Kind::Sure, "FA", 0, 0, 0}, md{Kind::Sure, "MD", 0, 0, 0}, id{Kind::Sure, "ID", 0, 0, 0};
+    const Answer civ{Kind::Sure, {}, 0xE0, 0x94, 0};
+    const Answer five{Kind::Sure, {}, 0, 0, 5}, ack{Kind::Sure, {}, 0, 0, 1};
+    const Bytes civAnswer = H({0xFE, 0xFE, 0xE0, 0x94, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD});
+    const Bytes civReport = H({0xFE, 0xFE, 0x00, 0x94, 0x00, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD});
+    const struct {
+        const char* name;
+        Language language;
+        std::vector<std::pair<Answer, uint64_t>> awaited;
+        std::vector<Bytes> radio;
+        std::vector<Piece> pieces;
+        bool done;
+    } rows[] = {
+        {"whole", Language::Kenwood, {{fa, 1}}, {"FA00014074000;"}, {{"FA00014074000;", true, 1}}, true},
+        {"in pieces", Language::Kenwood, {{fa, 1}}, {"FA000", "14074000;"}, {{"FA00014074000;", true, 1}}, true},
+        {"a report inside the turn", Language::Kenwood, {{fa, 1}}, {"IF00014074000;FA1;"},
+         {{"IF00014074000;", false, 0}, {"FA1;", true, 1}}, true},
+        {"an error answer", Language::Kenwood, {{md, 2}}, {"?;"}, {{"?;", true, 2}}, true},
+        {"two askers in order", Language::Kenwood, {{fa, 1}, {id, 2}}, {"FA1;ID019;"},
+         {{"FA1;", true, 1}, {"ID019;", true, 2}}, true},
+        {"an answer not given", Language::Kenwood, {{fa, 1}, {md, 1}}, {"MD2;"}, {{"MD2;", true, 1}}, true},
+        {"still waiting", Language::Kenwood, {{fa, 1}}, {"FA0001"}, {}, false},
+        {"a frame to its sender", Language::CiV, {{civ, 3}}, {civReport + civAnswer},
+         {{civReport, false, 0}, {civAnswer, true, 3}}, true},
+        {"a frame in pieces", Language::CiV, {{civ, 3}}, {civAnswer.substr(0, 4), civAnswer.substr(4)},
+         {{civAnswer, true, 3}}, true},
+        {"lengths by opcode", Language::Yaesu5, {{five, 1}, {ack, 2}}, {H({1, 0x40}), H({0x74, 0, 1, 0})},
+         {{H({1, 0x40, 0x74, 0, 1}), true, 1}, {H({0}), true, 2}}, true},
+        {"nothing awaited", Language::Yaesu5, {}, {H({0x55})}, {{H({0x55}), false, 0}}, true},
+    };
+    for (const auto& row : rows) {
+        AnswerMatcher m;
+        m.SetLanguage(row.language);
+        for (const auto& [answer, asker] : row.awaited) m.Expect(answer, asker);
+        std::vector<Piece> pieces;
+        for (const Bytes& b : row.radio)
+            for (Piece& p : m.Feed(b)) pieces.push_back(std::move(p));
+        EXPECT_EQ(pieces, row.pieces) << row.name;
+        EXPECT_EQ(m.Done(), row.done) << row.name;
+    }
+    AnswerMatcher m;
+    m.SetLanguage(Language::Kenwood);
+    m.Expect(id, 1);
+    m.Feed("ID0570;");
+    EXPECT_EQ(m.RadioDialect(), Dialect::Yaesu);
+}
+
+}  // namespace
+}  // namespace ovrin::cat

@@ -1,0 +1,121 @@
+// Keying by CAT command obeys the transmitter's rules as RTS keying does: one owner
+// whatever the way, a refused key never reaches the radio, the owner's leaving,
+// vanishing, the transmit limit, Off-line and the program's end release it, and
+// every transmission is logged when it starts and ends.
+#include <gtest/gtest.h>
+
+#include "app/Lifecycle.h"
+#include "sim/SimPlatform.h"
+
+namespace ovrin {
+namespace {
+
+using sim::SimApp;
+using S = SimApp;
+
+Bytes H(std::initializer_list<int> bytes) {
+    Bytes out;
+    for (int b : bytes) out += static_cast<char>(b);
+    return out;
+}
+
+const Bytes kInBandKey = "\x1B\x1B" "ATH1";
+const Bytes kInBandRelease = "\x1B\x1B" "ATH0";
+
+struct Keyed : SimApp {
+    explicit Keyed(int txLimitS = 180) {
+        f.options.txLimitS = txLimitS;
+        Serve(2);
+        f.chkCtrlPTT.SetValue(1);
+        com.rtsHistory.clear();
+    }
+    bool Red() { return f.chkCtrlPTT.BackColor() == kColourRed; }
+};
+
+TEST(Keying, EachFamilysKeyAndReleaseGoThroughTheTransmitter) {
+    const Bytes civKey = H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD});
+    const Bytes civRelease = H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x00, 0xFD});
+    const Bytes civOk = H({0xFE, 0xFE, 0xE0, 0x94, 0xFB, 0xFD});
+    const Bytes civNg = H({0xFE, 0xFE, 0xE0, 0x94, 0xFA, 0xFD});
+    const struct {
+        const char* family;
+        Bytes key, release, keyAnswer, refusal;
+        const char* how;
+    } rows[] = {
+        {"Kenwood", "TX;", "RX;", "", "?;", "CAT (Kenwood TX;)"},
+        {"CI-V", civKey, civRelease, civOk, civNg, "CAT (CI-V 1C 00 01)"},
+        {"Yaesu", H({0, 0, 0, 0, 0x08}), H({0, 0, 0, 0, 0x88}), H({0}), "", "CAT (Yaesu 08)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.family);
+        Keyed app;
+        app.Run({S::C(1, row.key), S::R(row.keyAnswer), S::T(20), S::W(row.key)});
+        EXPECT_TRUE(app.Red());
+        EXPECT_TRUE(app.com.rtsHistory.empty());  // RTS is not touched by a CAT key
+        EXPECT_TRUE(app.log.Has({"PTT keyed: Client 198.51.100.1 (slot 1, connection 1) by", row.how}));
+        // A second client's key is refused and never reaches the radio; its release
+        // is ignored.
+        app.Run({S::C(2, row.key), S::G(2, row.refusal), S::C(2, row.release), S::T(20), S::W(row.key)});
+        EXPECT_TRUE(app.log.Has({"PTT key refused: Client 198.51.100.1 (slot 2, connection 2)", row.how,
+                                 "(slot 1, connection 1) has the transmitter keyed"}));
+        EXPECT_TRUE(app.log.Has({"PTT release ignored", "(slot 2"}));
+        EXPECT_TRUE(app.Red());
+        app.Run({S::C(1, row.release), S::R(row.keyAnswer), S::T(20), S::W(row.key + row.release)});
+        EXPECT_FALSE(app.Red());
+        EXPECT_TRUE(app.log.Has({"PTT released: Client 198.51.100.1 (slot 1, connection 1), keyed by", row.how,
+                                 "for 0.0 s: released by CAT"}));
+        app.Run({S::C(2, row.key), S::T(300), S::W(row.key + row.release + row.key)});  // now it may
+    }
+}
+
+// However the owner's key ends, the radio is told: the family's release is written
+// for it (at once before the port closes), and the record says why.
+TEST(Keying, ACatKeyIsReleasedWhenItsOwnerCannot) {
+    const struct {
+        const char* name;
+        std::function<void(Keyed&)> end;
+        const char* why;
+        bool portOpen;
+    } rows[] = {
+        {"owner leaves", [](Keyed& a) { a.sockets.PeerCloses(1); }, "its client left", true},
+        {"owner vanishes", [](Keyed& a) { a.sockets.RaiseError(1); }, "its connection was lost", true},
+        {"transmit limit", [](Keyed& a) { a.clock.Advance(4000); }, "the transmit limit of 5 s was reached", true},
+        {"Off-line", [](Keyed& a) { a.f.cboConn.SetListIndex(0); }, "Off-line", false},
+        {"program end", [](Keyed& a) { Form_Unload(a.f); }, "the program ended", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Keyed app(5);
+        app.f.chkComPortActiveInListen.SetValue(1);
+        app.Run({S::C(1, "TX;"), S::T(10), S::W("TX;")});
+        app.clock.Advance(1000);
+        row.end(app);
+        app.clock.Advance(20);
+        EXPECT_EQ(app.com.Written(), "TX;RX;");
+        EXPECT_EQ(app.com.PortOpen(), row.portOpen);
+        EXPECT_FALSE(app.Red());
+        EXPECT_TRUE(app.log.Has({"PTT released:", "CAT (Kenwood TX;)", row.why}));
+    }
+}
+
+// One transmitter whatever the way: a client keyed by RTS holds it against a CAT
+// key, and its own release ends both.
+TEST(Keying, RtsAndCatKeyingShareOneOwner) {
+    Keyed app;
+    app.Run({S::C(1, kInBandKey), S::C(2, "TX;"), S::G(2, "?;"), S::C(1, "TX;"), S::T(10), S::W("TX;")});
+    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
+    // (TX; may be a read on some radios: it holds the port for the answer wait.)
+    app.Run({S::C(1, kInBandRelease), S::T(300), S::W("TX;RX;")});
+    EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(app.Red());
+    // The question that enables RTS control defaults to No.
+    Keyed asked;
+    asked.f.chkCtrlPTT.SetValue(0);
+    asked.dialogs.Answer(MsgResult::No);
+    asked.Send(1, kInBandKey);
+    ASSERT_EQ(asked.dialogs.shown.size(), 1u);
+    EXPECT_EQ(asked.dialogs.shown[0].buttons, MsgButtons::YesNoDefaultNo);
+}
+
+}  // namespace
+}  // namespace ovrin
