@@ -69,7 +69,7 @@ std::string Now() {
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options_(options) {}
+    explicit Simulator(const Options& options) : options_(options), radio_(MakeRadio(RadioSetup{})) {}
     ~Simulator();
 
     void OpenTerminal();
@@ -100,8 +100,7 @@ private:
     std::string slavePath_;
     bool linked_ = false;
     FILE* log_ = nullptr;
-    RadioState radio_;
-    CatParser parser_;
+    std::unique_ptr<Radio> radio_;
     std::deque<Block> output_;
     std::size_t frontWritten_ = 0;
     bool blocked_ = false;
@@ -205,7 +204,7 @@ void Simulator::Received(const std::string& bytes) {
     if (options_.mode == Mode::Loopback || options_.echo) Queue(bytes, now);
     if (options_.mode != Mode::Cat) return;
     std::string answers;
-    for (const std::string& command : parser_.Feed(bytes)) answers += Answer(radio_, command);
+    for (const Exchange& exchange : radio_->Feed(bytes)) answers += exchange.answer + exchange.reports;
     Queue(std::move(answers), now + milliseconds(options_.delayMs));
 }
 
