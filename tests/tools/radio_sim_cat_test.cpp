@@ -1,6 +1,8 @@
 // The simulator's three CAT languages as pure functions: each table walks one
 // radio through commands in order, so a set is checked by the reads after it.
+// And its command line: the families, their echo, refusals.
 #include "Cat.h"
+#include "Options.h"
 
 #include <gtest/gtest.h>
 
@@ -219,4 +221,37 @@ TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse
     EXPECT_EQ(radio.Pending(), 2u);
     radio.DropPending();
     EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03"))[0].answer.size(), 5u);
+}
+
+TEST(RadioSimOptions, FamiliesTheirEchoAndRefusals) {
+    struct Case {
+        std::vector<std::string> args;
+        bool ok, echo;
+    };
+    const Case cases[] = {
+        {{}, true, false},
+        {{"--family", "civ"}, true, true},  // a one-wire bus
+        {{"--family", "civ", "--no-echo"}, true, false},
+        {{"--no-echo", "--family", "civ", "--echo"}, true, true},
+        {{"--family", "ft817", "--mode", "echo"}, true, true},
+        {{"--family", "icom"}, false, false},
+        {{"--civ-address", "E0"}, false, false},
+        {{"--civ-address", "00"}, false, false},
+        {{"--civ-address", "9g"}, false, false},
+        {{"--civ-address"}, false, false},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        Options options;
+        std::string error;
+        EXPECT_EQ(ParseOptions(c.args, options, error), c.ok) << line << error;
+        EXPECT_EQ(options.echo, c.echo && c.ok) << line;
+    }
+    Options options;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"--civ-address", "0x5e", "--family", "civ", "--transceive"}, options, error));
+    EXPECT_EQ(options.radio.civAddress, 0x5E);
+    EXPECT_EQ(options.radio.family, Family::Civ);
+    EXPECT_TRUE(options.radio.transceive);
 }

@@ -37,6 +37,9 @@ constexpr std::size_t kOutputLimit = 64 * 1024;
 // does not start with answers meant for an earlier session.
 constexpr auto kStaleAfter = std::chrono::seconds(2);
 constexpr int kIdleWakeMs = 250;
+// An FT-817 command has no end mark: a part of one left by a client that went
+// away would shift every later command, so a part this old is dropped.
+constexpr auto kUnfinishedAfter = milliseconds(500);
 
 int g_wakePipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stop = 0;
@@ -69,7 +72,7 @@ std::string Now() {
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options_(options), radio_(MakeRadio(RadioSetup{})) {}
+    explicit Simulator(const Options& options) : options_(options), radio_(MakeRadio(options.radio)) {}
     ~Simulator();
 
     void OpenTerminal();
@@ -86,6 +89,7 @@ private:
 
     bool OpenSlave();
     void Received(const std::string& bytes);
+    void DropUnfinished();
     void Queue(std::string bytes, Clock::time_point due);
     void WriteDue();
     std::size_t BytesOnTheLineBy(Clock::time_point now);
@@ -101,6 +105,8 @@ private:
     bool linked_ = false;
     FILE* log_ = nullptr;
     std::unique_ptr<Radio> radio_;
+    Clock::time_point lastReceived_{};
+    bool ptt_ = false;  // as last logged
     std::deque<Block> output_;
     std::size_t frontWritten_ = 0;
     bool blocked_ = false;
@@ -201,11 +207,26 @@ void Simulator::Queue(std::string bytes, Clock::time_point due) {
 void Simulator::Received(const std::string& bytes) {
     Log("<-", bytes);
     const auto now = Clock::now();
+    lastReceived_ = now;
     if (options_.mode == Mode::Loopback || options_.echo) Queue(bytes, now);
     if (options_.mode != Mode::Cat) return;
     std::string answers;
-    for (const Exchange& exchange : radio_->Feed(bytes)) answers += exchange.answer + exchange.reports;
+    for (const Exchange& exchange : radio_->Feed(bytes)) {
+        if (exchange.ptt != ptt_) {
+            ptt_ = exchange.ptt;
+            if (log_) std::fprintf(log_, "%s    PTT %s\n", Now().c_str(), ptt_ ? "on" : "off");
+        }
+        answers += exchange.answer + exchange.reports;
+    }
     Queue(std::move(answers), now + milliseconds(options_.delayMs));
+}
+
+void Simulator::DropUnfinished() {
+    const std::size_t pending = radio_->Pending();
+    if (pending == 0 || options_.radio.family != Family::Ft817 || Clock::now() - lastReceived_ < kUnfinishedAfter)
+        return;
+    radio_->DropPending();
+    if (log_) std::fprintf(log_, "%s    dropped %zu bytes of an unfinished command\n", Now().c_str(), pending);
 }
 
 // The time one character takes at --baud, for the character size the other end
@@ -278,6 +299,7 @@ void Simulator::Run() {
     while (!g_stop) {
         WriteDue();
         DropStaleOutput();
+        DropUnfinished();
 
         // Woken to the microsecond: a paced line sends a byte every millisecond or so.
         auto wake = Clock::now() + milliseconds(kIdleWakeMs);
@@ -354,10 +376,12 @@ int main(int argc, char** argv) {
 
         std::printf("%s\n", simulator.SlavePath().c_str());
         std::fflush(stdout);
-        const char* mode = options.mode == Mode::Loopback ? "loopback mode"
-                           : options.echo                ? "cat mode with echo"
-                                                         : "cat mode";
-        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, %s, on %s%s%s\n", mode, options.delayMs,
+        const char* family = options.radio.family == Family::Civ     ? "CI-V"
+                             : options.radio.family == Family::Ft817 ? "FT-817"
+                                                                     : "Kenwood";
+        const std::string mode = options.mode == Mode::Loopback ? std::string("loopback mode")
+                                 : std::string(family) + (options.echo ? " cat mode with echo" : " cat mode");
+        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, %s, on %s%s%s\n", mode.c_str(), options.delayMs,
                      options.baud > 0 ? ("paced at " + std::to_string(options.baud) + " baud").c_str() : "unpaced",
                      simulator.SlavePath().c_str(), options.link.empty() ? "" : " linked as ",
                      options.link.c_str());
