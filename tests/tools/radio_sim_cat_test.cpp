@@ -1,11 +1,12 @@
 // The simulator's three CAT languages as pure functions: each table walks one
 // radio through commands in order, so a set is checked by the reads after it.
-// And its command line: the families, their echo, refusals.
+// And its command line: the families, their echo, slow commands, refusals.
 #include "Cat.h"
 #include "Options.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -223,7 +224,7 @@ TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse
     EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03"))[0].answer.size(), 5u);
 }
 
-TEST(RadioSimOptions, FamiliesTheirEchoAndRefusals) {
+TEST(RadioSimOptions, FamiliesTheirEchoSlowCommandsAndRefusals) {
     struct Case {
         std::vector<std::string> args;
         bool ok, echo;
@@ -238,6 +239,13 @@ TEST(RadioSimOptions, FamiliesTheirEchoAndRefusals) {
         {{"--civ-address", "E0"}, false, false},
         {{"--civ-address", "00"}, false, false},
         {{"--civ-address", "9g"}, false, false},
+        {{"--slow", "FA"}, false, false},
+        {{"--slow", ":300"}, false, false},
+        {{"--slow", "FA:x"}, false, false},
+        {{"--slow", "F;:300"}, false, false},
+        {{"--slow", "FA:60001"}, false, false},
+        {{"--knob", "0"}, false, false},
+        {{"--knob"}, false, false},
         {{"--civ-address"}, false, false},
     };
     for (const Case& c : cases) {
@@ -250,8 +258,12 @@ TEST(RadioSimOptions, FamiliesTheirEchoAndRefusals) {
     }
     Options options;
     std::string error;
-    ASSERT_TRUE(ParseOptions({"--civ-address", "0x5e", "--family", "civ", "--transceive"}, options, error));
+    ASSERT_TRUE(ParseOptions({"--slow", "fa:450", "--slow", "1c:5", "--civ-address", "0x5e", "--family", "civ",
+                              "--transceive", "--knob", "250"},
+                             options, error));
+    EXPECT_EQ(options.slowMs, (std::map<std::string, int>{{"FA", 450}, {"1C", 5}}));
     EXPECT_EQ(options.radio.civAddress, 0x5E);
     EXPECT_EQ(options.radio.family, Family::Civ);
     EXPECT_TRUE(options.radio.transceive);
+    EXPECT_EQ(options.knobMs, 250);
 }

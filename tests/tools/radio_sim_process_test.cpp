@@ -92,4 +92,16 @@ TEST(RadioSimProcess, EachFamilyAnswersWithItsEchoAndLogsWhenTheTransmitterIsKey
     }
 }
 
+TEST(RadioSimProcess, ASlowCommandHoldsTheAnswersBehindItAndTheKnobIsReportedWithAutoInformationOn) {
+    Child radio({OVRIN_RADIO_SIM, "--delay", "0", "--slow", "fa:300", "--knob", "100"}, "", true);
+    const std::string device = radio.ReadLine(5000);
+    const auto start = Clock::now();
+    const std::string answers = Exchange(device, "FA;ID;", 20);
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_EQ(answers.substr(0, 9) + answers.substr(14), "FA0001407ID019;");
+    const std::string reports = Exchange(device, "AI1;", 14 + 38);
+    EXPECT_EQ(reports.substr(0, 9), "FA0001407") << reports;
+    EXPECT_EQ(reports.substr(14, 4), "IF00") << reports;
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <cctype>
 #include <charconv>
 #include <optional>
 
@@ -26,6 +27,11 @@ const char* const kUsage =
     "  --civ-address HEX the CI-V radio's address, 01..DF (default 94)\n"
     "  --transceive      civ: report a change of frequency or mode in a frame to 00\n"
     "  --delay MS        answer delay in milliseconds, 0..60000 (default 20)\n"
+    "  --slow NAME:MS    answer the command NAME after MS instead (repeatable): the\n"
+    "                    letters for kenwood (FA:450), the command byte in hex for\n"
+    "                    civ and ft817 (03:450); later answers wait behind it\n"
+    "  --knob MS         turn VFO A 100 Hz up and back every MS, as from the front\n"
+    "                    panel; reported as a change when AI or transceive is on\n"
     "  --baud RATE       send byte by byte, one character time apart, as a line at\n"
     "                    RATE baud would, for the character size the line is set to\n"
     "  --link PATH       make PATH a symbolic link to the device (removed on exit),\n"
@@ -54,6 +60,21 @@ bool CivAddress(std::string text, std::uint8_t& address) {
     return true;
 }
 
+// NAME:MS, NAME the command's letters or its byte in hex, kept in upper case.
+bool SlowCommand(const std::string& text, std::map<std::string, int>& slow) {
+    const auto colon = text.find(':');
+    if (colon == 0 || colon == std::string::npos || colon > 4) return false;
+    std::string name = text.substr(0, colon);
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    int ms = 0;
+    if (!WholeNumber(text.substr(colon + 1), 0, 60000, ms)) return false;
+    slow[name] = ms;
+    return true;
+}
+
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
@@ -61,7 +82,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool takesValue = arg == "--mode" || arg == "--delay" || arg == "--baud" || arg == "--link" ||
-                                arg == "--log" || arg == "--family" || arg == "--civ-address";
+                                arg == "--log" || arg == "--family" || arg == "--civ-address" || arg == "--slow" ||
+                                arg == "--knob";
         if (takesValue && i + 1 >= args.size()) {
             error = arg + " needs a value";
             return false;
@@ -91,7 +113,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 error = "--civ-address wants a hex address from 01 to DF, not '" + args[i] + "'";
                 return false;
             }
-
+        } else if (arg == "--slow") {
+            if (!SlowCommand(args[++i], options.slowMs)) {
+                error = "--slow wants NAME:MS, e.g. FA:450 or 03:450, MS up to 60000, not '" + args[i] + "'";
+                return false;
+            }
+        } else if (arg == "--knob") {
+            if (!WholeNumber(args[++i], 10, 3600000, options.knobMs)) {
+                error = "--knob wants milliseconds from 10 to 3600000, not '" + args[i] + "'";
+                return false;
+            }
         } else if (arg == "--raw-echo") {
             options.mode = Mode::Loopback;
         } else if (arg == "--mode") {

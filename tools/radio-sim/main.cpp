@@ -40,6 +40,7 @@ constexpr int kIdleWakeMs = 250;
 // An FT-817 command has no end mark: a part of one left by a client that went
 // away would shift every later command, so a part this old is dropped.
 constexpr auto kUnfinishedAfter = milliseconds(500);
+constexpr std::uint64_t kKnobStepHz = 100;
 
 int g_wakePipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stop = 0;
@@ -89,7 +90,9 @@ private:
 
     bool OpenSlave();
     void Received(const std::string& bytes);
+    void TurnKnob();
     void DropUnfinished();
+    Clock::duration DelayOf(const std::string& name) const;
     void Queue(std::string bytes, Clock::time_point due);
     void WriteDue();
     std::size_t BytesOnTheLineBy(Clock::time_point now);
@@ -105,7 +108,10 @@ private:
     bool linked_ = false;
     FILE* log_ = nullptr;
     std::unique_ptr<Radio> radio_;
+    Clock::time_point lastAnswerDue_{};  // answers leave in order, so none overtakes a slow one
     Clock::time_point lastReceived_{};
+    Clock::time_point nextKnob_{};
+    bool knobUp_ = true;
     bool ptt_ = false;  // as last logged
     std::deque<Block> output_;
     std::size_t frontWritten_ = 0;
@@ -210,15 +216,38 @@ void Simulator::Received(const std::string& bytes) {
     lastReceived_ = now;
     if (options_.mode == Mode::Loopback || options_.echo) Queue(bytes, now);
     if (options_.mode != Mode::Cat) return;
-    std::string answers;
+    // Answers due together leave as one block, as the answers to one read.
+    std::string block;
+    Clock::time_point blockDue{};
     for (const Exchange& exchange : radio_->Feed(bytes)) {
         if (exchange.ptt != ptt_) {
             ptt_ = exchange.ptt;
             if (log_) std::fprintf(log_, "%s    PTT %s\n", Now().c_str(), ptt_ ? "on" : "off");
         }
-        answers += exchange.answer + exchange.reports;
+        if (exchange.answer.empty() && exchange.reports.empty()) continue;
+        const auto due = std::max(now + DelayOf(exchange.name), lastAnswerDue_);
+        if (!block.empty() && due != blockDue) {
+            Queue(std::move(block), blockDue);
+            block.clear();
+        }
+        block += exchange.answer + exchange.reports;
+        blockDue = lastAnswerDue_ = due;
     }
-    Queue(std::move(answers), now + milliseconds(options_.delayMs));
+    Queue(std::move(block), blockDue);
+}
+
+Clock::duration Simulator::DelayOf(const std::string& name) const {
+    const auto slow = options_.slowMs.find(name);
+    return milliseconds(slow == options_.slowMs.end() ? options_.delayMs : slow->second);
+}
+
+// The front panel: VFO A a step up, next time back down, so it stays on its band.
+void Simulator::TurnKnob() {
+    const std::uint64_t hz = radio_->State().vfo[0];
+    const std::uint64_t to = knobUp_ || hz <= kKnobStepHz ? hz + kKnobStepHz : hz - kKnobStepHz;
+    knobUp_ = !knobUp_;
+    if (log_) std::fprintf(log_, "%s    knob: VFO A to %llu Hz\n", Now().c_str(), static_cast<unsigned long long>(to));
+    Queue(radio_->TurnKnob(to), Clock::now());
 }
 
 void Simulator::DropUnfinished() {
@@ -296,13 +325,21 @@ void Simulator::DropStaleOutput() {
 
 void Simulator::Run() {
     std::vector<char> buffer(4096);
+    const bool knob = options_.knobMs > 0 && options_.mode == Mode::Cat;
+    const milliseconds knobEvery(options_.knobMs);
+    nextKnob_ = Clock::now() + knobEvery;
     while (!g_stop) {
+        if (knob && Clock::now() >= nextKnob_) {
+            TurnKnob();
+            nextKnob_ = std::max(nextKnob_ + knobEvery, Clock::now());
+        }
         WriteDue();
         DropStaleOutput();
         DropUnfinished();
 
         // Woken to the microsecond: a paced line sends a byte every millisecond or so.
         auto wake = Clock::now() + milliseconds(kIdleWakeMs);
+        if (knob) wake = std::min(wake, nextKnob_);
         if (!output_.empty() && !blocked_) {
             const auto due = std::max(output_.front().due, options_.baud > 0 ? nextByteAt_ : Clock::time_point{});
             wake = std::min(wake, due);
