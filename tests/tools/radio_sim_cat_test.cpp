@@ -1,14 +1,47 @@
-// The simulator's CAT side as pure functions: cutting the byte stream into
-// commands, and the answers.
+// The simulator's three CAT languages as pure functions: each table walks one
+// radio through commands in order, so a set is checked by the reads after it.
+// And its command line: the families, their echo, slow commands, refusals.
 #include "Cat.h"
+#include "Options.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 using namespace ovrin::radiosim;
 using Commands = std::vector<std::string>;
+
+namespace {
+
+// "FE FE 94 E0 03 FD" as bytes.
+std::string Hex(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); i += 3)
+        out += static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
+    return out;
+}
+
+struct Step {
+    std::string send;     // Kenwood text, or hex for the binary families
+    std::string answer;   // the same
+    std::string reports;  // unasked, after it
+    bool ptt;             // the transmitter after it
+};
+
+// Feeds each step whole and expects exactly one command back.
+void Walk(Radio& radio, const std::vector<Step>& steps, bool binary) {
+    for (const Step& s : steps) {
+        const auto exchanges = radio.Feed(binary ? Hex(s.send) : s.send);
+        ASSERT_EQ(exchanges.size(), 1u) << s.send;
+        EXPECT_EQ(exchanges[0].answer, binary ? Hex(s.answer) : s.answer) << s.send;
+        EXPECT_EQ(exchanges[0].reports, binary ? Hex(s.reports) : s.reports) << s.send;
+        EXPECT_EQ(exchanges[0].ptt, s.ptt) << s.send;
+    }
+}
+
+}  // namespace
 
 TEST(CatParser, JoinsSplitCommandsSplitsSeveralAndDropsNoise) {
     CatParser parser(16);
@@ -24,15 +57,213 @@ TEST(CatParser, JoinsSplitCommandsSplitsSeveralAndDropsNoise) {
     EXPECT_EQ(parser.Feed("FA0000000000000;"), Commands{"FA0000000000000;"});  // as long as the limit
 }
 
-TEST(CatAnswer, ReadsSetsSilentlyReadsBackAndRejectsTheRest) {
-    RadioState radio;
-    EXPECT_EQ(Answer(radio, "FA;"), "FA00014074000;");
-    EXPECT_EQ(Answer(radio, "MD;"), "MD2;");
-    EXPECT_EQ(Answer(radio, "FA00007074000;"), "");
-    EXPECT_EQ(Answer(radio, "MD3;"), "");
-    EXPECT_EQ(Answer(radio, "FA;"), "FA00007074000;");
-    EXPECT_EQ(Answer(radio, "MD;"), "MD3;");
-    for (const char* bad : {"ZZ;", ";", "FA0001407400;", "FA000140740000;", "FA0001407400x;", "MD0;", "fa;"})
-        EXPECT_EQ(Answer(radio, bad), "?;") << bad;
-    EXPECT_EQ(Answer(radio, "FA;"), "FA00007074000;");  // a refused set changes nothing
+TEST(Kenwood, AnswersAsTheTs2000WithItsLengthsAndReportsChangesWhileAutoInformationIsOn) {
+    const char* const idle = "IF00014074000     +000000000020000000;";
+    ASSERT_EQ(std::string(idle).size(), 38u);  // what hamlib checks
+    KenwoodRadio radio;
+    Walk(radio,
+         {
+             {"ID;", "ID019;", "", false},
+             {"PS;", "PS1;", "", false},
+             {"IF;", idle, "", false},
+             {"AI;", "AI0;", "", false},
+             {"FA;", "FA00014074000;", "", false},
+             {"FA00007074000;", "", "", false},  // sets answer nothing
+             {"FA;", "FA00007074000;", "", false},
+             {"MD3;", "", "", false},
+             {"MD;", "MD3;", "", false},
+             {"MD2;", "", "", false},
+             {"TX;", "", "", true},
+             {"IF;", "IF00007074000     +000000000120000000;", "", true},  // TX at offset 28
+             {"RX;", "", "", false},
+             {"SA;", "SA0000000        ;", "", false},
+             // Split: receive on B, transmit on A; IF shows B's frequency, VFO 1 at 30, split at 32.
+             {"FR1;", "", "", false},
+             {"FT0;", "", "", false},
+             {"FR;", "FR1;", "", false},
+             {"FT;", "FT0;", "", false},
+             {"IF;", "IF00014074000     +000000000021010000;", "", false},
+             {"FR1;", "", "", false},  // simplex again: FR moves the transmit VFO along
+             {"FT;", "FT1;", "", false},
+             {"FR0;", "", "", false},
+             // Refused, and a refused set changes nothing.
+             {"ZZ;", "?;", "", false},
+             {"FA0001407400;", "?;", "", false},
+             {"FA000140740000;", "?;", "", false},
+             {"FA0001407400x;", "?;", "", false},
+             {"MD0;", "?;", "", false},
+             {"MD8;", "?;", "", false},
+             {"fa;", "?;", "", false},
+             {"AI3;", "?;", "", false},
+             {"FR2;", "?;", "", false},
+             {"RX1;", "?;", "", false},
+             {"FA;", "FA00007074000;", "", false},
+             // Auto-information: the changed item, then the status word.
+             {"AI2;", "", "", false},
+             {"AI;", "AI2;", "", false},
+             {"FB00007000000;", "", "FB00007000000;IF00007074000     +000000000020000000;", false},
+             {"FB00007000000;", "", "", false},  // no change, no report
+             {"MD1;", "", "MD1;IF00007074000     +000000000010000000;", false},
+             {"TX1;", "", "IF00007074000     +000000000110000000;", true},
+             {"RX;", "", "IF00007074000     +000000000010000000;", false},
+             {"AI0;", "", "", false},
+             {"FA00014074000;", "", "", false},
+         },
+         false);
+    EXPECT_EQ(radio.TurnKnob(14'074'100), "");
+    radio.Feed("AI1;");
+    EXPECT_EQ(radio.TurnKnob(14'074'000), "FA00014074000;IF00014074000     +000000000010000000;");
+}
+
+TEST(Civ, AnswersTheSenderAcknowledgesSetsKeepsPttAndTellsAllWithTransceiveOn) {
+    CivRadio radio(0x94, true);
+    const std::string tx14074 = "FE FE 00 94 00 00 40 07 14 00 FD";
+    Walk(radio,
+         {
+             {"FE FE 94 E0 03 FD", "FE FE E0 94 03 00 40 07 14 00 FD", "", false},
+             {"FE FE 94 E0 04 FD", "FE FE E0 94 04 01 01 FD", "", false},
+             {"FE FE 94 E0 19 00 FD", "FE FE E0 94 19 00 94 FD", "", false},
+             // Set the frequency: ok, and a transceive report to 00; the answer goes to whoever asked.
+             {"FE FE 94 E1 05 00 00 07 07 00 FD", "FE FE E1 94 FB FD", "FE FE 00 94 00 00 00 07 07 00 FD", false},
+             {"FE FE 94 E0 25 00 FD", "FE FE E0 94 25 00 00 00 07 07 00 FD", "", false},
+             {"FE FE 94 E0 25 00 00 40 07 14 00 FD", "FE FE E0 94 FB FD", tx14074, false},
+             {"FE FE 94 E0 25 01 00 00 07 07 00 FD", "FE FE E0 94 FB FD", "", false},  // the other VFO: not shown
+             {"FE FE 94 E0 25 01 FD", "FE FE E0 94 25 01 00 00 07 07 00 FD", "", false},
+             {"FE FE 94 E0 06 03 02 FD", "FE FE E0 94 FB FD", "FE FE 00 94 01 03 02 FD", false},
+             {"FE FE 94 E0 26 00 FD", "FE FE E0 94 26 00 03 00 02 FD", "", false},
+             {"FE FE 94 E0 26 00 01 01 01 FD", "FE FE E0 94 FB FD", "FE FE 00 94 01 01 01 FD", false},
+             {"FE FE 94 E0 1A 06 FD", "FE FE E0 94 1A 06 01 01 FD", "", false},
+             {"FE FE 94 E0 1A 03 28 FD", "FE FE E0 94 FB FD", "", false},
+             {"FE FE 94 E0 1A 03 FD", "FE FE E0 94 1A 03 28 FD", "", false},
+             // PTT: keyed, read back, released.
+             {"FE FE 94 E0 1C 00 FD", "FE FE E0 94 1C 00 00 FD", "", false},
+             {"FE FE 94 E0 1C 00 01 FD", "FE FE E0 94 FB FD", "", true},
+             {"FE FE 94 E0 1C 00 FD", "FE FE E0 94 1C 00 01 FD", "", true},
+             {"FE FE 94 E0 1C 00 00 FD", "FE FE E0 94 FB FD", "", false},
+             // Split and VFO B.
+             {"FE FE 94 E0 0F 01 FD", "FE FE E0 94 FB FD", "", false},
+             {"FE FE 94 E0 0F FD", "FE FE E0 94 0F 01 FD", "", false},
+             {"FE FE 94 E0 07 01 FD", "FE FE E0 94 FB FD", "FE FE 00 94 00 00 00 07 07 00 FD FE FE 00 94 01 01 01 FD",
+              false},
+             {"FE FE 94 E0 0F FD", "FE FE E0 94 0F 01 FD", "", false},  // still split, now sending on A
+             {"FE FE 94 E0 0F 00 FD", "FE FE E0 94 FB FD", "", false},
+             {"FE FE 94 E0 07 00 FD", "FE FE E0 94 FB FD", tx14074 + " FE FE 00 94 01 01 01 FD", false},
+             // Refused: unknown commands, bad BCD, bad modes and filters, a bad PTT value.
+             {"FE FE 94 E0 99 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 05 00 0A 07 14 00 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 05 00 40 07 14 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 06 06 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 06 01 04 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 1C 00 02 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 1C 01 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 1A 03 41 FD", "FE FE E0 94 FA FD", "", false},
+             {"FE FE 94 E0 03 FD", "FE FE E0 94 03 00 40 07 14 00 FD", "", false},
+         },
+         true);
+    EXPECT_EQ(radio.TurnKnob(14'074'100), Hex("FE FE 00 94 00 00 41 07 14 00 FD"));
+}
+
+TEST(Civ, CutsFramesFromAnyPiecesAndAnswersOnlyItsOwnAddress) {
+    CivRadio radio(0x70, false);
+    const std::string read = Hex("FE FE 70 E0 03 FD");
+    // Noise, another radio's frame, a jammed frame, a frame in pieces, a long preamble.
+    EXPECT_TRUE(radio.Feed(Hex("00 13 FD FE FE 94 E0 03 FD FE FE 70 E0 03 FC")).empty());
+    for (const char c : read.substr(0, 5)) EXPECT_TRUE(radio.Feed(std::string(1, c)).empty());
+    auto exchanges = radio.Feed(read.substr(5) + Hex("FE FE FE 70 E0 1C 00 FD"));
+    ASSERT_EQ(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[0].answer, Hex("FE FE E0 70 03 00 40 07 14 00 FD"));
+    EXPECT_EQ(exchanges[0].name, "03");
+    EXPECT_EQ(exchanges[1].answer, Hex("FE FE E0 70 1C 00 00 FD"));
+    EXPECT_EQ(radio.TurnKnob(7'074'000), "");  // transceive off
+    EXPECT_EQ(radio.Feed(Hex("FE FE 70 E0 25 00 FD"))[0].answer, Hex("FE FE E0 70 25 00 00 40 07 07 00 FD"));
+}
+
+TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse) {
+    Ft817Radio radio;
+    // As hamlib writes them: one byte at a time.
+    const std::string read = Hex("00 00 00 00 03");
+    for (const char c : read.substr(0, 4)) EXPECT_TRUE(radio.Feed(std::string(1, c)).empty());
+    auto exchanges = radio.Feed(read.substr(4));
+    ASSERT_EQ(exchanges.size(), 1u);
+    EXPECT_EQ(exchanges[0].answer, Hex("01 40 74 00 01"));
+    EXPECT_EQ(exchanges[0].name, "03");
+
+    Walk(radio,
+         {
+             {"00 70 74 00 01", "00", "", false},  // 7.074 MHz
+             {"00 00 00 00 03", "00 70 74 00 01", "", false},
+             {"02 00 00 00 07", "00", "", false},  // CW
+             {"00 00 00 00 03", "00 70 74 00 02", "", false},
+             {"00 00 00 00 E7", "00", "", false},
+             {"00 00 00 00 F7", "FF", "", false},  // bit 7 set: not keyed
+             {"00 00 00 00 08", "00", "", true},
+             {"00 00 00 00 F7", "00", "", true},
+             {"00 00 00 00 BD", "A0 00", "", true},
+             {"00 00 00 00 88", "00", "", false},
+             {"00 54 00 00 BB", "00 00", "", false},  // 0x55 bit 0: VFO A
+             {"00 00 00 00 81", "00", "", false},      // to B
+             {"00 54 00 00 BB", "00 01", "", false},
+             {"00 00 00 00 03", "01 40 74 00 01", "", false},
+             {"00 00 00 00 02", "00", "", false},  // split
+             {"00 7A 00 00 BB", "80 00", "", false},
+             {"00 00 00 00 81", "00", "", false},  // A/B toggled: still split
+             {"00 7A 00 00 BB", "80 00", "", false},
+             {"00 00 00 00 81", "00", "", false},
+             {"00 00 00 00 08", "00", "", true},
+             {"00 00 00 00 F7", "20", "", true},  // bit 5: split
+             {"00 00 00 00 88", "00", "", false},
+             {"00 00 00 00 82", "00", "", false},
+             {"00 7A 00 00 BB", "00 00", "", false},
+             {"00 00 00 00 55", "00", "", false},  // unknown: acknowledged all the same
+         },
+         true);
+    // Several in one read, and a part left over.
+    EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03 00 00 00 00 E7 00 00")).size(), 2u);
+    EXPECT_EQ(radio.Pending(), 2u);
+    radio.DropPending();
+    EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03"))[0].answer.size(), 5u);
+}
+
+TEST(RadioSimOptions, FamiliesTheirEchoSlowCommandsAndRefusals) {
+    struct Case {
+        std::vector<std::string> args;
+        bool ok, echo;
+    };
+    const Case cases[] = {
+        {{}, true, false},
+        {{"--family", "civ"}, true, true},  // a one-wire bus
+        {{"--family", "civ", "--no-echo"}, true, false},
+        {{"--no-echo", "--family", "civ", "--echo"}, true, true},
+        {{"--family", "ft817", "--mode", "echo"}, true, true},
+        {{"--family", "icom"}, false, false},
+        {{"--civ-address", "E0"}, false, false},
+        {{"--civ-address", "00"}, false, false},
+        {{"--civ-address", "9g"}, false, false},
+        {{"--slow", "FA"}, false, false},
+        {{"--slow", ":300"}, false, false},
+        {{"--slow", "FA:x"}, false, false},
+        {{"--slow", "F;:300"}, false, false},
+        {{"--slow", "FA:60001"}, false, false},
+        {{"--knob", "0"}, false, false},
+        {{"--knob"}, false, false},
+        {{"--civ-address"}, false, false},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        Options options;
+        std::string error;
+        EXPECT_EQ(ParseOptions(c.args, options, error), c.ok) << line << error;
+        EXPECT_EQ(options.echo, c.echo && c.ok) << line;
+    }
+    Options options;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"--slow", "fa:450", "--slow", "1c:5", "--civ-address", "0x5e", "--family", "civ",
+                              "--transceive", "--knob", "250"},
+                             options, error));
+    EXPECT_EQ(options.slowMs, (std::map<std::string, int>{{"FA", 450}, {"1C", 5}}));
+    EXPECT_EQ(options.radio.civAddress, 0x5E);
+    EXPECT_EQ(options.radio.family, Family::Civ);
+    EXPECT_TRUE(options.radio.transceive);
+    EXPECT_EQ(options.knobMs, 250);
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 #include "Harness.h"
 
@@ -44,6 +46,62 @@ TEST(RadioSimProcess, AnswersOrLoopsBackOnThePrintedDeviceAndTakesItsLinkAlongOn
     EXPECT_EQ(Exchange(loopback.ReadLine(5000), all, all.size()), all);
     EXPECT_EQ(radio.Terminate(3000), 0);
     EXPECT_FALSE(fs::is_symlink(link));
+}
+
+std::string Hex(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); i += 3)
+        out += static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
+    return out;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(RadioSimProcess, EachFamilyAnswersWithItsEchoAndLogsWhenTheTransmitterIsKeyedAndReleased) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string send, expect;
+    };
+    const std::string key = Hex("FE FE 94 E0 1C 00 01 FD"), release = Hex("FE FE 94 E0 1C 00 00 FD");
+    const std::string ok = Hex("FE FE E0 94 FB FD");
+    const Case cases[] = {
+        {{}, "TX;FA;RX;", "FA00014074000;"},
+        // CI-V: the one-wire bus brings every frame back first, unless told otherwise.
+        {{"--family", "civ"}, key + release, key + release + ok + ok},
+        {{"--family", "civ", "--no-echo", "--civ-address", "70"}, Hex("FE FE 70 E0 1C 00 01 FD FE FE 70 E0 1C 00 00 FD"),
+         Hex("FE FE E0 70 FB FD FE FE E0 70 FB FD")},
+        {{"--family", "ft817"}, Hex("00 00 00 00 08 00 00 00 00 F7 00 00 00 00 88"), Hex("00 00 00")},
+    };
+    TempDir folder("radio-sim");
+    for (const Case& c : cases) {
+        const std::string log = folder.Path() + "/radio.log";
+        std::filesystem::remove(log);
+        std::vector<std::string> argv = {OVRIN_RADIO_SIM, "--delay", "0", "--log", log};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Child radio(argv, "", true);
+        EXPECT_EQ(Exchange(radio.ReadLine(5000), c.send, c.expect.size()), c.expect) << c.send;
+        EXPECT_EQ(radio.Terminate(3000), 0);
+        const std::string text = Slurp(log);
+        const auto on = text.find("    PTT on\n"), off = text.find("    PTT off\n");
+        EXPECT_TRUE(on != std::string::npos && off != std::string::npos && on < off) << text;
+    }
+}
+
+TEST(RadioSimProcess, ASlowCommandHoldsTheAnswersBehindItAndTheKnobIsReportedWithAutoInformationOn) {
+    Child radio({OVRIN_RADIO_SIM, "--delay", "0", "--slow", "fa:300", "--knob", "100"}, "", true);
+    const std::string device = radio.ReadLine(5000);
+    const auto start = Clock::now();
+    const std::string answers = Exchange(device, "FA;ID;", 20);
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_EQ(answers.substr(0, 9) + answers.substr(14), "FA0001407ID019;");
+    const std::string reports = Exchange(device, "AI1;", 14 + 38);
+    EXPECT_EQ(reports.substr(0, 9), "FA0001407") << reports;
+    EXPECT_EQ(reports.substr(14, 4), "IF00") << reports;
 }
 
 }  // namespace

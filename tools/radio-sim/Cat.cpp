@@ -1,62 +1,40 @@
 #include "Cat.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace ovrin::radiosim {
-namespace {
 
-constexpr std::size_t kFrequencyDigits = 11;
-
-bool AllDigits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+std::unique_ptr<Radio> MakeRadio(const RadioSetup& setup) {
+    switch (setup.family) {
+    case Family::Civ:
+        return std::make_unique<CivRadio>(setup.civAddress, setup.transceive);
+    case Family::Ft817:
+        return std::make_unique<Ft817Radio>();
+    case Family::Kenwood:
+        break;
+    }
+    return std::make_unique<KenwoodRadio>();
 }
 
-std::string Frequency(std::uint64_t hz) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%011llu", static_cast<unsigned long long>(hz));
-    return text;
+std::string ToBcd(std::uint64_t value, std::size_t bytes, bool littleEndian) {
+    std::string out(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i) {
+        const auto pair = static_cast<unsigned>(value % 100);
+        value /= 100;
+        out[littleEndian ? i : bytes - 1 - i] = static_cast<char>((pair / 10) << 4 | pair % 10);
+    }
+    return out;
 }
 
-// FA; / FB; read a VFO, FA<11 digits>; / FB<11 digits>; set it.
-std::string Vfo(std::string_view name, std::uint64_t& vfo, std::string_view argument) {
-    if (argument.empty()) return std::string(name) + Frequency(vfo) + ";";
-    if (argument.size() != kFrequencyDigits || !AllDigits(argument)) return "?;";
-    vfo = std::stoull(std::string(argument));
-    return {};
-}
-
-// A one-digit setting: read with "XX;", set with "XXn;" when n is in [low, high].
-std::string Digit(std::string_view name, char& value, std::string_view argument, char low, char high) {
-    if (argument.empty()) return std::string(name) + value + ";";
-    if (argument.size() != 1 || argument[0] < low || argument[0] > high) return "?;";
-    value = argument[0];
-    return {};
-}
-
-// The TS-2000 status word: frequency, step, RIT/XIT, memory, TX/RX, mode,
-// VFO, scan, split, tone; clients find the mode at offset 29.
-std::string Information(const RadioState& radio) {
-    std::string s = "IF" + Frequency(radio.vfoA) + "     " + "+0000" + "0" + "0" + "000" + "0";
-    s += radio.mode;
-    s += "0000000;";
-    return s;
-}
-
-}  // namespace
-
-std::string Answer(RadioState& radio, std::string_view command) {
-    if (command.size() < 3 || command.back() != ';') return "?;";
-    const std::string_view name = command.substr(0, 2);
-    const std::string_view argument = command.substr(2, command.size() - 3);
-    if (name == "FA") return Vfo(name, radio.vfoA, argument);
-    if (name == "FB") return Vfo(name, radio.vfoB, argument);
-    if (name == "MD") return Digit(name, radio.mode, argument, '1', '9');
-    if (name == "AI") return Digit(name, radio.autoInfo, argument, '0', '2');
-    if (name == "ID" && argument.empty()) return "ID019;";
-    if (name == "PS" && argument.empty()) return "PS1;";
-    if (name == "IF" && argument.empty()) return Information(radio);
-    return "?;";
+bool FromBcd(std::string_view bytes, bool littleEndian, std::uint64_t& value) {
+    std::uint64_t result = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[littleEndian ? bytes.size() - 1 - i : i]);
+        if ((byte >> 4) > 9 || (byte & 0x0F) > 9) return false;
+        result = result * 100 + (byte >> 4) * 10 + (byte & 0x0F);
+    }
+    value = result;
+    return true;
 }
 
 std::vector<std::string> CatParser::Feed(std::string_view bytes) {

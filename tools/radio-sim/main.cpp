@@ -37,6 +37,10 @@ constexpr std::size_t kOutputLimit = 64 * 1024;
 // does not start with answers meant for an earlier session.
 constexpr auto kStaleAfter = std::chrono::seconds(2);
 constexpr int kIdleWakeMs = 250;
+// An FT-817 command has no end mark: a part of one left by a client that went
+// away would shift every later command, so a part this old is dropped.
+constexpr auto kUnfinishedAfter = milliseconds(500);
+constexpr std::uint64_t kKnobStepHz = 100;
 
 int g_wakePipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stop = 0;
@@ -69,7 +73,7 @@ std::string Now() {
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options) : options_(options) {}
+    explicit Simulator(const Options& options) : options_(options), radio_(MakeRadio(options.radio)) {}
     ~Simulator();
 
     void OpenTerminal();
@@ -86,6 +90,9 @@ private:
 
     bool OpenSlave();
     void Received(const std::string& bytes);
+    void TurnKnob();
+    void DropUnfinished();
+    Clock::duration DelayOf(const std::string& name) const;
     void Queue(std::string bytes, Clock::time_point due);
     void WriteDue();
     std::size_t BytesOnTheLineBy(Clock::time_point now);
@@ -100,8 +107,12 @@ private:
     std::string slavePath_;
     bool linked_ = false;
     FILE* log_ = nullptr;
-    RadioState radio_;
-    CatParser parser_;
+    std::unique_ptr<Radio> radio_;
+    Clock::time_point lastAnswerDue_{};  // answers leave in order, so none overtakes a slow one
+    Clock::time_point lastReceived_{};
+    Clock::time_point nextKnob_{};
+    bool knobUp_ = true;
+    bool ptt_ = false;  // as last logged
     std::deque<Block> output_;
     std::size_t frontWritten_ = 0;
     bool blocked_ = false;
@@ -202,11 +213,49 @@ void Simulator::Queue(std::string bytes, Clock::time_point due) {
 void Simulator::Received(const std::string& bytes) {
     Log("<-", bytes);
     const auto now = Clock::now();
+    lastReceived_ = now;
     if (options_.mode == Mode::Loopback || options_.echo) Queue(bytes, now);
     if (options_.mode != Mode::Cat) return;
-    std::string answers;
-    for (const std::string& command : parser_.Feed(bytes)) answers += Answer(radio_, command);
-    Queue(std::move(answers), now + milliseconds(options_.delayMs));
+    // Answers due together leave as one block, as the answers to one read.
+    std::string block;
+    Clock::time_point blockDue{};
+    for (const Exchange& exchange : radio_->Feed(bytes)) {
+        if (exchange.ptt != ptt_) {
+            ptt_ = exchange.ptt;
+            if (log_) std::fprintf(log_, "%s    PTT %s\n", Now().c_str(), ptt_ ? "on" : "off");
+        }
+        if (exchange.answer.empty() && exchange.reports.empty()) continue;
+        const auto due = std::max(now + DelayOf(exchange.name), lastAnswerDue_);
+        if (!block.empty() && due != blockDue) {
+            Queue(std::move(block), blockDue);
+            block.clear();
+        }
+        block += exchange.answer + exchange.reports;
+        blockDue = lastAnswerDue_ = due;
+    }
+    Queue(std::move(block), blockDue);
+}
+
+Clock::duration Simulator::DelayOf(const std::string& name) const {
+    const auto slow = options_.slowMs.find(name);
+    return milliseconds(slow == options_.slowMs.end() ? options_.delayMs : slow->second);
+}
+
+// The front panel: VFO A a step up, next time back down, so it stays on its band.
+void Simulator::TurnKnob() {
+    const std::uint64_t hz = radio_->State().vfo[0];
+    const std::uint64_t to = knobUp_ || hz <= kKnobStepHz ? hz + kKnobStepHz : hz - kKnobStepHz;
+    knobUp_ = !knobUp_;
+    if (log_) std::fprintf(log_, "%s    knob: VFO A to %llu Hz\n", Now().c_str(), static_cast<unsigned long long>(to));
+    Queue(radio_->TurnKnob(to), Clock::now());
+}
+
+void Simulator::DropUnfinished() {
+    const std::size_t pending = radio_->Pending();
+    if (pending == 0 || options_.radio.family != Family::Ft817 || Clock::now() - lastReceived_ < kUnfinishedAfter)
+        return;
+    radio_->DropPending();
+    if (log_) std::fprintf(log_, "%s    dropped %zu bytes of an unfinished command\n", Now().c_str(), pending);
 }
 
 // The time one character takes at --baud, for the character size the other end
@@ -276,12 +325,21 @@ void Simulator::DropStaleOutput() {
 
 void Simulator::Run() {
     std::vector<char> buffer(4096);
+    const bool knob = options_.knobMs > 0 && options_.mode == Mode::Cat;
+    const milliseconds knobEvery(options_.knobMs);
+    nextKnob_ = Clock::now() + knobEvery;
     while (!g_stop) {
+        if (knob && Clock::now() >= nextKnob_) {
+            TurnKnob();
+            nextKnob_ = std::max(nextKnob_ + knobEvery, Clock::now());
+        }
         WriteDue();
         DropStaleOutput();
+        DropUnfinished();
 
         // Woken to the microsecond: a paced line sends a byte every millisecond or so.
         auto wake = Clock::now() + milliseconds(kIdleWakeMs);
+        if (knob) wake = std::min(wake, nextKnob_);
         if (!output_.empty() && !blocked_) {
             const auto due = std::max(output_.front().due, options_.baud > 0 ? nextByteAt_ : Clock::time_point{});
             wake = std::min(wake, due);
@@ -355,10 +413,12 @@ int main(int argc, char** argv) {
 
         std::printf("%s\n", simulator.SlavePath().c_str());
         std::fflush(stdout);
-        const char* mode = options.mode == Mode::Loopback ? "loopback mode"
-                           : options.echo                ? "cat mode with echo"
-                                                         : "cat mode";
-        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, %s, on %s%s%s\n", mode, options.delayMs,
+        const char* family = options.radio.family == Family::Civ     ? "CI-V"
+                             : options.radio.family == Family::Ft817 ? "FT-817"
+                                                                     : "Kenwood";
+        const std::string mode = options.mode == Mode::Loopback ? std::string("loopback mode")
+                                 : std::string(family) + (options.echo ? " cat mode with echo" : " cat mode");
+        std::fprintf(stderr, "ovrin-radio-sim: %s, answer delay %d ms, %s, on %s%s%s\n", mode.c_str(), options.delayMs,
                      options.baud > 0 ? ("paced at " + std::to_string(options.baud) + " baud").c_str() : "unpaced",
                      simulator.SlavePath().c_str(), options.link.empty() ? "" : " linked as ",
                      options.link.c_str());
