@@ -236,13 +236,11 @@ void ComPortClientLeaving(frmMain& f, Connection& c) {
 
 void tmrLineSettle_Timer(frmMain& f) {
     f.tmrLineSettle.Stop();
-    const bool askedBefore = f.AskedRTSControl;
-    ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
+    ForEachComPortClient(f, [&](Connection&, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
         if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
     });
-    if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 
 void tmrModemLines_Timer(frmMain& f) {

@@ -1,5 +1,8 @@
 #include "platform/qt/QtCommControl.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <QFile>
 #include <QFileInfo>
 #include <filesystem>
@@ -179,6 +182,21 @@ void QtCommControl::Output(const Bytes& data) {
         serial_.clearError();
         Fail(why);
     }
+}
+
+void QtCommControl::Drain(int timeoutMs) {
+    if (!PortOpen()) return;
+    const OwnCall call(ownCalls_);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (serial_.bytesToWrite() > 0 && elapsed.elapsed() < timeoutMs)
+        if (!serial_.waitForBytesWritten(static_cast<int>(timeoutMs - elapsed.elapsed()))) break;
+#if defined(TIOCOUTQ)
+    // What the driver still holds leaves at the line's pace.
+    int queued = 0;
+    while (elapsed.elapsed() < timeoutMs && ::ioctl(serial_.handle(), TIOCOUTQ, &queued) == 0 && queued > 0)
+        QThread::msleep(1);
+#endif
 }
 
 int32_t QtCommControl::OutBufferCount() {

@@ -34,6 +34,7 @@ public:
     Bytes Input() override;
     void Output(const Bytes& data) override;
     int32_t OutBufferCount() override;
+    void Drain(int timeoutMs) override;
     int32_t DeliveryLatencyMs() const override { return deliveryLatencyMs_; }
     uint8_t ModemLines() override;
     std::string DeviceName(int16_t port) const override;
