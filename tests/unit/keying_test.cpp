@@ -117,5 +117,33 @@ TEST(Keying, RtsAndCatKeyingShareOneOwner) {
     EXPECT_EQ(asked.dialogs.shown[0].buttons, MsgButtons::YesNoDefaultNo);
 }
 
+// The start of an in-band command waits for its rest on its own client's clock: no
+// other client's bytes, nor its own earlier hold, cut it short.
+TEST(Keying, ASplitInBandCommandIsObeyedAtAnyInterleaving) {
+    const struct {
+        const char* name;
+        std::vector<SimApp::Step> steps;
+        std::vector<bool> rts;
+    } rows[] = {
+        {"another client's hold runs out in the middle",
+         {S::C(2, kInBandKey), S::C(1, "FE\x1B"), S::T(80), S::C(2, "\x1B\x1B" "ATH"), S::T(20), S::W("FE\x1B"),
+          S::T(30), S::C(2, "0"), S::T(200), S::W("FE\x1B")},
+         {true, false}},
+        {"a split refresh, then a split release 90 ms later",
+         {S::C(1, kInBandKey), S::C(1, "\x1B\x1B" "AT"), S::T(50), S::C(1, "H1"), S::T(90), S::C(1, "\x1B\x1B" "A"),
+          S::T(50), S::C(1, "TH0"), S::T(200), S::W("")},
+         {true, true, false}},
+        {"a start whose rest never comes is data after its own 100 ms",
+         {S::C(1, "\x1B\x1B" "AT"), S::T(60), S::C(2, "FA1;"), S::T(39), S::W("FA1;"), S::T(1), S::W("FA1;\x1B\x1B" "AT")},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Keyed app;
+        app.Run(row.steps);
+        EXPECT_EQ(app.com.rtsHistory, row.rts);
+    }
+}
+
 }  // namespace
 }  // namespace ovrin
