@@ -6,10 +6,12 @@
 //  - every block written to the radio is made of bytes one client sent, in their
 //    order, each written at most once, and only while that client is connected
 //    or as the block it had parked when it left (the turn-taking writes that one
-//    when its turn comes);
+//    when its turn comes), or is one the server writes itself (a CAT key's
+//    release, the radio's auto-information);
 //  - no block written to the radio holds a PTT command (ESC ESC "ATH" + one byte);
 //  - a client receives only bytes the radio sent, in order, each at most once,
-//    and none that the radio sent before that client was accepted;
+//    and none that the radio sent before that client was accepted (besides the
+//    server's own answers: a refused key, its auto-information setting);
 //  - the receive tick runs while a client is connected, and once the serial
 //    backlog has drained (its event, or a tick), no client data is left waiting.
 #include <algorithm>
@@ -30,6 +32,20 @@ using fuzz::InputReader;
 using fuzz::Require;
 
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
+
+// What the server writes to the radio itself: a CAT key's release, auto-information.
+bool ServerWrite(const Bytes& w) {
+    const bool civRelease = w.size() == 8 && w.compare(0, 2, "\xFE\xFE") == 0 && w.compare(4, 4, "\x1C\x00\x00\xFD", 4) == 0;
+    return w == "RX;" || w == Bytes("\x00\x00\x00\x00\x88", 5) || civRelease ||
+           (w.size() == 4 && w.compare(0, 2, "AI") == 0 && w[3] == ';');
+}
+
+// What the server answers a client itself: a refused key, the client's own
+// auto-information setting.
+bool ServerAnswer(const Bytes& a) {
+    const bool civNg = a.size() == 6 && a.compare(0, 2, "\xFE\xFE") == 0 && a.compare(4, 2, "\xFA\xFD") == 0;
+    return a == "?;" || civNg || (a.size() == 4 && a.compare(0, 2, "AI") == 0 && a[3] == ';');
+}
 
 enum Op : uint8_t {
     kConnect,
@@ -87,6 +103,7 @@ private:
     std::array<std::size_t, kMaxClients + 1> served_{};
     std::array<ConnectionId, kMaxClients + 1> ids_{};
     std::array<Bytes, kMaxClients + 1> received_{};
+    std::array<std::size_t, kMaxClients + 1> blocksSeen_{};
     // Per slot: the connection's socket handle, and how much the radio had sent when it came.
     std::array<int32_t, kMaxClients + 1> handles_{};
     std::array<std::size_t, kMaxClients + 1> acceptedAt_{};
@@ -230,6 +247,7 @@ private:
             const Bytes& w = writes[writesChecked_];
             Require(w.find(kPttPrefix + '0') == Bytes::npos && w.find(kPttPrefix + '1') == Bytes::npos,
                     "no PTT command reaches the radio", Escaped(w));
+            if (ServerWrite(w)) continue;
             Require(Consume(w, writers_.at(writesChecked_)),
                     "every block written to the radio is bytes its writer sent, in order, once", Escaped(w));
         }
@@ -258,12 +276,17 @@ private:
             auto& seen = received_[static_cast<std::size_t>(i)];
             if (!app_.sockets.Exists(i)) {
                 seen.clear();
+                blocksSeen_[static_cast<std::size_t>(i)] = 0;
                 continue;
             }
-            const Bytes& sent = app_.Client(i).sent;
+            const auto& blocks = app_.Client(i).sentBlocks;
+            auto& counted = blocksSeen_[static_cast<std::size_t>(i)];
             // A reused element keeps what it was sent before; a new one starts empty.
-            const Bytes fresh = sent.compare(0, seen.size(), seen) == 0 ? sent.substr(seen.size()) : sent;
-            seen = sent;
+            if (counted > blocks.size() || app_.Client(i).sent.compare(0, seen.size(), seen) != 0) counted = 0;
+            Bytes fresh;
+            for (; counted < blocks.size(); ++counted)
+                if (!ServerAnswer(blocks[counted])) fresh += blocks[counted];
+            seen = app_.Client(i).sent;
             if (fresh.empty()) continue;
             auto& served = served_[static_cast<std::size_t>(i)];
             const std::size_t at = radio_.find(fresh, std::max(served, acceptedAt_[static_cast<std::size_t>(i)]));

@@ -110,6 +110,39 @@ DATAPATH = {
 }
 
 
+DATAPATH.update({
+    "kenwood-keying-and-ai": program(False, bytes([CONNECT, 1, CONNECT, 2]), sends(CLIENT1, b"AI1;TX;"),
+                                     sends(CLIENT2, b"TX;AI0;AI;"), radio(b"FA00014074000;"), advance(300),
+                                     bytes([PEER_CLOSES, CLIENT1]), advance(50), sends(CLIENT2, b"RX;ID;"),
+                                     radio(b"ID019;"), advance(50)),
+    "civ-frames-and-echo": program(False, bytes([CONNECT, 1, CONNECT, 2]),
+                                   sends(CLIENT1, b"\xfe\xfe\x94\xe0\x03\xfd"),
+                                   sends(CLIENT2, b"\xfe\xfe\x94\xe0\x1c\x00\x01\xfd"), bytes([ECHO]),
+                                   radio(b"\xfe\xfe\xe0\x94\x03\x00\x40\x07\x14\x00\xfd"),
+                                   radio(b"\xfe\xfe\x00\x94\x00\x00\x40\x07\x14\x00\xfd"), advance(50)),
+    "yaesu-byte-by-byte": program(False, bytes([CONNECT, 1]), sends(CLIENT1, b"\x00"), advance(1),
+                                  sends(CLIENT1, b"\x00\x00\x00"), advance(1), sends(CLIENT1, b"\x03"),
+                                  radio(b"\x01\x40"), advance(1), radio(b"\x74\x00\x01"), sends(CLIENT1, b"\x00\x00\x00\x00\x08"),
+                                  advance(200)),
+})
+
+# The remote serial port's telnet stream, after the byte that chooses the splits.
+IAC, SB, SE, WILL, DO = 255, 250, 240, 251, 253
+def sub(code: int, value: bytes) -> bytes:
+    return bytes([IAC, SB, 44, code]) + value.replace(b"\xff", b"\xff\xff") + bytes([IAC, SE])
+
+
+RFC2217 = {
+    "pyserial-open": b"\x05" + bytes([IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 44]) +
+                     sub(1, struct.pack(">I", 9600)) + sub(2, b"\x08") + sub(3, b"\x01") + sub(4, b"\x01") +
+                     sub(5, b"\x01") + sub(5, b"\x0b") + b"FA;" + sub(0, b"") + sub(12, b"\x03"),
+    "iac-in-data": b"\x00" + b"ab\xff\xffcd\xff\xff\xff\xff" + sub(1, b"\x00\x00\xff\xff"),
+    "bad-sub": b"\x03" + bytes([IAC, SB, 44, 1, IAC, 7]) + b"rest",
+    "long-sub": b"\x01" + bytes([IAC, SB, 44, 0]) + b"x" * 300 + bytes([IAC, SE]),
+    "signature-and-masks": b"\x02" + sub(0, b"client 1.0") + sub(10, b"\xff") + sub(11, b"\x00") + sub(7, b""),
+}
+
+
 def write(folder: str, seeds: dict) -> None:
     target = HERE / "corpus" / folder
     target.mkdir(parents=True, exist_ok=True)
@@ -120,3 +153,4 @@ def write(folder: str, seeds: dict) -> None:
 if __name__ == "__main__":
     write("settings", SETTINGS)
     write("datapath", DATAPATH)
+    write("rfc2217", RFC2217)

@@ -2,10 +2,10 @@
 # Builds the libFuzzer programs with AddressSanitizer and UndefinedBehaviorSanitizer
 # in build-fuzz/ (clang) and runs one of them, at low priority.
 #
-#   fuzz/run.sh settings|datapath [seconds] [libFuzzer flags...]
+#   fuzz/run.sh settings|datapath|rfc2217 [seconds] [libFuzzer flags...]
 #       fuzzes for the given time (default 60 s); new inputs collect in
 #       build-fuzz/corpus/<target>/, crashes in build-fuzz/crashes/<target>/.
-#   fuzz/run.sh settings|datapath merge
+#   fuzz/run.sh settings|datapath|rfc2217 merge
 #       adds to fuzz/corpus/<target>/ those collected inputs that reach code the
 #       checked-in corpus does not (edges only, not hit counts, which keeps the
 #       checked-in corpus small).
@@ -16,7 +16,8 @@ target=${1:-}
 case "$target" in
   settings) max_len=1100 ;;
   datapath) max_len=2048 ;;
-  *) echo "usage: $0 settings|datapath [seconds|merge] [libFuzzer flags...]" >&2; exit 2 ;;
+  rfc2217) max_len=1024 ;;
+  *) echo "usage: $0 settings|datapath|rfc2217 [seconds|merge] [libFuzzer flags...]" >&2; exit 2 ;;
 esac
 mode=${2:-60}
 shift $(( $# < 2 ? $# : 2 ))

@@ -74,8 +74,7 @@ void OnOff(std::optional<bool>& field, const char* name, const std::string& v, s
 }
 
 void Allow(Options& o, const std::string& v, std::string& error) {
-    if (const auto bad = AllowList().Add(v))
-        error = "--allow " + v + ": \"" + *bad + "\" is not an address or network (ADDRESS[/PREFIX], IPv4 or IPv6)";
+    if (const auto why = AllowList().Add(v)) error = "--allow " + v + ": " + *why;
     else o.allow.push_back(v);
 }
 

@@ -67,6 +67,11 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--rts", "on", "--ptt-rts", "on"}, "", "--rts on and --ptt-rts on exclude each other"},
         {{"--com", "ttyUSB0"}, "", "--com ttyUSB0: not a Com Port (COM1 to COM16) or a device path"},
         {{"--allow", "::1,10.1"}, "", "--allow ::1,10.1: \"10.1\" is not an address"},
+        {{"--allow", "010.0.0.1"}, "", "--allow 010.0.0.1: \"010.0.0.1\": a leading zero is decimal to some programs "
+                                       "and octal to others; write 10.0.0.1 (or 8.0.0.1 if octal was meant)"},
+        {{"--allow", "::ffff:192.168.01.9/120"}, "", "--allow ::ffff:192.168.01.9/120: \"::ffff:192.168.01.9/120\": a "
+                                                    "leading zero is decimal to some programs and octal to others; "
+                                                    "write ::ffff:192.168.1.9"},
         {{"--clients", "6"}, "", "--clients 6: 1 to 5"},
         {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
         {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},

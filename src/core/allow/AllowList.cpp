@@ -30,13 +30,16 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
+// Leading zeros are refused: "010" means 10 to some programs and 8 to others.
+bool Unambiguous(const std::string& part) { return part.size() < 2 || part[0] != '0'; }
+
 // Four decimal parts in full: the resolver's short forms ("10.1") are not addresses here.
 bool ParseIPv4(const std::string& text, uint8_t* out) {
     const auto parts = Split(text, '.');
     if (parts.size() != 4) return false;
     for (std::size_t i = 0; i < 4; ++i) {
         const auto n = Digits(parts[i], 10, 3);
-        if (!n || *n > 255) return false;
+        if (!n || *n > 255 || !Unambiguous(parts[i])) return false;
         out[i] = static_cast<uint8_t>(*n);
     }
     return true;
@@ -98,19 +101,44 @@ std::optional<Address> ParseIpAddress(const std::string& text) {
     return a;
 }
 
+std::optional<std::string> AmbiguousAddress(const std::string& text) {
+    const auto parts = Split(text.substr(text.rfind(':') == std::string::npos ? 0 : text.rfind(':') + 1), '.');
+    if (parts.size() != 4) return std::nullopt;
+    std::string decimal, octal;
+    bool leading = false;
+    for (const std::string& part : parts) {
+        const auto d = Digits(part, 10, 4);
+        if (!d || *d > 255) return std::nullopt;
+        leading = leading || !Unambiguous(part);
+        const auto o = Digits(part, 8, 4);
+        decimal += (decimal.empty() ? "" : ".") + std::to_string(*d);
+        octal += (octal.empty() ? "" : ".") + (o && *o <= 255 ? std::to_string(*o) : std::string("?"));
+    }
+    if (!leading) return std::nullopt;
+    const std::string prefix = text.substr(0, text.rfind(':') == std::string::npos ? 0 : text.rfind(':') + 1);
+    std::string advice = "write " + prefix + decimal;
+    if (octal.find('?') == std::string::npos && octal != decimal) advice += " (or " + prefix + octal + " if octal was meant)";
+    return advice;
+}
+
 std::optional<std::string> AllowList::Add(const std::string& entries) {
     std::vector<Network> added;
+    const auto bad = [](const std::string& entry) {
+        return "\"" + entry + "\" is not an address or network (ADDRESS[/PREFIX], IPv4 or IPv6)";
+    };
     for (const std::string& entry : Split(entries, ',')) {
         const auto slash = entry.find('/');
         const std::string addressText = entry.substr(0, slash);
-        if (addressText.find('%') != std::string::npos) return entry;
+        if (const auto advice = AmbiguousAddress(addressText))
+            return "\"" + entry + "\": a leading zero is decimal to some programs and octal to others; " + *advice;
+        if (addressText.find('%') != std::string::npos) return bad(entry);
         const auto address = ParseIpAddress(addressText);
-        if (!address) return entry;
+        if (!address) return bad(entry);
         const bool v4 = addressText.find(':') == std::string::npos;
         int prefix = 128;
         if (slash != std::string::npos) {
             const auto n = Digits(entry.substr(slash + 1), 10, 3);
-            if (!n || *n > (v4 ? 32u : 128u)) return entry;
+            if (!n || *n > (v4 ? 32u : 128u)) return bad(entry);
             prefix = static_cast<int>(*n) + (v4 ? 96 : 0);
         }
         added.push_back({*address, prefix});

@@ -13,7 +13,8 @@ namespace ovrin {
 
 class AllowList {
 public:
-    // Adds comma-separated entries; on a bad one adds nothing and returns it.
+    // Adds comma-separated entries; on a bad one adds nothing and says why,
+    // naming it.
     std::optional<std::string> Add(const std::string& entries);
     bool Allows(const std::string& address) const;
     bool Empty() const { return networks_.empty(); }
@@ -29,5 +30,10 @@ private:
 // An address as 16 bytes (IPv4 as ::ffff:a.b.c.d); nothing for anything else. A
 // zone ("fe80::1%eth0") is ignored.
 std::optional<std::array<uint8_t, 16>> ParseIpAddress(const std::string& text);
+
+// An IPv4 address written with a leading zero ("010.0.0.1") is decimal to some
+// programs and octal to others (the system's own parser reads 8.0.0.1): what to
+// write instead, or nothing when the text is not such a form.
+std::optional<std::string> AmbiguousAddress(const std::string& text);
 
 }  // namespace ovrin
