@@ -136,6 +136,8 @@ public:
     void Forget() { awaited_.clear(); }
     void Clear();
     Dialect RadioDialect() const { return dialect_; }
+    // Part of a piece has come.
+    bool Holding() const { return !held_.empty(); }
 
 private:
     std::optional<Piece> Next();

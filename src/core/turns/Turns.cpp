@@ -8,6 +8,8 @@ namespace ovrin {
 std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     std::vector<Delivery> out;
     if (!open_ || matcher_.Done()) Route(matcher_.Flush(), out);
+    // A piece begun before it came, still awaited as an answer, is not its either.
+    if (matcher_.Holding()) lateJoiners_.insert(id);
     joined_.insert(id);
     return out;
 }
@@ -15,6 +17,7 @@ std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
 void Turns::Leave(ConnectionId id) {
     joined_.erase(id);
     noUnasked_.erase(id);
+    lateJoiners_.erase(id);
     // In a known language its answers are told apart from the next client's: its
     // turn ends now, and what comes for it still reaches nobody.
     if (open_ && holder_ == id && Known(turnLanguage_)) Close();
@@ -87,19 +90,21 @@ Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     return all.substr(n);
 }
 
-void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out) const {
+void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except) const {
     if (data.empty()) return;
     for (ConnectionId id : joined_)
-        if (!noUnasked_.count(id)) out.push_back({id, data});
+        if (!noUnasked_.count(id) && !except.count(id)) out.push_back({id, data});
 }
 
 void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, std::move(data), out); }
 
 void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
-    for (auto& p : pieces) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        auto& p = pieces[i];
         if (p.answer) ToAsker(p.asker, std::move(p.bytes), out);
-        else Unasked(p.bytes, out);
+        else Unasked(p.bytes, out, i == 0 ? lateJoiners_ : std::set<ConnectionId>{});
     }
+    if (!pieces.empty()) lateJoiners_.clear();
 }
 
 void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out) {
@@ -185,6 +190,7 @@ std::optional<Turns::Write> Turns::NextParked() {
 void Turns::Reset() {
     EndTurn();
     matcher_.Clear();
+    lateJoiners_.clear();
     parked_.clear();
     order_.clear();
 }

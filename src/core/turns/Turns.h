@@ -123,11 +123,12 @@ private:
     void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out);
     void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
-    void Unasked(const Bytes& data, std::vector<Delivery>& out) const;
+    void Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except = {}) const;
     void ToHolder(Bytes data, std::vector<Delivery>& out);
 
     std::set<ConnectionId> joined_;
     std::set<ConnectionId> noUnasked_;
+    std::set<ConnectionId> lateJoiners_;
     std::map<ConnectionId, ParkedBlock> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
