@@ -9,7 +9,8 @@
 //    when its turn comes), or is one the server writes itself (a CAT key's
 //    release, the radio's auto-information);
 //  - no block written to the radio holds a PTT command (ESC ESC "ATH" + one byte);
-//  - a client receives only bytes the radio sent, in order, each at most once,
+//  - a client receives only bytes the radio sent, in order, each at most once
+//    (not all of them: an answer to another client is not its),
 //    and none that the radio sent before that client was accepted (besides the
 //    server's own answers: a refused key, its auto-information setting);
 //  - the receive tick runs while a client is connected, and once the serial
@@ -288,12 +289,18 @@ private:
                 if (!ServerAnswer(blocks[counted])) fresh += blocks[counted];
             seen = app_.Client(i).sent;
             if (fresh.empty()) continue;
+            // An answer to another client may stand between two pieces of unasked
+            // output: what a client gets is the radio's bytes in order, not all of them.
             auto& served = served_[static_cast<std::size_t>(i)];
-            const std::size_t at = radio_.find(fresh, std::max(served, acceptedAt_[static_cast<std::size_t>(i)]));
+            std::size_t at = std::max(served, acceptedAt_[static_cast<std::size_t>(i)]);
+            for (char byte : fresh) {
+                at = at == Bytes::npos ? at : radio_.find(byte, at);
+                if (at != Bytes::npos) ++at;
+            }
             Require(at != Bytes::npos,
                     "clients receive only radio bytes, in order, each once, none said before they came",
                     "client " + std::to_string(i) + " got \"" + Escaped(fresh) + "\"");
-            served = at + fresh.size();
+            served = at;
         }
     }
 
