@@ -34,11 +34,19 @@ using fuzz::Require;
 
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 
-// What the server writes to the radio itself: a CAT key's release, auto-information.
-bool ServerWrite(const Bytes& w) {
-    const bool civRelease = w.size() == 8 && w.compare(0, 2, "\xFE\xFE") == 0 && w.compare(4, 4, "\x1C\x00\x00\xFD", 4) == 0;
-    return w == "RX;" || w == Bytes("\x00\x00\x00\x00\x88", 5) || civRelease ||
-           (w.size() == 4 && w.compare(0, 2, "AI") == 0 && w[3] == ';');
+// What the server writes to the radio itself: a CAT key's release, auto-information
+// (several at once when they waited for the port together).
+bool ServerWrite(Bytes w) {
+    while (!w.empty()) {
+        std::size_t n = 0;
+        if (w.compare(0, 3, "RX;") == 0) n = 3;
+        else if (w.compare(0, 5, Bytes("\x00\x00\x00\x00\x88", 5)) == 0) n = 5;
+        else if (w.size() >= 8 && w.compare(0, 2, "\xFE\xFE") == 0 && w.compare(4, 4, Bytes("\x1C\x00\x00\xFD", 4)) == 0) n = 8;
+        else if (w.size() >= 4 && w.compare(0, 2, "AI") == 0 && w[3] == ';') n = 4;
+        if (n == 0) return false;
+        w.erase(0, n);
+    }
+    return true;
 }
 
 // What the server answers a client itself: a refused key, the client's own
