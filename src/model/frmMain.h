@@ -79,13 +79,19 @@ struct frmMain {
     std::map<int, Label> Label1;  // field captions by element index
     ImageList ImageList1;
 
+    // The receive poll while clients are served, a safety net for the arrival and
+    // drain events: every 1000 ms, every 50 ms while a client's read is paused
+    // (PaceReceivePoll).
     Timer tmrRx{"tmrRx", 1000, false};
     // The longest a turn lasts while its answer keeps coming.
     Timer tmrActivePort{"tmrActivePort", 3000, false};
+    // The transmitter's watchdog, set at each key: 10 s for the in-band command,
+    // the transmit limit for a remote serial port client's RTS.
     Timer tmrPTT{"tmrPTT", 10000, false};
+    // The status picture's next frame; its interval follows the state.
     Timer tmrPicture{"tmrPicture", 500, true};
     // Holds back the start of a PTT command that a client's read ended with, in
-    // case its rest comes with the next read (100 ms).
+    // case its rest comes with the next read (100 ms, set at its first use).
     Timer tmrPttHold{"tmrPttHold", 3, false};
     // Tries a lost serial device again while the port should be open.
     Timer tmrReopen{"tmrReopen", 1000, false};
