@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -49,6 +50,7 @@ std::string Fixed(double x, int digits = 2) {
 }
 
 std::string Verdict(bool met) { return met ? "met" : "MISSED"; }
+std::string Signed(double x) { return (x >= 0 ? "+" : "") + Fixed(x, 0); }
 
 // A radio simulator answering CAT commands at once, on a pty of its own; with a
 // baud rate it sends its answers byte by byte as a line at that speed would.
@@ -783,13 +785,38 @@ SharedFigures Shared(int port, int clients, int commands) {
     return all;
 }
 
+// Two clients asking in a closed loop, with a third that sends a set command the
+// radio never answers every 300 ms (a program setting the frequency as the dial
+// turns). Our server holds the radio for the answer wait after each; the others'
+// longest wait should grow by no more than that.
+constexpr int kSharedAnswerWaitMs = 250;
+
+struct SilentSetFigures {
+    SharedFigures quiet, beside;
+};
+
+SilentSetFigures BesideSilentSets(int port, int commands) {
+    SilentSetFigures f;
+    f.quiet = Shared(port, 2, commands);
+    SleepMs(300);
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        TcpClient c(port);
+        while (!done && c.Send("FA00014074000;")) SleepMs(300);
+    });
+    f.beside = Shared(port, 2, commands);
+    done = true;
+    setter.join();
+    return f;
+}
+
 void Sharing(const Options& o) {
     SimRadio ourRadio(o, "radio-ovrin-shared"), theirRadio(o, "radio-ser2net-shared");
     ServerProcess server(o.server);
     const int ourPort = FreeTcpPort();
     server.LinkCom(1, ourRadio.device);
     server.WriteSettings(ourPort);
-    server.Start({"--clients", "3"});
+    server.Start({"--clients", "3", "--answer-wait", std::to_string(kSharedAnswerWaitMs)});
     if (!WaitListening(ourPort, 10000)) throw std::runtime_error("shared: our server did not listen");
     Ser2net ser2net(o, theirRadio.device, true, "tcp", 3);
     SleepMs(1000);
@@ -811,6 +838,25 @@ void Sharing(const Options& o) {
     }
     std::cout << "per-client rate, three at once against one alone: ovrin-server " << Fixed(rate[0][1] / rate[0][0], 2)
               << ", ser2net " << Fixed(rate[1][1] / rate[1][0], 2) << " (a third is 0.33)\n";
+
+    std::cout << "\n## Shared radio beside silent sets: FA; / FB; closed loop, each " << commands
+              << " commands, without and with a third client sending FA00014074000; (unanswered) every 300 ms; "
+                 "round trip, ms\n";
+    double added[2] = {};
+    for (int which = 0; which < 2; ++which) {
+        const SilentSetFigures f = BesideSilentSets(which == 0 ? ourPort : ser2net.port, commands);
+        const Summary quiet = Summarize(f.quiet.times), beside = Summarize(f.beside.times);
+        added[which] = beside.max - quiet.max;
+        std::cout << (which == 0 ? "ovrin-server " : "ser2net      ") << "two alone:       " << Describe(quiet)
+                  << "; wrong " << f.quiet.wrong << ", missing " << f.quiet.missing << "\n"
+                  << "             beside the sets: " << Describe(beside) << "; wrong " << f.beside.wrong
+                  << ", missing " << f.beside.missing << "\n";
+        SleepMs(300);
+    }
+    std::cout << "goal: the longest wait grows by no more than the answer wait (" << kSharedAnswerWaitMs
+              << " ms) and 50 ms for the set's time on the line and the machine: ovrin-server "
+              << Signed(added[0]) << " ms: " << Verdict(added[0] <= kSharedAnswerWaitMs + 50) << " (ser2net "
+              << Signed(added[1]) << " ms)\n";
 }
 
 int Main(int argc, char** argv) {

@@ -84,10 +84,16 @@ struct frmMain {
     std::map<int, Label> Label1;  // field captions by element index
     ImageList ImageList1;
 
+    // The receive poll while clients are served, a safety net for the arrival and
+    // drain events: every 1000 ms, every 50 ms while a client's read is paused
+    // (PaceReceivePoll).
     Timer tmrRx{"tmrRx", 1000, false};
     // The longest a turn lasts while its answer keeps coming.
     Timer tmrActivePort{"tmrActivePort", 3000, false};
+    // The transmitter's watchdog, set at each key: 10 s for the in-band command,
+    // the transmit limit for a remote serial port client's RTS or a CAT key.
     Timer tmrPTT{"tmrPTT", 10000, false};
+    // The status picture's next frame; its interval follows the state.
     Timer tmrPicture{"tmrPicture", 500, true};
     // Per client slot: the start of a command (a PTT command, a CAT command) that
     // its read ended with waits this long for its rest, on that client's own clock.

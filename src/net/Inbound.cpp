@@ -132,7 +132,8 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     Connection* c = f.connections.BySlot(Index);
     if (!c) return;
     // While the serial line has not drained, the data stay in the socket, so that
-    // TCP flow control slows the client down and nothing is lost.
+    // TCP flow control slows the client down and nothing is lost; while the RTS
+    // question is open, so that they keep their order behind the command asked about.
     if (f.RtsQuestionOpen || SerialBacklogFull(f)) {
         c->readPaused = true;
         PaceReceivePoll(f);

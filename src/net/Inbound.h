@@ -11,7 +11,8 @@ PttCommand ClassifyPtt(const Bytes& block);
 bool RtsControlAllowed(frmMain& f);
 
 void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t bytesTotal);
-// Reads again from clients paused by a full serial backlog, once it has drained.
+// Reads again from clients paused by a full serial backlog or by the RTS question,
+// once the backlog has drained and the question is answered.
 void ResumePausedReads(frmMain& f);
 
 }  // namespace ovrin

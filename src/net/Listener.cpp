@@ -84,7 +84,8 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
 void StopServingClients(frmMain& f) {
-    // Nobody is left to release a keyed transmitter. Released before any close.
+    // Nobody is left to release a key. Its owner's leaving drops it too, but only
+    // later in the close; released here, before the port may close.
     ReleasePTTIfKeyed(f, "every client has gone");
     if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
     f.tmrRx.Stop();

@@ -1,6 +1,7 @@
 #pragma once
 // The socket facility `tcpServer`: a control array of TCP sockets. Element 0 exists
-// from the start and listens; elements 1..5 are created by Load and destroyed by
+// from the start and listens; elements 1..5 (the client slots) and 6 (the remote
+// serial port's listener, kComPortListener) are created by Load and destroyed by
 // Unload. Reaching an element that does not exist, and every operation that fails,
 // throws PlatformError.
 //

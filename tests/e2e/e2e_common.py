@@ -30,7 +30,7 @@ def fail(why, *logs):
     sys.exit(1)
 
 
-def wait_for(condition, seconds=5.0):
+def wait_for(condition, seconds=10.0):
     end = time.monotonic() + seconds
     while time.monotonic() < end:
         if condition():

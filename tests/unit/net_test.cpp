@@ -1,6 +1,5 @@
-// The listener and its clients, and recovery without a hand at the PC: clients
-// that left settled before a newcomer is refused, a lost serial device tried again
-// until it is back, open failures named without stacking boxes.
+// The listener and its clients: one at a time, or five with Bridge; a client that
+// left is settled before a newcomer is refused; a listener error closes them all.
 #include <gtest/gtest.h>
 
 #include "serial/SerialPort.h"
@@ -50,56 +49,6 @@ TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
     app.sockets.RaiseError(0);
     EXPECT_EQ(app.sockets.Count(), 1);
     EXPECT_EQ(app.f.cboConn.Text(), "Listen");
-}
-
-TEST(Recovery, ALostDeviceIsTriedEverySecondQuietlyUntilItIsBackOrNobodyNeedsIt) {
-    sim::SimApp app;
-    app.Serve();
-    app.com.Unplug("/dev/sim1: the device is gone");
-    EXPECT_TRUE(app.log.Has({"COM1 (/dev/sim1) lost", "the device is gone"}));
-    EXPECT_NE(app.f.cboConn.ToolTip().find("lost"), std::string::npos);
-    const std::size_t lines = app.log.lines.size();
-    const int opens = app.com.opens;
-    app.sockets.ClientSends(1, "FA;");  // dropped, as for a closed port
-    app.clock.Advance(2500);
-    EXPECT_EQ(app.com.opens, opens);
-    EXPECT_EQ(app.log.lines.size(), lines);
-    app.com.existing.insert(1);  // plugged in again
-    app.clock.Advance(1000);
-    ASSERT_TRUE(app.com.PortOpen());
-    EXPECT_EQ(app.f.cboConn.ToolTip(), kConnToolTip);
-    EXPECT_TRUE(app.log.Has({"COM1 (/dev/sim1) is back"}));
-    app.clock.Advance(3000);  // the dropped command's turn lapses
-    app.sockets.ClientSends(1, "FA;");
-    app.com.RadioSends("FA00014074000;");
-    app.clock.Advance(100);
-    EXPECT_EQ(app.com.Written(), "FA;");
-    EXPECT_EQ(app.Client(1).sent, "FA00014074000;");
-
-    app.f.chkComPortActiveInListen.SetValue(0);
-    app.com.Unplug();
-    app.sockets.PeerCloses(1);
-    app.clock.Advance(1000);
-    EXPECT_FALSE(app.f.tmrReopen.Enabled());
-}
-
-TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
-    sim::SimApp app;
-    app.com.existing.clear();
-    app.Load();  // Listen with the port kept active: the open fails, Off-line
-    EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
-    EXPECT_TRUE(app.dialogs.shown.empty());
-    EXPECT_TRUE(app.log.Has({"COM1 cannot be opened", "Invalid port number"}));
-    EXPECT_EQ(app.f.imgConn.ToolTip(), "Serial port COM1 cannot be opened: Invalid port number");
-
-    app.f.chkComPortActiveInListen.SetValue(0);
-    app.f.cboConn.SetListIndex(1);
-    app.dialogs.whileOpen = [&] { app.sockets.RequestConnection(); };  // a second client meanwhile
-    EXPECT_FALSE(app.sockets.RequestConnection());
-    ASSERT_EQ(app.dialogs.shown.size(), 1u);
-    EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM1\r\rInvalid port number");
-    EXPECT_EQ(app.f.cboConn.ListIndex(), 1);  // Listen selected again
-    EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
 }
 
 }  // namespace

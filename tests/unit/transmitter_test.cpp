@@ -1,11 +1,9 @@
-// The transmitter is keyed only when a client asks, and drops whenever it is told,
-// when nobody renews the key, and whenever the clients or the port go.
+// The transmitter keyed through RTS: its watchdog, its one owner among several
+// clients, and RTS down whenever the clients or the port go.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <functional>
 
-#include "app/Lifecycle.h"
-#include "serial/SerialPort.h"
 #include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 
@@ -17,56 +15,14 @@ using sim::SimApp;
 const Bytes kKey = "\x1B\x1B" "ATH1";
 const Bytes kRelease = "\x1B\x1B" "ATH0";
 
-// Serving one client, "Control RTS as PTT" given as `control`.
+// Serving one client, "Control RTS as PTT" on.
 struct Keyer : SimApp {
-    explicit Keyer(int control = 1) {
+    Keyer() {
         Serve();
-        f.chkCtrlPTT.SetValue(control);
+        f.chkCtrlPTT.SetValue(1);
         com.rtsHistory.clear();
     }
 };
-
-// Commands are found wherever they stand in a read; the bytes around them go to
-// the radio unchanged and in order; a command is never written.
-TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
-    const struct {
-        std::vector<Bytes> reads;
-        Bytes radio;
-        std::vector<bool> rts;
-    } rows[] = {
-        {{kKey}, "", {true}},
-        {{"FA;" + kKey}, "FA;", {true}},
-        {{kKey + "\r"}, "\r", {true}},
-        {{"FA;" + kKey + "IF;" + kRelease + "MD;"}, "FA;IF;MD;", {true, false}},
-        {{"AB\x1B\x1B" "ATH2" "CD"}, "AB\x1B\x1B" "ATH2" "CD", {}},  // not a command: data
-        {{"\x1B\x1B" "ath1"}, "\x1B\x1B" "ath1", {}},
-        {{"FA;\x1B\x1B" "AT", "H1IF;"}, "FA;IF;", {true}},  // split over two reads
-        {{"\x1B", "\x1B" "ATH0"}, "", {false}},
-        {{"\x1B\x1B" + kKey + "ATH0"}, "", {true, false}},  // one taken out brings another together
-        {{"ID;\x1B\x1B"}, "ID;\x1B\x1B", {}},  // a command's start with nothing after it is data
-    };
-    for (const auto& row : rows) {
-        Keyer app;
-        for (const Bytes& read : row.reads) app.Send(1, read);
-        app.clock.Advance(kHoldMs);
-        SCOPED_TRACE(::testing::PrintToString(row.reads));
-        EXPECT_EQ(app.com.Written(), row.radio);
-        EXPECT_EQ(app.com.rtsHistory, row.rts);
-    }
-}
-
-// The rest of a command may come a little later (Wi-Fi, the Internet); the start of
-// one that a closing client leaves behind is data, written before the close.
-TEST(Ptt, ASplitCommandWaitsForItsRestAndAClosingClientsStartIsData) {
-    Keyer app;
-    app.Send(1, "FA;\x1B\x1B" "AT");
-    app.clock.Advance(60);
-    app.Send(1, "H1");
-    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
-    app.Send(1, "ID;\x1B");
-    app.sockets.PeerCloses(1);
-    EXPECT_EQ(app.com.Written(), "FA;ID;\x1B");
-}
 
 TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
     Keyer app;
@@ -78,43 +34,6 @@ TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
     app.clock.Advance(1);
     EXPECT_FALSE(app.com.RTSEnable());
     EXPECT_EQ(app.f.chkCtrlPTT.BackColor(), kColourButtonFace);
-}
-
-// The first command while RTS control is off asks once. Yes obeys it and turns RTS
-// control on, and the port no longer stays open keyed between clients; No drops
-// it and every later one. A command or data that come while the box is open raise
-// no second question and are written once.
-TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
-    for (const MsgResult answer : {MsgResult::Yes, MsgResult::No}) {
-        Keyer app(0);
-        const bool yes = answer == MsgResult::Yes;
-        app.f.chkBridge.SetValue(1);
-        ASSERT_TRUE(app.sockets.RequestConnection());
-        app.dialogs.Answer(answer);
-        app.dialogs.whileOpen = [&] { app.Send(2, "FA;" + kKey); };
-        app.Send(1, kKey);
-        EXPECT_EQ(app.com.RTSEnable(), yes);
-        app.Send(1, kRelease);
-        EXPECT_EQ(app.dialogs.shown.size(), 1u);
-        EXPECT_EQ(app.com.rtsHistory, (yes ? std::vector<bool>{true, false} : std::vector<bool>{}));
-        EXPECT_EQ(app.com.writes, std::vector<Bytes>{"FA;"});
-        EXPECT_EQ(app.f.chkCtrlPTT.Value(), yes ? 1 : 0);
-        EXPECT_EQ(app.f.chkComPortActiveInListen.Value(), yes ? 0 : 1);
-    }
-    // The asker leaves, or releases, while the box is open: a Yes keys nothing, and
-    // what it sent meanwhile follows the block that asked.
-    for (const bool leaves : {true, false}) {
-        Keyer app(0);
-        app.dialogs.Answer(MsgResult::Yes);
-        app.dialogs.whileOpen = [&] {
-            if (leaves) app.sockets.PeerCloses(1);
-            else app.Send(1, kRelease + "ID;");
-        };
-        app.Send(1, kKey + "FA;");
-        EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
-        EXPECT_EQ(std::count(app.com.rtsHistory.begin(), app.com.rtsHistory.end(), true), 0) << leaves;
-        EXPECT_EQ(app.com.Written(), leaves ? "FA;" : "FA;ID;");
-    }
 }
 
 // With several clients the first to key owns the transmitter: the others can

@@ -3,10 +3,10 @@
 # would: its window found by its caption, photographed, clicked (a list, a check
 # box) and typed into, and the settings it saves read afterwards. Exits 77
 # (skipped) only when Xvfb cannot start here.
-#   window_test.sh <ovrin-server> <ovrin-radio-sim> <close_window>
+#   window_test.sh <ovrin-server> <ovrin-radio-sim> <close_window> <watch_maps>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
-server=$1 radio=$2 closer=$3
+server=$1 radio=$2 closer=$3 watcher=$4
 caption='Ovrin-Server v1.10.01'
 dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-window-XXXXXX")
 pids=()
@@ -76,12 +76,18 @@ exited() {  # gone, or a zombie waiting to be reaped
 found_window() { win=$(xdotool search --onlyvisible --name '^Ovrin-Server v1\.10\.01$'); [ -n "$win" ]; }
 list_open() { list=$(xdotool search --onlyvisible --class '^ovrin-server$' | grep -vx "$win" | head -n1); [ -n "$list" ]; }
 box_open() { box=$(xdotool search --onlyvisible --name '^Enable Hardware Control$'); [ -n "$box" ]; }
-popup_open() { xdotool search --onlyvisible --class '^ovrin-server$' | grep -vx -e "$win" -e "$box" | grep -q .; }
+# taken PORT BYTES: the program's end of the connection on PORT has received BYTES
+# from the client and left none of them unread in the kernel.
+taken() {
+  ss -tniH state established "( sport = :$1 )" |
+    awk -v n="$2" 'NR % 2 { unread = $1 } !(NR % 2) && unread == 0 && / bytes_received:/ {
+                     sub(/.* bytes_received:/, ""); if ($1 == n) f = 1 } END { exit !f }'
+}
 # pick ROW of the Connection Status list: open it with a click on its arrow, click the entry.
 pick() {
   local x y w h
   xdotool mousemove --sync --window "$win" 189 80 click 1
-  until_ok 5 list_open || fail "the Connection Status list did not open"
+  until_ok 15 list_open || fail "the Connection Status list did not open"
   eval "$(xwininfo -id "$list" | awk '/Absolute upper-left X/ {print "x=" $4} /Absolute upper-left Y/ {print "y=" $4}
                                        /Width:/ {print "w=" $2} /Height:/ {print "h=" $2}')"
   xdotool mousemove --sync $((x + w / 2)) $((y + h * (2 * $1 + 1) / 6)) click 1
@@ -93,7 +99,7 @@ mkdir -m 700 "$dir/runtime"
 cp "$server" "$dir/ovrin-server" || fail "no program at $server"
 "$radio" --link "$dir/dosdevices/com1" >"$dir/radio.log" 2>&1 &
 pids+=($!)
-until_ok 5 test -L "$dir/dosdevices/com1" || fail "the radio simulator made no COM1"
+until_ok 15 test -L "$dir/dosdevices/com1" || fail "the radio simulator made no COM1"
 port=$((40000 + RANDOM % 9990))
 while listening "$port"; do port=$((port + 1)); done
 settings() {  # settings PORT: listening on PORT, the port kept open, RTS control off
@@ -116,7 +122,7 @@ check [ "$size" = 334x218 ]
 until_ok 10 listening "$port" || fail "not listening on $port"
 
 # Listening: the amber picture, and the captions in dark text beside their boxes.
-until_ok 5 shows amber 150 || fail "no Listen picture"
+until_ok 15 shows amber 150 || fail "no Listen picture"
 check [ "$(count $picture green)" -le 5 ]
 check [ "$(count 93x62+4+7 dark)" -ge 150 ]    # the title
 check [ "$(count 93x97+2+74 dark)" -ge 150 ]   # Connection Status .. Rmt IP Adrs
@@ -124,24 +130,24 @@ check [ "$(count 64x97+198+74 dark)" -ge 150 ]  # Com Port .. # Stop
 
 # A client turns the picture green; its leaving, back to Listen alone.
 exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to $port"
-until_ok 5 shows green 300 || fail "no On-line picture with a client connected"
+until_ok 15 shows green 300 || fail "no On-line picture with a client connected"
 exec 3>&-
-until_ok 10 listen_only || fail "the picture did not return to Listen after the client left"
+until_ok 30 listen_only || fail "the picture did not return to Listen after the client left"
 
 # Off-line, another last digit typed into the port box, Listen: listening there.
 xdotool windowfocus --sync "$win"
 pick 0
-until_ok 5 shows red 150 || fail "no Off-line picture after choosing Off-line"
-until_ok 5 not_listening "$port" || fail "still listening on $port after Off-line"
+until_ok 15 shows red 150 || fail "no Off-line picture after choosing Off-line"
+until_ok 15 not_listening "$port" || fail "still listening on $port after Off-line"
 # The picture is drawn by the X server: it is there again when the window is mapped
 # again, and a click on it reaches the program (Off-line: Listen).
 xdotool windowunmap --sync "$win" windowmap --sync "$win" windowfocus --sync "$win"
-until_ok 5 shows red 150 || fail "no Off-line picture after the window was mapped again"
+until_ok 15 shows red 150 || fail "no Off-line picture after the window was mapped again"
 xdotool mousemove --sync --window "$win" 200 38 click 1
-until_ok 5 listening "$port" || fail "a click on the Off-line picture did not choose Listen"
-until_ok 5 shows amber 150 || fail "no Listen picture after a click on the picture"
+until_ok 15 listening "$port" || fail "a click on the Off-line picture did not choose Listen"
+until_ok 15 shows amber 150 || fail "no Listen picture after a click on the picture"
 pick 0
-until_ok 5 not_listening "$port" || fail "still listening on $port after Off-line again"
+until_ok 15 not_listening "$port" || fail "still listening on $port after Off-line again"
 # A click on "Control RTS as PTT" while Off-line: the box and its rule (RTS and the
 # kept-open port unchecked) show in the settings saved at the end.
 xdotool mousemove --sync --window "$win" 28 184 click 1
@@ -151,8 +157,8 @@ for d in 0 1 2 3 4 5 6 7 8 9; do
 done
 xdotool mousemove --sync --window "$win" 121 143 click 1 key --delay 40 End BackSpace type --delay 40 "$d"
 pick 1
-until_ok 5 listening "$new" || fail "not listening on the typed port $new"
-until_ok 5 shows amber 150 || fail "no Listen picture after choosing Listen"
+until_ok 15 listening "$new" || fail "not listening on the typed port $new"
+until_ok 15 shows amber 150 || fail "no Listen picture after choosing Listen"
 
 # Closed from outside as at logout: the settings, with the typed port, are saved.
 kill -TERM "$server_pid"
@@ -179,23 +185,31 @@ ask() {
 settings "$new"
 ask server-2.log
 xdotool windowmove --sync "$box" 0 260  # no window manager places it: off the window
+# Every window shown from the click until the program has ended is told: the list
+# held off is checked once the program has handled the click and all after it.
+"$watcher" "$win" >"$dir/maps" 2>&1 &
+pids+=($!)
+maps_pid=$!
+until_ok 10 grep -qx ready "$dir/maps" || fail "watch_maps did not start: $(cat "$dir/maps")"
 xdotool mousemove --sync --window "$win" 189 80 click 1  # the Connection Status list: held off
-sleep 0.5
-check not popup_open
 "$closer" "$win" || fail "close_window could not reach the window"
 until_ok 10 exited "$server_pid" || fail "the close button did not close the window while a box was open"
 wait "$server_pid"
 check [ $? = 0 ]
 exec 3>&-
+until_ok 10 exited "$maps_pid" || fail "watch_maps did not see the window go"
+check not grep -q mapped "$dir/maps"
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0010 ]  # as it was
 check not grep -q "PTT keyed" "$dir/server-2.log"
 # What a client sends while the question is open waits, and goes to the radio once
 # it is answered (No, with its shortcut): the answer comes back.
 ask server-3.log
 printf 'FA;' >&3
-sleep 0.3
+# Answered only once the program has read FA; (after the 6 bytes of ATH1) while the
+# question is open.
+until_ok 10 taken "$new" 9 || fail "FA; was not read while the question was open: $(ss -tniH "( sport = :$new )")"
 xdotool windowfocus --sync "$box" key n
-check [ "$(timeout 5 head -c 14 <&3)" = "FA00014074000;" ]
+check [ "$(timeout 10 head -c 14 <&3)" = "FA00014074000;" ]
 exec 3>&-
 kill -TERM "$server_pid"
 until_ok 10 exited "$server_pid" || fail "still running 10 s after SIGTERM at the third start"

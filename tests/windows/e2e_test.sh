@@ -94,9 +94,9 @@ check shows "93x97+$((left + 2))+$((top + 74))" dark 150  # Connection Status ..
 # --- a client: its command answered by the radio, the picture on-line ---
 exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to $port"
 printf 'FA;' >&3
-answer=$(timeout 5 head -c 14 <&3)
+answer=$(timeout 15 head -c 14 <&3)
 check [ "$answer" = "FA00014074000;" ]
-until_ok 5 shows "$picture" green 300 || fail "no On-line picture with a client connected"
+until_ok 15 shows "$picture" green 300 || fail "no On-line picture with a client connected"
 
 # --- PTT: the question answered Yes; RTS refused by the pseudo-terminal, logged;
 #     the check box red while keyed, its colour gone at the release ---
@@ -104,12 +104,13 @@ printf '\033\033ATH1' >&3
 until_ok 10 found '^Enable Hardware Control$' || fail "no question about RTS control"
 # No is the default (Return would refuse): Yes by its key.
 xdotool key --window "$win" y 2>/dev/null; xdotool windowfocus "$win" key y
-until_ok 5 logged 'PTT keyed: .* by RTS (in-band command)' || fail "PTT not keyed"
+until_ok 15 logged 'PTT keyed: .* by RTS (in-band command)' || fail "PTT not keyed"
 found '^Ovrin-Server v1\.10\.01$'
-check shows "170x13+$((left + 21))+$((top + 178))" red 100
+# The log line comes before the box is painted red: wait for the paint.
+until_ok 15 shows "170x13+$((left + 21))+$((top + 178))" red 100 || fail "the PTT box did not turn red"
 check logged 'does not set RTS'
 printf '\033\033ATH0' >&3
-until_ok 5 logged 'PTT released: .*released by RTS (in-band command)' || fail "PTT not released"
+until_ok 15 logged 'PTT released: .*released by RTS (in-band command)' || fail "PTT not released"
 exec 3>&-
 
 # --- Alt+F4 closes as the user would: the settings beside the program ---

@@ -1,15 +1,13 @@
-// The serial port as the window opens it, and the radio's data path: framing by a
-// quiet line, the echo filter, turn-taking between clients, routing by connection.
-// Served at 9600,n,8,2: a character takes 1.15 ms, a block ends after 2 ms of quiet
-// (3 once it comes in pieces).
+// The traffic between the clients and the radio: client blocks submitted for a
+// turn, radio blocks framed by a quiet line, the echo filter, turn-taking between
+// clients, routing by connection. Served at 9600,n,8,2: a character takes 1.15 ms,
+// a block ends after 2 ms of quiet (3 once it comes in pieces).
 #include <gtest/gtest.h>
 
 #include <functional>
 
+#include "line/Framing.h"
 #include "serial/Traffic.h"
-#include "net/Inbound.h"
-#include "serial/Receive.h"
-#include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 
 namespace ovrin {
@@ -22,34 +20,6 @@ struct Plain : SimApp {
     Plain() { f.options.cat = cat::Language::None; }
 };
 using Blocks = std::vector<Bytes>;
-
-// The RTS boxes exclude each other only while Off-line; the port opens with the
-// window's settings, never raising an RTS that the client may key, and an open port
-// is kept as it is.
-TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
-    SimApp app;
-    auto& f = app.f;
-    f.cboConn.SetListIndex(0);
-    f.chkCtrlPTT.SetValue(1);
-    f.chkComPortActiveInListen.SetValue(1);  // checks RTS, whose rule clears RTS control
-    EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkCtrlPTT.Value(), 10);
-    f.chkCtrlPTT.SetValue(1);
-    EXPECT_EQ(f.chkRTS.Value() * 10 + f.chkComPortActiveInListen.Value(), 0);
-    f.cboConn.SetListIndex(1);  // listening: the rules are off
-    f.chkRTS.SetValue(1);
-    EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
-    app.com.existing = {3};
-    f.cboComPort.SetText(" com3 ");
-    f.cboParity.SetText("Odd");
-    bool failed = true;
-    OpenComPort(f, failed);
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(app.com.CommPort(), 3);
-    EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
-    EXPECT_FALSE(app.com.RTSEnable());
-    OpenComPort(f, failed);
-    EXPECT_EQ(app.com.opens, 1);
-}
 
 TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
     const struct {
