@@ -198,10 +198,7 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
 }
 
 void tcpServer_Close(frmMain& f, int16_t Index) {
-    if (!f.ClosingConnection && Index > 0) {
-        f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
-        if (const Connection* c = f.connections.BySlot(Index)) f.transmitter.OwnerLeft(c->identity, "its client left");
-    }
+    if (!f.ClosingConnection && Index > 0) f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
     HandleCloseEvent(f, Index);
 }
 

@@ -79,6 +79,17 @@ TEST(Ptt, RtsDropsWhenTheClientsGoAndBeforeEveryClose) {
         EXPECT_FALSE(app.f.tmrPTT.Enabled());
         EXPECT_EQ(app.f.chkCtrlPTT.BackColor(), kColourButtonFace);
     }
+    // RTS raised by its box, not as PTT: a driver may keep the line at close.
+    SimApp raised;
+    raised.Load();
+    raised.f.cboConn.SetListIndex(0);
+    raised.f.chkRTS.SetValue(1);
+    raised.f.chkComPortActiveInListen.SetValue(1);
+    raised.f.cboConn.SetListIndex(1);
+    ASSERT_TRUE(raised.com.PortOpen() && raised.com.RTSEnable());
+    raised.f.cboConn.SetListIndex(0);
+    ASSERT_FALSE(raised.com.rtsAtClose.empty());
+    EXPECT_FALSE(raised.com.rtsAtClose.back());
 }
 
 }  // namespace
