@@ -222,6 +222,9 @@ static void WriteHeldBytes(frmMain& f, int16_t Index) {
 
 void CloseConnection(frmMain& f, int16_t Index) {
     WriteHeldBytes(f, Index);
+    // A key whose owner goes is released first, before the port may close.
+    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
+        if (const Connection* c = f.connections.BySlot(i)) f.transmitter.OwnerLeft(c->identity, "its client left");
     if (f.connections.Count() == 1 || Index == 0) {
         try {
             StopServingClients(f);

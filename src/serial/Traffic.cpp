@@ -175,7 +175,6 @@ void ConnectionJoined(frmMain& f, ConnectionId id) {
 }
 
 void ConnectionLeft(frmMain& f, ConnectionId id) {
-    f.transmitter.OwnerLeft(id, "its client left");
     const bool held = f.turns.TurnOpen();
     f.turns.Leave(id);
     if (held && !f.turns.TurnOpen()) TurnEnded(f);

@@ -31,8 +31,8 @@ void PollRadio(frmMain& f);
 // client that sends nothing costs nothing.
 inline constexpr int kBusyPollMs = 50, kIdlePollMs = 1000;
 void PaceReceivePoll(frmMain& f);
-// A connection joins the turns when accepted; when it goes, its parked block and
-// its key go with it.
+// A connection joins the turns when accepted; when it goes, the turn it held ends
+// (in a known language) and what it parked still goes.
 void ConnectionJoined(frmMain& f, ConnectionId id);
 void ConnectionLeft(frmMain& f, ConnectionId id);
 // The port was opened afresh or closed: what it held belongs to nobody.
