@@ -33,6 +33,7 @@ void WireEvents(frmMain& f) {
     f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
+    f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
     f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
     f.transmitter.Changed = [&f] {
         ShowTransmitter(f);

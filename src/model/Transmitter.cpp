@@ -17,12 +17,12 @@ std::string Seconds(int64_t ms) {
 bool Transmitter::Key(const KeyRequest& r) {
     if (owner_ != 0 && owner_ != r.who) {
         const std::string holder = recent_.empty() ? std::string("another client") : recent_.back().client;
-        log_.Line(LogLevel::Warning, "PTT key refused: " + r.client + " by " + r.how + ": " + holder +
-                                         " has the transmitter keyed");
+        log_.Line(LogLevel::Warning, r.client,
+                  "PTT key refused: " + r.client + " by " + r.how + ": " + holder + " has the transmitter keyed");
         return false;
     }
     if (owner_ == 0) {
-        log_.Line(LogLevel::Info, "PTT keyed: " + r.client + " by " + r.how);
+        log_.Line(LogLevel::Info, r.client, "PTT keyed: " + r.client + " by " + r.how);
         recent_.push_back({r.client, r.how, clock_.MonotonicMs(), clock_.WallClockMs(), -1, {}});
         if (recent_.size() > kKept) recent_.pop_front();
         way_ = r.way;
@@ -46,8 +46,8 @@ bool Transmitter::Key(const KeyRequest& r) {
 bool Transmitter::Release(ConnectionId who, KeyWay way, const std::string& client, const std::string& how) {
     if (owner_ != 0 && owner_ != who) {
         const std::string holder = recent_.empty() ? std::string("another client") : recent_.back().client;
-        log_.Line(LogLevel::Warning, "PTT release ignored: " + client + " by " + how + ": " + holder +
-                                         " has the transmitter keyed");
+        log_.Line(LogLevel::Warning, client,
+                  "PTT release ignored: " + client + " by " + how + ": " + holder + " has the transmitter keyed");
         return false;
     }
     if (owner_ == 0) {
@@ -82,16 +82,17 @@ void Transmitter::End(const std::string& why, LogLevel level, bool portClosing, 
     rtsUp_ = false;
     const Bytes release = std::exchange(catRelease_, {});
     if (!release.empty() && writeRelease && WriteRelease) WriteRelease(release, portClosing);
-    std::string line = "PTT released: ";
+    std::string line = "PTT released: ", client;
     if (!recent_.empty() && recent_.back().endedMs < 0) {
         Transmission& t = recent_.back();
         t.endedMs = clock_.MonotonicMs();
         t.ended = why;
+        client = t.client;
         line += t.client + ", keyed by " + t.how + " for " + Seconds(t.endedMs - t.startedMs) + ": " + why;
     } else {
         line += why;
     }
-    log_.Line(level, line);
+    log_.Line(level, client, line);
     if (Changed) Changed();
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/Errors.h"
+#include "model/ClientLog.h"
 #include "platform/CommControl.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
@@ -52,7 +53,7 @@ class Transmitter {
 public:
     static constexpr std::size_t kKept = 20;
 
-    Transmitter(CommControl& port, Timer& watchdog, Log& log, const Host& clock)
+    Transmitter(CommControl& port, Timer& watchdog, ClientLog& log, const Host& clock)
         : port_(port), watchdog_(watchdog), log_(log), clock_(clock) {}
 
     // False when another connection owns the key (nothing changes then, and the
@@ -86,7 +87,7 @@ private:
 
     CommControl& port_;
     Timer& watchdog_;
-    Log& log_;
+    ClientLog& log_;
     const Host& clock_;
     ConnectionId owner_ = 0;
     KeyWay way_ = KeyWay::InBand;

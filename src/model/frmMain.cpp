@@ -174,7 +174,8 @@ std::vector<Control*> frmMain::Controls() {
 
 std::vector<Timer*> frmMain::Timers() {
     std::vector<Timer*> all{&tmrRx,      &tmrActivePort, &tmrPTT,        &tmrPicture,    &tmrReopen,
-                            &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines};
+                            &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines,
+                            &tmrClientLog};
     for (Timer& t : tmrHold) all.push_back(&t);
     return all;
 }

@@ -19,6 +19,7 @@
 #include "platform/Timer.h"
 #include "line/Framing.h"
 #include "model/Boxes.h"
+#include "model/ClientLog.h"
 #include "model/Connections.h"
 #include "model/Transmitter.h"
 #include "record/SettingsRecord.h"
@@ -43,6 +44,8 @@ inline constexpr const char* kConnToolTip = "Set to Listen to allow remote conne
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
+// The same for what one client has waiting for its turn at the port.
+inline constexpr std::size_t kMaxParked = 32 * 1024;
 
 // The serial port's session: how it was opened, why it last failed, and whether
 // its device was lost while it should be open.
@@ -116,6 +119,8 @@ struct frmMain {
     // lines are watched for them.
     Timer tmrLineSettle{"tmrLineSettle", 1000, false};
     Timer tmrModemLines{"tmrModemLines", 100, false};
+    // Writes the log lines a client's flood held back, a second on.
+    Timer tmrClientLog{"tmrClientLog", ClientLog::kQuietMs, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -139,7 +144,9 @@ struct frmMain {
     // The clients, their turns at the radio's port, and the transmitter.
     Connections connections;
     Turns turns;
-    Transmitter transmitter{comPort, tmrPTT, log, host};
+    // What a client can make happen again and again is logged at most once a second.
+    ClientLog clientLog{log, host, tmrClientLog};
+    Transmitter transmitter{comPort, tmrPTT, clientLog, host};
     PortSession port;
     RadioFraming framing;
     StatusAnimation animation;

@@ -63,16 +63,18 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217
     // Clients send all four at open; what the line already has changes nothing.
     if (wanted && text == FormatLineSettings(now)) return r.value;
     if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
-        f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
-                                          " refused; the port stays at " + f.comPort.Settings());
+        f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
+                         ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
+                             " refused; the port stays at " + f.comPort.Settings());
         return ValueOf(now, r.command);
     }
     if (f.connections.Count() > 1) {
-        f.log.Line(LogLevel::Info, ClientLabel(f, c.slot) + ": line settings " + text +
-                                       " acknowledged, not applied: the radio is shared");
+        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot),
+                         ClientLabel(f, c.slot) + ": line settings " + text +
+                             " acknowledged, not applied: the radio is shared");
     } else {
         cp.lineChanged = true;
-        f.log.Line(LogLevel::Info, ClientLabel(f, c.slot) + " set the line to " + text);
+        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot), ClientLabel(f, c.slot) + " set the line to " + text);
     }
     return r.value;
 }
@@ -102,7 +104,9 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
         f.tmrLineSettle.Start();
     }
     if (v <= ctl::kFlowHardware) {
-        if (v > ctl::kFlowNone) f.log.Line(LogLevel::Warning, ClientLabel(f, c.slot) + ": flow control refused: RTS keys the transmitter");
+        if (v > ctl::kFlowNone)
+            f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
+                             ClientLabel(f, c.slot) + ": flow control refused: RTS keys the transmitter");
         return ctl::kFlowNone;
     }
     if (v >= ctl::kInFlowQuery) return ctl::kInFlowNone;
@@ -217,7 +221,7 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
         SendTo(f, slot, Decide(f, *still, *still->comPort, r));
     }
     if (done < in.data.size()) Send(f, id, in.data.substr(done));
-    for (const std::string& line : in.log) f.log.Line(LogLevel::Warning, label + ": " + line);
+    for (const std::string& line : in.log) f.clientLog.Line(LogLevel::Warning, label, label + ": " + line);
     if (!in.close) return true;
     f.log.Line(LogLevel::Warning, label + " closed: " + in.error);
     return false;

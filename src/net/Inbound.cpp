@@ -20,6 +20,10 @@ constexpr const char* kRtsQuestion =
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 constexpr std::size_t kPttLength = 6;
 
+// What one client may have waiting for its turn: past it its reads pause, so TCP
+// slows it down, whatever the others do.
+bool ParkedFull(frmMain& f, const Connection& c) { return f.turns.Parked(c.identity).size() >= kMaxParked; }
+
 bool SerialBacklogFull(frmMain& f) {
     int32_t backlog = 0;
     TryStep([&] { backlog = f.comPort.OutBufferCount(); });
@@ -134,7 +138,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     // While the serial line has not drained, the data stay in the socket, so that
     // TCP flow control slows the client down and nothing is lost; while the RTS
     // question is open, so that they keep their order behind the command asked about.
-    if (f.RtsQuestionOpen || SerialBacklogFull(f)) {
+    if (f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c)) {
         c->readPaused = true;
         PaceReceivePoll(f);
         return;
@@ -160,7 +164,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
 void ResumePausedReads(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         Connection* c = f.connections.BySlot(i);
-        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f)) continue;
+        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c)) continue;
         c->readPaused = false;
         tcpServer_DataArrival(f, i, 0);
     }

@@ -180,7 +180,7 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
         FindFreeSlot(f, Slot);
     }
     if (Slot == 0) {
-        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: every slot is taken");
+        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: every slot is taken");
         return;
     }
 
@@ -193,7 +193,8 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
         AcceptIntoSlot(f, Slot, requestID, IsComPortListener(Index));
         f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
     } else {
-        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: another client is connected");
+        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID),
+                         RequestLabel(f, requestID) + " refused: another client is connected");
     }
 }
 

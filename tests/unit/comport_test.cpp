@@ -81,7 +81,21 @@ TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
     EXPECT_TRUE(app.com.RTSEnable());
     app.sockets.PeerCloses(1);
     EXPECT_EQ(app.com.rtsHistory, (std::vector<bool>{true, false, true, false, true, false}));
-    EXPECT_TRUE(app.log.Has({"PTT released", "RTS (remote serial port)", "its client left"}));
+    app.clock.Advance(1000);  // the last of a client's lines held back a second
+    EXPECT_TRUE(app.log.Has({"PTT released", "RTS (remote serial port)", "its client left", "more lines like it"}));
+}
+
+// A client that toggles RTS as fast as it can cannot fill the log: a line a second,
+// the last of the held ones with their count.
+TEST(RemotePort, ARapidlyToggledRtsIsLoggedOnceASecond) {
+    Remote app;
+    app.clock.Advance(1000);
+    const std::size_t before = app.log.lines.size();
+    for (int i = 0; i < 1000; ++i) app.Send(1, kRtsOn + kRtsOff);
+    app.clock.Advance(1000);
+    EXPECT_EQ(app.com.rtsHistory.size(), 2000u);
+    EXPECT_LE(app.log.lines.size() - before, 3u);
+    EXPECT_TRUE(app.log.Has({"PTT released", "1999 more lines like it"}));
 }
 
 // An open over a slow link sends flow control, DTR and RTS a round trip apart: its

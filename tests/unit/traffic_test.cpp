@@ -236,5 +236,21 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     EXPECT_EQ(app.com.writes, (Blocks{"MD;", "FA;FB;"}));
 }
 
+// A client that floods while another holds the port parks at most the backlog's
+// worth; the rest waits in its socket (TCP slows it down) until its turn comes.
+TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
+    SimApp app;
+    app.Serve(2);
+    app.Send(2, "FA;");  // its answer awaited: the port is its own
+    const Bytes chunk(4096, 'x');
+    for (int i = 0; i < 20; ++i) app.Send(1, chunk);
+    EXPECT_LE(app.f.turns.Parked(app.f.connections.IdOf(1)).size(), kMaxParked);
+    EXPECT_GE(app.Client(1).rx.size(), 20 * chunk.size() - kMaxParked);
+    app.com.RadioSends("FA00014074000;");
+    app.clock.Advance(3000 + kBusyPollMs);
+    EXPECT_EQ(app.com.Written(), "FA;" + Bytes(20 * chunk.size(), 'x'));
+    EXPECT_TRUE(app.Client(1).rx.empty());
+}
+
 }  // namespace
 }  // namespace ovrin
