@@ -74,8 +74,7 @@ bool Writable(const std::string& folder) {
 }
 
 std::string VersionCaption() {
-    return "Ovrin-Server v" +
-           ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
+    return ovrin::VersionCaption(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
 }
 
 // An IPv4 address in full (the resolver's short forms would take "192.168.1" for

@@ -63,8 +63,7 @@ int BadUsage(const std::string& why) {
 }
 
 std::string VersionCaption() {
-    return "Ovrin-Server v" +
-           ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
+    return ovrin::VersionCaption(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
 }
 
 std::string ProgramFolder() {
