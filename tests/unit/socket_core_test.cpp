@@ -1,0 +1,203 @@
+// The socket elements' rules that the Qt and Win32 arrays share, on a stand-in
+// for the system whose event loop the test runs by hand: what the handlers rely
+// on whichever program they run in.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ElementTable.h"
+#include "platform/shared/SocketCore.h"
+
+namespace ovrin {
+namespace {
+
+class Array;
+
+class Element final : public SocketElementCore {
+public:
+    Element(Array& array, int16_t index);
+    void Listen() override {
+        RequireClosed();
+        Listening(100 + Index(), LocalPort());
+    }
+    void Accept(int32_t requestID) override;
+    void Close() override {
+        waiting.clear();
+        Closed();
+    }
+    int32_t BytesReceived() const override { return static_cast<int32_t>(waiting.size()); }
+    Bytes GetData() override {
+        RequireConnection();
+        return std::exchange(waiting, {});
+    }
+    void SendData(const Bytes&) override { RequireConnected(); }
+    std::string LocalHostName() const override { return {}; }
+    std::string LocalIP() const override { return {}; }
+
+    // What the system reports.
+    void Comes(const Bytes& data) {
+        waiting += data;
+        QueueArrival();
+    }
+    void Goes() { PeerClosed(); }
+    void Fails() { ReportError(10053, "aborted"); }
+    void Connects(const std::string& address);
+
+    Bytes waiting;
+
+private:
+    bool PeerGoneNow() override { return false; }
+    Array& owner_;
+};
+
+// A request is the client's address; the event loop runs when the test says.
+class Array final : public SocketArrayCore<std::string> {
+public:
+    Array() { elements_.Load(*this, 0); }
+    int16_t Count() const override { return elements_.Count(); }
+    void Load(int16_t index) override { elements_.Load(*this, index); }
+    void Unload(int16_t index) override { elements_.Unload(index); }
+    Element& operator()(int16_t index) override { return elements_.At(index); }
+
+    void Run() {
+        while (!loop_.empty()) {
+            const std::function<void()> work = std::move(loop_.front());
+            loop_.pop_front();
+            try {
+                work();
+            } catch (const std::exception&) {
+                ++failures;
+            }
+        }
+    }
+    void Request(const std::string& address, int16_t listener = 0) {
+        AddRequest(listener, elements_.At(listener).Generation(), address);
+    }
+    using SocketArrayCore::TakeRequest;
+
+    std::vector<std::string> events, dismissed;
+    int failures = 0;
+
+private:
+    void Post(std::function<void()> work) override { loop_.push_back(std::move(work)); }
+    SocketElementCore* FindElement(int16_t index) const override { return elements_.Find(index); }
+    std::string AddressOf(const std::string& request) const override { return request; }
+    void Dismiss(std::string request) override { dismissed.push_back(request); }
+
+    ElementTable<Element> elements_;
+    std::deque<std::function<void()>> loop_;
+};
+
+Element::Element(Array& array, int16_t index) : SocketElementCore(array, index), owner_(array) {}
+void Element::Accept(int32_t requestID) {
+    RequireClosed();
+    Connected(200 + Index(), LocalPort(), owner_.TakeRequest(requestID));
+}
+void Element::Connects(const std::string& address) {
+    owner_.Request(address);
+    owner_.ConnectionRequest = [this](int16_t, int32_t id) { Accept(id); };
+    owner_.Run();
+}
+
+class SocketCore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a.ConnectionRequest = [this](int16_t, int32_t id) { a.events.push_back(a.RequestRemoteIP(id)); };
+        a.DataArrival = [this](int16_t i, int32_t n) { a.events.push_back(std::to_string(i) + " data " + std::to_string(n)); };
+        a.CloseEvent = [this](int16_t i) { a.events.push_back(std::to_string(i) + " close"); };
+        a.Error = [this](int16_t i, int16_t n, const std::string&) { a.events.push_back(std::to_string(i) + " error " + std::to_string(n)); };
+        a(0).Listen();
+        a.Load(1);
+    }
+    Array a;
+};
+
+// Events wait for the event loop; one arrival event stands for all that came, a
+// close is told once; those of an element closed or reused meanwhile are dropped.
+TEST_F(SocketCore, EventsComeFromTheLoopOnceAndNeverForAChangedElement) {
+    a(1).Connects("192.0.2.1");
+    a(1).Comes("FA;");
+    a(1).Comes("FB;");
+    a(1).Goes();
+    a(1).Goes();
+    EXPECT_TRUE(a.events.empty());
+    EXPECT_TRUE(a(1).PeerGone());
+    EXPECT_EQ(a(1).State(), sckClosing);
+    a.Run();
+    EXPECT_EQ(a.events, (std::vector<std::string>{"1 data 6", "1 close"}));
+    a.events.clear();
+    for (const bool reuse : {false, true}) {
+        a(1).Comes("x");
+        a(1).Fails();
+        a(1).Close();
+        if (reuse) a(1).Connects("192.0.2.2");
+        a.Run();
+        EXPECT_TRUE(a.events.empty()) << reuse;
+    }
+    a(1).Close();
+    EXPECT_EQ(a(1).RemoteHostIP(), "192.0.2.2");  // the last client's, as the log tells it
+}
+
+// A request the handler leaves unaccepted is ended, also when the handler fails or
+// its listener was closed meanwhile; an accepted one is not.
+TEST_F(SocketCore, EveryRequestIsAcceptedOrEnded) {
+    a.Request("192.0.2.1");
+    a.Request("192.0.2.2");
+    a.Run();
+    EXPECT_EQ(a.events, (std::vector<std::string>{"192.0.2.1", "192.0.2.2"}));
+    a.ConnectionRequest = [](int16_t, int32_t) { throw PlatformError("the handler failed"); };
+    a.Request("192.0.2.3");
+    a.Run();
+    EXPECT_EQ(a.failures, 1);
+    a.Request("192.0.2.4");
+    a(0).Close();
+    a(0).Listen();
+    a.Run();
+    a(1).Connects("192.0.2.5");
+    EXPECT_EQ(a.dismissed, (std::vector<std::string>{"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"}));
+    EXPECT_EQ(a(1).State(), sckConnected);
+    EXPECT_THROW(a.RequestRemoteIP(1), PlatformError);
+    a.Load(2);
+    EXPECT_THROW(a(2).Accept(99), PlatformError);
+}
+
+// What may be done in which state: each refusal is a PlatformError and changes nothing.
+TEST_F(SocketCore, EachOperationOnlyInItsStates) {
+    a(1).Connects("192.0.2.1");
+    a.Load(2);
+    a.Load(3);
+    a(3).Connects("192.0.2.3");
+    a(3).Fails();
+    struct Refusal {
+        int16_t element;
+        std::function<void(SocketElement&)> call;
+        const char* what;
+    };
+    const Refusal refusals[] = {
+        {0, [](SocketElement& s) { s.Listen(); }, "listen while listening"},
+        {1, [](SocketElement& s) { s.Accept(1); }, "accept while connected"},
+        {2, [](SocketElement& s) { s.SetLocalPort(-1); }, "port -1"},
+        {2, [](SocketElement& s) { s.SetLocalPort(65536); }, "port 65536"},
+        {0, [](SocketElement& s) { s.SetLocalPort(7300); }, "port while listening"},
+        {0, [](SocketElement& s) { s.GetData(); }, "read a listener"},
+        {2, [](SocketElement& s) { s.GetData(); }, "read a closed element"},
+        {2, [](SocketElement& s) { s.SendData("x"); }, "send on a closed element"},
+        {3, [](SocketElement& s) { s.SendData("x"); }, "send on a failed connection"},
+    };
+    for (const Refusal& r : refusals) {
+        const int16_t state = a(r.element).State();
+        EXPECT_THROW(r.call(a(r.element)), PlatformError) << r.what;
+        EXPECT_EQ(a(r.element).State(), state) << r.what;
+    }
+    EXPECT_NO_THROW(a(3).GetData());  // what a failed connection received is still there
+    a(2).SetLocalPort(65535);
+    EXPECT_EQ(a(2).LocalPort(), 65535);
+}
+
+}  // namespace
+}  // namespace ovrin
