@@ -86,21 +86,26 @@ void Win32CommControl::SetSettings(const std::string& settings) {
 }
 
 void Win32CommControl::SetDTREnable(bool on) {
-    dtr_ = on;
     if (PortOpen()) SetModemLine(on, SETDTR, CLRDTR, "DTR");
+    dtr_ = on;
 }
 
 void Win32CommControl::SetRTSEnable(bool on) {
-    rts_ = on;
     if (PortOpen()) SetModemLine(on, SETRTS, CLRRTS, "RTS");
+    rts_ = on;
 }
 
 void Win32CommControl::SetModemLine(bool on, DWORD set, DWORD clear, const char* name) {
     if (EscapeCommFunction(handle_, on ? set : clear)) return;
+    const DWORD error = GetLastError();
+    // Only a driver that knows no such request has no such line; any other failure
+    // (the device gone) is one, and the state stays as the line is.
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION && error != ERROR_INVALID_PARAMETER)
+        throw PlatformError(ErrorText(error));
     if (linesRefusedTold_) return;
     linesRefusedTold_ = true;
     log_.Line(LogLevel::Warning, std::string("COM") + std::to_string(port_) + ": the device does not set " + name +
-                                     " (" + ErrorText(GetLastError()) + "); the requested state is kept");
+                                     " (" + ErrorText(error) + "); the requested state is kept");
 }
 
 void Win32CommControl::SetPortOpen(bool open) {
