@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ElementTable.h"
 #include "platform/shared/SocketCore.h"
 
 namespace ovrin {
@@ -58,11 +57,8 @@ private:
 // A request is the client's address; the event loop runs when the test says.
 class Array final : public SocketArrayCore<std::string> {
 public:
-    Array() { elements_.Load(*this, 0); }
-    int16_t Count() const override { return elements_.Count(); }
-    void Load(int16_t index) override { elements_.Load(*this, index); }
-    void Unload(int16_t index) override { elements_.Unload(index); }
-    Element& operator()(int16_t index) override { return elements_.At(index); }
+    Array() { Load(0); }
+    Element& operator()(int16_t index) override { return static_cast<Element&>(SocketArrayCore::operator()(index)); }
 
     void Run() {
         while (!loop_.empty()) {
@@ -84,15 +80,17 @@ public:
     int failures = 0;
 
 private:
+    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override;
     void Post(std::function<void()> work) override { loop_.push_back(std::move(work)); }
-    SocketElementCore* FindElement(int16_t index) const override { return elements_.Find(index); }
     std::string AddressOf(const std::string& request) const override { return request; }
     void Dismiss(std::string request) override { dismissed.push_back(request); }
 
-    ElementTable<Element> elements_;
     std::deque<std::function<void()>> loop_;
 };
 
+std::unique_ptr<SocketElementCore> Array::MakeElement(int16_t index) {
+    return std::make_unique<Element>(*this, index);
+}
 Element::Element(Array& array, int16_t index) : SocketElementCore(array, index), owner_(array) {}
 void Element::Accept(int32_t requestID) {
     RequireClosed();

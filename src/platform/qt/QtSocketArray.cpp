@@ -218,7 +218,7 @@ private:
 };
 
 QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
-    elements_.Load(*this, 0);
+    Load(0);
 }
 
 QtSocketArray::~QtSocketArray() {
@@ -243,18 +243,6 @@ std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
     return {};
 }
 
-void QtSocketArray::Load(int16_t index) {
-    elements_.Load(*this, index);
-}
-
-void QtSocketArray::Unload(int16_t index) {
-    elements_.Unload(index);
-}
-
-SocketElement& QtSocketArray::operator()(int16_t index) {
-    return elements_.At(index);
-}
-
 void QtSocketArray::AddPending(int16_t index, uint64_t generation, QTcpSocket* socket) {
     if (!socket) return;
     socket->setParent(this);  // outlives the listener that produced it
@@ -271,8 +259,8 @@ void QtSocketArray::Post(std::function<void()> work) {
         this, [work = std::move(work)] { Shielded("tcpServer", work); }, Qt::QueuedConnection);
 }
 
-SocketElementCore* QtSocketArray::FindElement(int16_t index) const {
-    return elements_.Find(index);
+std::unique_ptr<SocketElementCore> QtSocketArray::MakeElement(int16_t index) {
+    return std::make_unique<Element>(*this, index);
 }
 
 void QtSocketArray::Dismiss(QTcpSocket* socket) {

@@ -6,7 +6,6 @@
 #include <QTcpSocket>
 #include <memory>
 
-#include "platform/ElementTable.h"
 #include "platform/shared/SocketCore.h"
 
 namespace ovrin::qt {
@@ -22,11 +21,6 @@ public:
     explicit QtSocketArray(QObject* parent = nullptr);
     ~QtSocketArray() override;
 
-    int16_t Count() const override { return elements_.Count(); }
-    void Load(int16_t index) override;
-    void Unload(int16_t index) override;
-    SocketElement& operator()(int16_t index) override;
-
     // A peer that vanishes without closing (power or network gone) is found by TCP
     // keepalive after about this long, and handled like a close.
     static constexpr int kKeepAliveIdleS = 60, kKeepAliveIntervalS = 10, kKeepAliveProbes = 6;
@@ -40,13 +34,12 @@ private:
     class Element;
     friend class Element;
 
+    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override;
     void Post(std::function<void()> work) override;
-    SocketElementCore* FindElement(int16_t index) const override;
     std::string AddressOf(QTcpSocket* const& socket) const override;
     void Dismiss(QTcpSocket* socket) override;
     void AddPending(int16_t index, uint64_t generation, QTcpSocket* socket);
 
-    ElementTable<Element> elements_;
     QHostAddress listenAddress_{QHostAddress::Any};
     int ownCalls_ = 0;  // our calls into a socket that may report events on the spot
 };

@@ -12,17 +12,6 @@
 namespace ovrin {
 namespace {
 
-// A backend of the platform's making, for the allow-list's door, which makes its own.
-class PlatformBackend final : public TimerBackend {
-public:
-    PlatformBackend(RunPlatform& platform, Timer& model) : backend_(platform.Backend(model)) {}
-    void Arm(int intervalMs) override { backend_->Arm(intervalMs); }
-    void Disarm() override { backend_->Disarm(); }
-
-private:
-    std::unique_ptr<TimerBackend> backend_;
-};
-
 // Binds the timers for as long as it lives and unbinds them at its end, so a model
 // never calls a backend that is gone.
 class BoundTimers {
@@ -50,7 +39,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     const std::unique_ptr<Dialogs> dialogs = platform.WindowDialogs();
     frmMain f(p.com, p.sockets, *dialogs, p.host, p.log);
     cli::GiveRunSettings(f, o, p.comPort);
-    Door<PlatformBackend> door(cli::AllowListOf(o), p.log, platform);
+    Door door(cli::AllowListOf(o), p.log, [&platform](Timer& t) { return platform.Backend(t); });
     door.Guard(f.Admits);
     const BoundTimers timers(platform, f.Timers());
     const std::unique_ptr<RunPlatform::Window> window = platform.MakeWindow(f);
@@ -69,7 +58,7 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     headless::HeadlessDialogs dialogs(log);
     frmMain f(p.com, p.sockets, dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
-    Door<PlatformBackend> door(cli::AllowListOf(o), p.log, platform);
+    Door door(cli::AllowListOf(o), p.log, [&platform](Timer& t) { return platform.Backend(t); });
     door.Guard(f.Admits);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();

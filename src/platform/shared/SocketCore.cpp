@@ -96,7 +96,7 @@ void SocketElementCore::ListenFailed(const std::string& address, const std::stri
 
 void SocketArrayBase::PostEvent(int16_t index, uint64_t generation, std::function<void(SocketElementCore&)> deliver) {
     Post([this, index, generation, deliver = std::move(deliver)] {
-        SocketElementCore* element = FindElement(index);
+        SocketElementCore* element = elements_.Find(index);
         if (element && element->Generation() == generation) deliver(*element);
     });
 }

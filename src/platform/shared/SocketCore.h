@@ -9,9 +9,11 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "platform/ElementTable.h"
 #include "platform/SocketArray.h"
 
 namespace ovrin {
@@ -84,18 +86,27 @@ private:
 
 class SocketArrayBase : public SocketArray {
 public:
+    int16_t Count() const override { return elements_.Count(); }
+    void Load(int16_t index) override {
+        elements_.Load(index, [&] { return MakeElement(index); });
+    }
+    void Unload(int16_t index) override { elements_.Unload(index); }
+    SocketElementCore& operator()(int16_t index) override { return elements_.At(index); }
+
     uint64_t NextGeneration() { return ++generations_; }
     // Runs `deliver` from the event loop if the element at `index` is then still
     // the one of `generation`.
     void PostEvent(int16_t index, uint64_t generation, std::function<void(SocketElementCore&)> deliver);
 
 protected:
-    // The realisation's event loop: runs the work later, in order, reporting a
-    // failure that escapes it.
+    // The realisation's element, and its event loop: the loop runs the work later,
+    // in order, reporting a failure that escapes it.
+    virtual std::unique_ptr<SocketElementCore> MakeElement(int16_t index) = 0;
     virtual void Post(std::function<void()> work) = 0;
-    virtual SocketElementCore* FindElement(int16_t index) const = 0;
 
     static constexpr const char* kNoSuchRequest = "Invalid argument";
+    // Cleared first when the realisation ends: its elements use it.
+    ElementTable<SocketElementCore> elements_;
 
 private:
     uint64_t generations_ = 0;
@@ -121,7 +132,7 @@ protected:
         nextRequestID_ = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
         requests_.emplace(id, std::move(request));
         Post([this, index, generation, id] {
-            const SocketElementCore* listener = FindElement(index);
+            const SocketElementCore* listener = elements_.Find(index);
             try {
                 if (listener && listener->Generation() == generation && ConnectionRequest) ConnectionRequest(index, id);
             } catch (...) {

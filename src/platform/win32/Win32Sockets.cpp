@@ -280,7 +280,7 @@ private:
 Win32Sockets::Win32Sockets(MessageLoop& loop) : loop_(loop) {
     WSADATA data;
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    elements_.Load(*this, 0);
+    Load(0);
     loop_.socketEvent = [this](WPARAM s, LPARAM e) { OnSocketEvent(s, e); };
 }
 
@@ -319,7 +319,8 @@ std::string Win32Sockets::SetListenAddress(const std::string& address) {
 }
 
 Win32Sockets::Element* Win32Sockets::Owner(SOCKET s) const {
-    return elements_.FindIf([s](const Element& e) { return e.Socket() == s; });
+    return static_cast<Element*>(
+        elements_.FindIf([s](const SocketElementCore& e) { return static_cast<const Element&>(e).Socket() == s; }));
 }
 
 void Win32Sockets::OnSocketEvent(WPARAM socket, LPARAM event) {
@@ -330,8 +331,8 @@ void Win32Sockets::Post(std::function<void()> work) {
     loop_.Post(std::move(work));
 }
 
-SocketElementCore* Win32Sockets::FindElement(int16_t index) const {
-    return elements_.Find(index);
+std::unique_ptr<SocketElementCore> Win32Sockets::MakeElement(int16_t index) {
+    return std::make_unique<Element>(*this, index);
 }
 
 std::string Win32Sockets::AddressOf(const SOCKET& socket) const {
@@ -340,18 +341,6 @@ std::string Win32Sockets::AddressOf(const SOCKET& socket) const {
 
 void Win32Sockets::Dismiss(SOCKET socket) {
     closesocket(socket);
-}
-
-void Win32Sockets::Load(int16_t index) {
-    elements_.Load(*this, index);
-}
-
-void Win32Sockets::Unload(int16_t index) {
-    elements_.Unload(index);
-}
-
-SocketElement& Win32Sockets::operator()(int16_t index) {
-    return elements_.At(index);
 }
 
 }  // namespace ovrin::win32

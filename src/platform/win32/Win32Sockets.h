@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/ElementTable.h"
 #include "platform/shared/SocketCore.h"
 #include "platform/win32/MessageLoop.h"
 
@@ -28,19 +27,14 @@ public:
     // Why a text is refused (no address, or one that can never listen), else "".
     std::string SetListenAddress(const std::string& address);
 
-    int16_t Count() const override { return elements_.Count(); }
-    void Load(int16_t index) override;
-    void Unload(int16_t index) override;
-    SocketElement& operator()(int16_t index) override;
-
     class Element;
 
 private:
     friend class Element;
     void OnSocketEvent(WPARAM socket, LPARAM event);
     Element* Owner(SOCKET s) const;
+    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override;
     void Post(std::function<void()> work) override;
-    SocketElementCore* FindElement(int16_t index) const override;
     std::string AddressOf(const SOCKET& socket) const override;
     void Dismiss(SOCKET socket) override;
 
@@ -48,7 +42,6 @@ private:
     bool started_ = false;
     sockaddr_storage listenAddress_{};
     int listenAddressLength_ = 0;  // 0: every address
-    ElementTable<Element> elements_;
 };
 
 }  // namespace ovrin::win32
