@@ -164,11 +164,7 @@ protected:
 
 private:
     void EndUnanswered(int32_t id) {
-        const auto left = requests_.find(id);
-        if (left == requests_.end()) return;
-        Request request = std::move(left->second);
-        requests_.erase(left);
-        Dismiss(std::move(request));
+        if (requests_.count(id) != 0) Dismiss(TakeRequest(id));
     }
 
     std::map<int32_t, Request> requests_;

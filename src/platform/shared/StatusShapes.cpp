@@ -9,18 +9,19 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr Colour kAmber{0xE0, 0x98, 0x00};
 constexpr Colour kGreen{0x1C, 0xB8, 0x1C};
+constexpr Colour kDarkGreen{0x1E, 0x6E, 0x1E};
 constexpr Colour kCross{0xD0, 0x10, 0x10};
 
 // What distinguishes one picture from another.
 struct Look {
-    Colour mast, wave;
+    Colour mast{}, wave{};
     int waves = 0;           // arcs drawn from the aerial's tip
     bool bothSides = false;  // on-line sends both ways
     bool wide = false;       // the waves spread over the caption's place
     bool crossed = false;    // off-line: a red cross over the aerial
     const char* text = "";
     Colour textColour{};
-    std::optional<Colour> boxLine, boxFill;
+    std::optional<Colour> boxLine{}, boxFill{};
 };
 
 // The aerial with its tip at (x, y); `unit` scales it (1 for the status pictures).
@@ -58,60 +59,30 @@ Picture Status(std::string key, const Look& look) {
     return picture;
 }
 
-Look OnLine(int waves) {
-    Look look;
-    look.mast = {0x1E, 0x6E, 0x1E};
-    look.wave = kGreen;
-    look.waves = waves;
-    look.bothSides = true;
-    return look;
-}
-
 }  // namespace
 
 std::vector<Picture> StatusPictures() {
+    constexpr Colour kBlue{0x2A, 0x3A, 0x7A};
     std::vector<Picture> pictures;
-    Look initial;
-    initial.mast = {0x2A, 0x3A, 0x7A};
-    initial.wave = {0x70, 0x90, 0xD0};
-    initial.waves = 2;
-    initial.bothSides = true;
-    initial.text = "OVRIN-SERVER";
-    initial.textColour = initial.mast;
-    pictures.push_back(Status("initial", initial));
-
-    Look off;
-    off.mast = {0x80, 0x80, 0x80};
-    off.wave = {0xB4, 0xB4, 0xB4};
-    off.waves = 2;
-    off.bothSides = off.crossed = true;
-    off.text = "OFF-LINE";
-    off.textColour = {0xB0, 0x10, 0x10};
-    off.boxLine = Colour{0x90, 0x90, 0x90};
-    pictures.push_back(Status("wifi_off", off));
-
-    for (int n = 1; n <= 4; ++n) {
-        Look listen;
-        listen.mast = {0x50, 0x50, 0x50};
-        listen.wave = kAmber;
-        listen.waves = n;
-        listen.wide = true;
-        pictures.push_back(Status("wifi_listen" + std::to_string(n), listen));
-    }
-    for (int n = 1; n <= 4; ++n) {
-        Look online = OnLine(n);
-        online.text = "ON-LINE";
-        online.textColour = {0xFF, 0xFF, 0xFF};
-        online.boxFill = kGreen;
-        online.boxLine = Colour{0x12, 0x80, 0x12};
-        pictures.push_back(Status("wifi_online" + std::to_string(n), online));
-    }
+    pictures.push_back(Status("initial", {.mast = kBlue, .wave = {0x70, 0x90, 0xD0}, .waves = 2, .bothSides = true,
+                                          .text = "OVRIN-SERVER", .textColour = kBlue}));
+    pictures.push_back(Status("wifi_off", {.mast = {0x80, 0x80, 0x80}, .wave = {0xB4, 0xB4, 0xB4}, .waves = 2,
+                                           .bothSides = true, .crossed = true, .text = "OFF-LINE",
+                                           .textColour = {0xB0, 0x10, 0x10}, .boxLine = Colour{0x90, 0x90, 0x90}}));
+    for (int n = 1; n <= 4; ++n)
+        pictures.push_back(
+            Status("wifi_listen" + std::to_string(n), {.mast = {0x50, 0x50, 0x50}, .wave = kAmber, .waves = n, .wide = true}));
+    for (int n = 1; n <= 4; ++n)
+        pictures.push_back(Status("wifi_online" + std::to_string(n),
+                                  {.mast = kDarkGreen, .wave = kGreen, .waves = n, .bothSides = true, .text = "ON-LINE",
+                                   .textColour = {0xFF, 0xFF, 0xFF}, .boxLine = Colour{0x12, 0x80, 0x12},
+                                   .boxFill = kGreen}));
     return pictures;
 }
 
 Picture WindowIcon() {
     Picture icon{"icon", 32, 32, {}};
-    Aerial(icon.shapes, 16, 9, 0.62, OnLine(2));
+    Aerial(icon.shapes, 16, 9, 0.62, {.mast = kDarkGreen, .wave = kGreen, .waves = 2, .bothSides = true});
     return icon;
 }
 
