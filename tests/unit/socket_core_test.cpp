@@ -17,6 +17,7 @@ namespace {
 
 class Array;
 
+// Data that came wait in `waiting`; a request is the client's address.
 class Element final : public SocketElementCore {
 public:
     Element(Array& array, int16_t index);
@@ -25,10 +26,7 @@ public:
         Listening(100 + Index(), LocalPort());
     }
     void Accept(int32_t requestID) override;
-    void Close() override {
-        waiting.clear();
-        Closed();
-    }
+    void Close() override { Closed(); }
     int32_t BytesReceived() const override { return static_cast<int32_t>(waiting.size()); }
     Bytes GetData() override {
         RequireConnection();
@@ -37,15 +35,10 @@ public:
     void SendData(const Bytes&) override { RequireConnected(); }
     std::string LocalHostName() const override { return {}; }
     std::string LocalIP() const override { return {}; }
-
     // What the system reports.
-    void Comes(const Bytes& data) {
-        waiting += data;
-        QueueArrival();
-    }
-    void Goes() { PeerClosed(); }
-    void Fails() { ReportError(10053, "aborted"); }
-    void Connects(const std::string& address);
+    using SocketElementCore::PeerClosed;
+    using SocketElementCore::QueueArrival;
+    using SocketElementCore::ReportError;
 
     Bytes waiting;
 
@@ -54,13 +47,11 @@ private:
     Array& owner_;
 };
 
-// A request is the client's address; the event loop runs when the test says.
 class Array final : public SocketArrayCore<std::string> {
 public:
     Array() { Load(0); }
     Element& operator()(int16_t index) override { return static_cast<Element&>(SocketArrayCore::operator()(index)); }
-
-    void Run() {
+    void Run() {  // the event loop, until nothing waits
         while (!loop_.empty()) {
             const std::function<void()> work = std::move(loop_.front());
             loop_.pop_front();
@@ -71,16 +62,16 @@ public:
             }
         }
     }
-    void Request(const std::string& address, int16_t listener = 0) {
-        AddRequest(listener, elements_.At(listener).Generation(), address);
-    }
+    void Request(const std::string& address) { AddRequest(0, (*this)(0).Generation(), address); }
     using SocketArrayCore::TakeRequest;
 
     std::vector<std::string> events, dismissed;
     int failures = 0;
 
 private:
-    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override;
+    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override {
+        return std::make_unique<Element>(*this, index);
+    }
     void Post(std::function<void()> work) override { loop_.push_back(std::move(work)); }
     std::string AddressOf(const std::string& request) const override { return request; }
     void Dismiss(std::string request) override { dismissed.push_back(request); }
@@ -88,18 +79,10 @@ private:
     std::deque<std::function<void()>> loop_;
 };
 
-std::unique_ptr<SocketElementCore> Array::MakeElement(int16_t index) {
-    return std::make_unique<Element>(*this, index);
-}
 Element::Element(Array& array, int16_t index) : SocketElementCore(array, index), owner_(array) {}
 void Element::Accept(int32_t requestID) {
     RequireClosed();
     Connected(200 + Index(), LocalPort(), owner_.TakeRequest(requestID));
-}
-void Element::Connects(const std::string& address) {
-    owner_.Request(address);
-    owner_.ConnectionRequest = [this](int16_t, int32_t id) { Accept(id); };
-    owner_.Run();
 }
 
 class SocketCore : public ::testing::Test {
@@ -108,9 +91,15 @@ protected:
         a.ConnectionRequest = [this](int16_t, int32_t id) { a.events.push_back(a.RequestRemoteIP(id)); };
         a.DataArrival = [this](int16_t i, int32_t n) { a.events.push_back(std::to_string(i) + " data " + std::to_string(n)); };
         a.CloseEvent = [this](int16_t i) { a.events.push_back(std::to_string(i) + " close"); };
-        a.Error = [this](int16_t i, int16_t n, const std::string&) { a.events.push_back(std::to_string(i) + " error " + std::to_string(n)); };
         a(0).Listen();
         a.Load(1);
+    }
+    // A client accepted into element `i`.
+    void Connect(int16_t i, const std::string& address) {
+        const auto recorded = std::exchange(a.ConnectionRequest, [this, i](int16_t, int32_t id) { a(i).Accept(id); });
+        a.Request(address);
+        a.Run();
+        a.ConnectionRequest = recorded;
     }
     Array a;
 };
@@ -118,11 +107,12 @@ protected:
 // Events wait for the event loop; one arrival event stands for all that came, a
 // close is told once; those of an element closed or reused meanwhile are dropped.
 TEST_F(SocketCore, EventsComeFromTheLoopOnceAndNeverForAChangedElement) {
-    a(1).Connects("192.0.2.1");
-    a(1).Comes("FA;");
-    a(1).Comes("FB;");
-    a(1).Goes();
-    a(1).Goes();
+    Connect(1, "192.0.2.1");
+    for (const char* data : {"FA;", "FB;"}) {
+        a(1).waiting += data;
+        a(1).QueueArrival();
+        a(1).PeerClosed();
+    }
     EXPECT_TRUE(a.events.empty());
     EXPECT_TRUE(a(1).PeerGone());
     EXPECT_EQ(a(1).State(), sckClosing);
@@ -130,10 +120,11 @@ TEST_F(SocketCore, EventsComeFromTheLoopOnceAndNeverForAChangedElement) {
     EXPECT_EQ(a.events, (std::vector<std::string>{"1 data 6", "1 close"}));
     a.events.clear();
     for (const bool reuse : {false, true}) {
-        a(1).Comes("x");
-        a(1).Fails();
+        a(1).waiting = "x";
+        a(1).QueueArrival();
+        a(1).ReportError(10053, "aborted");
         a(1).Close();
-        if (reuse) a(1).Connects("192.0.2.2");
+        if (reuse) Connect(1, "192.0.2.2");
         a.Run();
         EXPECT_TRUE(a.events.empty()) << reuse;
     }
@@ -156,7 +147,7 @@ TEST_F(SocketCore, EveryRequestIsAcceptedOrEnded) {
     a(0).Close();
     a(0).Listen();
     a.Run();
-    a(1).Connects("192.0.2.5");
+    Connect(1, "192.0.2.5");
     EXPECT_EQ(a.dismissed, (std::vector<std::string>{"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"}));
     EXPECT_EQ(a(1).State(), sckConnected);
     EXPECT_THROW(a.RequestRemoteIP(1), PlatformError);
@@ -166,31 +157,26 @@ TEST_F(SocketCore, EveryRequestIsAcceptedOrEnded) {
 
 // What may be done in which state: each refusal is a PlatformError and changes nothing.
 TEST_F(SocketCore, EachOperationOnlyInItsStates) {
-    a(1).Connects("192.0.2.1");
+    Connect(1, "192.0.2.1");
     a.Load(2);
     a.Load(3);
-    a(3).Connects("192.0.2.3");
-    a(3).Fails();
-    struct Refusal {
-        int16_t element;
-        std::function<void(SocketElement&)> call;
-        const char* what;
+    Connect(3, "192.0.2.3");
+    a(3).ReportError(10053, "aborted");
+    const std::pair<int16_t, std::function<void(SocketElement&)>> refusals[] = {
+        {0, [](SocketElement& s) { s.Listen(); }},             // listening already
+        {1, [](SocketElement& s) { s.Accept(1); }},            // connected
+        {2, [](SocketElement& s) { s.SetLocalPort(-1); }},
+        {2, [](SocketElement& s) { s.SetLocalPort(65536); }},
+        {0, [](SocketElement& s) { s.SetLocalPort(7300); }},   // while listening
+        {0, [](SocketElement& s) { s.GetData(); }},            // a listener
+        {2, [](SocketElement& s) { s.GetData(); }},            // closed
+        {2, [](SocketElement& s) { s.SendData("x"); }},        // closed
+        {3, [](SocketElement& s) { s.SendData("x"); }},        // a failed connection
     };
-    const Refusal refusals[] = {
-        {0, [](SocketElement& s) { s.Listen(); }, "listen while listening"},
-        {1, [](SocketElement& s) { s.Accept(1); }, "accept while connected"},
-        {2, [](SocketElement& s) { s.SetLocalPort(-1); }, "port -1"},
-        {2, [](SocketElement& s) { s.SetLocalPort(65536); }, "port 65536"},
-        {0, [](SocketElement& s) { s.SetLocalPort(7300); }, "port while listening"},
-        {0, [](SocketElement& s) { s.GetData(); }, "read a listener"},
-        {2, [](SocketElement& s) { s.GetData(); }, "read a closed element"},
-        {2, [](SocketElement& s) { s.SendData("x"); }, "send on a closed element"},
-        {3, [](SocketElement& s) { s.SendData("x"); }, "send on a failed connection"},
-    };
-    for (const Refusal& r : refusals) {
-        const int16_t state = a(r.element).State();
-        EXPECT_THROW(r.call(a(r.element)), PlatformError) << r.what;
-        EXPECT_EQ(a(r.element).State(), state) << r.what;
+    for (const auto& [element, call] : refusals) {
+        const int16_t state = a(element).State();
+        EXPECT_THROW(call(a(element)), PlatformError) << "element " << element << " in state " << state;
+        EXPECT_EQ(a(element).State(), state);
     }
     EXPECT_NO_THROW(a(3).GetData());  // what a failed connection received is still there
     a(2).SetLocalPort(65535);
