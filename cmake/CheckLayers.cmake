@@ -12,7 +12,9 @@ cmake_minimum_required(VERSION 3.25)
 #  ui/                 core, platform, model, serial, net, settings
 #  app/                every layer above
 #  platform/std/       core, platform
-#  platform/shared/    core, platform, platform/std, model, app
+#  platform/shared/    core, platform, platform/std, model, app; Run.cpp and Run.h
+#                      (one run of a program, for the mains) also serial, net,
+#                      cli, platform/headless
 #  platform/headless/  core, platform, platform/std, model, serial, net, app
 #  platform/qt/        core, platform, platform/std, platform/shared, model, app
 #  platform/win32/     core, platform, platform/std, platform/shared, model, app
@@ -31,6 +33,7 @@ set(allowed_ui ${allowed_net} "settings/" "ui/")
 set(allowed_app ${allowed_ui} "app/")
 set(allowed_std ${allowed_platform} "platform/std/")
 set(allowed_shared ${allowed_model} "app/" "platform/std/" "platform/shared/")
+set(allowed_run ${allowed_shared} "serial/" "net/" "cli/" "platform/headless/")
 set(allowed_headless ${allowed_model} "serial/" "net/" "app/" "platform/std/" "platform/headless/")
 set(allowed_qt ${allowed_shared} "platform/qt/")
 set(allowed_win32 ${allowed_shared} "platform/win32/")
@@ -51,6 +54,8 @@ foreach(file IN LISTS sources)
     continue()
   elseif(file MATCHES "^core/")
     set(layer core)
+  elseif(file MATCHES "^platform/shared/Run\\.(h|cpp)$")
+    set(layer run)
   elseif(file MATCHES "^platform/(std|shared|headless|qt|win32)/")
     set(layer ${CMAKE_MATCH_1})
   elseif(file MATCHES "^platform/[A-Za-z]+\\.(h|cpp)$")

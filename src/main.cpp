@@ -1,13 +1,13 @@
-// Ovrin-Server: reads the command line, wires the Qt platform (the window, or none
-// with --headless) to the window model and runs the event loop.
+// Ovrin-Server: reads the command line, makes the Qt platform's facilities and
+// runs the program (platform/shared/Run.h) with the window, or none with --headless.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 #if defined(Q_OS_UNIX)
@@ -16,17 +16,12 @@
 #endif
 
 #include "app/Lifecycle.h"
-#include "model/frmMain.h"
 #include "cli/CommandLine.h"
-#include "cli/RunSettings.h"
 #include "ovrin/Version.h"
-#include "net/Admission.h"
-#include "serial/SerialPort.h"
+#include "platform/shared/Run.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/PortNames.h"
 #include "platform/std/StderrLog.h"
-#include "platform/headless/HeadlessDialogs.h"
-#include "platform/headless/ListenRetry.h"
 #include "platform/qt/QtCommControl.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtMainWindow.h"
@@ -73,11 +68,6 @@ bool Writable(const std::string& folder) {
 #endif
 }
 
-std::string VersionCaption() {
-    return "Ovrin-Server v" +
-           ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
-}
-
 // An IPv4 address in full (the resolver's short forms would take "192.168.1" for
 // 192.168.0.1) or an IPv6 address.
 bool ListenAddress(const std::string& text, QHostAddress& address) {
@@ -86,76 +76,54 @@ bool ListenAddress(const std::string& text, QHostAddress& address) {
     return address.protocol() != QAbstractSocket::IPv4Protocol || address.toString() == given;
 }
 
-struct Facilities {
-    ovrin::FileHost& host;
-    ovrin::qt::QtCommControl& com;
-    ovrin::qt::QtSocketArray& sockets;
-    ovrin::StderrLog& log;
-    std::string comPort;  // the COM name this run was given, if any
+// What the Qt platform makes for a run: timers on QTimer, the window with its
+// pictures and message boxes, termination signals handled on the event loop.
+class QtRun final : public ovrin::RunPlatform {
+public:
+    std::unique_ptr<ovrin::TimerBackend> Backend(ovrin::Timer& model) override {
+        return std::make_unique<ovrin::qt::QtTimerBackend>(model);
+    }
+
+    std::unique_ptr<ovrin::Dialogs> WindowDialogs() override {
+        // The face and size the window was drawn for, for its message boxes too; the
+        // window fits its own captions.
+        QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
+        auto dialogs = std::make_unique<ovrin::qt::QtDialogs>();
+        dialogs_ = dialogs.get();
+        return dialogs;
+    }
+
+    std::unique_ptr<Window> MakeWindow(ovrin::frmMain& f) override {
+        auto window = std::make_unique<QtWindow>(f);
+        QApplication::setWindowIcon(window->pictures.WindowIcon());
+        if (dialogs_) dialogs_->SetParent(&window->window);
+        return window;
+    }
+
+    std::unique_ptr<Held> OnEndRequest(std::function<void()> request) override {
+        return std::make_unique<EndHook>(std::move(request));
+    }
+
+    int RunLoop() override { return QCoreApplication::exec(); }
+
+private:
+    struct QtWindow final : Window {
+        explicit QtWindow(ovrin::frmMain& f) : window(f.View(), pictures) {}
+        void Close() override {
+            if (window.isVisible()) window.close();
+            else QCoreApplication::exit(0);
+        }
+        const ovrin::qt::StatusPictures pictures;
+        ovrin::qt::QtMainWindow window;
+    };
+    // SIGTERM, SIGINT, SIGHUP.
+    struct EndHook final : Held {
+        explicit EndHook(std::function<void()> request) : termination(std::move(request)) {}
+        ovrin::qt::TerminationRequest termination;
+    };
+
+    ovrin::qt::QtDialogs* dialogs_ = nullptr;
 };
-
-int RunWindow(Facilities p, const Options& o) {
-    // The face and size the window was drawn for, for its message boxes too; the
-    // window fits its own captions.
-    QApplication::setFont(ovrin::qt::QtMainWindow::ApplicationFont());
-    ovrin::qt::QtDialogs dialogs;
-    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
-    ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    ovrin::Door<ovrin::qt::QtTimerBackend> door(ovrin::cli::AllowListOf(o), p.log);
-    door.Guard(f.Admits);
-    ovrin::qt::WindowTimers timers(f.Timers());
-    const ovrin::qt::StatusPictures pictures;
-    ovrin::qt::QtMainWindow window(f.View(), pictures);
-    QApplication::setWindowIcon(pictures.WindowIcon());
-    dialogs.SetParent(&window);
-
-    // Asked to end from outside (logout, shutdown, Ctrl+C): close as the user would.
-    ovrin::qt::TerminationRequest termination([&window] {
-        if (window.isVisible()) window.close();
-        else QCoreApplication::exit(0);
-    });
-
-    ovrin::WireEvents(f);
-    ovrin::Form_Load(f);  // shows the window through f.Form.Show()
-    const int status = QCoreApplication::exec();
-    ovrin::ReleasePort(p.com);
-    return status;
-}
-
-// The same model and handlers with no view: the boxes are log lines, and Listen is
-// selected again while the server is Off-line, since nobody else can.
-int RunHeadless(Facilities p, const Options& o) {
-    ovrin::RepeatFilterLog log(p.log);
-    ovrin::headless::HeadlessDialogs dialogs(log);
-    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
-    ovrin::cli::GiveRunSettings(f, o, p.comPort);
-    ovrin::Door<ovrin::qt::QtTimerBackend> door(ovrin::cli::AllowListOf(o), p.log);
-    door.Guard(f.Admits);
-    // Nobody sees the status picture: its animation would only wake the process.
-    f.tmrPicture.Stop();
-    ovrin::qt::WindowTimers timers(f.Timers());
-    ovrin::ListenRetry retry(f, log);
-    ovrin::qt::QtTimerBackend retryBackend(retry.RetryTimer());
-    retry.RetryTimer().Bind(&retryBackend);
-
-    // SIGTERM, SIGINT, SIGHUP: end as closing the window would (settings saved).
-    ovrin::qt::TerminationRequest termination([&f, &p] {
-        p.log.Line(ovrin::LogLevel::Info, "Asked to end: saving the settings, closing the connections");
-        if (f.Form.Unload) f.Form.Unload();
-    });
-
-    p.log.Line(ovrin::LogLevel::Info, VersionCaption() + " without a window; settings folder " +
-                                          p.host.ProgramFolder() +
-                                          (o.bindAddress ? "; listening address " + *o.bindAddress : ""));
-    ovrin::WireEvents(f);
-    ovrin::Form_Load(f);
-    retry.Check();
-    const int status = QCoreApplication::exec();
-    retry.RetryTimer().Bind(nullptr);
-    ovrin::ReleasePort(p.com);
-    p.log.Line(ovrin::LogLevel::Info, "Ended");
-    return status;
-}
 
 }  // namespace
 
@@ -168,7 +136,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (o.version) {
-        std::printf("%s\n", VersionCaption().c_str());
+        std::printf("%s\n", ovrin::VersionCaption(ovrin::version::Major, ovrin::version::Minor,
+                                                  ovrin::version::Revision).c_str());
         return 0;
     }
     QHostAddress bind(QHostAddress::Any);
@@ -208,6 +177,7 @@ int main(int argc, char* argv[]) {
                                             ovrin::PortLink(linked.port, folder) +
                                             (linked.made ? " (made now)" : " (already there)"));
     }
-    const Facilities facilities{host, com, sockets, log, comPort};
-    return o.headless ? RunHeadless(facilities, o) : RunWindow(facilities, o);
+    QtRun run;
+    const ovrin::RunFacilities facilities{com, sockets, host, log, comPort};
+    return o.headless ? ovrin::RunHeadless(run, facilities, o) : ovrin::RunWindow(run, facilities, o);
 }

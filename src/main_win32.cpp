@@ -1,5 +1,6 @@
-// Ovrin-Server on Windows: reads the command line, wires the Win32 platform (the
-// window, or none with --headless) to the window model and runs the message loop.
+// Ovrin-Server on Windows: reads the command line, makes the Win32 platform's
+// facilities and runs the program (platform/shared/Run.h) with the window, or none
+// with --headless.
 // One program, built for the GUI subsystem: started from a console, it writes its
 // messages (--help, --version, the --headless log) there.
 #include <winsock2.h>
@@ -9,18 +10,15 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Lifecycle.h"
-#include "platform/headless/ListenRetry.h"
-#include "model/frmMain.h"
 #include "cli/CommandLine.h"
-#include "cli/RunSettings.h"
-#include "net/Admission.h"
-#include "serial/SerialPort.h"
 #include "ovrin/Version.h"
-#include "platform/headless/HeadlessDialogs.h"
+#include "platform/shared/Run.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/StderrLog.h"
 #include "platform/win32/MessageLoop.h"
@@ -60,11 +58,6 @@ std::vector<std::string> Arguments() {
 int BadUsage(const std::string& why) {
     std::fprintf(stderr, "ovrin-server: %s (see --help)\n", why.c_str());
     return ovrin::cli::kBadUsage;
-}
-
-std::string VersionCaption() {
-    return "Ovrin-Server v" +
-           ovrin::BuildVersionText(ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision);
 }
 
 std::string ProgramFolder() {
@@ -110,67 +103,55 @@ BOOL WINAPI ConsoleControl(DWORD) {
     return TRUE;
 }
 
-struct Facilities {
-    win32::MessageLoop& loop;
-    ovrin::FileHost& host;
-    win32::Win32CommControl& com;
-    win32::Win32Sockets& sockets;
-    ovrin::StderrLog& log;
-};
+// What the Win32 platform makes for a run: timers on the message loop, the window
+// with its pictures and message boxes, and the console's and the session's end.
+class Win32Run final : public ovrin::RunPlatform {
+public:
+    explicit Win32Run(win32::MessageLoop& loop) : loop_(loop) {}
 
-int RunWindow(Facilities p, const Options& o) {
-    win32::Win32Dialogs dialogs;
-    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, p.log);
-    ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    ovrin::Door<win32::Win32TimerBackend> door(ovrin::cli::AllowListOf(o), p.log, p.loop);
-    door.Guard(f.Admits);
-    win32::WindowTimers timers(p.loop, f.Timers());
-    const win32::Win32Pictures pictures;
-    win32::Win32Window window(f.View(), pictures);
-    dialogs.SetOwner(window.Handle());
-    gEnd = [&window] { window.Close(); };
+    std::unique_ptr<ovrin::TimerBackend> Backend(ovrin::Timer& model) override {
+        return std::make_unique<win32::Win32TimerBackend>(loop_, model);
+    }
 
-    ovrin::WireEvents(f);
-    ovrin::Form_Load(f);  // shows the window through f.Form.Show()
-    const int status = p.loop.Run(window.Handle());
-    gEnd = nullptr;
-    ovrin::ReleasePort(p.com);
-    return status;
-}
+    std::unique_ptr<ovrin::Dialogs> WindowDialogs() override {
+        auto dialogs = std::make_unique<win32::Win32Dialogs>();
+        dialogs_ = dialogs.get();
+        return dialogs;
+    }
 
-// The same model and handlers with no view: the boxes are log lines, and Listen is
-// selected again while the server is Off-line, since nobody else can.
-int RunHeadless(Facilities p, const Options& o) {
-    ovrin::RepeatFilterLog log(p.log);
-    ovrin::headless::HeadlessDialogs dialogs(log);
-    ovrin::frmMain f(p.com, p.sockets, dialogs, p.host, log);
-    ovrin::cli::GiveRunSettings(f, o, o.comPort.value_or(""));
-    ovrin::Door<win32::Win32TimerBackend> door(ovrin::cli::AllowListOf(o), p.log, p.loop);
-    door.Guard(f.Admits);
-    // Nobody sees the status picture: its animation would only wake the process.
-    f.tmrPicture.Stop();
-    win32::WindowTimers timers(p.loop, f.Timers());
-    ovrin::ListenRetry retry(f, log);
-    win32::Win32TimerBackend retryBackend(p.loop, retry.RetryTimer());
-    retry.RetryTimer().Bind(&retryBackend);
-    gEnd = [&f, &p] {
-        p.log.Line(ovrin::LogLevel::Info, "Asked to end: saving the settings, closing the connections");
-        if (f.Form.Unload) f.Form.Unload();
+    std::unique_ptr<Window> MakeWindow(ovrin::frmMain& f) override {
+        auto window = std::make_unique<MainWindow>(f, *this);
+        if (dialogs_) dialogs_->SetOwner(window->window.Handle());
+        return window;
+    }
+
+    std::unique_ptr<Held> OnEndRequest(std::function<void()> request) override {
+        gEnd = std::move(request);
+        return std::make_unique<EndHook>();
+    }
+
+    // Keyboard navigation (Tab) for the window, while there is one.
+    int RunLoop() override { return loop_.Run(dialog_); }
+
+private:
+    struct MainWindow final : Window {
+        MainWindow(ovrin::frmMain& f, Win32Run& owner) : run(owner), window(f.View(), pictures) {
+            run.dialog_ = window.Handle();
+        }
+        ~MainWindow() override { run.dialog_ = nullptr; }
+        void Close() override { window.Close(); }
+        Win32Run& run;
+        const win32::Win32Pictures pictures;
+        win32::Win32Window window;
+    };
+    struct EndHook final : Held {
+        ~EndHook() override { gEnd = nullptr; }
     };
 
-    p.log.Line(ovrin::LogLevel::Info, VersionCaption() + " without a window; settings folder " +
-                                          p.host.ProgramFolder() +
-                                          (o.bindAddress ? "; listening address " + *o.bindAddress : ""));
-    ovrin::WireEvents(f);
-    ovrin::Form_Load(f);
-    retry.Check();
-    const int status = p.loop.Run();
-    gEnd = nullptr;
-    retry.RetryTimer().Bind(nullptr);
-    ovrin::ReleasePort(p.com);
-    p.log.Line(ovrin::LogLevel::Info, "Ended");
-    return status;
-}
+    win32::MessageLoop& loop_;
+    win32::Win32Dialogs* dialogs_ = nullptr;
+    HWND dialog_ = nullptr;
+};
 
 }  // namespace
 
@@ -184,7 +165,8 @@ int main() {
         return 0;
     }
     if (o.version) {
-        std::printf("%s\n", VersionCaption().c_str());
+        std::printf("%s\n", ovrin::VersionCaption(ovrin::version::Major, ovrin::version::Minor,
+                                                  ovrin::version::Revision).c_str());
         return 0;
     }
 
@@ -211,8 +193,9 @@ int main() {
     gLoop = &loop;
     gEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(&ConsoleControl, TRUE);
-    const Facilities facilities{loop, host, com, sockets, log};
-    const int status = o.headless ? RunHeadless(facilities, o) : RunWindow(facilities, o);
+    Win32Run run(loop);
+    const ovrin::RunFacilities facilities{com, sockets, host, log, o.comPort.value_or("")};
+    const int status = o.headless ? ovrin::RunHeadless(run, facilities, o) : ovrin::RunWindow(run, facilities, o);
     gLoop = nullptr;
     SetEvent(gEnded);
     timeEndPeriod(1);

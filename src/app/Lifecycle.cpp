@@ -68,13 +68,19 @@ std::string BuildVersionText(int major, int minor, int revision) {
     return std::to_string(major) + "." + twoDigits(minor) + "." + twoDigits(revision);
 }
 
+std::string VersionCaption(int major, int minor, int revision) {
+    return "Ovrin-Server v" + BuildVersionText(major, minor, revision);
+}
+
 // Start-up never stops on an error: a failing step is skipped. The settings are
 // in the window before anything listens, opens or keys.
 void Form_Load(frmMain& f) {
     TryStep([&] {
         f.VersionText = BuildVersionText(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision());
     });
-    TryStep([&] { f.Form.SetCaption("Ovrin-Server v" + f.VersionText); });
+    TryStep([&] {
+        f.Form.SetCaption(VersionCaption(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision()));
+    });
     TryStep([&] { ListComPorts(f); });
     LoadedSettings loaded;
     TryStep([&] { loaded = LoadSettings(f); });

@@ -8,6 +8,8 @@ void WireEvents(frmMain& f);
 
 // "1.10.01": minor and revision padded to two digits, the major never.
 std::string BuildVersionText(int major, int minor, int revision);
+// "Ovrin-Server v1.10.01": the window's caption, also what --version and the log say.
+std::string VersionCaption(int major, int minor, int revision);
 
 // The serial facility's events: bytes from the radio, and output gone to the line
 // (reads paused by a full backlog resume).

@@ -4,6 +4,7 @@
 // refused address is logged at most once a minute: a scan cannot flood the log.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -44,15 +45,13 @@ private:
 bool AdmitRequest(frmMain& f, int32_t requestID);
 
 // An allow-list's admission on a program's event loop: its log limit runs on a
-// timer backend of the platform (`Backend`, made from `args` and the timer).
-// Without entries nobody is turned away.
-template <typename Backend>
+// timer backend the platform makes. Without entries nobody is turned away.
 class Door {
 public:
-    template <typename... Args>
-    Door(AllowList allowed, Log& log, Args&... args)
-        : active_(!allowed.Empty()), admission_(std::move(allowed), log), backend_(args..., admission_.QuietTimer()) {
-        admission_.QuietTimer().Bind(&backend_);
+    using MakeBackend = std::function<std::unique_ptr<TimerBackend>(Timer&)>;
+    Door(AllowList allowed, Log& log, const MakeBackend& make)
+        : active_(!allowed.Empty()), admission_(std::move(allowed), log), backend_(make(admission_.QuietTimer())) {
+        admission_.QuietTimer().Bind(backend_.get());
     }
     ~Door() { admission_.QuietTimer().Bind(nullptr); }
     Door(const Door&) = delete;
@@ -64,7 +63,7 @@ public:
 private:
     bool active_;
     Admission admission_;
-    Backend backend_;
+    std::unique_ptr<TimerBackend> backend_;
 };
 
 }  // namespace ovrin

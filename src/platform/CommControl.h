@@ -4,9 +4,10 @@
 //  - Settings is checked when set ("9600,n,8,2": baud, parity n/e/o/m/s, data bits
 //    4..8, stop bits 1, 1.5 or 2); a text it cannot honour is refused. Applied at
 //    open and, while open, at once.
-//  - DTREnable/RTSEnable are kept while closed and applied at open; RTSEnable set
-//    while open changes the line at once. A device without modem-control lines
-//    keeps and reports the requested state.
+//  - DTREnable/RTSEnable are kept while closed and applied at open; set while open
+//    they change the line at once. A device without modem-control lines keeps and
+//    reports the requested state; any other failure throws and the state stays as
+//    the line is.
 //  - PortOpen(true) on an open port fails ("Port already open").
 //  - Input returns and removes every waiting byte; Output writes all bytes.
 //  - No flow control; every byte value passes unchanged.

@@ -13,11 +13,12 @@ namespace ovrin {
 template <typename Element>
 class ElementTable {
 public:
-    template <typename Array>
-    void Load(Array& array, int16_t index) {
+    // `make()` gives the new element.
+    template <typename Make>
+    void Load(int16_t index, Make&& make) {
         if (index < 0) throw PlatformError(kInvalidPropertyValue);
         if (Find(index)) throw PlatformError("Object already loaded");
-        elements_.emplace(index, std::make_unique<Element>(array, index));
+        elements_.emplace(index, make());
     }
 
     void Unload(int16_t index) {

@@ -214,11 +214,10 @@ void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing) {
 }
 
 void ReleasePort(CommControl& com) {
-    TryStep([&] {
-        if (!com.PortOpen()) return;
-        com.SetRTSEnable(false);
-        com.SetPortOpen(false);
-    });
+    if (!com.PortOpen()) return;
+    // As at every close: RTS down first, and a line that fails to drop keeps no port open.
+    TryStep([&] { com.SetRTSEnable(false); });
+    TryStep([&] { com.SetPortOpen(false); });
 }
 
 }  // namespace ovrin

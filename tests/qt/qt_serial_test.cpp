@@ -81,8 +81,8 @@ TEST_F(SerialTest, AvailabilityIsToldWithoutOpeningTheDevice) {
 
 // Settings apply at open and, while open, at once; bad ones are refused. A pty
 // reports speed and stop bits (always 8 bits without parity) and has no modem
-// lines, which is no open failure. Another program cannot take the port, even
-// through another link to the same device.
+// lines, which is no failure: the state asked for is kept. Another program cannot
+// take the port, even through another link to the same device.
 TEST_F(SerialTest, OpensExclusivelyWithItsSettingsAndAppliesNewOnesAtOnce) {
     auto line = [&] {
         termios t{};
@@ -94,6 +94,11 @@ TEST_F(SerialTest, OpensExclusivelyWithItsSettingsAndAppliesNewOnesAtOnce) {
     com_.SetPortOpen(true);
     EXPECT_EQ(line(), std::pair(static_cast<speed_t>(B4800), true));
     com_.SetSettings("19200,n,8,1");
+    for (const bool on : {false, true}) {
+        com_.SetDTREnable(on);
+        com_.SetRTSEnable(!on);
+        EXPECT_EQ(std::pair(com_.DTREnable(), com_.RTSEnable()), std::pair(on, !on));
+    }
     for (const char* bad : {"9600,x,8,1", "9600,n,4,1", "9600,n,8,3", "fast", ""})
         EXPECT_THROW(com_.SetSettings(bad), PlatformError) << bad;
     EXPECT_EQ(line(), std::pair(static_cast<speed_t>(B19200), false));
@@ -151,7 +156,8 @@ TEST(DeviceDeliveryLatency, FromTheAdapterTimerOrTheUartFifoThreshold) {
 }
 
 // A device that vanishes is closed and reported from the event loop, or inside the
-// call that meets it; a link to no device names it; the port opens once it is back.
+// call that meets it (a modem line it could not set stays as it was); a link to no
+// device names it; the port opens once it is back.
 TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     std::vector<std::string> lost;
     com_.Lost = [&](const std::string& why) { lost.push_back(why); };
@@ -173,6 +179,8 @@ TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     com_.Output("again");
     EXPECT_EQ(Read(5), "again");
     Unplug();
+    EXPECT_THROW(com_.SetDTREnable(true), PlatformError);
+    EXPECT_FALSE(com_.DTREnable());
     EXPECT_THROW(com_.Output("x"), PlatformError);
     EXPECT_FALSE(com_.PortOpen());
     EXPECT_TRUE(WaitUntil([&] { return lost.size() == 2; }, 1000));

@@ -20,10 +20,6 @@
 namespace ovrin::qt {
 namespace {
 
-constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
-constexpr const char* kInvalidOperation = "Invalid operation at current state";
-constexpr const char* kNoSuchRequest = "Invalid argument";
-
 // The error numbers the handlers were written against (Windows Sockets codes).
 int16_t ErrorNumber(QAbstractSocket::SocketError error) {
     switch (error) {
@@ -76,67 +72,45 @@ int32_t ToInt32(qint64 n) {
 }  // namespace
 
 // One element: closed, listening (a QTcpServer) or connected (a QTcpSocket).
-class QtSocketArray::Element final : public QObject, public SocketElement {
+class QtSocketArray::Element final : public QObject, public SocketElementCore {
 public:
-    Element(QtSocketArray& owner, int16_t index)
-        : owner_(owner), index_(index), generation_(owner.NextGeneration()) {}
+    Element(QtSocketArray& owner, int16_t index) : SocketElementCore(owner, index), owner_(owner) {}
     ~Element() override { Release(false); }
 
-    quint64 Generation() const { return generation_; }
-
-    int16_t State() const override { return state_; }
-    int32_t SocketHandle() const override { return handle_; }
-    std::string RemoteHostIP() const override { return remoteIP_; }
-    int32_t LocalPort() const override { return localPort_; }
-
-    void SetLocalPort(int32_t port) override {
-        if (port < 0 || port > 65535) throw PlatformError(kInvalidPropertyValue);
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
-        localPort_ = port;
-    }
-
     void Listen() override {
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        RequireClosed();
         auto server = std::make_unique<QTcpServer>();
-        if (!server->listen(owner_.listenAddress_, static_cast<quint16>(localPort_))) {
+        if (!server->listen(owner_.listenAddress_, static_cast<quint16>(LocalPort()))) {
             const bool everyAddress = owner_.listenAddress_ == QHostAddress::Any;
-            const std::string why =
-                (everyAddress ? "" : FromQ(owner_.listenAddress_.toString()) + ": ") + FromQ(server->errorString());
-            if (server->serverError() == QAbstractSocket::AddressInUseError) throw PortInUseError(why);
-            throw PlatformError(why);
+            ListenFailed(everyAddress ? std::string() : FromQ(owner_.listenAddress_.toString()),
+                         FromQ(server->errorString()), server->serverError() == QAbstractSocket::AddressInUseError);
         }
         server_ = std::move(server);
-        generation_ = owner_.NextGeneration();
-        state_ = sckListening;
-        handle_ = static_cast<int32_t>(server_->socketDescriptor());
-        localPort_ = server_->serverPort();
+        Listening(static_cast<int32_t>(server_->socketDescriptor()), server_->serverPort());
         connect(server_.get(), &QTcpServer::newConnection, this, [this] { TakeConnections(); });
         connect(server_.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
-            ReportError(error, server_ ? server_->errorString() : QString());
+            Failed(error, server_ ? server_->errorString() : QString());
         });
     }
 
     void Accept(int32_t requestID) override {
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
-        QTcpSocket* socket = owner_.TakePending(requestID);
+        RequireClosed();
+        QTcpSocket* socket = owner_.TakeRequest(requestID);
         socket_ = socket;
-        generation_ = owner_.NextGeneration();
-        state_ = sckConnected;
-        handle_ = static_cast<int32_t>(socket->socketDescriptor());
-        remoteIP_ = DottedAddress(socket->peerAddress());
-        localPort_ = socket->localPort();
+        Connected(static_cast<int32_t>(socket->socketDescriptor()), socket->localPort(),
+                  DottedAddress(socket->peerAddress()));
         // Commands are a few bytes; send them at once rather than batching.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         KeepAlive(socket);
         // channelReadyRead, unlike readyRead, is also reported while a handler that
         // began with this socket's arrival waits (a message box's loop): data sent
         // meanwhile are not left unannounced in the socket.
-        connect(socket, &QTcpSocket::channelReadyRead, this, [this] { QueueArrival(); });
+        connect(socket, &QTcpSocket::channelReadyRead, this, [this] { Arrived(); });
         connect(socket, &QTcpSocket::readChannelFinished, this, [this] { PeerClosed(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { PeerClosed(); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
             if (error == QAbstractSocket::RemoteHostClosedError) PeerClosed();
-            else ReportError(error, socket_ ? socket_->errorString() : QString());
+            else Failed(error, socket_ ? socket_->errorString() : QString());
         });
         // What came, or went, while the request waited for its answer.
         if (socket->bytesAvailable() > 0) QueueArrival();
@@ -149,37 +123,18 @@ public:
 
     void Close() override {
         Release(true);
-        generation_ = owner_.NextGeneration();
-        state_ = sckClosed;
-        handle_ = -1;
+        Closed();
     }
 
     int32_t BytesReceived() const override { return socket_ ? ToInt32(socket_->bytesAvailable()) : 0; }
 
     Bytes GetData() override {
-        if (!socket_) throw PlatformError(kWrongState);
+        RequireConnection();
         return FromBytes(socket_->readAll());
     }
 
-    bool PeerGone() override {
-        if (!socket_) return state_ != sckConnected;
-        if (closeQueued_ || state_ == sckError || socket_->state() != QAbstractSocket::ConnectedState) return true;
-#if defined(Q_OS_LINUX)
-        // The system knows of the peer's end before the event loop does.
-        pollfd p{static_cast<int>(socket_->socketDescriptor()), POLLIN | POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
-        // Take in what it sent before it went (readable, so this does not wait);
-        // the events this raises are queued as usual.
-        const OwnCall call(owner_.ownCalls_);
-        socket_->waitForReadyRead(0);
-        return true;
-#else
-        return false;
-#endif
-    }
-
     void SendData(const Bytes& data) override {
-        if (state_ != sckConnected || !socket_) throw PlatformError(kWrongState);
+        RequireConnected();
         if (socket_->write(data.data(), static_cast<qint64>(data.size())) < 0)
             throw PlatformError(FromQ(socket_->errorString()));
         // Hand the bytes to the system now, without blocking, rather than on the
@@ -206,60 +161,51 @@ public:
     }
 
 private:
+    bool PeerGoneNow() override {
+        if (socket_->state() != QAbstractSocket::ConnectedState) return true;
+#if defined(Q_OS_LINUX)
+        // The system knows of the peer's end before the event loop does.
+        pollfd p{static_cast<int>(socket_->socketDescriptor()), POLLIN | POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+        // Take in what it sent before it went (readable, so this does not wait);
+        // the events this raises are queued as usual.
+        const OwnCall call(owner_.ownCalls_);
+        socket_->waitForReadyRead(0);
+        return true;
+#else
+        return false;
+#endif
+    }
+
     void TakeConnections() {
         while (server_ && server_->hasPendingConnections())
-            owner_.AddPending(index_, generation_, server_->nextPendingConnection());
+            owner_.AddPending(Index(), Generation(), server_->nextPendingConnection());
     }
 
-    void QueueArrival() {
-        if (arrivalQueued_) return;  // one waiting event reports everything that came
+    void Arrived() {
         // Straight from the event loop the handler runs at once (a posted event would
-        // cost the loop another pass for every command). Nothing of this element is
-        // used after the handler: it may have closed or unloaded it.
-        if (!InHandler() && owner_.ownCalls_ == 0) {
-            const int32_t waiting = BytesReceived();
-            auto& handler = owner_.DataArrival;
-            const int16_t index = index_;
-            if (waiting > 0 && handler) Shielded("tcpServer", [&] { handler(index, waiting); });
+        // cost the loop another pass for every command).
+        if (!ArrivalQueued() && !InHandler() && owner_.ownCalls_ == 0) {
+            Shielded("tcpServer", [this] { RaiseArrival(); });
             return;
         }
-        arrivalQueued_ = true;
-        owner_.PostEvent(index_, generation_, [](Element& e) {
-            e.arrivalQueued_ = false;
-            const int32_t waiting = e.BytesReceived();
-            if (waiting > 0 && e.owner_.DataArrival) e.owner_.DataArrival(e.index_, waiting);
-        });
+        QueueArrival();
     }
 
-    void PeerClosed() {
-        if (closeQueued_) return;
-        closeQueued_ = true;
-        if (state_ == sckConnected) state_ = sckClosing;
-        owner_.PostEvent(index_, generation_, [](Element& e) {
-            if (e.owner_.CloseEvent) e.owner_.CloseEvent(e.index_);
-        });
-    }
-
-    void ReportError(QAbstractSocket::SocketError error, const QString& description) {
-        state_ = sckError;
-        const int16_t number = ErrorNumber(error);
-        const std::string text = FromQ(description);
-        owner_.PostEvent(index_, generation_, [number, text](Element& e) {
-            if (e.owner_.Error) e.owner_.Error(e.index_, number, text);
-        });
+    void Failed(QAbstractSocket::SocketError error, const QString& description) {
+        ReportError(ErrorNumber(error), FromQ(description));
     }
 
     // Lets go of the element's server or socket; a connection is closed gracefully
     // (what is queued still goes out) or, when the element is destroyed, at once.
     void Release(bool graceful) {
         server_.reset();
-        arrivalQueued_ = closeQueued_ = false;
         if (!socket_) return;
         QTcpSocket* socket = socket_;
         socket_ = nullptr;
         socket->disconnect(this);
         if (graceful) {
-            Dismiss(socket);
+            owner_.Dismiss(socket);
         } else {
             socket->abort();
             socket->deleteLater();
@@ -267,28 +213,20 @@ private:
     }
 
     QtSocketArray& owner_;
-    const int16_t index_;
-    quint64 generation_;
-    int16_t state_ = sckClosed;
-    int32_t handle_ = -1;
-    int32_t localPort_ = 0;
-    std::string remoteIP_;
     std::unique_ptr<QTcpServer> server_;
     QTcpSocket* socket_ = nullptr;
-    bool arrivalQueued_ = false;
-    bool closeQueued_ = false;
 };
 
 QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
-    elements_.Load(*this, 0);
+    Load(0);
 }
 
 QtSocketArray::~QtSocketArray() {
     elements_.Clear();
-    for (auto& [id, socket] : pending_) {
+    EndRequests([](QTcpSocket* socket) {
         socket->abort();
         delete socket;
-    }
+    });
 }
 
 std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
@@ -305,63 +243,24 @@ std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
     return {};
 }
 
-void QtSocketArray::Load(int16_t index) {
-    elements_.Load(*this, index);
-}
-
-void QtSocketArray::Unload(int16_t index) {
-    elements_.Unload(index);
-}
-
-SocketElement& QtSocketArray::operator()(int16_t index) {
-    return elements_.At(index);
-}
-
-void QtSocketArray::AddPending(int16_t index, quint64 generation, QTcpSocket* socket) {
+void QtSocketArray::AddPending(int16_t index, uint64_t generation, QTcpSocket* socket) {
     if (!socket) return;
     socket->setParent(this);  // outlives the listener that produced it
     socket->setReadBufferSize(kReadBufferBytes);
-    const int32_t id = nextRequestID_;
-    nextRequestID_ = nextRequestID_ == std::numeric_limits<int32_t>::max() ? 1 : nextRequestID_ + 1;
-    pending_.emplace(id, socket);
+    AddRequest(index, generation, socket);
+}
+
+std::string QtSocketArray::AddressOf(QTcpSocket* const& socket) const {
+    return DottedAddress(socket->peerAddress());
+}
+
+void QtSocketArray::Post(std::function<void()> work) {
     QMetaObject::invokeMethod(
-        this, [this, index, generation, id] { DeliverRequest(index, generation, id); }, Qt::QueuedConnection);
+        this, [work = std::move(work)] { Shielded("tcpServer", work); }, Qt::QueuedConnection);
 }
 
-std::string QtSocketArray::RequestRemoteIP(int32_t requestID) const {
-    const auto found = pending_.find(requestID);
-    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
-    return DottedAddress(found->second->peerAddress());
-}
-
-QTcpSocket* QtSocketArray::TakePending(int32_t requestID) {
-    const auto found = pending_.find(requestID);
-    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
-    QTcpSocket* socket = found->second;
-    pending_.erase(found);
-    return socket;
-}
-
-void QtSocketArray::DeliverRequest(int16_t index, quint64 generation, int32_t requestID) {
-    const Element* listener = Find(index);
-    if (listener && listener->Generation() == generation && ConnectionRequest)
-        Shielded("tcpServer_ConnectionRequest", [&] { ConnectionRequest(index, requestID); });
-    // A request the handler did not take is ended now, so the client is not left hanging.
-    const auto left = pending_.find(requestID);
-    if (left == pending_.end()) return;
-    QTcpSocket* socket = left->second;
-    pending_.erase(left);
-    Dismiss(socket);
-}
-
-void QtSocketArray::PostEvent(int16_t index, quint64 generation, std::function<void(Element&)> deliver) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, index, generation, deliver = std::move(deliver)] {
-            Element* element = Find(index);
-            if (element && element->Generation() == generation) Shielded("tcpServer", [&] { deliver(*element); });
-        },
-        Qt::QueuedConnection);
+std::unique_ptr<SocketElementCore> QtSocketArray::MakeElement(int16_t index) {
+    return std::make_unique<Element>(*this, index);
 }
 
 void QtSocketArray::Dismiss(QTcpSocket* socket) {

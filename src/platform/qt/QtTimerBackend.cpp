@@ -21,15 +21,4 @@ void QtTimerBackend::Disarm() {
     timer_.stop();
 }
 
-WindowTimers::WindowTimers(std::vector<Timer*> models) : models_(std::move(models)) {
-    for (Timer* model : models_) {
-        backends_.push_back(std::make_unique<QtTimerBackend>(*model));
-        model->Bind(backends_.back().get());
-    }
-}
-
-WindowTimers::~WindowTimers() {
-    for (Timer* model : models_) model->Bind(nullptr);
-}
-
 }  // namespace ovrin::qt

@@ -1,8 +1,6 @@
 #pragma once
-// Real-time backends for the timer models: one QTimer per model.
+// A real-time backend for a timer model: one QTimer.
 #include <QTimer>
-#include <memory>
-#include <vector>
 
 #include "platform/Timer.h"
 
@@ -22,20 +20,6 @@ public:
 private:
     Timer& model_;
     QTimer timer_;
-};
-
-// Binds the given timers for as long as it lives; unbinds them on destruction,
-// so the models never call a backend that is gone.
-class WindowTimers {
-public:
-    explicit WindowTimers(std::vector<Timer*> models);
-    ~WindowTimers();
-    WindowTimers(const WindowTimers&) = delete;
-    WindowTimers& operator=(const WindowTimers&) = delete;
-
-private:
-    std::vector<Timer*> models_;
-    std::vector<std::unique_ptr<QtTimerBackend>> backends_;
 };
 
 }  // namespace ovrin::qt

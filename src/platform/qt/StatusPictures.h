@@ -1,23 +1,17 @@
 #pragma once
-// The status pictures that imgConn shows, by key, and the window icon; drawn once
-// at start-up. Keys: "initial", "wifi_off", "wifi_listen1".."wifi_listen4",
-// "wifi_online1".."wifi_online4".
+// The status pictures that imgConn shows, by key, and the window icon: the shared
+// drawing (platform/shared/StatusShapes.h) painted once at start-up.
 #include <QIcon>
 #include <QPixmap>
 #include <map>
 #include <string>
-#include <vector>
 
 namespace ovrin::qt {
 
 class StatusPictures {
 public:
-    static constexpr int kWidth = 224;
-    static constexpr int kHeight = 62;
-
     StatusPictures();  // needs a QGuiApplication
 
-    static std::vector<std::string> Keys();
     // An empty pixmap for a key it does not hold.
     const QPixmap& Picture(const std::string& key) const;
     const QIcon& WindowIcon() const { return icon_; }

@@ -86,21 +86,26 @@ void Win32CommControl::SetSettings(const std::string& settings) {
 }
 
 void Win32CommControl::SetDTREnable(bool on) {
-    dtr_ = on;
     if (PortOpen()) SetModemLine(on, SETDTR, CLRDTR, "DTR");
+    dtr_ = on;
 }
 
 void Win32CommControl::SetRTSEnable(bool on) {
-    rts_ = on;
     if (PortOpen()) SetModemLine(on, SETRTS, CLRRTS, "RTS");
+    rts_ = on;
 }
 
 void Win32CommControl::SetModemLine(bool on, DWORD set, DWORD clear, const char* name) {
     if (EscapeCommFunction(handle_, on ? set : clear)) return;
+    const DWORD error = GetLastError();
+    // Only a driver that knows no such request has no such line; any other failure
+    // (the device gone) is one, and the state stays as the line is.
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION && error != ERROR_INVALID_PARAMETER)
+        throw PlatformError(ErrorText(error));
     if (linesRefusedTold_) return;
     linesRefusedTold_ = true;
     log_.Line(LogLevel::Warning, std::string("COM") + std::to_string(port_) + ": the device does not set " + name +
-                                     " (" + ErrorText(GetLastError()) + "); the requested state is kept");
+                                     " (" + ErrorText(error) + "); the requested state is kept");
 }
 
 void Win32CommControl::SetPortOpen(bool open) {
@@ -228,40 +233,70 @@ std::string Win32CommControl::DeviceName(int16_t port) const { return DosTarget(
 bool Win32CommControl::PortAvailable(int16_t port) const { return !DosTarget(port).empty(); }
 
 void Win32CommControl::ReadLoop(uint64_t generation) {
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The wait for arrivals and the read each have their own OVERLAPPED: a wait
+    // that ends late can never be taken for the read's end.
+    OVERLAPPED wait{}, read{};
+    wait.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE waits[2] = {wait.hEvent, stop_};
+    DWORD mask = 0, done = 0, error = 0;
+    bool waiting = false;  // a wait is under way
+    // A failure while the port is being closed is no lost device.
+    const auto lost = [&](DWORD why) {
+        if (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) ReportLost(generation, ErrorText(why));
+    };
     std::vector<char> buffer;
     for (;;) {
-        DWORD mask = 0, done = 0, error = 0;
-        ResetEvent(ov.hEvent);
-        bool aborted = false;
-        if (!WaitCommEvent(handle_, &mask, &ov) && !Finish(handle_, ov, stop_, done, error)) {
-            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
-            // Wine ends a pending wait when the port is written to: look anyway.
-            aborted = error == ERROR_OPERATION_ABORTED;
-            if (!aborted) {
-                ReportLost(generation, ErrorText(error));
-                break;
+        // Wine ends a wait at once on a pseudo-terminal, and when the port is
+        // written to; the queue is looked at anyway.
+        bool lookAgain = false;
+        if (!waiting) {
+            ResetEvent(wait.hEvent);
+            if (!WaitCommEvent(handle_, &mask, &wait)) {
+                error = GetLastError();
+                waiting = error == ERROR_IO_PENDING;
+                lookAgain = error == ERROR_OPERATION_ABORTED;
+                if (!waiting && !lookAgain) {
+                    lost(error);
+                    break;
+                }
+            }
+        }
+        if (waiting) {
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) break;
+            if (GetOverlappedResult(handle_, &wait, &done, FALSE)) {
+                waiting = false;
+            } else if ((error = GetLastError()) == ERROR_IO_INCOMPLETE) {
+                // Wine at times sets the event of a wait that never ends: the queue
+                // is looked at every millisecond while it lasts, not never again.
+                lookAgain = true;
+            } else {
+                waiting = false;
+                lookAgain = error == ERROR_OPERATION_ABORTED;
+                if (!lookAgain) {
+                    lost(error);
+                    break;
+                }
             }
         }
         if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
         COMSTAT status{};
         DWORD errors = 0;
         if (!ClearCommError(handle_, &errors, &status)) {
-            ReportLost(generation, ErrorText(GetLastError()));
+            lost(GetLastError());
             break;
         }
         if (status.cbInQue == 0) {
-            if (aborted) Sleep(1);  // no busy loop should the waits keep ending so
+            if (lookAgain) Sleep(1);  // no busy loop should the waits keep ending so
             continue;
         }
         // Exactly what waits: the read completes at once, whatever Wine or the driver
         // make of read time-outs.
         buffer.resize(status.cbInQue);
-        ResetEvent(ov.hEvent);
+        ResetEvent(read.hEvent);
         done = 0;
-        if (!ReadFile(handle_, buffer.data(), status.cbInQue, &done, &ov) && !Finish(handle_, ov, stop_, done, error)) {
-            if (error) ReportLost(generation, ErrorText(error));
+        if (!ReadFile(handle_, buffer.data(), status.cbInQue, &done, &read) && !Finish(handle_, read, stop_, done, error)) {
+            if (error) lost(error);
             break;
         }
         if (done == 0) continue;
@@ -271,7 +306,12 @@ void Win32CommControl::ReadLoop(uint64_t generation) {
         }
         QueueEvent(comEvReceive, generation);
     }
-    CloseHandle(ov.hEvent);
+    if (waiting) {
+        CancelIoEx(handle_, &wait);
+        GetOverlappedResult(handle_, &wait, &done, TRUE);
+    }
+    CloseHandle(wait.hEvent);
+    CloseHandle(read.hEvent);
 }
 
 void Win32CommControl::WriteLoop(uint64_t generation) {

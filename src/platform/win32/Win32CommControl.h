@@ -6,6 +6,7 @@
 // Modem lines: RTS and DTR go with the line settings at open and by
 // EscapeCommFunction later. A device without them (Wine on a pseudo-terminal, some
 // virtual ports) refuses; that is logged once and the requested state is kept.
+// Any other failure throws, the state left as it was.
 #include <windows.h>
 
 #include <atomic>

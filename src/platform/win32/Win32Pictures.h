@@ -1,7 +1,7 @@
 #pragma once
-// The status pictures imgConn shows, by key, drawn once with GDI at start-up in the
-// window's face colour: "initial", "wifi_off", "wifi_listen1".."4",
-// "wifi_online1".."4" (the keys of the Qt realisation's pictures).
+// The status pictures imgConn shows, by key: the shared drawing
+// (platform/shared/StatusShapes.h) painted once with GDI at start-up, on the
+// window's face colour. The window's icon is the program's resource.
 #include <windows.h>
 
 #include <map>
@@ -11,9 +11,6 @@ namespace ovrin::win32 {
 
 class Win32Pictures {
 public:
-    static constexpr int kWidth = 224;
-    static constexpr int kHeight = 62;
-
     Win32Pictures();
     ~Win32Pictures();
     Win32Pictures(const Win32Pictures&) = delete;

@@ -4,16 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "platform/win32/Win32Text.h"
 
 namespace ovrin::win32 {
 namespace {
 
-constexpr const char* kWrongState = "Wrong protocol or connection state for the requested transaction or request";
-constexpr const char* kInvalidOperation = "Invalid operation at current state";
-constexpr const char* kNoSuchRequest = "Invalid argument";
 constexpr int kChunk = 16384;
 
 std::string AddressText(const sockaddr_storage& a) {
@@ -53,27 +49,15 @@ void KeepAlive(SOCKET s, bool fast = false) {
 }  // namespace
 
 // One element: closed, listening or connected.
-class Win32Sockets::Element final : public SocketElement {
+class Win32Sockets::Element final : public SocketElementCore {
 public:
-    Element(Win32Sockets& owner, int16_t index) : owner_(owner), index_(index), generation_(++owner.generations_) {}
+    Element(Win32Sockets& owner, int16_t index) : SocketElementCore(owner, index), owner_(owner) {}
     ~Element() override { Release(false); }
 
     SOCKET Socket() const { return socket_; }
-    uint64_t Generation() const { return generation_; }
-
-    int16_t State() const override { return state_; }
-    int32_t SocketHandle() const override { return socket_ == INVALID_SOCKET ? -1 : static_cast<int32_t>(socket_); }
-    std::string RemoteHostIP() const override { return remoteIP_; }
-    int32_t LocalPort() const override { return localPort_; }
-
-    void SetLocalPort(int32_t port) override {
-        if (port < 0 || port > 65535) throw PlatformError(kInvalidPropertyValue);
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
-        localPort_ = port;
-    }
 
     void Listen() override {
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
+        RequireClosed();
         sockaddr_storage a{};
         int length = owner_.listenAddressLength_;
         if (length) {
@@ -84,14 +68,14 @@ public:
             any.sin6_addr = in6addr_any;
             length = sizeof any;
         }
-        reinterpret_cast<sockaddr_in&>(a).sin_port = htons(static_cast<u_short>(localPort_));
+        reinterpret_cast<sockaddr_in&>(a).sin_port = htons(static_cast<u_short>(LocalPort()));
         SOCKET s = socket(a.ss_family, SOCK_STREAM, IPPROTO_TCP);
         if (s == INVALID_SOCKET && !owner_.listenAddressLength_) {
             // No IPv6 on this system: every IPv4 address.
             a = {};
             auto& any4 = reinterpret_cast<sockaddr_in&>(a);
             any4.sin_family = AF_INET;
-            any4.sin_port = htons(static_cast<u_short>(localPort_));
+            any4.sin_port = htons(static_cast<u_short>(LocalPort()));
             length = sizeof any4;
             s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         }
@@ -107,35 +91,19 @@ public:
             WSAAsyncSelect(s, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_ACCEPT) != 0) {
             const int error = WSAGetLastError();
             closesocket(s);
-            const std::string why = (owner_.listenAddressLength_ ? AddressText(owner_.listenAddress_) + ": " : "") +
-                                    ErrorText(static_cast<DWORD>(error));
             // Another program's exclusive hold on the port is refused as access denied.
-            if (error == WSAEADDRINUSE || error == WSAEACCES) throw PortInUseError(why);
-            throw PlatformError(why);
+            ListenFailed(owner_.listenAddressLength_ ? AddressText(owner_.listenAddress_) : std::string(),
+                         ErrorText(static_cast<DWORD>(error)), error == WSAEADDRINUSE || error == WSAEACCES);
         }
-        sockaddr_storage bound{};
-        int n = sizeof bound;
-        getsockname(s, reinterpret_cast<sockaddr*>(&bound), &n);
-        localPort_ = ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
         socket_ = s;
-        generation_ = ++owner_.generations_;
-        state_ = sckListening;
+        Listening(static_cast<int32_t>(s), BoundPort(s));
     }
 
     void Accept(int32_t requestID) override {
-        if (state_ != sckClosed) throw PlatformError(kInvalidOperation);
-        const auto found = owner_.pending_.find(requestID);
-        if (found == owner_.pending_.end()) throw PlatformError(kNoSuchRequest);
-        const SOCKET s = found->second;
-        owner_.pending_.erase(found);
+        RequireClosed();
+        const SOCKET s = owner_.TakeRequest(requestID);
         socket_ = s;
-        generation_ = ++owner_.generations_;
-        state_ = sckConnected;
-        remoteIP_ = PeerAddress(s);
-        sockaddr_storage local{};
-        int n = sizeof local;
-        getsockname(s, reinterpret_cast<sockaddr*>(&local), &n);
-        localPort_ = ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
+        Connected(static_cast<int32_t>(s), BoundPort(s), PeerAddress(s));
         KeepAlive(s);
         WSAAsyncSelect(s, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_READ | FD_WRITE | FD_CLOSE);
         // What came, or went, while the request waited for its answer.
@@ -150,19 +118,18 @@ public:
 
     void Close() override {
         Release(true);
-        generation_ = ++owner_.generations_;
-        state_ = sckClosed;
+        Closed();
     }
 
     int32_t BytesReceived() const override {
         u_long waiting = 0;
-        if (socket_ != INVALID_SOCKET && state_ != sckListening) ioctlsocket(socket_, FIONREAD, &waiting);
+        if (HoldsConnection()) ioctlsocket(socket_, FIONREAD, &waiting);
         const std::size_t total = inbound_.size() + waiting;
         return total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
     }
 
     Bytes GetData() override {
-        if (socket_ == INVALID_SOCKET || state_ == sckListening) throw PlatformError(kWrongState);
+        RequireConnection();
         Pull();
         Bytes out;
         out.swap(inbound_);
@@ -170,17 +137,10 @@ public:
     }
 
     void SendData(const Bytes& data) override {
-        if (state_ != sckConnected) throw PlatformError(kWrongState);
+        RequireConnected();
         outbound_ += data;
         Flush();
-        if (state_ == sckError) throw PlatformError(lastError_);
-    }
-
-    bool PeerGone() override {
-        if (socket_ == INVALID_SOCKET || state_ == sckListening) return state_ != sckConnected;
-        if (closeQueued_ || state_ != sckConnected) return true;
-        Pull();
-        return peerClosed_;
+        if (State() == sckError) throw PlatformError(lastError_);
     }
 
     std::string LocalHostName() const override {
@@ -217,7 +177,7 @@ public:
             return;
         }
         if (error && event != FD_CLOSE) {
-            ReportError(error);
+            Failed(error);
             return;
         }
         if (event == FD_READ) QueueArrival();
@@ -230,6 +190,18 @@ public:
     }
 
 private:
+    bool PeerGoneNow() override {
+        Pull();
+        return peerClosed_;
+    }
+
+    static int32_t BoundPort(SOCKET s) {
+        sockaddr_storage bound{};
+        int n = sizeof bound;
+        getsockname(s, reinterpret_cast<sockaddr*>(&bound), &n);
+        return ntohs(reinterpret_cast<sockaddr_in&>(bound).sin_port);
+    }
+
     // Takes in what waits, without blocking.
     void Pull() {
         if (socket_ == INVALID_SOCKET || peerClosed_) return;
@@ -255,7 +227,7 @@ private:
                 continue;
             }
             const int error = WSAGetLastError();
-            if (error != WSAEWOULDBLOCK) ReportError(error);
+            if (error != WSAEWOULDBLOCK) Failed(error);
             return;  // FD_WRITE says when there is room again
         }
     }
@@ -264,61 +236,25 @@ private:
         for (;;) {
             const SOCKET s = accept(socket_, nullptr, nullptr);
             if (s == INVALID_SOCKET) return;
-            const int32_t id = owner_.nextRequestID_;
-            owner_.nextRequestID_ = id == std::numeric_limits<int32_t>::max() ? 1 : id + 1;
-            owner_.pending_.emplace(id, s);
-            owner_.PostEvent(index_, generation_, [id](Element& e) {
-                Win32Sockets& o = e.owner_;
-                if (o.ConnectionRequest) o.ConnectionRequest(e.index_, id);
-                // A request the handler did not take is ended now.
-                const auto left = o.pending_.find(id);
-                if (left == o.pending_.end()) return;
-                closesocket(left->second);
-                o.pending_.erase(left);
-            });
+            owner_.AddRequest(Index(), Generation(), s);
         }
     }
 
-    void QueueArrival() {
-        if (arrivalQueued_) return;
-        arrivalQueued_ = true;
-        owner_.PostEvent(index_, generation_, [](Element& e) {
-            e.arrivalQueued_ = false;
-            const int32_t waiting = e.BytesReceived();
-            if (waiting > 0 && e.owner_.DataArrival) e.owner_.DataArrival(e.index_, waiting);
-        });
-    }
-
-    void PeerClosed() {
-        if (closeQueued_) return;
-        closeQueued_ = true;
-        if (state_ == sckConnected) state_ = sckClosing;
-        owner_.PostEvent(index_, generation_, [](Element& e) {
-            if (e.owner_.CloseEvent) e.owner_.CloseEvent(e.index_);
-        });
-    }
-
-    void ReportError(int error) {
-        state_ = sckError;
+    void Failed(int error) {
         lastError_ = ErrorText(static_cast<DWORD>(error));
-        const auto number = static_cast<int16_t>(error);
-        const std::string text = lastError_;
-        owner_.PostEvent(index_, generation_, [number, text](Element& e) {
-            if (e.owner_.Error) e.owner_.Error(e.index_, number, text);
-        });
+        ReportError(static_cast<int16_t>(error), lastError_);
     }
 
     // Lets go of the socket. A graceful close still sends what is queued, for up
     // to 2 s; the system then sends the rest and the FIN by itself.
     void Release(bool graceful) {
-        arrivalQueued_ = closeQueued_ = peerClosed_ = false;
+        peerClosed_ = false;
         inbound_.clear();
-        remoteIP_.clear();
         if (socket_ == INVALID_SOCKET) return;
         const SOCKET s = socket_;
         socket_ = INVALID_SOCKET;
         WSAAsyncSelect(s, owner_.loop_.Handle(), 0, 0);
-        if (graceful && !outbound_.empty() && state_ == sckConnected) {
+        if (graceful && !outbound_.empty() && State() == sckConnected) {
             u_long blocking = 0;
             ioctlsocket(s, FIONBIO, &blocking);
             const DWORD timeoutMs = 2000;
@@ -335,28 +271,23 @@ private:
     }
 
     Win32Sockets& owner_;
-    const int16_t index_;
-    uint64_t generation_;
-    int16_t state_ = sckClosed;
-    int32_t localPort_ = 0;
     SOCKET socket_ = INVALID_SOCKET;
-    std::string remoteIP_;
     std::string lastError_;
     Bytes inbound_, outbound_;
-    bool arrivalQueued_ = false, closeQueued_ = false, peerClosed_ = false;
+    bool peerClosed_ = false;
 };
 
 Win32Sockets::Win32Sockets(MessageLoop& loop) : loop_(loop) {
     WSADATA data;
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    elements_.Load(*this, 0);
+    Load(0);
     loop_.socketEvent = [this](WPARAM s, LPARAM e) { OnSocketEvent(s, e); };
 }
 
 Win32Sockets::~Win32Sockets() {
     loop_.socketEvent = nullptr;
     elements_.Clear();
-    for (const auto& [id, s] : pending_) closesocket(s);
+    EndRequests([](SOCKET s) { closesocket(s); });
     if (started_) WSACleanup();
 }
 
@@ -388,36 +319,28 @@ std::string Win32Sockets::SetListenAddress(const std::string& address) {
 }
 
 Win32Sockets::Element* Win32Sockets::Owner(SOCKET s) const {
-    return elements_.FindIf([s](const Element& e) { return e.Socket() == s; });
+    return static_cast<Element*>(
+        elements_.FindIf([s](const SocketElementCore& e) { return static_cast<const Element&>(e).Socket() == s; }));
 }
 
 void Win32Sockets::OnSocketEvent(WPARAM socket, LPARAM event) {
     if (Element* e = Owner(static_cast<SOCKET>(socket))) e->Notify(WSAGETSELECTEVENT(event), WSAGETSELECTERROR(event));
 }
 
-void Win32Sockets::PostEvent(int16_t index, uint64_t generation, std::function<void(Element&)> deliver) {
-    loop_.Post([this, index, generation, deliver = std::move(deliver)] {
-        Element* e = Find(index);
-        if (e && e->Generation() == generation) deliver(*e);
-    });
+void Win32Sockets::Post(std::function<void()> work) {
+    loop_.Post(std::move(work));
 }
 
-void Win32Sockets::Load(int16_t index) {
-    elements_.Load(*this, index);
+std::unique_ptr<SocketElementCore> Win32Sockets::MakeElement(int16_t index) {
+    return std::make_unique<Element>(*this, index);
 }
 
-void Win32Sockets::Unload(int16_t index) {
-    elements_.Unload(index);
+std::string Win32Sockets::AddressOf(const SOCKET& socket) const {
+    return PeerAddress(socket);
 }
 
-SocketElement& Win32Sockets::operator()(int16_t index) {
-    return elements_.At(index);
-}
-
-std::string Win32Sockets::RequestRemoteIP(int32_t requestID) const {
-    const auto found = pending_.find(requestID);
-    if (found == pending_.end()) throw PlatformError(kNoSuchRequest);
-    return PeerAddress(found->second);
+void Win32Sockets::Dismiss(SOCKET socket) {
+    closesocket(socket);
 }
 
 }  // namespace ovrin::win32

@@ -1,22 +1,20 @@
 #pragma once
 // The socket array on Winsock 2. Every socket reports to the message loop
 // (WSAAsyncSelect), so accepts, arrivals and closes reach the handlers on the one
-// thread they run on. Events are checked again on delivery: one for an element
-// that was unloaded, closed or reused since is dropped.
+// thread they run on; the state, its rules and the events' delivery are the shared
+// core's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <map>
 #include <memory>
 #include <string>
 
-#include "platform/ElementTable.h"
-#include "platform/SocketArray.h"
+#include "platform/shared/SocketCore.h"
 #include "platform/win32/MessageLoop.h"
 
 namespace ovrin::win32 {
 
-class Win32Sockets final : public SocketArray {
+class Win32Sockets final : public SocketArrayCore<SOCKET> {
 public:
     // A peer that vanished without closing is found by keepalive after about
     // 60 s + 6 probes 10 s apart, as on Linux.
@@ -29,29 +27,21 @@ public:
     // Why a text is refused (no address, or one that can never listen), else "".
     std::string SetListenAddress(const std::string& address);
 
-    int16_t Count() const override { return elements_.Count(); }
-    void Load(int16_t index) override;
-    void Unload(int16_t index) override;
-    SocketElement& operator()(int16_t index) override;
-    std::string RequestRemoteIP(int32_t requestID) const override;
-
     class Element;
 
 private:
     friend class Element;
     void OnSocketEvent(WPARAM socket, LPARAM event);
-    Element* Find(int16_t index) const { return elements_.Find(index); }
     Element* Owner(SOCKET s) const;
-    void PostEvent(int16_t index, uint64_t generation, std::function<void(Element&)> deliver);
+    std::unique_ptr<SocketElementCore> MakeElement(int16_t index) override;
+    void Post(std::function<void()> work) override;
+    std::string AddressOf(const SOCKET& socket) const override;
+    void Dismiss(SOCKET socket) override;
 
     MessageLoop& loop_;
     bool started_ = false;
     sockaddr_storage listenAddress_{};
     int listenAddressLength_ = 0;  // 0: every address
-    ElementTable<Element> elements_;
-    std::map<int32_t, SOCKET> pending_;
-    int32_t nextRequestID_ = 1;
-    uint64_t generations_ = 0;
 };
 
 }  // namespace ovrin::win32

@@ -22,15 +22,4 @@ void Win32TimerBackend::Disarm() {
     armed_ = false;
 }
 
-WindowTimers::WindowTimers(MessageLoop& loop, std::vector<Timer*> models) : models_(std::move(models)) {
-    for (Timer* model : models_) {
-        backends_.push_back(std::make_unique<Win32TimerBackend>(loop, *model));
-        model->Bind(backends_.back().get());
-    }
-}
-
-WindowTimers::~WindowTimers() {
-    for (Timer* model : models_) model->Bind(nullptr);
-}
-
 }  // namespace ovrin::win32

@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 
+#include "platform/shared/StatusShapes.h"
 #include "platform/win32/MessageLoop.h"
 #include "platform/win32/Win32Text.h"
 
@@ -349,7 +350,7 @@ LRESULT CALLBACK Win32Window::PictureProcedure(HWND hwnd, UINT message, WPARAM w
         if (picture) {
             HDC source = CreateCompatibleDC(dc);
             HGDIOBJ old = SelectObject(source, picture);
-            BitBlt(dc, 0, 0, Win32Pictures::kWidth, Win32Pictures::kHeight, source, 0, 0, SRCCOPY);
+            BitBlt(dc, 0, 0, shapes::kStatusWidth, shapes::kStatusHeight, source, 0, 0, SRCCOPY);
             SelectObject(source, old);
             DeleteDC(source);
         }
