@@ -77,6 +77,8 @@ struct ServerOptions {
     int answerWaitMs = 250;
     // The TCP port of the remote serial port listener; 0: none.
     int rfc2217Port = 0;
+    // The TCP port of the read-only status page; 0: none.
+    int statusPort = 0;
     // How long a client may hold the transmitter keyed, in seconds: a
     // digital-mode transmission lasts 13 s and more, a stuck key should not.
     int txLimitS = 180;
