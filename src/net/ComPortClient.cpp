@@ -237,7 +237,7 @@ void ComPortClientLeaving(frmMain& f, Connection& c) {
 void tmrLineSettle_Timer(frmMain& f) {
     f.tmrLineSettle.Stop();
     const bool askedBefore = f.AskedRTSControl;
-    ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
+    ForEachComPortClient(f, [&](Connection&, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
         if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));

@@ -346,12 +346,12 @@ struct SimApp {
         Bytes bytes;
         int ms = 0;
     };
-    static Step C(int16_t who, Bytes b) { return {Step::Client, who, std::move(b)}; }
-    static Step R(Bytes b) { return {Step::Radio, 0, std::move(b)}; }
+    static Step C(int16_t who, Bytes b) { return {Step::Client, who, std::move(b), 0}; }
+    static Step R(Bytes b) { return {Step::Radio, 0, std::move(b), 0}; }
     static Step T(int ms) { return {Step::Wait, 0, {}, ms}; }
-    static Step W(Bytes b) { return {Step::Written, 0, std::move(b)}; }
-    static Step G(int16_t who, Bytes b) { return {Step::Got, who, std::move(b)}; }
-    static Step L(int16_t who) { return {Step::Leaves, who}; }
+    static Step W(Bytes b) { return {Step::Written, 0, std::move(b), 0}; }
+    static Step G(int16_t who, Bytes b) { return {Step::Got, who, std::move(b), 0}; }
+    static Step L(int16_t who) { return {Step::Leaves, who, {}, 0}; }
     void Run(const std::vector<Step>& steps);
 };
 

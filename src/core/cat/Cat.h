@@ -85,7 +85,8 @@ public:
     // A command longer than this is no command: what is held goes as it is.
     static constexpr std::size_t kLongestCommand = 512;
 
-    explicit ClientReader(Language given = Language::Unknown) : language_(given) {}
+    ClientReader() = default;
+    explicit ClientReader(Language given) : language_(given) {}
 
     // The whole commands among what has come. In no language every byte goes at
     // once, as one command that the turns frame as before.
@@ -99,7 +100,7 @@ private:
     void Recognise();
     std::vector<Command> Cut(Dialect dialect);
 
-    Language language_;
+    Language language_ = Language::Unknown;
     Bytes held_;
 };
 
