@@ -59,7 +59,8 @@ struct SimRadio {
 
     SimRadio(const Options& o, const std::string& name, int baud = 0, bool loopback = false,
              const std::string& family = "kenwood") {
-        std::vector<std::string> argv = {o.sim, "--mode", loopback ? "loopback" : "cat", "--delay", "0", "--family", family};
+        std::vector<std::string> argv = {o.sim, "--mode", loopback ? "loopback" : "cat", "--delay", "0",
+                                         "--family", family};
         if (baud > 0) argv.insert(argv.end(), {"--baud", std::to_string(baud)});
         // OVRIN_BENCH_SIMLOG=DIR keeps each simulator's log of the bytes both ways.
         if (const char* logs = std::getenv("OVRIN_BENCH_SIMLOG"))
@@ -1011,7 +1012,8 @@ void CommandLanguages(const Options& o) {
     }
     std::cout << "goal: one client, Kenwood p50 at most 0.5 ms: " << Verdict(kenwoodP50) << "\n"
               << "goal: one client, p99 no higher than ser2net's in every family: " << Verdict(p99Met) << "\n"
-              << "goal: one client, CPU per command at most " << (window ? "1.2 times " : "") << "ser2net's in every family: "
+              << "goal: one client, CPU per command at most " << (window ? "1.2 times " : "")
+              << "ser2net's in every family: "
               << Verdict(cpuMet) << "\n";
 }
 

@@ -13,7 +13,6 @@ transmitter ("PTT on"/"PTT off" in its log) and the program's log:
 Every transmission is logged with the client, the way it keyed and why it ended.
 The families run side by side, each against radios and programs of its own.
     keying_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim, unused]"""
-import os
 import re
 import select
 import signal
@@ -200,7 +199,8 @@ def vanished(st, index):
     inside = ["nsenter", "-t", str(host.pid), "-n", "ip"]
     for args in (["ip", "link", "add", ours, "type", "veth", "peer", "name", theirs, "netns", str(host.pid)],
                  ["ip", "addr", "add", f"10.217.{index}.1/24", "dev", ours], ["ip", "link", "set", ours, "up"],
-                 inside + ["addr", "add", f"10.217.{index}.2/24", "dev", theirs], inside + ["link", "set", theirs, "up"]):
+                 inside + ["addr", "add", f"10.217.{index}.2/24", "dev", theirs],
+                 inside + ["link", "set", theirs, "up"]):
         done = subprocess.run(args, capture_output=True, text=True)
         st.check(done.returncode == 0, f"{' '.join(args)}: {done.stderr.strip()}")
     host.stdin.write("go\n")
@@ -263,7 +263,8 @@ with Bench(server, radio) as bench:
     threads = []
     for i, (family, keyed, limited) in enumerate(stations):
         threads.append(threading.Thread(target=run, args=(family, lambda st=keyed, i=i: main_station(st, i))))
-        threads.append(threading.Thread(target=run, args=(family + " limit", lambda st=limited: held_past_the_limit(st))))
+        threads.append(threading.Thread(target=run, args=(family + " limit",
+                                                          lambda st=limited: held_past_the_limit(st))))
     for t in threads:
         t.start()
     for t in threads:

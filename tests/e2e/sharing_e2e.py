@@ -31,6 +31,12 @@ PORT = 4532
 STEP_S = 10.0  # the most one set and read may take: far beyond any turn
 
 
+def clock():
+    """The time of day as the radio's log writes it, to find the exchange there."""
+    now = time.time()
+    return time.strftime("%H:%M:%S", time.localtime(now)) + f".{int(now * 1000) % 1000:03d}"
+
+
 def frequency(base):
     return lambda k: (f"{base + 100 * (k % 7)}", f"{base + 100 * (k % 7)}")
 
@@ -129,7 +135,7 @@ class Rigctl:
                 self.missing += 1
                 return
             if got != want:
-                self.wrong.append(f"set {setting}, read {got} at {time.strftime('%H:%M:%S')}.{int(time.time()*1000)%1000:03d}")
+                self.wrong.append(f"set {setting}, read {got} at {clock()}")
             self.times.append(time.monotonic())
             k += 1
 
