@@ -71,6 +71,9 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     Bytes all = std::exchange(heldEcho_, {}) + data;
+    // Nothing yet says whether the radio echoes: a quiet line that began before the
+    // write (the gap after the last answer) must not cancel the echo still to come.
+    if (all.empty()) return all;
     const std::size_t n = std::min(all.size(), echo_.size());
     if (n == 0 || all.compare(0, n, echo_, 0, n) != 0) {
         echo_.clear();  // this radio does not echo, or the echo is over
