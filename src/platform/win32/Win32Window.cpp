@@ -113,7 +113,10 @@ Win32Window::Win32Window(WindowModel model, const Win32Pictures& pictures) : for
 }
 
 Win32Window::~Win32Window() {
-    for (auto& [id, view] : views_) view.model->Changed = nullptr;
+    for (auto& [id, view] : views_) {
+        view.model->Changed = nullptr;
+        if (view.list) RemoveWindowSubclass(view.list, &Win32Window::ListProcedure, static_cast<UINT_PTR>(id));
+    }
     form_.Changed = nullptr;
     if (IsWindow(hwnd_)) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -158,11 +161,14 @@ void Win32Window::Create(Control& model, int id) {
     SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     const auto* label = dynamic_cast<Label*>(&model);
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(label && label->bold ? bold_ : font_), FALSE);
-    View view{&model, hwnd, nullptr};
+    View view{&model, hwnd, nullptr, nullptr};
     if (dynamic_cast<ComboBox*>(&model)) {
         COMBOBOXINFO info{};
         info.cbSize = sizeof info;
-        if (GetComboBoxInfo(hwnd, &info)) view.edit = info.hwndItem;
+        if (GetComboBoxInfo(hwnd, &info)) {
+            view.edit = info.hwndItem;
+            view.list = info.hwndList;
+        }
     }
     // Key releases in a text box are the model's KeyUp.
     if (dynamic_cast<TextBox*>(&model)) {
@@ -173,6 +179,7 @@ void Win32Window::Create(Control& model, int id) {
     }
     if (dynamic_cast<Image*>(&model)) SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&model));
     views_[id] = view;
+    if (view.list) TipEachEntry(views_[id], id);
     model.Changed = [this, id] { Mirror(views_[id]); };
     Mirror(views_[id]);
 }
@@ -191,6 +198,31 @@ void Win32Window::SetTip(HWND control, const std::string& tip) {
     else if (tip.empty()) SendMessageW(tips_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&info));
     else SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
     known = tip;
+}
+
+// Each entry of a drop-down list shows its own tip (the COM list: the device behind
+// the port): the tip asks for its text, and a move to another entry hides it, so
+// that it comes back with that entry's.
+void Win32Window::TipEachEntry(View& view, int id) {
+    TOOLINFOW info{};
+    info.cbSize = sizeof info;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = hwnd_;
+    info.uId = reinterpret_cast<UINT_PTR>(view.list);
+    info.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    SetWindowSubclass(view.list, &Win32Window::ListProcedure, static_cast<UINT_PTR>(id), reinterpret_cast<DWORD_PTR>(this));
+}
+
+void Win32Window::EntryTip(NMTTDISPINFOW& asked) {
+    entryTip_.clear();
+    for (const auto& [id, view] : views_) {
+        if (!view.list || reinterpret_cast<HWND>(asked.hdr.idFrom) != view.list) continue;
+        const auto* box = static_cast<const ComboBox*>(view.model);
+        if (view.hover >= 0 && view.hover < box->ListCount()) entryTip_ = Wide(box->ItemToolTip(view.hover));
+    }
+    asked.hinst = nullptr;
+    asked.lpszText = entryTip_.data();
 }
 
 void Win32Window::MirrorCommon(View& view) {
@@ -299,12 +331,22 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 else PostQuitMessage(0);
             });
             ShowWindow(hwnd_, SW_HIDE);
+            if (Closed) Closed();
             return 0;
         case WM_ENDSESSION:
-            if (wParam) Shield("Form_Unload", [this] {
+            if (wParam) {
+                Shield("Form_Unload", [this] {
                     if (form_.Unload) form_.Unload();
                 });
+                if (Closed) Closed();
+            }
             return 0;
+        case WM_NOTIFY: {
+            auto* header = reinterpret_cast<NMHDR*>(lParam);
+            if (header->hwndFrom == tips_ && header->code == TTN_GETDISPINFOW)
+                EntryTip(*reinterpret_cast<NMTTDISPINFOW*>(lParam));
+            return 0;
+        }
         default: break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -335,6 +377,22 @@ LRESULT CALLBACK Win32Window::EditProcedure(HWND hwnd, UINT message, WPARAM wPar
         RemovePropW(hwnd, L"OvrinId");
     }
     return result;
+}
+
+LRESULT CALLBACK Win32Window::ListProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR window) {
+    auto* self = reinterpret_cast<Win32Window*>(window);
+    const auto found = self->views_.find(static_cast<int>(id));
+    if (message == WM_MOUSEMOVE && found != self->views_.end()) {
+        const LRESULT at = SendMessageW(hwnd, LB_ITEMFROMPOINT, 0, lParam);
+        const int entry = HIWORD(at) ? -1 : static_cast<int>(LOWORD(at));
+        if (entry != found->second.hover) {
+            found->second.hover = entry;
+            SendMessageW(self->tips_, TTM_POP, 0, 0);
+        }
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &Win32Window::ListProcedure, id);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK Win32Window::PictureProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

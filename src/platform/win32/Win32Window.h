@@ -7,6 +7,7 @@
 // in the tab order lie on top, captions at the bottom, beneath the fields).
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,16 +30,22 @@ public:
     HWND Handle() const { return hwnd_; }
     // Asked to end from outside (logoff, Ctrl+C): close as the user would.
     void Close() { PostMessageW(hwnd_, WM_CLOSE, 0, 0); }
+    // Runs once the window has been closed and the form unloaded.
+    std::function<void()> Closed;
 
 private:
     struct View {
         Control* model;
         HWND hwnd;
-        HWND edit;  // a combo box's edit field
+        HWND edit;       // a combo box's edit field
+        HWND list;       // a combo box's drop-down list
+        int hover = -1;  // the entry of that list under the mouse
     };
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK EditProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PictureProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ListProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                          DWORD_PTR window);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void Create(Control& model, int id);
@@ -47,6 +54,8 @@ private:
     void MirrorForm();
     void Command(int id, int code);
     void SetTip(HWND control, const std::string& tip);
+    void TipEachEntry(View& view, int id);
+    void EntryTip(NMTTDISPINFOW& asked);
 
     Window& form_;
     const Win32Pictures& pictures_;
@@ -55,6 +64,7 @@ private:
     HFONT font_ = nullptr, bold_ = nullptr;
     std::map<int, View> views_;
     std::map<HWND, std::string> tipTexts_;
+    std::wstring entryTip_;  // the text an entry's tip shows while it is asked for
     std::map<COLORREF, HBRUSH> brushes_;
     bool mirroring_ = false;
 };
