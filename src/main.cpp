@@ -140,6 +140,9 @@ int main(int argc, char* argv[]) {
                                                   ovrin::version::Revision).c_str());
         return 0;
     }
+    if (o.service != Options::Service::None)
+        return BadUsage("--install-service, --uninstall-service and --service are for the Windows program; on Linux "
+                        "the systemd unit ovrin-server.service runs it as a service (docs/install.md)");
     QHostAddress bind(QHostAddress::Any);
     if (o.bindAddress && !ListenAddress(*o.bindAddress, bind))
         return BadUsage("--bind " + *o.bindAddress + ": not an IP address");

@@ -1,17 +1,19 @@
 // Ovrin-Server on Windows: reads the command line, makes the Win32 platform's
 // facilities and runs the program (platform/shared/Run.h) with the window, or none
-// with --headless.
+// with --headless or as a service.
 // One program, built for the GUI subsystem: started from a console, it writes its
 // messages (--help, --version, the --headless log) there.
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <timeapi.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,8 @@
 #include "platform/std/FileHost.h"
 #include "platform/std/StderrLog.h"
 #include "platform/win32/MessageLoop.h"
+#include "platform/win32/Service.h"
+#include "platform/win32/ServiceLog.h"
 #include "platform/win32/Win32CommControl.h"
 #include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/Win32Pictures.h"
@@ -60,11 +64,13 @@ int BadUsage(const std::string& why) {
     return ovrin::cli::kBadUsage;
 }
 
-std::string ProgramFolder() {
+std::wstring ProgramPath() {
     std::wstring path(32768, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return win32::Utf8(std::filesystem::path(path).parent_path().wstring());
+    return path;
 }
+
+std::string ProgramFolder() { return win32::Utf8(std::filesystem::path(ProgramPath()).parent_path().wstring()); }
 
 // Whether a file can be made in the folder (Program Files cannot, for a user).
 bool Writable(const std::string& folder) {
@@ -88,17 +94,53 @@ std::string SettingsFolder(const Options& o) {
     return win32::Utf8(appData) + "\\Ovrin-Server";
 }
 
-// Ctrl+C, Ctrl+Break, the console closed, logoff, shutdown: end as closing the
-// window would, on the loop's thread, and give it a moment before Windows ends us.
+// The service's: the one given, else %ProgramData%\Ovrin-Server, the machine's
+// rather than a user's, there before anyone logs in.
+std::string ServiceFolder(const Options& o) {
+    if (o.configDir) return ovrin::cli::SettingsFolder(o, ProgramFolder(), true, {}, {});
+    wchar_t common[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return ProgramFolder();
+    return win32::Utf8(common) + "\\Ovrin-Server";
+}
+
+// What the service runs with: the options given to --install-service.
+std::vector<std::string> ServiceArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> kept;
+    for (const std::string& arg : args)
+        if (arg != "--install-service" && arg != "--headless") kept.push_back(arg);
+    return kept;
+}
+
+const char kServiceUsage[] =
+    "\n"
+    "As a Windows service (from a Command Prompt opened as administrator):\n"
+    "  --install-service [OPTION]...  register the service ovrin-server: started at\n"
+    "                    boot, without a window, as Local Service, with these options;\n"
+    "                    its settings and its log (ovrin-server.log, and the event\n"
+    "                    log) in %ProgramData%\\Ovrin-Server unless --config-dir is\n"
+    "                    given. Start it with: sc start ovrin-server. Given again, it\n"
+    "                    changes the options\n"
+    "  --uninstall-service  stop the service and remove it; its folder stays\n"
+    "  --service         how the service manager starts the program\n";
+
+// Ctrl+C, Ctrl+Break, the console closed, logoff, shutdown, the service stopped:
+// end as closing the window would, on the loop's thread.
+std::mutex gEndMutex;
 win32::MessageLoop* gLoop = nullptr;
-std::function<void()> gEnd;
+std::function<void()> gEnd;  // on the loop's thread only
 HANDLE gEnded = nullptr;
 
+void RequestEnd() {
+    const std::lock_guard<std::mutex> lock(gEndMutex);
+    if (gLoop) gLoop->Post([] {
+            if (gEnd) gEnd();
+        });
+}
+
+// Gives the program a moment to end before Windows ends the process.
 BOOL WINAPI ConsoleControl(DWORD) {
-    if (!gLoop) return FALSE;
-    gLoop->Post([] {
-        if (gEnd) gEnd();
-    });
+    RequestEnd();
     WaitForSingleObject(gEnded, 4000);
     return TRUE;
 }
@@ -107,7 +149,7 @@ BOOL WINAPI ConsoleControl(DWORD) {
 // with its pictures and message boxes, and the console's and the session's end.
 class Win32Run final : public ovrin::RunPlatform {
 public:
-    explicit Win32Run(win32::MessageLoop& loop) : loop_(loop) {}
+    Win32Run(win32::MessageLoop& loop, std::function<void()> serving) : loop_(loop), serving_(std::move(serving)) {}
 
     std::unique_ptr<ovrin::TimerBackend> Backend(ovrin::Timer& model) override {
         return std::make_unique<win32::Win32TimerBackend>(loop_, model);
@@ -121,7 +163,13 @@ public:
 
     std::unique_ptr<Window> MakeWindow(ovrin::frmMain& f) override {
         auto window = std::make_unique<MainWindow>(f, *this);
-        if (dialogs_) dialogs_->SetOwner(window->window.Handle());
+        if (dialogs_) {
+            dialogs_->SetOwner(window->window.Handle());
+            // Closed while a box is open: the program has ended; the box takes its
+            // safe answer.
+            win32::Win32Dialogs* dialogs = dialogs_;
+            window->window.Closed = [dialogs] { dialogs->EndAll(); };
+        }
         return window;
     }
 
@@ -131,7 +179,10 @@ public:
     }
 
     // Keyboard navigation (Tab) for the window, while there is one.
-    int RunLoop() override { return loop_.Run(dialog_); }
+    int RunLoop() override {
+        if (serving_) serving_();
+        return loop_.Run(dialog_);
+    }
 
 private:
     struct MainWindow final : Window {
@@ -149,19 +200,82 @@ private:
     };
 
     win32::MessageLoop& loop_;
+    std::function<void()> serving_;
     win32::Win32Dialogs* dialogs_ = nullptr;
     HWND dialog_ = nullptr;
 };
+
+// Makes the folder; one named with --config-dir that cannot be made is refused.
+std::string MadeFolder(const Options& o, const std::string& folder) {
+    std::error_code made, kind;
+    std::filesystem::create_directories(std::filesystem::path(win32::Wide(folder)), made);
+    if (o.configDir && (made || !std::filesystem::is_directory(std::filesystem::path(win32::Wide(folder)), kind)))
+        return "--config-dir " + *o.configDir + ": " + (made ? made.message() : std::string("not a folder"));
+    return {};
+}
+
+// One run of the server, with its window or none, in the settings folder given;
+// `report` tells why it cannot start, `serving` that it runs.
+int Serve(const Options& o, const std::string& folder, ovrin::Log& log,
+          const std::function<int(const std::string&)>& report, const std::function<void()>& serving) {
+    if (o.comDevice) return report("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
+    win32::MessageLoop loop;
+    win32::Win32Sockets sockets(loop);
+    if (o.bindAddress) {
+        if (const std::string refused = sockets.SetListenAddress(*o.bindAddress); !refused.empty())
+            return report("--bind " + *o.bindAddress + ": " + refused);
+    }
+    if (const std::string unusable = MadeFolder(o, folder); !unusable.empty()) return report(unusable);
+    ovrin::FileHost host(folder, ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision,
+                         [&loop] { loop.Quit(0); });
+    win32::Win32CommControl com(loop, log);
+    // The receive gap is a few milliseconds: ask for the finest timer Windows gives.
+    timeBeginPeriod(1);
+    {
+        const std::lock_guard<std::mutex> lock(gEndMutex);
+        gLoop = &loop;
+    }
+    Win32Run run(loop, serving);
+    const ovrin::RunFacilities facilities{com, sockets, host, log, o.comPort.value_or("")};
+    const int status = o.headless ? ovrin::RunHeadless(run, facilities, o) : ovrin::RunWindow(run, facilities, o);
+    {
+        const std::lock_guard<std::mutex> lock(gEndMutex);
+        gLoop = nullptr;
+    }
+    SetEvent(gEnded);
+    timeEndPeriod(1);
+    return status;
+}
+
+// Under the service manager: no window, no console, the log in the folder's file
+// and the event log.
+int ServeAsService(const Options& given) {
+    return win32::RunAsService(
+        [&given](const std::function<void()>& serving) {
+            Options o = given;
+            o.headless = true;
+            const std::string folder = ServiceFolder(o);
+            MadeFolder(o, folder);  // for the log; Serve tells why it could not
+            win32::ServiceLog log(folder);
+            const auto report = [&log](const std::string& why) {
+                log.Line(ovrin::LogLevel::Error, "The service cannot start: " + why);
+                return ovrin::cli::kBadUsage;
+            };
+            return Serve(o, folder, log, report, serving);
+        },
+        RequestEnd);
+}
 
 }  // namespace
 
 int main() {
     ConnectStreams();
-    const ovrin::cli::Parsed parsed = ovrin::cli::ParseOptions(Arguments());
+    const std::vector<std::string> args = Arguments();
+    const ovrin::cli::Parsed parsed = ovrin::cli::ParseOptions(args);
     const Options& o = parsed.options;
     if (!parsed.error.empty()) return BadUsage(parsed.error);
     if (o.help) {
-        std::fputs(ovrin::cli::Usage("ovrin-server").c_str(), stdout);
+        std::fputs((ovrin::cli::Usage("ovrin-server") + kServiceUsage).c_str(), stdout);
         return 0;
     }
     if (o.version) {
@@ -169,35 +283,23 @@ int main() {
                                                   ovrin::version::Revision).c_str());
         return 0;
     }
-
-    if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
-    win32::MessageLoop loop;
-    win32::Win32Sockets sockets(loop);
-    if (o.bindAddress) {
-        if (const std::string refused = sockets.SetListenAddress(*o.bindAddress); !refused.empty())
-            return BadUsage("--bind " + *o.bindAddress + ": " + refused);
+    gEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    switch (o.service) {
+        case Options::Service::Install: {
+            if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
+            const std::string folder = ServiceFolder(o);
+            if (const std::string unusable = MadeFolder(o, folder); !unusable.empty()) return BadUsage(unusable);
+            return win32::InstallService(ProgramPath(), ServiceArguments(args), folder);
+        }
+        case Options::Service::Uninstall: return win32::UninstallService();
+        case Options::Service::Run: return ServeAsService(o);
+        case Options::Service::None: break;
     }
 
-    const std::string folder = SettingsFolder(o);
-    std::error_code made, kind;
-    std::filesystem::create_directories(std::filesystem::path(win32::Wide(folder)), made);
-    if (o.configDir && (made || !std::filesystem::is_directory(std::filesystem::path(win32::Wide(folder)), kind)))
-        return BadUsage("--config-dir " + *o.configDir + ": " + (made ? made.message() : std::string("not a folder")));
-
-    ovrin::FileHost host(folder, ovrin::version::Major, ovrin::version::Minor, ovrin::version::Revision,
-                         [&loop] { loop.Quit(0); });
-    ovrin::StderrLog log;
-    win32::Win32CommControl com(loop, log);
-    // The receive gap is a few milliseconds: ask for the finest timer Windows gives.
-    timeBeginPeriod(1);
-    gLoop = &loop;
-    gEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Ctrl+C reaches a program its console started even when that start asked for
+    // it to be ignored.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(&ConsoleControl, TRUE);
-    Win32Run run(loop);
-    const ovrin::RunFacilities facilities{com, sockets, host, log, o.comPort.value_or("")};
-    const int status = o.headless ? ovrin::RunHeadless(run, facilities, o) : ovrin::RunWindow(run, facilities, o);
-    gLoop = nullptr;
-    SetEvent(gEnded);
-    timeEndPeriod(1);
-    return status;
+    ovrin::StderrLog log;
+    return Serve(o, SettingsFolder(o), log, BadUsage, {});
 }

@@ -85,6 +85,12 @@ void Ranged(int& field, const char* name, int low, int high, const char* unit, c
     else field = *n;
 }
 
+void ServiceAction(Options& o, Options::Service action, std::string& error) {
+    if (o.service != Options::Service::None && o.service != action)
+        error = "--install-service, --uninstall-service and --service exclude each other";
+    o.service = action;
+}
+
 void Text(std::optional<std::string>& field, const char* name, const std::string& v, std::string& error) {
     if (v.empty()) error = std::string(name) + ": empty value";
     else field = v;
@@ -96,6 +102,14 @@ const std::map<std::string, Known>& Table() {
         {"-h", {Takes::Nothing, [](Options& o, const std::string&, std::string&) { o.help = true; }}},
         {"--version", {Takes::Nothing, [](Options& o, const std::string&, std::string&) { o.version = true; }}},
         {"--headless", {Takes::Nothing, [](Options& o, const std::string&, std::string&) { o.headless = true; }}},
+        {"--install-service",
+         {Takes::Nothing,
+          [](Options& o, const std::string&, std::string& e) { ServiceAction(o, Options::Service::Install, e); }}},
+        {"--uninstall-service",
+         {Takes::Nothing,
+          [](Options& o, const std::string&, std::string& e) { ServiceAction(o, Options::Service::Uninstall, e); }}},
+        {"--service",
+         {Takes::Nothing, [](Options& o, const std::string&, std::string& e) { ServiceAction(o, Options::Service::Run, e); }}},
         {"--port", {Takes::Value, Port}},
         {"--com", {Takes::Value, Com}},
         {"--config-dir",

@@ -29,6 +29,10 @@ struct Options {
     std::optional<Line> line;
     std::optional<bool> rts, dtr, pttRts, keepPortOpen;
     std::vector<std::string> allow;          // every --allow, each a good list
+    // The Windows program as a service: register it with the other options given,
+    // remove it, or run as the service manager starts it.
+    enum class Service { None, Install, Uninstall, Run };
+    Service service = Service::None;
     // Sharing, the RFC 2217 port and the transmit limit: parsed and checked here.
     ServerOptions server;
 };

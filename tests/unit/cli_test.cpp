@@ -29,6 +29,7 @@ std::string Describe(const Options& o) {
              std::to_string(o.server.answerWaitMs) + "," + std::to_string(o.server.txLimitS);
     if (o.server.rfc2217Port) d += " rfc2217=" + std::to_string(o.server.rfc2217Port);
     if (o.server.cat != cat::Language::Unknown) d += " cat=" + std::string(cat::Name(o.server.cat));
+    if (o.service != Options::Service::None) d += " service=" + std::to_string(static_cast<int>(o.service));
     return d;
 }
 
@@ -77,6 +78,10 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},
         {{"--port", "50001", "--rfc2217-port", "50001"}, "", "--rfc2217-port 50001: the same as --port"},
         {{"--cat", "civ", "--cat=ft817"}, " cat=ft817", ""},
+        {{"--install-service", "--com", "COM3", "--ptt-rts", "on"}, " com=COM3 ptt=on service=1", ""},
+        {{"--uninstall-service"}, " service=2", ""},
+        {{"--service", "--port", "50001"}, " port=50001 service=3", ""},
+        {{"--install-service", "--service"}, "", "--install-service, --uninstall-service and --service exclude each other"},
         {{"--cat", "auto"}, "", ""},
         {{"--cat", "icom"}, "", "--cat icom: auto, kenwood, civ, ft817 or none"},
     };
