@@ -17,6 +17,13 @@
 
 namespace ovrin::sim {
 
+// Bytes written as numbers: H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}).
+inline Bytes H(std::initializer_list<int> bytes) {
+    Bytes out;
+    for (int b : bytes) out += static_cast<char>(b);
+    return out;
+}
+
 class SimClock {
 public:
     SimClock();
