@@ -218,7 +218,6 @@ std::string MadeFolder(const Options& o, const std::string& folder) {
 // `report` tells why it cannot start, `serving` that it runs.
 int Serve(const Options& o, const std::string& folder, ovrin::Log& log,
           const std::function<int(const std::string&)>& report, const std::function<void()>& serving) {
-    if (o.comDevice) return report("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
     win32::MessageLoop loop;
     win32::Win32Sockets sockets(loop);
     if (o.bindAddress) {
@@ -283,10 +282,16 @@ int main() {
                                                   ovrin::version::Revision).c_str());
         return 0;
     }
+    if (o.listPorts) {
+        win32::MessageLoop loop;
+        ovrin::StderrLog quiet;
+        const win32::Win32CommControl ports(loop, quiet);
+        std::fputs(ovrin::PortListing(ports, SettingsFolder(o)).c_str(), stdout);
+        return 0;
+    }
     gEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     switch (o.service) {
         case Options::Service::Install: {
-            if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
             const std::string folder = ServiceFolder(o);
             if (const std::string unusable = MadeFolder(o, folder); !unusable.empty()) return BadUsage(unusable);
             return win32::InstallService(ProgramPath(), ServiceArguments(args), folder);
