@@ -6,6 +6,7 @@
 // Tab order is the models' tabIndex (Win32 takes it from the Z order: the controls
 // in the tab order lie on top, captions at the bottom, beneath the fields).
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <map>
