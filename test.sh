@@ -9,3 +9,5 @@ ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300 "$@"
 # The Windows program, cross-built, and its tests under Wine.
 ./scripts/build-windows.sh
 ctest --test-dir build-win --output-on-failure -j "$(nproc)" --timeout 300 "$@"
+# The release artefacts into dist/, from the programs just built.
+./scripts/package.sh --no-build

@@ -14,6 +14,8 @@ if [ "${1:-}" != program ]; then
   packages+=(python3-serial libhamlib-utils iproute2)
   # The Windows program: cross-built, and tested under Wine.
   packages+=(g++-mingw-w64-x86-64-posix wine64)
+  # The release artefacts (scripts/package.sh): the man page and the package's dependencies.
+  packages+=(help2man dpkg-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do
