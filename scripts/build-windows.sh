@@ -18,7 +18,8 @@ if [ "${1:-}" = program ]; then
   targets=(--target ovrin-server)
   [ -f build-win/CMakeCache.txt ] || extra+=(-DBUILD_TESTING=OFF)
 else
-  extra+=(-DBUILD_TESTING=ON -DOVRIN_RADIO_SIM="$PWD/build/ovrin-radio-sim")
+  extra+=(-DBUILD_TESTING=ON -DOVRIN_RADIO_SIM="$PWD/build/ovrin-radio-sim"
+          -DOVRIN_MODEM_SHIM="$PWD/build/tests/e2e/ovrin_modem_shim.so")
 fi
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
   "${extra[@]}" >/dev/null

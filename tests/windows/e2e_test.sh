@@ -2,17 +2,22 @@
 # The Windows program under Wine, end to end: a pseudo-terminal radio (the Linux
 # radio simulator) as COM1, the window on a private Xvfb, a Linux TCP client. Checks
 # a command and its answer, the PTT command (asked about, answered Yes, the check
-# box turned red; Wine refuses RTS on a pseudo-terminal, which is logged), the
-# window's caption, size and status picture, and the settings file the program
-# writes beside itself when closed with Alt+F4. Exits 77 (skipped) when Wine, Xvfb
-# or the radio simulator is missing.
-#   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim>
+# box turned red), RTS rising and falling for the in-band command, for a remote
+# serial port (RFC 2217) client and at the transmit limit (Wine's serial code sets
+# the lines on its Unix side, where the Linux tests' LD_PRELOAD shim gives the
+# pseudo-terminal modem lines and records them), the window's caption, size and
+# status picture, the settings file the program writes beside itself when closed
+# with Alt+F4, and the window closed while a message box is open (the box takes
+# its safe answer). Exits 77 (skipped) when Wine, Xvfb, the radio simulator or
+# the shim is missing.
+#   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim> <modem shim>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
-exe=$1 radio=${2:-}
+exe=$1 radio=${2:-} shim=${3:-}
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ -x /usr/lib/wine/wine64 ] || skip "wine64 is not installed"
 [ -x "$radio" ] || skip "no radio simulator (build the Linux program first)"
+[ -f "$shim" ] || skip "no modem-line shim (build the Linux program first)"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
 # As root: a network and pseudo-terminals of our own, so parallel runs never meet.
 if [ "$(id -u)" = 0 ] && [ -z "${OVRIN_E2E_PRIVATE:-}" ] && command -v unshare >/dev/null; then
@@ -44,6 +49,13 @@ listening() {
     /proc/net/tcp /proc/net/tcp6
 }
 logged() { grep -q -- "$1" "$dir/server.log"; }
+# rts N [COUNT]: RTS's last state in the shim's record is N, after COUNT changes at least.
+rts() {
+  awk -v want="$1" -v least="${2:-0}" '$2 == "RTS" { s = $3; n++ } END { exit !(s == want && n >= least) }' \
+    "$dir/modem.log" 2>/dev/null
+}
+# RFC 2217 SET-CONTROL: 11 sets RTS, 12 clears it.
+control() { printf "\377\372\054\005\\$(printf %03o "$1")\377\360" >&4; }
 shot() { last="$dir/shot.png"; import -window "$win" "png:$last" 2>/dev/null; }
 # count AREA COLOUR: pixels of a fresh screenshot in WxH+X+Y that have the colour.
 count() {
@@ -75,8 +87,9 @@ Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xv
 pids+=($!)
 until_ok 15 grep -q . "$dir/display" || skip "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$dir/display")"
-port=$((40000 + RANDOM % 9990))
-"$wine" "$dir/app/ovrin-server.exe" --port "$port" >"$dir/server.log" 2>&1 &
+port=$((40000 + RANDOM % 9990)) rfc=$((50000 + RANDOM % 9990))
+LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log" \
+  "$wine" "$dir/app/ovrin-server.exe" --port "$port" --rfc2217-port "$rfc" --tx-limit 2 >"$dir/server.log" 2>&1 &
 server=$!
 pids+=("$server")
 
@@ -108,10 +121,26 @@ until_ok 15 logged 'PTT keyed: .* by RTS (in-band command)' || fail "PTT not key
 found '^Ovrin-Server v1\.10\.01$'
 # The log line comes before the box is painted red: wait for the paint.
 until_ok 15 shows "170x13+$((left + 21))+$((top + 178))" red 100 || fail "the PTT box did not turn red"
-check logged 'does not set RTS'
+until_ok 5 rts 1 1 || fail "RTS did not rise for the in-band command"
 printf '\033\033ATH0' >&3
 until_ok 15 logged 'PTT released: .*released by RTS (in-band command)' || fail "PTT not released"
+until_ok 5 rts 0 2 || fail "RTS did not fall at the in-band release"
 exec 3>&-
+
+# --- a remote serial port client, past the seconds in which what it sets is taken
+#     as its opening: keyed, released, keyed again and released at the 2 s limit ---
+exec 4<>"/dev/tcp/127.0.0.1/$rfc" || fail "no connection to the remote serial port $rfc"
+printf '\377\373\054' >&4  # WILL COM-PORT-OPTION
+sleep 2.5
+control 11
+until_ok 5 rts 1 3 || fail "RTS did not rise for the remote serial port"
+control 12
+until_ok 5 rts 0 4 || fail "RTS did not fall when the remote serial port cleared it"
+control 11
+until_ok 5 rts 1 5 || fail "RTS did not rise again"
+until_ok 5 logged 'the transmit limit of 2 s was reached' || fail "the transmit limit did not end the key"
+rts 0 6 || fail "RTS still up after the transmit limit"
+exec 4>&-
 
 # --- Alt+F4 closes as the user would: the settings beside the program ---
 xdotool windowfocus "$win" key alt+F4
@@ -122,5 +151,24 @@ ini="$dir/app/Ovrin-Bridge.ini"
 check [ "$(stat -c %s "$ini")" = 1033 ]
 check [ "$(dd if="$ini" bs=1 skip=60 count=5 2>/dev/null)" = "$port" ]
 check [ "$(dd if="$ini" bs=1 skip=76 count=1 2>/dev/null)" = 1 ]  # Control RTS as PTT
-[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, PTT, window and settings checked"
+
+# --- closed while a message box is open: the question takes its safe answer, No ---
+"$wine" "$dir/app/ovrin-server.exe" --config-dir 'C:\second' --port "$port" >"$dir/second.log" 2>&1 &
+second=$!
+pids+=("$second")
+until_ok 30 found '^Ovrin-Server v1\.10\.01$' || fail "no second window"
+until_ok 10 listening "$port" || fail "the second program is not listening on $port"
+exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to the second program"
+printf '\033\033ATH1' >&3
+until_ok 10 found '^Enable Hardware Control$' || fail "no question in the second program"
+# Without a window manager Wine draws no frame to click: Wine's taskkill sends the
+# window the close that its close button sends.
+"$wine" taskkill /im ovrin-server.exe >/dev/null 2>&1
+until_ok 20 exited "$second" || fail "the window did not close while the box was open"
+wait "$second"
+check [ $? = 0 ]
+exec 3>&-
+check [ "$(dd if="$dir/prefix/drive_c/second/Ovrin-Bridge.ini" bs=1 skip=76 count=1 2>/dev/null)" = 0 ]
+grep -q 'PTT keyed' "$dir/second.log" && fail "the question was answered Yes"
+[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, PTT and RTS three ways, window, settings, close with a box open"
 exit $failed
