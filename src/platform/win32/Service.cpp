@@ -119,17 +119,25 @@ struct Running {
 Running* gRunning = nullptr;
 
 void Report(DWORD state, int exitStatus = 0) {
-    const std::lock_guard<std::mutex> lock(gRunning->mutex);
-    SERVICE_STATUS& s = gRunning->status;
-    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    s.dwCurrentState = state;
-    s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
-    s.dwWin32ExitCode = exitStatus ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
-    s.dwServiceSpecificExitCode = static_cast<DWORD>(exitStatus);
-    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
-    s.dwCheckPoint = pending ? s.dwCheckPoint + 1 : 0;
-    s.dwWaitHint = pending ? 15000 : 0;
-    SetServiceStatus(gRunning->handle, &s);
+    SERVICE_STATUS_HANDLE handle = nullptr;
+    SERVICE_STATUS report{};
+    {
+        const std::lock_guard<std::mutex> lock(gRunning->mutex);
+        SERVICE_STATUS& s = gRunning->status;
+        s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+        s.dwCurrentState = state;
+        s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+        s.dwWin32ExitCode = exitStatus ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+        s.dwServiceSpecificExitCode = static_cast<DWORD>(exitStatus);
+        const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+        s.dwCheckPoint = pending ? s.dwCheckPoint + 1 : 0;
+        s.dwWaitHint = pending ? 15000 : 0;
+        handle = gRunning->handle;
+        report = s;
+    }
+    // Once the stopped state is reported the dispatcher returns and the process
+    // ends: nothing of the run (its lock included) may be touched after it.
+    SetServiceStatus(handle, &report);
 }
 
 DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
