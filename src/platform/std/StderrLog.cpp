@@ -60,9 +60,12 @@ std::string StderrLog::Printable(const std::string& text) {
     return out;
 }
 
+std::string StderrLog::Stamped(LogLevel level, const std::string& text) {
+    return LocalTime() + " " + Word(level) + Printable(text);
+}
+
 void StderrLog::Line(LogLevel level, const std::string& text) {
-    const std::string line = journal_ ? Priority(level) + Printable(text)
-                                      : LocalTime() + " " + Word(level) + Printable(text);
+    const std::string line = journal_ ? Priority(level) + Printable(text) : Stamped(level, text);
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }

@@ -14,6 +14,9 @@ public:
     explicit StderrLog(bool journal = false) : journal_(journal) {}
     void Line(LogLevel level, const std::string& text) override;
     static std::string Printable(const std::string& text);
+    // The line as a terminal shows it: the local time, "error: " or "warning: ",
+    // the printable text.
+    static std::string Stamped(LogLevel level, const std::string& text);
 
 private:
     bool journal_;

@@ -11,15 +11,6 @@ constexpr wchar_t kSourceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog
 constexpr DWORD kLineMessage = 1;  // "%1" in the program's message table (messages.mc)
 constexpr long kMostBytes = 1024 * 1024;
 
-const char* Word(LogLevel level) {
-    switch (level) {
-        case LogLevel::Error: return "error: ";
-        case LogLevel::Warning: return "warning: ";
-        case LogLevel::Info: break;
-    }
-    return "";
-}
-
 WORD EventType(LogLevel level) {
     switch (level) {
         case LogLevel::Error: return EVENTLOG_ERROR_TYPE;
@@ -69,10 +60,7 @@ void ServiceLog::Line(LogLevel level, const std::string& text) {
     const std::string printable = StderrLog::Printable(text);
     const std::lock_guard<std::mutex> lock(mutex_);
     if (file_) {
-        SYSTEMTIME t;
-        GetLocalTime(&t);
-        std::fprintf(file_, "%04u-%02u-%02u %02u:%02u:%02u %s%s\n", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                     t.wSecond, Word(level), printable.c_str());
+        std::fprintf(file_, "%s\n", StderrLog::Stamped(level, text).c_str());
         std::fflush(file_);
         if (std::ftell(file_) > kMostBytes) {
             std::fclose(file_);
