@@ -34,6 +34,7 @@ void WireEvents(frmMain& f) {
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
     f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
+    f.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
     f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
     f.transmitter.Changed = [&f] {
         ShowTransmitter(f);

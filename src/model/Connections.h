@@ -52,6 +52,11 @@ struct Connection {
     Bytes readWhileAsked;
     // Its socket is checked for a vanished peer within seconds (it holds the key).
     bool watchedClosely = false;
+    // It read nothing of what waited for it (that much, past the bound): it is to
+    // be closed, and what was meant for it meanwhile is counted, not queued.
+    bool notReading = false;
+    int32_t unsentAtBound = 0;
+    uint64_t dropped = 0;
     // A remote serial port client has its session; a raw client has none.
     std::unique_ptr<ComPortSession> comPort;
 

@@ -121,6 +121,9 @@ struct frmMain {
     Timer tmrModemLines{"tmrModemLines", 100, false};
     // Writes the log lines a client's flood held back, a second on.
     Timer tmrClientLog{"tmrClientLog", ClientLog::kQuietMs, false};
+    // Closes the clients found not to read (model/Outbound.h), from the event loop
+    // rather than in the middle of a send.
+    Timer tmrNotReading{"tmrNotReading", 1, false};
 
     // --- platform facilities ---
     CommControl& comPort;

@@ -44,6 +44,9 @@ public:
     virtual int32_t BytesReceived() const = 0;
     virtual Bytes GetData() = 0;  // every waiting byte
     virtual void SendData(const Bytes& data) = 0;
+    // What the program still holds to send to the peer, once the system's own
+    // buffer for the connection is full: it grows while the peer reads nothing.
+    virtual int32_t BytesToSend() const = 0;
     // The peer has closed or the connection has failed, whether or not that event
     // has been delivered yet. Takes in what waits, without blocking.
     virtual bool PeerGone() = 0;

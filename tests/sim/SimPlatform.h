@@ -144,6 +144,7 @@ public:
         handle = -1;
         peerGone = false;
         rx.clear();
+        ReadsAgain();
     }
     int32_t BytesReceived() const override { return static_cast<int32_t>(rx.size()); }
     Bytes GetData() override {
@@ -154,6 +155,15 @@ public:
         FailIf(state != sckConnected, "Wrong protocol or connection state");
         sent += data;
         sentBlocks.push_back(data);
+        if (!reads) unsent += static_cast<int32_t>(data.size());
+        PeakUnsent(unsent);
+    }
+    int32_t BytesToSend() const override { return unsent; }
+    // The peer takes everything at once, or stops reading: what is sent then waits.
+    void StopsReading() { reads = false; }
+    void ReadsAgain() {
+        reads = true;
+        unsent = 0;
     }
     bool PeerGone() override { return peerGone || state == sckClosing; }
     std::string LocalHostName() const override { return "simhost"; }
@@ -167,8 +177,11 @@ public:
     std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
     bool peerGone = false;  // gone, its close event not yet delivered
+    bool reads = true;
+    int32_t unsent = 0;
 
 private:
+    void PeakUnsent(int32_t n);
     SimSockets& owner_;
 };
 
@@ -212,6 +225,7 @@ public:
     void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
 
     std::set<int32_t> busyPorts;  // ports another program listens on
+    int32_t peakUnsent = 0;       // the most that waited for any client, ever
     std::string listenFailure;    // any other reason listening fails, when set
 
 private:
@@ -222,6 +236,8 @@ private:
     int32_t nextRequest_ = 1;
     int32_t nextHandle_ = 100;
 };
+
+inline void SimSocket::PeakUnsent(int32_t n) { owner_.peakUnsent = std::max(owner_.peakUnsent, n); }
 
 inline void SimSocket::Listen() {
     FailIf(state != sckClosed, "Invalid operation at current state");

@@ -143,6 +143,8 @@ public:
         socket_->flush();
     }
 
+    int32_t BytesToSend() const override { return socket_ ? ToInt32(socket_->bytesToWrite()) : 0; }
+
     std::string LocalHostName() const override { return FromQ(QHostInfo::localHostName()); }
 
     std::string LocalIP() const override {

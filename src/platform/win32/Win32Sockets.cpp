@@ -143,6 +143,10 @@ public:
         if (State() == sckError) throw PlatformError(lastError_);
     }
 
+    int32_t BytesToSend() const override {
+        return outbound_.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(outbound_.size());
+    }
+
     std::string LocalHostName() const override {
         char name[256] = "";
         gethostname(name, sizeof name);
