@@ -3,12 +3,16 @@
 # to listening, idle CPU (listening, on-line), the first command on a new
 # connection, round trips of a CAT command (closed loop and random pauses),
 # answers paced at 9600 baud, a MiB each way, CPU seconds and peak resident
-# memory. Arguments go to ovrin-bench (e.g. --commands 1000 --idle-seconds 10,
+# memory, and each command language with one client and three. Arguments go to ovrin-bench (e.g. --commands 1000 --idle-seconds 10,
 # --only paced); with --server PATH another build is measured; with --window our
-# server runs with its window on a private Xvfb instead of headless.
+# server runs with its window on a private Xvfb instead of headless. As root it
+# runs in private namespaces (see common.sh).
 source "$(dirname "$0")/common.sh"
-need_packages ser2net
-build_bench
+if [ "${OVRIN_BENCH_PRIVATE:-}" != 1 ]; then
+  need_packages ser2net
+  build_bench
+fi
+private_namespaces "$@"
 make_workdir
 machine_header
 echo "ser2net: $(ser2net -v 2>&1 | head -1)"

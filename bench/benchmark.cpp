@@ -59,8 +59,10 @@ struct SimRadio {
     Child process;
     std::string device;
 
-    SimRadio(const Options& o, const std::string& name, int baud = 0, bool loopback = false) {
-        std::vector<std::string> argv = {o.sim, "--mode", loopback ? "loopback" : "cat", "--delay", "0"};
+    SimRadio(const Options& o, const std::string& name, int baud = 0, bool loopback = false,
+             const std::string& family = "kenwood") {
+        std::vector<std::string> argv = {o.sim, "--mode", loopback ? "loopback" : "cat", "--delay", "0",
+                                         "--family", family};
         if (baud > 0) argv.insert(argv.end(), {"--baud", std::to_string(baud)});
         // OVRIN_BENCH_SIMLOG=DIR keeps each simulator's log of the bytes both ways.
         if (const char* logs = std::getenv("OVRIN_BENCH_SIMLOG"))
@@ -859,6 +861,208 @@ void Sharing(const Options& o) {
               << Signed(added[1]) << " ms)\n";
 }
 
+// The three command languages, one client and three at once, closed loop. Our
+// server (--clients 3) ends a turn as soon as its answer is whole and drops the
+// CI-V bus echo; ser2net forwards after its character delay and gives every client
+// all the radio says, echo included. A round trip ends when the client's own answer
+// is in, wherever it stands among what the client reads.
+struct Asked {
+    Bytes command, answer;
+};
+
+struct CatLanguage {
+    const char* family;
+    std::vector<Asked> asked;  // the first alone; all three at once
+    bool ser2netThree;         // through ser2net's broadcast a client can still find its own answer
+};
+
+Bytes Frame(std::initializer_list<int> body, int to = 0x94, int from = 0xE0) {
+    Bytes f{'\xFE', '\xFE', static_cast<char>(to), static_cast<char>(from)};
+    for (int b : body) f += static_cast<char>(b);
+    return f + '\xFD';
+}
+
+Bytes Raw(std::initializer_list<int> bytes) {
+    Bytes out;
+    for (int b : bytes) out += static_cast<char>(b);
+    return out;
+}
+
+std::vector<CatLanguage> Languages() {
+    return {
+        {"kenwood", {{"FA;", "FA00014074000;"}, {"FB;", "FB00014074000;"}, {"MD;", "MD2;"}}, true},
+        {"civ",
+         {{Frame({0x03}), Frame({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}, 0xE0, 0x94)},
+          {Frame({0x04}), Frame({0x04, 0x01, 0x01}, 0xE0, 0x94)},
+          {Frame({0x0F}), Frame({0x0F, 0x00}, 0xE0, 0x94)}},
+         true},
+        // Unmarked answers of fixed length: in ser2net's broadcast nobody can tell whose is whose.
+        {"ft817",
+         {{Raw({0, 0, 0, 0, 0x03}), Raw({0x01, 0x40, 0x74, 0x00, 0x01})},
+          {Raw({0, 0, 0, 0, 0xE7}), Raw({0x00})},
+          {Raw({0, 0, 0, 0, 0xF7}), Raw({0xFF})}},
+         false},
+    };
+}
+
+struct LoopFigures {
+    std::vector<double> times;
+    std::size_t other = 0;  // bytes read that were not the client's own answer
+    int missing = 0;
+    void Add(const LoopFigures& f) {
+        times.insert(times.end(), f.times.begin(), f.times.end());
+        other += f.other;
+        missing += f.missing;
+    }
+};
+
+// A client asking one thing over and over on one connection.
+class Asker {
+public:
+    Asker(int port, Asked asked) : c_(port), asked_(std::move(asked)) {
+        if (!c_.Connected()) throw std::runtime_error("languages: a client could not connect");
+    }
+    void Once(LoopFigures& f) {
+        const auto t0 = Clock::now();
+        if (!c_.Send(asked_.command)) throw std::runtime_error("languages: send failed");
+        std::size_t at;
+        while ((at = pending_.find(asked_.answer)) == Bytes::npos) {
+            const Bytes more = c_.ReadSome(2000);
+            if (more.empty()) break;
+            pending_ += more;
+        }
+        if (at == Bytes::npos) {
+            ++f.missing;
+            pending_.clear();
+            c_.Read(1 << 20, 300);  // a late answer must not be taken for the next one
+            return;
+        }
+        f.times.push_back(MsSince(t0));
+        f.other += at;
+        pending_.erase(0, at + asked_.answer.size());
+    }
+    // What else came after the last answer.
+    void Finish(LoopFigures& f) {
+        f.other += pending_.size() + c_.Read(1 << 20, 100).size();
+        pending_.clear();
+    }
+
+private:
+    TcpClient c_;
+    Asked asked_;
+    Bytes pending_;
+};
+
+// `commands` closed-loop commands from each of the clients at once; the on-CPU
+// seconds the server spent meanwhile are added to `cpu`.
+LoopFigures AtOnce(int port, pid_t server, const std::vector<Asked>& asked, int commands, double& cpu) {
+    std::vector<std::unique_ptr<Asker>> askers;
+    for (const Asked& a : asked) askers.push_back(std::make_unique<Asker>(port, a));
+    SleepMs(200);
+    std::vector<LoopFigures> each(asked.size());
+    const ProcStats s0 = ReadStats(server);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < askers.size(); ++i)
+        threads.emplace_back([&, i] {
+            for (int n = 0; n < commands; ++n) askers[i]->Once(each[i]);
+        });
+    for (auto& t : threads) t.join();
+    cpu += ReadStats(server).schedSeconds - s0.schedSeconds;
+    LoopFigures all;
+    for (std::size_t i = 0; i < askers.size(); ++i) {
+        askers[i]->Finish(each[i]);
+        all.Add(each[i]);
+    }
+    return all;
+}
+
+double PerThousand(double cpuSeconds, std::size_t commands) {
+    return cpuSeconds * 1000.0 / static_cast<double>(std::max<std::size_t>(commands, 1));
+}
+
+void CommandLanguages(const Options& o) {
+    const bool window = std::getenv("OVRIN_BENCH_WINDOW") != nullptr;
+    const double cpuGoal = window ? 1.2 : 1.0;
+    std::cout << "\n## Command languages: closed-loop round trip to the client's own answer, one client and three "
+                 "at once, ms (radios --delay 0; ours --clients 3"
+              << (window ? ", with its window under Xvfb" : ", headless") << "; ser2net max-connections 3)\n";
+    bool kenwoodP50 = false, p99Met = true, cpuMet = true;
+    for (const CatLanguage& l : Languages()) {
+        SimRadio ourRadio(o, std::string("radio-ovrin-") + l.family, 0, false, l.family);
+        SimRadio theirRadio(o, std::string("radio-ser2net-") + l.family, 0, false, l.family);
+        ServerProcess server(o.server);
+        const int ourPort = FreeTcpPort();
+        server.LinkCom(1, ourRadio.device);
+        server.WriteSettings(ourPort);
+        server.Start({"--clients", "3"});
+        if (!WaitListening(ourPort, 10000)) throw std::runtime_error("languages: our server did not listen");
+        Ser2net ser2net(o, theirRadio.device, true, "tcp", 3);
+        SleepMs(1000);
+        const pid_t pa = server.Pid(), pb = ser2net.process.Pid();
+
+        // One client: ten commands on one server, then ten on the other.
+        LoopFigures ours, theirs;
+        {
+            Asker a(ourPort, l.asked[0]), b(ser2net.port, l.asked[0]);
+            LoopFigures warm;
+            for (int i = 0; i < 10; ++i) {
+                a.Once(warm);
+                b.Once(warm);
+            }
+            const ProcStats a0 = ReadStats(pa), b0 = ReadStats(pb);
+            for (int i = 0; i < o.commands; i += 10) {
+                for (int k = 0; k < 10; ++k) a.Once(ours);
+                for (int k = 0; k < 10; ++k) b.Once(theirs);
+            }
+            const double cpuOurs = ReadStats(pa).schedSeconds - a0.schedSeconds;
+            const double cpuTheirs = ReadStats(pb).schedSeconds - b0.schedSeconds;
+            a.Finish(ours);
+            b.Finish(theirs);
+            const Summary so = Summarize(ours.times), st = Summarize(theirs.times);
+            const double kOurs = PerThousand(cpuOurs, so.n), kTheirs = PerThousand(cpuTheirs, st.n);
+            std::cout << l.family << ", one client (" << so.n << " commands each):\n"
+                      << "  ovrin-server: " << Describe(so) << "; CPU per 1000 " << Fixed(kOurs, 3)
+                      << " s; other bytes read " << ours.other << ", missing " << ours.missing << "\n"
+                      << "  ser2net:      " << Describe(st) << "; CPU per 1000 " << Fixed(kTheirs, 3)
+                      << " s; other bytes read " << theirs.other << ", missing " << theirs.missing << "\n";
+            if (std::string(l.family) == "kenwood") kenwoodP50 = so.p50 <= 0.5;
+            p99Met = p99Met && so.p99 <= st.p99;
+            cpuMet = cpuMet && kOurs <= cpuGoal * kTheirs;
+        }
+        SleepMs(300);
+
+        // Three at once, each its own command; two rounds on each server, alternating.
+        const int each = std::max(10, o.commands / 4);
+        double cpuOurs = 0, cpuTheirs = 0;
+        LoopFigures three, threeTheirs;
+        for (int round = 0; round < 2; ++round) {
+            three.Add(AtOnce(ourPort, pa, l.asked, each, cpuOurs));
+            SleepMs(300);
+            if (l.ser2netThree) threeTheirs.Add(AtOnce(ser2net.port, pb, l.asked, each, cpuTheirs));
+            SleepMs(300);
+        }
+        const Summary so = Summarize(three.times);
+        std::cout << l.family << ", three at once (" << so.n << " commands in all):\n"
+                  << "  ovrin-server: " << Describe(so) << "; CPU per 1000 " << Fixed(PerThousand(cpuOurs, so.n), 3)
+                  << " s; other bytes read " << three.other << ", missing " << three.missing << "\n";
+        if (l.ser2netThree) {
+            const Summary st = Summarize(threeTheirs.times);
+            std::cout << "  ser2net:      " << Describe(st) << "; CPU per 1000 "
+                      << Fixed(PerThousand(cpuTheirs, st.n), 3) << " s; other bytes read " << threeTheirs.other
+                      << " (every client gets every answer), missing " << threeTheirs.missing << "\n";
+        } else {
+            std::cout << "  ser2net:      not comparable: it gives every client all the answers, and 5-byte answers "
+                         "carry nothing that tells whose they are\n";
+        }
+        SleepMs(300);
+    }
+    std::cout << "goal: one client, Kenwood p50 at most 0.5 ms: " << Verdict(kenwoodP50) << "\n"
+              << "goal: one client, p99 no higher than ser2net's in every family: " << Verdict(p99Met) << "\n"
+              << "goal: one client, CPU per command at most " << (window ? "1.2 times " : "")
+              << "ser2net's in every family: "
+              << Verdict(cpuMet) << "\n";
+}
+
 int Main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
@@ -883,7 +1087,7 @@ int Main(int argc, char** argv) {
                          "       [--idle-seconds 30] [--starts 20] [--connections 50] [--paced 150] [--seed N]\n"
                          "       [--rfc2217-option NAME]  our server's option for its RFC 2217 port\n"
                          "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk rfc2217\n"
-                         "                            shared\n";
+                         "                            shared languages\n";
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -899,6 +1103,7 @@ int Main(int argc, char** argv) {
     if (o.Runs("bulk")) Bulk(o);
     if (o.Runs("rfc2217")) ComPort(o);
     if (o.Runs("shared")) Sharing(o);
+    if (o.Runs("languages")) CommandLanguages(o);
     return 0;
 }
 

@@ -57,6 +57,29 @@ run_driver() {
   return "$status"
 }
 
+# Runs the rest of the calling script again in private network, mount and pty
+# namespaces (root), so its ports, pseudo-terminals and serial-port locks collide
+# with nothing else on the machine. ser2net's accepter needs an address on an
+# interface other than the loopback: a veth pair holds 127.0.0.2/32. Without root
+# the run stays in the machine's namespaces.
+private_namespaces() {
+  if [ "${OVRIN_BENCH_PRIVATE:-}" = 1 ]; then
+    ip link set lo up
+    mount -t devpts -o newinstance,ptmxmode=0666 devpts /dev/pts
+    mount --bind /dev/pts/ptmx /dev/ptmx
+    mount -t tmpfs tmpfs /run/lock
+    ip link add ovrin0 type veth peer name ovrin1
+    ip addr add 127.0.0.2/32 dev ovrin0
+    ip link set ovrin0 up
+    ip link set ovrin1 up
+    return 0
+  fi
+  if [ "$(id -u)" -eq 0 ] && unshare -n -m --propagation private true 2>/dev/null; then
+    exec env OVRIN_BENCH_PRIVATE=1 unshare -n -m --propagation private bash "$0" "$@"
+  fi
+  echo "note: not root; running in the machine's own namespaces"
+}
+
 machine_header() {
   echo "date: $(date)"
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"\

@@ -4,8 +4,18 @@
 
 namespace ovrin {
 
-bool Admission::Admits(const std::string& address) {
-    if (allowed_.Allows(address)) return true;
+bool Admission::Admits(const std::string& allow, const std::string& address) {
+    if (allow != allowText_) {
+        std::string entries;
+        for (char c : allow)
+            if (c != ' ' && c != '\t') entries += c;
+        allowed_ = AllowList();
+        // Checked when the option was set; were it bad after all, the door stays shut
+        // rather than open to everyone.
+        broken_ = !entries.empty() && allowed_.Add(entries).has_value();
+        allowText_ = allow;
+    }
+    if (!broken_ && allowed_.Allows(address)) return true;
     const bool told = logged_.count(address) != 0 || loggedBefore_.count(address) != 0;
     if (!told && logged_.size() < kMaxRemembered) {
         logged_.insert(address);
@@ -20,6 +30,10 @@ void Admission::Forget() {
     loggedBefore_ = std::move(logged_);
     logged_.clear();
     if (loggedBefore_.empty()) timer_.Stop();
+}
+
+void Door::Guard(frmMain& f) {
+    f.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.options.allow, address); };
 }
 
 bool AdmitRequest(frmMain& f, int32_t requestID) {

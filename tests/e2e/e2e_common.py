@@ -21,6 +21,10 @@ def enter_namespaces():
                           sys.executable] + sys.argv)
 
 
+# hamlib's models of the radios the simulator plays, by its --family.
+MODELS = {"kenwood": "2014", "civ": "3073", "ft817": "1020"}
+
+
 def fail(why, *logs):
     print("FAIL: " + why, file=sys.stderr)
     for path in logs:
@@ -78,6 +82,20 @@ class Bench:
         if not wait_for(lambda: ready in read(log)):
             fail("the server did not start", log)
         return log
+
+    def rig_device(self, family, port, name):
+        """What rigctl opens to reach the server on PORT: HOST:PORT, or, for the
+        IC-7300 model (which hamlib 4.5 opens over UDP when given HOST:PORT), a
+        pseudo-terminal that socat joins to the TCP port, as a program on a
+        virtual COM port would have it."""
+        if family != "civ":
+            return f"127.0.0.1:{port}"
+        link = self.path(name + ".pty")
+        self.children.append(subprocess.Popen(["socat", f"pty,link={link},raw,echo=0", f"tcp:127.0.0.1:{port}"],
+                                              stderr=subprocess.DEVNULL))
+        if not wait_for(lambda: os.path.exists(link)):
+            fail("socat made no pseudo-terminal")
+        return link
 
     def close(self):
         for child in reversed(self.children):

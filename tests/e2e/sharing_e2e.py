@@ -1,15 +1,18 @@
 #!/usr/bin/python3
-"""Three hamlib rigctl clients (Kenwood TS-2000) share one simulated radio through
-the built program with --clients 3. Each polls its own thing, so an answer given
-to the wrong client shows: FA (14.074 MHz), FB (7.074 MHz), the mode (USB).
-Checked: each client gets its answers, none wrong and none missing (hamlib retries
-nothing here and tells a missing answer as an error); then a fourth client sends
-set commands the radio never answers, every 300 ms, and the other two still get
-their own answers and only those. Each phase waits until every client has had
-OVRIN_SHARING_ANSWERS answers (default 100), however long a loaded machine takes;
-how fast they come, alone and shared, and what the silent sets cost the others are
-figures of the benchmark (bench/bench.sh --only shared).
-    sharing_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim, unused]"""
+"""Three hamlib rigctl clients share one simulated radio through the built program
+with --clients 3, in the radio's own command language: a TS-2000 (kenwood), an
+IC-7300 (civ, through a pseudo-terminal each, as hamlib 4.5 opens that model over
+UDP when given HOST:PORT) or an FT-817 (ft817). Each sets its own thing and reads
+it back at once, so an answer given to the wrong client, a set lost or a read
+answered stale shows: VFO A, VFO B and the mode; on the FT-817, whose VFO B
+hamlib reaches only by switching VFOs, the frequency, the mode and split.
+Checked: every read gives what that client set last, no hamlib error, no read
+left unanswered. For the TS-2000 the third client then gives way to one sending
+set commands the radio never answers, every 300 ms, and the other two go on
+reading back what they set. Each phase waits until every client has read back
+OVRIN_SHARING_ANSWERS values (default 30), however long a loaded machine takes;
+how fast they come is a figure of the benchmark (bench/bench.sh --only shared).
+    sharing_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim, unused] [family]"""
 import os
 import socket
 import subprocess
@@ -18,118 +21,186 @@ import threading
 import time
 
 sys.path.insert(0, sys.path[0])
-from e2e_common import Bench, enter_namespaces, fail, read, wait_for  # noqa: E402
+from e2e_common import MODELS, Bench, enter_namespaces, fail, read, wait_for  # noqa: E402
 
 enter_namespaces()
 server, radio = sys.argv[1:3]
-ANSWERS = int(os.environ.get("OVRIN_SHARING_ANSWERS", "100"))
-DEADLINE_S = 60 + ANSWERS * 0.5  # for a phase: a stalled client, not a slow machine
+FAMILY = sys.argv[4] if len(sys.argv) > 4 else "kenwood"
+ANSWERS = int(os.environ.get("OVRIN_SHARING_ANSWERS", "30"))
+DEADLINE_S = 60 + ANSWERS * 2.0  # for a phase: a stalled client, not a slow machine
 PORT = 4532
+STEP_S = 10.0  # the most one set and read may take: far beyond any turn
+
+
+def clock():
+    """The time of day as the radio's log writes it, to find the exchange there."""
+    now = time.time()
+    return time.strftime("%H:%M:%S", time.localtime(now)) + f".{int(now * 1000) % 1000:03d}"
+
+
+def frequency(base):
+    return lambda k: (f"{base + 100 * (k % 7)}", f"{base + 100 * (k % 7)}")
+
+
+def mode(k):
+    return ("USB", "LSB")[k % 2] + " 0", ("USB", "LSB")[k % 2]
+
+
+def split(k):
+    return ("1 VFOB", "0 VFOA")[k % 2], ("1", "0")[k % 2]
+
+
+# Per family: what each client sets and reads back, as rigctl commands, and the
+# value it gives for each set. With -o (the VFO named in every command) VFO B is
+# reached without switching, where the model can.
+CLIENTS = {
+    "kenwood": [("vfoa", "F VFOA", "f VFOA", frequency(14074000)), ("vfob", "F VFOB", "f VFOB", frequency(7074000)),
+                ("mode", "M VFOA", "m VFOA", mode)],
+    "civ": [("vfoa", "F VFOA", "f VFOA", frequency(14074000)), ("vfob", "F VFOB", "f VFOB", frequency(7074000)),
+            ("mode", "M VFOA", "m VFOA", mode)],
+    "ft817": [("freq", "F", "f", frequency(14074000)), ("mode", "M", "m", mode), ("split", "S", "s", split)],
+}
 
 
 class Rigctl:
-    """One rigctl process repeating one command; its answers counted, others kept."""
+    """One rigctl process setting its thing and reading it back, one pair at a time."""
 
-    def __init__(self, name, command, want, vfo=False):
-        self.name, self.want, self.count, self.wrong = name, want, 0, []
+    def __init__(self, name, set_cmd, read_cmd, values):
+        self.name, self.set_cmd, self.read_cmd, self.values = name, set_cmd, read_cmd, values
+        self.count, self.wrong, self.missing = 0, [], 0
+        device = bench.rig_device(FAMILY, PORT, name)
         master, slave = os.openpty()  # a terminal: rigctl writes each answer at once
-        args = ["rigctl", "-m", "2014", "-r", f"127.0.0.1:{PORT}", "-C", "cache_timeout=0", "-C", "retry=0",
-                # hamlib's 200 ms for a TS-2000 is shorter than a turn behind a silent
-                # command; a missing answer shows however long this is
-                "-C", "timeout=5000"] + (["-o"] if vfo else []) + ["-"]
+        args = ["rigctl", "-m", MODELS[FAMILY], "-r", device, "-C", "cache_timeout=0", "-C", "retry=0",
+                # hamlib's 200 ms for a TS-2000 is shorter than a turn behind a silent command
+                "-C", "timeout=1500"] + (["-o"] if " VFO" in read_cmd else []) + ["-"]
         self.errors = bench.path(name + ".err")
         self.child = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=slave, stderr=open(self.errors, "w"))
         os.close(slave)
-        threading.Thread(target=self.feed, args=((command + "\n").encode() * 100,), daemon=True).start()
+        self.lines, self.pending, self.ready = [], b"", threading.Condition()
+        self.stopping = threading.Event()
         threading.Thread(target=self.read, args=(master,), daemon=True).start()
 
-    def feed(self, commands):
-        try:
-            while True:
-                self.child.stdin.write(commands)
-                self.child.stdin.flush()
-        except (BrokenPipeError, ValueError, OSError):
-            pass
-
     def read(self, fd):
-        pending = b""
         while True:
             try:
                 chunk = os.read(fd, 4096)
             except OSError:
+                chunk = b""
+            with self.ready:
+                if not chunk:
+                    self.lines.append(None)
+                    self.ready.notify()
+                    return
+                self.pending += chunk
+                *lines, self.pending = self.pending.split(b"\n")
+                self.lines += [line.decode(errors="replace").split() for line in lines]
+                self.ready.notify()
+
+    def answer(self):
+        """The value of the next line that answers the read command."""
+        words = self.read_cmd.split()
+        end = time.monotonic() + STEP_S
+        with self.ready:
+            while True:
+                while self.lines:
+                    line = self.lines.pop(0)
+                    if line is None:
+                        return None
+                    # Piped, rigctl echoes each command; a read's line ends with its value.
+                    if line[:len(words)] == words and len(line) > len(words):
+                        return line[-1]
+                if not self.ready.wait(max(0.0, end - time.monotonic())):
+                    return None
+
+    def opened(self):
+        """Its first read answered: hamlib's opening (which probes the VFOs, and would
+        upset another program's opening beside it) is over."""
+        self.child.stdin.write(f"{self.read_cmd}\n".encode())
+        self.child.stdin.flush()
+        if self.answer() is None:
+            fail(f"{FAMILY} {self.name}: rigctl did not open the radio", bench.path("server.log"), self.errors)
+        return self
+
+    def run(self):
+        k = 0
+        while not self.stopping.is_set():
+            setting, want = self.values(k)
+            try:
+                self.child.stdin.write(f"{self.set_cmd} {setting}\n{self.read_cmd}\n".encode())
+                self.child.stdin.flush()
+            except (BrokenPipeError, ValueError, OSError):
+                self.missing += 1
                 return
-            if not chunk:
+            got = self.answer()
+            if got is None:
+                self.missing += 1
                 return
-            pending += chunk
-            *lines, pending = pending.split(b"\n")
-            for line in lines:
-                text = line.decode(errors="replace").split()
-                if text and text[-1] == self.want:
-                    self.count += 1
-                elif text and text != ["2200"]:  # the passband after the mode
-                    self.wrong.append(" ".join(text))
+            if got != want:
+                self.wrong.append(f"set {setting}, read {got} at {clock()}")
+            self.count += 1
+            k += 1
+
+    def start(self):
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+        return self
 
     def stop(self):
+        self.stopping.set()
+        self.thread.join(STEP_S + 5)
         self.child.kill()
         self.child.wait(5)
 
 
 def answered(clients, since, n):
-    """Every client has had n answers more than it had at `since`."""
-    return all(c.count >= since[c.name] + n for c in clients)
+    """Every client has read back n values more than at `since`, or one went wrong."""
+    return all(c.count >= since[c.name] + n for c in clients) or any(c.wrong or c.missing for c in clients)
 
 
-def check(clients, logs):
+def check(clients, logs, phase):
     for c in clients:
         errors = read(c.errors).strip()
-        if c.wrong or errors:
-            fail(f"{c.name}: wrong answers {c.wrong[:5]}, errors: {errors[:400]}", *logs)
+        if c.wrong or c.missing or errors:
+            fail(f"{FAMILY} {c.name}, {phase}: {len(c.wrong)} wrong of {c.count} ({c.wrong[:5]}), "
+                 f"{c.missing} unanswered, hamlib errors: {errors[:400]}", *logs)
 
 
 with Bench(server, radio) as bench:
-    pty = bench.start_radio("radio", "--mode", "cat", "--delay", "20")
+    pty = bench.start_radio("radio", "--family", FAMILY, "--delay", "20", "--log", bench.path("radio.log"))
     log = bench.start_server("server", "--port", str(PORT), "--com", pty, "--line", "9600,n,8,1",
                              "--keep-port-open", "on", "--clients", "3", "--answer-wait", "250")
-    with socket.create_connection(("127.0.0.1", PORT)) as s:
-        s.sendall(b"FB00007074000;FB;")  # VFO B apart from A, and read back
-        s.settimeout(10)
-        heard = b""
-        while b"FB00007074000;" not in heard:
-            try:
-                more = s.recv(100)
-            except OSError:
-                more = b""
-            if not more:
-                fail(f"VFO B was not set: {heard!r}", log)
-            heard += more
-
-    clients = [Rigctl("fa", "f", "14074000"), Rigctl("fb", "f VFOB", "7074000", vfo=True),
-               Rigctl("mode", "m", "USB")]
-    logs = [log] + [c.errors for c in clients]
+    # Opened one after another, as programs are started, then all at work at once.
+    clients = [Rigctl(*c).opened() for c in CLIENTS[FAMILY]]
+    logs = [log, bench.path("radio.log")] + [c.errors for c in clients]
     start = time.monotonic()
+    for c in clients:
+        c.start()
     since = {c.name: 0 for c in clients}
-    if not wait_for(lambda: answered(clients, since, ANSWERS) or any(c.wrong for c in clients), DEADLINE_S):
-        fail("not every client got its answers: " + ", ".join(f"{c.name} {c.count}" for c in clients), *logs)
-    check(clients, logs)
+    if not wait_for(lambda: answered(clients, since, ANSWERS), DEADLINE_S):
+        fail("not every client read back its values: " + ", ".join(f"{c.name} {c.count}" for c in clients), *logs)
+    check(clients, logs, "three sharing")
     shared_s = time.monotonic() - start
+    report = f"three clients, {ANSWERS} read back each ({shared_s:.1f} s)"
 
-    # The third program gives way to one whose commands the radio never answers (a
-    # set, as most radios treat them), every 300 ms.
-    clients[2].stop()
-    two = clients[:2]
-    with socket.create_connection(("127.0.0.1", PORT)) as setter:
-        setter.sendall(b"FA00014074000;")
-        since = {c.name: c.count for c in two}
-        end = time.monotonic() + DEADLINE_S
-        while not answered(two, since, ANSWERS // 4) and not any(c.wrong for c in two):
-            if time.monotonic() > end:
-                fail("beside the silent sets, not every client got its answers: " +
-                     ", ".join(f"{c.name} {c.count - since[c.name]}" for c in two), *logs)
-            time.sleep(0.3)
-            setter.sendall(b"FA00014074000;")
-    for c in two:
+    if FAMILY == "kenwood":
+        # The third program gives way to one whose commands the radio never answers
+        # (a set, as most radios treat them), every 300 ms; it sets what the others
+        # already have, the receive VFO A.
+        clients[2].stop()
+        two = clients[:2]
+        with socket.create_connection(("127.0.0.1", PORT)) as setter:
+            since = {c.name: c.count for c in two}
+            end = time.monotonic() + DEADLINE_S
+            while not answered(two, since, ANSWERS // 2):
+                if time.monotonic() > end:
+                    fail("beside the silent sets, not every client read back its values: " +
+                         ", ".join(f"{c.name} {c.count - since[c.name]}" for c in two), *logs)
+                setter.sendall(b"FR0;")
+                time.sleep(0.3)
+        check(two, logs, "beside the silent sets")
+        report += f", then two beside silent sets, {ANSWERS // 2} more each"
+    for c in clients:
         c.stop()
-    check(clients, logs)
+    check(clients, logs, "at the end")
 
-print(f"sharing_e2e: three clients, {ANSWERS} answers each ({shared_s:.1f} s), then two beside silent sets, "
-      f"{ANSWERS // 4} more each: no wrong or missing answer")
+print(f"sharing_e2e {FAMILY}: {report}: every read what its client set, no hamlib error")

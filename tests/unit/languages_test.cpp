@@ -11,11 +11,7 @@ namespace {
 using sim::SimApp;
 using S = SimApp;
 
-Bytes H(std::initializer_list<int> bytes) {
-    Bytes out;
-    for (int b : bytes) out += static_cast<char>(b);
-    return out;
-}
+using sim::H;
 
 struct Row {
     const char* name;
@@ -91,6 +87,9 @@ TEST(Languages, CivFramesGoToTheirSenderWithTheBusEchoDropped) {
         {"a transceive report inside a turn reaches everyone",
          {S::C(1, readFreq), S::R(readFreq + report), S::G(1, report), S::G(2, report), S::R(freq),
           S::G(1, report + freq)}},
+        {"a frame written before the line went quiet after the last answer still has its echo dropped",
+         {S::C(1, readFreq), S::R(readFreq + freq), S::G(1, freq), S::C(1, readMode), S::T(5), S::R(readMode),
+          S::R(mode), S::G(1, freq + mode), S::G(2, "")}},
         {"a frame in pieces",
          {S::C(1, readFreq.substr(0, 3)), S::T(5), S::C(1, readFreq.substr(3)), S::W(readFreq),
           S::R(readFreq + freq.substr(0, 5)), S::G(1, ""), S::T(2), S::R(freq.substr(5)), S::G(1, freq)}},
@@ -104,6 +103,10 @@ TEST(Languages, YaesuAnswersAreCountedByOpcode) {
         {"five bytes answer a read, one acknowledges a set",
          {S::C(1, readFreq), S::C(2, setFreq), S::R(H({0x01, 0x40})), S::G(1, ""), S::T(1), S::R(H({0x74, 0, 1})),
           S::G(1, H({0x01, 0x40, 0x74, 0, 1})), S::W(readFreq + setFreq), S::R(H({0})), S::G(2, H({0}))}},
+        {"once the radio is seen not to echo, an acknowledgement goes at once",
+         {S::C(1, readFreq), S::R(H({0x01, 0x40, 0x74, 0, 1})), S::C(1, H({0, 0, 0, 0, 0x88})), S::R(H({0})),
+          S::G(1, H({0x01, 0x40, 0x74, 0, 1, 0}))},
+         1},
         {"written byte by byte, a command goes whole",
          {S::C(1, H({0})), S::T(1), S::C(1, H({0})), S::T(1), S::C(1, H({0, 0})), S::T(1), S::W(""),
           S::C(1, H({0x03})), S::W(readFreq)}},

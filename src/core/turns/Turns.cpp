@@ -71,21 +71,28 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     Bytes all = std::exchange(heldEcho_, {}) + data;
+    // Nothing yet says whether the radio echoes: a quiet line that began before the
+    // write (the gap after the last answer) must not cancel the echo still to come.
+    if (all.empty()) return all;
     const std::size_t n = std::min(all.size(), echo_.size());
     if (n == 0 || all.compare(0, n, echo_, 0, n) != 0) {
+        if (n > 0) echoes_ = Echoes::No;
         echo_.clear();  // this radio does not echo, or the echo is over
         return all;
     }
     // Bytes that stop short of the whole echo are held while the line is busy (a
-    // slow line brings an echo in pieces); on a quiet line they were an answer.
+    // slow line brings an echo in pieces); on a quiet line they were an answer. A
+    // radio seen not to echo gets them at once (an FT-817's acknowledgement 00 is
+    // also how its echo would begin).
     if (n == all.size() && n < echo_.size()) {
-        if (lineQuiet) {
+        if (lineQuiet || echoes_ == Echoes::No) {
             echo_.clear();
             return all;
         }
         heldEcho_ = std::move(all);
         return {};
     }
+    echoes_ = Echoes::Yes;
     echo_.clear();
     return all.substr(n);
 }

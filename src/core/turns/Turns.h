@@ -141,6 +141,8 @@ private:
     // that has come so far while the line is still busy.
     Bytes echo_;
     Bytes heldEcho_;
+    // Whether the radio was seen to echo what is written to it.
+    enum class Echoes : uint8_t { Unknown, Yes, No } echoes_ = Echoes::Unknown;
 };
 
 }  // namespace ovrin
