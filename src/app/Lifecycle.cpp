@@ -58,6 +58,7 @@ void WireEvents(frmMain& f) {
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
     f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
     f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
+    f.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
     f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
 }
 

@@ -172,6 +172,9 @@ struct frmMain {
     bool RtsQuestionOpen = false;
     // The auto-information mode the server last wrote to the radio (-1: none yet).
     int RadioAutoInfo = -1;
+    // Failed accepts are logged once a minute: when, and how many since.
+    int64_t AcceptFailureLoggedMs = -1;
+    int AcceptFailuresUnlogged = 0;
 
     // Settings given for this run from outside the window, and those a server
     // keeps beyond the record.

@@ -220,6 +220,23 @@ void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) 
     CloseConnection(f, Index);
 }
 
+void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description) {
+    const int64_t now = f.host.MonotonicMs();
+    if (f.AcceptFailureLoggedMs >= 0 && now - f.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
+        ++f.AcceptFailuresUnlogged;
+        return;
+    }
+    std::string port;
+    TryStep([&] { port = std::to_string(f.tcpServer(Index).LocalPort()); });
+    const int before = std::exchange(f.AcceptFailuresUnlogged, 0);
+    f.log.Line(LogLevel::Error,
+               "Cannot accept a connection on TCP port " + port + ": " + Description +
+                   "; still listening, the clients served stay served" +
+                   (before > 0 ? " (" + std::to_string(before) + " more failures in the last minute)" : std::string()) +
+                   "; logged once a minute");
+    f.AcceptFailureLoggedMs = now;
+}
+
 // The start of a command held back goes to the radio as it is before the close
 // (and before a last client's close shuts the port).
 static void WriteHeldBytes(frmMain& f, int16_t Index) {

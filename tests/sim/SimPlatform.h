@@ -237,6 +237,8 @@ public:
         CloseEvent(index);
     }
     void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
+    // The listener could not take a connection (a full descriptor table).
+    void AcceptFails(int16_t listener) { AcceptFailed(listener, "Out of resources"); }
 
     std::set<int32_t> busyPorts;  // ports another program listens on
     int32_t peakUnsent = 0;       // the most that waited for any client, ever
@@ -336,6 +338,10 @@ public:
         return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
             return std::all_of(parts.begin(), parts.end(), [&](const auto& p) { return line.find(p) != line.npos; });
         });
+    }
+    int Count(const std::string& part) const {
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(),
+                                              [&](const std::string& line) { return line.find(part) != line.npos; }));
     }
     std::vector<std::string> lines;
 };
