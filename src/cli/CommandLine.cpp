@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "allow/AllowList.h"
 #include "line/LineSettings.h"
 #include "station/OptionsText.h"
 
@@ -87,6 +88,16 @@ void Text(std::optional<std::string>& field, const char* name, const std::string
     else field = v;
 }
 
+// The address itself is the socket facility's to check; a form that programs read
+// differently is refused here, for every platform alike.
+void Bind(Options& o, const std::string& v, std::string& error, System) {
+    if (const auto advice = AmbiguousAddress(v)) {
+        error = "--bind " + v + ": a leading zero is decimal to some programs and octal to others; " + *advice;
+        return;
+    }
+    Text(o.bindAddress, "--bind", v, error);
+}
+
 void Given(Options& o, const std::string& name, const std::string& text) {
     for (auto& [known, value] : o.options)
         if (known == name) {
@@ -131,8 +142,7 @@ const std::map<std::string, Known>& Table() {
         {"--config-dir",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e, System) { Text(o.configDir, "--config-dir", v, e); }}},
-        {"--bind",
-         {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { Text(o.bindAddress, "--bind", v, e); }}},
+        {"--bind", {Takes::Value, Bind}},
         {"--line", {Takes::Value, LineOption}},
         {"--rts", {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { OnOff(o.rts, "--rts", v, e); }}},
         {"--dtr", {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { OnOff(o.dtr, "--dtr", v, e); }}},

@@ -256,6 +256,12 @@ QtSocketArray::~QtSocketArray() {
 }
 
 std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
+    // "::" is every address: IPv6 and, where the system allows, IPv4 too (dual
+    // stack), as on Windows. Qt's own "::" would be IPv6 alone.
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && address.toString() == QLatin1String("::")) {
+        listenAddress_ = QHostAddress::Any;
+        return {};
+    }
     bool mapped = false;
     const quint32 v4 = address.protocol() == QAbstractSocket::IPv6Protocol ? address.toIPv4Address(&mapped) : 0;
     if (mapped)
