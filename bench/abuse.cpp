@@ -105,27 +105,34 @@ struct Target {
         return heard.find(kAnswer) != Bytes::npos;
     }
 
-    long RssKb() { return ReadStats(server.Pid()).rssKb; }
-    // Once every connection that may still linger (5 s) has gone.
-    long RssKbAfterLeaving() {
-        SleepMs(6000);
-        return RssKb();
-    }
+    ProcStats Stats() { return ReadStats(server.Pid()); }
 };
 
 struct Result {
     std::string name, what;
-    long beforeKb = 0, peakKb = 0, afterKb = 0;
+    ProcStats before, after;
+    long peakKb = 0;
     int maxFds = 0;
     bool served = false, alive = true;
+
+    void Before(Target& t) { before = t.Stats(); }
+    // Once every connection that may still linger (5 s) has gone.
+    void After(Target& t) {
+        peakKb = t.Stats().hwmKb;
+        SleepMs(6000);
+        after = t.Stats();
+        alive = t.server.Running();
+        if (std::getenv("OVRIN_ABUSE_LOG")) std::cerr << "--- " << name << "\n" << t.server.Log();
+    }
 };
 
 // A remote serial port client asks for the signature again and again and reads
 // nothing: the answers pile up unless the server stops reading it.
 Result SignatureLoop(const Options& o) {
     Target t(o);
-    Result r{"signature", ""};
-    r.beforeKb = t.RssKb();
+    Result r;
+    r.name = "signature";
+    r.Before(t);
     std::size_t sent = 0;
     {
         Sampler sampler(t.server.Pid());
@@ -151,9 +158,7 @@ Result SignatureLoop(const Options& o) {
         r.served = t.Served();
         r.maxFds = sampler.MaxFds();
     }
-    r.peakKb = ReadStats(t.server.Pid()).hwmKb;
-    r.afterKb = t.RssKbAfterLeaving();
-    r.alive = t.server.Running();
+    r.After(t);
     r.what = Fixed(static_cast<double>(sent) / 1048576.0, 1) + " MiB of requests taken";
     return r;
 }
@@ -161,8 +166,9 @@ Result SignatureLoop(const Options& o) {
 // A raw client reads nothing while the radio talks as fast as the server reads it.
 Result UnreadRadio(const Options& o) {
     Target t(o);
-    Result r{"unread", ""};
-    r.beforeKb = t.RssKb();
+    Result r;
+    r.name = "unread";
+    r.Before(t);
     std::size_t talked = 0;
     bool dropped = false;
     {
@@ -187,27 +193,65 @@ Result UnreadRadio(const Options& o) {
         r.maxFds = sampler.MaxFds();
     }
     r.served = t.Served();
-    r.peakKb = ReadStats(t.server.Pid()).hwmKb;
-    r.afterKb = t.RssKbAfterLeaving();
-    r.alive = t.server.Running();
+    r.After(t);
     const std::string log = t.server.Log();
-    if (std::getenv("OVRIN_ABUSE_LOG")) std::cerr << log;
     const bool closed = log.find("does not read") != std::string::npos;
     r.what = Fixed(static_cast<double>(talked) / 1048576.0, 1) + " MiB from the radio; the attacker " +
              (closed ? "closed by the server" : "still connected");
     return r;
 }
 
+// Two clients: one asks what the radio never answers, so its turn stays open for
+// the answer wait, again and again; the other writes commands as fast as it can,
+// which wait for their turn. The radio takes whatever is written to it.
+Result Parked(const Options& o) {
+    Target t(o);
+    Result r;
+    r.name = "parked";
+    r.Before(t);
+    std::size_t sent = 0;
+    {
+        Sampler sampler(t.server.Pid());
+        TcpClient asker(t.port), writer(t.port);
+        if (!asker.Connected() || !writer.Connected()) throw std::runtime_error("the attackers could not connect");
+        Bytes burst;
+        while (burst.size() < 16384) burst += kCommand;
+        double asked = -1e9;
+        for (const auto start = Clock::now(); MsSince(start) < o.seconds * 1000.0;) {
+            if (MsSince(start) - asked > 2500) {
+                asker.Send("XX;");
+                asked = MsSince(start);
+            }
+            const ssize_t n = send(writer.Fd(), burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) sent += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN) break;
+            t.radio->ReadNow(65536);
+            if (n <= 0) {
+                pollfd p{writer.Fd(), POLLOUT, 0};
+                poll(&p, 1, 20);
+            }
+        }
+        r.maxFds = sampler.MaxFds();
+    }
+    SleepMs(3500);  // the last turn ends
+    t.radio->ReadNow(1 << 20);
+    r.served = t.Served();
+    r.After(t);
+    r.what = Fixed(static_cast<double>(sent) / 1048576.0, 1) + " MiB written by the client that waits";
+    return r;
+}
+
 // Connections as fast as they go, thousands at a time, while one client is served.
 Result Flood(const Options& o) {
     Target t(o);
-    Result r{"flood", ""};
+    Result r;
+    r.name = "flood";
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
     const int batch = static_cast<int>(std::min<rlim_t>(4000, limit.rlim_cur > 200 ? limit.rlim_cur - 100 : 100));
-    r.beforeKb = t.RssKb();
+    r.Before(t);
     int made = 0, connected = 0;
     {
         Sampler sampler(t.server.Pid());
@@ -245,9 +289,7 @@ Result Flood(const Options& o) {
         r.maxFds = sampler.MaxFds();
     }
     r.served = r.served && t.Served();
-    r.peakKb = ReadStats(t.server.Pid()).hwmKb;
-    r.afterKb = t.RssKbAfterLeaving();
-    r.alive = t.server.Running();
+    r.After(t);
     r.what = std::to_string(made) + " connections (" + std::to_string(connected) + " connected), " +
              std::to_string(batch) + " at a time";
     return r;
@@ -275,8 +317,8 @@ int Main(int argc, char** argv) {
     }
     if (o.server.empty()) throw std::runtime_error("--server PATH is required");
     const std::map<std::string, std::function<Result(const Options&)>> all = {
-        {"signature", SignatureLoop}, {"unread", UnreadRadio}, {"flood", Flood}};
-    if (o.runs.empty()) o.runs = {"signature", "unread", "flood"};
+        {"parked", Parked}, {"signature", SignatureLoop}, {"unread", UnreadRadio}, {"flood", Flood}};
+    if (o.runs.empty()) o.runs = {"parked", "signature", "unread", "flood"};
     std::cout << "server " << (window ? "with its window (Xvfb)" : "headless") << "; goal: peak under "
               << Mib(o.limitKb) << ", served throughout, memory back after the attacker left\n";
     Verdicts v;
@@ -286,11 +328,13 @@ int Main(int argc, char** argv) {
         try {
             const Result r = found->second(o);
             std::ostringstream f;
-            f << r.what << "; resident " << Mib(r.beforeKb) << " before, peak (VmHWM) " << Mib(r.peakKb) << ", "
-              << Mib(r.afterKb) << " 6 s after the attacker left; at most " << r.maxFds << " descriptors; "
+            const long heapAfter = r.after.anonKb - r.before.anonKb;
+            f << r.what << "; resident " << Mib(r.before.rssKb) << " before, peak (VmHWM) " << Mib(r.peakKb) << ", "
+              << Mib(r.after.rssKb) << " 6 s after the attacker left (heap " << (heapAfter >= 0 ? "+" : "")
+              << heapAfter << " KiB); at most " << r.maxFds << " descriptors; "
               << (r.served ? "an honest client served" : "an honest client NOT served")
               << (r.alive ? "" : "; the server DIED");
-            v.Add(r.alive && r.served && r.peakKb < o.limitKb && r.afterKb - r.beforeKb < 1024, r.name, f.str());
+            v.Add(r.alive && r.served && r.peakKb < o.limitKb && heapAfter < 1024, r.name, f.str());
         } catch (const std::exception& e) {
             v.Add(false, name, std::string("aborted: ") + e.what());
         }

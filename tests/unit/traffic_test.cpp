@@ -241,17 +241,37 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
 // A client that floods while another holds the port parks at most the backlog's
 // worth; the rest waits in its socket (TCP slows it down) until its turn comes.
 TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
-    SimApp app;
-    app.Serve(2);
-    app.Send(2, "FA;");  // its answer awaited: the port is its own
-    const Bytes chunk(4096, 'x');
-    for (int i = 0; i < 20; ++i) app.Send(1, chunk);
-    EXPECT_LE(app.f.turns.Parked(app.f.connections.IdOf(1)).size(), kMaxParked);
-    EXPECT_GE(app.Client(1).rx.size(), 20 * chunk.size() - kMaxParked);
-    app.com.RadioSends("FA00014074000;");
-    app.clock.Advance(3000 + kBusyPollMs);
-    EXPECT_EQ(app.com.Written(), "FA;" + Bytes(20 * chunk.size(), 'x'));
-    EXPECT_TRUE(app.Client(1).rx.empty());
+    Bytes commands;
+    while (commands.size() + 3 <= 4096) commands += "FA;";
+    const struct {
+        const char* name;
+        int16_t asker;  // whose FA; holds the port, never answered after the first
+        Bytes chunk;
+    } rows[] = {
+        {"another client's turn", 2, Bytes(4096, 'x')},
+        {"its own turn, the radio answering nothing", 1, commands},
+    };
+    for (const auto& row : rows) {
+        SimApp app;
+        app.Serve(2);
+        app.Send(row.asker, "FA;");
+        Bytes all;
+        for (int i = 0; i < 20; ++i) {
+            app.Send(1, row.chunk);
+            all += row.chunk;
+        }
+        const std::size_t total = 3 + all.size();
+        // Past the bound, one more read at most.
+        const std::size_t parked = app.f.turns.Parked(app.f.connections.IdOf(1)).size();
+        EXPECT_LE(parked, kMaxParked + row.chunk.size()) << row.name;
+        EXPECT_LE(app.com.Written().size(), 3 + Turns::kMaxTurnBytes) << row.name;
+        EXPECT_EQ(app.Client(1).rx.size() + app.com.Written().size() + parked, total) << row.name;
+        app.com.RadioSends("FA00014074000;");
+        for (int turn = 0; turn < 20 && app.com.Written().size() < total; ++turn)
+            app.clock.Advance(3000 + kBusyPollMs);
+        EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
+        EXPECT_TRUE(app.Client(1).rx.empty()) << row.name;
+    }
 }
 
 // A client that reads nothing: once a little waits for it its own requests are no
