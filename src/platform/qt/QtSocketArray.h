@@ -14,7 +14,7 @@ class QtSocketArray final : public QObject, public SocketArrayCore<QTcpSocket*> 
     Q_OBJECT
 public:
     // How much a client may have waiting before TCP flow control holds it back.
-    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+    static constexpr qint64 kReadBufferBytes = 8 * 1024;
     // How long a closed connection may take to send what is still queued for it.
     static constexpr int kLingerMs = 5000;
     // After a failed accept: how long before the next is tried, and how many of the
