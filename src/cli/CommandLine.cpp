@@ -267,7 +267,7 @@ std::string Usage(const std::string& program, System system) {
            "  --ptt-line rts|dtr  the line that keys the transmitter (default rts)\n"
            "  --keep-port-open on|off  the serial port stays open while no client is\n"
            "                    connected (\"Com Port active in Listen Mode\")\n"
-           "  --bind ADDRESS    listen on this IP address only (default: every address)\n"
+           "  --bind ADDRESS    listen on this IP address only (default, or ::, every address)\n"
            "  --allow NET[,NET] only clients from these addresses or networks may connect\n"
            "                    (192.168.1.0/24, 10.0.0.5, 2001:db8::/32; may be repeated);\n"
            "                    others are closed at once; any: everyone (the default)\n"
