@@ -281,7 +281,9 @@ void QtSocketArray::RequestsFreed() {
 
 void QtSocketArray::RefuseWaiting(int listener) {
 #if defined(Q_OS_LINUX)
-    if (reserve_ < 0 || listener < 0) return;
+    if (listener < 0) return;
+    if (reserve_ < 0) reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // lost last time: again, if one is free
+    if (reserve_ < 0) return;
     ::close(reserve_);
     for (int refused = 0; refused < kMaxRefusals; ++refused) {
         const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
