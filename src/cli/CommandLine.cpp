@@ -126,6 +126,11 @@ const std::map<std::string, Known>& Table() {
               Ranged(port, "--rfc2217-port", 1, 65535, " (a TCP port)", v, e);
               if (e.empty()) o.server.rfc2217Port = port;
           }}},
+        {"--status-port",
+         {Takes::Value,
+          [](Options& o, const std::string& v, std::string& e) {
+              Ranged(o.server.statusPort, "--status-port", 1, 65535, " (a TCP port)", v, e);
+          }}},
         {"--cat",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e) {
@@ -211,6 +216,8 @@ std::string Usage(const std::string& program) {
            std::to_string(defaults.answerWaitMs) + ")\n"
            "  --rfc2217-port N  also serve the radio as an RFC 2217 (Telnet Com Port\n"
            "                    Control) remote serial port on TCP port N (default: off)\n"
+           "  --status-port N   a read-only status page on TCP port N: / for a browser,\n"
+           "                    /status.json for scripts (default: off)\n"
            "  --cat LANGUAGE    the command language clients speak to the radio: kenwood\n"
            "                    (Kenwood, Elecraft, the newer Yaesu), civ (Icom CI-V),\n"
            "                    ft817 (Yaesu FT-817/857/897) or none; each answer then\n"

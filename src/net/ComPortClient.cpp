@@ -19,7 +19,8 @@ using rfc2217::Command;
 namespace ctl = rfc2217::control;
 
 void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
-    if (!bytes.empty()) TryStep([&] { f.tcpServer(slot).SendData(bytes); });
+    if (bytes.empty() || !TryStep([&] { f.tcpServer(slot).SendData(bytes); })) return;
+    if (Connection* c = f.connections.BySlot(slot)) c->bytesOut += bytes.size();
 }
 
 LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.comPort.Settings()).value_or(LineSettings{}); }

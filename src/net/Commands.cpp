@@ -12,8 +12,10 @@ bool Known(cat::Language l) {
     return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
 }
 
-void Answer(frmMain& f, const Connection& c, const Bytes& bytes) {
-    if (!bytes.empty()) TryStep([&] { f.tcpServer(c.slot).SendData(c.ForWire(bytes)); });
+void Answer(frmMain& f, Connection& c, const Bytes& bytes) {
+    if (bytes.empty()) return;
+    const Bytes wire = c.ForWire(bytes);
+    if (TryStep([&] { f.tcpServer(c.slot).SendData(wire); })) c.bytesOut += wire.size();
 }
 
 // One transmitter, one owner, whatever the way: a CAT key from anyone else is not

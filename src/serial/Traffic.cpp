@@ -22,7 +22,8 @@ void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
     for (const auto& d : merged) {
         if (Connection* c = f.connections.ById(d.to)) {
             const int16_t slot = c->slot;
-            TryStep([&] { f.tcpServer(slot).SendData(c->ForWire(d.data)); });
+            const Bytes wire = c->ForWire(d.data);
+            if (TryStep([&] { f.tcpServer(slot).SendData(wire); })) c->bytesOut += wire.size();
         }
     }
 }
