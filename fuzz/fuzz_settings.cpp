@@ -1,6 +1,8 @@
-// Fuzz target: the settings file. The input is the whole file as start-up finds
-// it. Whatever it holds, start-up must end either with the file's values or, after
-// one "Open Error" message, with the defaults written back as a 1033-byte record.
+// Fuzz target: the settings files. The input is the whole record file as start-up
+// finds it, and the whole options file too. Whatever it holds, start-up must end
+// either with the record's values or, after one "Open Error" message, with the
+// defaults written back as a 1033-byte record; the options taken are each within
+// their range, and a bad options line raises no message.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -107,17 +109,21 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     RequireText(f.cboParity.Text(), StoredText(input, kParity), "stored parity");
     RequireText(f.cboStop.Text(), StoredText(input, kStopBits), "stored stop bits");
 
-    // The boxes are taken as stored, RTS control last: stored on, it clears "RTS:"
-    // and the keep-open box, so the port never opens with RTS raised.
-    const int rts = StoredFlag(input, kRts), ptt = StoredFlag(input, kCtrlPtt),
+    // The boxes are taken as stored, PTT control last: stored on, it clears the box
+    // of its line (RTS unless the options say DTR) and the keep-open box, so the
+    // port never opens with that line raised.
+    const bool dtrKeys = f.options.pttLine == PttLine::Dtr;
+    const int rts = StoredFlag(input, kRts), dtr = StoredFlag(input, kDtr), ptt = StoredFlag(input, kCtrlPtt),
               keepOpen = StoredFlag(input, kActiveInListen);
-    Require(f.chkDTR.Value() == StoredFlag(input, kDtr), "stored DTR");
+    const CheckBox& keyBox = dtrKeys ? f.chkDTR : f.chkRTS;
+    const CheckBox& freeBox = dtrKeys ? f.chkRTS : f.chkDTR;
+    Require(freeBox.Value() == (dtrKeys ? rts : dtr), "the stored box of the line that does not key");
     Require(f.chkCtrlPTT.Value() == ptt, "stored PTT control");
     if (ptt == 1) {
-        Require(f.chkRTS.Value() == 0 && f.chkComPortActiveInListen.Value() == 0,
-                "RTS control on comes back with RTS low and the port not kept open");
+        Require(keyBox.Value() == 0 && f.chkComPortActiveInListen.Value() == 0,
+                "PTT control on comes back with its line low and the port not kept open");
     } else {
-        Require(f.chkRTS.Value() == rts, "stored RTS");
+        Require(keyBox.Value() == (dtrKeys ? dtr : rts), "the stored box of the line that keys");
         Require(f.chkComPortActiveInListen.Value() == keepOpen, "stored keep-open box");
     }
     Require(f.chkBridge.Value() == 0, "bridge is never restored");
@@ -148,9 +154,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     sim::SimApp app;
     app.host.files[app.SettingsPath()] = input;
+    app.host.files["/sim/prog/Ovrin-Server.conf"] = input;
     app.dialogs.answers.assign(8, MsgResult::No);
     app.Load();
 
+    const ServerOptions& o = app.f.options;
+    Require(o.clients >= 1 && o.clients <= kMostClients && o.answerWaitMs >= 20 && o.answerWaitMs <= 3000 &&
+                o.rfc2217Port >= 0 && o.rfc2217Port <= 65535 && o.statusPort >= 0 && o.statusPort <= 65535 &&
+                o.txLimitS >= 0 && o.txLimitS <= 3600,
+            "the options taken are within their ranges");
     const int openErrors = CountTitled(app.dialogs, "Open Error");
     Require(openErrors <= 1, "at most one Open Error message", std::to_string(openErrors));
     if (size == 0) {

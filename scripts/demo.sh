@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# The server with a simulated radio on COM1, listening on TCP port 50000.
-# Started by ./run.sh --demo after the build; can also be run on its own.
+# The server with a simulated radio on COM1, listening on TCP port 50000; any
+# option of the server may follow (--port 53000, --rfc2217-port 50001, --clients 3,
+# --com COM4 for another COM name of the radio). Started by ./run.sh --demo after
+# the build; can also be run on its own. The demo keeps its settings in a folder
+# of its own, removed at its end: your settings are never read or touched.
+#   OVRIN_BUILD_DIR   where the programs are (default build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build
+build=${OVRIN_BUILD_DIR:-build}
 sim="$build/ovrin-radio-sim"
 server="$build/ovrin-server"
-link="$build/dosdevices/com1"
-settings="$build/Ovrin-Bridge.ini"
-backup="$settings.before-demo"
-log="$build/radio-sim.log"
 
 for program in "$sim" "$server"; do
   if [ ! -x "$program" ]; then
@@ -18,20 +18,46 @@ for program in "$sim" "$server"; do
     exit 1
   fi
 done
+
+# What the demo sets up itself: the radio's COM name, and the ports it tells about.
+port=50000 com=1 rfc2217=""
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  arg=${args[i]} value=""
+  case $arg in
+    --*=*) value=${arg#*=} arg=${arg%%=*} ;;
+    *) value=${args[i + 1]:-} ;;
+  esac
+  case $arg in
+    --port) port=$value ;;
+    --rfc2217-port) rfc2217=$value ;;
+    --config-dir)
+      echo "demo: the demo keeps its settings in a folder of its own; start it without --config-dir." >&2
+      exit 2 ;;
+    --com)
+      if [[ $value =~ ^[Cc][Oo][Mm]([1-9][0-9]*)$ ]]; then
+        com=${BASH_REMATCH[1]}
+      else
+        echo "demo: the demo's radio is the simulator; give --com a COM name (COM1, COM4, ...) or none." >&2
+        exit 2
+      fi ;;
+  esac
+done
+
 # Without a display the server runs without a window; its messages come here.
 server_options=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   server_options=(--headless)
 fi
 
+folder=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-demo-XXXXXX")
+link="$folder/dosdevices/com$com"
+log="$folder/radio-sim.log"
 sim_pid=""
 server_pid=""
-settings_taken=no   # set once any settings file of the user's is safe in $backup
 # shellcheck disable=SC2317  # called from the traps
 cleanup() {
   trap - EXIT INT TERM HUP
-  # The server first, so whatever it writes on the way out is written before
-  # the settings are put back.
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
@@ -40,42 +66,18 @@ cleanup() {
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
-  # The simulator removes its link itself; this covers it having been killed hard.
-  [ -L "$link" ] && rm -f "$link"
-  # Put the settings back as they were: the demo's own run leaves none behind.
-  if [ -e "$backup" ]; then
-    mv -f "$backup" "$settings"
-    echo "demo: restored your settings file $settings."
-  elif [ "$settings_taken" = yes ] && [ -e "$settings" ]; then
-    rm -f "$settings"
-    echo "demo: removed the settings file the demo run wrote ($settings)."
-  fi
+  rm -rf "$folder"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
-# Saved settings may say Off-line or name another port or TCP port; the demo
-# needs the defaults (COM1, 9600,n,8,2, port 50000), which a missing file gives.
-if [ -e "$backup" ]; then
-  # An earlier demo did not get to restore it: that backup is the user's file.
-  if [ -e "$settings" ]; then
-    mv -f "$settings" "$settings.demo-leftover"
-    echo "demo: an earlier demo left $backup; kept it, moved the current $settings to $settings.demo-leftover."
-  fi
-elif [ -e "$settings" ]; then
-  mv "$settings" "$backup"
-  echo "demo: moved your settings file aside to $backup for the demo; it is restored on exit."
-fi
-settings_taken=yes
-
-if (exec 3<>/dev/tcp/127.0.0.1/50000) 2>/dev/null; then
-  echo "demo: warning: something already listens on TCP port 50000; the server cannot use it." >&2
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  echo "demo: warning: something already listens on TCP port $port; the server cannot use it." >&2
 fi
 
-mkdir -p "$build/dosdevices"
-: >"$log"
+mkdir -p "$folder/dosdevices"
 "$sim" --mode cat --link "$link" --log "$log" >/dev/null &
 sim_pid=$!
 for _ in $(seq 100); do
@@ -94,18 +96,28 @@ fi
 
 cat <<EOF
 
-  Simulated radio (Kenwood-style CAT) on $(readlink "$link"), linked as $link: the server's COM1.
-  Server listening on port 50000 — try:  printf 'FA;' | nc -w1 localhost 50000
+  Simulated radio (Kenwood-style CAT) on $(readlink "$link"): the server's COM$com.
+  Server listening on port $port — try:  printf 'FA;' | nc -w1 localhost $port
       answer: FA00014074000;   also MD;  ID;  IF;  and FA00007074000; to set VFO A
       (not nc -q1: it half-closes the connection, which the server takes as the client leaving)
+EOF
+if [ -n "$rfc2217" ]; then
+  cat <<EOF
+  Remote serial port (RFC 2217) on port $rfc2217 — try:
+      python3 -c 'import serial; p = serial.serial_for_url("rfc2217://localhost:$rfc2217", timeout=2); p.write(b"FA;"); print(p.read(14))'
+EOF
+fi
+cat <<EOF
   Bytes to and from the radio are logged in $log (tail -f $log).
+  Settings are kept in $folder for the demo only.
   Stop with Ctrl+C or by closing the server window.
 
 EOF
 
 # Waited for rather than run in the foreground, so a signal to this script
-# is acted on at once and also ends the server.
-"$server" "${server_options[@]}" &
+# is acted on at once and also ends the server. The demo's COM name and folder
+# first: a --com given after them names the same port.
+"$server" ${server_options[@]+"${server_options[@]}"} --config-dir "$folder" --com "COM$com" "$@" &
 server_pid=$!
 status=0
 wait "$server_pid" || status=$?

@@ -145,12 +145,18 @@ int main(int argc, char* argv[]) {
         return BadUsage("--bind " + *o.bindAddress + ": not an IP address");
 
     // A plain core application needs no display; the window's needs one.
-    const std::unique_ptr<QCoreApplication> app =
-        o.headless ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = o.headless || o.listPorts
+                                                      ? std::make_unique<QCoreApplication>(argc, argv)
+                                                      : std::make_unique<QApplication>(argc, argv);
 
     const std::string programFolder = QCoreApplication::applicationDirPath().toLocal8Bit().toStdString();
     const std::string folder = ovrin::cli::SettingsFolder(o, programFolder, Writable(programFolder),
                                                           Environment("XDG_CONFIG_HOME"), Environment("HOME"));
+    if (o.listPorts) {  // the settings folder's links are read, nothing is made
+        const ovrin::qt::QtCommControl ports(folder);
+        std::fputs(ovrin::PortListing(ports, folder).c_str(), stdout);
+        return 0;
+    }
     std::error_code made, kind;
     std::filesystem::create_directories(folder, made);
     // A folder that cannot be made is the caller's mistake when named; otherwise the

@@ -170,7 +170,6 @@ int main() {
         return 0;
     }
 
-    if (o.comDevice) return BadUsage("--com " + *o.comDevice + ": give the port's COM name (COM1 to COM16)");
     win32::MessageLoop loop;
     win32::Win32Sockets sockets(loop);
     if (o.bindAddress) {
@@ -179,6 +178,12 @@ int main() {
     }
 
     const std::string folder = SettingsFolder(o);
+    if (o.listPorts) {
+        ovrin::StderrLog quiet;
+        const win32::Win32CommControl ports(loop, quiet);
+        std::fputs(ovrin::PortListing(ports, folder).c_str(), stdout);
+        return 0;
+    }
     std::error_code made, kind;
     std::filesystem::create_directories(std::filesystem::path(win32::Wide(folder)), made);
     if (o.configDir && (made || !std::filesystem::is_directory(std::filesystem::path(win32::Wide(folder)), kind)))

@@ -8,6 +8,7 @@
 #include "serial/Traffic.h"
 #include "settings/Settings.h"
 #include "ui/ConnectionStatus.h"
+#include "ui/OptionControls.h"
 #include "ui/StatusIcon.h"
 
 namespace ovrin {
@@ -19,6 +20,15 @@ void WireEvents(frmMain& f) {
     f.chkComPortActiveInListen.Click = [&f] { chkComPortActiveInListen_Click(f); };
     f.chkCtrlPTT.Click = [&f] { chkCtrlPTT_Click(f); };
     f.chkRTS.Click = [&f] { chkRTS_Click(f); };
+    f.chkDTR.Click = [&f] { chkDTR_Click(f); };
+    for (const frmMain::OptionField& field : f.OptionFields()) {
+        if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) {
+            combo->Click = [&f] { OptionField_Change(f); };
+            combo->Change = [&f] { OptionField_Change(f); };
+        } else if (auto* text = dynamic_cast<TextBox*>(&field.control)) {
+            text->Change = [&f] { OptionField_Change(f); };
+        }
+    }
     f.Form.Unload = [&f] { Form_Unload(f); };
 
     f.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
@@ -34,6 +44,7 @@ void WireEvents(frmMain& f) {
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
     f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
+    f.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
     f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
     f.transmitter.Changed = [&f] {
         ShowTransmitter(f);
@@ -84,6 +95,7 @@ void Form_Load(frmMain& f) {
     TryStep([&] { ListComPorts(f); });
     LoadedSettings loaded;
     TryStep([&] { loaded = LoadSettings(f); });
+    CheckPortDevice(f);
     if (loaded.listen) StartListening(f);
     if (loaded.defaults) SaveSettings(f);
     TryStep([&] { f.Form.Show(); });

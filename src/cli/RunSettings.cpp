@@ -24,13 +24,7 @@ void GiveRunSettings(frmMain& f, const Options& o, const std::string& comPort) {
     g.dtr = OnOff(o.dtr);
     g.pttControl = OnOff(o.pttRts);
     g.keepPortOpen = OnOff(o.keepPortOpen);
-    f.options = o.server;
-}
-
-AllowList AllowListOf(const Options& o) {
-    AllowList list;
-    for (const std::string& entries : o.allow) list.Add(entries);
-    return list;
+    g.options = o.options;
 }
 
 }  // namespace ovrin::cli

@@ -23,13 +23,13 @@ inline constexpr int16_t kMaxClients = 5;
 struct ComPortSession {
     rfc2217::Session session;
     // Its first second, and the second after its first SET-CONTROL in it: line
-    // changes are answered, DTR held (the last one wins), and RTS taken as where it
-    // starts, not as a key: programs raise RTS at open and most leave it up, and an
-    // open over a slow link (flow control, DTR, RTS, each a round trip apart)
-    // raises it well after the connect.
+    // changes are answered, the line that does not key held (the last one wins),
+    // and the PTT line taken as where it starts, not as a key: programs raise RTS
+    // and DTR at open and most leave them up, and an open over a slow link (flow
+    // control, DTR, RTS, each a round trip apart) raises them well after the connect.
     bool settling = true;
     bool heldAgain = false;
-    std::optional<bool> heldDtr;
+    std::optional<bool> heldLine;
     // It changed the port's line settings, to be restored when it goes.
     bool lineChanged = false;
 };

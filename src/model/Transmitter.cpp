@@ -31,8 +31,8 @@ bool Transmitter::Key(const KeyRequest& r) {
     if (r.way == KeyWay::Cat) {
         catRelease_ = r.release;
     } else {
-        rtsUp_ = true;
-        TryStep([&] { port_.SetRTSEnable(true); });
+        lineUp_ = true;
+        SetPttLine(true);
     }
     watchdog_.Stop();
     if (r.limitMs > 0) {
@@ -51,7 +51,7 @@ bool Transmitter::Release(ConnectionId who, KeyWay way, const std::string& clien
         return false;
     }
     if (owner_ == 0) {
-        if (way != KeyWay::Cat) TryStep([&] { port_.SetRTSEnable(false); });
+        if (way != KeyWay::Cat) SetPttLine(false);
         return true;
     }
     // Its own CAT release goes to the radio as it sent it.
@@ -67,6 +67,19 @@ void Transmitter::OwnerLeft(ConnectionId who, const std::string& why) {
     if (owner_ != 0 && owner_ == who) End(why, LogLevel::Info);
 }
 
+void Transmitter::SetLine(PttLine line) {
+    if (line == line_) return;
+    Drop("the PTT line changed", true);
+    line_ = line;
+}
+
+void Transmitter::SetPttLine(bool on) {
+    TryStep([&] {
+        if (line_ == PttLine::Dtr) port_.SetDTREnable(on);
+        else port_.SetRTSEnable(on);
+    });
+}
+
 void Transmitter::WatchdogExpired() {
     if (owner_ == 0) return;
     const std::string seconds = std::to_string(watchdog_.Interval() / 1000) + " s";
@@ -78,8 +91,8 @@ void Transmitter::WatchdogExpired() {
 void Transmitter::End(const std::string& why, LogLevel level, bool portClosing, bool writeRelease) {
     owner_ = 0;
     watchdog_.Stop();
-    if (rtsUp_) TryStep([&] { port_.SetRTSEnable(false); });
-    rtsUp_ = false;
+    if (lineUp_) SetPttLine(false);
+    lineUp_ = false;
     const Bytes release = std::exchange(catRelease_, {});
     if (!release.empty() && writeRelease && WriteRelease) WriteRelease(release, portClosing);
     std::string line = "PTT released: ", client;

@@ -1,7 +1,7 @@
 #pragma once
 // The transmitter: who keyed it, how, and the timer that ends a key nobody renews
-// or that has lasted the transmit limit. It is keyed through RTS (the in-band
-// command, a remote serial port client's RTS) or by a CAT command written to the
+// or that has lasted the transmit limit. It is keyed through its line, RTS or DTR
+// (the in-band command, a remote serial port client's line) or by a CAT command written to the
 // radio; one owner whatever the way: the first connection to key owns it until it
 // releases, leaves or its time runs out, and the others' key and release commands
 // are refused. Every transmission is logged when it starts and when it ends, and
@@ -17,6 +17,7 @@
 #include "platform/Host.h"
 #include "platform/Log.h"
 #include "platform/Timer.h"
+#include "station/Station.h"
 
 namespace ovrin {
 
@@ -26,8 +27,8 @@ using ConnectionId = uint64_t;
 inline constexpr int kKeyRepeatMs = 10000;
 
 enum class KeyWay : uint8_t {
-    InBand,     // the in-band command on RTS, repeated to stay keyed
-    RemoteRts,  // a remote serial port client's RTS, held up to the transmit limit
+    InBand,     // the in-band command on the PTT line, repeated to stay keyed
+    RemoteRts,  // a remote serial port client's PTT line, held up to the transmit limit
     Cat,        // a CAT command, held up to the transmit limit
 };
 
@@ -35,7 +36,7 @@ struct KeyRequest {
     ConnectionId who = 0;
     KeyWay way = KeyWay::InBand;
     std::string client;  // "Client 198.51.100.7 (slot 1, connection 3)"
-    std::string how;     // "RTS (in-band command)", "CAT (Kenwood TX;)"
+    std::string how;     // "RTS (in-band command)", "DTR (remote serial port)", "CAT (Kenwood TX;)"
     int limitMs = kKeyRepeatMs;  // the key drops after it unless renewed; 0: never
     Bytes release;               // CAT: what releases the radio
 };
@@ -59,8 +60,8 @@ public:
     // False when another connection owns the key (nothing changes then, and the
     // refusal is logged).
     bool Key(const KeyRequest& request);
-    // The owner's release (false, and logged, for anyone else). A release of RTS
-    // with nothing keyed still drops the line: it may have been left up. The owner
+    // The owner's release (false, and logged, for anyone else). A release of the
+    // line with nothing keyed still drops it: it may have been left up. The owner
     // releasing by CAT writes its own release; any other way of releasing a CAT
     // key writes the release for it.
     bool Release(ConnectionId who, KeyWay way, const std::string& client, const std::string& how);
@@ -70,6 +71,10 @@ public:
     // The owner has gone: nobody is left to release the key.
     void OwnerLeft(ConnectionId who, const std::string& why);
     void WatchdogExpired();
+
+    // The modem line a key raises; another line drops a key first.
+    void SetLine(PttLine line);
+    PttLine Line() const { return line_; }
 
     bool Keyed() const { return owner_ != 0; }
     ConnectionId Owner() const { return owner_; }
@@ -84,6 +89,7 @@ public:
 
 private:
     void End(const std::string& why, LogLevel level, bool portClosing = false, bool writeRelease = true);
+    void SetPttLine(bool on);
 
     CommControl& port_;
     Timer& watchdog_;
@@ -91,7 +97,8 @@ private:
     const Host& clock_;
     ConnectionId owner_ = 0;
     KeyWay way_ = KeyWay::InBand;
-    bool rtsUp_ = false;
+    PttLine line_ = PttLine::Rts;
+    bool lineUp_ = false;
     Bytes catRelease_;  // not empty while keyed by CAT
     std::deque<Transmission> recent_;
 };

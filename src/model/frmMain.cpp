@@ -2,6 +2,9 @@
 
 #include <initializer_list>
 
+#include "station/OptionsText.h"
+#include "text/Text.h"
+
 namespace ovrin {
 namespace {
 
@@ -30,7 +33,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
       comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {
     Form.name = "frmMain";
     tmrPicture.SetExact(false);
-    Form.geometry = {0, 0, 5010, 3270};
+    Form.geometry = {0, 0, 5010, 5010};
     Form.SetCaption("Ovrin-Server v1.00");
 
     Place(cboRmtAddress, "cboRmtAddress", {1440, 2310, 1530, 315});
@@ -84,6 +87,35 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     Place(txtHostName, "txtHostName", {1440, 1365, 1530, 315}, "The local PC's name appears here");
     txtHostName.locked = true;
 
+    Place(cboClients, "cboClients", {1440, 3330, 765, 315},
+          "How many programs may use the radio at once, taking turns (1 to 5)");
+    Fill(cboClients, {"1", "2", "3", "4", "5"});
+    Place(cboPttLine, "cboPttLine", {3960, 3330, 975, 315},
+          "The modem line that keys the transmitter when PTT control is checked: "
+          "RTS or DTR, as the interface is wired");
+    Fill(cboPttLine, {"RTS", "DTR"});
+    Place(txtAnswerWait, "txtAnswerWait", {1440, 3645, 765, 315},
+          "With several programs: how long the radio may stay silent after a command "
+          "before the next program's turn, 20 to 3000 milliseconds");
+    txtAnswerWait.maxLength = 4;
+    Place(txtTxLimit, "txtTxLimit", {3960, 3645, 975, 315},
+          "The longest a program may keep the transmitter keyed by a CAT command or a "
+          "remote serial port's RTS, 0 to 3600 seconds (0: no limit)");
+    txtTxLimit.maxLength = 4;
+    Place(txtRfc2217Port, "txtRfc2217Port", {1440, 3960, 765, 315},
+          "Also serve the radio as a remote serial port (RFC 2217) on this TCP port; off: not served");
+    txtRfc2217Port.maxLength = 5;
+    Place(txtStatusPort, "txtStatusPort", {3960, 3960, 975, 315},
+          "The TCP port of the status page; off: none");
+    txtStatusPort.maxLength = 5;
+    Place(cboCat, "cboCat", {1440, 4275, 1530, 315},
+          "The command language the programs speak to the radio: auto (recognised per program), "
+          "kenwood (Kenwood, Elecraft, newer Yaesu), civ (Icom CI-V), ft817 (Yaesu FT-817/857/897) or none");
+    Fill(cboCat, {"auto", "kenwood", "civ", "ft817", "none"});
+    Place(txtAllow, "txtAllow", {1440, 4590, 3495, 315},
+          "Only programs at these addresses or networks may connect, with commas between them "
+          "(192.168.1.0/24, 10.0.0.5, ::1); any: every address");
+
     Caption(lblRmtAddress, "lblRmtAddress", "Rmt IP Adrs: ", {60, 2370, 1380, 195});
     Label2.name = "Label2";
     Label2.geometry = {60, 105, 1395, 930};
@@ -106,6 +138,10 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
         {101, "Com Port: ", {2760, 1110, 1170, 195}},        {106, "Baud: ", {3465, 1425, 465, 195}},
         {107, "# Bits: ", {3435, 1740, 495, 195}},           {108, "Parity: ", {3450, 2055, 480, 195}},
         {109, "# Stop: ", {3360, 2370, 570, 195}},           {102, "Interbyte Timeout: ", {2415, 3900, 1320, 195}},
+        {110, "Clients: ", {60, 3390, 1365, 195}},           {111, "PTT Line: ", {2235, 3390, 1695, 195}},
+        {112, "Answer Wait ms: ", {60, 3705, 1365, 195}},    {113, "TX Limit s: ", {2235, 3705, 1695, 195}},
+        {114, "RFC 2217 Port: ", {60, 4020, 1365, 195}},     {115, "Status Port: ", {2235, 4020, 1695, 195}},
+        {116, "CAT Language: ", {60, 4335, 1365, 195}},      {117, "Allow: ", {60, 4650, 1365, 195}},
     };
     for (const auto& fc : kCaptions) {
         Label& label = Label1[fc.index];
@@ -115,11 +151,24 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     }
 
     // Tab order of the focusable controls.
-    Control* const tabOrder[] = {&txtHostName, &txtHostAdrs, &cboComPort, &cboBaud, &cboBits, &txtHostPort,
-                                 &cboConn, &cboInterbyte, &cboStop, &cboParity, &chkRTS, &chkDTR,
-                                 &chkComPortActiveInListen, &chkCtrlPTT, &chkBridge, &cboRmtAddress};
+    Control* const tabOrder[] = {&txtHostName,   &txtHostAdrs,   &cboComPort,     &cboBaud,      &cboBits,
+                                 &txtHostPort,   &cboConn,       &cboInterbyte,   &cboStop,      &cboParity,
+                                 &chkRTS,        &chkDTR,        &chkComPortActiveInListen,      &chkCtrlPTT,
+                                 &chkBridge,     &cboRmtAddress, &cboClients,     &cboPttLine,   &txtAnswerWait,
+                                 &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow};
     int tab = 0;
     for (Control* c : tabOrder) c->tabIndex = tab++;
+    const std::pair<const char*, Control*> fields[] = {
+        {"clients", &cboClients},          {"ptt-line", &cboPttLine},       {"answer-wait", &txtAnswerWait},
+        {"tx-limit", &txtTxLimit},         {"rfc2217-port", &txtRfc2217Port}, {"status-port", &txtStatusPort},
+        {"cat", &cboCat},                  {"allow", &txtAllow}};
+    // Each field's caption, beside it, names it in messages ("Answer Wait ms").
+    int captionIndex = 110;
+    for (const auto& [option, control] : fields) {
+        std::string caption = Trim(Label1.at(captionIndex++).Caption());
+        if (!caption.empty() && caption.back() == ':') caption.pop_back();
+        optionFields_.push_back({option, caption, *control, control->ToolTip()});
+    }
     ShowSettings(InitialSettings());
     ShowConnectionState();
 }
@@ -138,6 +187,7 @@ StationSettings frmMain::Settings() const {
     s.keepPortOpen = chkComPortActiveInListen.Value();
     s.pttControl = chkCtrlPTT.Value();
     s.bridge = chkBridge.Value();
+    s.options = options;
     return s;
 }
 
@@ -154,6 +204,31 @@ void frmMain::ShowSettings(const StationSettings& s) {
     chkComPortActiveInListen.ShowValue(s.keepPortOpen);
     chkCtrlPTT.ShowValue(s.pttControl);
     chkBridge.ShowValue(s.bridge);
+    ShowOptions(s.options);
+}
+
+void frmMain::TakeOptions(const ServerOptions& o) {
+    options = o;
+    const std::string line = LineName(o.pttLine);
+    chkCtrlPTT.caption = "Control " + line + " as PTT";
+    chkCtrlPTT.SetToolTip("Ovrin-Remote controls " + line + " as PTT");
+    transmitter.SetLine(o.pttLine);
+}
+
+void frmMain::ShowOptions(const ServerOptions& o) {
+    TakeOptions(o);
+    for (const OptionField& field : optionFields_) {
+        const std::string text = OptionText(o, field.option);
+        if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) combo->SetText(field.option == std::string("ptt-line") ? UpperCase(text) : text);
+        else if (auto* box = dynamic_cast<TextBox*>(&field.control)) box->SetText(text);
+        field.control.SetToolTip(field.toolTip);
+    }
+}
+
+std::string frmMain::OptionField::Text() const {
+    if (const auto* combo = dynamic_cast<const ComboBox*>(&control)) return combo->Text();
+    if (const auto* box = dynamic_cast<const TextBox*>(&control)) return box->Text();
+    return {};
 }
 
 void frmMain::ShowConnectionState() {
@@ -165,9 +240,13 @@ void frmMain::ShowConnectionState() {
 }
 
 std::vector<Control*> frmMain::Controls() {
-    std::vector<Control*> all{&cboRmtAddress, &chkBridge, &chkCtrlPTT, &chkComPortActiveInListen, &chkDTR, &chkRTS,
-                              &cboParity, &cboStop, &cboInterbyte, &cboConn, &txtHostPort, &txtHostAdrs,
-                              &cboComPort, &cboBaud, &cboBits, &txtHostName, &lblRmtAddress, &Label2, &imgConn};
+    std::vector<Control*> all{&cboRmtAddress, &chkBridge,   &chkCtrlPTT,     &chkComPortActiveInListen,
+                              &chkDTR,        &chkRTS,      &cboParity,      &cboStop,
+                              &cboInterbyte,  &cboConn,     &txtHostPort,    &txtHostAdrs,
+                              &cboComPort,    &cboBaud,     &cboBits,        &txtHostName,
+                              &cboClients,    &cboPttLine,  &txtAnswerWait,  &txtTxLimit,
+                              &txtRfc2217Port, &txtStatusPort, &cboCat,      &txtAllow,
+                              &lblRmtAddress, &Label2,      &imgConn};
     for (auto& [index, label] : Label1) all.push_back(&label);
     return all;
 }
@@ -175,7 +254,7 @@ std::vector<Control*> frmMain::Controls() {
 std::vector<Timer*> frmMain::Timers() {
     std::vector<Timer*> all{&tmrRx,      &tmrActivePort, &tmrPTT,        &tmrPicture,    &tmrReopen,
                             &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines,
-                            &tmrClientLog};
+                            &tmrClientLog, &tmrDevice};
     for (Timer& t : tmrHold) all.push_back(&t);
     return all;
 }

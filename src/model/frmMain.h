@@ -56,6 +56,8 @@ struct PortSession {
     // Why the port last failed to open ("" after a good open).
     std::string error;
     bool lost = false;
+    // The port whose device was not there at start, looked for until it comes.
+    int16_t awaited = 0;
 };
 
 struct frmMain {
@@ -81,6 +83,16 @@ struct frmMain {
     ComboBox cboBaud;
     ComboBox cboBits;
     TextBox txtHostName;
+    // The options beyond the record: sharing, the remote serial port, the status
+    // page, the transmit limit, the command language, the allow-list, the PTT line.
+    ComboBox cboClients;
+    ComboBox cboPttLine;
+    TextBox txtAnswerWait;
+    TextBox txtTxLimit;
+    TextBox txtRfc2217Port;
+    TextBox txtStatusPort;
+    ComboBox cboCat;
+    TextBox txtAllow;
     Label lblRmtAddress;
     Label Label2;
     Image imgConn;
@@ -121,6 +133,8 @@ struct frmMain {
     Timer tmrModemLines{"tmrModemLines", 100, false};
     // Writes the log lines a client's flood held back, a second on.
     Timer tmrClientLog{"tmrClientLog", ClientLog::kQuietMs, false};
+    // Looks for the chosen port's device while it is not there, to say when it comes.
+    Timer tmrDevice{"tmrDevice", 2000, false};
 
     // --- platform facilities ---
     CommControl& comPort;
@@ -164,9 +178,24 @@ struct frmMain {
     std::function<bool(const std::string& address)> Admits;
 
     // The settings as the window's boxes hold them now (listenAtStart: not
-    // listening), and the same shown in the boxes without raising their events.
+    // listening; the options as taken), and the same shown in the boxes without
+    // raising their events.
     StationSettings Settings() const;
     void ShowSettings(const StationSettings& s);
+    // Options taken for the run: the PTT box names its line, the transmitter keys
+    // it. Show also puts them in their fields.
+    void TakeOptions(const ServerOptions& o);
+    void ShowOptions(const ServerOptions& o);
+
+    // The field of each option, with its name in the options file and its caption.
+    struct OptionField {
+        const char* option;
+        std::string caption;
+        Control& control;
+        std::string toolTip;  // what the field is for, before any complaint
+        std::string Text() const;
+    };
+    const std::vector<OptionField>& OptionFields() const { return optionFields_; }
     // The status list shows the state ("ON-LINE" while serving), raising nothing.
     void ShowConnectionState();
 
@@ -176,6 +205,9 @@ struct frmMain {
     std::vector<Timer*> Timers();
     WindowModel View() { return {Form, Controls()}; }
     std::map<std::string, Control*> ControlsByName();
+
+private:
+    std::vector<OptionField> optionFields_;
 };
 
 }  // namespace ovrin

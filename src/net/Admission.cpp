@@ -4,8 +4,16 @@
 
 namespace ovrin {
 
-bool Admission::Admits(const std::string& address) {
-    if (allowed_.Allows(address)) return true;
+bool Admission::Admits(const std::string& allow, const std::string& address) {
+    if (allow != allowText_) {
+        // Checked when the option was set; were it bad after all, the door stays shut
+        // rather than open to everyone.
+        std::optional<AllowList> list = AllowListOfOption(allow);
+        broken_ = !list;
+        allowed_ = list.value_or(AllowList());
+        allowText_ = allow;
+    }
+    if (!broken_ && allowed_.Allows(address)) return true;
     const bool told = logged_.count(address) != 0 || loggedBefore_.count(address) != 0;
     if (!told && logged_.size() < kMaxRemembered) {
         logged_.insert(address);
@@ -20,6 +28,10 @@ void Admission::Forget() {
     loggedBefore_ = std::move(logged_);
     logged_.clear();
     if (loggedBefore_.empty()) timer_.Stop();
+}
+
+void Door::Guard(frmMain& f) {
+    f.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.options.allow, address); };
 }
 
 bool AdmitRequest(frmMain& f, int32_t requestID) {

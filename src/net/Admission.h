@@ -20,19 +20,24 @@ struct frmMain;
 class Admission {
 public:
     static constexpr int kLogQuietMs = 60000;
-    Admission(AllowList allowed, Log& log) : allowed_(std::move(allowed)), log_(log) {
+    explicit Admission(Log& log) : log_(log) {
         timer_.Tick = [this] { Forget(); };
     }
     // The platform binds its backend to this timer.
     Timer& QuietTimer() { return timer_; }
-    bool Admits(const std::string& address);
+    // Whether the allow-list (the option's text: entries with commas between them,
+    // empty for any address) lets the address in.
+    bool Admits(const std::string& allow, const std::string& address);
 
 private:
     // Past this many addresses in a minute, further ones are refused unlogged.
     static constexpr std::size_t kMaxRemembered = 1024;
     void Forget();
 
+    // The list as last parsed, and the text it was parsed from.
+    std::string allowText_;
     AllowList allowed_;
+    bool broken_ = false;
     Log& log_;
     // Logged in this period and the one before: an address leaves both only after
     // a full period without a line, so two lines are at least a minute apart.
@@ -44,24 +49,21 @@ private:
 // unaccepted, and the socket facility closes it).
 bool AdmitRequest(frmMain& f, int32_t requestID);
 
-// An allow-list's admission on a program's event loop: its log limit runs on a
-// timer backend the platform makes. Without entries nobody is turned away.
+// The allow-list's admission on a program's event loop: its log limit runs on a
+// timer backend the platform makes. The list is the options' at each request (the
+// window may change it while Off-line); without entries nobody is turned away.
 class Door {
 public:
     using MakeBackend = std::function<std::unique_ptr<TimerBackend>(Timer&)>;
-    Door(AllowList allowed, Log& log, const MakeBackend& make)
-        : active_(!allowed.Empty()), admission_(std::move(allowed), log), backend_(make(admission_.QuietTimer())) {
+    Door(Log& log, const MakeBackend& make) : admission_(log), backend_(make(admission_.QuietTimer())) {
         admission_.QuietTimer().Bind(backend_.get());
     }
     ~Door() { admission_.QuietTimer().Bind(nullptr); }
     Door(const Door&) = delete;
     Door& operator=(const Door&) = delete;
-    void Guard(std::function<bool(const std::string&)>& admits) {
-        if (active_) admits = [this](const std::string& address) { return admission_.Admits(address); };
-    }
+    void Guard(frmMain& f);
 
 private:
-    bool active_;
     Admission admission_;
     std::unique_ptr<TimerBackend> backend_;
 };

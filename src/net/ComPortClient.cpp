@@ -80,12 +80,25 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217
     return r.value;
 }
 
-void ApplyDtr(frmMain& f, bool on) { TryStep([&] { f.comPort.SetDTREnable(on); }); }
+// The line that does not key the transmitter follows the client.
+PttLine FreeLine(frmMain& f) { return f.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
 
-// RTS is the transmitter's key: "Control RTS as PTT" must allow it, and the key is
-// held up to the transmit limit. Every request to raise it keys (or renews the
-// key), even with the line already up: programs set RTS again when they transmit.
-bool ApplyRts(frmMain& f, ConnectionId id, bool on) {
+void ApplyFreeLine(frmMain& f, bool on) {
+    TryStep([&] {
+        if (FreeLine(f) == PttLine::Dtr) f.comPort.SetDTREnable(on);
+        else f.comPort.SetRTSEnable(on);
+    });
+}
+
+bool FreeLineUp(frmMain& f) {
+    return FreeLine(f) == PttLine::Dtr ? f.comPort.DTREnable() : f.comPort.RTSEnable();
+}
+
+// The PTT line (RTS unless DTR keys) is the transmitter's key: PTT control must
+// allow it, and the key is held up to the transmit limit. Every request to raise
+// it keys (or renews the key), even with the line already up: programs set the
+// line again when they transmit.
+bool ApplyKey(frmMain& f, ConnectionId id, bool on) {
     Connection* c = f.connections.ById(id);
     ComPortSession* cp = c ? c->comPort.get() : nullptr;
     if (!cp) return false;
@@ -107,25 +120,28 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     if (v <= ctl::kFlowHardware) {
         if (v > ctl::kFlowNone)
             f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
-                             ClientLabel(f, c.slot) + ": flow control refused: RTS keys the transmitter");
+                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.options.pttLine) +
+                                 " keys the transmitter");
         return ctl::kFlowNone;
     }
     if (v >= ctl::kInFlowQuery) return ctl::kInFlowNone;
     if (v <= ctl::kBreakOff) return ctl::kBreakOff;
     const ConnectionId id = c.identity;
-    if (v == ctl::kDtrQuery) return f.comPort.DTREnable() ? ctl::kDtrOn : ctl::kDtrOff;
-    if (v == ctl::kRtsQuery) return f.transmitter.Owner() == id ? ctl::kRtsOn : ctl::kRtsOff;
-    const bool on = v == ctl::kDtrOn || v == ctl::kRtsOn;
-    const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff;
+    const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff || v == ctl::kRtsQuery;
+    const bool key = rts == (f.options.pttLine == PttLine::Rts);
+    const uint32_t up = rts ? ctl::kRtsOn : ctl::kDtrOn, down = rts ? ctl::kRtsOff : ctl::kDtrOff;
+    if (v == ctl::kDtrQuery || v == ctl::kRtsQuery)
+        return (key ? f.transmitter.Owner() == id : FreeLineUp(f)) ? up : down;
+    const bool on = v == up;
     if (cp.settling) {
-        if (!rts) cp.heldDtr = on;  // RTS set now is where it starts: no key
+        if (!key) cp.heldLine = on;  // the key line set now is where it starts: no key
         return v;
     }
-    if (!rts) {
-        ApplyDtr(f, on);
-        return f.comPort.DTREnable() ? ctl::kDtrOn : ctl::kDtrOff;
+    if (!key) {
+        ApplyFreeLine(f, on);
+        return FreeLineUp(f) ? up : down;
     }
-    return ApplyRts(f, id, on) ? ctl::kRtsOn : ctl::kRtsOff;
+    return ApplyKey(f, id, on) ? up : down;
 }
 
 void Purge(frmMain& f, Connection& c, uint32_t what) {
@@ -236,7 +252,8 @@ void ComPortClientLeaving(frmMain& f, Connection& c) {
         if (TryStep([&] { f.comPort.SetSettings(configured); }))
             f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " back to " + configured);
     }
-    ApplyDtr(f, f.chkDTR.Value() == 1);
+    // The line it moved goes back to its box.
+    ApplyFreeLine(f, (FreeLine(f) == PttLine::Dtr ? f.chkDTR.Value() : f.chkRTS.Value()) == 1);
 }
 
 void tmrLineSettle_Timer(frmMain& f) {
@@ -244,7 +261,7 @@ void tmrLineSettle_Timer(frmMain& f) {
     ForEachComPortClient(f, [&](Connection&, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
-        if (cp.heldDtr) ApplyDtr(f, *std::exchange(cp.heldDtr, std::nullopt));
+        if (cp.heldLine) ApplyFreeLine(f, *std::exchange(cp.heldLine, std::nullopt));
     });
 }
 

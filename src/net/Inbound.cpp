@@ -12,10 +12,12 @@
 namespace ovrin {
 namespace {
 
-constexpr const char* kRtsQuestion =
-    "A command has been received from the remote device to control RTS.\r\r"
-    "Do you want to enable [Control RTS as PTT]?\r\r"
-    "(You will only be asked this once during this session.)";
+std::string RtsQuestion(frmMain& f) {
+    const std::string line = LineName(f.options.pttLine);
+    return "A command has been received from the remote device to control " + line + ".\r\r" +
+           "Do you want to enable [Control " + line + " as PTT]?\r\r" +
+           "(You will only be asked this once during this session.)";
+}
 
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 constexpr std::size_t kPttLength = 6;
@@ -44,7 +46,7 @@ bool UserEnablesRtsControl(frmMain& f) {
     f.RtsQuestionOpen = true;
     MsgResult answer = MsgResult::No;
     try {
-        answer = f.dialogs.MsgBox(kRtsQuestion, MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
+        answer = f.dialogs.MsgBox(RtsQuestion(f), MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
     } catch (...) {
         f.RtsQuestionOpen = false;
         throw;

@@ -8,6 +8,7 @@
 #include "net/Inbound.h"
 #include "serial/SerialPort.h"
 #include "serial/Traffic.h"
+#include "station/OptionsText.h"
 #include "text/Numbers.h"
 
 namespace ovrin {
@@ -97,8 +98,13 @@ void StopServingClients(frmMain& f) {
     f.state.LastClientGone();
 }
 
-// Clients served at once: what the command line allows, or every slot with Bridge.
+// Clients served at once: what the options allow, or every slot with Bridge.
 int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1); }
+
+std::string LimitReached(frmMain& f) {
+    const int limit = ClientLimit(f);
+    return "the limit of " + std::to_string(limit) + (limit == 1 ? " client" : " clients") + " is reached";
+}
 
 void CloseAndRemove(frmMain& f, int16_t i) {
     Connection* c = f.connections.BySlot(i);
@@ -159,7 +165,7 @@ bool TestHostPort(frmMain& f) {
         // (or any other cause) is told as the system tells it.
         if (dynamic_cast<const PortInUseError*>(&e))
             f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
-                                 "Select another Local Port then click the Listen button.",
+                                 "Choose another port, or end that application.",
                              MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
         else
             f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
@@ -185,7 +191,7 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
         FindFreeSlot(f, Slot);
     }
     if (Slot == 0) {
-        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: every slot is taken");
+        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: " + LimitReached(f));
         return;
     }
 
@@ -199,7 +205,7 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
         f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
     } else {
         f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID),
-                         RequestLabel(f, requestID) + " refused: another client is connected");
+                         RequestLabel(f, requestID) + " refused: " + LimitReached(f));
     }
 }
 
@@ -277,7 +283,8 @@ void StartListening(frmMain& f) {
         f.state.Listened();
         StartComPortListener(f);
         f.log.Line(LogLevel::Info,
-                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text());
+                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text() +
+                       "; " + ClientLimits(f.options));
         if (f.chkComPortActiveInListen.Value() == 1) {
             bool openFailed = false;
             OpenComPort(f, openFailed);

@@ -68,6 +68,9 @@ public:
     // The port's device exists and this user may open it for reading and writing.
     // Told without opening it, so no modem line moves.
     virtual bool PortAvailable(int16_t port) const = 0;
+    // Why the port cannot be opened, told the same way ("No such file or
+    // directory"); "" when it can.
+    virtual std::string PortProblem(int16_t port) const { return PortAvailable(port) ? "" : "not available"; }
 
     // The open device stopped answering (unplugged, switched off) and has been
     // closed; delivered from the event loop with the system's reason.

@@ -26,6 +26,11 @@ void ComboBox::SetText(std::string text) {
     Notify();
 }
 
+void ComboBox::UserEdit(std::string text) {
+    SetText(std::move(text));
+    if (Change) Change();
+}
+
 void ComboBox::SetListIndex(int index) {
     if (index < -1 || index >= ListCount()) throw PlatformError(kInvalidPropertyValue);
     listIndex_ = index;
@@ -92,6 +97,11 @@ void TextBox::SetText(std::string text) {
     }
     text_ = std::move(text);
     Notify();
+}
+
+void TextBox::UserEdit(std::string text) {
+    SetText(std::move(text));
+    if (Change) Change();
 }
 
 void Label::SetCaption(std::string caption) {

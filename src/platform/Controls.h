@@ -6,7 +6,9 @@
 //    Text raises nothing;
 //  - setting a check box's Value raises Click at once when the value changes, and a
 //    value outside 0..2 is refused;
-//  - a text box holds at most MaxLength characters; KeyUp is raised by the view.
+//  - a text box holds at most MaxLength characters; KeyUp is raised by the view;
+//  - Change is raised when the user edits a combo box's or a text box's text
+//    (typing, pasting), never when code sets it.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -75,8 +77,11 @@ public:
     const std::string& ItemToolTip(int index) const;
     void AddItem(std::string item, std::string toolTip = {});
     void Clear();
+    // The user typed or pasted: the text, then Change.
+    void UserEdit(std::string text);
 
     std::function<void()> Click;
+    std::function<void()> Change;
 
 private:
     std::string text_;
@@ -108,9 +113,12 @@ class TextBox : public Control {
 public:
     const std::string& Text() const { return text_; }
     void SetText(std::string text);  // cut to MaxLength characters when set
+    // The user typed or pasted: the text, then Change.
+    void UserEdit(std::string text);
     int maxLength = 0;               // 0: no limit
     bool locked = false;             // read-only
     std::function<void()> KeyUp;
+    std::function<void()> Change;
 
 private:
     std::string text_;

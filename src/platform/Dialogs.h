@@ -16,6 +16,9 @@ public:
     virtual ~Dialogs() = default;
     virtual MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                              const std::string& title) = 0;
+    // Whether a person sees the boxes. Without one each box is a log line, and a
+    // box that only repeats a line already logged is left out.
+    virtual bool Attended() const { return true; }
 };
 
 }  // namespace ovrin

@@ -7,7 +7,7 @@ namespace ovrin {
 // Ports are listed without opening them: opening a tty raises DTR and RTS, which
 // would key a transmitter or reset a board wired to any of them.
 void ListComPorts(frmMain& f) {
-    for (int16_t n = 1; n <= 16; ++n) {
+    for (int16_t n = 1; n <= kLastComPort; ++n) {
         bool available = false;
         TryStep([&] { available = f.comPort.PortAvailable(n); });
         if (!available) continue;
@@ -54,7 +54,7 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
     try {
         f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
     } catch (const PlatformError&) {
-        why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM16)";
+        why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
         return false;
     }
     try {
@@ -64,9 +64,11 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
         return false;
     }
     try {
-        f.comPort.SetDTREnable(f.chkDTR.Value() == 1);
-        // While the client may key the transmitter through RTS, the line starts low.
-        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && f.chkCtrlPTT.Value() != 1);
+        // While a client may key the transmitter through its line, the line starts low.
+        const bool ptt = f.chkCtrlPTT.Value() == 1;
+        const PttLine line = f.options.pttLine;
+        f.comPort.SetDTREnable(f.chkDTR.Value() == 1 && !(ptt && line == PttLine::Dtr));
+        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && !(ptt && line == PttLine::Rts));
         f.comPort.SetPortOpen(true);
         return true;
     } catch (const PlatformError& e) {
@@ -89,9 +91,20 @@ void StopReopening(frmMain& f) {
 
 // ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
 std::string ModemLines(frmMain& f) {
-    const auto on = [](bool high) { return high ? " on" : " off"; };
-    return std::string(", DTR") + on(f.comPort.DTREnable()) + ", RTS" + on(f.comPort.RTSEnable()) +
-           (f.chkCtrlPTT.Value() == 1 ? " (PTT)" : "");
+    const auto on = [&f](bool high, PttLine line) {
+        const bool ptt = f.chkCtrlPTT.Value() == 1 && f.options.pttLine == line;
+        return std::string(high ? " on" : " off") + (ptt ? " (PTT)" : "");
+    };
+    return ", DTR" + on(f.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(f.comPort.RTSEnable(), PttLine::Rts);
+}
+
+// Drops the PTT line (RTS unless DTR keys): a driver that keeps the modem lines
+// at close would leave the transmitter keyed.
+void DropPttLine(CommControl& com, PttLine line) {
+    TryStep([&] {
+        if (line == PttLine::Dtr) com.SetDTREnable(false);
+        else com.SetRTSEnable(false);
+    });
 }
 
 void PortOpened(frmMain& f) {
@@ -139,7 +152,7 @@ void ClosePortDroppingRts(frmMain& f) {
     if (!f.comPort.PortOpen()) return;
     ReleasePTTIfKeyed(f, "the serial port closed", true);
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
-    TryStep([&] { f.comPort.SetRTSEnable(false); });
+    DropPttLine(f.comPort, f.options.pttLine);
     f.comPort.SetPortOpen(false);
     f.turns.Reset();  // nothing waits for a port that is closed
     f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " closed");
@@ -161,6 +174,35 @@ void comPort_Lost(frmMain& f, const std::string& why) {
     f.log.Line(LogLevel::Warning, problem + "; trying it again every second");
     ShowPortProblem(f, problem + "; trying it again every second");
     f.tmrReopen.Start();
+}
+
+void CheckPortDevice(frmMain& f) {
+    int16_t port = 0;
+    if (!TryStep([&] { port = PortNumber(f.cboComPort.Text()); }) || port < 1 || port > kLastComPort) return;
+    std::string problem;
+    TryStep([&] { problem = f.comPort.PortProblem(port); });
+    if (problem.empty()) return;
+    f.port.awaited = port;
+    f.log.Line(LogLevel::Warning, "Serial port " + PortLabel(f) + " cannot be opened: " + problem +
+                                      "; looked for every " + std::to_string(f.tmrDevice.Interval() / 1000) +
+                                      " s until it can");
+    f.tmrDevice.Start();
+}
+
+void tmrDevice_Timer(frmMain& f) {
+    int16_t port = 0;
+    TryStep([&] { port = PortNumber(f.cboComPort.Text()); });
+    // Another port chosen meanwhile, or this one opened (which its own line tells).
+    bool done = port != f.port.awaited || f.comPort.PortOpen();
+    if (!done) {
+        std::string problem = "not known";
+        TryStep([&] { problem = f.comPort.PortProblem(port); });
+        done = problem.empty();
+        if (done) f.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
+    }
+    if (!done) return;
+    f.tmrDevice.Stop();
+    f.port.awaited = 0;
 }
 
 void tmrReopen_Timer(frmMain& f) {
@@ -190,9 +232,12 @@ void chkCtrlPTT_Click(frmMain& f) { ApplyBoxRules(f, Box::PttControl, f.chkCtrlP
 
 void chkRTS_Click(frmMain& f) { ApplyBoxRules(f, Box::Rts, f.chkRTS); }
 
+void chkDTR_Click(frmMain& f) { ApplyBoxRules(f, Box::Dtr, f.chkDTR); }
+
 namespace {
-std::string RtsWay(KeyWay way) {
-    return way == KeyWay::InBand ? "RTS (in-band command)" : "RTS (remote serial port)";
+std::string LineWay(frmMain& f, KeyWay way) {
+    return std::string(LineName(f.options.pttLine)) +
+           (way == KeyWay::InBand ? " (in-band command)" : " (remote serial port)");
 }
 }  // namespace
 
@@ -200,11 +245,11 @@ bool KeyPTT(frmMain& f, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
     const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.options.txLimitS * 1000;
-    return f.transmitter.Key({c.identity, way, c.label, RtsWay(way), limitMs, {}});
+    return f.transmitter.Key({c.identity, way, c.label, LineWay(f, way), limitMs, {}});
 }
 
 bool ReleasePTT(frmMain& f, const Connection& c, KeyWay way) {
-    return f.transmitter.Release(c.identity, way, c.label, RtsWay(way));
+    return f.transmitter.Release(c.identity, way, c.label, LineWay(f, way));
 }
 
 void tmrPTT_Timer(frmMain& f) { f.transmitter.WatchdogExpired(); }
@@ -213,10 +258,10 @@ void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing) {
     f.transmitter.Drop(why, portClosing);
 }
 
-void ReleasePort(CommControl& com) {
+void ReleasePort(CommControl& com, PttLine line) {
     if (!com.PortOpen()) return;
-    // As at every close: RTS down first, and a line that fails to drop keeps no port open.
-    TryStep([&] { com.SetRTSEnable(false); });
+    // As at every close: the PTT line down first, and a line that fails to drop keeps no port open.
+    DropPttLine(com, line);
     TryStep([&] { com.SetPortOpen(false); });
 }
 

@@ -1,19 +1,22 @@
 #include "settings/Settings.h"
 
+#include "station/OptionsText.h"
+
 namespace ovrin {
 namespace {
 
+// Without a person at the window the log line says it all: the box would repeat it.
 void ShowOpenError(frmMain& f, const std::string& description, const std::string& why) {
     f.log.Line(LogLevel::Warning, "Settings file " + SettingsFilePath(f) + " unusable: " + why +
                                       "; the defaults are used");
-    f.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
-                     MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
+    if (f.dialogs.Attended())
+        f.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
+                         MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
 }
 
 // An unusable file is copied aside before the defaults replace it, so that what it
 // held can still be looked at or mended by hand. `why` says what is wrong with it.
-std::string KeepUnusable(frmMain& f, const std::string& why) {
-    const std::string path = SettingsFilePath(f);
+std::string KeepUnusable(frmMain& f, const std::string& why, const std::string& path) {
     const std::string kept = path + ".bad";
     try {
         f.host.KeepCopy(path, kept);
@@ -39,13 +42,65 @@ std::optional<StationSettings> ReadStored(frmMain& f, const std::string& path, s
     return FromRecord(f.SettingsRecord, f.Settings(), why);
 }
 
+// The whole of a text file, or nothing when it cannot be read or is too long to
+// be one (`why` then says so).
+std::optional<std::string> ReadText(frmMain& f, const std::string& path, std::string& why) {
+    try {
+        const int64_t length = f.host.FileLen(path);
+        if (length > static_cast<int64_t>(kMostOptionsBytes)) {
+            why = std::to_string(length) + " bytes, more than an options file holds";
+            return std::nullopt;
+        }
+        return f.host.ReadRecord(path, static_cast<std::size_t>(length));
+    } catch (const PlatformError& e) {
+        why = e.what();
+        return std::nullopt;
+    }
+}
+
+// The options file over the options the window has: a line that cannot be used is
+// told and skipped, the others are taken. A missing file is a first start; one
+// that cannot be read is kept aside, for the next save starts it afresh.
+void LoadOptions(frmMain& f) {
+    const std::string path = OptionsFilePath(f);
+    try {
+        f.host.FileLen(path);
+    } catch (const PlatformError&) {
+        return;
+    }
+    std::string why;
+    const std::optional<std::string> text = ReadText(f, path, why);
+    if (!text) {
+        f.log.Line(LogLevel::Warning,
+                   "Options file " + path + " not read: " + KeepUnusable(f, why, path) + "; the defaults are used");
+        return;
+    }
+    const ReadOptions read = ReadOptionsFile(*text, f.options);
+    for (const std::string& skipped : read.skipped)
+        f.log.Line(LogLevel::Warning, "Options file " + path + ", " + skipped + ": skipped");
+    f.TakeOptions(read.options);
+    f.log.Line(LogLevel::Info, "Options read from " + path);
+}
+
+void SaveOptions(frmMain& f) {
+    const std::string path = OptionsFilePath(f);
+    std::string unread;
+    const std::string previous = ReadText(f, path, unread).value_or("");
+    f.host.WriteRecord(path, WriteOptionsFile(f.options, previous, f.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
+}
+
 }  // namespace
 
 std::string SettingsFilePath(const frmMain& f) {
     return f.host.ProgramFolder() + f.host.PathSeparator() + kSettingsFileName;
 }
 
-LoadedSettings LoadSettings(frmMain& f) {
+std::string OptionsFilePath(const frmMain& f) {
+    return f.host.ProgramFolder() + f.host.PathSeparator() + kOptionsFileName;
+}
+
+// The record over the options read, with what the command line gives over both.
+static LoadedSettings LoadRecord(frmMain& f) {
     const std::string path = SettingsFilePath(f);
     int64_t length = 0;
     try {
@@ -60,18 +115,25 @@ LoadedSettings LoadSettings(frmMain& f) {
     }
     if (length != static_cast<int64_t>(SettingsRecordBuffer::kLength)) {
         ShowOpenError(f, "", KeepUnusable(f, std::to_string(length) + " bytes instead of " +
-                                                 std::to_string(SettingsRecordBuffer::kLength)));
+                                                 std::to_string(SettingsRecordBuffer::kLength), path));
         return Defaults(f);
     }
     std::string why;
     const std::optional<StationSettings> stored = ReadStored(f, path, why);
     if (!stored) {
-        ShowOpenError(f, why, KeepUnusable(f, why));
+        ShowOpenError(f, why, KeepUnusable(f, why, path));
         return Defaults(f);
     }
     f.log.Line(LogLevel::Info, "Settings read from " + path);
     f.ShowSettings(WithGiven(Normalised(*stored), f.Given));
     return {stored->listenAtStart, false};
+}
+
+LoadedSettings LoadSettings(frmMain& f) {
+    LoadOptions(f);
+    const LoadedSettings loaded = LoadRecord(f);
+    f.log.Line(LogLevel::Info, "Options in effect: " + OptionsInEffect(f.options));
+    return loaded;
 }
 
 void ApplyDefaults(frmMain& f) {
@@ -81,15 +143,19 @@ void ApplyDefaults(frmMain& f) {
 void SaveSettings(frmMain& f) {
     StationSettings s = f.Settings();
     s.listenAtStart = !f.state.OffLine();
+    // Each file replaced in one step: a failed write leaves the previous file in place.
+    std::string path = SettingsFilePath(f);
     try {
         ToRecord(s, f.SettingsRecord);
-        // Replaced in one step: a failed write leaves the previous file in place.
-        f.host.WriteRecord(SettingsFilePath(f), f.SettingsRecord.Encode());
-        f.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f));
+        f.host.WriteRecord(path, f.SettingsRecord.Encode());
+        path = OptionsFilePath(f);
+        SaveOptions(f);
+        f.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f) + " and " + kOptionsFileName);
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Error, "Settings not saved to " + SettingsFilePath(f) + ": " + e.what());
-        f.dialogs.MsgBox(std::string(e.what()) + "\r\r" + "Unable to save " + SettingsFilePath(f) + ".",
-                         MsgButtons::OK, MsgIcon::Exclamation, "Save Initialize File Error");
+        f.log.Line(LogLevel::Error, "Settings not saved to " + path + ": " + e.what());
+        if (f.dialogs.Attended())
+            f.dialogs.MsgBox(std::string(e.what()) + "\r\r" + "Unable to save " + path + ".", MsgButtons::OK,
+                             MsgIcon::Exclamation, "Save Initialize File Error");
     }
 }
 

@@ -4,7 +4,10 @@
 namespace ovrin {
 
 inline constexpr const char* kSettingsFileName = "Ovrin-Bridge.ini";
+// The options the record has no room for, as text beside it.
+inline constexpr const char* kOptionsFileName = "Ovrin-Server.conf";
 std::string SettingsFilePath(const frmMain& f);
+std::string OptionsFilePath(const frmMain& f);
 
 // What a load found: whether the server listened when the settings were saved, and
 // whether the defaults were applied (to be saved once the start has listened).
@@ -12,7 +15,7 @@ struct LoadedSettings {
     bool listen = false;
     bool defaults = false;
 };
-// Reads the file into the window, with the settings given for this run over it.
+// Reads the files into the window, with the settings given for this run over them.
 // Nothing is keyed, opened or asked here: the caller starts listening.
 LoadedSettings LoadSettings(frmMain& f);
 void SaveSettings(frmMain& f);

@@ -3,6 +3,7 @@
 #include "net/Listener.h"
 #include "settings/Settings.h"
 #include "text/Numbers.h"
+#include "ui/OptionControls.h"
 
 namespace ovrin {
 namespace {
@@ -39,7 +40,9 @@ void cboConn_Click(frmMain& f) {
     InConnClickGuard guard(f);
     switch (f.cboConn.ListIndex()) {
         case kOffLineEntry: GoOffLine(f); break;
-        case kListenEntry: StartListening(f); break;
+        case kListenEntry:
+            if (OptionsReady(f)) StartListening(f);
+            break;
         case kDefaultEntry: TryStep([&] { DefaultChoice(f); }); break;
         default: break;
     }
@@ -48,7 +51,7 @@ void cboConn_Click(frmMain& f) {
 
 void imgConn_Click(frmMain& f) {
     if (f.connections.Count() == 0) {
-        StartListening(f);
+        if (OptionsReady(f)) StartListening(f);
         return;
     }
     if (f.dialogs.MsgBox("Do you want to set the Connection Status to Off-Line?", MsgButtons::YesNo, MsgIcon::None,
@@ -78,6 +81,7 @@ void RefreshControlState(frmMain& f) {
                                  &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.chkDTR, &f.chkRTS,
                                  &f.chkCtrlPTT, &f.chkComPortActiveInListen, &f.chkBridge};
     for (Control* c : settings) c->SetEnabled(!locked);
+    for (const frmMain::OptionField& field : f.OptionFields()) field.control.SetEnabled(!locked);
     ShowTransmitter(f);
 }
 

@@ -17,6 +17,13 @@
 
 namespace ovrin::sim {
 
+// Bytes written as numbers: H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}).
+inline Bytes H(std::initializer_list<int> bytes) {
+    Bytes out;
+    for (int b : bytes) out += static_cast<char>(b);
+    return out;
+}
+
 class SimClock {
 public:
     SimClock();
@@ -53,7 +60,10 @@ public:
         settings_ = settings;
     }
     bool DTREnable() const override { return dtr_; }
-    void SetDTREnable(bool on) override { dtr_ = on; }
+    void SetDTREnable(bool on) override {
+        dtr_ = on;
+        if (open_) dtrHistory.push_back(on);
+    }
     bool RTSEnable() const override { return rts_; }
     void SetRTSEnable(bool on) override {
         rts_ = on;
@@ -64,7 +74,7 @@ public:
         FailIf(open && open_, "Port already open");
         FailIf(open && !existing.count(port_), "Invalid port number");
         if (open) ++opens;
-        else if (open_) rtsAtClose.push_back(rts_);
+        else if (open_) rtsAtClose.push_back(rts_), dtrAtClose.push_back(dtr_);
         open_ = open;
         rx_.clear();
     }
@@ -79,6 +89,9 @@ public:
     int32_t OutBufferCount() override { return open_ ? backlog : 0; }
     std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
     bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
+    std::string PortProblem(int16_t port) const override {
+        return existing.count(port) ? "" : "No such file or directory";
+    }
     int32_t DeliveryLatencyMs() const override { return latencyMs; }
 
     // The device goes away while open (closed, Lost raised) and comes back.
@@ -110,6 +123,7 @@ public:
     std::vector<Bytes> writes;       // every Output, in order
     std::vector<bool> rtsHistory;    // every RTS line change while open
     std::vector<bool> rtsAtClose;    // the RTS line at each close
+    std::vector<bool> dtrHistory, dtrAtClose;  // the same for DTR
     int opens = 0;
 
 private:
@@ -246,6 +260,7 @@ public:
         MsgButtons buttons = MsgButtons::OK;
     };
     MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    bool Attended() const override { return attended; }
     void Answer(MsgResult r) { answers.push_back(r); }
     std::string Titles() const {
         std::string all;
@@ -255,6 +270,7 @@ public:
     std::vector<Shown> shown;
     std::deque<MsgResult> answers;  // scripted Yes/No answers; an unscripted question fails the test
     std::function<void()> whileOpen;  // runs inside the box, as the nested event loop would
+    bool attended = true;
 };
 
 class SimHost : public Host {

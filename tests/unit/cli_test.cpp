@@ -24,11 +24,8 @@ std::string Describe(const Options& o) {
     if (o.line) d += " line=" + o.line->baud + "/" + o.line->parity + "/" + o.line->dataBits + "/" + o.line->stopBits;
     for (const auto& [name, v] : {std::pair{" rts", o.rts}, {" dtr", o.dtr}, {" ptt", o.pttRts}, {" keep", o.keepPortOpen}})
         if (v) d += name + std::string(*v ? "=on" : "=off");
-    for (const auto& a : o.allow) d += " allow=" + a;
-    d += o.server.clients + o.server.answerWaitMs + o.server.txLimitS == 431 ? "" : " shared=" + std::to_string(o.server.clients) + "," +
-             std::to_string(o.server.answerWaitMs) + "," + std::to_string(o.server.txLimitS);
-    if (o.server.rfc2217Port) d += " rfc2217=" + std::to_string(o.server.rfc2217Port);
-    if (o.server.cat != cat::Language::Unknown) d += " cat=" + std::string(cat::Name(o.server.cat));
+    if (o.listPorts) d += " list";
+    for (const auto& [name, value] : o.options) d += " " + name + "=" + value;
     return d;
 }
 
@@ -37,6 +34,7 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         std::vector<std::string> args;
         std::string understood;  // when good
         std::string error;       // the start of the one line, when bad
+        System system = System::Linux;
     } rows[] = {
         {{"--headless", "--port", "50001", "--com", "com3", "--bind", "::1", "--config-dir", "/srv/radio"},
          " headless port=50001 com=COM3 bind=::1 dir=/srv/radio", ""},
@@ -48,7 +46,10 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--port", "12a"}, "", "--port 12a: not a TCP port"},
         {{"--port"}, "", "--port needs a value"},
         {{"--com", "COM0"}, "", "--com COM0: not a Com Port"},
-        {{"--com", "COM17"}, "", "--com COM17: not a Com Port"},
+        {{"--com", "COM257"}, "", "--com COM257: not a Com Port (COM1 to COM256) or a device path"},
+        {{"--com", "com256", "--list-ports"}, " com=COM256 list", ""},
+        {{"--com", "/dev/ttyUSB0"}, "", "--com /dev/ttyUSB0: give the port's COM name (COM1 to COM256", System::Windows},
+        {{"--com", "COM0"}, "", "--com COM0: not a Com Port (COM1 to COM256)", System::Windows},
         {{"--headless=yes"}, "", "--headless takes no value"},
         {{"-platform", "offscreen"}, "", "unknown option -platform"},
         {{"COM1"}, "", "unexpected argument COM1"},
@@ -57,15 +58,22 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--line", "115200,M,5,1.5", "--line", "300,s,8,2"}, " line=300/Space/8/2", ""},
         {{"--com", "COM2", "--com", "/dev/serial/by-id/usb-FTDI-if00"}, " device=/dev/serial/by-id/usb-FTDI-if00", ""},
         {{"--com", "/dev/ttyUSB0", "--com", "com4"}, " com=COM4", ""},
-        {{"--allow", "10.0.0.0/8,::1", "--allow=2001:db8::/32"}, " allow=10.0.0.0/8,::1 allow=2001:db8::/32", ""},
-        {{"--clients", "5", "--answer-wait", "20", "--rfc2217-port", "50001", "--tx-limit", "600"},
-         " shared=5,20,600 rfc2217=50001", ""},
+        {{"--allow", "10.0.0.0/8,::1", "--allow=2001:db8::/32"}, " allow=10.0.0.0/8, ::1, 2001:db8::/32", ""},
+        {{"--allow", "10.0.0.1", "--allow", "any"}, " allow=any", ""},
+        {{"--allow", "any", "--allow", "::1 10.0.0.1"}, " allow=::1, 10.0.0.1", ""},
+        {{"--clients", "5", "--answer-wait", "20", "--rfc2217-port", "50001", "--tx-limit", "600", "--clients", "2"},
+         " clients=2 answer-wait=20 rfc2217-port=50001 tx-limit=600", ""},
+        {{"--rfc2217-port", "off", "--status-port", "0", "--ptt-line", "DTR"},
+         " rfc2217-port=off status-port=0 ptt-line=DTR", ""},
         {{"--line", "9600,n,8"}, "", "--line 9600,n,8: BAUD,PARITY,BITS,STOP as in 9600,n,8,2"},
         {{"--line", "1000000,n,8,1"}, "", "--line 1000000,n,8,1: BAUD"},
         {{"--line", "9600,n,4,1"}, "", "--line 9600,n,4,1: BAUD"},
         {{"--keep-port-open", "1"}, "", "--keep-port-open 1: on or off"},
         {{"--rts", "on", "--ptt-rts", "on"}, "", "--rts on and --ptt-rts on exclude each other"},
-        {{"--com", "ttyUSB0"}, "", "--com ttyUSB0: not a Com Port (COM1 to COM16) or a device path"},
+        {{"--dtr", "on", "--ptt-rts", "on", "--ptt-line", "dtr"}, "", "--dtr on and --ptt-rts on exclude each other"},
+        {{"--rts", "on", "--ptt-rts", "on", "--ptt-line", "dtr"}, " rts=on ptt=on ptt-line=dtr", ""},
+        {{"--ptt-line", "cts"}, "", "--ptt-line cts: rts or dtr"},
+        {{"--com", "ttyUSB0"}, "", "--com ttyUSB0: not a Com Port (COM1 to COM256) or a device path"},
         {{"--allow", "::1,10.1"}, "", "--allow ::1,10.1: \"10.1\" is not an address"},
         {{"--allow", "010.0.0.1"}, "", "--allow 010.0.0.1: \"010.0.0.1\": a leading zero is decimal to some programs "
                                        "and octal to others; write 10.0.0.1 (or 8.0.0.1 if octal was meant)"},
@@ -76,12 +84,14 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
         {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},
         {{"--port", "50001", "--rfc2217-port", "50001"}, "", "--rfc2217-port 50001: the same as --port"},
+        {{"--rfc2217-port", "50001", "--status-port", "50001"}, "", "--status-port 50001: the same as --rfc2217-port"},
+        {{"--status-port", "65536"}, "", "--status-port 65536: 0 to 65535 (a TCP port; 0 or off: none)"},
         {{"--cat", "civ", "--cat=ft817"}, " cat=ft817", ""},
-        {{"--cat", "auto"}, "", ""},
+        {{"--cat", "auto"}, " cat=auto", ""},
         {{"--cat", "icom"}, "", "--cat icom: auto, kenwood, civ, ft817 or none"},
     };
     for (const auto& row : rows) {
-        const Parsed p = ParseOptions(row.args);
+        const Parsed p = ParseOptions(row.args, row.system);
         SCOPED_TRACE(testing::PrintToString(row.args));
         EXPECT_EQ(p.error.substr(0, row.error.size()), row.error);
         EXPECT_EQ(p.error.empty(), row.error.empty());

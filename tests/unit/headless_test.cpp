@@ -44,7 +44,9 @@ TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) 
     clock.Advance(3 * kTry);
     EXPECT_EQ(f.cboConn.Text(), "Off-line");
     EXPECT_EQ(Lines("Host Port Active: Host Port 50000 is connected to another application."), 1);
-    EXPECT_EQ(Lines("Save Initialize File Error: "), 1);  // acknowledged, not waited on
+    // Nobody waits on the box, and its line would only repeat the log's.
+    EXPECT_EQ(Lines("Settings not saved to"), 1);
+    EXPECT_EQ(Lines("Save Initialize File Error"), 0);
     EXPECT_EQ(Lines("Off-line: selecting Listen every 5 s"), 1);
 
     sockets.busyPorts.clear();
@@ -75,6 +77,20 @@ TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) 
     clock.Advance(kTry);
     EXPECT_EQ(Lines("Listening on TCP port 50000"), 2);
     EXPECT_TRUE(com.PortOpen());
+
+    // A client while the serial port is missing: refused, the reason logged once.
+    f.cboConn.SetListIndex(0);
+    f.chkComPortActiveInListen.SetValue(0);
+    com.existing.clear();
+    clock.Advance(kTry);
+    EXPECT_FALSE(sockets.RequestConnection());
+    EXPECT_EQ(Lines("refused: the serial port cannot be opened"), 1);
+    // Nothing a headless server says points at the window's buttons, or says a
+    // thing twice over.
+    for (const std::string& line : log.lines) {
+        EXPECT_EQ(line.find("button"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Error: Error"), std::string::npos) << line;
+    }
 }
 
 }  // namespace

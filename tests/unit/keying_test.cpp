@@ -13,11 +13,7 @@ namespace {
 using sim::SimApp;
 using S = SimApp;
 
-Bytes H(std::initializer_list<int> bytes) {
-    Bytes out;
-    for (int b : bytes) out += static_cast<char>(b);
-    return out;
-}
+using sim::H;
 
 const Bytes kInBandKey = "\x1B\x1B" "ATH1";
 const Bytes kInBandRelease = "\x1B\x1B" "ATH0";

@@ -11,11 +11,7 @@ namespace {
 using sim::SimApp;
 using S = SimApp;
 
-Bytes H(std::initializer_list<int> bytes) {
-    Bytes out;
-    for (int b : bytes) out += static_cast<char>(b);
-    return out;
-}
+using sim::H;
 
 struct Row {
     const char* name;

@@ -27,11 +27,10 @@ TEST(AllowList, AddressesAgainstNetworksOfBothFamilies) {
 
 TEST(AllowList, RefusedBeforeTheSerialPortOpensAndLoggedOnceAMinutePerAddress) {
     sim::SimApp p;
-    AllowList list;
-    ASSERT_FALSE(list.Add("127.0.0.1"));
-    Admission door(list, p.log);
+    Admission door(p.log);
     p.clock.Bind(door.QuietTimer());
-    p.f.Admits = [&](const std::string& a) { return door.Admits(a); };
+    p.f.Admits = [&](const std::string& a) { return door.Admits(p.f.options.allow, a); };
+    p.f.Given.options = {{"allow", "127.0.0.1"}};
     p.Load();
     const int opens = p.com.opens;  // the port kept open in Listen, as by default
     const auto logged = [&] {

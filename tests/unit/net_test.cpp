@@ -16,7 +16,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     EXPECT_EQ(app.f.cboConn.Text(), "ON-LINE");
     EXPECT_EQ(app.f.cboRmtAddress.Text(), "198.51.100.7");
     EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
-    EXPECT_TRUE(app.log.Has({"198.51.100.9", "refused", "another client is connected"}));
+    EXPECT_TRUE(app.log.Has({"198.51.100.9 refused: the limit of 1 client is reached"}));
 
     KeyPTT(app.f, *app.f.connections.BySlot(1), KeyWay::InBand);
     app.Client(1).rx = "FA1;";  // sent just before it went
@@ -40,7 +40,8 @@ TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
     app.Load();
     app.f.chkBridge.SetValue(1);
     for (int i = 1; i <= 5; ++i) ASSERT_TRUE(app.sockets.RequestConnection("10.0.0." + std::to_string(i)));
-    EXPECT_FALSE(app.sockets.RequestConnection());  // no free slot
+    EXPECT_FALSE(app.sockets.RequestConnection("10.0.0.6"));  // no free slot
+    EXPECT_TRUE(app.log.Has({"10.0.0.6 refused: the limit of 5 clients is reached"}));
     EXPECT_EQ(app.f.lblRmtAddress.Caption(), "Rmt IP Adrs (5): ");
     app.sockets.PeerCloses(2);
     ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.9"));

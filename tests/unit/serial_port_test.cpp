@@ -1,6 +1,7 @@
 // The serial port: opened with the window's settings under the rules of the RTS
 // boxes, and recovered without a hand at the PC: a lost device tried again until
-// it is back, open failures named without stacking boxes.
+// it is back, open failures named without stacking boxes, a device missing at
+// start told, and told again when it comes.
 #include <gtest/gtest.h>
 
 #include "serial/SerialPort.h"
@@ -74,6 +75,8 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     SimApp app;
     app.com.existing.clear();
     app.Load();  // Listen with the port kept active: the open fails, Off-line
+    EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) cannot be opened: No such file or directory; "
+                             "looked for every 2 s until it can"}));
     EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
     EXPECT_TRUE(app.dialogs.shown.empty());
     EXPECT_TRUE(app.log.Has({"COM1 cannot be opened", "Invalid port number"}));
@@ -87,6 +90,12 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     EXPECT_EQ(app.dialogs.shown[0].text, "Error opening COM1\r\rInvalid port number");
     EXPECT_EQ(app.f.cboConn.ListIndex(), 1);  // Listen selected again
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
+    app.clock.Advance(10000);
+    EXPECT_FALSE(app.log.Has({"is there now"}));
+    app.com.existing.insert(1);  // plugged in at last
+    app.clock.Advance(2000);
+    EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) is there now and can be opened"}));
+    EXPECT_FALSE(app.f.tmrDevice.Enabled());
 }
 
 }  // namespace

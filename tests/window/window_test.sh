@@ -76,6 +76,9 @@ exited() {  # gone, or a zombie waiting to be reaped
 found_window() { win=$(xdotool search --onlyvisible --name '^Ovrin-Server v1\.10\.01$'); [ -n "$win" ]; }
 list_open() { list=$(xdotool search --onlyvisible --class '^ovrin-server$' | grep -vx "$win" | head -n1); [ -n "$list" ]; }
 box_open() { box=$(xdotool search --onlyvisible --name '^Enable Hardware Control$'); [ -n "$box" ]; }
+invalid_open() { box=$(xdotool search --onlyvisible --name '^Invalid Option$'); [ -n "$box" ]; }
+# field X Y TEXT: the text typed over what the field at X, Y holds.
+field() { xdotool mousemove --sync --window "$win" "$1" "$2" click 1 key ctrl+a type --delay 40 "$3"; }
 # taken PORT BYTES: the program's end of the connection on PORT has received BYTES
 # from the client and left none of them unread in the kernel.
 taken() {
@@ -118,7 +121,7 @@ start server.log
 until_ok 20 found_window || fail "no window captioned \"$caption\" within 20 s"
 [ "$(wc -w <<<"$win")" = 1 ] || fail "more than one window captioned \"$caption\""
 size=$(xwininfo -id "$win" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')
-check [ "$size" = 334x218 ]
+check [ "$size" = 334x334 ]
 until_ok 10 listening "$port" || fail "not listening on $port"
 
 # Listening: the amber picture, and the captions in dark text beside their boxes.
@@ -127,6 +130,7 @@ check [ "$(count $picture green)" -le 5 ]
 check [ "$(count 93x62+4+7 dark)" -ge 150 ]    # the title
 check [ "$(count 93x97+2+74 dark)" -ge 150 ]   # Connection Status .. Rmt IP Adrs
 check [ "$(count 64x97+198+74 dark)" -ge 150 ]  # Com Port .. # Stop
+check [ "$(count 93x105+2+222 dark)" -ge 150 ]  # Clients .. Allow
 
 # A client turns the picture green; its leaving, back to Listen alone.
 exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to $port"
@@ -156,9 +160,19 @@ for d in 0 1 2 3 4 5 6 7 8 9; do
   [ "$new" != "$port" ] && ! listening "$new" && break
 done
 xdotool mousemove --sync --window "$win" 121 143 click 1 key --delay 40 End BackSpace type --delay 40 "$d"
+# An answer wait of 5 ms cannot be taken: Listen says so and stays Off-line.
+field 121 253 5
+pick 1
+until_ok 15 invalid_open || fail "no box for an answer wait of 5 ms"
+xdotool windowfocus --sync "$box" key Return
+check not listening "$new"
+field 121 253 400
+field 212 316 127.0.0.1
 pick 1
 until_ok 15 listening "$new" || fail "not listening on the typed port $new"
 until_ok 15 shows amber 150 || fail "no Listen picture after choosing Listen"
+# Listening, the options are locked: typing changes nothing.
+field 121 253 900
 
 # Closed from outside as at logout: the settings, with the typed port, are saved.
 kill -TERM "$server_pid"
@@ -168,6 +182,8 @@ check [ $? = 0 ]
 check [ "$(stat -c %s "$dir/Ovrin-Bridge.ini")" = 1033 ]
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=60 count=5 2>/dev/null)" = "$new" ]
 check [ "$(dd if="$dir/Ovrin-Bridge.ini" bs=1 skip=73 count=4 2>/dev/null)" = 0001 ]  # DTR RTS kept-open PTT
+check grep -qx 'answer-wait = 400' "$dir/Ovrin-Server.conf"
+check grep -qx 'allow = 127.0.0.1' "$dir/Ovrin-Server.conf"
 
 # A message box open (a client's PTT command asks whether it may key): the rest of
 # the window takes no input, yet the window's close button closes the program, the

@@ -366,32 +366,29 @@ uint64_t AnswerMatcher::Consume(const Bytes& unit) {
     return 0;
 }
 
+// A piece that ends with `last` (a Kenwood answer's ';', a frame's FD): whole, or
+// held until it is (or it has grown past any command's length).
+std::optional<AnswerMatcher::Piece> AnswerMatcher::Terminated(char last) {
+    const auto end = held_.find(last);
+    if (end == Bytes::npos) {
+        if (held_.size() <= ClientReader::kLongestCommand) return std::nullopt;
+        return Unit(held_.size(), false);
+    }
+    const Bytes unit = held_.substr(0, end + 1);
+    if (!Matches(unit)) return Unit(end + 1, false);
+    return Unit(end + 1, true, Consume(unit));
+}
+
 std::optional<AnswerMatcher::Piece> AnswerMatcher::Next() {
     if (held_.empty()) return std::nullopt;
     switch (language_) {
-        case Language::Kenwood: {
-            const auto end = held_.find(';');
-            if (end == Bytes::npos) {
-                if (held_.size() <= ClientReader::kLongestCommand) return std::nullopt;
-                return Unit(held_.size(), false);
-            }
-            const Bytes unit = held_.substr(0, end + 1);
-            if (!Matches(unit)) return Unit(end + 1, false);
-            return Unit(end + 1, true, Consume(unit));
-        }
+        case Language::Kenwood: return Terminated(';');
         case Language::CiV: {
             if (U(held_[0]) != kPreamble) {
                 const auto next = held_.find(static_cast<char>(kPreamble));
                 return Unit(next == Bytes::npos ? held_.size() : next, false);
             }
-            const auto end = held_.find(static_cast<char>(kEndOfFrame));
-            if (end == Bytes::npos) {
-                if (held_.size() <= ClientReader::kLongestCommand) return std::nullopt;
-                return Unit(held_.size(), false);
-            }
-            const Bytes unit = held_.substr(0, end + 1);
-            if (!Matches(unit)) return Unit(end + 1, false);
-            return Unit(end + 1, true, Consume(unit));
+            return Terminated(static_cast<char>(kEndOfFrame));
         }
         case Language::Yaesu5: {
             if (awaited_.empty()) return Unit(held_.size(), false);

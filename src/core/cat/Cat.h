@@ -141,6 +141,7 @@ public:
 
 private:
     std::optional<Piece> Next();
+    std::optional<Piece> Terminated(char last);
     struct Awaited {
         Answer answer;
         uint64_t asker = 0;

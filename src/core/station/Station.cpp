@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "station/OptionsText.h"
 #include "text/Text.h"
 
 namespace ovrin {
@@ -15,6 +16,10 @@ std::optional<int> Flag(const std::string& field) {
 }
 
 }  // namespace
+
+const char* LineName(PttLine line) { return line == PttLine::Dtr ? "DTR" : "RTS"; }
+
+Box LineBox(PttLine line) { return line == PttLine::Dtr ? Box::Dtr : Box::Rts; }
 
 int& StationSettings::operator[](Box box) {
     switch (box) {
@@ -65,21 +70,32 @@ StationSettings WithBox(StationSettings s, Box box, int value) {
     if (s[box] == value) return s;
     s[box] = value;
     if (value != 1) return s;
-    switch (box) {
-        case Box::KeepPortOpen: return WithBox(s, Box::Rts, 1);
-        case Box::Rts: return WithBox(s, Box::PttControl, 0);
-        case Box::PttControl: return WithBox(WithBox(s, Box::Rts, 0), Box::KeepPortOpen, 0);
-        case Box::Dtr: break;
-    }
+    const Box line = LineBox(s.options.pttLine);
+    if (box == Box::KeepPortOpen) return WithBox(s, line, 1);
+    if (box == line) return WithBox(s, Box::PttControl, 0);
+    if (box == Box::PttControl) return WithBox(WithBox(s, line, 0), Box::KeepPortOpen, 0);
     return s;
 }
 
 StationSettings Normalised(StationSettings s) {
-    if (s.pttControl == 1) s.rts = s.keepPortOpen = 0;
+    if (s.pttControl == 1) s[LineBox(s.options.pttLine)] = s.keepPortOpen = 0;
+    return s;
+}
+
+StationSettings WithPttLine(StationSettings s, PttLine line) {
+    if (s.options.pttLine == line) return s;
+    s.options.pttLine = line;
+    if (s.pttControl == 1) s[LineBox(line)] = 0;
     return s;
 }
 
 StationSettings WithGiven(StationSettings s, const GivenSettings& g) {
+    ServerOptions options = s.options;
+    for (const auto& [name, text] : g.options) SetOption(options, name, text);  // checked when given
+    const PttLine line = options.pttLine;
+    options.pttLine = s.options.pttLine;
+    s.options = options;
+    s = WithPttLine(s, line);
     const auto type = [](std::string& text, const std::string& given) {
         if (!given.empty()) text = given;
     };

@@ -14,6 +14,7 @@ class HeadlessDialogs final : public Dialogs {
 public:
     explicit HeadlessDialogs(Log& log) : log_(log) {}
     MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon, const std::string& title) override;
+    bool Attended() const override { return false; }
 
 private:
     Log& log_;

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #else
 #include <QSerialPortInfo>
 #endif
@@ -217,19 +218,28 @@ std::string QtCommControl::DeviceName(int16_t port) const {
     return device;
 }
 
-bool QtCommControl::PortAvailable(int16_t port) const {
+bool QtCommControl::PortAvailable(int16_t port) const { return PortProblem(port).empty(); }
+
+std::string QtCommControl::PortProblem(int16_t port) const {
     const std::string device = DeviceForPort(port, folder_);
-    if (device.empty()) return false;
+    if (device.empty()) return "no device is linked to it";
 #if defined(Q_OS_UNIX)
     struct stat st {};
-    if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    if (::access(device.c_str(), R_OK | W_OK) != 0) return false;
-    return UartPresent(device);
+    if (::stat(device.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISCHR(st.st_mode)) return "not a serial device";
+    if (::access(device.c_str(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        return std::string(std::strerror(error)) +
+               (error == EACCES ? " (add this user to the dialout group: sudo adduser $USER dialout, then log in again)"
+                                : "");
+    }
+    if (!UartPresent(device)) return "no serial port hardware behind it";
+    return {};
 #else
     const QString name = QStringLiteral("COM%1").arg(port);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        if (info.portName().compare(name, Qt::CaseInsensitive) == 0) return true;
-    return false;
+        if (info.portName().compare(name, Qt::CaseInsensitive) == 0) return {};
+    return "no such port";
 #endif
 }
 

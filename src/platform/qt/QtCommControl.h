@@ -39,6 +39,7 @@ public:
     uint8_t ModemLines() override;
     std::string DeviceName(int16_t port) const override;
     bool PortAvailable(int16_t port) const override;
+    std::string PortProblem(int16_t port) const override;
 
 private:
     void Open();

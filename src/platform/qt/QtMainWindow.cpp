@@ -374,7 +374,7 @@ void QtMainWindow::Bind(ComboBox& model) {
         MirrorCombo(model, box);
     });
     connect(box->lineEdit(), &QLineEdit::textEdited, this, [&model, box](const QString& text) {
-        Shielded(model.name.c_str(), [&] { model.SetText(FromQ(text)); });
+        Shielded(model.name.c_str(), [&] { model.UserEdit(FromQ(text)); });
         MirrorCombo(model, box);
     });
     model.Changed = [&model, box] { MirrorCombo(model, box); };
@@ -405,7 +405,7 @@ void QtMainWindow::Bind(TextBox& model) {
     Place(model, edit);
     // Pasting with the mouse changes the text without a key; keep the model current.
     connect(edit, &QLineEdit::textEdited, this, [&model](const QString& text) {
-        Shielded(model.name.c_str(), [&] { model.SetText(FromQ(text)); });
+        Shielded(model.name.c_str(), [&] { model.UserEdit(FromQ(text)); });
     });
     model.Changed = [&model, edit] { MirrorText(model, edit); };
     MirrorText(model, edit);

@@ -1,5 +1,10 @@
 #include "platform/shared/Run.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 #include "app/Lifecycle.h"
@@ -8,6 +13,7 @@
 #include "platform/headless/HeadlessDialogs.h"
 #include "platform/headless/ListenRetry.h"
 #include "platform/status/StatusServer.h"
+#include "platform/std/PortNames.h"
 #include "serial/SerialPort.h"
 #include "status/Incidents.h"
 #include "status/RecentLog.h"
@@ -37,16 +43,17 @@ private:
     std::vector<std::unique_ptr<TimerBackend>> backends_;
 };
 
-// The status page (--status-port): a snapshot of the model published from the
-// event loop a few times a second; the server renders it on threads of its own,
-// and what its visitors did wrong reaches the log from here, once a minute.
+// The status page (the status port option): a snapshot of the model published
+// from the event loop a few times a second; the server renders it on threads of
+// its own, and what its visitors did wrong reaches the log from here, once a
+// minute. The port and the allow-list are the options' as they are now: the
+// window may change them while Off-line.
 class StatusPage {
 public:
     static constexpr int kPublishMs = 250;
 
     StatusPage(frmMain& f, const status::RecentLog& recent, const cli::Options& o)
-        : f_(f), recent_(recent), incidents_(f.log), server_(cli::AllowListOf(o)),
-          address_(o.bindAddress.value_or("")) {
+        : f_(f), recent_(recent), incidents_(f.log), address_(o.bindAddress.value_or("")) {
         timer_.SetExact(false);
         timer_.Tick = [this] { Publish(); };
     }
@@ -54,42 +61,86 @@ public:
 
     // After the settings are loaded: the port is one of them.
     void Start() {
+        Publish();
+        timer_.Start();
+    }
+
+private:
+    void Publish() {
+        Follow();
+        if (!server_) return;
+        server_->Publish(StatusSnapshotOf(f_, recent_.Lines()));
+        incidents_.Add(server_->TakeIncidents(), f_.host.MonotonicMs());
+    }
+
+    // Serves on the option's port, moving when it changes; a port it cannot take
+    // is logged once, not at every tick.
+    void Follow() {
         const int port = f_.options.statusPort;
-        if (port <= 0) return;
-        if (const std::string why = server_.Start(address_, port); !why.empty()) {
+        if (port != port_) {
+            if (server_) f_.log.Line(LogLevel::Info, "Status page on TCP port " + std::to_string(port_) + " closed");
+            server_.reset();
+            port_ = port;
+            allowText_.reset();
+            if (port > 0) Listen(port);
+        }
+        if (server_ && allowText_ != f_.options.allow) {
+            allowText_ = f_.options.allow;
+            server_->Allow(AllowListOfOption(*allowText_));
+        }
+    }
+
+    void Listen(int port) {
+        auto server = std::make_unique<status::StatusServer>();
+        if (const std::string why = server->Start(address_, port); !why.empty()) {
             f_.log.Line(LogLevel::Error, "Status page: cannot listen on TCP port " + std::to_string(port) + ": " + why);
             return;
         }
-        Publish();
-        timer_.Start();
+        server_ = std::move(server);
         f_.log.Line(LogLevel::Info, "Status page (read-only) on TCP port " + std::to_string(port) +
                                         (address_.empty() ? "" : " of " + address_) +
                                         ": / for people, /status.json for scripts");
     }
 
-private:
-    void Publish() {
-        server_.Publish(StatusSnapshotOf(f_, recent_.Lines()));
-        incidents_.Add(server_.TakeIncidents(), f_.host.MonotonicMs());
-    }
-
     frmMain& f_;
     const status::RecentLog& recent_;
     status::IncidentLog incidents_;
-    status::StatusServer server_;
     std::string address_;
+    int port_ = 0;
+    std::optional<std::string> allowText_;
+    std::unique_ptr<status::StatusServer> server_;
     Timer timer_{"tmrStatusPage", kPublishMs, false};
 };
 
 }  // namespace
+
+std::string PortListing(const CommControl& com, const std::string& settingsFolder) {
+    std::string out;
+    for (int16_t n = 1; n <= kLastComPort; ++n) {
+        const std::string device = com.DeviceName(n);
+        if (device.empty()) continue;
+        const std::string link = PortLink(n, settingsFolder);
+        const std::string problem = com.PortProblem(n);
+        std::error_code ignored;
+        // The fixed table names devices that most computers lack: those are left out.
+        if (!problem.empty() && link.empty() && !std::filesystem::exists(device, ignored)) continue;
+        std::string name = "COM" + std::to_string(n);
+        std::string shown = device + (link.empty() ? "" : " (" + link + ")");
+        name.resize(std::max<std::size_t>(name.size() + 1, 7), ' ');
+        shown.resize(std::max<std::size_t>(shown.size() + 2, 30), ' ');
+        out += name + shown + (problem.empty() ? "can be opened" : "cannot be opened: " + problem) + "\n";
+    }
+    if (out.empty()) out = "No serial ports: no device for COM1 to COM" + std::to_string(kLastComPort) + "\n";
+    return out;
+}
 
 int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options& o) {
     const std::unique_ptr<Dialogs> dialogs = platform.WindowDialogs();
     status::RecentLog log(p.log, p.host);
     frmMain f(p.com, p.sockets, *dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
-    Door door(cli::AllowListOf(o), log, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f.Admits);
+    Door door(log, [&platform](Timer& t) { return platform.Backend(t); });
+    door.Guard(f);
     StatusPage page(f, log, o);
     std::vector<Timer*> models = f.Timers();
     models.push_back(&page.PublishTimer());
@@ -102,7 +153,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     Form_Load(f);  // shows the window through f.Form.Show()
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com);
+    ReleasePort(p.com, f.options.pttLine);
     return status;
 }
 
@@ -112,8 +163,8 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     headless::HeadlessDialogs dialogs(log);
     frmMain f(p.com, p.sockets, dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
-    Door door(cli::AllowListOf(o), recent, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f.Admits);
+    Door door(recent, [&platform](Timer& t) { return platform.Backend(t); });
+    door.Guard(f);
     StatusPage page(f, recent, o);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
@@ -137,7 +188,7 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     retry.Check();
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com);
+    ReleasePort(p.com, f.options.pttLine);
     recent.Line(LogLevel::Info, "Ended");
     return status;
 }

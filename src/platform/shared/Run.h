@@ -51,6 +51,11 @@ struct RunFacilities {
     std::string comPort;
 };
 
+// What --list-ports prints: each COM port with a device or a dosdevices link, its
+// device, and whether it can be opened (told without opening it, so no modem line
+// moves).
+std::string PortListing(const CommControl& com, const std::string& settingsFolder);
+
 int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options& o);
 // The same model and handlers with no view: the boxes are log lines, and Listen is
 // selected again while the server is Off-line, since nobody else can.

@@ -147,7 +147,7 @@ private:
 
 class StatusServer::Impl final : public httplib::Server {
 public:
-    Impl(AllowList allowed, ServerLimits limits) : allowed_(std::move(allowed)), limits_(limits) {
+    explicit Impl(ServerLimits limits) : limits_(limits) {
         new_task_queue = [this] { return new Workers(limits_.workers, limits_.waiting); };
         const time_t io = std::max<time_t>(1, limits_.idleMs / 1000);
         set_keep_alive_timeout(io);
@@ -218,6 +218,16 @@ public:
         ++version_;
     }
 
+    void Allow(std::optional<AllowList> allowed) {
+        const std::lock_guard<std::mutex> lock(allowMutex_);
+        allowed_ = std::move(allowed);
+    }
+
+    bool Allows(const std::string& address) {
+        const std::lock_guard<std::mutex> lock(allowMutex_);
+        return allowed_ && allowed_->Allows(address);
+    }
+
     IncidentCounts TakeIncidents() {
         const std::lock_guard<std::mutex> lock(incidentMutex_);
         return std::exchange(incidents_, {});
@@ -256,7 +266,7 @@ private:
         const std::string address = PeerAddress(sock);
         bool served = false;
         if (tShedding) Count(Incident::Crowded, address);
-        else if (!allowed_.Allows(address)) Count(Incident::Refused, address);
+        else if (!Allows(address)) Count(Incident::Refused, address);
         else if (!Enter(sock, address)) Count(Incident::Crowded, address);
         else {
             served = Converse(sock, address);
@@ -322,11 +332,13 @@ private:
         std::string text;
     };
 
-    const AllowList allowed_;
     const ServerLimits limits_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
     int port_ = 0;
+
+    std::mutex allowMutex_;
+    std::optional<AllowList> allowed_;
 
     std::mutex publishMutex_;
     std::shared_ptr<const StatusSnapshot> published_;
@@ -342,8 +354,7 @@ private:
     std::map<socket_t, std::string> connections_;
 };
 
-StatusServer::StatusServer(AllowList allowed, ServerLimits limits)
-    : impl_(std::make_unique<Impl>(std::move(allowed), limits)) {}
+StatusServer::StatusServer(ServerLimits limits) : impl_(std::make_unique<Impl>(limits)) {}
 
 StatusServer::~StatusServer() = default;
 
@@ -352,6 +363,8 @@ std::string StatusServer::Start(const std::string& address, int port) { return i
 int StatusServer::Port() const { return impl_->Port(); }
 
 void StatusServer::Publish(StatusSnapshot snapshot) { impl_->Publish(std::move(snapshot)); }
+
+void StatusServer::Allow(std::optional<AllowList> allowed) { impl_->Allow(std::move(allowed)); }
 
 IncidentCounts StatusServer::TakeIncidents() { return impl_->TakeIncidents(); }
 

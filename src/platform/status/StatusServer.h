@@ -7,6 +7,7 @@
 // the connections served at once. What visitors did wrong is counted for the
 // loop to log.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "allow/AllowList.h"
@@ -26,7 +27,8 @@ struct ServerLimits {
 
 class StatusServer {
 public:
-    explicit StatusServer(AllowList allowed, ServerLimits limits = {});
+    // Nobody is let in until the loop gives the allow-list.
+    explicit StatusServer(ServerLimits limits = {});
     ~StatusServer();  // stops, closing every connection at once
     StatusServer(const StatusServer&) = delete;
     StatusServer& operator=(const StatusServer&) = delete;
@@ -39,6 +41,9 @@ public:
 
     // From the event loop: what the page shows from now on.
     void Publish(StatusSnapshot snapshot);
+    // From the event loop: who may visit from now on (nothing: nobody, as for an
+    // allow option found bad; an empty list: everyone).
+    void Allow(std::optional<AllowList> allowed);
     // From the event loop: what visitors did wrong since the last call.
     IncidentCounts TakeIncidents();
 

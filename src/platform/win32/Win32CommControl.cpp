@@ -232,6 +232,10 @@ std::string Win32CommControl::DeviceName(int16_t port) const { return DosTarget(
 
 bool Win32CommControl::PortAvailable(int16_t port) const { return !DosTarget(port).empty(); }
 
+std::string Win32CommControl::PortProblem(int16_t port) const {
+    return PortAvailable(port) ? std::string() : "Windows has no port of that name";
+}
+
 void Win32CommControl::ReadLoop(uint64_t generation) {
     // The wait for arrivals and the read each have their own OVERLAPPED: a wait
     // that ends late can never be taken for the read's end.

@@ -43,6 +43,7 @@ public:
     int32_t OutBufferCount() override;
     std::string DeviceName(int16_t port) const override;
     bool PortAvailable(int16_t port) const override;
+    std::string PortProblem(int16_t port) const override;
 
 private:
     void Open();

@@ -260,13 +260,13 @@ void Win32Window::Command(int id, int code) {
                 const auto index = static_cast<int>(SendMessageW(view.hwnd, CB_GETCURSEL, 0, 0));
                 if (index >= 0) box->SetListIndex(index);
             } else if (code == CBN_EDITCHANGE) {
-                box->SetText(Utf8(TextOf(view.edit ? view.edit : view.hwnd)));
+                box->UserEdit(Utf8(TextOf(view.edit ? view.edit : view.hwnd)));
             }
         } else if (auto* check = dynamic_cast<CheckBox*>(&model)) {
             if (code == BN_CLICKED) check->SetValue(check->Value() == 1 ? 0 : 1);
         } else if (auto* text = dynamic_cast<TextBox*>(&model)) {
             // Pasting with the mouse changes the text without a key.
-            if (code == EN_CHANGE) text->SetText(Utf8(TextOf(view.hwnd)));
+            if (code == EN_CHANGE) text->UserEdit(Utf8(TextOf(view.hwnd)));
         }
     });
     // The handler may have set it back.

@@ -1,0 +1,44 @@
+#pragma once
+// The options a server keeps beyond the record, as text: each one's name, its
+// check and its value, the same for the command line, the window and the options
+// file; and that file, one "name = value" a line.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "station/Station.h"
+
+namespace ovrin {
+
+// Every option's name, in the file's order.
+inline constexpr const char* kOptionNames[] = {"clients", "answer-wait", "rfc2217-port", "status-port",
+                                               "tx-limit", "cat",         "allow",        "ptt-line"};
+
+// Sets the named option from its text (blanks around it ignored). When the text
+// is refused, nothing changes and the answer says what is allowed ("1 to 5").
+std::optional<std::string> SetOption(ServerOptions& o, std::string_view name, std::string_view text);
+// The option's value as the file and the window show it ("250", "off", "any").
+std::string OptionText(const ServerOptions& o, std::string_view name);
+bool KnownOption(std::string_view name);
+
+// A file's options over `base`, and a line for each line skipped ("line 3: clients
+// = 9: 1 to 5"). A file too long to be one is skipped whole.
+struct ReadOptions {
+    ServerOptions options;
+    std::vector<std::string> skipped;
+};
+inline constexpr std::size_t kMostOptionsBytes = 64 * 1024;
+ReadOptions ReadOptionsFile(std::string_view text, ServerOptions base);
+// The file to write: the previous one with each option's line set to its value
+// (a later line of the same name dropped), every other line kept as it was (a
+// comment, a name this version does not know), and the options it lacked added.
+// `newline` ends the lines of a new file; an old file keeps its own.
+std::string WriteOptionsFile(const ServerOptions& o, std::string_view previous, std::string_view newline = "\n");
+
+// For the log: who may connect ("up to 3 clients, from 192.168.1.0/24 only"), and
+// every option in effect.
+std::string ClientLimits(const ServerOptions& o);
+std::string OptionsInEffect(const ServerOptions& o);
+
+}  // namespace ovrin
