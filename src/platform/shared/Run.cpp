@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -46,8 +47,9 @@ private:
 // The status page (the status port option): a snapshot of the model published
 // from the event loop a few times a second; the server renders it on threads of
 // its own, and what its visitors did wrong reaches the log from here, once a
-// minute. The port and the allow-list are the options' as they are now: the
-// window may change them while Off-line.
+// minute. The port and the allow-list are the options' as they are at each
+// change of the server's state (the window changes them while Off-line, and they
+// take effect at Listen as the other ports do). Without a page, nothing ticks.
 class StatusPage {
 public:
     static constexpr int kPublishMs = 250;
@@ -57,17 +59,28 @@ public:
         timer_.SetExact(false);
         timer_.Tick = [this] { Publish(); };
     }
+    ~StatusPage() {
+        if (started_) f_.state.Changed = std::move(stateChanged_);
+    }
+    StatusPage(const StatusPage&) = delete;
+    StatusPage& operator=(const StatusPage&) = delete;
     Timer& PublishTimer() { return timer_; }
 
-    // After the settings are loaded: the port is one of them.
+    // After the settings are loaded (the port is one of them) and the events wired.
     void Start() {
+        started_ = true;
+        stateChanged_ = f_.state.Changed;
+        f_.state.Changed = [this] {
+            if (stateChanged_) stateChanged_();
+            Publish();
+        };
         Publish();
-        timer_.Start();
     }
 
 private:
     void Publish() {
         Follow();
+        timer_.SetEnabled(server_ != nullptr);
         if (!server_) return;
         server_->Publish(StatusSnapshotOf(f_, recent_.Lines()));
         incidents_.Add(server_->TakeIncidents(), f_.host.MonotonicMs());
@@ -109,6 +122,8 @@ private:
     int port_ = 0;
     std::optional<std::string> allowText_;
     std::unique_ptr<status::StatusServer> server_;
+    bool started_ = false;
+    std::function<void()> stateChanged_;
     Timer timer_{"tmrStatusPage", kPublishMs, false};
 };
 
