@@ -8,9 +8,10 @@
  - nothing on the port changes anything: other methods are refused, an unknown
    path gets a plain error status, oversized and malformed requests are refused
    and logged once a minute;
- - with "browser": Debian's chromium, headless, driven by selenium, shows ON-LINE
-   and the client's address, and a new client within 2 s without a reload (skipped
-   when chromium cannot start); with OVRIN_STATUS_SHOT set, its screenshot there.
+ - with "browser": Debian's chromium, headless, driven by selenium: without
+   JavaScript the page reloads itself to show a new client; with it, it shows
+   ON-LINE and the client's address, and a new client within 2 s without a
+   reload (skipped when chromium cannot start); with OVRIN_STATUS_SHOT set, its screenshot there.
     status_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim] [browser]"""
 import json
 import os
@@ -79,22 +80,40 @@ def the_page_in_a_browser():
     except ImportError:
         print("SKIPPED: python3-selenium is not installed")
         sys.exit(77)
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1000,1100", "--user-data-dir=" + bench.path("chromium")):
-        options.add_argument(argument)
+    def chromium(javascript):
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                         "--window-size=1000,1100", "--user-data-dir=" + bench.path(f"chromium-{javascript}")):
+            options.add_argument(argument)
+        if not javascript:
+            options.add_experimental_option("prefs", {"profile.managed_default_content_settings.javascript": 2})
+        try:
+            return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        except Exception as e:  # noqa: BLE001 - any way chromium fails to start is a skip
+            print(f"SKIPPED: chromium cannot start: {e}")
+            sys.exit(77)
+
+    rows = lambda: len(driver.find_elements("css selector", "#status table tr"))  # noqa: E731
+    # Without JavaScript: the page reloads itself.
+    driver = chromium(False)
     try:
-        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    except Exception as e:  # noqa: BLE001 - any way chromium fails to start is a skip
-        print(f"SKIPPED: chromium cannot start: {e}")
-        sys.exit(77)
+        driver.get(URL + "/")
+        driver.execute_script("window.ovrinMarker = 1")
+        before = rows()
+        third = client()
+        check(wait_for(lambda: rows() > before, 4.0), "without JavaScript the page did not show a new client in 4 s")
+        check(driver.execute_script("return window.ovrinMarker") is None, "without JavaScript the page was not reloaded")
+        third.close()
+        check(wait_for(lambda: len(status()["clients"]) == 2, 3), "the third client's leaving never showed")
+    finally:
+        driver.quit()
+    driver = chromium(True)
     try:
         driver.get(URL + "/")
         text = lambda: driver.find_element("id", "status").text  # noqa: E731
         check(wait_for(lambda: "ON-LINE" in text() and "127.0.0.1" in text(), 5), "the page lacks ON-LINE or 127.0.0.1")
         driver.execute_script("window.ovrinMarker = 1")
-        rows = lambda: len(driver.find_elements("css selector", "#status table tr"))  # noqa: E731
         before = rows()
         third = client()
         third.sendall(b"FA;")
