@@ -77,7 +77,8 @@ void Transmitter(std::string& page, const StatusSnapshot& s) {
         page += "<p class=\"tx keyed\">TRANSMITTING for " + Duration(t.lastedMs) + "</p><p>keyed by " +
                 Html(t.client) + " by " + Html(t.how) + " at " + TimeOfDay(t.startedWallMs) + " UTC</p>\n";
     } else {
-        page += "<p class=\"tx\">Not keyed" + std::string(s.serial.pttOnRts ? " (RTS is the PTT line)" : "") +
+        page += "<p class=\"tx\">Not keyed" +
+                (s.serial.pttLine.empty() ? std::string() : " (" + Html(s.serial.pttLine) + " is the PTT line)") +
                 "</p>\n";
     }
     if (!s.transmissions.empty()) {
@@ -263,7 +264,7 @@ std::string StatusJson(const StatusSnapshot& s) {
           {"open", s.serial.open},
           {"problem", s.serial.problem},
           {"kept_open", s.serial.keptOpen},
-          {"ptt_on_rts", s.serial.pttOnRts}}},
+          {"ptt_line", s.serial.pttLine.empty() ? json(nullptr) : json(s.serial.pttLine)}}},
         {"clients", clients},
         {"transmitter", transmitter},
         {"transmissions", transmissions},

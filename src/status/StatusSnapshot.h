@@ -53,7 +53,7 @@ struct StatusSnapshot {
         bool open = false;
         std::string problem;  // why it is not open when it should be, or was lost
         bool keptOpen = false;  // "Com Port active in Listen Mode"
-        bool pttOnRts = false;  // "Control RTS as PTT"
+        std::string pttLine;  // "RTS" or "DTR" while PTT control is on, else empty
     } serial;
 
     std::vector<ClientStatus> clients;

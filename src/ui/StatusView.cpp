@@ -48,7 +48,7 @@ StatusSnapshot::Serial SerialOf(frmMain& f) {
     if (f.port.lost) p.problem = "the device is gone; trying it again every second";
     else if (!p.open && !f.port.error.empty()) p.problem = "cannot be opened: " + f.port.error;
     p.keptOpen = f.chkComPortActiveInListen.Value() == 1;
-    p.pttOnRts = f.chkCtrlPTT.Value() == 1;
+    if (f.chkCtrlPTT.Value() == 1) p.pttLine = LineName(f.options.pttLine);
     return p;
 }
 

@@ -76,6 +76,7 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
         EXPECT_EQ(port["line"], "9600,n,8,2");
         EXPECT_EQ(port["open"], row.open);
         EXPECT_EQ(port["problem"], row.problem);
+        EXPECT_EQ(port["ptt_line"], nullptr);  // PTT control off
         EXPECT_TRUE(Has(shown.html, std::string("<h1>") + row.state + "</h1>"));
         EXPECT_TRUE(Has(shown.html, row.shown));
         EXPECT_TRUE(Has(shown.html, "COM1 (/dev/sim1), 9600,n,8,2"));
@@ -156,6 +157,7 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     shown = Show(app);
     EXPECT_EQ(shown.data["transmitter"], json({{"keyed", false}}));
     EXPECT_TRUE(Has(shown.html, "Not keyed (RTS is the PTT line)"));
+    EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "RTS");
     const json& record = shown.data["transmissions"];
     ASSERT_EQ(record.size(), 2u);
     const struct {
@@ -178,6 +180,11 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     }
     // Newest first on the page.
     EXPECT_LT(shown.html.find("the watchdog"), shown.html.find("released by CAT"));
+
+    app.f.options.pttLine = PttLine::Dtr;
+    shown = Show(app);
+    EXPECT_TRUE(Has(shown.html, "Not keyed (DTR is the PTT line)"));
+    EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "DTR");
 }
 
 TEST(StatusPage, TheLogsLastLinesWhateverBytesTheyHold) {
