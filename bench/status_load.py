@@ -29,9 +29,9 @@ rate, seconds = float(sys.argv[1]), float(sys.argv[2])
 source = (sys.argv[3], 0) if len(sys.argv) > 3 else None
 start, n, bad = time.monotonic(), 0, 0
 while time.monotonic() - start < seconds:
-    due = start + n / rate
-    if due > time.monotonic():
-        time.sleep(due - time.monotonic())
+    wait = start + n / rate - time.monotonic()
+    if wait > 0:
+        time.sleep(wait)
     path = "/status.json" if n % 2 == 0 else "/"
     try:
         s = socket.create_connection(("127.0.0.1", STATUS), timeout=2, source_address=source)
