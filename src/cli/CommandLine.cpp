@@ -219,10 +219,11 @@ std::string Usage(const std::string& program, System system) {
     const ServerOptions defaults;
     const bool windows = system == System::Windows;
     const std::string folder =
-        windows ? "the program's folder when it is writable, else\n"
-                  "                    %APPDATA%\\Ovrin-Server"
-                : "the program's folder when it is writable, else\n"
-                  "                    $XDG_CONFIG_HOME/ovrin-server, that is ~/.config/ovrin-server";
+        windows ? "the program's folder when it\n"
+                  "                    is writable, else %APPDATA%\\Ovrin-Server"
+                : "the program's folder when it\n"
+                  "                    is writable, else $XDG_CONFIG_HOME/ovrin-server, that is\n"
+                  "                    ~/.config/ovrin-server";
     const std::string com =
         windows ? "  --com COMn        Com Port, COM1 to COM256, as Device Manager names it under\n"
                   "                    Ports (COM & LPT)\n"

@@ -164,8 +164,10 @@ bool TestHostPort(frmMain& f) {
         // "Another application" only when that is so; an address that is not there
         // (or any other cause) is told as the system tells it.
         if (dynamic_cast<const PortInUseError*>(&e))
+            // Without a person at the window there is no button to click: the way out is said instead.
             f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
-                                 "Choose another port, or end that application.",
+                                 (f.dialogs.Attended() ? "Select another Local Port then click the Listen button."
+                                                       : "Choose another port, or end that application."),
                              MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
         else
             f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),

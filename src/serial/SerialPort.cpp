@@ -198,7 +198,14 @@ void tmrDevice_Timer(frmMain& f) {
         std::string problem = "not known";
         TryStep([&] { problem = f.comPort.PortProblem(port); });
         done = problem.empty();
-        if (done) f.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
+        if (done) {
+            f.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
+            // The list shows the ports that are there: this one is, now.
+            const std::string text = f.cboComPort.Text();
+            f.cboComPort.Clear();
+            TryStep([&] { ListComPorts(f); });
+            f.cboComPort.SetText(text);
+        }
     }
     if (!done) return;
     f.tmrDevice.Stop();

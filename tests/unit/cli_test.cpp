@@ -139,6 +139,13 @@ TEST(CommandLine, DevicePathTakesOrMakesADosdevicesLink) {
         EXPECT_EQ(std::pair(linked.port, linked.made), std::pair(port, made)) << device << linked.error;
     }
     EXPECT_EQ(DeviceForPort(5, folder.string()), (folder / "dosdevices" / "COM5").string());
+    // The sixteen table names taken: the next goes above them, as Windows numbers adapters.
+    for (int n = 3; n <= 16; ++n)
+        if (n != 5)
+            fs::create_symlink("/dev/ttyUSB" + std::to_string(n), folder / "dosdevices" / ("com" + std::to_string(n)));
+    const LinkedPort high = LinkPortToDevice("/dev/ttyACM7", folder.string());
+    EXPECT_EQ(std::pair(high.port, high.made), std::pair(17, true)) << high.error;
+    EXPECT_EQ(DeviceForPort(17, folder.string()), (folder / "dosdevices" / "com17").string());
     fs::remove_all(folder / "dosdevices");
     std::ofstream(folder / "dosdevices") << "a file, not a folder";
     EXPECT_EQ(LinkPortToDevice("/dev/ttyUSB1", folder.string()).error.substr(0, 43),

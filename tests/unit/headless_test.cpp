@@ -44,6 +44,7 @@ TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) 
     clock.Advance(3 * kTry);
     EXPECT_EQ(f.cboConn.Text(), "Off-line");
     EXPECT_EQ(Lines("Host Port Active: Host Port 50000 is connected to another application."), 1);
+    EXPECT_EQ(Lines("click"), 0);  // no button to click without a window
     // Nobody waits on the box, and its line would only repeat the log's.
     EXPECT_EQ(Lines("Settings not saved to"), 1);
     EXPECT_EQ(Lines("Save Initialize File Error"), 0);

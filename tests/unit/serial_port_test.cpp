@@ -92,10 +92,13 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
     app.clock.Advance(10000);
     EXPECT_FALSE(app.log.Has({"is there now"}));
+    EXPECT_EQ(app.f.cboComPort.ListCount(), 0);
     app.com.existing.insert(1);  // plugged in at last
     app.clock.Advance(2000);
     EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) is there now and can be opened"}));
     EXPECT_FALSE(app.f.tmrDevice.Enabled());
+    ASSERT_EQ(app.f.cboComPort.ListCount(), 1);  // now in the window's list, still chosen
+    EXPECT_EQ(app.f.cboComPort.ListIndex(), 0);
 }
 
 }  // namespace

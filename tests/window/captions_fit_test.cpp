@@ -105,7 +105,7 @@ int Measure(int argc, char** argv, const QString& family) {
     // The widest texts the controls are made to show.
     f.lblRmtAddress.SetCaption("Rmt IP Adrs (5): ");
     f.cboConn.SetText("ON-LINE");
-    for (int n = 1; n <= 16; ++n) f.cboComPort.AddItem("COM" + std::to_string(n), "/dev/null");
+    for (int n : {1, 16, 20, 256}) f.cboComPort.AddItem("COM" + std::to_string(n), "/dev/null");
     f.cboRmtAddress.AddItem("255.255.255.255");
     f.txtHostAdrs.SetText("255.255.255.255");
     f.txtHostName.SetText("shack-computer1");  // as long as a Windows computer name can be

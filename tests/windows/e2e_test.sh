@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows program under Wine, end to end: a pseudo-terminal radio (the Linux
-# radio simulator) as COM1, the window on a private Xvfb, a Linux TCP client. Checks
+# radio simulator) as COM20 (listed by --list-ports as Windows lists it), the
+# window on a private Xvfb, a Linux TCP client. Checks --help in Windows terms,
 # a command and its answer, /status.json on the status port, the PTT command
 # (asked about, answered Yes, the check box turned red; Wine refuses RTS on a
-# pseudo-terminal, which is logged), the window's caption, size and status picture, and the settings file the program
+# pseudo-terminal, which is logged), the window's caption, size and status
+# picture, and the settings file the program
 # writes beside itself when closed with Alt+F4. Exits 77 (skipped) when Wine, Xvfb
 # or the radio simulator is missing.
 #   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim>
@@ -44,6 +46,7 @@ listening() {
     /proc/net/tcp /proc/net/tcp6
 }
 logged() { grep -q -- "$1" "$dir/server.log"; }
+lacks() { ! grep -q -- "$1" "$2"; }
 shot() { last="$dir/shot.png"; import -window "$win" "png:$last" 2>/dev/null; }
 # count AREA COLOUR: pixels of a fresh screenshot in WxH+X+Y that have the colour.
 count() {
@@ -67,17 +70,28 @@ mkdir "$dir/app" && cp "$exe" "$dir/app/ovrin-server.exe" || fail "no program at
 pids+=($!)
 until_ok 5 grep -q '^/dev/' "$dir/radio.out" || fail "the radio simulator named no device"
 device=$(head -n1 "$dir/radio.out")
-# Wine rescans the ports at each start; its registry override is what lasts.
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
+# Wine rescans the ports at each start; its registry override is what lasts. COM20,
+# as Windows names many a USB adapter: above the sixteen ports of old.
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM20 /t REG_SZ /d "$device" /f >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
 
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
 pids+=($!)
 until_ok 15 grep -q . "$dir/display" || skip "Xvfb did not start"
 export DISPLAY=":$(head -n1 "$dir/display")"
+
+# --- the ports as Windows lists them (SERIALCOMM), --help in Windows terms; run
+#     with the display, as a first Wine program without one leaves Wine without ---
+"$wine" "$dir/app/ovrin-server.exe" --list-ports 2>&1 | tr -d '\r' >"$dir/ports.out"
+check grep -Eq '^COM20 +\\Device\\Serial19 +can be opened$' "$dir/ports.out"
+"$wine" "$dir/app/ovrin-server.exe" --help >"$dir/help.out" 2>&1
+check grep -q 'Device Manager' "$dir/help.out"
+check grep -q '%APPDATA%' "$dir/help.out"
+check lacks '/dev/\|~/\.config' "$dir/help.out"
+
 port=$((40000 + RANDOM % 9990))
 status_port=$((port + 1))
-"$wine" "$dir/app/ovrin-server.exe" --port "$port" --status-port "$status_port" >"$dir/server.log" 2>&1 &
+"$wine" "$dir/app/ovrin-server.exe" --port "$port" --com COM20 --status-port "$status_port" >"$dir/server.log" 2>&1 &
 server=$!
 pids+=("$server")
 
@@ -130,5 +144,6 @@ ini="$dir/app/Ovrin-Bridge.ini"
 check [ "$(stat -c %s "$ini")" = 1033 ]
 check [ "$(dd if="$ini" bs=1 skip=60 count=5 2>/dev/null)" = "$port" ]
 check [ "$(dd if="$ini" bs=1 skip=76 count=1 2>/dev/null)" = 1 ]  # Control RTS as PTT
+check [ "$(dd if="$ini" bs=1 skip=67 count=6 2>/dev/null | tr -d ' \0')" = COM20 ]
 [ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, status page, PTT, window and settings checked"
 exit $failed

@@ -8,7 +8,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLinkedPorts = 16;
+// As many as Windows numbers (COM1 to COM256).
+constexpr int kLinkedPorts = 256;
 
 // "com5", "COM5", "Com5": the port number, else 0.
 int PortOfName(const std::string& name) {
@@ -80,7 +81,8 @@ LinkedPort LinkPortToDevice(const std::string& device, const std::string& progra
         result.made = true;
         return result;
     }
-    result.error = device + ": COM1 to COM16 are all linked to other devices in " + folder.string();
+    result.error = device + ": COM1 to COM" + std::to_string(kLinkedPorts) + " are all linked to other devices in " +
+                   folder.string();
     return result;
 }
 

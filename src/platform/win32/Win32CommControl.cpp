@@ -1,5 +1,6 @@
 #include "platform/win32/Win32CommControl.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/std/PortNames.h"
@@ -26,7 +27,33 @@ BYTE StopBitsOf(int stopBitsX10) {
     return stopBitsX10 == 20 ? TWOSTOPBITS : stopBitsX10 == 15 ? ONE5STOPBITS : ONESTOPBIT;
 }
 
-// The name COMn has in the DOS device table ("\Device\Serial0"), or "".
+// The device Windows lists as COMn among its serial ports (the registry's
+// HARDWARE\DEVICEMAP\SERIALCOMM, where drivers of USB adapters enter theirs:
+// "\Device\Serial19" for COM20), or "".
+std::string ListedDevice(int16_t port) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return {};
+    const std::wstring wanted = L"COM" + std::to_wstring(port);
+    std::string device;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256], data[64];
+        DWORD nameSize = 256, dataSize = sizeof data, type = 0;
+        const LONG r = RegEnumValueW(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r != ERROR_SUCCESS || type != REG_SZ) continue;
+        data[std::min<DWORD>(dataSize / sizeof(wchar_t), 63)] = L'\0';
+        if (_wcsicmp(data, wanted.c_str()) == 0) {
+            device = Utf8(name);
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return device;
+}
+
+// The name COMn has in the DOS device table ("\Device\Serial0"), or "": a port a
+// driver made without listing it.
 std::string DosTarget(int16_t port) {
     wchar_t target[512];
     const std::wstring name = L"COM" + std::to_wstring(port);
@@ -228,9 +255,12 @@ int32_t Win32CommControl::OutBufferCount() {
     return static_cast<int32_t>(pending > 0x7FFFFFFF ? 0x7FFFFFFF : pending);
 }
 
-std::string Win32CommControl::DeviceName(int16_t port) const { return DosTarget(port); }
+std::string Win32CommControl::DeviceName(int16_t port) const {
+    const std::string listed = ListedDevice(port);
+    return listed.empty() ? DosTarget(port) : listed;
+}
 
-bool Win32CommControl::PortAvailable(int16_t port) const { return !DosTarget(port).empty(); }
+bool Win32CommControl::PortAvailable(int16_t port) const { return !DeviceName(port).empty(); }
 
 std::string Win32CommControl::PortProblem(int16_t port) const {
     return PortAvailable(port) ? std::string() : "Windows has no port of that name";

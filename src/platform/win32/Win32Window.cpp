@@ -162,7 +162,11 @@ void Win32Window::Create(Control& model, int id) {
     if (dynamic_cast<ComboBox*>(&model)) {
         COMBOBOXINFO info{};
         info.cbSize = sizeof info;
-        if (GetComboBoxInfo(hwnd, &info)) view.edit = info.hwndItem;
+        if (GetComboBoxInfo(hwnd, &info)) {
+            view.edit = info.hwndItem;
+            // The box is as narrow as the original's: no margin, so COM256 fits beside the arrow.
+            SendMessageW(view.edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(0, 0));
+        }
     }
     // Key releases in a text box are the model's KeyUp.
     if (dynamic_cast<TextBox*>(&model)) {
