@@ -4,7 +4,8 @@
    the serial port, both clients with their bytes, the transmitter and who keyed
    it, then the record of the transmission once released;
  - / is the same facts as a page that refreshes itself without JavaScript too;
- - an address not on the allow-list gets nothing, not even an error status;
+ - an address not on the allow-list gets nothing, not even an error status, and
+   the page listens on the --bind address only;
  - nothing on the port changes anything: other methods are refused, an unknown
    path gets a plain error status, oversized and malformed requests are refused
    and logged once a minute;
@@ -135,7 +136,7 @@ with Bench(server, radio) as bench:
     pty = bench.start_radio("radio", "--family", "kenwood", "--delay", "20", "--log", radio_log)
     log = bench.start_server("server", "--port", str(PORT), "--com", pty, "--line", "9600,n,8,1",
                              "--keep-port-open", "on", "--clients", "3", "--cat", "kenwood",
-                             "--status-port", str(STATUS), "--allow", "127.0.0.0/8")
+                             "--status-port", str(STATUS), "--allow", "127.0.0.0/8", "--bind", "127.0.0.1")
     check(wait_for(lambda: "Status page (read-only) on TCP port 8080" in read(log)), "no status page")
     first, second = client(), client()
     first.sendall(b"FA;")
@@ -196,6 +197,12 @@ with Bench(server, radio) as bench:
           "an address not on the allow-list got an answer")
     check(wait_for(lambda: f"a visitor from {REFUSED} refused: not on the allow-list" in read(log), 3),
           "the refused visitor was not logged")
+    # Listening on the --bind address only.
+    try:
+        socket.create_connection((REFUSED, STATUS), timeout=2).close()
+        check(False, f"the status page answered on {REFUSED}, not the --bind address")
+    except ConnectionRefusedError:
+        pass
     check(status()["state"] == "ON-LINE" and len(status()["clients"]) == 2, "the page changed the server")
 
     if browser:
