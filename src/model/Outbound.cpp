@@ -27,7 +27,7 @@ void SendToClient(frmMain& f, Connection& c, const Bytes& wire) {
         return;
     }
     const int16_t slot = c.slot;
-    TryStep([&] { f.tcpServer(slot).SendData(wire); });
+    if (TryStep([&] { f.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
 }
 
 bool SendQueueFull(frmMain& f, const Connection& c) { return Unsent(f, c) >= kUnsentPausesReads; }

@@ -67,6 +67,7 @@ bool ReleasedWhileAsked(frmMain& f, Connection& c) {
     TryStep([&] {
         if (f.tcpServer(c.slot).BytesReceived() > 0) waiting = f.tcpServer(c.slot).GetData();
     });
+    c.bytesIn += waiting.size();
     c.readWhileAsked += waiting;
     return c.readWhileAsked.find(kPttPrefix + '0') != Bytes::npos;
 }
@@ -154,6 +155,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
     if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
+    c->bytesIn += block.size();
     const bool askedBefore = f.AskedRTSControl;
     if (c->IsComPortClient()) {
         if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);

@@ -78,6 +78,11 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
     TryStep([&] { address = f.tcpServer(Slot).RemoteHostIP(); });
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
+    c.address = address;
+    TryStep([&] {
+        c.connectedMs = f.host.MonotonicMs();
+        c.connectedWallMs = f.host.WallClockMs();
+    });
     if (comPortClient) ComPortClientAccepted(f, c);
     TryStep([&] { RefreshRemoteList(f); });
     f.state.ClientAccepted();

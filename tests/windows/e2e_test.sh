@@ -2,9 +2,10 @@
 # The Windows program under Wine, end to end: a pseudo-terminal radio (the Linux
 # radio simulator) as COM20 (listed by --list-ports as Windows lists it), the
 # window on a private Xvfb, a Linux TCP client. Checks --help in Windows terms,
-# a command and its answer, the PTT command (asked about, answered Yes, the check
-# box turned red; Wine refuses RTS on a pseudo-terminal, which is logged), the
-# window's caption, size and status picture, and the settings file the program
+# a command and its answer, /status.json on the status port, the PTT command
+# (asked about, answered Yes, the check box turned red; Wine refuses RTS on a
+# pseudo-terminal, which is logged), the window's caption, size and status
+# picture, and the settings file the program
 # writes beside itself when closed with Alt+F4. Exits 77 (skipped) when Wine, Xvfb
 # or the radio simulator is missing.
 #   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim>
@@ -89,7 +90,8 @@ check grep -q '%APPDATA%' "$dir/help.out"
 check lacks '/dev/\|~/\.config' "$dir/help.out"
 
 port=$((40000 + RANDOM % 9990))
-"$wine" "$dir/app/ovrin-server.exe" --port "$port" --com COM20 >"$dir/server.log" 2>&1 &
+status_port=$((port + 1))
+"$wine" "$dir/app/ovrin-server.exe" --port "$port" --com COM20 --status-port "$status_port" >"$dir/server.log" 2>&1 &
 server=$!
 pids+=("$server")
 
@@ -110,6 +112,13 @@ printf 'FA;' >&3
 answer=$(timeout 15 head -c 14 <&3)
 check [ "$answer" = "FA00014074000;" ]
 until_ok 15 shows "$picture" green 300 || fail "no On-line picture with a client connected"
+
+# --- the status page: the same facts for a script, from the window program ---
+status() { curl -s --max-time 5 "http://127.0.0.1:$status_port/status.json" >"$dir/status.json"; }
+online() { status && grep -q '"state": "ON-LINE"' "$dir/status.json"; }
+until_ok 10 online || fail "/status.json did not answer ON-LINE: $(cat "$dir/status.json")"
+check grep -q '"address": "127.0.0.1"' "$dir/status.json"
+check grep -q '"bytes_out": 14' "$dir/status.json"
 
 # --- PTT: the question answered Yes; RTS refused by the pseudo-terminal, logged;
 #     the check box red while keyed, its colour gone at the release ---
@@ -136,5 +145,5 @@ check [ "$(stat -c %s "$ini")" = 1033 ]
 check [ "$(dd if="$ini" bs=1 skip=60 count=5 2>/dev/null)" = "$port" ]
 check [ "$(dd if="$ini" bs=1 skip=76 count=1 2>/dev/null)" = 1 ]  # Control RTS as PTT
 check [ "$(dd if="$ini" bs=1 skip=67 count=6 2>/dev/null | tr -d ' \0')" = COM20 ]
-[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, PTT, window and settings checked"
+[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, status page, PTT, window and settings checked"
 exit $failed
