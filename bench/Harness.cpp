@@ -376,6 +376,7 @@ ProcStats ReadStats(pid_t pid) {
     const std::string status = ReadText(proc + "/status");
     s.rssKb = StatusKb(status, "VmRSS:");
     s.hwmKb = StatusKb(status, "VmHWM:");
+    s.anonKb = StatusKb(status, "RssAnon:");
     std::error_code ec;
     for (auto it = fs::directory_iterator(proc + "/fd", ec); !ec && it != fs::directory_iterator(); it.increment(ec))
         ++s.fds;

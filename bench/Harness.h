@@ -113,6 +113,7 @@ struct ProcStats {
     double schedSeconds = 0;  // time on a CPU, summed over /proc/PID/task/*/schedstat (ns resolution)
     long rssKb = 0;           // VmRSS
     long hwmKb = 0;           // VmHWM, the peak resident set
+    long anonKb = 0;          // RssAnon: the heap and stacks, without the program's mapped files
     int fds = 0;              // entries of /proc/PID/fd
     int threads = 0;
 };

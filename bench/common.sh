@@ -22,7 +22,7 @@ need_packages() {
 build_bench() {
   "$ROOT/scripts/deps.sh"
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD" -j 2 --target ovrin-server ovrin-radio-sim ovrin-faults ovrin-bench
+  cmake --build "$BUILD" -j 2 --target ovrin-server ovrin-radio-sim ovrin-faults ovrin-bench ovrin-abuse
 }
 
 cleanup() {

@@ -9,12 +9,17 @@ cmake_minimum_required(VERSION 3.25)
 #  serial/             core, platform, model
 #  net/                core, platform, model, serial
 #  settings/           core, platform, model
-#  ui/                 core, platform, model, serial, net, settings
+#  status/             core, platform (the status page: its snapshot, its rendering
+#                      and its log, pure C++ and the header-only JSON library)
+#  ui/                 core, platform, model, serial, net, settings, status
 #  app/                every layer above
 #  platform/std/       core, platform
 #  platform/shared/    core, platform, platform/std, model, app; Run.cpp and Run.h
 #                      (one run of a program, for the mains) also serial, net,
-#                      cli, platform/headless
+#                      cli, platform/headless, and the status page's view (ui),
+#                      snapshot (status) and server (platform/status)
+#  platform/status/    core, platform, status (the status page's HTTP server: it
+#                      sees snapshots only, never the model)
 #  platform/headless/  core, platform, platform/std, model, serial, net, app
 #  platform/qt/        core, platform, platform/std, platform/shared, model, app
 #  platform/win32/     core, platform, platform/std, platform/shared, model, app
@@ -29,11 +34,13 @@ set(allowed_model ${allowed_platform} "model/")
 set(allowed_serial ${allowed_model} "serial/")
 set(allowed_net ${allowed_serial} "net/")
 set(allowed_settings ${allowed_model} "settings/")
-set(allowed_ui ${allowed_net} "settings/" "ui/")
+set(allowed_status ${allowed_platform} "status/")
+set(allowed_ui ${allowed_net} "settings/" "status/" "ui/")
 set(allowed_app ${allowed_ui} "app/")
 set(allowed_std ${allowed_platform} "platform/std/")
 set(allowed_shared ${allowed_model} "app/" "platform/std/" "platform/shared/")
-set(allowed_run ${allowed_shared} "serial/" "net/" "cli/" "platform/headless/")
+set(allowed_run ${allowed_shared} "serial/" "net/" "cli/" "platform/headless/" "ui/" "status/" "platform/status/")
+set(allowed_statusserver ${allowed_status} "platform/status/")
 set(allowed_headless ${allowed_model} "serial/" "net/" "app/" "platform/std/" "platform/headless/")
 set(allowed_qt ${allowed_shared} "platform/qt/")
 set(allowed_win32 ${allowed_shared} "platform/win32/")
@@ -56,11 +63,13 @@ foreach(file IN LISTS sources)
     set(layer core)
   elseif(file MATCHES "^platform/shared/Run\\.(h|cpp)$")
     set(layer run)
+  elseif(file MATCHES "^platform/status/")
+    set(layer statusserver)
   elseif(file MATCHES "^platform/(std|shared|headless|qt|win32)/")
     set(layer ${CMAKE_MATCH_1})
   elseif(file MATCHES "^platform/[A-Za-z]+\\.(h|cpp)$")
     set(layer platform)
-  elseif(file MATCHES "^(model|serial|net|settings|ui|app|cli)/")
+  elseif(file MATCHES "^(model|serial|net|settings|status|ui|app|cli)/")
     set(layer ${CMAKE_MATCH_1})
   else()
     string(APPEND failures "\n  ${file}: in no layer (add its folder to cmake/CheckLayers.cmake)")

@@ -44,6 +44,7 @@ void WireEvents(frmMain& f) {
     f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
     f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
     f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
+    f.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
     f.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
     f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
     f.transmitter.Changed = [&f] {
@@ -57,6 +58,7 @@ void WireEvents(frmMain& f) {
     f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
     f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
     f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
+    f.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
     f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "allow/AllowList.h"
 #include "line/LineSettings.h"
 #include "station/OptionsText.h"
 
@@ -93,6 +94,16 @@ void Text(std::optional<std::string>& field, const char* name, const std::string
     else field = v;
 }
 
+// The address itself is the socket facility's to check; a form that programs read
+// differently is refused here, for every platform alike.
+void Bind(Options& o, const std::string& v, std::string& error, System) {
+    if (const auto advice = AmbiguousAddress(v)) {
+        error = "--bind " + v + ": a leading zero is decimal to some programs and octal to others; " + *advice;
+        return;
+    }
+    Text(o.bindAddress, "--bind", v, error);
+}
+
 void Given(Options& o, const std::string& name, const std::string& text) {
     for (auto& [known, value] : o.options)
         if (known == name) {
@@ -148,8 +159,7 @@ const std::map<std::string, Known>& Table() {
         {"--config-dir",
          {Takes::Value,
           [](Options& o, const std::string& v, std::string& e, System) { Text(o.configDir, "--config-dir", v, e); }}},
-        {"--bind",
-         {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { Text(o.bindAddress, "--bind", v, e); }}},
+        {"--bind", {Takes::Value, Bind}},
         {"--line", {Takes::Value, LineOption}},
         {"--rts", {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { OnOff(o.rts, "--rts", v, e); }}},
         {"--dtr", {Takes::Value, [](Options& o, const std::string& v, std::string& e, System) { OnOff(o.dtr, "--dtr", v, e); }}},
@@ -275,7 +285,7 @@ std::string Usage(const std::string& program, System system) {
            "  --ptt-line rts|dtr  the line that keys the transmitter (default rts)\n"
            "  --keep-port-open on|off  the serial port stays open while no client is\n"
            "                    connected (\"Com Port active in Listen Mode\")\n"
-           "  --bind ADDRESS    listen on this IP address only (default: every address)\n"
+           "  --bind ADDRESS    listen on this IP address only (default, or ::, every address)\n"
            "  --allow NET[,NET] only clients from these addresses or networks may connect\n"
            "                    (192.168.1.0/24, 10.0.0.5, 2001:db8::/32; may be repeated);\n"
            "                    others are closed at once; any: everyone (the default)\n"
@@ -287,8 +297,8 @@ std::string Usage(const std::string& program, System system) {
            "  --rfc2217-port N  also serve the radio as an RFC 2217 (Telnet Com Port\n"
            "                    Control) remote serial port on TCP port N; off: not\n"
            "                    (the default)\n"
-           "  --status-port N   the TCP port kept for the status page; off: none (the\n"
-           "                    default). This version serves no page yet\n"
+           "  --status-port N   a read-only status page on TCP port N: / for a browser,\n"
+           "                    /status.json for scripts; off: none (the default)\n"
            "  --cat LANGUAGE    the command language clients speak to the radio: kenwood\n"
            "                    (Kenwood, Elecraft, the newer Yaesu), civ (Icom CI-V),\n"
            "                    ft817 (Yaesu FT-817/857/897) or none; each answer then\n"

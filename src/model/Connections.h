@@ -39,6 +39,11 @@ struct Connection {
     int16_t slot = 0;
     // "Client 198.51.100.7 (slot 1, connection 3)", for the log and the record.
     std::string label;
+    std::string address;
+    // When it was accepted (the program's monotonic clock, and the wall clock for
+    // people), and the bytes it sent and was sent, on the wire: for the status page.
+    int64_t connectedMs = 0, connectedWallMs = 0;
+    uint64_t bytesIn = 0, bytesOut = 0;
     // Its commands, cut and recognised in its language.
     cat::ClientReader reader;
     // The auto-information mode it asked for (Kenwood AI); -1: it never said.
@@ -52,6 +57,11 @@ struct Connection {
     Bytes readWhileAsked;
     // Its socket is checked for a vanished peer within seconds (it holds the key).
     bool watchedClosely = false;
+    // It read nothing of what waited for it (that much, past the bound): it is to
+    // be closed, and what was meant for it meanwhile is counted, not queued.
+    bool notReading = false;
+    int32_t unsentAtBound = 0;
+    uint64_t dropped = 0;
     // A remote serial port client has its session; a raw client has none.
     std::unique_ptr<ComPortSession> comPort;
 

@@ -254,7 +254,7 @@ std::vector<Control*> frmMain::Controls() {
 std::vector<Timer*> frmMain::Timers() {
     std::vector<Timer*> all{&tmrRx,      &tmrActivePort, &tmrPTT,        &tmrPicture,    &tmrReopen,
                             &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines,
-                            &tmrClientLog, &tmrDevice};
+                            &tmrClientLog, &tmrNotReading, &tmrDevice};
     for (Timer& t : tmrHold) all.push_back(&t);
     return all;
 }

@@ -133,6 +133,9 @@ struct frmMain {
     Timer tmrModemLines{"tmrModemLines", 100, false};
     // Writes the log lines a client's flood held back, a second on.
     Timer tmrClientLog{"tmrClientLog", ClientLog::kQuietMs, false};
+    // Closes the clients found not to read (model/Outbound.h), from the event loop
+    // rather than in the middle of a send.
+    Timer tmrNotReading{"tmrNotReading", 1, false};
     // Looks for the chosen port's device while it is not there, to say when it comes.
     Timer tmrDevice{"tmrDevice", 2000, false};
 
@@ -169,6 +172,9 @@ struct frmMain {
     bool RtsQuestionOpen = false;
     // The auto-information mode the server last wrote to the radio (-1: none yet).
     int RadioAutoInfo = -1;
+    // Failed accepts are logged once a minute: when, and how many since.
+    int64_t AcceptFailureLoggedMs = -1;
+    int AcceptFailuresUnlogged = 0;
 
     // Settings given for this run from outside the window, and those a server
     // keeps beyond the record.

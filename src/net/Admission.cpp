@@ -6,13 +6,11 @@ namespace ovrin {
 
 bool Admission::Admits(const std::string& allow, const std::string& address) {
     if (allow != allowText_) {
-        std::string entries;
-        for (char c : allow)
-            if (c != ' ' && c != '\t') entries += c;
-        allowed_ = AllowList();
         // Checked when the option was set; were it bad after all, the door stays shut
         // rather than open to everyone.
-        broken_ = !entries.empty() && allowed_.Add(entries).has_value();
+        std::optional<AllowList> list = AllowListOfOption(allow);
+        broken_ = !list;
+        allowed_ = list.value_or(AllowList());
         allowText_ = allow;
     }
     if (!broken_ && allowed_.Allows(address)) return true;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "line/LineSettings.h"
+#include "model/Outbound.h"
 #include "net/Commands.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
@@ -19,7 +20,7 @@ using rfc2217::Command;
 namespace ctl = rfc2217::control;
 
 void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
-    if (!bytes.empty()) TryStep([&] { f.tcpServer(slot).SendData(bytes); });
+    if (Connection* c = f.connections.BySlot(slot)) SendToClient(f, *c, bytes);
 }
 
 LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.comPort.Settings()).value_or(LineSettings{}); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "model/Outbound.h"
 #include "serial/Traffic.h"
 
 namespace ovrin {
@@ -12,9 +13,7 @@ bool Known(cat::Language l) {
     return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
 }
 
-void Answer(frmMain& f, const Connection& c, const Bytes& bytes) {
-    if (!bytes.empty()) TryStep([&] { f.tcpServer(c.slot).SendData(c.ForWire(bytes)); });
-}
+void Answer(frmMain& f, Connection& c, const Bytes& bytes) { SendToClient(f, c, c.ForWire(bytes)); }
 
 // One transmitter, one owner, whatever the way: a CAT key from anyone else is not
 // written and is answered as the radio answers a refused command; a release from

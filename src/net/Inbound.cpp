@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "model/Outbound.h"
 #include "net/Commands.h"
 #include "net/ComPortClient.h"
 #include "net/Listener.h"
@@ -66,6 +67,7 @@ bool ReleasedWhileAsked(frmMain& f, Connection& c) {
     TryStep([&] {
         if (f.tcpServer(c.slot).BytesReceived() > 0) waiting = f.tcpServer(c.slot).GetData();
     });
+    c.bytesIn += waiting.size();
     c.readWhileAsked += waiting;
     return c.readWhileAsked.find(kPttPrefix + '0') != Bytes::npos;
 }
@@ -139,8 +141,10 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     if (!c) return;
     // While the serial line has not drained, the data stay in the socket, so that
     // TCP flow control slows the client down and nothing is lost; while the RTS
-    // question is open, so that they keep their order behind the command asked about.
-    if (f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c)) {
+    // question is open, so that they keep their order behind the command asked about;
+    // while what waits to be sent to it has not gone, so that asking without reading
+    // makes no answers pile up.
+    if (f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) || SendQueueFull(f, *c)) {
         c->readPaused = true;
         PaceReceivePoll(f);
         return;
@@ -151,6 +155,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
     if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
+    c->bytesIn += block.size();
     const bool askedBefore = f.AskedRTSControl;
     if (c->IsComPortClient()) {
         if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
@@ -163,10 +168,24 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
     if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 
+void tmrNotReading_Timer(frmMain& f) {
+    f.tmrNotReading.Stop();
+    for (int16_t i = 1; i <= kMaxClients; ++i) {
+        const Connection* c = f.connections.BySlot(i);
+        if (!c || !c->notReading) continue;
+        f.log.Line(LogLevel::Warning, ClientLabel(f, i) + " closed: it does not read (" +
+                                          std::to_string(c->unsentAtBound / 1024) + " KiB waited to be sent to it, " +
+                                          std::to_string(c->dropped) + " bytes more dropped)");
+        CloseConnection(f, i);
+    }
+}
+
 void ResumePausedReads(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         Connection* c = f.connections.BySlot(i);
-        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c)) continue;
+        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) ||
+            SendQueueFull(f, *c))
+            continue;
         c->readPaused = false;
         tcpServer_DataArrival(f, i, 0);
     }

@@ -14,5 +14,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t bytesTotal);
 // Reads again from clients paused by a full serial backlog or by the RTS question,
 // once the backlog has drained and the question is answered.
 void ResumePausedReads(frmMain& f);
+// Closes the clients that read nothing of what waits for them (model/Outbound.h).
+void tmrNotReading_Timer(frmMain& f);
 
 }  // namespace ovrin

@@ -78,6 +78,11 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
     TryStep([&] { address = f.tcpServer(Slot).RemoteHostIP(); });
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
+    c.address = address;
+    TryStep([&] {
+        c.connectedMs = f.host.MonotonicMs();
+        c.connectedWallMs = f.host.WallClockMs();
+    });
     if (comPortClient) ComPortClientAccepted(f, c);
     TryStep([&] { RefreshRemoteList(f); });
     f.state.ClientAccepted();
@@ -220,6 +225,23 @@ void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) 
         f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
     }
     CloseConnection(f, Index);
+}
+
+void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description) {
+    const int64_t now = f.host.MonotonicMs();
+    if (f.AcceptFailureLoggedMs >= 0 && now - f.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
+        ++f.AcceptFailuresUnlogged;
+        return;
+    }
+    std::string port;
+    TryStep([&] { port = std::to_string(f.tcpServer(Index).LocalPort()); });
+    const int before = std::exchange(f.AcceptFailuresUnlogged, 0);
+    f.log.Line(LogLevel::Error,
+               "Cannot accept a connection on TCP port " + port + ": " + Description +
+                   "; still listening, the clients served stay served" +
+                   (before > 0 ? " (" + std::to_string(before) + " more failures in the last minute)" : std::string()) +
+                   "; logged once a minute");
+    f.AcceptFailureLoggedMs = now;
 }
 
 // The start of a command held back goes to the radio as it is before the close

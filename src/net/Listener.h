@@ -15,6 +15,10 @@ void FindFreeSlot(frmMain& f, int16_t& Slot);
 void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID);
 void tcpServer_Close(frmMain& f, int16_t Index);
 void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description);
+// A listener could not take a connection (descriptors used up, say): nobody left,
+// the listener goes on. Logged at most once a minute, with the count since.
+void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description);
+inline constexpr int64_t kAcceptFailureLogMs = 60000;
 void CloseConnection(frmMain& f, int16_t Index);
 void RefreshRemoteList(frmMain& f);
 // While a client holds the transmitter keyed, its connection is checked for a

@@ -46,6 +46,11 @@ public:
         return nullptr;
     }
 
+    template <typename Visit>
+    void ForEach(Visit&& visit) const {
+        for (const auto& [index, element] : elements_) visit(*element);
+    }
+
     int16_t Count() const { return static_cast<int16_t>(elements_.size()); }
     void Clear() { elements_.clear(); }
 

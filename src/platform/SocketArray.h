@@ -7,7 +7,9 @@
 //
 // Events are delivered from the event loop, one at a time, never inside a call the
 // system's code made into the facility. A connection request that the handler has
-// not accepted by the time it returns is closed at once by the facility.
+// not accepted by the time it returns is closed at once by the facility. Only a few
+// requests wait for their handler at a time (kMaxRequests); the rest wait in the
+// system's queue, so a flood of connections holds no more descriptors than that.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -44,6 +46,9 @@ public:
     virtual int32_t BytesReceived() const = 0;
     virtual Bytes GetData() = 0;  // every waiting byte
     virtual void SendData(const Bytes& data) = 0;
+    // What the program still holds to send to the peer, once the system's own
+    // buffer for the connection is full: it grows while the peer reads nothing.
+    virtual int32_t BytesToSend() const = 0;
     // The peer has closed or the connection has failed, whether or not that event
     // has been delivered yet. Takes in what waits, without blocking.
     virtual bool PeerGone() = 0;
@@ -69,6 +74,10 @@ public:
     std::function<void(int16_t Index, int32_t bytesTotal)> DataArrival;
     std::function<void(int16_t Index)> CloseEvent;
     std::function<void(int16_t Index, int16_t Number, const std::string& Description)> Error;
+    // The listener at Index could not take a connection (the system's descriptors
+    // or memory used up). It is no element's failure: the listener goes on
+    // listening, refuses what it cannot take, and tries again by itself.
+    std::function<void(int16_t Index, const std::string& Description)> AcceptFailed;
 };
 
 }  // namespace ovrin

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "line/Framing.h"
+#include "model/Outbound.h"
 #include "serial/Receive.h"
 
 namespace ovrin {
@@ -19,12 +20,8 @@ void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
         if (same == merged.end()) merged.push_back(d);
         else same->data += d.data;
     }
-    for (const auto& d : merged) {
-        if (Connection* c = f.connections.ById(d.to)) {
-            const int16_t slot = c->slot;
-            TryStep([&] { f.tcpServer(slot).SendData(c->ForWire(d.data)); });
-        }
-    }
+    for (const auto& d : merged)
+        if (Connection* c = f.connections.ById(d.to)) SendToClient(f, *c, c->ForWire(d.data));
 }
 
 // Reads what waits and hands it to the turns.

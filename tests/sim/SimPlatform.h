@@ -158,6 +158,7 @@ public:
         handle = -1;
         peerGone = false;
         rx.clear();
+        ReadsAgain();
     }
     int32_t BytesReceived() const override { return static_cast<int32_t>(rx.size()); }
     Bytes GetData() override {
@@ -168,6 +169,15 @@ public:
         FailIf(state != sckConnected, "Wrong protocol or connection state");
         sent += data;
         sentBlocks.push_back(data);
+        if (!reads) unsent += static_cast<int32_t>(data.size());
+        PeakUnsent(unsent);
+    }
+    int32_t BytesToSend() const override { return unsent; }
+    // The peer takes everything at once, or stops reading: what is sent then waits.
+    void StopsReading() { reads = false; }
+    void ReadsAgain() {
+        reads = true;
+        unsent = 0;
     }
     bool PeerGone() override { return peerGone || state == sckClosing; }
     std::string LocalHostName() const override { return "simhost"; }
@@ -181,8 +191,11 @@ public:
     std::vector<Bytes> sentBlocks;  // each SendData, in order
     bool failRead = false;
     bool peerGone = false;  // gone, its close event not yet delivered
+    bool reads = true;
+    int32_t unsent = 0;
 
 private:
+    void PeakUnsent(int32_t n);
     SimSockets& owner_;
 };
 
@@ -224,8 +237,11 @@ public:
         CloseEvent(index);
     }
     void RaiseError(int16_t index) { Error(index, 10053, "Connection is aborted"); }
+    // The listener could not take a connection (a full descriptor table).
+    void AcceptFails(int16_t listener) { AcceptFailed(listener, "Out of resources"); }
 
     std::set<int32_t> busyPorts;  // ports another program listens on
+    int32_t peakUnsent = 0;       // the most that waited for any client, ever
     std::string listenFailure;    // any other reason listening fails, when set
 
 private:
@@ -236,6 +252,8 @@ private:
     int32_t nextRequest_ = 1;
     int32_t nextHandle_ = 100;
 };
+
+inline void SimSocket::PeakUnsent(int32_t n) { owner_.peakUnsent = std::max(owner_.peakUnsent, n); }
 
 inline void SimSocket::Listen() {
     FailIf(state != sckClosed, "Invalid operation at current state");
@@ -320,6 +338,10 @@ public:
         return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
             return std::all_of(parts.begin(), parts.end(), [&](const auto& p) { return line.find(p) != line.npos; });
         });
+    }
+    int Count(const std::string& part) const {
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(),
+                                              [&](const std::string& line) { return line.find(part) != line.npos; }));
     }
     std::vector<std::string> lines;
 };

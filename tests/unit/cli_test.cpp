@@ -81,6 +81,9 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--allow", "::ffff:192.168.01.9/120"}, "", "--allow ::ffff:192.168.01.9/120: \"::ffff:192.168.01.9/120\": a "
                                                     "leading zero is decimal to some programs and octal to others; "
                                                     "write ::ffff:192.168.1.9"},
+        {{"--bind", "192.168.001.10"}, "", "--bind 192.168.001.10: a leading zero is decimal to some programs and "
+                                           "octal to others; write 192.168.1.10"},
+        {{"--bind", "::"}, " bind=::", ""},
         {{"--clients", "6"}, "", "--clients 6: 1 to 5"},
         {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
         {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},

@@ -2,6 +2,8 @@
 // left is settled before a newcomer is refused; a listener error closes them all.
 #include <gtest/gtest.h>
 
+#include "net/ComPortClient.h"
+#include "net/Listener.h"
 #include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 
@@ -50,6 +52,33 @@ TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
     app.sockets.RaiseError(0);
     EXPECT_EQ(app.sockets.Count(), 1);
     EXPECT_EQ(app.f.cboConn.Text(), "Listen");
+}
+
+// A failed accept on either listener: nobody has left. The client served keeps
+// its answers, both listeners go on, the next client is served, and the log says
+// so once a minute with the count of those it held back.
+TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
+    for (const int16_t listener : {int16_t{0}, kComPortListener}) {
+        sim::SimApp app;
+        app.f.options.rfc2217Port = 50001;
+        app.f.options.clients = 2;
+        app.Load();
+        ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.1"));
+        for (int i = 0; i < 3; ++i) app.sockets.AcceptFails(listener);
+        EXPECT_EQ(app.log.Count("Cannot accept a connection"), 1) << listener;
+        EXPECT_FALSE(app.log.Has({"lost"})) << listener;
+        EXPECT_EQ(app.sockets.Element(0).state, sckListening) << listener;
+        EXPECT_EQ(app.sockets.Element(kComPortListener).state, sckListening) << listener;
+        EXPECT_TRUE(app.com.PortOpen()) << listener;
+        app.Send(1, "FA;");
+        app.Radio("FA00014074000;");
+        EXPECT_EQ(app.Client(1).sent, "FA00014074000;") << listener;
+        ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.2", listener)) << listener;
+        app.clock.Advance(kAcceptFailureLogMs);
+        app.sockets.AcceptFails(listener);
+        EXPECT_EQ(app.log.Count("Cannot accept a connection"), 2) << listener;
+        EXPECT_TRUE(app.log.Has({"Out of resources", "(2 more failures in the last minute)"})) << listener;
+    }
 }
 
 }  // namespace

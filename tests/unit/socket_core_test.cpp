@@ -33,6 +33,7 @@ public:
         return std::exchange(waiting, {});
     }
     void SendData(const Bytes&) override { RequireConnected(); }
+    int32_t BytesToSend() const override { return 0; }
     std::string LocalHostName() const override { return {}; }
     std::string LocalIP() const override { return {}; }
     // What the system reports.

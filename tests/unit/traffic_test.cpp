@@ -7,6 +7,8 @@
 #include <functional>
 
 #include "line/Framing.h"
+#include "model/Outbound.h"
+#include "net/ComPortClient.h"
 #include "serial/Traffic.h"
 #include "sim/SimPlatform.h"
 
@@ -239,17 +241,93 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
 // A client that floods while another holds the port parks at most the backlog's
 // worth; the rest waits in its socket (TCP slows it down) until its turn comes.
 TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
-    SimApp app;
-    app.Serve(2);
-    app.Send(2, "FA;");  // its answer awaited: the port is its own
-    const Bytes chunk(4096, 'x');
-    for (int i = 0; i < 20; ++i) app.Send(1, chunk);
-    EXPECT_LE(app.f.turns.Parked(app.f.connections.IdOf(1)).size(), kMaxParked);
-    EXPECT_GE(app.Client(1).rx.size(), 20 * chunk.size() - kMaxParked);
-    app.com.RadioSends("FA00014074000;");
-    app.clock.Advance(3000 + kBusyPollMs);
-    EXPECT_EQ(app.com.Written(), "FA;" + Bytes(20 * chunk.size(), 'x'));
-    EXPECT_TRUE(app.Client(1).rx.empty());
+    Bytes commands;
+    while (commands.size() + 3 <= 4096) commands += "FA;";
+    const struct {
+        const char* name;
+        int16_t asker;  // whose FA; holds the port, never answered after the first
+        Bytes chunk;
+    } rows[] = {
+        {"another client's turn", 2, Bytes(4096, 'x')},
+        {"its own turn, the radio answering nothing", 1, commands},
+    };
+    for (const auto& row : rows) {
+        SimApp app;
+        app.Serve(2);
+        app.Send(row.asker, "FA;");
+        Bytes all;
+        for (int i = 0; i < 20; ++i) {
+            app.Send(1, row.chunk);
+            all += row.chunk;
+        }
+        const std::size_t total = 3 + all.size();
+        // Past the bound, one more read at most.
+        const std::size_t parked = app.f.turns.Parked(app.f.connections.IdOf(1)).size();
+        EXPECT_LE(parked, kMaxParked + row.chunk.size()) << row.name;
+        EXPECT_LE(app.com.Written().size(), 3 + Turns::kMaxTurnBytes) << row.name;
+        EXPECT_EQ(app.Client(1).rx.size() + app.com.Written().size() + parked, total) << row.name;
+        app.com.RadioSends("FA00014074000;");
+        for (int turn = 0; turn < 20 && app.com.Written().size() < total; ++turn)
+            app.clock.Advance(3000 + kBusyPollMs);
+        EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
+        EXPECT_TRUE(app.Client(1).rx.empty()) << row.name;
+    }
+}
+
+// A client that reads nothing: once a little waits for it its own requests are no
+// longer read, and past the bound it is closed; the other client is served
+// throughout and a newcomer gets the slot.
+TEST(ClientBlocks, WhatWaitsForAClientThatDoesNotReadIsBounded) {
+    const Bytes signature("\xFF\xFA\x2C\x00\xFF\xF0", 6), answered("\xFF\xFA\x2C\x64Ovrin", 9);
+    Bytes asks;
+    for (int i = 0; i < 600; ++i) asks += signature;
+    const Bytes talk(4096, 'u');
+    const struct {
+        const char* name;
+        int16_t listener;
+        std::function<void(SimApp&)> attack;  // by client 1
+        bool closed;
+    } rows[] = {
+        {"the radio talks on", 0, [&](SimApp& a) { for (int i = 0; i < 200; ++i) a.Radio(talk); }, true},
+        {"it asks for the signature again and again", kComPortListener,
+         [&](SimApp& a) { for (int i = 0; i < 100; ++i) a.Send(1, asks); }, false},
+    };
+    for (const auto& row : rows) {
+        SimApp app;
+        app.f.options.rfc2217Port = 50001;
+        app.f.options.clients = 2;
+        app.Load();
+        ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.1", row.listener));
+        ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.2"));
+        app.Client(1).StopsReading();
+        row.attack(app);
+        app.clock.Advance(kBusyPollMs);
+        EXPECT_LE(app.sockets.peakUnsent, kMaxUnsent + static_cast<int32_t>(talk.size())) << row.name;
+        EXPECT_EQ(app.log.Has({"198.51.100.1", "closed: it does not read"}), row.closed) << row.name;
+        EXPECT_EQ(app.sockets.Exists(1), !row.closed) << row.name;
+        if (row.closed) {
+            EXPECT_EQ(app.Client(2).sent, Bytes(200 * talk.size(), 'u')) << row.name;
+            ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.3"));
+            app.Client(2).sent.clear();
+        } else {
+            EXPECT_FALSE(app.Client(1).rx.empty()) << row.name;  // waiting in its socket
+            app.Client(1).ReadsAgain();
+            app.clock.Advance(kBusyPollMs);
+            EXPECT_TRUE(app.Client(1).rx.empty()) << row.name;
+            std::size_t answers = 0;
+            for (auto at = app.Client(1).sent.find(answered); at != Bytes::npos;
+                 at = app.Client(1).sent.find(answered, at + 1))
+                ++answers;
+            EXPECT_EQ(answers, 100u * 600u) << row.name;
+        }
+        app.com.writes.clear();
+        for (const int16_t i : {int16_t{1}, int16_t{2}}) {
+            app.Client(i).sent.clear();
+            app.Send(i, "FA;");
+            app.Radio("FA00014074000;");
+            EXPECT_EQ(app.Client(i).sent, "FA00014074000;") << row.name << ", client " << i;
+        }
+    }
 }
 
 }  // namespace

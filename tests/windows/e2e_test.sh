@@ -2,8 +2,8 @@
 # The Windows program under Wine, end to end: a pseudo-terminal radio (the Linux
 # radio simulator) as COM20 (listed by --list-ports as Windows lists it), the
 # window on a private Xvfb, a Linux TCP client. Checks --help in Windows terms,
-# a command and its answer, the PTT command (asked about, answered Yes, the check
-# box turned red), RTS rising and falling for the in-band command, for a remote
+# a command and its answer, /status.json on the status port, the PTT command
+# (asked about, answered Yes, the check box turned red), RTS rising and falling for the in-band command, for a remote
 # serial port (RFC 2217) client and at the transmit limit (Wine's serial code sets
 # the lines on its Unix side, where the Linux tests' LD_PRELOAD shim gives the
 # pseudo-terminal modem lines and records them), the window's caption, size and
@@ -101,8 +101,9 @@ check grep -q '%APPDATA%' "$dir/help.out"
 check lacks '/dev/\|~/\.config' "$dir/help.out"
 
 port=$((40000 + RANDOM % 9990)) rfc=$((50000 + RANDOM % 9990))
+status_port=$((port + 1))
 LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log" "$wine" "$dir/app/ovrin-server.exe" --port "$port" \
-  --com COM20 --rfc2217-port "$rfc" --tx-limit 2 >"$dir/server.log" 2>&1 &
+  --com COM20 --status-port "$status_port" --rfc2217-port "$rfc" --tx-limit 2 >"$dir/server.log" 2>&1 &
 server=$!
 pids+=("$server")
 
@@ -123,6 +124,13 @@ printf 'FA;' >&3
 answer=$(timeout 15 head -c 14 <&3)
 check [ "$answer" = "FA00014074000;" ]
 until_ok 15 shows "$picture" green 300 || fail "no On-line picture with a client connected"
+
+# --- the status page: the same facts for a script, from the window program ---
+status() { curl -s --max-time 5 "http://127.0.0.1:$status_port/status.json" >"$dir/status.json"; }
+online() { status && grep -q '"state": "ON-LINE"' "$dir/status.json"; }
+until_ok 10 online || fail "/status.json did not answer ON-LINE: $(cat "$dir/status.json")"
+check grep -q '"address": "127.0.0.1"' "$dir/status.json"
+check grep -q '"bytes_out": 14' "$dir/status.json"
 
 # --- PTT: the question answered Yes; RTS refused by the pseudo-terminal, logged;
 #     the check box red while keyed, its colour gone at the release ---
@@ -184,5 +192,5 @@ check [ $? = 0 ]
 exec 3>&-
 check [ "$(dd if="$dir/prefix/drive_c/second/Ovrin-Bridge.ini" bs=1 skip=76 count=1 2>/dev/null)" = 0 ]
 grep -q 'PTT keyed' "$dir/second.log" && fail "the question was answered Yes"
-[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, PTT and RTS three ways, window, settings, close with a box open"
+[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, status page, PTT and RTS three ways, window, settings, close with a box open"
 exit $failed

@@ -158,4 +158,13 @@ bool AllowList::Allows(const std::string& address) const {
     return false;
 }
 
+std::optional<AllowList> AllowListOfOption(const std::string& text) {
+    std::string entries;
+    for (char c : text)
+        if (c != ' ' && c != '\t') entries += c;
+    AllowList list;
+    if (!entries.empty() && list.Add(entries)) return std::nullopt;
+    return list;
+}
+
 }  // namespace ovrin

@@ -27,6 +27,11 @@ private:
     std::vector<Network> networks_;
 };
 
+// The allow option's text (entries with commas and any spaces between them) as a
+// list; nothing when an entry is bad, for the caller to shut its door rather than
+// open it to everyone. An empty text lets everyone in.
+std::optional<AllowList> AllowListOfOption(const std::string& text);
+
 // An address as 16 bytes (IPv4 as ::ffff:a.b.c.d); nothing for anything else. A
 // zone ("fe80::1%eth0") is ignored.
 std::optional<std::array<uint8_t, 16>> ParseIpAddress(const std::string& text);

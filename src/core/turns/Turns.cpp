@@ -34,8 +34,13 @@ std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool ec
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
     if (block.data.empty()) return std::nullopt;
-    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_;
+    // The holder's further blocks go at once, up to a bound: past it they wait for
+    // its next turn like anyone's, so that what a radio that never answers is
+    // awaited to say (and may echo) cannot grow without end.
+    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_ &&
+                     turnBytes_ + block.data.size() <= kMaxTurnBytes;
     if (own) {
+        turnBytes_ += block.data.size();
         if (block.echoed) echo_ += block.data;
         Await(from, block);
         return Write{from, std::move(block.data), block.echoed};
@@ -61,6 +66,7 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
     holder_ = from;
     answered_ = false;
     turnLanguage_ = block.language;
+    turnBytes_ = block.data.size();
     echo_ = block.echoed ? block.data : Bytes();
     if (Known(turnLanguage_)) {
         matcher_.SetLanguage(turnLanguage_);

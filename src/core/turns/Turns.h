@@ -34,6 +34,10 @@ inline constexpr ConnectionId kServerWrites = ~ConnectionId{0};
 
 class Turns {
 public:
+    // What the holder of a turn may add to it, written at once, before its further
+    // blocks wait for its next turn.
+    static constexpr std::size_t kMaxTurnBytes = 32 * 1024;
+
     struct Write {
         ConnectionId from = 0;
         Bytes data;
@@ -140,6 +144,7 @@ private:
     // What the radio may still echo of this turn's writes, and the start of it
     // that has come so far while the line is still busy.
     Bytes echo_;
+    std::size_t turnBytes_ = 0;  // written in the open turn
     Bytes heldEcho_;
     // Whether the radio was seen to echo what is written to it.
     enum class Echoes : uint8_t { Unknown, Yes, No } echoes_ = Echoes::Unknown;

@@ -35,6 +35,7 @@ constexpr const char* kInvalidPortNumber = "Invalid port number";
 
 // The most a single poll pulls from the device; a radio answers in far less.
 constexpr int kMaxReadPasses = 64;
+constexpr qint64 kReadBufferBytes = 64 * 1024;
 
 QSerialPort::Parity ParityOf(char letter) {
     switch (letter) {
@@ -103,6 +104,10 @@ int32_t DeviceDeliveryLatencyMs(const std::string& sysfs, const std::string& dev
 
 QtCommControl::QtCommControl(std::string programFolder, QObject* parent)
     : QObject(parent), folder_(std::move(programFolder)), settings_(*ParseLineSettings(settingsText_)) {
+    // What comes from the device is read at least every 50 ms; a device that says
+    // more than this meanwhile (none that a radio drives, a pseudo-terminal can)
+    // waits in the driver rather than in this process's memory.
+    serial_.setReadBufferSize(kReadBufferBytes);
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtCommControl::OnError);
     // Both signals can come inside our own calls (waitForReadyRead, flush): the
     // system hears of them only from the event loop.

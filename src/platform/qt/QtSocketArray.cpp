@@ -8,7 +8,10 @@
 #include <limits>
 
 #if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
+#include <unistd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -86,11 +89,16 @@ public:
                          FromQ(server->errorString()), server->serverError() == QAbstractSocket::AddressInUseError);
         }
         server_ = std::move(server);
+        // What the handlers have not answered yet waits in the system's queue.
+        server_->setMaxPendingConnections(static_cast<int>(QtSocketArray::kMaxRequests));
         Listening(static_cast<int32_t>(server_->socketDescriptor()), server_->serverPort());
         connect(server_.get(), &QTcpServer::newConnection, this, [this] { TakeConnections(); });
-        connect(server_.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
-            Failed(error, server_ ? server_->errorString() : QString());
-        });
+        connect(server_.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) { AcceptFailed(); });
+    }
+
+    void TakeConnections() {
+        while (server_ && !owner_.RequestsFull() && server_->hasPendingConnections())
+            owner_.AddPending(Index(), Generation(), server_->nextPendingConnection());
     }
 
     void Accept(int32_t requestID) override {
@@ -143,6 +151,8 @@ public:
         socket_->flush();
     }
 
+    int32_t BytesToSend() const override { return socket_ ? ToInt32(socket_->bytesToWrite()) : 0; }
+
     std::string LocalHostName() const override { return FromQ(QHostInfo::localHostName()); }
 
     std::string LocalIP() const override {
@@ -177,9 +187,16 @@ private:
 #endif
     }
 
-    void TakeConnections() {
-        while (server_ && server_->hasPendingConnections())
-            owner_.AddPending(Index(), Generation(), server_->nextPendingConnection());
+    // Qt stops accepting after a failure. Those waiting are refused with the
+    // descriptor kept for that, rather than left hanging, and accepting resumes a
+    // moment later: when descriptors have come free, the next client is served.
+    void AcceptFailed() {
+        if (!server_) return;
+        owner_.RefuseWaiting(static_cast<int>(server_->socketDescriptor()));
+        ReportAcceptFailure(FromQ(server_->errorString()));
+        QTimer::singleShot(kAcceptRetryMs, this, [this] {
+            if (server_) server_->resumeAccepting();
+        });
     }
 
     void Arrived() {
@@ -204,6 +221,9 @@ private:
         QTcpSocket* socket = socket_;
         socket_ = nullptr;
         socket->disconnect(this);
+        // What it held (a client that read nothing may have had much queued) goes
+        // back to the system once the socket is gone.
+        connect(socket, &QObject::destroyed, &owner_, [owner = &owner_] { owner->ReturnFreedMemory(); });
         if (graceful) {
             owner_.Dismiss(socket);
         } else {
@@ -218,10 +238,16 @@ private:
 };
 
 QtSocketArray::QtSocketArray(QObject* parent) : QObject(parent) {
+#if defined(Q_OS_LINUX)
+    reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+#endif
     Load(0);
 }
 
 QtSocketArray::~QtSocketArray() {
+#if defined(Q_OS_LINUX)
+    if (reserve_ >= 0) ::close(reserve_);
+#endif
     elements_.Clear();
     EndRequests([](QTcpSocket* socket) {
         socket->abort();
@@ -230,6 +256,12 @@ QtSocketArray::~QtSocketArray() {
 }
 
 std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
+    // "::" is every address: IPv6 and, where the system allows, IPv4 too (dual
+    // stack), as on Windows. Qt's own "::" would be IPv6 alone.
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && address.toString() == QLatin1String("::")) {
+        listenAddress_ = QHostAddress::Any;
+        return {};
+    }
     bool mapped = false;
     const quint32 v4 = address.protocol() == QAbstractSocket::IPv6Protocol ? address.toIPv4Address(&mapped) : 0;
     if (mapped)
@@ -241,6 +273,34 @@ std::string QtSocketArray::SetListenAddress(const QHostAddress& address) {
         return FromQ(trial.errorString());
     listenAddress_ = address;
     return {};
+}
+
+void QtSocketArray::RequestsFreed() {
+    elements_.ForEach([](SocketElementCore& e) { static_cast<Element&>(e).TakeConnections(); });
+}
+
+void QtSocketArray::RefuseWaiting(int listener) {
+#if defined(Q_OS_LINUX)
+    if (listener < 0) return;
+    if (reserve_ < 0) reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);  // lost last time: again, if one is free
+    if (reserve_ < 0) return;
+    ::close(reserve_);
+    for (int refused = 0; refused < kMaxRefusals; ++refused) {
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) break;
+        ::close(connection);
+    }
+    reserve_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+#else
+    (void)listener;
+#endif
+}
+
+void QtSocketArray::ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    // After the socket's own buffers are freed, which happens after this signal.
+    QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
+#endif
 }
 
 void QtSocketArray::AddPending(int16_t index, uint64_t generation, QTcpSocket* socket) {

@@ -88,6 +88,12 @@ void SocketElementCore::ReportError(int16_t number, std::string description) {
     });
 }
 
+void SocketElementCore::ReportAcceptFailure(std::string description) {
+    array_.PostEvent(index_, generation_, [text = std::move(description)](SocketElementCore& e) {
+        if (e.array_.AcceptFailed) e.array_.AcceptFailed(e.index_, text);
+    });
+}
+
 void SocketElementCore::ListenFailed(const std::string& address, const std::string& why, bool inUse) {
     const std::string text = (address.empty() ? std::string() : address + ": ") + why;
     if (inUse) throw PortInUseError(text);

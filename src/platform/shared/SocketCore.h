@@ -59,6 +59,8 @@ protected:
     void QueueArrival();
     void PeerClosed();
     void ReportError(int16_t number, std::string description);
+    // A listener's accept failed; its state stays as it is.
+    void ReportAcceptFailure(std::string description);
     // The arrival event at once, for a realisation called from the event loop
     // itself. Nothing of the element is used after the handler, which may have
     // closed or unloaded it.
@@ -117,6 +119,9 @@ private:
 template <typename Request>
 class SocketArrayCore : public SocketArrayBase {
 public:
+    // Requests taken from the system and not yet answered, at most.
+    static constexpr std::size_t kMaxRequests = 8;
+
     std::string RequestRemoteIP(int32_t requestID) const override {
         const auto found = requests_.find(requestID);
         if (found == requests_.end()) throw PlatformError(kNoSuchRequest);
@@ -137,11 +142,17 @@ protected:
                 if (listener && listener->Generation() == generation && ConnectionRequest) ConnectionRequest(index, id);
             } catch (...) {
                 EndUnanswered(id);
+                RequestsFreed();
                 throw;
             }
             EndUnanswered(id);
+            RequestsFreed();
         });
     }
+
+    bool RequestsFull() const { return requests_.size() >= kMaxRequests; }
+    // A request has been answered: the listeners may take more from the system.
+    virtual void RequestsFreed() {}
 
     Request TakeRequest(int32_t requestID) {
         const auto found = requests_.find(requestID);

@@ -11,6 +11,9 @@ namespace ovrin::win32 {
 namespace {
 
 constexpr int kChunk = 16384;
+// The loop's timers for a listener's next accept, one per element, apart from the
+// model's timers (numbered from 100).
+constexpr UINT_PTR kAcceptRetryTimer = 0x4000;
 
 std::string AddressText(const sockaddr_storage& a) {
     char text[INET6_ADDRSTRLEN] = "";
@@ -143,6 +146,10 @@ public:
         if (State() == sckError) throw PlatformError(lastError_);
     }
 
+    int32_t BytesToSend() const override {
+        return outbound_.size() > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(outbound_.size());
+    }
+
     std::string LocalHostName() const override {
         char name[256] = "";
         gethostname(name, sizeof name);
@@ -232,12 +239,36 @@ private:
         }
     }
 
+public:
+    // What the handlers have not answered yet waits in the system's queue: accept
+    // is called again (which asks for the next FD_ACCEPT) once they have.
     void TakeConnections() {
-        for (;;) {
+        while (socket_ != INVALID_SOCKET && State() == sckListening && !owner_.RequestsFull()) {
             const SOCKET s = accept(socket_, nullptr, nullptr);
-            if (s == INVALID_SOCKET) return;
-            owner_.AddRequest(Index(), Generation(), s);
+            if (s != INVALID_SOCKET) {
+                owner_.AddRequest(Index(), Generation(), s);
+                continue;
+            }
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && error != WSAECONNRESET) AcceptFailed(error);
+            return;
         }
+    }
+
+private:
+    // No element's failure: the listener stops asking for a while (each failed
+    // accept would ask again at once) and then tries again.
+    void AcceptFailed(int error) {
+        ReportAcceptFailure(ErrorText(static_cast<DWORD>(error)));
+        const SOCKET listener = socket_;
+        WSAAsyncSelect(listener, owner_.loop_.Handle(), 0, 0);
+        const UINT_PTR timer = kAcceptRetryTimer + static_cast<UINT_PTR>(Index());
+        const uint64_t generation = Generation();
+        owner_.loop_.SetTimer(timer, Win32Sockets::kAcceptRetryMs, [this, timer, listener, generation] {
+            owner_.loop_.KillTimer(timer);
+            if (socket_ == listener && Generation() == generation)
+                WSAAsyncSelect(listener, owner_.loop_.Handle(), MessageLoop::kSocketMessage, FD_ACCEPT);
+        });
     }
 
     void Failed(int error) {
@@ -248,6 +279,7 @@ private:
     // Lets go of the socket. A graceful close still sends what is queued, for up
     // to 2 s; the system then sends the rest and the FIN by itself.
     void Release(bool graceful) {
+        owner_.loop_.KillTimer(kAcceptRetryTimer + static_cast<UINT_PTR>(Index()));
         peerClosed_ = false;
         inbound_.clear();
         if (socket_ == INVALID_SOCKET) return;
@@ -316,6 +348,10 @@ std::string Win32Sockets::SetListenAddress(const std::string& address) {
         }
     }
     return listenAddressLength_ ? std::string() : std::string("not an IP address");
+}
+
+void Win32Sockets::RequestsFreed() {
+    elements_.ForEach([](SocketElementCore& e) { static_cast<Element&>(e).TakeConnections(); });
 }
 
 Win32Sockets::Element* Win32Sockets::Owner(SOCKET s) const {

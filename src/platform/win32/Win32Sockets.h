@@ -19,6 +19,8 @@ public:
     // A peer that vanished without closing is found by keepalive after about
     // 60 s + 6 probes 10 s apart, as on Linux.
     static constexpr DWORD kKeepAliveIdleMs = 60000, kKeepAliveIntervalMs = 10000;
+    // After a failed accept, the next is tried this much later.
+    static constexpr int kAcceptRetryMs = 250;
 
     explicit Win32Sockets(MessageLoop& loop);
     ~Win32Sockets() override;
@@ -37,6 +39,7 @@ private:
     void Post(std::function<void()> work) override;
     std::string AddressOf(const SOCKET& socket) const override;
     void Dismiss(SOCKET socket) override;
+    void RequestsFreed() override;
 
     MessageLoop& loop_;
     bool started_ = false;
