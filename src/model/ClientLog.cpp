@@ -2,13 +2,20 @@
 
 namespace ovrin {
 
-void ClientLog::Line(LogLevel level, const std::string& who, const std::string& text) {
+void ClientLog::Line(LogLevel level, const std::string& who, const std::string& text) { Write(level, who, text, 1); }
+
+void ClientLog::Record(LogLevel level, const std::string& who, const std::string& text) {
+    Write(level, who + "\n(record)", text, kRecordPerSecond);
+}
+
+void ClientLog::Write(LogLevel level, std::string key, const std::string& text, int perSecond) {
     const int64_t now = clock_.MonotonicMs();
-    const std::string key = held_.size() >= kMaxKeys && !held_.count(who) ? std::string() : who;
+    if (held_.size() >= kMaxKeys && !held_.count(key)) key = perSecond > 1 ? "\n(record)" : std::string();
     Held& h = held_[key];
-    if (h.count == 0 && (h.lastMs == 0 || now - h.lastMs >= kQuietMs)) {
+    if (h.count == 0 && h.written > 0 && now - h.sinceMs >= kQuietMs) h.written = 0;
+    if (h.count == 0 && h.written < perSecond) {
         out_.Line(level, text);
-        h.lastMs = now;
+        if (h.written++ == 0) h.sinceMs = now;
         return;
     }
     ++h.count;
@@ -21,12 +28,13 @@ void ClientLog::Flush() {
     const int64_t now = clock_.MonotonicMs();
     for (auto it = held_.begin(); it != held_.end();) {
         Held& h = it->second;
-        if (now - h.lastMs < kQuietMs) {
+        if (now - h.sinceMs < kQuietMs) {
             ++it;
         } else if (h.count > 0) {
             out_.Line(h.level, h.text + " (" + (h.count == 1 ? std::string("1 more line") : std::to_string(h.count) + " more lines") +
                                    " like it from this client in the last second not written)");
-            h = Held{now, 0, {}, {}};
+            // The summary fills this second: a line right after it waits its turn.
+            h = Held{now, kRecordPerSecond, 0, {}, {}};
             ++it;
         } else {
             it = held_.erase(it);

@@ -22,7 +22,7 @@ bool Transmitter::Key(const KeyRequest& r) {
         return false;
     }
     if (owner_ == 0) {
-        log_.Line(LogLevel::Info, r.client, "PTT keyed: " + r.client + " by " + r.how);
+        log_.Record(LogLevel::Info, r.client, "PTT keyed: " + r.client + " by " + r.how);
         recent_.push_back({r.client, r.how, clock_.MonotonicMs(), clock_.WallClockMs(), -1, {}});
         if (recent_.size() > kKept) recent_.pop_front();
         way_ = r.way;
@@ -105,7 +105,7 @@ void Transmitter::End(const std::string& why, LogLevel level, bool portClosing, 
     } else {
         line += why;
     }
-    log_.Line(level, client, line);
+    log_.Record(level, client, line);
     if (Changed) Changed();
 }
 
