@@ -36,6 +36,23 @@ trap 'rm -rf "$work"' EXIT
 # Text for Notepad: lines end in CR LF.
 crlf() { sed 's/\r$//; s/$/\r/' "$@"; }
 stamp=$(git log -1 --format=%ct 2>/dev/null || date +%s)
+# The libraries compiled into the program, each with its notice, as their
+# licences ask of every copy; the Windows program also carries MinGW-w64's
+# runtime (winpthreads among it).
+notices() {
+  echo "Ovrin-Server $version is built with these libraries, each under its own licence."
+  echo
+  echo "== cpp-httplib (the status page's HTTP server) =="
+  cat build-deps/cpp-httplib/LICENSE
+  echo
+  echo "== JSON for Modern C++ (nlohmann-json; the status page's JSON) =="
+  cat /usr/share/doc/nlohmann-json3-dev/copyright
+  if [ "$1" = windows ]; then
+    echo
+    echo "== MinGW-w64 runtime and winpthreads (linked into ovrin-server.exe) =="
+    cat /usr/share/doc/mingw-w64-x86-64-dev/copyright
+  fi
+}
 
 # --- the Windows archive: one folder, unzipped where the program is to stay ---
 if wants zip; then
@@ -47,6 +64,7 @@ if wants zip; then
   for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
     if [ -f "$licence" ]; then crlf "$licence" >"$work/$name/LICENSE.txt"; fi
   done
+  notices windows | crlf >"$work/$name/THIRD-PARTY.txt"
   touch -d "@$stamp" "$work/$name" "$work/$name"/*
   rm -f "$out/$name.zip"
   (cd "$work" && cmake -E tar cf "$out/$name.zip" --format=zip "$name")
@@ -71,6 +89,7 @@ if wants deb; then
   for licence in LICENSE LICENSE.txt LICENSE.md COPYING; do
     if [ -f "$licence" ]; then cp "$licence" "$root/usr/share/doc/ovrin-server/copyright"; fi
   done
+  notices linux | gzip -9n >"$root/usr/share/doc/ovrin-server/THIRD-PARTY.txt.gz"
   # The libraries it links, as dpkg-shlibdeps finds their packages (it reads
   # debian/control in the folder it runs in).
   mkdir -p "$work/src/debian"

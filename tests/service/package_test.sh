@@ -59,11 +59,13 @@ expected="/usr/bin/ovrin-server
 /usr/lib/systemd/system/ovrin-server@.service
 /usr/share/applications/ovrin-server.desktop
 /usr/share/doc/ovrin-server/README.md.gz
+/usr/share/doc/ovrin-server/THIRD-PARTY.txt.gz
 /usr/share/doc/ovrin-server/command-languages.md.gz
 /usr/share/doc/ovrin-server/install.md.gz
 /usr/share/icons/hicolor/32x32/apps/ovrin-server.png
 /usr/share/icons/hicolor/scalable/apps/ovrin-server.svg
 /usr/share/man/man1/ovrin-server.1.gz"
+expected=$(echo "$expected" | sort)  # in the order left() gives, whatever the locale
 got=$(left)
 [ "$got" = "$expected" ] || fail "dpkg -i put in place:
 $got

@@ -54,7 +54,7 @@ version=$(cat "$build/generated/version.txt")
 mkdir "$dir/app" && (cd "$dir/app" && python3 -m zipfile -e "$dir/ovrin-server-$version-win64.zip" .) ||
   fail "the zip does not unpack"
 app="$dir/app/ovrin-server-$version-win64"
-for f in ovrin-server.exe README.txt FIRST-RUN.txt; do [ -s "$app/$f" ] || fail "the zip lacks $f"; done
+for f in ovrin-server.exe README.txt FIRST-RUN.txt THIRD-PARTY.txt; do [ -s "$app/$f" ] || fail "the zip lacks $f"; done
 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
 "$wine" "$app/ovrin-server.exe" --version >"$dir/version" 2>&1
 grep -q "^Ovrin-Server v1\.10\.01" "$dir/version" || fail "the unpacked program printed: $(cat "$dir/version")"
