@@ -6,6 +6,7 @@
 #include "allow/AllowList.h"
 #include "line/LineSettings.h"
 #include "station/OptionsText.h"
+#include "text/Numbers.h"
 
 namespace ovrin::cli {
 namespace {
@@ -19,20 +20,8 @@ struct Known {
     void (*apply)(Options&, const std::string& value, std::string& error, System system);
 };
 
-// A number of digits only, within [low, high]; nothing else passes.
-std::optional<int> Number(const std::string& text, int low, int high) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    if (n < low || n > high) return std::nullopt;
-    return n;
-}
-
 void Port(Options& o, const std::string& v, std::string& error, System) {
-    const auto n = Number(v, 1, 65535);
+    const auto n = DigitsWithin(v, 1, 65535);
     if (!n) error = "--port " + v + ": not a TCP port number (1 to 65535)";
     else o.hostPort = std::to_string(*n);
 }
@@ -51,7 +40,7 @@ void Com(Options& o, const std::string& v, std::string& error, System system) {
     }
     const bool named = v.size() > 3 && (v[0] == 'C' || v[0] == 'c') && (v[1] == 'O' || v[1] == 'o') &&
                        (v[2] == 'M' || v[2] == 'm');
-    const auto n = named ? Number(v.substr(3), 1, kLastCom) : std::nullopt;
+    const auto n = named ? DigitsWithin(v.substr(3), 1, kLastCom) : std::nullopt;
     if (!n) {
         error = "--com " + v + ": not a Com Port (" + range + ")" +
                 (system == System::Windows ? std::string() : " or a device path (/dev/...)");

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "allow/AllowList.h"
+#include "text/Numbers.h"
 
 namespace ovrin {
 namespace {
@@ -22,20 +23,8 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// Digits only, within [low, high]; nothing else passes (no sign, no blanks inside).
-std::optional<int> Number(std::string_view text, int low, int high) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    if (n < low || n > high) return std::nullopt;
-    return n;
-}
-
 std::optional<std::string> Ranged(int& field, std::string_view text, int low, int high, const char* unit) {
-    const auto n = Number(text, low, high);
+    const auto n = DigitsWithin(text, low, high);
     if (!n) return std::to_string(low) + " to " + std::to_string(high) + unit;
     field = *n;
     return std::nullopt;

@@ -69,4 +69,15 @@ double LeadingNumber(const std::string& text) {
     return value;  // may be infinite: still "too large"
 }
 
+std::optional<int> DigitsWithin(std::string_view text, int low, int high) {
+    if (text.empty() || text.size() > 6) return std::nullopt;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n < low || n > high) return std::nullopt;
+    return n;
+}
+
 }  // namespace ovrin
