@@ -17,7 +17,7 @@ import threading
 import time
 
 sys.path.insert(0, sys.path[0])
-from e2e_common import Bench, enter_namespaces, fail  # noqa: E402
+from e2e_common import Bench, enter_namespaces, fail, receive  # noqa: E402
 
 enter_namespaces()
 server, radio = sys.argv[1:3]
@@ -36,17 +36,6 @@ def waiting(s):
     """Whatever has come, without waiting."""
     got = b""
     while select.select([s], [], [], 0)[0]:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        got += chunk
-    return got
-
-
-def receive(s, want, seconds=3.0):
-    """Reads until `want` bytes came or the time is up."""
-    got, end = b"", time.monotonic() + seconds
-    while len(got) < want and select.select([s], [], [], max(0.0, end - time.monotonic()))[0]:
         chunk = s.recv(4096)
         if not chunk:
             break

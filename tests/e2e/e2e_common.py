@@ -2,6 +2,7 @@
 clients. Runs itself again in private network and pty namespaces (root), so fixed
 ports and /dev/pts/N collide with nothing; exits 77 (skipped) where it cannot."""
 import os
+import select
 import subprocess
 import sys
 import tempfile
@@ -41,6 +42,17 @@ def wait_for(condition, seconds=10.0):
             return True
         time.sleep(0.02)
     return condition()
+
+
+def receive(s, want, seconds=3.0):
+    """Reads from a socket until `want` bytes came, it closed, or the time is up."""
+    got, end = b"", time.monotonic() + seconds
+    while len(got) < want and select.select([s], [], [], max(0.0, end - time.monotonic()))[0]:
+        chunk = s.recv(4096)
+        if not chunk:
+            break
+        got += chunk
+    return got
 
 
 def read(path):

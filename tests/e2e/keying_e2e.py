@@ -14,7 +14,6 @@ Every transmission is logged with the client, the way it keyed and why it ended.
 The families run side by side, each against radios and programs of its own.
     keying_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim, unused]"""
 import re
-import select
 import signal
 import socket
 import subprocess
@@ -23,7 +22,7 @@ import threading
 import time
 
 sys.path.insert(0, sys.path[0])
-from e2e_common import MODELS, Bench, enter_namespaces, fail, read, wait_for  # noqa: E402
+from e2e_common import MODELS, Bench, enter_namespaces, fail, read, receive, wait_for  # noqa: E402
 
 enter_namespaces()
 server, radio = sys.argv[1:3]
@@ -122,16 +121,6 @@ def client(port, host="127.0.0.1"):
     s = socket.create_connection((host, port))
     s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     return s
-
-
-def receive(s, want, seconds):
-    got, end = b"", time.monotonic() + seconds
-    while len(got) < want and select.select([s], [], [], max(0.0, end - time.monotonic()))[0]:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        got += chunk
-    return got
 
 
 def rigctl_keys(st):

@@ -393,4 +393,17 @@ struct SimApp {
     void Run(const std::vector<Step>& steps);
 };
 
+// The in-band PTT commands a client sends to key and release the transmitter.
+inline const Bytes kInBandKey = "\x1B\x1B" "ATH1";
+inline const Bytes kInBandRelease = "\x1B\x1B" "ATH0";
+
+// Serving one client, "Control RTS as PTT" given as `control`, RTS's history empty.
+struct Keyer : SimApp {
+    explicit Keyer(int control = 1) {
+        Serve();
+        f.chkCtrlPTT.SetValue(control);
+        com.rtsHistory.clear();
+    }
+};
+
 }  // namespace ovrin::sim

@@ -12,17 +12,9 @@ namespace {
 
 using sim::SimApp;
 
-const Bytes kKey = "\x1B\x1B" "ATH1";
-const Bytes kRelease = "\x1B\x1B" "ATH0";
-
-// Serving one client, "Control RTS as PTT" given as `control`.
-struct Keyer : SimApp {
-    explicit Keyer(int control = 1) {
-        Serve();
-        f.chkCtrlPTT.SetValue(control);
-        com.rtsHistory.clear();
-    }
-};
+using sim::Keyer;
+const Bytes& kKey = sim::kInBandKey;
+const Bytes& kRelease = sim::kInBandRelease;
 
 // Commands are found wherever they stand in a read; the bytes around them go to
 // the radio unchanged and in order; a command is never written.

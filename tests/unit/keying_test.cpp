@@ -15,8 +15,8 @@ using S = SimApp;
 
 using sim::H;
 
-const Bytes kInBandKey = "\x1B\x1B" "ATH1";
-const Bytes kInBandRelease = "\x1B\x1B" "ATH0";
+using sim::kInBandKey;
+using sim::kInBandRelease;
 
 struct Keyed : SimApp {
     explicit Keyed(int txLimitS = 180) {

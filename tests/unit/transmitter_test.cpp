@@ -12,17 +12,9 @@ namespace {
 
 using sim::SimApp;
 
-const Bytes kKey = "\x1B\x1B" "ATH1";
-const Bytes kRelease = "\x1B\x1B" "ATH0";
-
-// Serving one client, "Control RTS as PTT" on.
-struct Keyer : SimApp {
-    Keyer() {
-        Serve();
-        f.chkCtrlPTT.SetValue(1);
-        com.rtsHistory.clear();
-    }
-};
+using sim::Keyer;
+const Bytes& kKey = sim::kInBandKey;
+const Bytes& kRelease = sim::kInBandRelease;
 
 TEST(Ptt, TheWatchdogDropsAKeyNotRenewedForTenSeconds) {
     Keyer app;
