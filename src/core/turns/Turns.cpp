@@ -34,15 +34,17 @@ std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool ec
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
     if (block.data.empty()) return std::nullopt;
-    // The holder's further blocks go at once, up to a bound: past it they wait for
-    // its next turn like anyone's, so that what a radio that never answers is
-    // awaited to say (and may echo) cannot grow without end.
-    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_ &&
-                     turnBytes_ + block.data.size() <= kMaxTurnBytes;
+    // The holder's further blocks go at once. Past a bound they are written but no
+    // longer kept track of, so that what a radio that never answers is awaited to
+    // say (and may echo) cannot grow without end, while a long write (a memory
+    // upload) still flows at the line's pace.
+    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_;
     if (own) {
-        turnBytes_ += block.data.size();
-        if (block.echoed) echo_ += block.data;
-        Await(from, block);
+        if (turnBytes_ + block.data.size() <= kMaxTurnBytes) {
+            turnBytes_ += block.data.size();
+            if (block.echoed) echo_ += block.data;
+            Await(from, block);
+        }
         return Write{from, std::move(block.data), block.echoed};
     }
     if (!open_ && order_.empty()) return Open(from, std::move(block));

@@ -34,8 +34,8 @@ inline constexpr ConnectionId kServerWrites = ~ConnectionId{0};
 
 class Turns {
 public:
-    // What the holder of a turn may add to it, written at once, before its further
-    // blocks wait for its next turn.
+    // What of the holder's further blocks is kept track of in its turn (answers
+    // awaited, echo); past it they are still written, untracked.
     static constexpr std::size_t kMaxTurnBytes = 32 * 1024;
 
     struct Write {
@@ -104,6 +104,8 @@ public:
     // The open turn is in a known language.
     bool TurnKnown() const { return open_ && Known(turnLanguage_); }
     cat::Dialect RadioDialect() const { return matcher_.RadioDialect(); }
+    // The echo this turn still awaits to drop (bounded by kMaxTurnBytes).
+    std::size_t EchoAwaited() const { return echo_.size(); }
 
     bool TurnOpen() const { return open_; }
     ConnectionId Holder() const { return holder_; }
