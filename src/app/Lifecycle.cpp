@@ -7,11 +7,19 @@
 #include "serial/SerialPort.h"
 #include "serial/Traffic.h"
 #include "settings/Settings.h"
+#include "station/OptionsText.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/OptionControls.h"
 #include "ui/StatusIcon.h"
 
 namespace ovrin {
+
+std::optional<std::string> AllowListRefusal(const frmMain& f) {
+    const auto fault = AllowListFault(f.options);
+    if (!fault) return std::nullopt;
+    return "Not started: the allow-list in " + OptionsFilePath(f) + " cannot be used (" + *fault +
+           "); mend that line or give --allow";
+}
 
 void WireEvents(frmMain& f) {
     f.cboConn.Click = [&f] { cboConn_Click(f); };

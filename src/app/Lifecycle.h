@@ -1,4 +1,7 @@
 #pragma once
+#include <optional>
+#include <string>
+
 #include "model/frmMain.h"
 
 namespace ovrin {
@@ -18,6 +21,9 @@ void comPort_OnComm(frmMain& f, CommEvent Event);
 void tmrRx_Timer(frmMain& f);
 
 void Form_Load(frmMain& f);
+// Why a run without a window must not start: an allow-list that cannot be read
+// (it would serve nobody, and nobody would see why); nothing when it may.
+std::optional<std::string> AllowListRefusal(const frmMain& f);
 void Form_Unload(frmMain& f);
 void Form_Terminate(frmMain& f);
 

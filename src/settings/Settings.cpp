@@ -59,8 +59,9 @@ std::optional<std::string> ReadText(frmMain& f, const std::string& path, std::st
 }
 
 // The options file over the options the window has: a line that cannot be used is
-// told and skipped, the others are taken. A missing file is a first start; one
-// that cannot be read is kept aside, for the next save starts it afresh.
+// told and skipped, the others are taken. A missing file is a first start. One
+// that cannot be read is left as it is, for the user to mend, and lets no client
+// in: its allow-list may be what keeps the transmitter from strangers.
 void LoadOptions(frmMain& f) {
     const std::string path = OptionsFilePath(f);
     try {
@@ -71,22 +72,42 @@ void LoadOptions(frmMain& f) {
     std::string why;
     const std::optional<std::string> text = ReadText(f, path, why);
     if (!text) {
-        f.log.Line(LogLevel::Warning,
-                   "Options file " + path + " not read: " + KeepUnusable(f, why, path) + "; the defaults are used");
+        ServerOptions options = f.options;
+        options.allow = kAllowUnread;
+        f.TakeOptions(options);
+        f.log.Line(LogLevel::Error, "Options file " + path + " not read: " + why +
+                                        "; no client is let in until it is mended or --allow is given");
         return;
     }
     const ReadOptions read = ReadOptionsFile(*text, f.options);
     for (const std::string& skipped : read.skipped)
         f.log.Line(LogLevel::Warning, "Options file " + path + ", " + skipped + ": skipped");
+    if (read.shut)
+        f.log.Line(LogLevel::Error, "Options file " + path + ", " + *read.shut +
+                                        ": no client is let in until it is mended or --allow is given");
+    for (const std::string& doubled : read.doubled)
+        f.log.Line(LogLevel::Warning, "Options file " + path + ": " + doubled);
     f.TakeOptions(read.options);
     f.log.Line(LogLevel::Info, "Options read from " + path);
 }
 
+// A file that is there but cannot be read is not replaced: what the user wrote in
+// it would be lost.
 void SaveOptions(frmMain& f) {
     const std::string path = OptionsFilePath(f);
-    std::string unread;
-    const std::string previous = ReadText(f, path, unread).value_or("");
-    f.host.WriteRecord(path, WriteOptionsFile(f.options, previous, f.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
+    bool exists = true;
+    try {
+        f.host.FileLen(path);
+    } catch (const PlatformError&) {
+        exists = false;
+    }
+    std::string why;
+    const std::optional<std::string> previous = exists ? ReadText(f, path, why) : std::string();
+    if (!previous) {
+        f.log.Line(LogLevel::Warning, "Options file " + path + " not written: " + why + "; mend it or remove it");
+        return;
+    }
+    f.host.WriteRecord(path, WriteOptionsFile(f.options, *previous, f.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
 }
 
 }  // namespace

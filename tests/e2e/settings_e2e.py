@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The options a user sets, end to end on the built program: a restart without
 options keeps the allow-list, the client limit, the remote serial port and the
-rest (and acts on them); --list-ports on pseudo-terminals linked as COM names up
+rest (and acts on them); a typo in the file's allow-list stops the service with
+the file, the line and the reason, and leaves the line as written; --list-ports on pseudo-terminals linked as COM names up
 to COM20, and a link to a device that is not there; the demo script (which
 ./run.sh --demo runs) passing --port and --rfc2217-port to the server.
     settings_e2e.py <ovrin-server> <ovrin-radio-sim> <modem shim>"""
@@ -90,6 +91,25 @@ with Bench(server, radio) as bench:
     if remote.read(6) != b"ID019;":
         fail("the kept remote serial port did not reach the radio", log)
     remote.close()
+
+    # --- a typo in the file's allow-list: nobody served, the line kept ---
+    typo = bench.path("typo")
+    os.makedirs(typo)
+    written = "# the club's network\nallow = 10.0.0.0/33\n"
+    with open(os.path.join(typo, "Ovrin-Server.conf"), "w") as f:
+        f.write(written)
+    run = subprocess.run([server, "--headless", "--config-dir", typo, "--port", "50030", "--com", pty],
+                         capture_output=True, text=True, timeout=20)
+    if run.returncode != 2 or "Not started: the allow-list in " + typo + "/Ovrin-Server.conf cannot be used " \
+            "(allow = \"10.0.0.0/33\"" not in run.stderr or "line 2: allow" not in run.stderr:
+        fail(f"a typo in the file's allow-list did not stop the service ({run.returncode}):\n{run.stderr}")
+    if not read(os.path.join(typo, "Ovrin-Server.conf")).startswith(written):
+        fail("the user's lines in the options file were not kept", os.path.join(typo, "Ovrin-Server.conf"))
+    try:
+        connect(50030).close()
+        fail("something listens on the port of the service that did not start")
+    except ConnectionRefusedError:
+        pass
 
     # --- --list-ports: links up to COM20, one to nothing ---
     ports = bench.path("ports")

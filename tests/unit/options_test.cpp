@@ -15,6 +15,11 @@ namespace {
 
 using sim::SimApp;
 
+struct Idle : TimerBackend {
+    void Arm(int) override {}
+    void Disarm() override {}
+};
+
 ServerOptions Shack() {
     ServerOptions o;
     o.clients = 3;
@@ -36,14 +41,17 @@ TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
         EXPECT_EQ(read.options, o) << file;
     }
     // A file edited by hand (Notepad's line ends and mark): its comments, a name
-    // this version does not know and a line it cannot read stay as they were; a
-    // name given twice is written once, where it first stood.
+    // this version does not know and a line it cannot read stay as they were; of
+    // a name given twice, both are told and kept, and the line read (the last)
+    // takes the new value.
     const std::string edited =
         "\xEF\xBB\xBF# my shack\r\nclients = 2\r\nfuture-option = yes\r\nnonsense\r\nClients=4\r\n";
     const ReadOptions read = ReadOptionsFile(edited, ServerOptions{});
     EXPECT_EQ(read.options.clients, 4);  // the later line wins
+    EXPECT_EQ(read.doubled, std::vector<std::string>{"clients is given on lines 2 and 5: line 5 counts"});
     EXPECT_EQ(WriteOptionsFile(Shack(), edited),
-              "\xEF\xBB\xBF# my shack\r\nclients = 3\r\nfuture-option = yes\r\nnonsense\r\nanswer-wait = 400\r\n"
+              "\xEF\xBB\xBF# my shack\r\nclients = 2\r\nfuture-option = yes\r\nnonsense\r\nclients = 3\r\n"
+              "answer-wait = 400\r\n"
               "rfc2217-port = 50001\r\nstatus-port = 8080\r\ntx-limit = 0\r\ncat = civ\r\n"
               "allow = 192.168.1.0/24, ::1\r\nptt-line = dtr\r\n");
 }
@@ -69,14 +77,58 @@ TEST(OptionsFile, EveryLineThatCannotBeUsedIsToldAndSkipped) {
     for (const auto& row : rows) {
         const ReadOptions read = ReadOptionsFile("clients = 2\n" + row.line + "\ntx-limit = 60", ServerOptions{});
         SCOPED_TRACE(row.line);
-        ASSERT_EQ(read.skipped.size(), 1u);
-        EXPECT_NE(read.skipped[0].find(row.told), std::string::npos) << read.skipped[0];
+        ASSERT_EQ(read.skipped.size() + read.shut.has_value(), 1u);
+        const std::string told = read.shut.value_or(read.skipped.empty() ? "" : read.skipped[0]);
+        EXPECT_NE(told.find(row.told), std::string::npos) << told;
         EXPECT_EQ(read.options.clients, 2);
         EXPECT_EQ(read.options.txLimitS, 60);
     }
+    ServerOptions shut = Shack();
+    shut.allow = kAllowUnread;
     const ReadOptions huge = ReadOptionsFile(std::string(kMostOptionsBytes + 1, '\n'), Shack());
-    EXPECT_EQ(huge.options, Shack());
+    EXPECT_EQ(huge.options, shut);
     EXPECT_EQ(huge.skipped.size(), 1u);
+}
+
+// An allow-list in the file that cannot be read lets nobody in, at the door and
+// on the status page; the log says so; the line stays as the user wrote it, and
+// the same option given on the command line replaces it.
+TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
+    const std::string options = "/sim/prog/Ovrin-Server.conf";
+    const std::string big = "allow = 127.0.0.0/8\n" + std::string(kMostOptionsBytes, '#') + "\n";
+    const struct {
+        std::string file;
+        std::string told;
+    } rows[] = {
+        {"clients = 2\nallow = 10.0.0.0/33\n", "line 2: allow = \"10.0.0.0/33\": "},
+        {"allow = 127.0.0.1, 10.1\n", "line 1: allow = \"127.0.0.1, 10.1\": \"10.1\" is not an address"},
+        {"allow = 127.0.0.0/8\nallow = 192.168.1.0/24;10.0.0.0/8\n", "line 2: allow = "},
+        {"allow=127.0.0.1/-1\n", "line 1: allow = \"127.0.0.1/-1\""},
+        {big, "not read: " + std::to_string(big.size()) + " bytes, more than an options file holds"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.substr(0, 60));
+        SimApp app;
+        app.host.files[options] = row.file;
+        Door door(app.log, [](Timer&) { return std::make_unique<Idle>(); });
+        door.Guard(app.f);
+        app.Load();
+        EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}));
+        EXPECT_TRUE(app.log.Has({"from no address: the allow-list cannot be read"}));
+        ASSERT_TRUE(AllowListFault(app.f.options).has_value());
+        for (const char* address : {"127.0.0.1", "10.0.0.1", "192.168.1.1", "::1", ""})
+            EXPECT_FALSE(app.f.Admits(address)) << address;
+        app.f.Form.Unload();
+        const std::string& saved = app.host.files[options];
+        EXPECT_EQ(saved.substr(0, row.file.size()), row.file);  // as written, the rest added after it
+        EXPECT_TRUE(AllowListFault(ReadOptionsFile(saved, {}).options).has_value());
+
+        SimApp given;  // --allow over the file: the user's word for this run
+        given.host.files[options] = row.file;
+        given.f.Given.options = {{"allow", "127.0.0.1"}};
+        given.Load();
+        EXPECT_FALSE(AllowListFault(given.f.options).has_value());
+    }
 }
 
 // What a restart finds: the options as they were saved, the command line's over
@@ -92,10 +144,6 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
 
     SimApp second;  // started again without options
     second.host.files = first.host.files;
-    struct Idle : TimerBackend {
-        void Arm(int) override {}
-        void Disarm() override {}
-    };
     Door door(second.log, [](Timer&) { return std::make_unique<Idle>(); });
     door.Guard(second.f);
     second.Load();
@@ -124,28 +172,30 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
 }
 
 // A damaged options file never stops a start: each line that cannot be used is
-// logged, the rest taken, no box; the next save mends the known names and keeps
-// the lines it cannot place. One that cannot be read is kept aside.
-TEST(Options, ADamagedFileStartsWithWhatCanBeUsed) {
+// logged, the rest taken, no box; the next save keeps every line the user wrote
+// and adds the options the file lacks. An option named twice is told with both
+// lines.
+TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
     SimApp app;
     const std::string options = "/sim/prog/Ovrin-Server.conf";
-    app.host.files[options] = "clients = 7\nanswer-wait = 300\nwhat is this\n";
+    const std::string file = "clients = 7\nanswer-wait == 300\nwhat is this\ntx-limit = 60\nTX-LIMIT = 90\n";
+    app.host.files[options] = file;
     app.Load();
     EXPECT_TRUE(app.dialogs.shown.empty());
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_EQ(app.f.options.answerWaitMs, 300);
+    EXPECT_EQ(app.f.options.txLimitS, 90);
     EXPECT_EQ(app.f.options.clients, 1);
     EXPECT_TRUE(app.log.Has({"Options file " + options + ", line 1: clients = \"7\": 1 to 5: skipped"}));
+    EXPECT_TRUE(app.log.Has({"line 2: answer-wait = \"= 300\": 20 to 3000 milliseconds: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 3: \"what is this\" is no \"name = value\": skipped"}));
+    EXPECT_TRUE(app.log.Has({"Options file " + options + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
     SaveSettings(app.f);
-    const std::string saved = app.host.files[options];
-    EXPECT_EQ(saved.substr(0, 46), "clients = 1\nanswer-wait = 300\nwhat is this\nrfc");
-
-    SimApp unreadable;
-    unreadable.host.files[options] = std::string(kMostOptionsBytes + 1, '#');
-    unreadable.Load();
-    EXPECT_TRUE(unreadable.log.Has({"more than an options file holds, kept as " + options + ".bad"}));
-    EXPECT_EQ(unreadable.host.files[options + ".bad"].size(), kMostOptionsBytes + 1);
+    EXPECT_EQ(app.host.files[options].substr(0, file.size() + 13), file + "rfc2217-port ");
+    app.f.options.clients = 2;  // chosen in the window: the bad line gives way
+    app.f.options.txLimitS = 30;
+    SaveSettings(app.f);
+    const std::string mended = "clients = 2\nanswer-wait == 300\nwhat is this\ntx-limit = 60\ntx-limit = 30\nrfc";
+    EXPECT_EQ(app.host.files[options].substr(0, mended.size()), mended);
 }
 
 // The window's fields: what can be taken is taken as it is typed or picked (a new

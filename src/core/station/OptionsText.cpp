@@ -1,6 +1,6 @@
 #include "station/OptionsText.h"
 
-#include <set>
+#include <map>
 
 #include "allow/AllowList.h"
 #include "text/Numbers.h"
@@ -154,13 +154,26 @@ std::string OptionText(const ServerOptions& o, std::string_view name) {
     return {};
 }
 
+namespace {
+
+// Each option's lines in a file: their numbers, and the last one taken.
+struct NamedLines {
+    std::vector<int> numbers;
+    int taken = 0;
+};
+
+}  // namespace
+
 ReadOptions ReadOptionsFile(std::string_view text, ServerOptions base) {
-    ReadOptions read{std::move(base), {}};
+    ReadOptions read{std::move(base), {}, {}, {}};
     if (text.size() > kMostOptionsBytes) {
         read.skipped.push_back(std::to_string(text.size()) + " bytes, more than an options file holds (" +
                                std::to_string(kMostOptionsBytes) + "): none of it read");
+        read.options.allow = kAllowUnread;
+        read.shut = read.skipped.back();
         return read;
     }
+    std::map<std::string, NamedLines> named;
     int number = 0;
     for (const std::string_view line : Lines(text)) {
         ++number;
@@ -176,9 +189,32 @@ ReadOptions ReadOptionsFile(std::string_view text, ServerOptions base) {
         const std::string_view value = Stripped(bare.substr(equals + 1));
         if (!KnownOption(name)) {
             read.skipped.push_back(at + "no option is called " + Quoted(name));
-        } else if (const auto why = SetOption(read.options, name, value)) {
-            read.skipped.push_back(at + name + " = " + Quoted(value) + ": " + *why);
+            continue;
         }
+        NamedLines& lines = named[name];
+        lines.numbers.push_back(number);
+        if (const auto why = SetOption(read.options, name, value)) {
+            std::string told = at + name + " = " + Quoted(value) + ": " + *why;
+            if (name == "allow") {
+                // A list that cannot be read lets nobody in: read as "any", a typo
+                // would open the transmitter to everyone.
+                read.options.allow = std::string(value);
+                read.shut = std::move(told);
+            } else {
+                read.skipped.push_back(std::move(told));
+            }
+        } else {
+            lines.taken = number;
+        }
+    }
+    for (const auto& [name, lines] : named) {
+        if (lines.numbers.size() < 2) continue;
+        std::string numbers;
+        for (std::size_t i = 0; i < lines.numbers.size(); ++i)
+            numbers += (i == 0 ? "" : i + 1 == lines.numbers.size() ? " and " : ", ") + std::to_string(lines.numbers[i]);
+        read.doubled.push_back(name + " is given on lines " + numbers + ": " +
+                               (lines.taken ? "line " + std::to_string(lines.taken) + " counts"
+                                            : std::string("none of them can be used")));
     }
     return read;
 }
@@ -186,30 +222,50 @@ ReadOptions ReadOptionsFile(std::string_view text, ServerOptions base) {
 std::string WriteOptionsFile(const ServerOptions& o, std::string_view previous, std::string_view newline) {
     if (previous.size() > kMostOptionsBytes) previous = {};
     if (!previous.empty()) newline = previous.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    // What the file says now: an option whose value is still that keeps its lines as
+    // the user wrote them (a bad one included, told again at the next start); one
+    // that changed is written over the last line naming it, which is the one read.
+    const ServerOptions inFile = ReadOptionsFile(previous, ServerOptions{}).options;
+    std::map<std::string, int> last;
+    int number = 0;
+    const std::vector<std::string_view> lines = Lines(previous);
+    for (const std::string_view line : lines) {
+        ++number;
+        if (const auto name = NameOf(line)) last[*name] = number;
+    }
     std::string out;
     if (previous.substr(0, 3) == "\xEF\xBB\xBF") out = previous.substr(0, 3);  // as the editor left it
     if (previous.empty())
         for (const char* line : kHeader) out += std::string(line) + std::string(newline);
-    std::set<std::string> written;
-    const auto write = [&](const std::string& name) {
-        out += name + " = " + OptionText(o, name) + std::string(newline);
-        written.insert(name);
-    };
-    for (const std::string_view line : Lines(previous)) {
-        if (const auto name = NameOf(line)) {
-            if (!written.count(*name)) write(*name);  // a later line of the same name would undo it
+    const auto changed = [&](const std::string& name) { return OptionText(o, name) != OptionText(inFile, name); };
+    number = 0;
+    for (const std::string_view line : lines) {
+        ++number;
+        const auto name = NameOf(line);
+        if (name && last[*name] == number && changed(*name)) {
+            out += *name + " = " + OptionText(o, *name) + std::string(newline);
         } else {
             out += std::string(line) + std::string(newline);
         }
     }
     for (const char* name : kOptionNames)
-        if (!written.count(name)) write(name);
+        if (!last.count(name)) out += std::string(name) + " = " + OptionText(o, name) + std::string(newline);
     return out;
 }
 
+std::optional<std::string> AllowListFault(const ServerOptions& o) {
+    if (o.allow == kAllowUnread) return "the options file could not be read";
+    if (AllowListOfOption(o.allow)) return std::nullopt;
+    ServerOptions scratch;
+    const auto why = SetOption(scratch, "allow", o.allow);
+    return "allow = " + Quoted(o.allow) + ": " + why.value_or("cannot be read");
+}
+
 std::string ClientLimits(const ServerOptions& o) {
-    return "up to " + std::to_string(o.clients) + (o.clients == 1 ? " client" : " clients") +
-           (o.allow.empty() ? ", from any address" : ", from " + o.allow + " only");
+    const std::string from = o.allow.empty()          ? ", from any address"
+                             : AllowListOfOption(o.allow) ? ", from " + o.allow + " only"
+                                                          : ", from no address: the allow-list cannot be read";
+    return "up to " + std::to_string(o.clients) + (o.clients == 1 ? " client" : " clients") + from;
 }
 
 std::string OptionsInEffect(const ServerOptions& o) {

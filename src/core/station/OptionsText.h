@@ -22,19 +22,31 @@ std::optional<std::string> SetOption(ServerOptions& o, std::string_view name, st
 std::string OptionText(const ServerOptions& o, std::string_view name);
 bool KnownOption(std::string_view name);
 
-// A file's options over `base`, and a line for each line skipped ("line 3: clients
-// = 9: 1 to 5"). A file too long to be one is skipped whole.
+// A file's options over `base`, a line for each line skipped ("line 3: clients
+// = 9: 1 to 5") and one for each option named on more than one line. An allow
+// line that cannot be read is kept as its text, which lets nobody in; a file too
+// long to be one is skipped whole, and lets nobody in either.
 struct ReadOptions {
     ServerOptions options;
     std::vector<std::string> skipped;
+    std::vector<std::string> doubled;
+    // Why the allow-list read lets nobody in, when it does.
+    std::optional<std::string> shut;
 };
 inline constexpr std::size_t kMostOptionsBytes = 64 * 1024;
+// The allow text of a file that could not be read: no list, so no client.
+inline constexpr const char* kAllowUnread = "(the options file could not be read)";
 ReadOptions ReadOptionsFile(std::string_view text, ServerOptions base);
-// The file to write: the previous one with each option's line set to its value
-// (a later line of the same name dropped), every other line kept as it was (a
-// comment, a name this version does not know), and the options it lacked added.
-// `newline` ends the lines of a new file; an old file keeps its own.
+// The file to write: the previous one with every line kept as the user wrote it
+// (comments, names this version does not know, bad values, an option named twice)
+// except the last line of each option whose value has changed since, which is
+// set to it; the options it lacked are added. `newline` ends the lines of a new
+// file; an old file keeps its own.
 std::string WriteOptionsFile(const ServerOptions& o, std::string_view previous, std::string_view newline = "\n");
+
+// Why the allow-list in effect lets nobody in ("allow = \"10.0.0.0/33\": ..."), or
+// nothing when it can be used.
+std::optional<std::string> AllowListFault(const ServerOptions& o);
 
 // For the log: who may connect ("up to 3 clients, from 192.168.1.0/24 only"), and
 // every option in effect.

@@ -200,6 +200,14 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
                    (o.bindAddress ? "; listening address " + *o.bindAddress : ""));
     WireEvents(f);
     Form_Load(f);
+    // Nobody is at a window to see that every client is turned away: a service
+    // whose allow-list cannot be read does not start rather than serve no one, or
+    // everyone.
+    if (const auto refusal = AllowListRefusal(f)) {
+        recent.Line(LogLevel::Error, *refusal);
+        ReleasePort(p.com, f.options.pttLine);
+        return cli::kBadUsage;
+    }
     retry.Check();
     page.Start();
     const int status = platform.RunLoop();
