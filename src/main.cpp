@@ -1,5 +1,5 @@
 // Ovrin-Server: reads the command line, makes the Qt platform's facilities and
-// runs the program (platform/shared/Run.h) with the window, or none with --headless.
+// runs the program (run/Run.h) with the window, or none with --headless.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -18,7 +18,7 @@
 #include "app/Lifecycle.h"
 #include "cli/CommandLine.h"
 #include "ovrin/Version.h"
-#include "platform/shared/Run.h"
+#include "run/Run.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/PortNames.h"
 #include "platform/std/StderrLog.h"

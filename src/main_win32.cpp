@@ -1,5 +1,5 @@
 // Ovrin-Server on Windows: reads the command line, makes the Win32 platform's
-// facilities and runs the program (platform/shared/Run.h) with the window, or none
+// facilities and runs the program (run/Run.h) with the window, or none
 // with --headless or as a service.
 // One program, built for the GUI subsystem: started from a console, it writes its
 // messages (--help, --version, the --headless log) there.
@@ -20,7 +20,7 @@
 #include "app/Lifecycle.h"
 #include "cli/CommandLine.h"
 #include "ovrin/Version.h"
-#include "platform/shared/Run.h"
+#include "run/Run.h"
 #include "platform/std/FileHost.h"
 #include "platform/std/StderrLog.h"
 #include "platform/win32/MessageLoop.h"

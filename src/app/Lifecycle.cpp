@@ -54,7 +54,7 @@ void WireEvents(frmMain& f) {
     f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
     f.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
     f.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
-    f.state.Changed = [&f] { TryStep([&] { RefreshControlState(f); }); };
+    f.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
     f.transmitter.Changed = [&f] {
         ShowTransmitter(f);
         WatchTheKeyer(f);

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/Lifecycle.h"
-#include "platform/headless/ListenRetry.h"
+#include "app/ListenRetry.h"
 #include "platform/headless/HeadlessDialogs.h"
 #include "sim/SimPlatform.h"
 

@@ -13,6 +13,7 @@
 #include "status/Incidents.h"
 #include "status/RecentLog.h"
 #include "status/StatusPage.h"
+#include "status/StatusPublisher.h"
 #include "ui/StatusView.h"
 
 namespace ovrin {
@@ -251,6 +252,98 @@ TEST(StatusIncidents, EachKindAtOnceThenAtMostOnceAMinuteWithItsCount) {
     EXPECT_TRUE(log.Has({"a request from 192.0.2.9 closed: too slow"}));
     incidents.Add({}, 120000);
     EXPECT_EQ(log.lines.back(), "Status page: a malformed request from 192.0.2.1 refused (logged once a minute)");
+}
+
+}  // namespace
+}  // namespace ovrin
+
+namespace ovrin {
+namespace {
+
+// A server that records what the publisher gave it.
+struct FakeServer : status::PageServer {
+    int port = 0;
+    int published = 0;
+    std::vector<std::optional<bool>> allowsLocal;  // per Allow: does it let 127.0.0.1 in (none: nobody)
+    status::IncidentCounts pending;
+    void Publish(status::StatusSnapshot) override { ++published; }
+    void Allow(std::optional<AllowList> list) override {
+        allowsLocal.push_back(list ? std::optional<bool>(list->Allows("127.0.0.1")) : std::nullopt);
+    }
+    status::IncidentCounts TakeIncidents() override { return std::exchange(pending, {}); }
+};
+
+// The page follows the options at each publication: opened on the port, moved
+// when it changes (the old one closed), a port it cannot take told once; its door
+// follows the allow option, and one that cannot be read lets nobody in; it ticks
+// only while a page is served; visitors' faults reach the log.
+TEST(StatusPublisher, FollowsThePortAndTheAllowListAndTellsEachFailureOnce) {
+    const struct {
+        int port;
+        std::string allow;
+        int opens;              // servers opened so far
+        bool serving;           // a server is there and the timer runs
+        std::optional<bool> lets;  // the last Allow given: 127.0.0.1 let in (nullopt: nobody)
+        const char* logged;     // a line that must be there ("" for none)
+    } steps[] = {
+        {0, "", 0, false, std::nullopt, ""},
+        {8080, "", 1, true, true, "Status page (read-only) on TCP port 8080 of 127.0.0.1"},
+        {8080, "", 1, true, true, ""},  // nothing changed: nothing reopened
+        {8080, "10.0.0.0/8", 1, true, false, ""},
+        {8080, "10.0.0.0/33", 1, true, std::nullopt, ""},
+        {8081, "127.0.0.1", 2, true, true, "Status page on TCP port 8080 closed"},
+        {9999, "127.0.0.1", 3, false, true, "Status page: cannot listen on TCP port 9999: in use"},
+        {9999, "127.0.0.1", 3, false, true, ""},  // not tried again at every tick
+        {0, "", 3, false, true, ""},
+    };
+    sim::SimLog log;
+    int64_t now = 0;
+    int opens = 0;
+    FakeServer* last = nullptr;
+    status::PageOptions options;
+    int snapshots = 0;
+    status::StatusPublisher page(
+        log, [&] { return now; }, "127.0.0.1",
+        [&](int port, std::string& why) -> std::unique_ptr<status::PageServer> {
+            ++opens;
+            if (port == 9999) {
+                why = "in use";
+                return nullptr;
+            }
+            auto server = std::make_unique<FakeServer>();
+            server->port = port;
+            last = server.get();
+            return server;
+        },
+        [&] { return options; },
+        [&] {
+            ++snapshots;
+            return status::StatusSnapshot{};
+        });
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.port) + " " + step.allow);
+        options = {step.port, step.allow};
+        const std::size_t lines = log.lines.size();
+        page.Publish();
+        EXPECT_EQ(opens, step.opens);
+        EXPECT_EQ(page.PublishTimer().Enabled(), step.serving);
+        if (step.serving) {
+            ASSERT_NE(last, nullptr);
+            EXPECT_EQ(last->port, step.port);
+            ASSERT_FALSE(last->allowsLocal.empty());
+            EXPECT_EQ(last->allowsLocal.back(), step.lets);
+        }
+        if (*step.logged) EXPECT_TRUE(log.Has({step.logged}));
+        else EXPECT_EQ(log.lines.size(), lines) << log.lines.back();
+    }
+    // Visitors' faults, from the server to the log.
+    options = {8082, ""};
+    page.Publish();
+    last->pending.Add(status::Incident::Refused, "192.0.2.9");
+    now = 1000;
+    page.Publish();
+    EXPECT_TRUE(log.Has({"192.0.2.9"}));
+    EXPECT_GT(snapshots, 0);
 }
 
 }  // namespace

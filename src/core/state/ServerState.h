@@ -3,7 +3,7 @@
 // Off-line (nothing listens), Listening (waiting for clients) and Serving (at least
 // one client; the window shows it as "ON-LINE"). Every change is announced, so the
 // views follow it and no code reads a view to learn it.
-#include <functional>
+#include "base/Hooks.h"
 
 namespace ovrin {
 
@@ -24,14 +24,14 @@ public:
     // From any state.
     bool WentOffLine() { return Enter(ServerMode::OffLine, true); }
 
-    // Runs after every change.
-    std::function<void()> Changed;
+    // Run after every change.
+    Hooks Changed;
 
 private:
     bool Enter(ServerMode next, bool allowed) {
         if (!allowed || next == mode_) return false;
         mode_ = next;
-        if (Changed) Changed();
+        Changed();
         return true;
     }
     ServerMode mode_ = ServerMode::OffLine;

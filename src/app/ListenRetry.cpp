@@ -1,4 +1,4 @@
-#include "platform/headless/ListenRetry.h"
+#include "app/ListenRetry.h"
 
 #include "net/Listener.h"
 

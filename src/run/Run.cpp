@@ -1,4 +1,4 @@
-#include "platform/shared/Run.h"
+#include "run/Run.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,15 +9,16 @@
 #include <vector>
 
 #include "app/Lifecycle.h"
+#include "app/ListenRetry.h"
 #include "cli/RunSettings.h"
 #include "net/Admission.h"
 #include "platform/headless/HeadlessDialogs.h"
-#include "platform/headless/ListenRetry.h"
-#include "platform/status/StatusServer.h"
 #include "platform/std/PortNames.h"
 #include "serial/SerialPort.h"
 #include "status/Incidents.h"
 #include "status/RecentLog.h"
+#include "status/StatusPublisher.h"
+#include "status/StatusServer.h"
 #include "ui/StatusView.h"
 
 namespace ovrin {
@@ -44,87 +45,40 @@ private:
     std::vector<std::unique_ptr<TimerBackend>> backends_;
 };
 
-// The status page (the status port option): a snapshot of the model published
-// from the event loop a few times a second; the server renders it on threads of
-// its own, and what its visitors did wrong reaches the log from here, once a
-// minute. The port and the allow-list are the options' as they are at each
-// change of the server's state (the window changes them while Off-line, and they
-// take effect at Listen as the other ports do). Without a page, nothing ticks.
+// The status page over this run's model: its options, its snapshot, and a real
+// HTTP server on the --bind address. It publishes at each change of the server's
+// state, beside whoever else follows it.
 class StatusPage {
 public:
-    static constexpr int kPublishMs = 250;
-
     StatusPage(frmMain& f, const status::RecentLog& recent, const cli::Options& o)
-        : f_(f), recent_(recent), incidents_(f.log), address_(o.bindAddress.value_or("")) {
-        timer_.SetExact(false);
-        timer_.Tick = [this] { Publish(); };
-    }
+        : f_(f),
+          publisher_(
+              f.log, [&f] { return f.host.MonotonicMs(); }, o.bindAddress.value_or(""),
+              [address = o.bindAddress.value_or("")](int port, std::string& why) -> std::unique_ptr<status::PageServer> {
+                  auto server = std::make_unique<status::StatusServer>();
+                  why = server->Start(address, port);
+                  if (!why.empty()) return nullptr;
+                  return server;
+              },
+              [&f] { return status::PageOptions{f.options.statusPort, f.options.allow}; },
+              [&f, &recent] { return StatusSnapshotOf(f, recent.Lines()); }) {}
     ~StatusPage() {
-        if (started_) f_.state.Changed = std::move(stateChanged_);
+        if (following_) f_.state.Changed.Remove(*following_);
     }
     StatusPage(const StatusPage&) = delete;
     StatusPage& operator=(const StatusPage&) = delete;
-    Timer& PublishTimer() { return timer_; }
+    Timer& PublishTimer() { return publisher_.PublishTimer(); }
 
-    // After the settings are loaded (the port is one of them) and the events wired.
+    // After the settings are loaded (the port is one of them).
     void Start() {
-        started_ = true;
-        stateChanged_ = f_.state.Changed;
-        f_.state.Changed = [this] {
-            if (stateChanged_) stateChanged_();
-            Publish();
-        };
-        Publish();
+        following_ = f_.state.Changed.Add([this] { publisher_.Publish(); });
+        publisher_.Publish();
     }
 
 private:
-    void Publish() {
-        Follow();
-        timer_.SetEnabled(server_ != nullptr);
-        if (!server_) return;
-        server_->Publish(StatusSnapshotOf(f_, recent_.Lines()));
-        incidents_.Add(server_->TakeIncidents(), f_.host.MonotonicMs());
-    }
-
-    // Serves on the option's port, moving when it changes; a port it cannot take
-    // is logged once, not at every tick.
-    void Follow() {
-        const int port = f_.options.statusPort;
-        if (port != port_) {
-            if (server_) f_.log.Line(LogLevel::Info, "Status page on TCP port " + std::to_string(port_) + " closed");
-            server_.reset();
-            port_ = port;
-            allowText_.reset();
-            if (port > 0) Listen(port);
-        }
-        if (server_ && allowText_ != f_.options.allow) {
-            allowText_ = f_.options.allow;
-            server_->Allow(AllowListOfOption(*allowText_));
-        }
-    }
-
-    void Listen(int port) {
-        auto server = std::make_unique<status::StatusServer>();
-        if (const std::string why = server->Start(address_, port); !why.empty()) {
-            f_.log.Line(LogLevel::Error, "Status page: cannot listen on TCP port " + std::to_string(port) + ": " + why);
-            return;
-        }
-        server_ = std::move(server);
-        f_.log.Line(LogLevel::Info, "Status page (read-only) on TCP port " + std::to_string(port) +
-                                        (address_.empty() ? "" : " of " + address_) +
-                                        ": / for people, /status.json for scripts");
-    }
-
     frmMain& f_;
-    const status::RecentLog& recent_;
-    status::IncidentLog incidents_;
-    std::string address_;
-    int port_ = 0;
-    std::optional<std::string> allowText_;
-    std::unique_ptr<status::StatusServer> server_;
-    bool started_ = false;
-    std::function<void()> stateChanged_;
-    Timer timer_{"tmrStatusPage", kPublishMs, false};
+    status::StatusPublisher publisher_;
+    std::optional<Hooks::Id> following_;
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/status/StatusServer.h"
+#include "status/StatusServer.h"
 
 #ifndef _WIN32
 // poll(2): no limit on a socket's number, as select(2) has.

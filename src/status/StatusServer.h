@@ -12,6 +12,7 @@
 
 #include "allow/AllowList.h"
 #include "status/Incidents.h"
+#include "status/StatusPublisher.h"
 #include "status/StatusSnapshot.h"
 
 namespace ovrin::status {
@@ -25,11 +26,11 @@ struct ServerLimits {
     int idleMs = 2000;            // a kept-alive connection's wait for the next request
 };
 
-class StatusServer {
+class StatusServer final : public PageServer {
 public:
     // Nobody is let in until the loop gives the allow-list.
     explicit StatusServer(ServerLimits limits = {});
-    ~StatusServer();  // stops, closing every connection at once
+    ~StatusServer() override;  // stops, closing every connection at once
     StatusServer(const StatusServer&) = delete;
     StatusServer& operator=(const StatusServer&) = delete;
 
@@ -40,12 +41,12 @@ public:
     int Port() const;
 
     // From the event loop: what the page shows from now on.
-    void Publish(StatusSnapshot snapshot);
+    void Publish(StatusSnapshot snapshot) override;
     // From the event loop: who may visit from now on (nothing: nobody, as for an
     // allow option found bad; an empty list: everyone).
-    void Allow(std::optional<AllowList> allowed);
+    void Allow(std::optional<AllowList> allowed) override;
     // From the event loop: what visitors did wrong since the last call.
-    IncidentCounts TakeIncidents();
+    IncidentCounts TakeIncidents() override;
 
 private:
     class Impl;
