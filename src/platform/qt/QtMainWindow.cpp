@@ -189,7 +189,7 @@ class ListOnlyBox final : public QComboBox {
 public:
     using QComboBox::QComboBox;
     const QString& Shown() const { return shown_; }
-    void Show(const QString& text) {
+    void SetShown(const QString& text) {
         if (text == shown_) return;
         shown_ = text;
         update();
@@ -283,7 +283,7 @@ void MirrorCombo(const ComboBox& m, QComboBox* w) {
     }
     if (auto* list = dynamic_cast<ListOnlyBox*>(w)) {
         if (w->currentIndex() != m.ListIndex()) w->setCurrentIndex(m.ListIndex());
-        list->Show(ToQ(m.Text()));
+        list->SetShown(ToQ(m.Text()));
         FitField(w);
         MirrorCommon(m, w);
         return;

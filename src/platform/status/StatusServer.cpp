@@ -322,8 +322,8 @@ private:
         else {
             bool refused = false;
             served = Converse(sock, address, refused);
+            if (refused) DropTheRest(sock);  // still counted as served: a stop ends it at once
             Leave(sock, address);
-            if (refused) DropTheRest(sock);
         }
         httplib::detail::shutdown_socket(sock);
         httplib::detail::close_socket(sock);
