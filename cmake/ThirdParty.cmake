@@ -1,11 +1,12 @@
 # The status page's libraries, both header-only: nlohmann's JSON (Debian's
 # nlohmann-json3-dev) and cpp-httplib (the whole header from Debian's source
-# package, fetched by scripts/deps.sh into build-deps/). Each is put on an include
-# path of its own, so that the Windows cross-build sees them and nothing else of
-# the host's /usr/include.
+# package, fetched into build-deps/ by scripts/fetch-httplib.sh, which every build
+# script runs). Each is put on an include path of its own, so that the Windows
+# cross-build sees them and nothing else of the host's /usr/include.
 set(OVRIN_HTTPLIB_DIR ${PROJECT_SOURCE_DIR}/build-deps/cpp-httplib CACHE PATH "The folder of cpp-httplib's httplib.h")
 if(NOT EXISTS ${OVRIN_HTTPLIB_DIR}/httplib.h)
-  message(FATAL_ERROR "cpp-httplib's httplib.h is not in ${OVRIN_HTTPLIB_DIR}: run scripts/deps.sh")
+  message(FATAL_ERROR "cpp-httplib's httplib.h is not in ${OVRIN_HTTPLIB_DIR}: "
+          "run scripts/fetch-httplib.sh (the build scripts run it), or give its folder as -DOVRIN_HTTPLIB_DIR=")
 endif()
 find_path(OVRIN_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH)
 if(NOT OVRIN_JSON_DIR)

@@ -26,6 +26,7 @@ shift $(( $# < 2 ? $# : 2 ))
 mkdir -p build-fuzz
 (
   flock 9
+  ./scripts/fetch-httplib.sh
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DOVRIN_FUZZ=ON -DOVRIN_WITH_QT=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   nice -n 10 cmake --build build-fuzz --target "fuzz_$target" -j "$(nproc)" >/dev/null

@@ -12,6 +12,7 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-x86-64-posix
 fi
+./scripts/fetch-httplib.sh
 extra=(-DOVRIN_WITH_QT=OFF) targets=()
 [ "${CI:-}" = "true" ] && extra+=(-DOVRIN_WERROR=ON)
 if [ "${1:-}" = program ]; then

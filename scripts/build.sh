@@ -14,5 +14,6 @@ if [ "${1:-}" = program ]; then
 else
   extra+=(-DBUILD_TESTING=ON)
 fi
+./scripts/fetch-httplib.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
 cmake --build build -j "$(nproc)" "${targets[@]}"

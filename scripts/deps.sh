@@ -32,33 +32,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# cpp-httplib, the status page's HTTP server. Debian's libcpp-httplib-dev ships it
-# split: declarations, the rest in a shared library built with OpenSSL, zlib and
-# brotli, which the static Windows program cannot link and which hides what the
-# server needs to bound each connection. Both programs use the whole header from
-# Debian's source package of the same library instead, fetched with apt (no
-# deb-src line needed on this machine) into build-deps/cpp-httplib.
-root="$(cd "$(dirname "$0")/.." && pwd)"
-httplib="$root/build-deps/cpp-httplib"
-if [ ! -f "$httplib/httplib.h" ]; then
-  echo "Fetching Debian's source of cpp-httplib into $httplib"
-  work="$(mktemp -d)"
-  trap 'rm -rf "$work"' EXIT
-  . /etc/os-release
-  mkdir -p "$work/parts" "$work/lists/partial" "$work/cache/archives/partial" "$work/src"
-  for suite in "$VERSION_CODENAME" "$VERSION_CODENAME-security"; do
-    uri=http://deb.debian.org/debian
-    [ "$suite" = "$VERSION_CODENAME" ] || uri=http://deb.debian.org/debian-security
-    printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n\n' \
-      "$uri" "$suite" /usr/share/keyrings/debian-archive-keyring.gpg >> "$work/parts/debian-src.sources"
-  done
-  apt=(apt-get -qq -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
-       -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o "APT::Sandbox::User=$(id -un)")
-  "${apt[@]}" update
-  (cd "$work/src" && "${apt[@]}" source cpp-httplib >/dev/null)
-  header="$(find "$work/src" -maxdepth 2 -name httplib.h | head -1)"
-  [ -n "$header" ] || { echo "cpp-httplib's source has no httplib.h" >&2; exit 1; }
-  mkdir -p "$httplib"
-  cp "$header" "$(dirname "$header")/LICENSE" "$httplib/"
-  (cd "$work/src" && ls ./*.dsc) > "$httplib/SOURCE"
-fi
+# cpp-httplib, the status page's HTTP server (the build scripts fetch it too).
+"$(dirname "$0")/fetch-httplib.sh"

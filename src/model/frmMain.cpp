@@ -71,6 +71,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     cboInterbyte.hidden = true;
     Place(cboConn, "cboConn", {1440, 1050, 1530, 315}, kConnToolTip);
     Fill(cboConn, {kConnOffLine, kConnListen, kConnDefault});
+    cboConn.listOnly = true;
 
     Place(txtHostPort, "txtHostPort", {1440, 1995, 765, 315}, "Set the Listen port here - default is 50000");
     txtHostPort.maxLength = 5;

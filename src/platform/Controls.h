@@ -83,6 +83,10 @@ public:
     std::function<void()> Click;
     std::function<void()> Change;
 
+    // A drop-down list: the user picks an entry and cannot type. Code may still
+    // set a text that is no entry ("ON-LINE"), and the box shows it.
+    bool listOnly = false;
+
 private:
     std::string text_;
     int listIndex_ = -1;

@@ -58,10 +58,13 @@ void Clients(std::string& page, const StatusSnapshot& s) {
         page += "<p class=\"quiet\">None connected.</p></section>\n";
         return;
     }
-    page += "<table><tr><th>Address</th><th>Port</th><th>Language</th><th>Connected since</th>"
+    // The connection beside the address: two clients from one address are told
+    // apart as the log tells them ("Client 192.0.2.7 (slot 1, connection 3)").
+    page += "<table><tr><th>Address</th><th>Connection</th><th>Port</th><th>Language</th><th>Connected since</th>"
             "<th class=\"n\">Bytes in</th><th class=\"n\">Bytes out</th></tr>\n";
     for (const ClientStatus& c : s.clients) {
-        page += "<tr title=\"" + Html(c.label) + "\"><td>" + Html(c.address) + "</td><td>" +
+        page += "<tr title=\"" + Html(c.label) + "\"><td>" + Html(c.address) + "</td><td>slot " +
+                std::to_string(c.slot) + ", connection " + std::to_string(c.connection) + "</td><td>" +
                 (c.remoteSerialPort ? "remote serial port" : "raw") + "</td><td>" + Html(c.language) +
                 "</td><td>" + TimeOfDay(c.connectedWallMs) + " UTC (" + Duration(c.connectedForMs) +
                 ")</td><td class=\"n\">" + std::to_string(c.bytesIn) + "</td><td class=\"n\">" +

@@ -63,7 +63,8 @@ with Bench(server, radio) as bench:
             sets.append(time.monotonic())
             stop.wait(SET_EVERY_S)
 
-    threading.Thread(target=set_frequency, daemon=True).start()
+    setting = threading.Thread(target=set_frequency, daemon=True)
+    setting.start()
     reply_s = (DELAY_MS + (len(FA) + len(ANSWER)) * CHARACTER_MS) / 1000
     whole, late = 0, []
     for i in range(READS):
@@ -80,10 +81,13 @@ with Bench(server, radio) as bench:
                 fail(f"read {i}: {got + rest!r} instead of {ANSWER!r}", *logs)
         time.sleep(0.03)
     stop.set()
-    time.sleep(0.2)
-    leaked = waiting(setter)
-    if leaked:
-        fail(f"the setter, which asked nothing, got {leaked!r}", *logs)
+    setting.join()
+    # The setter's own first question: an answer to the reader's that had gone
+    # astray to it would have come before its answer.
+    setter.sendall(b"ID;")
+    leaked = receive(setter, len(b"ID019;"))
+    if leaked != b"ID019;":
+        fail(f"the setter, which asked nothing until ID;, got {leaked!r}", *logs)
     if whole < READS - 1:
         fail(f"{whole} of {READS} answers whole {1000 * (0.05 + reply_s):.0f} ms after FA; "
              f"beside {len(sets)} sets: {late}", *logs)

@@ -59,8 +59,9 @@ expected="/usr/bin/ovrin-server
 /usr/lib/systemd/system/ovrin-server@.service
 /usr/share/applications/ovrin-server.desktop
 /usr/share/doc/ovrin-server/README.md.gz
-/usr/share/doc/ovrin-server/THIRD-PARTY.txt.gz
+/usr/share/doc/ovrin-server/changelog.Debian.gz
 /usr/share/doc/ovrin-server/command-languages.md.gz
+/usr/share/doc/ovrin-server/copyright
 /usr/share/doc/ovrin-server/install.md.gz
 /usr/share/icons/hicolor/32x32/apps/ovrin-server.png
 /usr/share/icons/hicolor/scalable/apps/ovrin-server.svg
@@ -74,9 +75,28 @@ $expected"
 # The guide names each as the package installs it (the units under /lib).
 for file in $expected; do
   named=${file/#\/usr\/lib\/systemd/\/lib\/systemd}
-  case $named in /usr/share/doc/ovrin-server/*) named=/usr/share/doc/ovrin-server/ ;; esac
+  case $named in
+    /usr/share/doc/ovrin-server/*)  # in the folder's row, by name
+      grep -F -- "| \`/usr/share/doc/ovrin-server/\` |" "$source/docs/install.md" | grep -qF -- "\`${named##*/}\`" ||
+        fail "docs/install.md does not name ${named##*/} in /usr/share/doc/ovrin-server/"
+      continue ;;
+  esac
   grep -qF -- "$named" "$source/docs/install.md" || fail "docs/install.md does not name $named"
 done
+# The licences: this program's (GPL-3+) and those of the libraries compiled in, in
+# Debian's machine-readable format; the changelog at the package's version.
+doc=/usr/share/doc/ovrin-server
+[ "$(head -n1 $doc/copyright)" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+  fail "the copyright file is not in the machine-readable format"
+for stanza in 'Files: \*' 'License: GPL-3\+' 'Files: build-deps/cpp-httplib/\*' 'Files: nlohmann/\*' 'License: Expat'; do
+  grep -Eqx -- "$stanza" $doc/copyright || fail "the copyright file lacks \"$stanza\""
+done
+grep -qF 'Permission is hereby granted' $doc/copyright || fail "the copyright file lacks the Expat licence's text"
+grep -Evq '^([A-Z][A-Za-z-]*: .*|[ \t].*|)$' $doc/copyright && fail "the copyright file has a line that is no field: $(grep -Ev '^([A-Z][A-Za-z-]*: .*|[ \t].*|)$' $doc/copyright | head -n1)"
+version=$(dpkg-query -W -f='${Version}' ovrin-server)
+changes=$(zcat $doc/changelog.Debian.gz | dpkg-parsechangelog -l - -S Version) ||
+  fail "dpkg-parsechangelog cannot read changelog.Debian.gz"
+[ "$changes" = "$version" ] || fail "changelog.Debian.gz is of version $changes, the package $version"
 [ -x /usr/bin/ovrin-server ] || fail "/usr/bin/ovrin-server is not executable"
 zcat /usr/share/man/man1/ovrin-server.1.gz | grep -q -- 'headless' || fail "the man page lacks --headless"
 # Installed disabled: no unit is wanted by any target until the operator enables it.

@@ -128,7 +128,11 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         EXPECT_EQ(c["bytes_in"], expected[i].bytesIn);
         // Every byte the client was sent: answers, telnet negotiation, escapes.
         EXPECT_EQ(c["bytes_out"], app.Client(static_cast<int16_t>(i + 1)).sent.size());
-        EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].address + "</td>"));
+        EXPECT_EQ(c["connection"], i + 1);
+        // On the page the connection stands beside the address, as the log's label has it.
+        const std::string which = "slot " + std::to_string(i + 1) + ", connection " + std::to_string(i + 1);
+        EXPECT_TRUE(Has(c["label"].get<std::string>(), which));
+        EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].address + "</td><td>" + which + "</td>"));
     }
     EXPECT_EQ(clients[0]["bytes_out"], 15u);  // the answer, and the radio's 0xFF as it said it
     EXPECT_TRUE(Has(shown.html, "Clients (2 of 3)"));

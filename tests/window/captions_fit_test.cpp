@@ -133,9 +133,18 @@ int Measure(int argc, char** argv, const QString& family) {
         } else if (box) {
             MeasureCheckBox(name, box);
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-            QStringList texts{combo->currentText()};
+            QStringList texts{QString::fromStdString(static_cast<ComboBox*>(control)->Text())};
             for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
-            MeasureEdit(name, combo->lineEdit(), texts);
+            if (combo->isEditable()) {
+                MeasureEdit(name, combo->lineEdit(), texts);
+            } else {  // a drop-down list: its text beside the arrow, less a pixel each side
+                QStyleOptionComboBox option;
+                option.initFrom(combo);
+                const int room = combo->style()
+                                     ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+                                     .width() - 2;
+                for (const QString& text : texts) ExpectNarrower(name, QFontMetricsF(combo->font(), combo), text, room);
+            }
         } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             MeasureEdit(name, edit, {edit->text()});
         }

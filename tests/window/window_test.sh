@@ -150,6 +150,23 @@ until_ok 15 shows red 150 || fail "no Off-line picture after the window was mapp
 xdotool mousemove --sync --window "$win" 200 38 click 1
 until_ok 15 listening "$port" || fail "a click on the Off-line picture did not choose Listen"
 until_ok 15 shows amber 150 || fail "no Listen picture after a click on the picture"
+# Connection Status is a list to pick from: a click on its text opens the list, and
+# a key typed into the box changes neither what it shows nor the state. (The
+# list opened from the keyboard after the key shows that the key was handled.)
+xdotool mousemove --sync --window "$win" 130 80 click 1
+until_ok 15 list_open || fail "a click on the Connection Status text did not open its list"
+xdotool key Escape
+until_ok 15 not list_open || fail "Escape did not close the Connection Status list"
+shot && convert "$last" -crop 102x21+96+70 +repage "$dir/status-before.png"
+xdotool type --delay 40 5
+xdotool key alt+Down
+until_ok 15 list_open || fail "Alt+Down did not open the Connection Status list after the typed key"
+xdotool key Escape
+until_ok 15 not list_open || fail "Escape did not close the Connection Status list"
+shot && convert "$last" -crop 102x21+96+70 +repage "$dir/status-after.png"
+differ=$(compare -metric AE "$dir/status-before.png" "$dir/status-after.png" null: 2>&1)
+check [ "$differ" = 0 ]  # pixels of the box that a typed key changed
+check listening "$port"
 pick 0
 until_ok 15 not_listening "$port" || fail "still listening on $port after Off-line again"
 # A click on "Control RTS as PTT" while Off-line: the box and its rule (RTS and the

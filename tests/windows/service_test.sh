@@ -54,7 +54,13 @@ version=$(cat "$build/generated/version.txt")
 mkdir "$dir/app" && (cd "$dir/app" && python3 -m zipfile -e "$dir/ovrin-server-$version-win64.zip" .) ||
   fail "the zip does not unpack"
 app="$dir/app/ovrin-server-$version-win64"
-for f in ovrin-server.exe README.txt FIRST-RUN.txt THIRD-PARTY.txt; do [ -s "$app/$f" ] || fail "the zip lacks $f"; done
+for f in ovrin-server.exe README.txt FIRST-RUN.txt LICENSE.txt THIRD-PARTY.txt; do [ -s "$app/$f" ] || fail "the zip lacks $f"; done
+# The licence as it is, in lines Notepad breaks; the notices name each library linked in.
+[ "$(tr -d '\r' <"$app/LICENSE.txt")" = "$(cat "$source/LICENSE")" ] || fail "LICENSE.txt is not LICENSE"
+[ "$(grep -c $'\r$' "$app/LICENSE.txt")" = "$(wc -l <"$app/LICENSE.txt")" ] || fail "LICENSE.txt has lines not ending in CR LF"
+for library in cpp-httplib nlohmann-json libstdc++ MinGW-w64; do
+  grep -q "^== .*$library" "$app/THIRD-PARTY.txt" || fail "THIRD-PARTY.txt lacks $library"
+done
 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
 "$wine" "$app/ovrin-server.exe" --version >"$dir/version" 2>&1
 grep -q "^Ovrin-Server v1\.10\.01" "$dir/version" || fail "the unpacked program printed: $(cat "$dir/version")"

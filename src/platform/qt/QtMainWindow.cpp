@@ -15,7 +15,9 @@
 #include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QStylePainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <algorithm>
 #include <functional>
@@ -181,15 +183,61 @@ qreal TextRoom(const QLineEdit* edit) {
     return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() - 2 * kMargin;
 }
 
+// A drop-down list (not editable): picked from, never typed into. It shows the
+// text its model holds, which may be no entry of its list ("ON-LINE").
+class ListOnlyBox final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    const QString& Shown() const { return shown_; }
+    void SetShown(const QString& text) {
+        if (text == shown_) return;
+        shown_ = text;
+        update();
+    }
+    // The room its text has beside the arrow, less the pixel the style keeps each side.
+    qreal TextRoom() const {
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width() - 2;
+    }
+
+protected:
+    // A letter would pick the entry it begins, as the wheel would (see eventFilter):
+    // a key pressed by mistake must not change the connection status. The list
+    // still opens from the keyboard (F4, Alt+Down, space) and is picked from there.
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString text = event->text();
+        if (!text.isEmpty() && text.at(0).isPrint() && text != QStringLiteral(" ")) {
+            event->ignore();
+            return;
+        }
+        QComboBox::keyPressEvent(event);
+    }
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        painter.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        if (option.currentText != shown_) option.currentIcon = QIcon();
+        option.currentText = shown_;
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+
+private:
+    QString shown_;
+};
+
 // A field shows its whole text and every entry of its list: in the window's font,
 // or smaller when they are too wide (a client's address, a typed name).
 void FitField(QWidget* field) {
     auto* combo = qobject_cast<QComboBox*>(field);
+    auto* list = dynamic_cast<ListOnlyBox*>(field);
     const QLineEdit* edit = combo ? combo->lineEdit() : qobject_cast<QLineEdit*>(field);
-    if (!edit) return;
-    QStringList texts{edit->text()};
+    if (!edit && !list) return;
+    QStringList texts{list ? list->Shown() : edit->text()};
     for (int i = 0; combo && i < combo->count(); ++i) texts << combo->itemText(i);
-    const qreal room = TextRoom(edit);
+    const qreal room = list ? list->TextRoom() : TextRoom(edit);
     const auto fits = [&](const QFont& font) {
         const QFontMetricsF metrics(font, field);
         return std::all_of(texts.begin(), texts.end(),
@@ -232,6 +280,13 @@ void MirrorCombo(const ComboBox& m, QComboBox* w) {
         const QString tip = ToQ(m.ItemToolTip(i));
         if (w->itemData(i, Qt::ToolTipRole).toString() != tip)
             w->setItemData(i, tip.isEmpty() ? QVariant() : QVariant(tip), Qt::ToolTipRole);
+    }
+    if (auto* list = dynamic_cast<ListOnlyBox*>(w)) {
+        if (w->currentIndex() != m.ListIndex()) w->setCurrentIndex(m.ListIndex());
+        list->SetShown(ToQ(m.Text()));
+        FitField(w);
+        MirrorCommon(m, w);
+        return;
     }
     // The selection and the text are set separately: an editable box may show a
     // text that is no entry of its list. Keep the user's cursor where it was.
@@ -361,22 +416,26 @@ void QtMainWindow::Place(Control& model, QWidget* widget) {
 }
 
 void QtMainWindow::Bind(ComboBox& model) {
-    auto* box = new QComboBox(this);
-    box->setEditable(true);
-    // Typing sets only the text: nothing is added to the list, nothing completed
-    // or selected behind the user's back.
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->setCompleter(nullptr);
+    QComboBox* box = model.listOnly ? new ListOnlyBox(this) : new QComboBox(this);
+    if (!model.listOnly) {
+        box->setEditable(true);
+        // Typing sets only the text: nothing is added to the list, nothing completed
+        // or selected behind the user's back.
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->setCompleter(nullptr);
+    }
     box->installEventFilter(this);
     Place(model, box);
     connect(box, &QComboBox::activated, this, [&model, box](int index) {
         Shielded(model.name.c_str(), [&] { model.SetListIndex(index); });
         MirrorCombo(model, box);
     });
-    connect(box->lineEdit(), &QLineEdit::textEdited, this, [&model, box](const QString& text) {
-        Shielded(model.name.c_str(), [&] { model.UserEdit(FromQ(text)); });
-        MirrorCombo(model, box);
-    });
+    if (!model.listOnly) {
+        connect(box->lineEdit(), &QLineEdit::textEdited, this, [&model, box](const QString& text) {
+            Shielded(model.name.c_str(), [&] { model.UserEdit(FromQ(text)); });
+            MirrorCombo(model, box);
+        });
+    }
     model.Changed = [&model, box] { MirrorCombo(model, box); };
     MirrorCombo(model, box);
 }

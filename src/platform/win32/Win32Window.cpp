@@ -170,6 +170,9 @@ void Win32Window::Create(Control& model, int id) {
             view.list = info.hwndList;
             // The box is as narrow as the original's: no margin, so COM256 fits beside the arrow.
             SendMessageW(view.edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(0, 0));
+            // Picked from, never typed into. Not CBS_DROPDOWNLIST: that shows only
+            // entries of its list, and the box must also show "ON-LINE", which is none.
+            if (static_cast<ComboBox&>(model).listOnly) SendMessageW(view.edit, EM_SETREADONLY, TRUE, 0);
         }
     }
     // Key releases in a text box are the model's KeyUp.
