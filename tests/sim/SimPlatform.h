@@ -65,7 +65,6 @@ public:
     }
     std::function<void()> OnOutput;  // a harness asks who is writing
     std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
-    bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
     std::string PortProblem(int16_t port) const override {
         return existing.count(port) ? "" : "No such file or directory";
     }

@@ -23,7 +23,7 @@ class Device final : public SerialCore {
 public:
     ~Device() override { CloseAtEnd(); }
     std::string DeviceName(int16_t) const override { return {}; }
-    bool PortAvailable(int16_t) const override { return true; }
+    std::string PortProblem(int16_t) const override { return {}; }
     void Run() {  // the event loop, until nothing waits
         while (!loop_.empty()) {
             const std::function<void()> work = std::move(loop_.front());

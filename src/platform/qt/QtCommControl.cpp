@@ -169,8 +169,6 @@ std::string QtCommControl::DeviceName(int16_t port) const {
     return device;
 }
 
-bool QtCommControl::PortAvailable(int16_t port) const { return PortProblem(port).empty(); }
-
 std::string QtCommControl::PortProblem(int16_t port) const {
     const std::string device = DeviceForPort(port, folder_);
     if (device.empty()) return "no device is linked to it";

@@ -40,6 +40,9 @@ public:
     void Drain(int timeoutMs) override;
     int32_t DeliveryLatencyMs() const override { return PortOpen() ? latencyMs_ : 0; }
     uint8_t ModemLines() override;
+    // Told by the realisation's PortProblem, so the two never disagree.
+    bool PortAvailable(int16_t port) const final { return PortProblem(port).empty(); }
+    std::string PortProblem(int16_t port) const override = 0;
 
 protected:
     enum class Line { Dtr, Rts };
@@ -116,5 +119,21 @@ private:
 // byte, so a stream comes in pieces up to threshold + 3 characters apart.
 int32_t UsbLatencyMs(int latencyTimerMs);
 int32_t FifoLatencyMs(int thresholdBytes, const LineSettings& line);
+
+// The device operations as a realisation of the system's serial port declares
+// them (the simulated one defines a few of its own): the list is kept here, once.
+#define OVRIN_SERIAL_DEVICE_OPERATIONS                                     \
+    void OpenDevice() override;                                            \
+    void CloseDevice() noexcept override;                                  \
+    void ApplySettings(const LineSettings& s) override;                    \
+    void SetDeviceLine(Line line, bool on) override;                       \
+    int32_t Waiting() override;                                            \
+    Bytes Read() override;                                                 \
+    void Write(const Bytes& data) override;                                \
+    int32_t Unsent() override;                                             \
+    void WaitSent(int timeoutMs) override;                                 \
+    std::optional<uint8_t> DeviceModemLines() override;                    \
+    int32_t DeviceLatencyMs() override;                                    \
+    void Post(std::function<void()> work, bool mayRunNow) override;
 
 }  // namespace ovrin

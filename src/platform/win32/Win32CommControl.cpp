@@ -296,10 +296,8 @@ std::string Win32CommControl::DeviceName(int16_t port) const {
     return listed.empty() ? DosTarget(port) : listed;
 }
 
-bool Win32CommControl::PortAvailable(int16_t port) const { return !DeviceName(port).empty(); }
-
 std::string Win32CommControl::PortProblem(int16_t port) const {
-    return PortAvailable(port) ? std::string() : "Windows has no port of that name";
+    return DeviceName(port).empty() ? "Windows has no port of that name" : std::string();
 }
 
 void Win32CommControl::ReadLoop(uint64_t generation) {

@@ -30,22 +30,10 @@ public:
     ~Win32CommControl() override;
 
     std::string DeviceName(int16_t port) const override;
-    bool PortAvailable(int16_t port) const override;
     std::string PortProblem(int16_t port) const override;
 
 private:
-    void OpenDevice() override;
-    void CloseDevice() noexcept override;
-    void ApplySettings(const LineSettings& s) override;
-    void SetDeviceLine(Line line, bool on) override;
-    int32_t Waiting() override;
-    Bytes Read() override;
-    void Write(const Bytes& data) override;
-    int32_t Unsent() override;
-    void WaitSent(int timeoutMs) override;
-    std::optional<uint8_t> DeviceModemLines() override;
-    int32_t DeviceLatencyMs() override;
-    void Post(std::function<void()> work, bool mayRunNow) override;
+    OVRIN_SERIAL_DEVICE_OPERATIONS
 
     bool ApplyLine(const LineSettings& s);
     void ReadLoop(uint64_t generation);
