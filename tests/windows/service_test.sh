@@ -27,7 +27,7 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-service-XXXXXX")
 # Every Wine process, the service manager and the service among them, carries the
 # shim: Wine's serial code sets the lines with ioctl on its Unix side.
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64 \
-  LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log"
+  LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log" OVRIN_SLOW_LINE="$dir/slow"
 wine=/usr/lib/wine/wine64
 pids=() failed=0
 cleanup() {
@@ -92,7 +92,9 @@ answer=$(timeout 15 head -c 14 <&3)
 printf '\033\033ATH1' >&3
 until_ok 10 rts 1 || fail "RTS did not rise for the in-band command"
 until_ok 5 logged "PTT keyed" || fail "the key is not logged"
-# The same client keys by CAT too: the stop must also get the release to the radio.
+# The same client keys by CAT too, on a line that takes 50 ms a byte (the shim):
+# the stop must wait for the release to leave before it closes the port.
+touch "$dir/slow"
 printf 'TX;' >&3
 until_ok 10 grep -q "PTT on" "$dir/radio.log" || fail "TX; did not key the radio"
 rm -f "$folder/Ovrin-Bridge.ini"
