@@ -12,7 +12,7 @@
 # key's release (RX;) heard by the radio before the port closes at Off-line and at
 # the program's end on a line the shim makes slow, and the window closed while a
 # message box is open (the box takes its safe answer). Exits 77 (skipped) when
-# Wine, Xvfb, the radio simulator or the shim is missing.
+# Wine, Xvfb, pyserial, the radio simulator or the shim is missing.
 #   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim> <modem shim>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
@@ -22,6 +22,7 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 [ -x "$radio" ] || skip "no radio simulator (build the Linux program first)"
 [ -f "$shim" ] || skip "no modem-line shim (build the Linux program first)"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+/usr/bin/python3 -c 'import serial' 2>/dev/null || skip "pyserial (python3-serial) is not installed"
 # As root: a network and pseudo-terminals of our own, so parallel runs never meet.
 if [ "$(id -u)" = 0 ] && [ -z "${OVRIN_E2E_PRIVATE:-}" ] && command -v unshare >/dev/null; then
   exec env OVRIN_E2E_PRIVATE=1 unshare -n -m --propagation private bash -c \
