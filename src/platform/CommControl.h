@@ -8,7 +8,9 @@
 //    they change the line at once. A device without modem-control lines keeps and
 //    reports the requested state; any other failure throws and the state stays as
 //    the line is.
-//  - PortOpen(true) on an open port fails ("Port already open").
+//  - PortOpen(true) on an open port fails ("Port already open"). PortOpen(false)
+//    first lets what was written go to the line (bounded), then drops RTS, then
+//    closes: a last command written before it is not cut off.
 //  - Input returns and removes every waiting byte; Output writes all bytes.
 //  - No flow control; every byte value passes unchanged.
 //  - OnComm is raised from the event loop, one event at a time, never inside a call

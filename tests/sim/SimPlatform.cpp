@@ -67,6 +67,7 @@ MsgResult SimDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIco
 
 SimApp::SimApp() {
     host.clock = &clock;
+    com.clock = &clock;
     clock.BindAll(f);
     WireEvents(f);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -12,8 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "model/frmMain.h"
 #include "line/LineSettings.h"
+#include "model/frmMain.h"
+#include "platform/shared/SerialCore.h"
 
 namespace ovrin::sim {
 
@@ -46,49 +48,23 @@ inline void FailIf(bool failed, const char* why) {
     if (failed) throw PlatformError(why);
 }
 
-class SimComm : public CommControl {
+// The serial port: the shared core over a scripted device. What the program writes
+// takes time: it waits unsent until the virtual clock moves (or a drain waits for
+// it), and a close that did not wait for it cuts it off, as a real port's does.
+// Events go through the core's loop, run when the test delivers them.
+class SimComm : public SerialCore {
 public:
-    int16_t CommPort() const override { return port_; }
-    void SetCommPort(int16_t port) override {
-        FailIf(open_, "Port already open");
-        FailIf(port < 1, kInvalidPropertyValue);
-        port_ = port;
-    }
-    const std::string& Settings() const override { return settings_; }
-    void SetSettings(const std::string& settings) override {
-        FailIf(!ParseLineSettings(settings), kInvalidPropertyValue);
-        settings_ = settings;
-    }
-    bool DTREnable() const override { return dtr_; }
+    ~SimComm() override { CloseAtEnd(); }
     void SetDTREnable(bool on) override {
-        dtr_ = on;
-        if (open_) dtrHistory.push_back(on);
+        SerialCore::SetDTREnable(on);
+        if (PortOpen()) dtrHistory.push_back(on);
     }
-    bool RTSEnable() const override { return rts_; }
     void SetRTSEnable(bool on) override {
-        rts_ = on;
-        if (open_) rtsHistory.push_back(on);
-    }
-    bool PortOpen() const override { return open_; }
-    void SetPortOpen(bool open) override {
-        FailIf(open && open_, "Port already open");
-        FailIf(open && !existing.count(port_), "Invalid port number");
-        if (open) ++opens;
-        else if (open_) rtsAtClose.push_back(rts_), dtrAtClose.push_back(dtr_);
-        open_ = open;
-        rx_.clear();
-    }
-    int32_t InBufferCount() override { return static_cast<int32_t>(Waiting().size()); }
-    Bytes Input() override { return std::exchange(Waiting(), {}); }
-    void Output(const Bytes& data) override {
-        Waiting();  // fails while closed
-        writes.push_back(data);
-        if (OnOutput) OnOutput();
+        SerialCore::SetRTSEnable(on);
+        if (PortOpen()) rtsHistory.push_back(on);
     }
     std::function<void()> OnOutput;  // a harness asks who is writing
-    int32_t OutBufferCount() override { return open_ ? backlog : 0; }
     std::string DeviceName(int16_t port) const override { return "/dev/sim" + std::to_string(port); }
-    bool PortAvailable(int16_t port) const override { return existing.count(port) != 0; }
     std::string PortProblem(int16_t port) const override {
         return existing.count(port) ? "" : "No such file or directory";
     }
@@ -96,45 +72,89 @@ public:
 
     // The device goes away while open (closed, Lost raised) and comes back.
     void Unplug(const std::string& why = "No such device") {
-        existing.erase(port_);
-        if (std::exchange(open_, false) && Lost) Lost(why);
+        existing.erase(CommPort());
+        if (PortOpen()) ReportLost(Generation(), why);
+        RunLoop();
     }
     // Bytes from the radio (a closed port hears nothing), and the arrival event the
     // event loop would raise.
     void RadioSends(const Bytes& data, bool event = true) {
-        if (!open_) return;
+        if (!PortOpen()) return;
         rx_ += data;
-        if (event && OnComm) OnComm(comEvReceive);
+        if (event) QueueEvent(comEvReceive, Generation());
+        RunLoop();
     }
     // The backlog goes to the line, and the event loop reports it.
     void LineDrains() {
         backlog = 0;
-        if (open_ && OnComm) OnComm(comEvSend);
+        QueueEvent(comEvSend, Generation());
+        RunLoop();
     }
+    // Every byte the program wrote, and what of it has reached the radio.
     Bytes Written() const {
         Bytes all;
         for (const auto& w : writes) all += w;
         return all;
     }
+    const Bytes& Heard() {
+        Settle();
+        return heard_;
+    }
 
+    const SimClock* clock = nullptr;  // written bytes leave once it moves
     std::set<int16_t> existing{1};   // port numbers that can be opened
-    int32_t backlog = 0;             // bytes "not yet sent" on the line
+    int32_t backlog = 0;             // bytes "not yet sent" on the line, as the port tells it
     int32_t latencyMs = 0;
     std::vector<Bytes> writes;       // every Output, in order
-    std::vector<bool> rtsHistory;    // every RTS line change while open
-    std::vector<bool> rtsAtClose;    // the RTS line at each close
+    Bytes cutOff;                    // written, never sent: the port closed first
+    std::vector<bool> rtsHistory;    // every RTS change asked for while open
+    std::vector<bool> rtsAtClose;    // RTS as asked for at each close (a lost device's not)
     std::vector<bool> dtrHistory, dtrAtClose;  // the same for DTR
+    bool rtsLine = false;            // RTS as the device has it
     int opens = 0;
 
 private:
-    Bytes& Waiting() {
-        FailIf(!open_, "The device is not open");
-        return rx_;
+    void OpenDevice() override {
+        FailIf(!existing.count(CommPort()), "Invalid port number");
+        ++opens;
+        rx_.clear();
+        rtsLine = RTSEnable();
     }
-    int16_t port_ = 1;
-    std::string settings_ = "9600,n,8,1";
-    bool dtr_ = false, rts_ = false, open_ = false;
-    Bytes rx_;
+    void CloseDevice() noexcept override {
+        Settle();
+        cutOff += std::exchange(unsent_, {});
+        if (!FoundGone()) rtsAtClose.push_back(RTSEnable()), dtrAtClose.push_back(DTREnable());
+        rx_.clear();
+    }
+    void ApplySettings(const LineSettings&) override {}
+    void SetDeviceLine(Line line, bool on) override {
+        if (line == Line::Rts) rtsLine = on;
+    }
+    int32_t Waiting() override { return static_cast<int32_t>(rx_.size()); }
+    Bytes Read() override { return std::exchange(rx_, {}); }
+    void Write(const Bytes& data) override {
+        Settle();
+        unsent_ += data;
+        writtenAt_ = clock ? clock->Now() : 0;
+        writes.push_back(data);
+        if (OnOutput) OnOutput();
+    }
+    int32_t Unsent() override { return backlog; }
+    void WaitSent(int) override { heard_ += std::exchange(unsent_, {}); }
+    void Post(std::function<void()> work, bool) override { loop_.push_back(std::move(work)); }
+    void Settle() {
+        if (clock && clock->Now() > writtenAt_) heard_ += std::exchange(unsent_, {});
+    }
+    void RunLoop() {
+        while (!loop_.empty()) {
+            const std::function<void()> work = std::move(loop_.front());
+            loop_.pop_front();
+            work();
+        }
+    }
+    Bytes rx_, unsent_, heard_;
+    int64_t writtenAt_ = 0;
+    std::deque<std::function<void()>> loop_;
 };
 
 class SimSockets;

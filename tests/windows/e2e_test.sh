@@ -6,11 +6,13 @@
 # (asked about, answered Yes, the check box turned red), RTS rising and falling for the in-band command, for a remote
 # serial port (RFC 2217) client and at the transmit limit (Wine's serial code sets
 # the lines on its Unix side, where the Linux tests' LD_PRELOAD shim gives the
-# pseudo-terminal modem lines and records them), the window's caption, size and
-# status picture, the settings file the program writes beside itself when closed
-# with Alt+F4, and the window closed while a message box is open (the box takes
-# its safe answer). Exits 77 (skipped) when Wine, Xvfb, the radio simulator or
-# the shim is missing.
+# pseudo-terminal modem lines and records them) and that client's CTS following
+# RTS through the shim, the window's caption, size and status picture, the
+# settings file the program writes beside itself when closed with Alt+F4, a CAT
+# key's release (RX;) heard by the radio before the port closes at Off-line and at
+# the program's end on a line the shim makes slow, and the window closed while a
+# message box is open (the box takes its safe answer). Exits 77 (skipped) when
+# Wine, Xvfb, pyserial, the radio simulator or the shim is missing.
 #   e2e_test.sh <ovrin-server.exe> <ovrin-radio-sim> <modem shim>
 # shellcheck disable=SC2317  # functions called from the trap and through until_ok
 set -uo pipefail
@@ -20,6 +22,7 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 [ -x "$radio" ] || skip "no radio simulator (build the Linux program first)"
 [ -f "$shim" ] || skip "no modem-line shim (build the Linux program first)"
 command -v Xvfb >/dev/null || skip "Xvfb is not installed"
+/usr/bin/python3 -c 'import serial' 2>/dev/null || skip "pyserial (python3-serial) is not installed"
 # As root: a network and pseudo-terminals of our own, so parallel runs never meet.
 if [ "$(id -u)" = 0 ] && [ -z "${OVRIN_E2E_PRIVATE:-}" ] && command -v unshare >/dev/null; then
   exec env OVRIN_E2E_PRIVATE=1 unshare -n -m --propagation private bash -c \
@@ -55,8 +58,6 @@ rts() {
   awk -v want="$1" -v least="${2:-0}" '$2 == "RTS" { s = $3; n++ } END { exit !(s == want && n >= least) }' \
     "$dir/modem.log" 2>/dev/null
 }
-# RFC 2217 SET-CONTROL: 11 sets RTS, 12 clears it.
-control() { printf "\377\372\054\005\\$(printf %03o "$1")\377\360" >&4; }
 lacks() { ! grep -q -- "$1" "$2"; }
 shot() { last="$dir/shot.png"; import -window "$win" "png:$last" 2>/dev/null; }
 # count AREA COLOUR: pixels of a fresh screenshot in WxH+X+Y that have the colour.
@@ -148,20 +149,29 @@ until_ok 15 logged 'PTT released: .*released by RTS (in-band command)' || fail "
 until_ok 5 rts 0 2 || fail "RTS did not fall at the in-band release"
 exec 3>&-
 
-# --- a remote serial port client, past the seconds in which what it sets is taken
-#     as its opening: keyed, released, keyed again and released at the 2 s limit ---
-exec 4<>"/dev/tcp/127.0.0.1/$rfc" || fail "no connection to the remote serial port $rfc"
-printf '\377\373\054' >&4  # WILL COM-PORT-OPTION
-sleep 2.5
-control 11
-until_ok 5 rts 1 3 || fail "RTS did not rise for the remote serial port"
-control 12
-until_ok 5 rts 0 4 || fail "RTS did not fall when the remote serial port cleared it"
-control 11
-until_ok 5 rts 1 5 || fail "RTS did not rise again"
-until_ok 5 logged 'the transmit limit of 2 s was reached' || fail "the transmit limit did not end the key"
-rts 0 6 || fail "RTS still up after the transmit limit"
-exec 4>&-
+# --- a remote serial port client (pyserial's rfc2217://), past the second in which
+#     what it sets is taken as its opening: keyed, released, keyed again and
+#     released at the 2 s limit; its CTS follows RTS through the shim's loopback ---
+/usr/bin/python3 - "$rfc" <<'PY' || fail "the remote serial port client failed"
+import sys, time
+import serial
+port = serial.serial_for_url(f"rfc2217://127.0.0.1:{sys.argv[1]}", timeout=5)
+port.rts = False
+time.sleep(1.5)
+def expect(condition, why):
+    end = time.monotonic() + 5
+    while not condition():
+        if time.monotonic() > end:
+            sys.exit("FAIL: " + why)
+        time.sleep(0.05)
+for up in (True, False, True):
+    port.rts = up
+    expect(lambda: port.cts == up, f"CTS did not follow RTS {'up' if up else 'down'}")
+expect(lambda: not port.cts, "CTS did not fall at the transmit limit")
+port.close()
+PY
+check rts 0 6
+check logged 'the transmit limit of 2 s was reached'
 
 # --- Alt+F4 closes as the user would: the settings beside the program ---
 xdotool windowfocus "$win" key alt+F4
@@ -174,13 +184,38 @@ check [ "$(dd if="$ini" bs=1 skip=60 count=5 2>/dev/null)" = "$port" ]
 check [ "$(dd if="$ini" bs=1 skip=76 count=1 2>/dev/null)" = 1 ]  # Control RTS as PTT
 check [ "$(dd if="$ini" bs=1 skip=67 count=6 2>/dev/null | tr -d ' \0')" = COM20 ]
 
-# --- closed while a message box is open: the question takes its safe answer, No ---
-"$wine" "$dir/app/ovrin-server.exe" --config-dir 'C:\second' --port "$port" --com COM20 >"$dir/second.log" 2>&1 &
+# --- a second program, with no transmit limit, on a line that takes 50 ms a byte
+#     (the shim), so a close that does not wait for what was written cancels it:
+#     a CAT key ended by going Off-line (the status picture clicked, Yes), then by
+#     the program's end; the radio hears the release (RX;) before the port closes
+#     each time. The end comes while a message box is open: the question takes its
+#     safe answer, No ---
+second_logged() { grep -q -- "$1" "$dir/second.log"; }
+ptt() { [ "$(grep -c "PTT $1" "$dir/radio.log")" -ge "$2" ]; }
+cat_key() {
+  exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to the second program"
+  printf 'TX;' >&3
+  until_ok 10 ptt on "$1" || fail "TX; did not key the radio"
+}
+touch "$dir/slow"
+LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem2.log" OVRIN_SLOW_LINE="$dir/slow" \
+  "$wine" "$dir/app/ovrin-server.exe" --config-dir 'C:\second' --port "$port" --com COM20 >"$dir/second.log" 2>&1 &
 second=$!
 pids+=("$second")
 until_ok 30 found '^Ovrin-Server v1\.10\.01$' || fail "no second window"
 until_ok 10 listening "$port" || fail "the second program is not listening on $port"
-exec 3<>"/dev/tcp/127.0.0.1/$port" || fail "no connection to the second program"
+cat_key 1
+xdotool mousemove --window "$win" $((left + 211)) $((top + 38)) click 1
+until_ok 10 found '^Off-Line$' || fail "no question about going Off-line"
+xdotool key --window "$win" y 2>/dev/null; xdotool windowfocus "$win" key y
+until_ok 10 second_logged 'TX;) for .*: Off-line' || fail "Off-line did not release the key"
+until_ok 10 second_logged 'Serial port COM20.* closed' || fail "Off-line did not close the port"
+until_ok 5 ptt off 1 || fail "the radio did not hear the release before the port closed at Off-line"
+exec 3>&-
+found '^Ovrin-Server v1\.10\.01$'
+xdotool mousemove --window "$win" $((left + 211)) $((top + 38)) click 1  # Listen again
+until_ok 10 listening "$port" || fail "the second program is not listening again after Off-line"
+cat_key 2
 printf '\033\033ATH1' >&3
 until_ok 10 found '^Enable Hardware Control$' || fail "no question in the second program"
 # Without a window manager Wine draws no frame to click: Wine's taskkill sends the
@@ -190,7 +225,9 @@ until_ok 20 exited "$second" || fail "the window did not close while the box was
 wait "$second"
 check [ $? = 0 ]
 exec 3>&-
+check second_logged 'TX;) for .*: the program ended'
+check until_ok 5 ptt off 2
 check [ "$(dd if="$dir/prefix/drive_c/second/Ovrin-Bridge.ini" bs=1 skip=76 count=1 2>/dev/null)" = 0 ]
-grep -q 'PTT keyed' "$dir/second.log" && fail "the question was answered Yes"
-[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, status page, PTT and RTS three ways, window, settings, close with a box open"
+second_logged 'PTT keyed: .* by RTS' && fail "the question was answered Yes"
+[ "$failed" = 0 ] && echo "the Windows program ran under Wine: answer, status page, PTT and RTS three ways, CTS seen remotely, window, settings, the CAT release before the close at Off-line and at the end, close with a box open"
 exit $failed

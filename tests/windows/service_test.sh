@@ -3,8 +3,9 @@
 # scripts/package.sh unpacks to a program that runs from its folder; that program
 # registers itself as the service, Wine's service manager starts it, a client is
 # served through COM1 (a pseudo-terminal radio whose modem lines the LD_PRELOAD
-# shim records), the client keys the transmitter, and a stop while keyed drops RTS
-# and saves the settings in the program data folder, with the log there; the
+# shim records), the client keys the transmitter (by RTS and by CAT), and a stop
+# while keyed drops RTS, gets the CAT release (RX;) to the radio before the port
+# closes, and saves the settings in the program data folder, with the log there; the
 # service is removed again and its folder stays. Exits 77 (skipped) without Wine,
 # the radio simulator or the shim.
 #   service_test.sh <source dir> <build-win dir> <ovrin-radio-sim> <modem shim>
@@ -26,7 +27,7 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/ovrin-service-XXXXXX")
 # Every Wine process, the service manager and the service among them, carries the
 # shim: Wine's serial code sets the lines with ioctl on its Unix side.
 export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64 \
-  LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log"
+  LD_PRELOAD=$shim OVRIN_MODEM_LOG="$dir/modem.log" OVRIN_SLOW_LINE="$dir/slow"
 wine=/usr/lib/wine/wine64
 pids=() failed=0
 cleanup() {
@@ -97,10 +98,16 @@ answer=$(timeout 15 head -c 14 <&3)
 printf '\033\033ATH1' >&3
 until_ok 10 rts 1 || fail "RTS did not rise for the in-band command"
 until_ok 5 logged "PTT keyed" || fail "the key is not logged"
+# The same client keys by CAT too, on a line that takes 50 ms a byte (the shim):
+# the stop must wait for the release to leave before it closes the port.
+touch "$dir/slow"
+printf 'TX;' >&3
+until_ok 10 grep -q "PTT on" "$dir/radio.log" || fail "TX; did not key the radio"
 rm -f "$folder/Ovrin-Bridge.ini"
 "$wine" sc stop ovrin-server >/dev/null 2>&1
 until_ok 15 state STOPPED || fail "the service did not stop"
 rts 0 || fail "RTS still up after the stop"
+until_ok 5 grep -q "PTT off" "$dir/radio.log" || fail "the radio did not hear the release (RX;) before the port closed"
 exec 3>&-
 logged "Asked to end: saving the settings" || fail "the stop is not logged"
 logged "Ended" || fail "the service did not end as a stop ends it"
@@ -112,5 +119,5 @@ logged "Ended" || fail "the service did not end as a stop ends it"
 "$wine" sc query ovrin-server >/dev/null 2>&1 && fail "the service is still registered"
 [ -f "$folder/ovrin-server.log" ] || fail "the folder went with the service"
 echo "zip $(stat -c %s "$dir/ovrin-server-$version-win64.zip") bytes: unpacked, run; the service installed," \
-  "started, served a client, keyed, stopped (RTS down, settings saved) and removed under Wine"
+  "started, served a client, keyed, stopped (RTS down, the CAT release heard, settings saved) and removed under Wine"
 exit 0

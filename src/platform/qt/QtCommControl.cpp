@@ -29,8 +29,6 @@
 namespace ovrin::qt {
 namespace {
 
-constexpr const char* kPortAlreadyOpen = "Port already open";
-constexpr const char* kPortNotOpen = "The device is not open";
 constexpr const char* kInvalidPortNumber = "Invalid port number";
 
 // The most a single poll pulls from the device; a radio answers in far less.
@@ -90,91 +88,45 @@ bool UartPresent(const std::string& device) {
 int32_t DeviceDeliveryLatencyMs(const std::string& sysfs, const std::string& device, const LineSettings& line) {
     if (device.empty() || device.find('/') != std::string::npos) return 0;
     const std::string dir = sysfs + "/" + device;
-    // A USB adapter passes bytes on once per 1 ms frame, an FTDI chip only when its
-    // latency timer runs out (16 ms unless lowered).
+    // An FTDI chip tells its latency timer (16 ms unless lowered); other USB
+    // adapters pass bytes on each frame.
     if (device.rfind("ttyUSB", 0) == 0 || device.rfind("ttyACM", 0) == 0)
-        return 1 + std::max(NumberInFile(dir + "/device/latency_timer"), 0);
-    // A UART raises its receive interrupt at the FIFO threshold, or 4 character
-    // times after the last byte: a stream comes in pieces up to threshold + 3
-    // characters apart.
-    const int threshold = NumberInFile(dir + "/rx_trig_bytes");
-    if (threshold <= 1) return 0;
-    return static_cast<int32_t>((static_cast<long>(threshold + 3) * CharacterMicroseconds(line) + 999) / 1000);
+        return UsbLatencyMs(NumberInFile(dir + "/device/latency_timer"));
+    return FifoLatencyMs(NumberInFile(dir + "/rx_trig_bytes"), line);
 }
 
 QtCommControl::QtCommControl(std::string programFolder, QObject* parent)
-    : QObject(parent), folder_(std::move(programFolder)), settings_(*ParseLineSettings(settingsText_)) {
+    : QObject(parent), folder_(std::move(programFolder)) {
     // What comes from the device is read at least every 50 ms; a device that says
     // more than this meanwhile (none that a radio drives, a pseudo-terminal can)
     // waits in the driver rather than in this process's memory.
     serial_.setReadBufferSize(kReadBufferBytes);
     connect(&serial_, &QSerialPort::errorOccurred, this, &QtCommControl::OnError);
-    // Both signals can come inside our own calls (waitForReadyRead, flush): the
-    // system hears of them only from the event loop.
-    connect(&serial_, &QSerialPort::readyRead, this, [this] { QueueEvent(comEvReceive); });
-    connect(&serial_, &QSerialPort::bytesWritten, this, [this] { QueueEvent(comEvSend); });
+    connect(&serial_, &QSerialPort::readyRead, this, [this] { QueueEvent(comEvReceive, Generation()); });
+    connect(&serial_, &QSerialPort::bytesWritten, this, [this] { QueueEvent(comEvSend, Generation()); });
 }
 
-QtCommControl::~QtCommControl() {
-    if (serial_.isOpen()) serial_.close();
+QtCommControl::~QtCommControl() { CloseAtEnd(); }
+
+void QtCommControl::ApplySettings(const LineSettings& s) {
+    if (!StageSettings(s)) Fail();
 }
 
-bool QtCommControl::PortOpen() const {
-    return serial_.isOpen() && !lost_;
+void QtCommControl::SetDeviceLine(Line line, bool on) {
+    if (!SetLine(line == Line::Dtr ? &QSerialPort::setDataTerminalReady : &QSerialPort::setRequestToSend, on)) Fail();
 }
 
-void QtCommControl::SetCommPort(int16_t port) {
-    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
-    if (port < 1) throw PlatformError(kInvalidPropertyValue);
-    port_ = port;
-}
-
-void QtCommControl::SetSettings(const std::string& settings) {
-    const auto parsed = ParseLineSettings(settings);
-    // QSerialPort knows no 4-bit characters.
-    if (!parsed || parsed->dataBits < 5) throw PlatformError(kInvalidPropertyValue);
-    if (PortOpen() && !StageSettings(*parsed)) {
-        const QString why = serial_.errorString();
-        StageSettings(settings_);  // put back what the line had
-        serial_.clearError();
-        if (lost_) CloseLost();
-        Fail(why);
-    }
-    settings_ = *parsed;
-    settingsText_ = settings;
-    if (PortOpen()) deliveryLatencyMs_ = ReadDeliveryLatency();
-}
-
-void QtCommControl::SetDTREnable(bool on) {
-    if (PortOpen() && !SetLine(&QSerialPort::setDataTerminalReady, on)) Fail(serial_.errorString());
-    dtr_ = on;
-}
-
-void QtCommControl::SetRTSEnable(bool on) {
-    if (PortOpen() && !SetLine(&QSerialPort::setRequestToSend, on)) Fail(serial_.errorString());
-    rts_ = on;
-}
-
-void QtCommControl::SetPortOpen(bool open) {
-    if (open) Open();
-    else Close();
-}
-
-int32_t QtCommControl::InBufferCount() {
-    RequireOpen();
+int32_t QtCommControl::Waiting() {
     PullPending();
     return ClampCount(serial_.bytesAvailable());
 }
 
-Bytes QtCommControl::Input() {
-    RequireOpen();
+Bytes QtCommControl::Read() {
     PullPending();
     return FromBytes(serial_.readAll());
 }
 
-void QtCommControl::Output(const Bytes& data) {
-    RequireOpen();
-    if (data.empty()) return;
+void QtCommControl::Write(const Bytes& data) {
     const qint64 queued = serial_.write(data.data(), static_cast<qint64>(data.size()));
 #if !defined(Q_OS_WIN)
     {
@@ -182,21 +134,16 @@ void QtCommControl::Output(const Bytes& data) {
         serial_.flush();  // hand the bytes to the driver now, without blocking
     }
 #endif
-    if (queued != static_cast<qint64>(data.size()) || lost_) {
-        const QString why = serial_.errorString();
-        if (lost_) CloseLost();
-        serial_.clearError();
-        Fail(why);
-    }
+    if (queued != static_cast<qint64>(data.size()) || FoundGone()) Fail();
 }
 
-void QtCommControl::Drain(int timeoutMs) {
-    if (!PortOpen()) return;
+void QtCommControl::WaitSent(int timeoutMs) {
     const OwnCall call(ownCalls_);
     QElapsedTimer elapsed;
     elapsed.start();
     while (serial_.bytesToWrite() > 0 && elapsed.elapsed() < timeoutMs)
         if (!serial_.waitForBytesWritten(static_cast<int>(timeoutMs - elapsed.elapsed()))) break;
+    serial_.clearError();  // a wait that timed out is no error
 #if defined(TIOCOUTQ)
     // What the driver still holds leaves at the line's pace.
     int queued = 0;
@@ -205,8 +152,7 @@ void QtCommControl::Drain(int timeoutMs) {
 #endif
 }
 
-int32_t QtCommControl::OutBufferCount() {
-    if (!PortOpen()) return 0;
+int32_t QtCommControl::Unsent() {
     qint64 pending = serial_.bytesToWrite();
 #if defined(TIOCOUTQ)
     int queued = 0;
@@ -222,8 +168,6 @@ std::string QtCommControl::DeviceName(int16_t port) const {
     if (info.isSymLink()) return QFile::encodeName(info.symLinkTarget()).toStdString();
     return device;
 }
-
-bool QtCommControl::PortAvailable(int16_t port) const { return PortProblem(port).empty(); }
 
 std::string QtCommControl::PortProblem(int16_t port) const {
     const std::string device = DeviceForPort(port, folder_);
@@ -248,19 +192,17 @@ std::string QtCommControl::PortProblem(int16_t port) const {
 #endif
 }
 
-void QtCommControl::Open() {
-    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
-    if (serial_.isOpen()) Close();  // a device lost earlier, not yet closed
-
-    const std::string device = DeviceForPort(port_, folder_);
+void QtCommControl::OpenDevice() {
+    const int16_t port = CommPort();
+    const std::string device = DeviceForPort(port, folder_);
     if (device.empty()) throw PlatformError(kInvalidPortNumber);
     // A port once opened through its dosdevices link is that link's device: with the
     // link gone (a radio's device removed with it), the fixed table would name
     // another device, and a lost radio would be "reopened" on the wrong port.
-    const std::string link = PortLink(port_, folder_);
+    const std::string link = PortLink(port, folder_);
     const bool viaLink = !link.empty() && device == link;
-    if (!viaLink && linkedPorts_.count(port_) != 0)
-        throw PlatformError((std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port_))).string() +
+    if (!viaLink && linkedPorts_.count(port) != 0)
+        throw PlatformError((std::filesystem::path(folder_) / "dosdevices" / ("com" + std::to_string(port))).string() +
                             ": the link to the device is gone");
     // Opened by the device's own path, not the link's: the port's lock file is named
     // after the path opened, and only the device's name keeps other programs off it.
@@ -268,54 +210,29 @@ void QtCommControl::Open() {
     const std::filesystem::path resolved = std::filesystem::canonical(device, unresolved);
     devicePath_ = QFile::decodeName(unresolved ? device.c_str() : resolved.c_str());
     serial_.setPortName(devicePath_);
-    StageSettings(settings_);  // applied by open(), which fails and closes if they are refused
-    noModemLines_ = false;
+    StageSettings(LineSetting());  // applied by open(), which fails and closes if they are refused
     if (!serial_.open(QIODevice::ReadWrite)) {
-        QString why = ToQ(DeviceName(port_)) + QStringLiteral(": ") + serial_.errorString();
+        QString why = ToQ(DeviceName(port)) + QStringLiteral(": ") + serial_.errorString();
         serial_.clearError();
 #if defined(Q_OS_UNIX)
         if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
             why += QStringLiteral(" (add this user to the dialout group: sudo adduser $USER dialout, then log in again)");
 #endif
-        Fail(why);
+        throw PlatformError(FromQ(why));
     }
-    ++openCount_;
-    lost_ = false;
-    if (viaLink) linkedPorts_.insert(port_);
-    deliveryLatencyMs_ = ReadDeliveryLatency();
-    if (!SetLine(&QSerialPort::setDataTerminalReady, dtr_) || !SetLine(&QSerialPort::setRequestToSend, rts_)) {
+    if (viaLink) linkedPorts_.insert(port);
+    if (!SetLine(&QSerialPort::setDataTerminalReady, DTREnable()) ||
+        !SetLine(&QSerialPort::setRequestToSend, RTSEnable())) {
         const QString why = serial_.errorString();
-        Close();
-        Fail(why);
-    }
-}
-
-void QtCommControl::Close() {
-    if (serial_.isOpen()) {
-        // RTS goes down before the close on every path, a lost device's included:
-        // a driver that keeps the modem lines at close would leave a transmitter keyed.
         serial_.setRequestToSend(false);
-        serial_.close();
+        CloseDevice();
+        throw PlatformError(FromQ(why));
     }
+}
+
+void QtCommControl::CloseDevice() noexcept {
+    serial_.close();
     serial_.clearError();
-    lost_ = false;
-}
-
-void QtCommControl::CloseLost() {
-    const std::string why = lostWhy_;
-    const quint64 which = openCount_;
-    Close();
-    QMetaObject::invokeMethod(
-        this,
-        [this, why, which] {
-            if (openCount_ == which && Lost) Shielded("comPort lost", [&] { Lost(why); });
-        },
-        Qt::QueuedConnection);
-}
-
-void QtCommControl::RequireOpen() {
-    if (lost_) CloseLost();
-    if (!serial_.isOpen()) throw PlatformError(kPortNotOpen);
 }
 
 // Qt reads the device only when the event loop runs; a poll must also see what
@@ -326,11 +243,7 @@ void QtCommControl::PullPending() {
         for (int pass = 0; pass < kMaxReadPasses && serial_.waitForReadyRead(0); ++pass) {
         }
     }
-    if (lost_) {
-        const QString why = serial_.errorString();
-        CloseLost();
-        Fail(why);
-    }
+    if (FoundGone()) Fail();
     serial_.clearError();  // the timeout that ends the passes is no error
 }
 
@@ -362,10 +275,10 @@ bool QtCommControl::DeviceGone() const {
 }
 
 void QtCommControl::OnError(QSerialPort::SerialPortError error) {
-    // A device that is gone answers every read with an error; close it once, from
-    // the event loop, not inside QSerialPort's own notification.
+    // A device that is gone answers every read with an error; it is closed once,
+    // from the event loop, not inside QSerialPort's own notification.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
-    if (!serial_.isOpen() || lost_) return;
+    if (!serial_.isOpen() || FoundGone()) return;
     // A read that found nothing (the bytes were taken by a read of our own a moment
     // before) is reported with whatever the last failed call left in errno: only a
     // device that no longer answers is lost.
@@ -373,59 +286,42 @@ void QtCommControl::OnError(QSerialPort::SerialPortError error) {
         serial_.clearError();  // the unwritten bytes stay queued and go when the line drains
         return;
     }
-    lost_ = true;
-    lostWhy_ = QFileInfo::exists(devicePath_) ? FromQ(serial_.errorString()) : std::string("the device is gone");
-    const quint64 which = openCount_;
-    QMetaObject::invokeMethod(
-        this,
-        [this, which] {
-            if (lost_ && openCount_ == which) CloseLost();
-        },
-        Qt::QueuedConnection);
+    ReportLost(Generation(),
+               QFileInfo::exists(devicePath_) ? FromQ(serial_.errorString()) : std::string("the device is gone"));
 }
 
-void QtCommControl::QueueEvent(CommEvent event) {
-    bool& queued = event == comEvReceive ? receiveQueued_ : sendQueued_;
-    if (queued) return;
+void QtCommControl::Post(std::function<void()> work, bool mayRunNow) {
     // Straight from the event loop the handler runs at once: a posted event would
     // cost the loop another pass for every answer.
-    if (!InHandler() && ownCalls_ == 0) {
-        if (PortOpen() && OnComm) Shielded("comPort_OnComm", [&] { OnComm(event); });
+    if (mayRunNow && !InHandler() && ownCalls_ == 0) {
+        Shielded("comPort", work);
         return;
     }
-    queued = true;
-    const quint64 which = openCount_;
     QMetaObject::invokeMethod(
-        this,
-        [this, event, which, &queued] {
-            queued = false;
-            if (openCount_ != which || !PortOpen() || !OnComm) return;
-            Shielded("comPort_OnComm", [&] { OnComm(event); });
-        },
-        Qt::QueuedConnection);
+        this, [work = std::move(work)] { Shielded("comPort", work); }, Qt::QueuedConnection);
 }
 
-int32_t QtCommControl::ReadDeliveryLatency() const {
+int32_t QtCommControl::DeviceLatencyMs() {
 #if defined(Q_OS_LINUX)
-    return DeviceDeliveryLatencyMs("/sys/class/tty", TtyName(devicePath_), settings_);
+    return DeviceDeliveryLatencyMs("/sys/class/tty", TtyName(devicePath_), LineSetting());
 #else
     return 0;
 #endif
 }
 
-void QtCommControl::Fail(const QString& why) {
+void QtCommControl::Fail() {
+    const QString why = serial_.errorString();
+    serial_.clearError();
     throw PlatformError(FromQ(why));
 }
 
-uint8_t QtCommControl::ModemLines() {
-    // A device without modem lines (a pseudo-terminal) reports none; it is not asked
-    // again while open, since every refusal leaves an error behind.
-    if (!serial_.isOpen() || noModemLines_) return 0;
+std::optional<uint8_t> QtCommControl::DeviceModemLines() {
+    // A device without modem lines (a pseudo-terminal) refuses; every refusal
+    // leaves an error behind.
     const QSerialPort::PinoutSignals pins = serial_.pinoutSignals();
     if (serial_.error() == QSerialPort::UnsupportedOperationError) {
-        noModemLines_ = true;
         serial_.clearError();
-        return 0;
+        return std::nullopt;
     }
     uint8_t lines = 0;
     if (pins & QSerialPort::ClearToSendSignal) lines |= kLineCTS;

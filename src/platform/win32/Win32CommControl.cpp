@@ -1,6 +1,9 @@
 #include "platform/win32/Win32CommControl.h"
 
+#include <setupapi.h>
+
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "platform/std/PortNames.h"
@@ -9,8 +12,6 @@
 namespace ovrin::win32 {
 namespace {
 
-constexpr const char* kPortAlreadyOpen = "Port already open";
-constexpr const char* kPortNotOpen = "The device is not open";
 constexpr const char* kInvalidPortNumber = "Invalid port number";
 
 BYTE ParityOf(char letter) {
@@ -61,6 +62,55 @@ std::string DosTarget(int16_t port) {
     return Utf8(target);
 }
 
+// Windows' class of serial and parallel ports, whose devices name their COM port.
+constexpr GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+DWORD NumberValue(HKEY key, const wchar_t* name, DWORD otherwise) {
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return otherwise;
+    return value;
+}
+
+// What the driver of COMn holds back, from its device's parameters: an FTDI
+// adapter's latency timer (16 ms unless lowered), any other USB adapter's 1 ms
+// frame, or the receive FIFO threshold of a UART driven by serial.sys (14 unless
+// set lower). 0 when the port is none of these, as a virtual port is.
+int32_t DriverLatencyMs(int16_t port, const LineSettings& line) {
+    const HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return 0;
+    const std::wstring wanted = L"COM" + std::to_wstring(port);
+    int32_t latency = 0;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+        const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+        if (key == INVALID_HANDLE_VALUE) continue;
+        wchar_t name[64] = {};
+        DWORD size = sizeof name - sizeof(wchar_t), type = 0;
+        const bool found = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
+                               ERROR_SUCCESS &&
+                           type == REG_SZ && _wcsicmp(name, wanted.c_str()) == 0;
+        wchar_t instance[256] = {};
+        if (found && SetupDiGetDeviceInstanceIdW(set, &info, instance, 256, nullptr)) {
+            const std::wstring id(instance);
+            const std::wstring bus = id.substr(0, id.find(L'\\'));
+            if (_wcsicmp(bus.c_str(), L"FTDIBUS") == 0)
+                latency = UsbLatencyMs(static_cast<int>(NumberValue(key, L"LatencyTimer", 16)));
+            else if (_wcsicmp(bus.c_str(), L"USB") == 0)
+                latency = UsbLatencyMs(0);
+            else if (_wcsicmp(bus.c_str(), L"ACPI") == 0 || _wcsicmp(bus.c_str(), L"PNP") == 0 ||
+                     _wcsicmp(bus.c_str(), L"ROOT") == 0)
+                latency = FifoLatencyMs(static_cast<int>(NumberValue(key, L"RxFIFO", 14)), line);
+        }
+        RegCloseKey(key);
+        if (found) break;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return latency;
+}
+
 // Waits for an overlapped operation, or for the stop event; false when stopped or failed.
 bool Finish(HANDLE h, OVERLAPPED& ov, HANDLE stop, DWORD& done, DWORD& error) {
     error = 0;
@@ -89,41 +139,17 @@ bool Finish(HANDLE h, OVERLAPPED& ov, HANDLE stop, DWORD& done, DWORD& error) {
 
 }  // namespace
 
-Win32CommControl::Win32CommControl(MessageLoop& loop, Log& log)
-    : loop_(loop), log_(log), settings_(*ParseLineSettings(settingsText_)) {}
+Win32CommControl::Win32CommControl(MessageLoop& loop, Log& log) : loop_(loop), log_(log) {}
 
-Win32CommControl::~Win32CommControl() { Close(); }
+Win32CommControl::~Win32CommControl() { CloseAtEnd(); }
 
-void Win32CommControl::SetCommPort(int16_t port) {
-    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
-    if (port < 1) throw PlatformError(kInvalidPropertyValue);
-    port_ = port;
+void Win32CommControl::ApplySettings(const LineSettings& s) {
+    if (!ApplyLine(s)) throw PlatformError(ErrorText(GetLastError()));
 }
 
-void Win32CommControl::SetSettings(const std::string& settings) {
-    const auto parsed = ParseLineSettings(settings);
-    if (!parsed || parsed->dataBits < 5) throw PlatformError(kInvalidPropertyValue);
-    if (PortOpen() && !ApplyLine(*parsed)) {
-        const DWORD error = GetLastError();
-        ApplyLine(settings_);  // put back what the line had
-        throw PlatformError(ErrorText(error));
-    }
-    settings_ = *parsed;
-    settingsText_ = settings;
-}
-
-void Win32CommControl::SetDTREnable(bool on) {
-    if (PortOpen()) SetModemLine(on, SETDTR, CLRDTR, "DTR");
-    dtr_ = on;
-}
-
-void Win32CommControl::SetRTSEnable(bool on) {
-    if (PortOpen()) SetModemLine(on, SETRTS, CLRRTS, "RTS");
-    rts_ = on;
-}
-
-void Win32CommControl::SetModemLine(bool on, DWORD set, DWORD clear, const char* name) {
-    if (EscapeCommFunction(handle_, on ? set : clear)) return;
+void Win32CommControl::SetDeviceLine(Line line, bool on) {
+    const bool dtr = line == Line::Dtr;
+    if (EscapeCommFunction(handle_, dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS))) return;
     const DWORD error = GetLastError();
     // Only a driver that knows no such request has no such line; any other failure
     // (the device gone) is one, and the state stays as the line is.
@@ -131,13 +157,8 @@ void Win32CommControl::SetModemLine(bool on, DWORD set, DWORD clear, const char*
         throw PlatformError(ErrorText(error));
     if (linesRefusedTold_) return;
     linesRefusedTold_ = true;
-    log_.Line(LogLevel::Warning, std::string("COM") + std::to_string(port_) + ": the device does not set " + name +
-                                     " (" + ErrorText(error) + "); the requested state is kept");
-}
-
-void Win32CommControl::SetPortOpen(bool open) {
-    if (open) Open();
-    else Close();
+    log_.Line(LogLevel::Warning, std::string("COM") + std::to_string(CommPort()) + ": the device does not set " +
+                                     (dtr ? "DTR" : "RTS") + " (" + ErrorText(error) + "); the requested state is kept");
 }
 
 bool Win32CommControl::ApplyLine(const LineSettings& s) {
@@ -153,20 +174,20 @@ bool Win32CommControl::ApplyLine(const LineSettings& s) {
     // No flow control of any kind; every byte value passes.
     dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = FALSE;
     dcb.fOutX = dcb.fInX = dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = FALSE;
-    dcb.fDtrControl = dtr_ ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = rts_ ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    dcb.fDtrControl = DTREnable() ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTSEnable() ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
     return SetCommState(handle_, &dcb) != 0;
 }
 
-void Win32CommControl::Open() {
-    if (PortOpen()) throw PlatformError(kPortAlreadyOpen);
-    const std::string device = DeviceForPort(port_, {});
+void Win32CommControl::OpenDevice() {
+    const std::string device = DeviceForPort(CommPort(), {});
     if (device.empty()) throw PlatformError(kInvalidPortNumber);
     const HANDLE h = CreateFileW(Wide(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_OVERLAPPED, nullptr);
+    const std::string label = "COM" + std::to_string(CommPort()) + ": ";
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        std::string why = "COM" + std::to_string(port_) + ": " + ErrorText(error);
+        std::string why = label + ErrorText(error);
         if (error == ERROR_ACCESS_DENIED) why += " (another program has the port open)";
         throw PlatformError(why);
     }
@@ -175,11 +196,11 @@ void Win32CommControl::Open() {
     // Reads take exactly what ClearCommError said is waiting: no time-outs needed.
     COMMTIMEOUTS none{};
     SetCommTimeouts(h, &none);
-    if (!ApplyLine(settings_) || !SetCommMask(h, EV_RXCHAR | EV_ERR)) {
+    if (!ApplyLine(LineSetting()) || !SetCommMask(h, EV_RXCHAR | EV_ERR)) {
         const DWORD error = GetLastError();
         CloseHandle(h);
         handle_ = INVALID_HANDLE_VALUE;
-        throw PlatformError("COM" + std::to_string(port_) + ": " + ErrorText(error));
+        throw PlatformError(label + ErrorText(error));
     }
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
     {
@@ -187,20 +208,17 @@ void Win32CommControl::Open() {
         received_.clear();
         outgoing_.clear();
         inFlight_ = 0;
+        writing_ = true;
     }
-    receiveQueued_ = sendQueued_ = lostQueued_ = false;
-    const uint64_t generation = ++generation_;
+    const uint64_t generation = Generation();
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     outReady_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     reader_ = std::thread([this, generation] { ReadLoop(generation); });
     writer_ = std::thread([this, generation] { WriteLoop(generation); });
 }
 
-void Win32CommControl::Close() {
-    if (!PortOpen()) return;
-    // RTS goes down before the close, so a driver that keeps the lines at close
-    // does not leave a transmitter keyed.
-    EscapeCommFunction(handle_, CLRRTS);
+void Win32CommControl::CloseDevice() noexcept {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
     SetEvent(stop_);
     SetCommMask(handle_, 0);  // ends a pending WaitCommEvent
     if (reader_.joinable()) reader_.join();
@@ -210,34 +228,25 @@ void Win32CommControl::Close() {
     CloseHandle(outReady_);
     handle_ = INVALID_HANDLE_VALUE;
     stop_ = outReady_ = nullptr;
-    ++generation_;
     const std::lock_guard<std::mutex> lock(mutex_);
     received_.clear();
     outgoing_.clear();
     inFlight_ = 0;
 }
 
-void Win32CommControl::RequireOpen() const {
-    if (!PortOpen()) throw PlatformError(kPortNotOpen);
-}
-
-int32_t Win32CommControl::InBufferCount() {
-    RequireOpen();
+int32_t Win32CommControl::Waiting() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int32_t>(received_.size());
+    return static_cast<int32_t>(std::min<std::size_t>(received_.size(), 0x7FFFFFFF));
 }
 
-Bytes Win32CommControl::Input() {
-    RequireOpen();
+Bytes Win32CommControl::Read() {
     const std::lock_guard<std::mutex> lock(mutex_);
     Bytes out;
     out.swap(received_);
     return out;
 }
 
-void Win32CommControl::Output(const Bytes& data) {
-    RequireOpen();
-    if (data.empty()) return;
+void Win32CommControl::Write(const Bytes& data) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         outgoing_ += data;
@@ -245,25 +254,50 @@ void Win32CommControl::Output(const Bytes& data) {
     SetEvent(outReady_);
 }
 
-int32_t Win32CommControl::OutBufferCount() {
-    if (!PortOpen()) return 0;
-    std::size_t pending;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        pending = outgoing_.size() + inFlight_;
-    }
-    return static_cast<int32_t>(pending > 0x7FFFFFFF ? 0x7FFFFFFF : pending);
+int32_t Win32CommControl::Unsent() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int32_t>(std::min<std::size_t>(outgoing_.size() + inFlight_, 0x7FFFFFFF));
 }
+
+void Win32CommControl::WaitSent(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        // The writer thread first (it stops only when the port closes or the
+        // device is gone, and then nothing more leaves).
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!written_.wait_until(lock, deadline, [this] { return !writing_ || (outgoing_.empty() && inFlight_ == 0); }))
+            return;
+    }
+    // Then what the driver still holds leaves at the line's pace.
+    COMSTAT status{};
+    DWORD errors = 0;
+    while (std::chrono::steady_clock::now() < deadline && ClearCommError(handle_, &errors, &status) &&
+           status.cbOutQue > 0)
+        Sleep(1);
+}
+
+std::optional<uint8_t> Win32CommControl::DeviceModemLines() {
+    DWORD status = 0;
+    if (!GetCommModemStatus(handle_, &status)) return std::nullopt;
+    uint8_t lines = 0;
+    if (status & MS_CTS_ON) lines |= kLineCTS;
+    if (status & MS_DSR_ON) lines |= kLineDSR;
+    if (status & MS_RING_ON) lines |= kLineRI;
+    if (status & MS_RLSD_ON) lines |= kLineCD;
+    return lines;
+}
+
+int32_t Win32CommControl::DeviceLatencyMs() { return DriverLatencyMs(CommPort(), LineSetting()); }
+
+void Win32CommControl::Post(std::function<void()> work, bool) { loop_.Post(std::move(work)); }
 
 std::string Win32CommControl::DeviceName(int16_t port) const {
     const std::string listed = ListedDevice(port);
     return listed.empty() ? DosTarget(port) : listed;
 }
 
-bool Win32CommControl::PortAvailable(int16_t port) const { return !DeviceName(port).empty(); }
-
 std::string Win32CommControl::PortProblem(int16_t port) const {
-    return PortAvailable(port) ? std::string() : "Windows has no port of that name";
+    return DeviceName(port).empty() ? "Windows has no port of that name" : std::string();
 }
 
 void Win32CommControl::ReadLoop(uint64_t generation) {
@@ -373,32 +407,19 @@ void Win32CommControl::WriteLoop(uint64_t generation) {
             // A write cut short (time-outs) leaves its rest for the next pass, first.
             if (written && done < block.size()) outgoing_.insert(0, block, done, Bytes::npos);
         }
+        written_.notify_all();
         if (!written) {
             if (error) ReportLost(generation, ErrorText(error));
             break;
         }
         QueueEvent(comEvSend, generation);
     }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        writing_ = false;
+    }
+    written_.notify_all();
     CloseHandle(ov.hEvent);
-}
-
-void Win32CommControl::QueueEvent(CommEvent event, uint64_t generation) {
-    std::atomic<bool>& queued = event == comEvReceive ? receiveQueued_ : sendQueued_;
-    if (queued.exchange(true)) return;  // one waiting event reports all before it
-    loop_.Post([this, event, generation, &queued] {
-        queued = false;
-        if (generation != generation_ || !PortOpen() || !OnComm) return;
-        OnComm(event);
-    });
-}
-
-void Win32CommControl::ReportLost(uint64_t generation, const std::string& why) {
-    if (lostQueued_.exchange(true)) return;
-    loop_.Post([this, generation, why] {
-        if (generation != generation_ || !PortOpen()) return;
-        Close();
-        if (Lost) Lost(why);
-    });
 }
 
 }  // namespace ovrin::win32
