@@ -21,11 +21,12 @@ the time until the radio sees it is taken from the simulator's log. A server
 that refuses an option of a --config is reported and that configuration skipped.
 Not part of the tests: about 35 s a configuration.
 
-    bench/station_mix.py [--seconds 20] [--keys 20] [--config "--cache-ms 500"]...
+    bench/station_mix.py [--seconds 20] [--keys 20] [--config="--cache-ms 500"]...
                          [--no-rigctld] [--build build]
 Run it through bench/station_mix.sh (as root: private namespaces)."""
 import argparse
 import datetime
+import math
 import os
 import random
 import re
@@ -157,23 +158,23 @@ class Client:
 
 class Program(threading.Thread):
     """Asks its reads in turn, each after the answer to the one before, every
-    period from a random phase, until stop is set."""
+    period (10% either way) from a random phase, until stop is set."""
 
     def __init__(self, name, reads, period, port, rigctld, stop, rng):
         super().__init__(daemon=True)
         self.name_, self.reads, self.period, self.stop = name, reads, period, stop
         self.client = Client(port, rigctld)
         self.phase = rng.uniform(0, period)
+        self.rng = random.Random(rng.random())
         self.latencies, self.wrong, self.missing = [], 0, 0
         self.frequency_reads = []  # (wall time sent, Hz)
         self.error = None
 
     def run(self):
         try:
-            start = time.monotonic() + self.phase
-            n = 0
+            due = time.monotonic() + self.phase
             while not self.stop.is_set():
-                wait = start + n * self.period - time.monotonic()
+                wait = due - time.monotonic()
                 if wait > 0 and self.stop.wait(wait):
                     break
                 for read in self.reads:
@@ -191,8 +192,13 @@ class Program(threading.Thread):
                         if value not in KNOB_HZ:
                             self.wrong += 1
                         self.frequency_reads.append((sent, value))
-                # Late: the next tick is the next one still ahead, as a program's timer would fire.
-                n = max(n + 1, int((time.monotonic() - start) / self.period) + 1)
+                # Each interval 10% either way, so that the programs' phases drift past each
+                # other as separate programs' timers do, instead of colliding the same way for
+                # the whole run; a tick missed while waiting for an answer is skipped.
+                due += self.period * self.rng.uniform(0.9, 1.1)
+                now = time.monotonic()
+                if due < now:
+                    due += self.period * math.ceil((now - due) / self.period)
         except OSError as e:
             self.error = str(e)
         finally:
@@ -389,7 +395,8 @@ def main():
     p.add_argument("--keys", type=int, default=20, help="keys (and releases) behind three readers")
     p.add_argument("--knob-ms", type=int, default=1500, help="the simulator's knob turns this often")
     p.add_argument("--config", action="append", default=[],
-                   help="extra server options for one more configuration, e.g. \"--cache-ms 500\"")
+                   help="extra server options for one more configuration, e.g. --config=\"--cache-ms 500\" "
+                        "(with '=': argparse takes a lone word that starts with - for an option)")
     p.add_argument("--no-rigctld", action="store_true", help="leave out rigctld")
     p.add_argument("--seed", type=int, default=1, help="the programs' phases and the keyer's pauses")
     p.add_argument("--build", default=os.path.join(ROOT, "build"))

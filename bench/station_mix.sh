@@ -4,7 +4,7 @@
 # ovrin-server and ovrin-radio-sim in its own build folder (OVRIN_BENCH_BUILD to
 # use another, e.g. build), installs rigctld when it is missing, and runs as root
 # in private namespaces. Arguments go to station_mix.py, e.g.
-#   bench/station_mix.sh --seconds 10 --config "--cache-ms 500" --config "--cache-ms 500 --radio-reports on"
+#   bench/station_mix.sh --seconds 10 --config="--cache-ms 500" --config="--cache-ms 500 --radio-reports on"
 source "$(dirname "$0")/common.sh"
 if [ "${OVRIN_BENCH_PRIVATE:-}" != 1 ]; then
   need_packages libhamlib-utils
