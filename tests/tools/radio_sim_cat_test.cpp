@@ -77,6 +77,10 @@ TEST(Kenwood, AnswersAsTheTs2000WithItsLengthsAndReportsChangesWhileAutoInformat
              {"IF;", "IF00007074000     +000000000120000000;", "", true},  // TX at offset 28
              {"RX;", "", "", false},
              {"SA;", "SA0000000        ;", "", false},
+             {"SM0;", "SM00005;", "", false},  // the S-meter: hamlib wants 7 characters before the ';'
+             {"SM1;", "SM10005;", "", false},
+             {"SM;", "?;", "", false},
+             {"SM2;", "?;", "", false},
              // Split: receive on B, transmit on A; IF shows B's frequency, VFO 1 at 30, split at 32.
              {"FR1;", "", "", false},
              {"FT0;", "", "", false},

@@ -1,6 +1,7 @@
 // Runs the simulator program and talks to it through the pseudo-terminal it prints.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,30 +63,39 @@ std::string Slurp(const std::string& path) {
     return text.str();
 }
 
-TEST(RadioSimProcess, EachFamilyAnswersWithItsEchoAndLogsWhenTheTransmitterIsKeyedAndReleased) {
+TEST(RadioSimProcess, EachFamilyAnswersWithItsEchoLogsWhenTheTransmitterIsKeyedAndReleasedAndCountsItsCommands) {
     struct Case {
         std::vector<std::string> args;
         std::string send, expect;
+        std::string counts;  // --stats, by the command's name
     };
     const std::string key = Hex("FE FE 94 E0 1C 00 01 FD"), release = Hex("FE FE 94 E0 1C 00 00 FD");
     const std::string ok = Hex("FE FE E0 94 FB FD");
     const Case cases[] = {
-        {{}, "TX;FA;RX;", "FA00014074000;"},
+        {{}, "TX;FA;RX;FA;ZZ;", "FA00014074000;FA00014074000;?;", "FA 2\nRX 1\nTX 1\nZZ 1\n"},
         // CI-V: the one-wire bus brings every frame back first, unless told otherwise.
-        {{"--family", "civ"}, key + release, key + release + ok + ok},
+        {{"--family", "civ"}, key + release, key + release + ok + ok, "1C 2\n"},
         {{"--family", "civ", "--no-echo", "--civ-address", "70"}, Hex("FE FE 70 E0 1C 00 01 FD FE FE 70 E0 1C 00 00 FD"),
-         Hex("FE FE E0 70 FB FD FE FE E0 70 FB FD")},
-        {{"--family", "ft817"}, Hex("00 00 00 00 08 00 00 00 00 F7 00 00 00 00 88"), Hex("00 00 00")},
+         Hex("FE FE E0 70 FB FD FE FE E0 70 FB FD"), "1C 2\n"},
+        {{"--family", "ft817"}, Hex("00 00 00 00 08 00 00 00 00 F7 00 00 00 00 88"), Hex("00 00 00"),
+         "08 1\n88 1\nF7 1\n"},
     };
     TempDir folder("radio-sim");
     for (const Case& c : cases) {
-        const std::string log = folder.Path() + "/radio.log";
-        std::filesystem::remove(log);
-        std::vector<std::string> argv = {OVRIN_RADIO_SIM, "--delay", "0", "--log", log};
+        const std::string log = folder.Path() + "/radio.log", stats = folder.Path() + "/radio.stats";
+        fs::remove(log);
+        fs::remove(stats);
+        std::vector<std::string> argv = {OVRIN_RADIO_SIM, "--delay", "0", "--log", log, "--stats", stats};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         Child radio(argv, "", true);
         EXPECT_EQ(Exchange(radio.ReadLine(5000), c.send, c.expect.size()), c.expect) << c.send;
+        // Written on SIGUSR1, and again at exit.
+        kill(radio.Pid(), SIGUSR1);
+        for (const auto start = Clock::now(); !fs::exists(stats) && MsSince(start) < 3000;) usleep(10'000);
+        EXPECT_EQ(Slurp(stats), c.counts) << c.send;
+        fs::remove(stats);
         EXPECT_EQ(radio.Terminate(3000), 0);
+        EXPECT_EQ(Slurp(stats), c.counts) << "at exit";
         const std::string text = Slurp(log);
         const auto on = text.find("    PTT on\n"), off = text.find("    PTT off\n");
         EXPECT_TRUE(on != std::string::npos && off != std::string::npos && on < off) << text;

@@ -81,7 +81,8 @@ private:
 };
 
 // TS-2000: commands end in ';', a read is answered with its letters, the value
-// and ';', a set with nothing, anything not understood with "?;". With
+// and ';' (SM0; with the receiver's digit too: SM00005;), a set with nothing,
+// anything not understood with "?;". With
 // auto-information on (AI1; or AI2;) every change is reported unasked: the item
 // that changed (FA, FB, MD, FR, FT) and then the IF status word.
 class KenwoodRadio : public Radio {

@@ -118,6 +118,9 @@ std::string KenwoodRadio::Answer(std::string_view name, std::string_view argumen
         state_.ptt = false;
         return {};
     }
+    // The S-meter of the main (0) or sub (1) receiver, 0000 to 0030: a steady S3,
+    // so a meter's reads all look alike and only their letters tell them apart.
+    if (name == "SM") return argument == "0" || argument == "1" ? read + std::string(argument) + "0005;" : "?;";
     if (!reading) return "?;";
     if (name == "ID") return "ID019;";
     if (name == "PS") return "PS1;";

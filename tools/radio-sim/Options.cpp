@@ -13,8 +13,8 @@ const char* const kUsage =
     "\n"
     "  --family NAME     the CAT language the radio speaks:\n"
     "                    kenwood  TS-2000 text (default): FA FB MD IF ID PS AI FR\n"
-    "                             FT TX RX SA, '?;' for anything else; AI1/AI2\n"
-    "                             report changes unasked\n"
+    "                             FT TX RX SA SM0, '?;' for anything else;\n"
+    "                             AI1/AI2 report changes unasked\n"
     "                    civ      IC-7300 CI-V frames, address 94: 03 04 05 06 07\n"
     "                             0F 19 1A03 1A06 1C00 25 26; FB/FA for sets; the\n"
     "                             bus echo on\n"
@@ -41,6 +41,9 @@ const char* const kUsage =
     "                    e.g. build/dosdevices/com1 for the server's COM1\n"
     "  --log FILE        log the bytes both ways with timestamps, and 'PTT on' /\n"
     "                    'PTT off' when a command keys or releases; '-' for stderr\n"
+    "  --stats FILE      write the commands received so far, a line 'NAME COUNT'\n"
+    "                    each (NAME as for --slow, '?' for one not understood), to\n"
+    "                    FILE on SIGUSR1 and at exit (replaced whole, never half)\n"
     "  -h, --help        this text\n";
 
 namespace {
@@ -85,7 +88,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool takesValue = arg == "--mode" || arg == "--delay" || arg == "--baud" || arg == "--link" ||
-                                arg == "--log" || arg == "--family" || arg == "--civ-address" || arg == "--slow" ||
+                                arg == "--log" || arg == "--stats" || arg == "--family" || arg == "--civ-address" || arg == "--slow" ||
                                 arg == "--knob";
         if (takesValue && i + 1 >= args.size()) {
             error = arg + " needs a value";
@@ -155,6 +158,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
             options.link = args[++i];
         } else if (arg == "--log") {
             options.log = args[++i];
+        } else if (arg == "--stats") {
+            options.stats = args[++i];
         } else {
             error = "unknown option '" + arg + "'";
             return false;

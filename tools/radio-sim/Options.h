@@ -20,6 +20,7 @@ struct Options {
     int baud = 0;         // pace the output at this line speed; 0: each block at once
     std::string link;     // symbolic link to make to the slave device, if any
     std::string log;      // log file, "-" for stderr, empty for none
+    std::string stats;    // file for the count of commands received, by name; empty for none
     bool help = false;
 };
 

@@ -19,6 +19,7 @@
 #include <deque>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -44,13 +45,23 @@ constexpr std::uint64_t kKnobStepHz = 100;
 
 int g_wakePipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_statsWanted = 0;
 
-void OnSignal(int) {
-    g_stop = 1;
+void WakeUp() {
     const int saved = errno;
     const char byte = 0;
     [[maybe_unused]] const ssize_t n = write(g_wakePipe[1], &byte, 1);
     errno = saved;
+}
+
+void OnSignal(int) {
+    g_stop = 1;
+    WakeUp();
+}
+
+void OnStatsSignal(int) {
+    g_statsWanted = 1;
+    WakeUp();
 }
 
 void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
@@ -80,6 +91,7 @@ public:
     void MakeLink();
     void OpenLog();
     void Run();
+    void WriteStats() const;
     const std::string& SlavePath() const { return slavePath_; }
 
 private:
@@ -108,6 +120,7 @@ private:
     bool linked_ = false;
     FILE* log_ = nullptr;
     std::unique_ptr<Radio> radio_;
+    std::map<std::string, unsigned long long> received_;  // commands by name, for --stats
     Clock::time_point lastAnswerDue_{};  // answers leave in order, so none overtakes a slow one
     Clock::time_point lastReceived_{};
     Clock::time_point nextKnob_{};
@@ -220,6 +233,7 @@ void Simulator::Received(const std::string& bytes) {
     std::string block;
     Clock::time_point blockDue{};
     for (const Exchange& exchange : radio_->Feed(bytes)) {
+        ++received_[exchange.name.empty() ? "?" : exchange.name];
         if (exchange.ptt != ptt_) {
             ptt_ = exchange.ptt;
             if (log_) std::fprintf(log_, "%s    PTT %s\n", Now().c_str(), ptt_ ? "on" : "off");
@@ -323,12 +337,34 @@ void Simulator::DropStaleOutput() {
     unreadSince_ = Clock::now();
 }
 
+// Written beside the file and renamed over it, so a reader never sees half of it
+// and can wait for the file to appear after removing it and sending SIGUSR1.
+void Simulator::WriteStats() const {
+    if (options_.stats.empty()) return;
+    const std::string temporary = options_.stats + ".new-" + std::to_string(getpid());
+    FILE* f = std::fopen(temporary.c_str(), "w");
+    if (!f) {
+        std::fprintf(stderr, "ovrin-radio-sim: --stats %s: %s\n", temporary.c_str(), std::strerror(errno));
+        return;
+    }
+    for (const auto& [name, count] : received_) std::fprintf(f, "%s %llu\n", name.c_str(), count);
+    const bool written = std::fclose(f) == 0;
+    if (!written || std::rename(temporary.c_str(), options_.stats.c_str()) != 0) {
+        std::fprintf(stderr, "ovrin-radio-sim: --stats %s: %s\n", options_.stats.c_str(), std::strerror(errno));
+        std::remove(temporary.c_str());
+    }
+}
+
 void Simulator::Run() {
     std::vector<char> buffer(4096);
     const bool knob = options_.knobMs > 0 && options_.mode == Mode::Cat;
     const milliseconds knobEvery(options_.knobMs);
     nextKnob_ = Clock::now() + knobEvery;
     while (!g_stop) {
+        if (g_statsWanted) {
+            g_statsWanted = 0;
+            WriteStats();
+        }
         if (knob && Clock::now() >= nextKnob_) {
             TurnKnob();
             nextKnob_ = std::max(nextKnob_ + knobEvery, Clock::now());
@@ -355,6 +391,12 @@ void Simulator::Run() {
         if (ppoll(fds, 2, &timeout, nullptr) < 0) {
             if (errno == EINTR) continue;
             Fail("poll");
+        }
+        if (fds[1].revents & POLLIN) {
+            // Emptied, or a SIGUSR1 would keep the loop awake from then on.
+            char drain[64];
+            while (read(g_wakePipe[0], drain, sizeof drain) > 0) {
+            }
         }
         bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if (fds[0].revents & POLLIN) {
@@ -403,6 +445,8 @@ int main(int argc, char** argv) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    action.sa_handler = OnStatsSignal;
+    sigaction(SIGUSR1, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
@@ -423,6 +467,7 @@ int main(int argc, char** argv) {
                      simulator.SlavePath().c_str(), options.link.empty() ? "" : " linked as ",
                      options.link.c_str());
         simulator.Run();
+        simulator.WriteStats();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ovrin-radio-sim: %s\n", e.what());
         return 1;
