@@ -73,5 +73,33 @@ TEST(Turns, ADepartedHoldersAnswerReachesNobodyAndSilenceEndsATurn) {
     EXPECT_FALSE(turns.TurnOpen());
 }
 
+// What the radio said before a client came is not its, even when it was still being
+// gathered then: an unfinished piece, or the start of an echo that proves to be none.
+TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
+    const struct {
+        const char* name;
+        Bytes before, after;  // radio bytes around the join, the line busy in between
+        Deliveries toLate;    // what the late joiner gets of `after`, then of "PS0;"
+    } rows[] = {
+        {"an unfinished unasked piece", "PS", "1;FA1;", {{3, "PS0;"}}},
+        {"the start of an echo that proves to be none", "F", "B1;", {{3, "PS0;"}}},
+        {"the start of an echo that is one", "F", "A;PS1;", {{3, "PS1;"}, {3, "PS0;"}}},
+    };
+    for (const auto& row : rows) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        const cat::Answer fa{cat::Answer::Kind::Sure, "FA"};
+        ASSERT_TRUE(turns.Submit(1, Turns::Block{"FA;", true, cat::Language::Kenwood, {fa}})) << row.name;
+        turns.RadioData(row.before, false);
+        turns.Join(3);
+        Deliveries toLate;
+        for (const Bytes& radio : {row.after, Bytes("PS0;")})
+            for (const auto& d : turns.RadioData(radio, true))
+                if (d.to == 3) toLate.push_back(d);
+        EXPECT_EQ(toLate, row.toLate) << row.name;
+    }
+}
+
 }  // namespace
 }  // namespace ovrin

@@ -138,6 +138,7 @@ public:
     Dialect RadioDialect() const { return dialect_; }
     // Part of a piece has come.
     bool Holding() const { return !held_.empty(); }
+    std::size_t HeldSize() const { return held_.size(); }
 
 private:
     std::optional<Piece> Next();

@@ -8,8 +8,9 @@ namespace ovrin {
 std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     std::vector<Delivery> out;
     if (!open_ || matcher_.Done()) Route(matcher_.Flush(), out);
-    // A piece begun before it came, still awaited as an answer, is not its either.
-    if (matcher_.Holding()) lateJoiners_.insert(id);
+    // A piece begun before it came, still awaited as an answer, is not its either,
+    // nor what is held as the possible start of an echo (it may prove not to be).
+    if (const std::size_t before = matcher_.HeldSize() + heldEcho_.size(); before > 0) lateJoiners_[id] = before;
     joined_.insert(id);
     return out;
 }
@@ -78,6 +79,7 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
+    const std::size_t old = heldEcho_.size();
     Bytes all = std::exchange(heldEcho_, {}) + data;
     // Nothing yet says whether the radio echoes: a quiet line that began before the
     // write (the gap after the last answer) must not cancel the echo still to come.
@@ -102,24 +104,34 @@ Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     }
     echoes_ = Echoes::Yes;
     echo_.clear();
+    Gone(old);  // all of it was echo
     return all.substr(n);
 }
 
-void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except) const {
+void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate) const {
     if (data.empty()) return;
     for (ConnectionId id : joined_)
-        if (!noUnasked_.count(id) && !except.count(id)) out.push_back({id, data});
+        if (!noUnasked_.count(id) && !(skipLate && lateJoiners_.count(id))) out.push_back({id, data});
+}
+
+void Turns::Gone(std::size_t n) {
+    // What was gathered before a client came leaves first: pieces are cut from the
+    // front, and a held echo is dropped or passed on whole.
+    for (auto it = lateJoiners_.begin(); it != lateJoiners_.end();) {
+        it->second -= std::min(it->second, n);
+        it = it->second == 0 ? lateJoiners_.erase(it) : std::next(it);
+    }
 }
 
 void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, std::move(data), out); }
 
 void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        auto& p = pieces[i];
+    for (auto& p : pieces) {
+        const std::size_t n = p.bytes.size();
         if (p.answer) ToAsker(p.asker, std::move(p.bytes), out);
-        else Unasked(p.bytes, out, i == 0 ? lateJoiners_ : std::set<ConnectionId>{});
+        else Unasked(p.bytes, out, true);
+        Gone(n);
     }
-    if (!pieces.empty()) lateJoiners_.clear();
 }
 
 void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out) {
@@ -141,8 +153,11 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
         if (lineQuiet) Route(matcher_.Flush(), out);
         return out;
     }
+    const std::size_t held = heldEcho_.size();
     Bytes fresh = WithoutEcho(data, lineQuiet);
     if (!known) {
+        // A held start of an echo that proved to be none is at the front of it.
+        if (fresh.size() == held + data.size()) Gone(held);
         if (!fresh.empty()) ToHolder(std::move(fresh), out);
         return out;
     }
@@ -177,6 +192,7 @@ void Turns::Close() {
     holder_ = 0;
     answered_ = false;
     echo_.clear();
+    Gone(heldEcho_.size());
     heldEcho_.clear();
 }
 

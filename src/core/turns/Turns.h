@@ -129,12 +129,16 @@ private:
     void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out);
     void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
-    void Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except = {}) const;
+    void Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate = false) const;
+    // Radio bytes gathered before a late joiner came have left (delivered or dropped).
+    void Gone(std::size_t n);
     void ToHolder(Bytes data, std::vector<Delivery>& out);
 
     std::set<ConnectionId> joined_;
     std::set<ConnectionId> noUnasked_;
-    std::set<ConnectionId> lateJoiners_;
+    // Per client that came while radio bytes were being gathered (a piece not yet
+    // whole, a possible echo): how many of them still lie ahead of what it may get.
+    std::map<ConnectionId, std::size_t> lateJoiners_;
     std::map<ConnectionId, ParkedBlock> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
