@@ -90,7 +90,7 @@ TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
         turns.Join(1);
         turns.Join(2);
         const cat::Answer fa{cat::Answer::Kind::Sure, "FA"};
-        ASSERT_TRUE(turns.Submit(1, Turns::Block{"FA;", true, cat::Language::Kenwood, {fa}})) << row.name;
+        ASSERT_TRUE(turns.Submit(1, Turns::Block{"FA;", true, cat::Language::Kenwood, {fa}, {}})) << row.name;
         turns.RadioData(row.before, false);
         turns.Join(3);
         Deliveries toLate;

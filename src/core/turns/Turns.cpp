@@ -30,29 +30,72 @@ void Turns::SetUnaskedWanted(ConnectionId id, bool wanted) {
 }
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool echoed) {
-    return Submit(from, Block{std::move(data), echoed, cat::Language::None, {}});
+    return Submit(from, Block{std::move(data), echoed, cat::Language::None, {}, {}});
+}
+
+void Turns::Append(ParkedBlock& parked, Block block) {
+    std::size_t total = 0;
+    for (std::size_t n : block.sizes) total += n;
+    parked.bytes += block.data.size();
+    if (block.sizes.size() != block.answers.size() || total != block.data.size()) {
+        parked.pieces.push_back({std::move(block.data), std::move(block.answers)});
+        return;
+    }
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < block.sizes.size(); ++i) {
+        parked.pieces.push_back({block.data.substr(at, block.sizes[i]), {block.answers[i]}});
+        at += block.sizes[i];
+    }
+}
+
+Turns::Block Turns::TakeTurn(ParkedBlock& parked) {
+    Block turn{{}, parked.echoed, parked.language, {}, {}};
+    std::size_t answered = 0;
+    while (!parked.pieces.empty()) {
+        Piece& p = parked.pieces.front();
+        std::size_t answers = 0;
+        for (const cat::Answer& a : p.answers) answers += a.kind != cat::Answer::Kind::None;
+        if (Known(parked.language) && !turn.data.empty() &&
+            (answered + answers > kTurnAnswers || turn.data.size() + p.bytes.size() > kTurnBytes))
+            break;
+        answered += answers;
+        parked.bytes -= p.bytes.size();
+        turn.data += p.bytes;
+        turn.answers.insert(turn.answers.end(), p.answers.begin(), p.answers.end());
+        parked.pieces.pop_front();
+    }
+    return turn;
 }
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
     if (block.data.empty()) return std::nullopt;
+    ParkedBlock mine{block.echoed, block.language, {}, 0};
     // The holder's further blocks go at once. Past a bound they are written but no
     // longer kept track of, so that what a radio that never answers is awaited to
     // say (and may echo) cannot grow without end, while a long write (a memory
-    // upload) still flows at the line's pace.
-    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_;
-    if (own) {
-        if (turnBytes_ + block.data.size() <= kMaxTurnBytes) {
-            turnBytes_ += block.data.size();
-            if (block.echoed) echo_ += block.data;
-            Await(from, block);
+    // upload) still flows at the line's pace. In a known language they go at once
+    // only while its answers are all in, so that none is still to come when its
+    // turn ends: otherwise they wait for its next turn.
+    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_ &&
+                     !(Known(turnLanguage_) && matcher_.Awaits(from));
+    if (own || (!open_ && order_.empty())) {
+        Append(mine, std::move(block));
+        Block now = TakeTurn(mine);
+        if (!mine.pieces.empty()) {  // the rest waits for its next turn
+            parked_.emplace(from, std::move(mine));
+            order_.push_back(from);
         }
-        return Write{from, std::move(block.data), block.echoed};
+        if (!own) return Open(from, std::move(now));
+        const bool tracked = turnBytes_ + now.data.size() <= kMaxTurnBytes;
+        if (tracked) {
+            turnBytes_ += now.data.size();
+            if (now.echoed) echo_ += now.data;
+        }
+        if (tracked || Known(turnLanguage_)) Await(from, now);
+        return Write{from, std::move(now.data), now.echoed};
     }
-    if (!open_ && order_.empty()) return Open(from, std::move(block));
-    auto [it, added] = parked_.try_emplace(from, ParkedBlock{Write{from, {}, block.echoed}, Block{{}, block.echoed, block.language, {}}});
-    ParkedBlock& p = it->second;
-    p.write.data += block.data;
-    p.block.answers.insert(p.block.answers.end(), block.answers.begin(), block.answers.end());
+    auto [it, added] = parked_.try_emplace(from, std::move(mine));
+    Append(it->second, std::move(block));
     if (added) {
         if (first) order_.push_front(from);
         else order_.push_back(from);
@@ -212,10 +255,12 @@ std::optional<Turns::Write> Turns::NextParked() {
     if (open_ || order_.empty()) return std::nullopt;
     const ConnectionId next = order_.front();
     order_.pop_front();
-    auto node = parked_.extract(next);
-    ParkedBlock& p = node.mapped();
-    p.block.data = std::move(p.write.data);
-    return Open(next, std::move(p.block));
+    auto it = parked_.find(next);
+    Block block = TakeTurn(it->second);
+    // What one turn could not take waits behind the others.
+    if (it->second.pieces.empty()) parked_.erase(it);
+    else order_.push_back(next);
+    return Open(next, std::move(block));
 }
 
 void Turns::Reset() {
@@ -229,8 +274,15 @@ void Turns::Reset() {
 void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }
 
 Bytes Turns::Parked(ConnectionId id) const {
+    Bytes all;
+    if (auto it = parked_.find(id); it != parked_.end())
+        for (const Piece& p : it->second.pieces) all += p.bytes;
+    return all;
+}
+
+std::size_t Turns::ParkedBytes(ConnectionId id) const {
     auto it = parked_.find(id);
-    return it == parked_.end() ? Bytes() : it->second.write.data;
+    return it == parked_.end() ? 0 : it->second.bytes;
 }
 
 void Turns::DropParked(ConnectionId id) {
