@@ -2,7 +2,7 @@
 // program of events (connections, client and radio data, PTT commands, time,
 // closes, errors, the serial backlog, the status selection) run against a
 // listening server with Bridge on. After every event the target checks:
-//  - the active client never has a block parked;
+//  - blocks are parked only behind an open turn;
 //  - every block written to the radio is made of bytes one client sent, in their
 //    order, each written at most once, and only while that client is connected
 //    or as the block it had parked when it left (the turn-taking writes that one

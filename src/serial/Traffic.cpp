@@ -112,6 +112,8 @@ void WriteCatRelease(frmMain& f, const Bytes& release, bool now) {
     cat::ClientReader reader(language);
     Turns::Block block{{}, true, language, {}, {}};
     for (const cat::Command& c : reader.Feed(release)) block.Add(c.bytes, c.answer);
+    // A release in another language than the radio's (clients of both) goes whole.
+    if (Bytes rest = reader.TakeHeld(); !rest.empty()) block.Add(rest, {});
     SubmitToPort(f, kServerWrites, std::move(block), true);
 }
 
