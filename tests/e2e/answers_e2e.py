@@ -143,10 +143,11 @@ with Bench(server, radio) as bench:
     outrun = {}
 
     def station(name, port, writes):
-        pty = bench.start_radio(name, "--delay", str(DELAY_MS), "--baud", "9600", "--log", bench.path(name + ".log"))
+        pty = bench.start_radio(name, "--delay", str(DELAY_MS), "--baud", "9600", "--log",
+                                bench.path(name + ".radio.log"))
         log = bench.start_server(name, "--port", str(port), "--com", pty, "--line", "9600,n,8,1",
                                  "--keep-port-open", "on", "--clients", "3")
-        logs = [log, bench.path(name + ".log")]
+        logs = [log, bench.path(name + ".radio.log")]
         pollers = [client(port), client(port)]
         for p in pollers:  # the radio's language is known before the other client starts
             p.sendall(FA)

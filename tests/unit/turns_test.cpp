@@ -121,6 +121,24 @@ TEST(Turns, ASetsRefusalIsItsWritersAndAnErrorLaterTheAskers) {
     }
 }
 
+// A command the tables cannot place waits for its answer only for the answer wait,
+// unless the radio has begun one: then it is waited for, and it is the asker's.
+TEST(Turns, AnAnswerBegunIsWaitedForPastTheAnswerWait) {
+    for (const bool begun : {false, true}) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        const cat::Answer maybe{cat::Answer::Kind::Maybe, "7Q"};
+        ASSERT_TRUE(turns.Submit(1, Turns::Block{"7Q;", false, cat::Language::Kenwood, {maybe}, {3}}));
+        if (begun) EXPECT_TRUE(turns.RadioData("?", false).empty());
+        EXPECT_EQ(turns.AnswerWaitOver(), !begun) << begun;
+        if (begun) {
+            EXPECT_EQ(turns.RadioData(";", true), (Deliveries{{1, "?;"}}));
+            EXPECT_TRUE(turns.AnswerComplete());
+        }
+    }
+}
+
 // What the radio said before a client came is not its, even when it was still being
 // gathered then: an unfinished piece, or the start of an echo that proves to be none.
 TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {

@@ -221,6 +221,8 @@ bool Turns::AnswerComplete() {
 bool Turns::AnswerWaitOver() {
     if (!open_) return false;
     if (Known(turnLanguage_)) {
+        // An answer the radio has begun is waited for (up to the turn limit).
+        if (matcher_.Holding() && matcher_.Awaits(holder_)) return false;
         matcher_.GiveUpMaybe();
         if (matcher_.Awaits(holder_)) return false;
     } else if (answered_) {
