@@ -64,8 +64,12 @@ void SubmitCommands(frmMain& f, ConnectionId who, std::vector<cat::Command> comm
     Turns::Block block{{}, echoed, language, {}, {}};
     const auto submit = [&] {
         if (block.data.empty()) return;
-        if (Connection* still = f.connections.ById(who))
+        if (Connection* still = f.connections.ById(who)) {
+            // The radio's language may have become known meanwhile.
+            if (still->unfinishedIn != language) still->unfinished.clear();
             still->unfinished = cat::Unfinished(language, still->unfinished, block.data);
+            still->unfinishedIn = language;
+        }
         SubmitToPort(f, who, std::exchange(block, Turns::Block{{}, echoed, language, {}, {}}));
     };
     for (cat::Command& command : commands) {
@@ -114,7 +118,7 @@ void ClientDeparts(frmMain& f, Connection& c) {
     if (!still || still->unfinished.empty()) return;
     // Its unfinished command would swallow the next client's: ended here, in its
     // turn, and what the radio answers that reaches nobody.
-    const cat::Language language = Effective(f, *still);
+    const cat::Language language = still->unfinishedIn;
     const cat::Command end = cat::Termination(language, std::exchange(still->unfinished, {}), f.turns.RadioDialect());
     if (end.bytes.empty()) return;
     Turns::Block block{{}, !still->IsComPortClient(), language, {}, {}};
