@@ -204,6 +204,17 @@ TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
              a.Radio("ID019;");
          },
          "FA;MD;ID;", "ID019;"},
+        {"its answer paused half-way when it left", 2,
+         [](SimApp& a) {
+             a.Send(1, "FA;MD;");
+             a.com.RadioSends("FA00014074000;M");
+             a.clock.Advance(20);  // the radio pauses: a quiet line
+             a.sockets.PeerCloses(1);
+             a.Send(2, "FA;");
+             a.Radio("D2;");
+             a.Radio("FA00014074000;");
+         },
+         "FA;MD;FA;", "FA00014074000;"},
         {"a set command unanswered, then unasked output", 1,
          [](SimApp& a) {
              a.Send(1, "FA00014074000;");

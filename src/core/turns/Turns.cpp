@@ -7,7 +7,8 @@ namespace ovrin {
 
 std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     std::vector<Delivery> out;
-    if (!open_ || matcher_.Done()) Route(matcher_.Flush(), out);
+    // An answer still coming (to a client that left) is not cut in two.
+    if (matcher_.Done()) Route(matcher_.Flush(), out);
     // A piece begun before it came, still awaited as an answer, is not its either,
     // nor what is held as the possible start of an echo (it may prove not to be).
     if (const std::size_t before = matcher_.HeldSize() + heldEcho_.size(); before > 0) lateJoiners_[id] = before;
@@ -190,10 +191,11 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
             Unasked(data, out);
             return out;
         }
-        // Answers may still come for a client that left.
+        // Answers may still come for a client that left: one begun is kept whole
+        // (a radio may pause in the middle of it), as in a turn.
         matcher_.SetLanguage(radioLanguage_);
         Route(matcher_.Feed(data), out);
-        if (lineQuiet) Route(matcher_.Flush(), out);
+        if (lineQuiet && matcher_.Done()) Route(matcher_.Flush(), out);
         return out;
     }
     const std::size_t held = heldEcho_.size();
