@@ -161,16 +161,16 @@ with Bench(server, radio) as bench:
         def flood():
             s = client(port)
             s.setblocking(False)
-            for chunk in writes:
-                if time.monotonic() > end:
-                    break
+            pending = b""
+            while time.monotonic() < end:
                 select.select([s], [s], [], 0.1)
                 try:
                     s.recv(65536)
                 except BlockingIOError:
                     pass
+                pending = pending or next(writes)
                 try:
-                    s.send(chunk)
+                    pending = pending[s.send(pending):]
                 except BlockingIOError:
                     pass
             s.close()
