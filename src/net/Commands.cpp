@@ -78,7 +78,7 @@ void SubmitCommands(frmMain& f, ConnectionId who, std::vector<cat::Command> comm
             submit();  // what came before it goes first
             if (!CatKeying(f, *c, language, command)) continue;
         }
-        if (spoken == cat::Language::Kenwood && (command.name == "AI" || command.name == "ai") &&
+        if (spoken == cat::Language::Kenwood && command.name == "AI" &&
             AutoInformation(f, *c, command))
             continue;
         block.Add(command.bytes, command.answer);

@@ -66,6 +66,9 @@ TEST(Cat, CommandsAreCutWholeAndTheirAnswersKnown) {
         {Language::Kenwood, Dialect::Unknown, {"\r\nFA;"}, {{"\r\n", Kind::None}, {"FA;", Kind::Sure}}},
         {Language::Kenwood, Dialect::Kenwood, {"TX;RX;TX1;"},
          {{"TX;", Kind::None, Keying::Key}, {"RX;", Kind::None, Keying::Release}, {"TX1;", Kind::None, Keying::Key}}},
+        {Language::Kenwood, Dialect::Kenwood, {"fa;tx;Rx;ag0;"},  // one case rule: a client may write lower case
+         {{"fa;", Kind::Sure}, {"tx;", Kind::None, Keying::Key}, {"Rx;", Kind::None, Keying::Release},
+          {"ag0;", Kind::Sure}}},
         {Language::Kenwood, Dialect::Yaesu, {"TX;TX1;TX0;"},
          {{"TX;", Kind::Sure}, {"TX1;", Kind::None, Keying::Key}, {"TX0;", Kind::None, Keying::Release}}},
         {Language::CiV, Dialect::Unknown,
@@ -158,6 +161,13 @@ TEST(Cat, RadioBytesAnswerTheirAskerAsSoonAsTheyAreWhole) {
     m.Expect(id, 1);
     m.Feed("ID0570;");
     EXPECT_EQ(m.RadioDialect(), Dialect::Yaesu);
+    // A command written in lower case is answered in capitals: still its asker's.
+    ClientReader reader(Language::Kenwood);
+    const std::vector<Command> lower = reader.Feed("fa;");
+    ASSERT_EQ(lower.size(), 1u);
+    m.Expect(lower[0].answer, 4);
+    const std::vector<Piece> answered{{"FA00014074000;", true, 4}};
+    EXPECT_EQ(m.Feed("FA00014074000;"), answered);
 }
 
 }  // namespace

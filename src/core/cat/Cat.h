@@ -170,6 +170,7 @@ private:
     const Awaited* FirstAwaited() const;
     Piece Unit(std::size_t length, bool answer, uint64_t asker = 0);
     bool Matches(const Bytes& unit) const;
+    bool IsAnswer(const Answer& awaited, const Bytes& unit) const;
     uint64_t Consume(const Bytes& unit);
 
     Language language_ = Language::None;
