@@ -118,13 +118,13 @@ private:
     std::map<ConnectionId, int32_t> handleOf_;
     // Everything the radio sent, and how far into it clients have been served.
     Bytes radio_;
-    std::array<std::size_t, kMaxClients + 1> served_{};
-    std::array<ConnectionId, kMaxClients + 1> ids_{};
-    std::array<Bytes, kMaxClients + 1> received_{};
-    std::array<std::size_t, kMaxClients + 1> blocksSeen_{};
+    std::array<std::size_t, kMostClients + 1> served_{};
+    std::array<ConnectionId, kMostClients + 1> ids_{};
+    std::array<Bytes, kMostClients + 1> received_{};
+    std::array<std::size_t, kMostClients + 1> blocksSeen_{};
     // Per slot: the connection's socket handle, and how much the radio had sent when it came.
-    std::array<int32_t, kMaxClients + 1> handles_{};
-    std::array<std::size_t, kMaxClients + 1> acceptedAt_{};
+    std::array<int32_t, kMostClients + 1> handles_{};
+    std::array<std::size_t, kMostClients + 1> acceptedAt_{};
     bool drained_ = false;
 
     // Yes/No answers come from the input's first byte, so no question goes unanswered.
@@ -137,7 +137,7 @@ private:
 
     bool Connected(int16_t i) { return app_.sockets.Exists(i) && app_.Client(i).state == sckConnected; }
 
-    static int16_t ClientIndex(InputReader& in) { return static_cast<int16_t>(in.Byte() % kMaxClients + 1); }
+    static int16_t ClientIndex(InputReader& in) { return static_cast<int16_t>(in.Byte() % kMostClients + 1); }
 
     void ClientSends(int16_t i, const Bytes& data) {
         if (data.empty() || !Connected(i)) return;
@@ -195,7 +195,7 @@ private:
                 break;
             }
             case kSocketError: {
-                const auto i = static_cast<int16_t>(in.Byte() % (kMaxClients + 1));
+                const auto i = static_cast<int16_t>(in.Byte() % (kMostClients + 1));
                 if (app_.sockets.Exists(i)) app_.sockets.RaiseError(i);
                 break;
             }
@@ -238,7 +238,7 @@ private:
     }
 
     void NoteNewConnections() {
-        for (int16_t i = 1; i <= kMaxClients; ++i) {
+        for (int16_t i = 1; i <= kMostClients; ++i) {
             const auto slot = static_cast<std::size_t>(i);
             const int32_t handle = Connected(i) ? app_.Client(i).handle : 0;
             if (handle != 0 && handle != handles_[slot]) {
@@ -293,7 +293,7 @@ private:
     // Each client's new bytes are one stretch of the radio's output after what it
     // was served before and after it came (an echo at its start left out).
     void CheckDeliveries() {
-        for (int16_t i = 1; i <= kMaxClients; ++i) {
+        for (int16_t i = 1; i <= kMostClients; ++i) {
             auto& seen = received_[static_cast<std::size_t>(i)];
             if (!app_.sockets.Exists(i)) {
                 seen.clear();
@@ -325,11 +325,11 @@ private:
     }
 
     void CheckNothingLeftWaiting() {
-        for (int16_t i = 1; i <= kMaxClients; ++i)
+        for (int16_t i = 1; i <= kMostClients; ++i)
             if (Connected(i)) Require(f_.tmrRx.Enabled(), "the receive tick runs while a client is connected");
         if (!drained_) return;
         drained_ = false;
-        for (int16_t i = 1; i <= kMaxClients; ++i) {
+        for (int16_t i = 1; i <= kMostClients; ++i) {
             if (!Connected(i)) continue;
             const Bytes& waiting = app_.Client(i).rx;
             Require(waiting.empty(), "no client data left waiting once the backlog has drained",

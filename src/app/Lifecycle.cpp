@@ -43,7 +43,7 @@ void WireEvents(frmMain& f) {
     f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
     f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
-    for (int16_t slot = 1; slot <= kMaxClients; ++slot)
+    for (int16_t slot = 1; slot <= kMostClients; ++slot)
         f.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
     f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
     f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };

@@ -15,7 +15,7 @@ void Connections::Close(int16_t slot) {
 }
 
 Connection* Connections::BySlot(int16_t slot) {
-    if (slot < 1 || slot > kMaxClients) return nullptr;
+    if (slot < 1 || slot > kMostClients) return nullptr;
     Connection& c = slots_[static_cast<std::size_t>(slot - 1)];
     return c.identity != 0 ? &c : nullptr;
 }
@@ -28,7 +28,7 @@ Connection* Connections::ById(ConnectionId id) {
 }
 
 ConnectionId Connections::IdOf(int16_t slot) const {
-    if (slot < 1 || slot > kMaxClients) return 0;
+    if (slot < 1 || slot > kMostClients) return 0;
     return slots_[static_cast<std::size_t>(slot - 1)].identity;
 }
 

@@ -9,15 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "base/Bytes.h"
 #include "cat/Cat.h"
 #include "rfc2217/Rfc2217.h"
 
 namespace ovrin {
-
-using Bytes = std::string;
-using ConnectionId = uint64_t;
-
-inline constexpr int16_t kMaxClients = 5;
 
 // A remote serial port client's telnet session and what it asked of the lines.
 struct ComPortSession {
@@ -77,7 +73,7 @@ struct Connection {
 
 class Connections {
 public:
-    // A new record in the slot (1..kMaxClients), replacing whatever was there.
+    // A new record in the slot (1..kMostClients), replacing whatever was there.
     Connection& Open(int16_t slot);
     void Close(int16_t slot);
     // Null for a free or invalid slot, or an identity that is not connected.
@@ -93,7 +89,7 @@ public:
     }
 
 private:
-    std::array<Connection, kMaxClients> slots_{};
+    std::array<Connection, kMostClients> slots_{};
     ConnectionId accepted_ = 0;
 };
 

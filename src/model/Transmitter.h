@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "base/Bytes.h"
 #include "base/Errors.h"
 #include "model/ClientLog.h"
 #include "platform/CommControl.h"
@@ -20,8 +21,6 @@
 #include "station/Station.h"
 
 namespace ovrin {
-
-using ConnectionId = uint64_t;
 
 // The in-band key command must be repeated within this time to keep the key.
 inline constexpr int kKeyRepeatMs = 10000;

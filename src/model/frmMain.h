@@ -112,7 +112,7 @@ struct frmMain {
     Timer tmrPicture{"tmrPicture", 500, true};
     // Per client slot: the start of a command (a PTT command, a CAT command) that
     // its read ended with waits this long for its rest, on that client's own clock.
-    std::array<Timer, kMaxClients> tmrHold{{{"tmrHold1", kHoldMs, false},
+    std::array<Timer, kMostClients> tmrHold{{{"tmrHold1", kHoldMs, false},
                                             {"tmrHold2", kHoldMs, false},
                                             {"tmrHold3", kHoldMs, false},
                                             {"tmrHold4", kHoldMs, false},

@@ -8,7 +8,7 @@
 namespace ovrin {
 
 // The listener's element in the socket array, after the client slots.
-inline constexpr int16_t kComPortListener = kMaxClients + 1;
+inline constexpr int16_t kComPortListener = kMostClients + 1;
 
 // Listens when a port is set; a failure is logged and the raw port serves on.
 void StartComPortListener(frmMain& f);

@@ -170,7 +170,7 @@ void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
 
 void tmrNotReading_Timer(frmMain& f) {
     f.tmrNotReading.Stop();
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
+    for (int16_t i = 1; i <= kMostClients; ++i) {
         const Connection* c = f.connections.BySlot(i);
         if (!c || !c->notReading) continue;
         f.log.Line(LogLevel::Warning, ClientLabel(f, i) + " closed: it does not read (" +
@@ -181,7 +181,7 @@ void tmrNotReading_Timer(frmMain& f) {
 }
 
 void ResumePausedReads(frmMain& f) {
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
+    for (int16_t i = 1; i <= kMostClients; ++i) {
         Connection* c = f.connections.BySlot(i);
         if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) ||
             SendQueueFull(f, *c))

@@ -40,7 +40,7 @@ std::string RequestLabel(frmMain& f, int32_t requestID) {
 // not hold a slot that a new request needs (a client reconnecting at once is
 // the common case). What it sent before leaving still goes to the radio.
 void SettleDepartedClients(frmMain& f) {
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
+    for (int16_t i = 1; i <= kMostClients; ++i) {
         bool gone = false;
         TryStep([&] { gone = SlotConnected(f, i) && f.tcpServer(i).PeerGone(); });
         if (!gone) continue;
@@ -99,7 +99,7 @@ void StopServingClients(frmMain& f) {
 }
 
 // Clients served at once: what the options allow, or every slot with Bridge.
-int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1); }
+int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMostClients : std::max(f.options.clients, 1); }
 
 std::string LimitReached(frmMain& f) {
     const int limit = ClientLimit(f);
@@ -177,7 +177,7 @@ bool TestHostPort(frmMain& f) {
 }
 
 void FindFreeSlot(frmMain& f, int16_t& Slot) {
-    for (Slot = 1; Slot <= kMaxClients; ++Slot) {
+    for (Slot = 1; Slot <= kMostClients; ++Slot) {
         int32_t handle = -1;
         if (!TryStep([&] { handle = f.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
     }
@@ -248,14 +248,14 @@ void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Descri
 // (and before a last client's close shuts the port), ended so that it does not
 // spoil the next client's first command.
 static void WriteHeldBytes(frmMain& f, int16_t Index) {
-    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
+    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMostClients : Index); ++i)
         if (Connection* c = f.connections.BySlot(i)) ClientDeparts(f, *c);
 }
 
 void CloseConnection(frmMain& f, int16_t Index) {
     WriteHeldBytes(f, Index);
     // A key whose owner goes is released first, before the port may close.
-    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
+    for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMostClients : Index); ++i)
         if (const Connection* c = f.connections.BySlot(i)) f.transmitter.OwnerLeft(c->identity, "its client left");
     if (f.connections.Count() == 1 || Index == 0) {
         try {
@@ -267,7 +267,7 @@ void CloseConnection(frmMain& f, int16_t Index) {
         }
     }
     if (Index == 0) {
-        for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
+        for (int16_t i = 1; i <= kMostClients; ++i) CloseAndRemove(f, i);
         if (f.state.OffLine()) StopComPortListener(f);
     } else {
         CloseAndRemove(f, Index);
@@ -292,7 +292,7 @@ void GoOffLine(frmMain& f) {
 void StartListening(frmMain& f) {
     if (!f.state.OffLine()) return;  // listening already, or clients are being served
     try {
-        for (int16_t i = 1; i <= kMaxClients; ++i) CloseConnection(f, i);
+        for (int16_t i = 1; i <= kMostClients; ++i) CloseConnection(f, i);
         if (!TestHostPort(f)) {
             GoOffLine(f);
             return;
@@ -324,7 +324,7 @@ void StartListening(frmMain& f) {
 
 void RefreshRemoteList(frmMain& f) {
     f.cboRmtAddress.Clear();
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
+    for (int16_t i = 1; i <= kMostClients; ++i) {
         TryStep([&] {
             SocketElement& s = f.tcpServer(i);
             if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());

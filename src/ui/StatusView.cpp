@@ -68,7 +68,7 @@ StatusSnapshot StatusSnapshotOf(frmMain& f, std::vector<status::LogLine> log) {
     s.state = StateOf(f.state);
     s.listenPort = NumberIn(f.txtHostPort.Text());
     s.remoteSerialPort = f.options.rfc2217Port;
-    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1);
+    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMostClients : std::max(f.options.clients, 1);
     s.serial = SerialOf(f);
     f.connections.ForEach([&](Connection& c) {
         s.clients.push_back({c.label, c.address, c.slot, c.identity, c.IsComPortClient(),

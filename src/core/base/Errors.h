@@ -2,10 +2,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace ovrin {
+#include "base/Bytes.h"
 
-// Byte strings carry serial and socket data: one char per byte, all 256 values.
-using Bytes = std::string;
+namespace ovrin {
 
 // Every platform operation reports failure by throwing this, carrying the
 // platform's own description (shown in the file messages).

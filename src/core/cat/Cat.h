@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-namespace ovrin::cat {
+#include "base/Bytes.h"
 
-using Bytes = std::string;
+namespace ovrin::cat {
 
 enum class Language : uint8_t {
     Unknown,  // not recognised yet

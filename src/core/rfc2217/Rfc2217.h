@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace ovrin::rfc2217 {
+#include "base/Bytes.h"
 
-using Bytes = std::string;
+namespace ovrin::rfc2217 {
 
 // Com-port commands as the client sends them; the server's answers carry code + 100.
 enum class Command : std::uint8_t {

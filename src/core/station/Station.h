@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "cat/Cat.h"
 #include "record/SettingsRecord.h"
 
@@ -49,7 +50,6 @@ struct ServerOptions {
     PttLine pttLine = PttLine::Rts;
     bool operator==(const ServerOptions&) const = default;
 };
-inline constexpr int kMostClients = 5;
 
 struct StationSettings {
     // Texts as the window's boxes hold them ("50000", "COM1", "9600", "None", ...).

@@ -21,13 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "base/Bytes.h"
 #include "cat/Cat.h"
 
 namespace ovrin {
 
-using Bytes = std::string;
-// A connection's identity: never reused while the program runs; 0 is nobody.
-using ConnectionId = uint64_t;
 // The server's own writes to the radio (a release, auto-information): their
 // answers reach nobody.
 inline constexpr ConnectionId kServerWrites = ~ConnectionId{0};
