@@ -130,7 +130,9 @@ TEST(Turns, AnAnswerBegunIsWaitedForPastTheAnswerWait) {
         turns.Join(2);
         const cat::Answer maybe{cat::Answer::Kind::Maybe, "7Q"};
         ASSERT_TRUE(turns.Submit(1, Turns::Block{"7Q;", false, cat::Language::Kenwood, {maybe}, {3}}));
-        if (begun) EXPECT_TRUE(turns.RadioData("?", false).empty());
+        if (begun) {
+            EXPECT_TRUE(turns.RadioData("?", false).empty());
+        }
         EXPECT_EQ(turns.AnswerWaitOver(), !begun) << begun;
         if (begun) {
             EXPECT_EQ(turns.RadioData(";", true), (Deliveries{{1, "?;"}}));

@@ -6,6 +6,8 @@
 
 namespace ovrin {
 
+using cat::Known;
+
 std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     std::vector<Delivery> out;
     // An answer still coming (to a client that left) is not cut in two.

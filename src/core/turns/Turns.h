@@ -143,9 +143,6 @@ private:
     // The pieces that one turn writes: in a known language within the turn's bounds,
     // otherwise all of them.
     static Block TakeTurn(ParkedBlock& parked);
-    static bool Known(cat::Language l) {
-        return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
-    }
     Write Open(ConnectionId from, Block block);
     void Await(ConnectionId from, const Block& block);
     // The turn is over; answers still awaited of a client that left stay awaited.
