@@ -2,7 +2,7 @@
 // program of events (connections, client and radio data, PTT commands, time,
 // closes, errors, the serial backlog, the status selection) run against a
 // listening server with Bridge on. After every event the target checks:
-//  - the active client never has a block parked;
+//  - blocks are parked only behind an open turn;
 //  - every block written to the radio is made of bytes one client sent, in their
 //    order, each written at most once, and only while that client is connected
 //    or as the block it had parked when it left (the turn-taking writes that one
@@ -49,11 +49,20 @@ bool ServerWrite(Bytes w) {
     return true;
 }
 
-// What the server answers a client itself: a refused key, the client's own
-// auto-information setting.
+// What the server writes after a departed client's unfinished command so that the
+// next client's is not joined to it: Kenwood ';' (or "?;" where it would key), the
+// CI-V jam code, the 5-byte family's command filled up with a status read.
+bool Termination(const Bytes& w) {
+    if (w == ";" || w == "?;" || w == "\xFC\xFC\xFC") return true;
+    return w.size() >= 1 && w.size() <= 4 && w.back() == '\xE7' &&
+           w.find_first_not_of('\0') == w.size() - 1;
+}
+
+// What the server answers a client itself: a refused key (a 5-byte one with the
+// acknowledgement F0), the client's own auto-information setting.
 bool ServerAnswer(const Bytes& a) {
     const bool civNg = a.size() == 6 && a.compare(0, 2, "\xFE\xFE") == 0 && a.compare(4, 2, "\xFA\xFD") == 0;
-    return a == "?;" || civNg || (a.size() == 4 && a.compare(0, 2, "AI") == 0 && a[3] == ';');
+    return a == "?;" || a == "\xF0" || civNg || (a.size() == 4 && a.compare(0, 2, "AI") == 0 && a[3] == ';');
 }
 
 enum Op : uint8_t {
@@ -256,9 +265,12 @@ private:
             const Bytes& w = writes[writesChecked_];
             Require(w.find(kPttPrefix + '0') == Bytes::npos && w.find(kPttPrefix + '1') == Bytes::npos,
                     "no PTT command reaches the radio", Escaped(w));
-            if (ServerWrite(w)) continue;
-            Require(Consume(w, writers_.at(writesChecked_)),
-                    "every block written to the radio is bytes its writer sent, in order, once", Escaped(w));
+            if (ServerWrite(w) || Termination(w)) continue;
+            // A departed client's last block may end with the server's termination.
+            bool ok = Consume(w, writers_.at(writesChecked_));
+            for (std::size_t n = 1; !ok && n <= 4 && n < w.size(); ++n)
+                ok = Termination(w.substr(w.size() - n)) && Consume(w.substr(0, w.size() - n), writers_.at(writesChecked_));
+            Require(ok, "every block written to the radio is bytes its writer sent, in order, once", Escaped(w));
         }
     }
 

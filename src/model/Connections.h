@@ -46,6 +46,11 @@ struct Connection {
     uint64_t bytesIn = 0, bytesOut = 0;
     // Its commands, cut and recognised in its language.
     cat::ClientReader reader;
+    // The start of a command of its that the radio holds unfinished (written as it
+    // was when the rest did not come in time): ended for the next client when it goes,
+    // in the language it was written in.
+    Bytes unfinished;
+    cat::Language unfinishedIn = cat::Language::None;
     // The auto-information mode it asked for (Kenwood AI); -1: it never said.
     int autoInfo = -1;
     // Its data were left in the socket while the serial backlog was full, or while

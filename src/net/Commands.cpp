@@ -9,8 +9,13 @@
 namespace ovrin {
 namespace {
 
-bool Known(cat::Language l) {
-    return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
+using cat::Known;
+
+// The language its commands reach the radio in: its own, or, when it speaks none of
+// them, the radio's where that is known.
+cat::Language Effective(frmMain& f, const Connection& c) {
+    const cat::Language own = c.reader.Spoken();
+    return own == cat::Language::None && Known(f.turns.RadioLanguage()) ? f.turns.RadioLanguage() : own;
 }
 
 void Answer(frmMain& f, Connection& c, const Bytes& bytes) { SendToClient(f, c, c.ForWire(bytes)); }
@@ -28,8 +33,9 @@ bool CatKeying(frmMain& f, Connection& c, cat::Language language, const cat::Com
         return false;
     }
     if (f.transmitter.Release(c.identity, KeyWay::Cat, c.label, how)) return true;
-    // A CI-V client waits for an answer to every frame.
-    if (language == cat::Language::CiV) Answer(f, c, cat::RefusalFor(language, command));
+    // A CI-V client waits for an answer to every frame, a 5-byte one for the
+    // acknowledgement of its command.
+    if (language != cat::Language::Kenwood) Answer(f, c, cat::RefusalFor(language, command));
     return false;
 }
 
@@ -52,11 +58,19 @@ bool AutoInformation(frmMain& f, Connection& c, const cat::Command& command) {
 void SubmitCommands(frmMain& f, ConnectionId who, std::vector<cat::Command> commands, bool echoed) {
     Connection* c = f.connections.ById(who);
     if (!c) return;
-    const cat::Language language = c->reader.Spoken();
-    if (Known(language)) f.turns.SetRadioLanguage(language);
-    Turns::Block block{{}, echoed, language, {}};
+    const cat::Language spoken = c->reader.Spoken();
+    if (Known(spoken)) f.turns.SetRadioLanguage(spoken);
+    const cat::Language language = Effective(f, *c);
+    Turns::Block block{{}, echoed, language, {}, {}};
     const auto submit = [&] {
-        if (!block.data.empty()) SubmitToPort(f, who, std::exchange(block, Turns::Block{{}, echoed, language, {}}));
+        if (block.data.empty()) return;
+        if (Connection* still = f.connections.ById(who)) {
+            // The radio's language may have become known meanwhile.
+            if (still->unfinishedIn != language) still->unfinished.clear();
+            still->unfinished = cat::Unfinished(language, still->unfinished, block.data);
+            still->unfinishedIn = language;
+        }
+        SubmitToPort(f, who, std::exchange(block, Turns::Block{{}, echoed, language, {}, {}}));
     };
     for (cat::Command& command : commands) {
         if (!(c = f.connections.ById(who))) return;  // it left meanwhile
@@ -64,11 +78,10 @@ void SubmitCommands(frmMain& f, ConnectionId who, std::vector<cat::Command> comm
             submit();  // what came before it goes first
             if (!CatKeying(f, *c, language, command)) continue;
         }
-        if (language == cat::Language::Kenwood && (command.name == "AI" || command.name == "ai") &&
+        if (spoken == cat::Language::Kenwood && (command.name == "AI" || command.name == "ai") &&
             AutoInformation(f, *c, command))
             continue;
-        block.data += command.bytes;
-        block.answers.push_back(command.answer);
+        block.Add(command.bytes, command.answer);
     }
     submit();
 }
@@ -83,7 +96,8 @@ void Hold(frmMain& f, Connection& c) {
 
 void ClientSends(frmMain& f, Connection& c, const Bytes& data, bool echoed) {
     const ConnectionId who = c.identity;
-    if (!data.empty()) SubmitCommands(f, who, c.reader.Feed(data, f.turns.RadioDialect()), echoed);
+    if (!data.empty())
+        SubmitCommands(f, who, c.reader.Feed(data, f.turns.RadioDialect(), f.turns.RadioLanguage()), echoed);
     if (Connection* still = f.connections.ById(who)) Hold(f, *still);
 }
 
@@ -91,15 +105,36 @@ void FlushHeld(frmMain& f, Connection& c) {
     const ConnectionId who = c.identity;
     const bool echoed = !c.IsComPortClient();
     // The start of an in-band command that never finished was data.
-    std::vector<cat::Command> commands = c.reader.Feed(std::exchange(c.heldPtt, {}), f.turns.RadioDialect());
+    std::vector<cat::Command> commands =
+        c.reader.Feed(std::exchange(c.heldPtt, {}), f.turns.RadioDialect(), f.turns.RadioLanguage());
     if (Bytes rest = c.reader.TakeHeld(); !rest.empty()) commands.push_back(cat::Command{rest, {}, {}, {}, {}});
     f.tmrHold[static_cast<std::size_t>(c.slot - 1)].Stop();
     SubmitCommands(f, who, std::move(commands), echoed);
 }
 
+void ClientDeparts(frmMain& f, Connection& c) {
+    FlushHeld(f, c);
+    Connection* still = f.connections.ById(c.identity);
+    if (!still || still->unfinished.empty()) return;
+    // Its unfinished command would swallow the next client's: ended here, in its
+    // turn, and what the radio answers that reaches nobody.
+    const cat::Language language = still->unfinishedIn;
+    const cat::Command end = cat::Termination(language, std::exchange(still->unfinished, {}), f.turns.RadioDialect());
+    if (end.bytes.empty()) return;
+    Turns::Block block{{}, !still->IsComPortClient(), language, {}, {}};
+    block.Add(end.bytes, end.answer);
+    SubmitToPort(f, still->identity, std::move(block));
+}
+
 void tmrHold_Timer(frmMain& f, int16_t Slot) {
-    f.tmrHold[static_cast<std::size_t>(Slot - 1)].Stop();
-    if (Connection* c = f.connections.BySlot(Slot)) FlushHeld(f, *c);
+    Timer& hold = f.tmrHold[static_cast<std::size_t>(Slot - 1)];
+    hold.Stop();
+    Connection* c = f.connections.BySlot(Slot);
+    if (!c) return;
+    // While its reads are paused the rest waits in its socket: the command is not
+    // cut short for that.
+    if (c->readPaused) hold.Start();
+    else FlushHeld(f, *c);
 }
 
 void RadioAutoInformation(frmMain& f) {
@@ -118,7 +153,7 @@ void RadioAutoInformation(frmMain& f) {
     // reports the radio gives now: the radio stays as it is.
     if (!said || (wanted == 0 && unsaid) || wanted == f.RadioAutoInfo) return;
     f.RadioAutoInfo = wanted;
-    Turns::Block block{"AI" + std::to_string(wanted) + ";", true, cat::Language::Kenwood, {}};
+    Turns::Block block{"AI" + std::to_string(wanted) + ";", true, cat::Language::Kenwood, {}, {}};
     SubmitToPort(f, kServerWrites, std::move(block));
 }
 

@@ -12,6 +12,9 @@ namespace ovrin {
 void ClientSends(frmMain& f, Connection& c, const Bytes& data, bool echoed);
 // The client's hold ran out, or it is leaving: what is held goes as it is.
 void FlushHeld(frmMain& f, Connection& c);
+// It is leaving: what is held goes, and a command of its that the radio holds
+// unfinished is ended so that the next client's is not joined to it.
+void ClientDeparts(frmMain& f, Connection& c);
 void tmrHold_Timer(frmMain& f, int16_t Slot);
 // The clients' wishes for auto-information written to the radio when they change
 // (a client came, said AI, or left).

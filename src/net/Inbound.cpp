@@ -25,7 +25,7 @@ constexpr std::size_t kPttLength = 6;
 
 // What one client may have waiting for its turn: past it its reads pause, so TCP
 // slows it down, whatever the others do.
-bool ParkedFull(frmMain& f, const Connection& c) { return f.turns.Parked(c.identity).size() >= kMaxParked; }
+bool ParkedFull(frmMain& f, const Connection& c) { return f.turns.ParkedBytes(c.identity) >= kMaxParked; }
 
 bool SerialBacklogFull(frmMain& f) {
     int32_t backlog = 0;

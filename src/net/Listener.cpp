@@ -245,10 +245,11 @@ void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Descri
 }
 
 // The start of a command held back goes to the radio as it is before the close
-// (and before a last client's close shuts the port).
+// (and before a last client's close shuts the port), ended so that it does not
+// spoil the next client's first command.
 static void WriteHeldBytes(frmMain& f, int16_t Index) {
     for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
-        if (Connection* c = f.connections.BySlot(i)) FlushHeld(f, *c);
+        if (Connection* c = f.connections.BySlot(i)) ClientDeparts(f, *c);
 }
 
 void CloseConnection(frmMain& f, int16_t Index) {

@@ -38,6 +38,10 @@ void PassOnRadioData(frmMain& f, bool lineQuiet) {
 void StartAnswerWait(frmMain& f, std::size_t written) {
     int characterUs = 0;
     TryStep([&] { characterUs = RadioCharacterMicroseconds(f.comPort.Settings()); });
+    // What still waits to go out goes first.
+    int32_t backlog = 0;
+    TryStep([&] { backlog = f.comPort.OutBufferCount(); });
+    written = std::max(written, static_cast<std::size_t>(std::max(backlog, 0)));
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
     const bool wait = !f.turns.TurnKnown() || f.turns.AwaitsMaybe();
     f.tmrAnswerWait.Stop();
@@ -94,7 +98,7 @@ void SubmitToPort(frmMain& f, ConnectionId from, Turns::Block block, bool first)
 }
 
 void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed) {
-    SubmitToPort(f, from, Turns::Block{std::move(data), echoed, cat::Language::None, {}});
+    SubmitToPort(f, from, Turns::Block{std::move(data), echoed, cat::Language::None, {}, {}});
 }
 
 void WriteCatRelease(frmMain& f, const Bytes& release, bool now) {
@@ -106,11 +110,10 @@ void WriteCatRelease(frmMain& f, const Bytes& release, bool now) {
     }
     const cat::Language language = f.turns.RadioLanguage();
     cat::ClientReader reader(language);
-    Turns::Block block{{}, true, language, {}};
-    for (const cat::Command& c : reader.Feed(release)) {
-        block.data += c.bytes;
-        block.answers.push_back(c.answer);
-    }
+    Turns::Block block{{}, true, language, {}, {}};
+    for (const cat::Command& c : reader.Feed(release)) block.Add(c.bytes, c.answer);
+    // A release in another language than the radio's (clients of both) goes whole.
+    if (Bytes rest = reader.TakeHeld(); !rest.empty()) block.Add(rest, {});
     SubmitToPort(f, kServerWrites, std::move(block), true);
 }
 

@@ -8,10 +8,16 @@
  - a radio that takes 450 ms over one command (as a K3 does in a band change),
    asked by two clients at once, each its own command: every answer to its
    asker, in Kenwood text (FA; beside ID;) and in CI-V, where both clients use
-   the same controller address and only the order tells the answers apart.
+   the same controller address and only the order tells the answers apart;
+ - a client writing FA;FB;MD;IF; as fast as it can (reading and dropping what
+   comes), and one writing garbage (capitals, digits and ';'), each beside two
+   clients asking FA; every 50 ms, for 8 s on a radio paced at 9600 baud: every
+   poller's answer its own, within 1 s, and nothing else reaching it.
     answers_e2e.py <ovrin-server> <ovrin-radio-sim> [modem shim, unused]"""
+import random
 import select
 import socket
+import string
 import sys
 import threading
 import time
@@ -123,5 +129,92 @@ with Bench(server, radio) as bench:
         b.close()
         results.append(f"{family} {right} of 5")
 
+
+    # A client that outruns the radio, or writes garbage, beside two pollers.
+    def garbage():
+        rng = random.Random(5)
+        while True:
+            # A digit first: never a command the radio obeys, always one it refuses.
+            yield "".join(rng.choice("0123456789") + "".join(rng.choice(string.ascii_uppercase + string.digits)
+                                                             for _ in range(rng.randrange(5)))
+                          + ";" for _ in range(40)).encode()
+
+    def pipelined():
+        while True:
+            yield b"FA;FB;MD;IF;" * 40
+
+    RUN_S, POLL_S, WAIT_S = 8.0, 0.05, 1.0
+    outrun = {}
+
+    def station(name, port, writes):
+        pty = bench.start_radio(name, "--delay", str(DELAY_MS), "--baud", "9600", "--log",
+                                bench.path(name + ".radio.log"))
+        log = bench.start_server(name, "--port", str(port), "--com", pty, "--line", "9600,n,8,1",
+                                 "--keep-port-open", "on", "--clients", "3")
+        logs = [log, bench.path(name + ".radio.log")]
+        pollers = [client(port), client(port)]
+        for p in pollers:  # the radio's language is known before the other client starts
+            p.sendall(FA)
+            if receive(p, len(ANSWER)) != ANSWER:
+                outrun[name] = (f"{name}: the first FA; was not answered", logs)
+                return
+        end = time.monotonic() + RUN_S
+        wrong = []
+        answered = [0, 0]
+
+        def flood():
+            s = client(port)
+            s.setblocking(False)
+            pending = b""
+            while time.monotonic() < end:
+                select.select([s], [s], [], 0.1)
+                try:
+                    s.recv(65536)
+                except BlockingIOError:
+                    pass
+                pending = pending or next(writes)
+                try:
+                    pending = pending[s.send(pending):]
+                except BlockingIOError:
+                    pass
+            s.close()
+
+        def poll(i, p):
+            while time.monotonic() < end:
+                asked = time.monotonic()
+                p.sendall(FA)
+                got = b""
+                while not got.endswith(b";") and time.monotonic() - asked < WAIT_S:
+                    got += receive(p, 1, WAIT_S - (time.monotonic() - asked))
+                took = time.monotonic() - asked
+                time.sleep(POLL_S)
+                got += waiting(p)  # anything more would be another's
+                if got != ANSWER or took > WAIT_S:
+                    wrong.append(f"poller {i}: {got[:60]!r} after {took * 1000:.0f} ms")
+                else:
+                    answered[i] += 1
+
+        threads = [threading.Thread(target=flood)] + [threading.Thread(target=poll, args=(i, p))
+                                                      for i, p in enumerate(pollers)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(RUN_S + 10)
+        outrun[name] = (f"{name}: {len(wrong)} of {len(wrong) + sum(answered)} answers wrong or late: {wrong[:5]}"
+                        if wrong or not all(answered) else f"{name} {sum(answered)} of {sum(answered)}", logs)
+
+    stations = [threading.Thread(target=station, args=("pipelined", 4540, pipelined())),
+                threading.Thread(target=station, args=("garbage", 4541, garbage()))]
+    for t in stations:
+        t.start()
+    for t in stations:
+        t.join(RUN_S + 30)
+    if len(outrun) != len(stations):
+        fail("a station beside a client outrunning the radio did not finish")
+    for name, (result, logs) in outrun.items():
+        if not result.startswith(name + " "):
+            fail(result, *logs)
+
 print(f"answers_e2e: fldigi-style reader {fldigi}; a 450 ms command beside another, every answer to its "
-      f"asker: " + ", ".join(results))
+      f"asker: " + ", ".join(results) + "; pollers' answers their own within 1 s beside a client outrunning the "
+      f"radio: " + ", ".join(result for result, _ in outrun.values()))

@@ -4,7 +4,9 @@ three command languages, checked against the simulated radio's own record of its
 transmitter ("PTT on"/"PTT off" in its log) and the program's log:
  - hamlib's rigctl (TS-2000, IC-7300, FT-817) keys with T 1 and releases with T 0;
  - a client keys and a second client's key is refused (Kenwood ?;, a CI-V FA
-   frame, nothing in the 5-byte language) and never reaches the radio;
+   frame, the 5-byte acknowledgement F0) and never reaches the radio; for the
+   FT-817, rigctl's T 1 beside the owner returns at once (hamlib takes F0 as a
+   refusal instead of retrying after a timeout) and keys nothing later;
  - the keying client is killed (SIGKILL): the radio gets the release within 1 s;
  - a keying client whose network vanishes (a namespace of its own joined by a veth
    pair whose link goes down: no FIN, no RST): the release within 15 s;
@@ -40,7 +42,7 @@ FAMILIES = {
                     release="CAT (Kenwood RX;)"),
     "civ": dict(key=civ(0x1C, 0x00, 0x01), answer=civ(0xFB, to=0xE0, frm=0x94), refusal=civ(0xFA, to=0xE0, frm=0x94),
                 poll=civ(0x03), how="CAT (CI-V 1C 00 01)", release="CAT (CI-V 1C 00 00)"),
-    "ft817": dict(key=bytes([0, 0, 0, 0, 0x08]), answer=b"\x00", refusal=b"", poll=bytes([0, 0, 0, 0, 0xF7]),
+    "ft817": dict(key=bytes([0, 0, 0, 0, 0x08]), answer=b"\x00", refusal=b"\xf0", poll=bytes([0, 0, 0, 0, 0xF7]),
                   how="CAT (Yaesu 08)", release="CAT (Yaesu 88)"),
 }
 
@@ -80,6 +82,7 @@ class Station:
 
     def __init__(self, family, port, *options):
         self.family, self.port, self.f = family, port, FAMILIES[family]
+        self.clients = 0  # connections made so far by the scenarios
         self.name = f"{family}-{port}"
         self.radio_log = bench.path(self.name + ".radio.log")
         pty = bench.start_radio(self.name, "--family", family, "--delay", "20", "--log", self.radio_log)
@@ -164,6 +167,23 @@ def refused_then_killed(st):
     st.logged(f"PTT key refused: {other} by {f['how']}: {keyer} has the transmitter keyed")
     st.check(st.received().count(f["key"]) == keys and len(st.ptt()) == 3,
              "the second client's key reached the radio")
+    st.clients = 3
+    if st.family == "ft817":
+        # hamlib's key beside the owner: refused at once, never retried later. rigctl
+        # takes its time to open the radio: measured against reading the PTT state.
+        def rigctl(*command):
+            started = time.monotonic()
+            done = subprocess.run(["rigctl", "-m", MODELS[st.family], "-r", f"127.0.0.1:{st.port}", *command],
+                                  capture_output=True, text=True, timeout=30)
+            st.clients += 1
+            return time.monotonic() - started, done
+
+        opened, _ = rigctl("t")
+        took, done = rigctl("T", "1")
+        st.check(took < opened + 0.5, f"rigctl's refused T 1 took {took:.2f} s, a read of the PTT state "
+                                      f"{opened:.2f} s: {done.stderr[-300:]}")
+        st.logged(f"PTT key refused: {st.connected(st.clients)} by {f['how']}")
+        st.check(st.received().count(f["key"]) == keys and len(st.ptt()) == 3, "rigctl's refused key reached the radio")
     killed = now_of_day()
     holder.send_signal(signal.SIGKILL)
     off = st.wait_ptt(4, "off", 5, f"the radio was still keyed 5 s after its client was killed")
@@ -172,6 +192,8 @@ def refused_then_killed(st):
     st.logged(f"PTT released: {keyer}, keyed by {f['how']} for ")
     st.check(re.search(re.escape(f"PTT released: {keyer}, keyed by {f['how']} for ") + r"\d+\.\d s: its client left",
                        read(st.log)), "the release is not logged as the client's leaving")
+    time.sleep(0.5)
+    st.check(len(st.ptt()) == 4, "a refused key keyed the radio once the owner had gone")
     second.close()
     return took
 
@@ -195,7 +217,7 @@ def vanished(st, index):
     host.stdin.write("go\n")
     host.stdin.flush()
     st.check(host.stdout.readline().strip() == "keyed", "the client in its own network did not start")
-    keyer = st.connected(4)
+    keyer = st.connected(st.clients + 1)
     st.wait_ptt(5, "on", 5, "the client's key did not reach the radio")
     time.sleep(0.5)  # a few polls answered
     gone = now_of_day()

@@ -105,7 +105,7 @@ TEST(Cat, ReleasesAndRefusalsAreTheFamilysOwn) {
     EXPECT_EQ(ReleaseFor(Language::Kenwood, Command{"TX;", {}, Keying::Key, "TX", ""}), "RX;");
     EXPECT_EQ(RefusalFor(Language::Kenwood, Command{"TX;", {}, Keying::Key, "TX", ""}), "?;");
     EXPECT_EQ(ReleaseFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), H({0, 0, 0, 0, 0x88}));
-    EXPECT_EQ(RefusalFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), "");
+    EXPECT_EQ(RefusalFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), H({0xF0}));
     EXPECT_EQ(Describe(Language::CiV, civ), "CI-V 1C 00 01");
 }
 

@@ -38,7 +38,8 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
     for (const auto& row : rows) {
         Keyer app;
         for (const Bytes& read : row.reads) app.Send(1, read);
-        app.clock.Advance(kHoldMs);
+        // What follows an unanswered read waits for its turn: the turn limit.
+        app.clock.Advance(kHoldMs + app.f.tmrActivePort.Interval());
         SCOPED_TRACE(::testing::PrintToString(row.reads));
         EXPECT_EQ(app.com.Written(), row.radio);
         EXPECT_EQ(app.com.rtsHistory, row.rts);
@@ -89,6 +90,7 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
             else app.Send(1, kRelease + "ID;");
         };
         app.Send(1, kKey + "FA;");
+        app.clock.Advance(app.f.tmrActivePort.Interval());  // FA; unanswered: the turn limit
         EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
         EXPECT_EQ(std::count(app.com.rtsHistory.begin(), app.com.rtsHistory.end(), true), 0) << leaves;
         EXPECT_EQ(app.com.Written(), leaves ? "FA;" : "FA;ID;");

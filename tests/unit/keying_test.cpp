@@ -40,7 +40,7 @@ TEST(Keying, EachFamilysKeyAndReleaseGoThroughTheTransmitter) {
     } rows[] = {
         {"Kenwood", "TX;", "RX;", "", "?;", "CAT (Kenwood TX;)"},
         {"CI-V", civKey, civRelease, civOk, civNg, "CAT (CI-V 1C 00 01)"},
-        {"Yaesu", H({0, 0, 0, 0, 0x08}), H({0, 0, 0, 0, 0x88}), H({0}), "", "CAT (Yaesu 08)"},
+        {"Yaesu", H({0, 0, 0, 0, 0x08}), H({0, 0, 0, 0, 0x88}), H({0}), H({0xF0}), "CAT (Yaesu 08)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.family);

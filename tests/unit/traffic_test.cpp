@@ -4,7 +4,11 @@
 // a block ends after 2 ms of quiet (3 once it comes in pieces).
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
+#include <deque>
 #include <functional>
+#include <map>
 
 #include "line/Framing.h"
 #include "model/Outbound.h"
@@ -200,6 +204,17 @@ TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
              a.Radio("ID019;");
          },
          "FA;MD;ID;", "ID019;"},
+        {"its answer paused half-way when it left", 2,
+         [](SimApp& a) {
+             a.Send(1, "FA;MD;");
+             a.com.RadioSends("FA00014074000;M");
+             a.clock.Advance(20);  // the radio pauses: a quiet line
+             a.sockets.PeerCloses(1);
+             a.Send(2, "FA;");
+             a.Radio("D2;");
+             a.Radio("FA00014074000;");
+         },
+         "FA;MD;FA;", "FA00014074000;"},
         {"a set command unanswered, then unasked output", 1,
          [](SimApp& a) {
              a.Send(1, "FA00014074000;");
@@ -221,6 +236,45 @@ TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
     }
 }
 
+// A client leaves with a command the radio holds unfinished (its start went as it
+// was when the rest did not come): it is ended so that the next client's command is
+// not joined to it, never as a key, and what the radio says to it reaches nobody.
+TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
+    using sim::H;
+    const struct {
+        const char* name;
+        cat::Language language;
+        Bytes leftover, ending, refusal, next, answer;
+    } rows[] = {
+        {"Kenwood", cat::Language::Kenwood, "FA000140", ";", "?;", "FA;", "FA00014074000;"},
+        {"Kenwood, a key unfinished", cat::Language::Kenwood, "TX1", "?;", "?;", "FA;", "FA00014074000;"},
+        {"CI-V", cat::Language::CiV, H({0xFE, 0xFE, 0x94, 0xE0, 0x05}), H({0xFC, 0xFC, 0xFC}), "",
+         H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}), H({0xFE, 0xFE, 0xE0, 0x94, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD})},
+        {"5-byte", cat::Language::Yaesu5, H({0x01, 0x40}), H({0x00, 0x00, 0xE7}), H({0x00}), H({0, 0, 0, 0, 0x03}),
+         H({0x01, 0x40, 0x74, 0x00, 0x01})},
+    };
+    for (const auto& row : rows) {
+        SimApp app;
+        app.f.options.cat = row.language;
+        app.Serve(2);
+        app.Send(1, row.leftover);
+        app.clock.Advance(200);  // the rest did not come: its start went as it was
+        ASSERT_EQ(app.com.Written(), row.leftover) << row.name;
+        app.sockets.PeerCloses(1);
+        app.clock.Advance(50);
+        EXPECT_EQ(app.com.Written(), row.leftover + row.ending) << row.name;
+        EXPECT_FALSE(app.f.transmitter.Keyed()) << row.name;
+        if (!row.refusal.empty()) app.Radio(row.refusal);
+        ASSERT_TRUE(app.sockets.RequestConnection());
+        app.Send(1, row.next);
+        app.clock.Advance(20);
+        app.Radio(row.answer);
+        EXPECT_EQ(app.com.Written(), row.leftover + row.ending + row.next) << row.name;
+        EXPECT_EQ(app.Client(1).sent, row.answer) << row.name;
+        EXPECT_EQ(app.Client(2).sent, "") << row.name;  // the refusal reached nobody
+    }
+}
+
 TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     SimApp app;
     app.Serve();
@@ -229,6 +283,7 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     app.Send(1, "X;");  // the previous block is never sent again
     app.Client(1).failRead = false;
     app.Client(1).rx.clear();
+    app.Radio("MD2;");
     app.com.backlog = kMaxSerialBacklog;
     app.Send(1, "FA;");
     app.Send(1, "FB;");  // stays in the socket, behind the first
@@ -241,19 +296,17 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
 // A client that floods while another holds the port parks at most the backlog's
 // worth; the rest waits in its socket (TCP slows it down) until its turn comes.
 TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
-    Bytes commands;
-    while (commands.size() + 3 <= 4096) commands += "FA;";
     const struct {
         const char* name;
         int16_t asker;  // whose FA; holds the port, never answered after the first
         Bytes chunk;
-        bool flows;  // written at once, only the turn's record bounded
+        bool flows;  // written at once, only the turn's record bounded (in no language)
     } rows[] = {
         {"another client's turn", 2, Bytes(4096, 'x'), false},
-        {"its own turn, the radio answering nothing", 1, commands, true},
+        {"its own turn, the radio answering nothing", 1, Bytes(4096, 'x'), true},
     };
     for (const auto& row : rows) {
-        SimApp app;
+        Plain app;
         app.Serve(2);
         app.Send(row.asker, "FA;");
         Bytes all;
@@ -275,6 +328,88 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
             app.clock.Advance(3000 + kBusyPollMs);
         EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
         EXPECT_TRUE(app.Client(1).rx.empty()) << row.name;
+    }
+}
+
+// A client that writes as fast as it can beside two that ask FA; every 50 ms and
+// wait: whatever it writes in the radio's language (or in none, the radio's known),
+// each poller gets its own answer, within one turn of each other client, and nothing
+// else. The radio answers four commands every 10 ms, in
+// order; each FA answer carries a number of its own, so whose it is can be told.
+TEST(ClientBlocks, AClientThatOutrunsTheRadioWaitsForItsOwnTurnsAndSpoilsNoOnesAnswers) {
+    Bytes garbage;  // capitals, digits and ';', as a fuzzer would write
+    for (uint32_t x = 7; garbage.size() < 600;) {
+        x = x * 1103515245 + 12345;
+        const uint32_t r = (x >> 16) % 37;
+        garbage += r < 26 ? static_cast<char>('A' + r) : r < 36 ? static_cast<char>('0' + r - 26) : ';';
+    }
+    const struct {
+        const char* name;
+        Bytes chunk;
+    } rows[] = {
+        {"pipelined reads", [] {
+             Bytes b;
+             for (int i = 0; i < 50; ++i) b += "FA;FB;MD;IF;";
+             return b;
+         }()},
+        {"garbage", garbage},
+    };
+    for (const auto& row : rows) {
+        SimApp app;
+        app.Serve(3);
+        std::deque<std::pair<ConnectionId, Bytes>> heard;  // commands the radio has yet to answer
+        Bytes partial;
+        app.com.OnOutput = [&] {
+            const ConnectionId writer = app.f.turns.Holder();
+            partial += app.com.writes.back();
+            for (std::size_t end; (end = partial.find(';')) != Bytes::npos; partial.erase(0, end + 1))
+                heard.push_back({writer, partial.substr(0, end + 1)});
+        };
+        std::map<std::string, ConnectionId> fa;  // each FA answer and whose command it answered
+        int n = 0;
+        const auto answer = [&](const std::pair<ConnectionId, Bytes>& c) -> Bytes {
+            if (c.second == "FA;") {
+                char text[32];
+                std::snprintf(text, sizeof text, "FA%011d;", ++n);
+                fa[text] = c.first;
+                return text;
+            }
+            if (c.second == "FB;") return "FB00007074000;";
+            if (c.second == "MD;") return "MD2;";
+            if (c.second == "IF;") return "IF00014074000     +00000000002000000;";
+            return "?;";
+        };
+        std::array<int64_t, 4> askedAt{-1, -1, -1, -1};
+        std::array<std::size_t, 4> seen{};
+        int answered = 0;
+        for (int tick = 0; tick < 300; ++tick) {
+            // It starts once the pollers have asked, so that the radio's language is known.
+            if (tick > 0 && app.Client(1).rx.size() < 4096) app.Send(1, row.chunk);
+            for (int16_t i = 2; i <= 3; ++i) {
+                const auto slot = static_cast<std::size_t>(i);
+                const Bytes& got = app.Client(i).sent;
+                if (askedAt[slot] >= 0 && got.size() > seen[slot]) {
+                    const Bytes reply = got.substr(seen[slot]);
+                    ASSERT_TRUE(fa.count(reply)) << row.name << ": poller " << i << " got " << reply;
+                    EXPECT_EQ(fa[reply], app.f.connections.IdOf(i)) << row.name << ": " << reply;
+                    EXPECT_LE(app.clock.Now() - askedAt[slot], 1000) << row.name;
+                    seen[slot] = got.size();
+                    askedAt[slot] = -1;
+                    ++answered;
+                }
+                if (askedAt[slot] >= 0) {
+                    ASSERT_LE(app.clock.Now() - askedAt[slot], 1000) << row.name << ": poller " << i << " waits";
+                } else if (tick % 5 == i - 2) {
+                    askedAt[slot] = app.clock.Now();
+                    app.Send(i, "FA;");
+                }
+            }
+            Bytes said;
+            for (int k = 0; k < 4 && !heard.empty(); ++k, heard.pop_front()) said += answer(heard.front());
+            if (!said.empty()) app.com.RadioSends(said);
+            app.clock.Advance(10);
+        }
+        EXPECT_GE(answered, 80) << row.name;
     }
 }
 

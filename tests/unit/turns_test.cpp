@@ -73,5 +73,99 @@ TEST(Turns, ADepartedHoldersAnswerReachesNobodyAndSilenceEndsATurn) {
     EXPECT_FALSE(turns.TurnOpen());
 }
 
+// A Kenwood set gets no answer unless the radio refuses it: a refusal that comes
+// after the setter's turn is still the setter's, while a client's own error answer
+// a turn later is its own.
+TEST(Turns, ASetsRefusalIsItsWritersAndAnErrorLaterTheAskers) {
+    using Kind = cat::Answer::Kind;
+    const cat::Answer set{Kind::None, "FA"}, fa{Kind::Sure, "FA"}, fb{Kind::Sure, "FB"}, id{Kind::Sure, "ID"};
+    // A client's command (from != 0), the turn of a set ending once it is on the
+    // line; or radio data (from == 0).
+    struct Step {
+        ConnectionId from;
+        Bytes data;
+        cat::Answer answer;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        Deliveries delivered;
+    } rows[] = {
+        {"a refusal after the setter's turn", {{1, "FA1;", set}, {2, "FA;", fa}, {0, "?;", {}}, {0, "FA5;", {}}},
+         {{1, "?;"}, {2, "FA5;"}}},
+        {"the setter's set refused before its read is answered",
+         {{1, "FA1;", set}, {1, "FA;", fa}, {0, "?;", {}}, {0, "FA5;", {}}}, {{1, "?;"}, {1, "FA5;"}}},
+        {"an error after another's set and an answer",
+         {{1, "FA1;", set}, {2, "FB;", fb}, {0, "FB5;", {}}, {2, "ID;", id}, {0, "?;", {}}}, {{2, "FB5;"}, {2, "?;"}}},
+    };
+    for (const auto& row : rows) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        Deliveries delivered;
+        for (const Step& step : row.steps) {
+            if (step.from == 0) {
+                for (const auto& d : turns.RadioData(step.data, true)) delivered.push_back(d);
+                turns.AnswerComplete();
+                continue;
+            }
+            ASSERT_TRUE(turns.Submit(step.from, Turns::Block{step.data, false, cat::Language::Kenwood, {step.answer},
+                                                             {step.data.size()}}))
+                << row.name;
+            if (step.answer.kind == Kind::None) {
+                ASSERT_TRUE(turns.AnswerWaitOver()) << row.name;
+            }
+        }
+        EXPECT_EQ(delivered, row.delivered) << row.name;
+        EXPECT_FALSE(turns.TurnOpen()) << row.name;  // every turn got its answer
+    }
+}
+
+// A command the tables cannot place waits for its answer only for the answer wait,
+// unless the radio has begun one: then it is waited for, and it is the asker's.
+TEST(Turns, AnAnswerBegunIsWaitedForPastTheAnswerWait) {
+    for (const bool begun : {false, true}) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        const cat::Answer maybe{cat::Answer::Kind::Maybe, "7Q"};
+        ASSERT_TRUE(turns.Submit(1, Turns::Block{"7Q;", false, cat::Language::Kenwood, {maybe}, {3}}));
+        if (begun) EXPECT_TRUE(turns.RadioData("?", false).empty());
+        EXPECT_EQ(turns.AnswerWaitOver(), !begun) << begun;
+        if (begun) {
+            EXPECT_EQ(turns.RadioData(";", true), (Deliveries{{1, "?;"}}));
+            EXPECT_TRUE(turns.AnswerComplete());
+        }
+    }
+}
+
+// What the radio said before a client came is not its, even when it was still being
+// gathered then: an unfinished piece, or the start of an echo that proves to be none.
+TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
+    const struct {
+        const char* name;
+        Bytes before, after;  // radio bytes around the join, the line busy in between
+        Deliveries toLate;    // what the late joiner gets of `after`, then of "PS0;"
+    } rows[] = {
+        {"an unfinished unasked piece", "PS", "1;FA1;", {{3, "PS0;"}}},
+        {"the start of an echo that proves to be none", "F", "B1;", {{3, "PS0;"}}},
+        {"the start of an echo that is one", "F", "A;PS1;", {{3, "PS1;"}, {3, "PS0;"}}},
+    };
+    for (const auto& row : rows) {
+        Turns turns;
+        turns.Join(1);
+        turns.Join(2);
+        const cat::Answer fa{cat::Answer::Kind::Sure, "FA"};
+        ASSERT_TRUE(turns.Submit(1, Turns::Block{"FA;", true, cat::Language::Kenwood, {fa}, {}})) << row.name;
+        turns.RadioData(row.before, false);
+        turns.Join(3);
+        Deliveries toLate;
+        for (const Bytes& radio : {row.after, Bytes("PS0;")})
+            for (const auto& d : turns.RadioData(radio, true))
+                if (d.to == 3) toLate.push_back(d);
+        EXPECT_EQ(toLate, row.toLate) << row.name;
+    }
+}
+
 }  // namespace
 }  // namespace ovrin

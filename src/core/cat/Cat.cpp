@@ -10,6 +10,9 @@ namespace {
 
 constexpr uint8_t kPreamble = 0xFE, kEndOfFrame = 0xFD, kNg = 0xFA;
 constexpr uint8_t kCivPtt = 0x1C;
+constexpr uint8_t kJammed = 0xFC;        // CI-V: a collision; the frame being received is discarded
+constexpr uint8_t kReadRxStatus = 0xE7;  // 5-byte: read the receiver's status, changing nothing
+constexpr uint8_t kAlreadyKeyed = 0xF0;  // 5-byte: the acknowledgement of a key while transmitting
 
 uint8_t U(char c) { return static_cast<uint8_t>(c); }
 bool Letter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -64,7 +67,8 @@ Command TextCommandOf(Bytes bytes, Dialect dialect) {
     const std::size_t nameLength = body.size() >= 3 && body[2] == '$' ? 3 : std::min<std::size_t>(2, body.size());
     c.name = body.substr(0, nameLength);
     c.parameters = body.substr(nameLength);
-    c.answer.prefix = c.name;
+    // A bare ";" gets at most an error answer: no answer starts with ';'.
+    c.answer.prefix = c.name.empty() ? ";" : c.name;
     const TextCommand* known = FindText(c.name);
     if (!known) {
         c.answer.kind = Answer::Kind::Maybe;
@@ -207,7 +211,13 @@ Bytes RefusalFor(Language language, const Command& key) {
             return Bytes{'\xFE', '\xFE', static_cast<char>(frame->from), static_cast<char>(frame->to),
                          static_cast<char>(kNg), '\xFD'};
     }
-    return {};  // the 5-byte family answers a refused command with nothing
+    // The 5-byte family acknowledges a key with 00, and with F0 when the radio is
+    // already transmitting: as it is, by another client's key. A client waiting for
+    // the acknowledgement gets it at once instead of retrying its key after a
+    // timeout, when the owner may have released (hamlib takes a byte other than 00
+    // as a refusal).
+    if (language == Language::Yaesu5) return Bytes(1, static_cast<char>(kAlreadyKeyed));
+    return {};
 }
 
 std::string Describe(Language language, const Command& command) {
@@ -218,6 +228,53 @@ std::string Describe(Language language, const Command& command) {
     }
     if (language == Language::Yaesu5) return "Yaesu " + Hex(command.bytes.substr(4, 1));
     return Hex(command.bytes);
+}
+
+bool Known(Language language) {
+    return language == Language::Kenwood || language == Language::CiV || language == Language::Yaesu5;
+}
+
+Bytes Unfinished(Language language, const Bytes& before, std::string_view written) {
+    Bytes all = before;
+    all.append(written);
+    switch (language) {
+        case Language::Kenwood: {
+            const auto end = all.rfind(';');
+            std::size_t start = end == Bytes::npos ? 0 : end + 1;
+            while (start < all.size() && U(all[start]) <= ' ') ++start;  // the radio skips these
+            return all.substr(std::max(start, all.size() > ClientReader::kLongestCommand
+                                                  ? all.size() - ClientReader::kLongestCommand
+                                                  : std::size_t{0}));
+        }
+        case Language::CiV: {
+            const auto end = all.rfind(static_cast<char>(kEndOfFrame));
+            const auto start = all.find(static_cast<char>(kPreamble), end == Bytes::npos ? 0 : end + 1);
+            return start == Bytes::npos ? Bytes() : all.substr(start);
+        }
+        case Language::Yaesu5: return all.substr(all.size() - all.size() % 5);
+        default: return {};
+    }
+}
+
+Command Termination(Language language, const Bytes& unfinished, Dialect dialect) {
+    Command c;
+    if (unfinished.empty()) return c;
+    if (language == Language::Kenwood) {
+        const Command whole = TextCommandOf(unfinished + ";", dialect);
+        // Never a key or a release that its writer did not finish: a parameter no
+        // such command takes makes it an error.
+        c.bytes = whole.keying == Keying::None ? ";" : "?;";
+        // A read is answered as one; anything else at most with a refusal.
+        c.answer = whole.answer.kind == Answer::Kind::Sure && whole.keying == Keying::None
+                       ? whole.answer
+                       : Answer{Answer::Kind::None, whole.answer.prefix};
+    } else if (language == Language::CiV) {
+        c.bytes = Bytes(3, static_cast<char>(kJammed));  // discarded, unanswered
+    } else if (language == Language::Yaesu5) {
+        c.bytes = Bytes(4 - unfinished.size() % 5, '\0') + static_cast<char>(kReadRxStatus);
+        c.answer = Answer{Answer::Kind::Sure, {}, 0, 0, 1};
+    }
+    return c;
 }
 
 void ClientReader::Recognise() {
@@ -248,7 +305,7 @@ void ClientReader::Recognise() {
     if (b.size() >= 5) language_ = FindOpcode(U(b[4])) ? Language::Yaesu5 : Language::None;
 }
 
-std::vector<Command> ClientReader::Cut(Dialect dialect) {
+std::vector<Command> ClientReader::Cut(Dialect dialect, Language as) {
     std::vector<Command> out;
     const auto take = [this](std::size_t n) {
         Bytes part = held_.substr(0, n);
@@ -256,17 +313,19 @@ std::vector<Command> ClientReader::Cut(Dialect dialect) {
         return part;
     };
     while (!held_.empty()) {
-        if (language_ == Language::Kenwood) {
-            if (!Letter(U(held_[0]))) {  // line ends and blanks between commands
+        if (as == Language::Kenwood) {
+            if (U(held_[0]) <= ' ') {  // line ends and blanks between commands
                 std::size_t n = 0;
-                while (n < held_.size() && !Letter(U(held_[n]))) ++n;
+                while (n < held_.size() && U(held_[n]) <= ' ') ++n;
                 out.push_back(Loose(take(n)));
                 continue;
             }
+            // Any other text up to ';' is a command to the radio, if only one it
+            // answers with an error.
             const auto end = held_.find(';');
             if (end == Bytes::npos) break;
             out.push_back(TextCommandOf(take(end + 1), dialect));
-        } else if (language_ == Language::CiV) {
+        } else if (as == Language::CiV) {
             if (U(held_[0]) != kPreamble) {
                 const auto next = held_.find(static_cast<char>(kPreamble));
                 out.push_back(Loose(take(next == Bytes::npos ? held_.size() : next)));
@@ -275,7 +334,7 @@ std::vector<Command> ClientReader::Cut(Dialect dialect) {
             const auto end = held_.find(static_cast<char>(kEndOfFrame));
             if (end == Bytes::npos) break;
             out.push_back(FrameCommandOf(take(end + 1)));
-        } else if (language_ == Language::Yaesu5) {
+        } else if (as == Language::Yaesu5) {
             if (held_.size() < 5) break;
             out.push_back(FiveByteCommandOf(take(5)));
         } else {
@@ -286,11 +345,11 @@ std::vector<Command> ClientReader::Cut(Dialect dialect) {
     return out;
 }
 
-std::vector<Command> ClientReader::Feed(std::string_view bytes, Dialect dialect) {
+std::vector<Command> ClientReader::Feed(std::string_view bytes, Dialect dialect, Language radio) {
     held_.append(bytes);
     if (language_ == Language::Unknown) Recognise();
     if (language_ == Language::Unknown) return {};
-    return Cut(dialect);
+    return Cut(dialect, language_ == Language::None && Known(radio) ? radio : language_);
 }
 
 Bytes ClientReader::TakeHeld() {
@@ -306,11 +365,28 @@ void AnswerMatcher::SetLanguage(Language language) {
 }
 
 void AnswerMatcher::Expect(const Answer& answer, uint64_t asker) {
-    if (answer.kind != Answer::Kind::None) awaited_.push_back({answer, asker});
+    if (answer.kind != Answer::Kind::None) {
+        awaited_.push_back({answer, asker, false});
+        return;
+    }
+    if (language_ != Language::Kenwood || answer.prefix.empty()) return;
+    // A set the radio refuses is answered "?;" when the turn may be over: that
+    // refusal is still its writer's, not the answer the next client awaits.
+    if (std::count_if(awaited_.begin(), awaited_.end(), [](const Awaited& a) { return a.refusalOnly; }) >=
+        static_cast<std::ptrdiff_t>(kMaxRefusals))
+        awaited_.erase(std::find_if(awaited_.begin(), awaited_.end(), [](const Awaited& a) { return a.refusalOnly; }));
+    awaited_.push_back({answer, asker, true});
+}
+
+const AnswerMatcher::Awaited* AnswerMatcher::FirstAwaited() const {
+    for (const Awaited& a : awaited_)
+        if (!a.refusalOnly) return &a;
+    return nullptr;
 }
 
 bool AnswerMatcher::Awaits(uint64_t asker) const {
-    return std::any_of(awaited_.begin(), awaited_.end(), [&](const Awaited& a) { return a.asker == asker; });
+    return std::any_of(awaited_.begin(), awaited_.end(),
+                       [&](const Awaited& a) { return a.asker == asker && !a.refusalOnly; });
 }
 
 bool AnswerMatcher::AwaitsMaybe() const {
@@ -340,7 +416,8 @@ namespace {
 bool ErrorAnswer(const Bytes& unit) { return unit == "?;" || unit == "E;" || unit == "O;"; }
 
 bool IsAnswerTo(Language language, const Answer& a, const Bytes& unit) {
-    if (language == Language::Kenwood) return ErrorAnswer(unit) || unit.compare(0, a.prefix.size(), a.prefix) == 0;
+    if (language == Language::Kenwood)
+        return ErrorAnswer(unit) || (a.kind != Answer::Kind::None && unit.compare(0, a.prefix.size(), a.prefix) == 0);
     const auto frame = FrameOf(unit);
     return frame && frame->to == a.to && frame->from == a.from;
 }
@@ -410,8 +487,9 @@ std::vector<AnswerMatcher::Piece> AnswerMatcher::Feed(std::string_view bytes) {
 
 std::vector<AnswerMatcher::Piece> AnswerMatcher::Flush() {
     if (held_.empty()) return {};
-    if (awaited_.empty()) return {Unit(held_.size(), false)};
-    return {Unit(held_.size(), true, awaited_.front().asker)};
+    const Awaited* first = FirstAwaited();
+    if (!first) return {Unit(held_.size(), false)};
+    return {Unit(held_.size(), true, first->asker)};
 }
 
 }  // namespace ovrin::cat

@@ -75,6 +75,18 @@ Bytes RefusalFor(Language language, const Command& key);
 // "Kenwood TX;", "CI-V 1C 00 01": how a command keyed, for the log.
 std::string Describe(Language language, const Command& command);
 
+// Whether the language is one of the three families.
+bool Known(Language language);
+// The start of a command the radio holds after `written` followed `before` (what
+// it held of the same writer's before): empty when the radio's input is clean.
+Bytes Unfinished(Language language, const Bytes& before, std::string_view written);
+// What to write after an unfinished command whose writer has gone, so that the
+// radio's input is clean for the next client's command, with the answer the radio
+// may give (to be dropped): Kenwood text ends it with ';' (made no key or release),
+// CI-V jams the frame (FC, which makes the radio discard it), the 5-byte family
+// fills it to five bytes with a status read (E7).
+Command Termination(Language language, const Bytes& unfinished, Dialect dialect);
+
 // A client's bytes cut into whole commands, its language recognised from the first
 // complete command (unless given). A command not yet complete is held for the rest.
 class ClientReader {
@@ -89,8 +101,11 @@ public:
     explicit ClientReader(Language given) : language_(given) {}
 
     // The whole commands among what has come. In no language every byte goes at
-    // once, as one command that the turns frame as before.
-    std::vector<Command> Feed(std::string_view bytes, Dialect dialect = Dialect::Unknown);
+    // once, as one command that the turns frame as before; unless the radio is
+    // known to speak one (`radio`): then its bytes are cut as the radio will take
+    // them, so that whatever the radio answers them is told apart.
+    std::vector<Command> Feed(std::string_view bytes, Dialect dialect = Dialect::Unknown,
+                              Language radio = Language::Unknown);
     // The rest of a held command did not come in time: what is held, as it is.
     Bytes TakeHeld();
     bool Holding() const { return !held_.empty(); }
@@ -98,7 +113,7 @@ public:
 
 private:
     void Recognise();
-    std::vector<Command> Cut(Dialect dialect);
+    std::vector<Command> Cut(Dialect dialect, Language as);
 
     Language language_ = Language::Unknown;
     Bytes held_;
@@ -126,8 +141,8 @@ public:
     std::vector<Piece> Feed(std::string_view bytes);
     // The line went quiet: a piece held unfinished goes as it is.
     std::vector<Piece> Flush();
-    // Nothing more is awaited.
-    bool Done() const { return awaited_.empty(); }
+    // Nothing more is awaited (a refusal of a set may still come).
+    bool Done() const { return FirstAwaited() == nullptr; }
     // An answer the tables could not place is awaited.
     bool AwaitsMaybe() const;
     // The answer wait passed: the answers that may not come are given up.
@@ -138,6 +153,7 @@ public:
     Dialect RadioDialect() const { return dialect_; }
     // Part of a piece has come.
     bool Holding() const { return !held_.empty(); }
+    std::size_t HeldSize() const { return held_.size(); }
 
 private:
     std::optional<Piece> Next();
@@ -145,7 +161,13 @@ private:
     struct Awaited {
         Answer answer;
         uint64_t asker = 0;
+        // A Kenwood set: nothing comes back unless the radio refuses it ("?;"), and
+        // then that refusal is its writer's. Such a one holds no turn open.
+        bool refusalOnly = false;
     };
+    // Refusals that may still come for sets, at most (the oldest go first).
+    static constexpr std::size_t kMaxRefusals = 64;
+    const Awaited* FirstAwaited() const;
     Piece Unit(std::size_t length, bool answer, uint64_t asker = 0);
     bool Matches(const Bytes& unit) const;
     uint64_t Consume(const Bytes& unit);

@@ -7,9 +7,11 @@ namespace ovrin {
 
 std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     std::vector<Delivery> out;
-    if (!open_ || matcher_.Done()) Route(matcher_.Flush(), out);
-    // A piece begun before it came, still awaited as an answer, is not its either.
-    if (matcher_.Holding()) lateJoiners_.insert(id);
+    // An answer still coming (to a client that left) is not cut in two.
+    if (matcher_.Done()) Route(matcher_.Flush(), out);
+    // A piece begun before it came, still awaited as an answer, is not its either,
+    // nor what is held as the possible start of an echo (it may prove not to be).
+    if (const std::size_t before = matcher_.HeldSize() + heldEcho_.size(); before > 0) lateJoiners_[id] = before;
     joined_.insert(id);
     return out;
 }
@@ -29,29 +31,72 @@ void Turns::SetUnaskedWanted(ConnectionId id, bool wanted) {
 }
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Bytes data, bool echoed) {
-    return Submit(from, Block{std::move(data), echoed, cat::Language::None, {}});
+    return Submit(from, Block{std::move(data), echoed, cat::Language::None, {}, {}});
+}
+
+void Turns::Append(ParkedBlock& parked, Block block) {
+    std::size_t total = 0;
+    for (std::size_t n : block.sizes) total += n;
+    parked.bytes += block.data.size();
+    if (block.sizes.size() != block.answers.size() || total != block.data.size()) {
+        parked.pieces.push_back({std::move(block.data), std::move(block.answers)});
+        return;
+    }
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < block.sizes.size(); ++i) {
+        parked.pieces.push_back({block.data.substr(at, block.sizes[i]), {block.answers[i]}});
+        at += block.sizes[i];
+    }
+}
+
+Turns::Block Turns::TakeTurn(ParkedBlock& parked) {
+    Block turn{{}, parked.echoed, parked.language, {}, {}};
+    std::size_t answered = 0;
+    while (!parked.pieces.empty()) {
+        Piece& p = parked.pieces.front();
+        std::size_t answers = 0;
+        for (const cat::Answer& a : p.answers) answers += a.kind != cat::Answer::Kind::None;
+        if (Known(parked.language) && !turn.data.empty() &&
+            (answered + answers > kTurnAnswers || turn.data.size() + p.bytes.size() > kTurnBytes))
+            break;
+        answered += answers;
+        parked.bytes -= p.bytes.size();
+        turn.data += p.bytes;
+        turn.answers.insert(turn.answers.end(), p.answers.begin(), p.answers.end());
+        parked.pieces.pop_front();
+    }
+    return turn;
 }
 
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
     if (block.data.empty()) return std::nullopt;
+    ParkedBlock mine{block.echoed, block.language, {}, 0};
     // The holder's further blocks go at once. Past a bound they are written but no
     // longer kept track of, so that what a radio that never answers is awaited to
     // say (and may echo) cannot grow without end, while a long write (a memory
-    // upload) still flows at the line's pace.
-    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_;
-    if (own) {
-        if (turnBytes_ + block.data.size() <= kMaxTurnBytes) {
-            turnBytes_ += block.data.size();
-            if (block.echoed) echo_ += block.data;
-            Await(from, block);
+    // upload) still flows at the line's pace. In a known language they go at once
+    // only while its answers are all in, so that none is still to come when its
+    // turn ends: otherwise they wait for its next turn.
+    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_ &&
+                     !(Known(turnLanguage_) && matcher_.Awaits(from));
+    if (own || (!open_ && order_.empty())) {
+        Append(mine, std::move(block));
+        Block now = TakeTurn(mine);
+        if (!mine.pieces.empty()) {  // the rest waits for its next turn
+            parked_.emplace(from, std::move(mine));
+            order_.push_back(from);
         }
-        return Write{from, std::move(block.data), block.echoed};
+        if (!own) return Open(from, std::move(now));
+        const bool tracked = turnBytes_ + now.data.size() <= kMaxTurnBytes;
+        if (tracked) {
+            turnBytes_ += now.data.size();
+            if (now.echoed) echo_ += now.data;
+        }
+        if (tracked || Known(turnLanguage_)) Await(from, now);
+        return Write{from, std::move(now.data), now.echoed};
     }
-    if (!open_ && order_.empty()) return Open(from, std::move(block));
-    auto [it, added] = parked_.try_emplace(from, ParkedBlock{Write{from, {}, block.echoed}, Block{{}, block.echoed, block.language, {}}});
-    ParkedBlock& p = it->second;
-    p.write.data += block.data;
-    p.block.answers.insert(p.block.answers.end(), block.answers.begin(), block.answers.end());
+    auto [it, added] = parked_.try_emplace(from, std::move(mine));
+    Append(it->second, std::move(block));
     if (added) {
         if (first) order_.push_front(from);
         else order_.push_back(from);
@@ -78,6 +123,7 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
+    const std::size_t old = heldEcho_.size();
     Bytes all = std::exchange(heldEcho_, {}) + data;
     // Nothing yet says whether the radio echoes: a quiet line that began before the
     // write (the gap after the last answer) must not cancel the echo still to come.
@@ -102,24 +148,34 @@ Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     }
     echoes_ = Echoes::Yes;
     echo_.clear();
+    Gone(old);  // all of it was echo
     return all.substr(n);
 }
 
-void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except) const {
+void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate) const {
     if (data.empty()) return;
     for (ConnectionId id : joined_)
-        if (!noUnasked_.count(id) && !except.count(id)) out.push_back({id, data});
+        if (!noUnasked_.count(id) && !(skipLate && lateJoiners_.count(id))) out.push_back({id, data});
+}
+
+void Turns::Gone(std::size_t n) {
+    // What was gathered before a client came leaves first: pieces are cut from the
+    // front, and a held echo is dropped or passed on whole.
+    for (auto it = lateJoiners_.begin(); it != lateJoiners_.end();) {
+        it->second -= std::min(it->second, n);
+        it = it->second == 0 ? lateJoiners_.erase(it) : std::next(it);
+    }
 }
 
 void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, std::move(data), out); }
 
 void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        auto& p = pieces[i];
+    for (auto& p : pieces) {
+        const std::size_t n = p.bytes.size();
         if (p.answer) ToAsker(p.asker, std::move(p.bytes), out);
-        else Unasked(p.bytes, out, i == 0 ? lateJoiners_ : std::set<ConnectionId>{});
+        else Unasked(p.bytes, out, true);
+        Gone(n);
     }
-    if (!pieces.empty()) lateJoiners_.clear();
 }
 
 void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out) {
@@ -135,14 +191,18 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
             Unasked(data, out);
             return out;
         }
-        // Answers may still come for a client that left.
+        // Answers may still come for a client that left: one begun is kept whole
+        // (a radio may pause in the middle of it), as in a turn.
         matcher_.SetLanguage(radioLanguage_);
         Route(matcher_.Feed(data), out);
-        if (lineQuiet) Route(matcher_.Flush(), out);
+        if (lineQuiet && matcher_.Done()) Route(matcher_.Flush(), out);
         return out;
     }
+    const std::size_t held = heldEcho_.size();
     Bytes fresh = WithoutEcho(data, lineQuiet);
     if (!known) {
+        // A held start of an echo that proved to be none is at the front of it.
+        if (fresh.size() == held + data.size()) Gone(held);
         if (!fresh.empty()) ToHolder(std::move(fresh), out);
         return out;
     }
@@ -163,6 +223,8 @@ bool Turns::AnswerComplete() {
 bool Turns::AnswerWaitOver() {
     if (!open_) return false;
     if (Known(turnLanguage_)) {
+        // An answer the radio has begun is waited for (up to the turn limit).
+        if (matcher_.Holding() && matcher_.Awaits(holder_)) return false;
         matcher_.GiveUpMaybe();
         if (matcher_.Awaits(holder_)) return false;
     } else if (answered_) {
@@ -177,6 +239,7 @@ void Turns::Close() {
     holder_ = 0;
     answered_ = false;
     echo_.clear();
+    Gone(heldEcho_.size());
     heldEcho_.clear();
 }
 
@@ -196,10 +259,12 @@ std::optional<Turns::Write> Turns::NextParked() {
     if (open_ || order_.empty()) return std::nullopt;
     const ConnectionId next = order_.front();
     order_.pop_front();
-    auto node = parked_.extract(next);
-    ParkedBlock& p = node.mapped();
-    p.block.data = std::move(p.write.data);
-    return Open(next, std::move(p.block));
+    auto it = parked_.find(next);
+    Block block = TakeTurn(it->second);
+    // What one turn could not take waits behind the others.
+    if (it->second.pieces.empty()) parked_.erase(it);
+    else order_.push_back(next);
+    return Open(next, std::move(block));
 }
 
 void Turns::Reset() {
@@ -213,8 +278,15 @@ void Turns::Reset() {
 void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }
 
 Bytes Turns::Parked(ConnectionId id) const {
+    Bytes all;
+    if (auto it = parked_.find(id); it != parked_.end())
+        for (const Piece& p : it->second.pieces) all += p.bytes;
+    return all;
+}
+
+std::size_t Turns::ParkedBytes(ConnectionId id) const {
     auto it = parked_.find(id);
-    return it == parked_.end() ? Bytes() : it->second.write.data;
+    return it == parked_.end() ? 0 : it->second.bytes;
 }
 
 void Turns::DropParked(ConnectionId id) {

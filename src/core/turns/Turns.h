@@ -56,7 +56,20 @@ public:
         bool echoed = true;  // the radio's echo of it is dropped
         cat::Language language = cat::Language::None;
         std::vector<cat::Answer> answers;
+        // The length of each command, one per answer; empty: the block is one piece.
+        std::vector<std::size_t> sizes;
+        void Add(const Bytes& command, const cat::Answer& answer) {
+            data += command;
+            answers.push_back(answer);
+            sizes.push_back(command.size());
+        }
     };
+    // In a known language a turn writes at most this many commands that get an
+    // answer, and this many bytes (at least one command): a client that writes
+    // faster than the radio answers waits for its next turn, behind the others,
+    // and every turn ends well within the turn limit with its answers in.
+    static constexpr std::size_t kTurnAnswers = 8;
+    static constexpr std::size_t kTurnBytes = 256;
 
     // What the radio said before a client came is not for it: a piece of unasked
     // output still being gathered goes to the others first.
@@ -112,13 +125,26 @@ public:
     bool Answered() const { return answered_; }
     bool AnyParked() const { return !order_.empty(); }
     Bytes Parked(ConnectionId id) const;
+    std::size_t ParkedBytes(ConnectionId id) const;
     std::size_t Clients() const { return joined_.size(); }
 
 private:
-    struct ParkedBlock {
-        Write write;
-        Block block;
+    // A parked client's commands, each with the answers it gets (in no language, or
+    // when the block did not say where its commands end, one piece per block).
+    struct Piece {
+        Bytes bytes;
+        std::vector<cat::Answer> answers;
     };
+    struct ParkedBlock {
+        bool echoed = true;
+        cat::Language language = cat::Language::None;
+        std::deque<Piece> pieces;
+        std::size_t bytes = 0;
+    };
+    static void Append(ParkedBlock& parked, Block block);
+    // The pieces that one turn writes: in a known language within the turn's bounds,
+    // otherwise all of them.
+    static Block TakeTurn(ParkedBlock& parked);
     static bool Known(cat::Language l) {
         return l == cat::Language::Kenwood || l == cat::Language::CiV || l == cat::Language::Yaesu5;
     }
@@ -129,12 +155,16 @@ private:
     void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out);
     void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
-    void Unasked(const Bytes& data, std::vector<Delivery>& out, const std::set<ConnectionId>& except = {}) const;
+    void Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate = false) const;
+    // Radio bytes gathered before a late joiner came have left (delivered or dropped).
+    void Gone(std::size_t n);
     void ToHolder(Bytes data, std::vector<Delivery>& out);
 
     std::set<ConnectionId> joined_;
     std::set<ConnectionId> noUnasked_;
-    std::set<ConnectionId> lateJoiners_;
+    // Per client that came while radio bytes were being gathered (a piece not yet
+    // whole, a possible echo): how many of them still lie ahead of what it may get.
+    std::map<ConnectionId, std::size_t> lateJoiners_;
     std::map<ConnectionId, ParkedBlock> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
