@@ -15,7 +15,7 @@
 namespace ovrin {
 
 std::optional<std::string> AllowListRefusal(const frmMain& f) {
-    const auto fault = AllowListFault(f.options);
+    const auto fault = AllowListFault(f.station.options);
     if (!fault) return std::nullopt;
     return "Not started: the allow-list in " + OptionsFilePath(f) + " cannot be used (" + *fault +
            "); mend that line or give --allow";
@@ -39,35 +39,35 @@ void WireEvents(frmMain& f) {
     }
     f.Form.Unload = [&f] { Form_Unload(f); };
 
-    f.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
-    f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
-    f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
+    f.station.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
+    f.station.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
+    f.station.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     for (int16_t slot = 1; slot <= kMaxClients; ++slot)
-        f.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
-    f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
-    f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
-    f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
-    f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
-    f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
-    f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
-    f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
-    f.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
-    f.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
-    f.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
-    f.transmitter.Changed = [&f] {
+        f.station.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
+    f.station.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
+    f.station.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
+    f.station.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
+    f.station.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
+    f.station.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
+    f.station.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
+    f.station.tmrClientLog.Tick = [&f] { f.station.clientLog.Flush(); };
+    f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
+    f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
+    f.station.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
+    f.station.transmitter.Changed = [&f] {
         ShowTransmitter(f);
         WatchTheKeyer(f);
     };
-    f.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f, release, now); };
-    f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
+    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f, release, now); };
+    f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
-    f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
-    f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
-    f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
-    f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
-    f.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
-    f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
+    f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
+    f.station.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
+    f.station.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
+    f.station.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
+    f.station.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
+    f.station.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
 }
 
 void comPort_OnComm(frmMain& f, CommEvent Event) {
@@ -97,10 +97,10 @@ std::string VersionCaption(int major, int minor, int revision) {
 // in the window before anything listens, opens or keys.
 void Form_Load(frmMain& f) {
     TryStep([&] {
-        f.VersionText = BuildVersionText(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision());
+        f.station.VersionText = BuildVersionText(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision());
     });
     TryStep([&] {
-        f.Form.SetCaption(VersionCaption(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision()));
+        f.Form.SetCaption(VersionCaption(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision()));
     });
     TryStep([&] { ListComPorts(f); });
     LoadedSettings loaded;
@@ -121,11 +121,11 @@ void Form_Terminate(frmMain& f) {
     // Before anything closes: a CAT key's release is written now.
     ReleasePTTIfKeyed(f, "the program ended", true);
     // Clients of a listening server go with the process; Off-line, none are left.
-    if (f.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
+    if (f.station.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
     // The end of the process would close the port too, but only an explicit close
     // drops RTS first.
     CloseComPort(f);
-    f.host.EndProgram();
+    f.station.host.EndProgram();
 }
 
 }  // namespace ovrin

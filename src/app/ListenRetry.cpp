@@ -26,7 +26,7 @@ ListenRetry::ListenRetry(frmMain& f, RepeatFilterLog& log) : f_(f), log_(log) {
     timer_.Tick = [this] { Check(); };
 }
 
-bool ListenRetry::OffLine() const { return f_.state.OffLine(); }
+bool ListenRetry::OffLine() const { return f_.station.state.OffLine(); }
 
 void ListenRetry::Check() {
     if (OffLine()) {

@@ -5,7 +5,7 @@ namespace {
 
 int32_t Unsent(frmMain& f, const Connection& c) {
     int32_t waiting = 0;
-    TryStep([&] { waiting = f.tcpServer(c.slot).BytesToSend(); });
+    TryStep([&] { waiting = f.station.tcpServer(c.slot).BytesToSend(); });
     return waiting;
 }
 
@@ -19,7 +19,7 @@ void SendToClient(frmMain& f, Connection& c, const Bytes& wire) {
         if (const int32_t waiting = Unsent(f, c); waiting >= kMaxUnsent) {
             c.notReading = true;
             c.unsentAtBound = waiting;
-            f.tmrNotReading.Start();
+            f.station.tmrNotReading.Start();
         }
     }
     if (c.notReading) {
@@ -27,7 +27,7 @@ void SendToClient(frmMain& f, Connection& c, const Bytes& wire) {
         return;
     }
     const int16_t slot = c.slot;
-    if (TryStep([&] { f.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
+    if (TryStep([&] { f.station.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
 }
 
 bool SendQueueFull(frmMain& f, const Connection& c) { return Unsent(f, c) >= kUnsentPausesReads; }

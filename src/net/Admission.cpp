@@ -31,14 +31,14 @@ void Admission::Forget() {
 }
 
 void Door::Guard(frmMain& f) {
-    f.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.options.allow, address); };
+    f.station.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.station.options.allow, address); };
 }
 
 bool AdmitRequest(frmMain& f, int32_t requestID) {
-    if (!f.Admits) return true;
+    if (!f.station.Admits) return true;
     std::string address;
-    TryStep([&] { address = f.tcpServer.RequestRemoteIP(requestID); });
-    return f.Admits(address);
+    TryStep([&] { address = f.station.tcpServer.RequestRemoteIP(requestID); });
+    return f.station.Admits(address);
 }
 
 }  // namespace ovrin

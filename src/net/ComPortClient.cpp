@@ -20,10 +20,10 @@ using rfc2217::Command;
 namespace ctl = rfc2217::control;
 
 void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
-    if (Connection* c = f.connections.BySlot(slot)) SendToClient(f, *c, bytes);
+    if (Connection* c = f.station.connections.BySlot(slot)) SendToClient(f, *c, bytes);
 }
 
-LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.comPort.Settings()).value_or(LineSettings{}); }
+LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.station.comPort.Settings()).value_or(LineSettings{}); }
 
 constexpr char kParityLetters[] = {'n', 'o', 'e', 'm', 's'};  // codes 1..5
 
@@ -63,35 +63,35 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
     // Clients send all four at open; what the line already has changes nothing.
     if (wanted && text == FormatLineSettings(now)) return r.value;
-    if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
-        f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
+    if (!wanted || (f.station.connections.Count() == 1 && !TryStep([&] { f.station.comPort.SetSettings(text); }))) {
+        f.station.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
                          ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
-                             " refused; the port stays at " + f.comPort.Settings());
+                             " refused; the port stays at " + f.station.comPort.Settings());
         return ValueOf(now, r.command);
     }
-    if (f.connections.Count() > 1) {
-        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot),
+    if (f.station.connections.Count() > 1) {
+        f.station.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot),
                          ClientLabel(f, c.slot) + ": line settings " + text +
                              " acknowledged, not applied: the radio is shared");
     } else {
         cp.lineChanged = true;
-        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot), ClientLabel(f, c.slot) + " set the line to " + text);
+        f.station.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot), ClientLabel(f, c.slot) + " set the line to " + text);
     }
     return r.value;
 }
 
 // The line that does not key the transmitter follows the client.
-PttLine FreeLine(frmMain& f) { return f.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
+PttLine FreeLine(frmMain& f) { return f.station.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
 
 void ApplyFreeLine(frmMain& f, bool on) {
     TryStep([&] {
-        if (FreeLine(f) == PttLine::Dtr) f.comPort.SetDTREnable(on);
-        else f.comPort.SetRTSEnable(on);
+        if (FreeLine(f) == PttLine::Dtr) f.station.comPort.SetDTREnable(on);
+        else f.station.comPort.SetRTSEnable(on);
     });
 }
 
 bool FreeLineUp(frmMain& f) {
-    return FreeLine(f) == PttLine::Dtr ? f.comPort.DTREnable() : f.comPort.RTSEnable();
+    return FreeLine(f) == PttLine::Dtr ? f.station.comPort.DTREnable() : f.station.comPort.RTSEnable();
 }
 
 // The PTT line (RTS unless DTR keys) is the transmitter's key: PTT control must
@@ -99,14 +99,14 @@ bool FreeLineUp(frmMain& f) {
 // it keys (or renews the key), even with the line already up: programs set the
 // line again when they transmit.
 bool ApplyKey(frmMain& f, ConnectionId id, bool on) {
-    Connection* c = f.connections.ById(id);
+    Connection* c = f.station.connections.ById(id);
     ComPortSession* cp = c ? c->comPort.get() : nullptr;
     if (!cp) return false;
     if (!on) {
-        if (f.transmitter.Owner() == id) ReleasePTT(f, *c, KeyWay::RemoteRts);
+        if (f.station.transmitter.Owner() == id) ReleasePTT(f, *c, KeyWay::RemoteRts);
         return false;
     }
-    if (!RtsControlAllowed(f) || !(c = f.connections.ById(id))) return false;  // it may have left meanwhile
+    if (!RtsControlAllowed(f) || !(c = f.station.connections.ById(id))) return false;  // it may have left meanwhile
     return KeyPTT(f, *c, KeyWay::RemoteRts);
 }
 
@@ -114,13 +114,13 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     const bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
                       v >= ctl::kInFlowQuery;
     if (cp.settling && !asks && !std::exchange(cp.heldAgain, true)) {
-        f.tmrLineSettle.Stop();
-        f.tmrLineSettle.Start();
+        f.station.tmrLineSettle.Stop();
+        f.station.tmrLineSettle.Start();
     }
     if (v <= ctl::kFlowHardware) {
         if (v > ctl::kFlowNone)
-            f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
-                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.options.pttLine) +
+            f.station.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
+                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.station.options.pttLine) +
                                  " keys the transmitter");
         return ctl::kFlowNone;
     }
@@ -128,10 +128,10 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     if (v <= ctl::kBreakOff) return ctl::kBreakOff;
     const ConnectionId id = c.identity;
     const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff || v == ctl::kRtsQuery;
-    const bool key = rts == (f.options.pttLine == PttLine::Rts);
+    const bool key = rts == (f.station.options.pttLine == PttLine::Rts);
     const uint32_t up = rts ? ctl::kRtsOn : ctl::kDtrOn, down = rts ? ctl::kRtsOff : ctl::kDtrOff;
     if (v == ctl::kDtrQuery || v == ctl::kRtsQuery)
-        return (key ? f.transmitter.Owner() == id : FreeLineUp(f)) ? up : down;
+        return (key ? f.station.transmitter.Owner() == id : FreeLineUp(f)) ? up : down;
     const bool on = v == up;
     if (cp.settling) {
         if (!key) cp.heldLine = on;  // the key line set now is where it starts: no key
@@ -146,9 +146,9 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
 
 void Purge(frmMain& f, Connection& c, uint32_t what) {
     // What the radio said waits in the port only while nobody else may be owed it.
-    if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && f.connections.Count() == 1)
-        TryStep([&] { f.comPort.Input(); });
-    if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) f.turns.DropParked(c.identity);
+    if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && f.station.connections.Count() == 1)
+        TryStep([&] { f.station.comPort.Input(); });
+    if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) f.station.turns.DropParked(c.identity);
 }
 
 // The answer to one request, empty for those that have none.
@@ -160,31 +160,31 @@ Bytes Decide(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Reque
         case Command::SetStopSize: return cp.session.Answer(r.command, DecideLine(f, c, cp, r));
         case Command::SetControl: {
             const uint32_t state = DecideControl(f, c, cp, r.value);
-            Connection* still = f.connections.ById(c.identity);  // a question may have been open
+            Connection* still = f.station.connections.ById(c.identity);  // a question may have been open
             return still && still->comPort.get() == &cp ? cp.session.Answer(r.command, state) : Bytes();
         }
-        case Command::NotifyModemState: return cp.session.Answer(r.command, f.comPort.ModemLines());
+        case Command::NotifyModemState: return cp.session.Answer(r.command, f.station.comPort.ModemLines());
         case Command::NotifyLineState: return cp.session.Answer(r.command, 0);
         case Command::PurgeData: Purge(f, c, r.value); return cp.session.Answer(r.command, r.value);
         case Command::Signature:
-            return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + f.VersionText) : Bytes();
+            return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + f.station.VersionText) : Bytes();
         default: return cp.session.Answer(r.command, r.value);
     }
 }
 
 // Its data for the radio, as commands of its language; no echo filter.
 void Send(frmMain& f, ConnectionId id, const Bytes& data) {
-    if (Connection* c = f.connections.ById(id)) ClientSends(f, *c, data, false);
+    if (Connection* c = f.station.connections.ById(id)) ClientSends(f, *c, data, false);
 }
 
 template <typename Visit>
 void ForEachComPortClient(frmMain& f, Visit&& visit) {
     std::vector<ConnectionId> ids;
-    f.connections.ForEach([&](Connection& c) {
+    f.station.connections.ForEach([&](Connection& c) {
         if (c.comPort) ids.push_back(c.identity);
     });
     for (ConnectionId id : ids)
-        if (Connection* c = f.connections.ById(id)) visit(*c, *c->comPort);
+        if (Connection* c = f.station.connections.ById(id)) visit(*c, *c->comPort);
 }
 
 }  // namespace
@@ -192,34 +192,34 @@ void ForEachComPortClient(frmMain& f, Visit&& visit) {
 bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 
 void StartComPortListener(frmMain& f) {
-    if (f.options.rfc2217Port <= 0) return;
+    if (f.station.options.rfc2217Port <= 0) return;
     try {
-        if (f.tcpServer.Count() == 0 || !TryStep([&] { f.tcpServer(kComPortListener); }))
-            f.tcpServer.Load(kComPortListener);
-        SocketElement& listener = f.tcpServer(kComPortListener);
+        if (f.station.tcpServer.Count() == 0 || !TryStep([&] { f.station.tcpServer(kComPortListener); }))
+            f.station.tcpServer.Load(kComPortListener);
+        SocketElement& listener = f.station.tcpServer(kComPortListener);
         listener.Close();
-        listener.SetLocalPort(f.options.rfc2217Port);
+        listener.SetLocalPort(f.station.options.rfc2217Port);
         listener.Listen();
-        f.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.options.rfc2217Port) +
+        f.station.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.station.options.rfc2217Port) +
                                        " for remote serial port (RFC 2217) clients");
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.options.rfc2217Port) +
+        f.station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.station.options.rfc2217Port) +
                                         " for remote serial port clients: " + e.what());
         StopComPortListener(f);
     }
 }
 
 void StopComPortListener(frmMain& f) {
-    TryStep([&] { f.tcpServer(kComPortListener).Close(); });
-    TryStep([&] { f.tcpServer.Unload(kComPortListener); });
+    TryStep([&] { f.station.tcpServer(kComPortListener).Close(); });
+    TryStep([&] { f.station.tcpServer.Unload(kComPortListener); });
 }
 
 void ComPortClientAccepted(frmMain& f, Connection& c) {
     c.comPort = std::make_unique<ComPortSession>();
-    SendTo(f, c.slot, c.comPort->session.Greeting(f.comPort.ModemLines()));
-    f.tmrLineSettle.Stop();
-    f.tmrLineSettle.Start();
-    f.tmrModemLines.Start();
+    SendTo(f, c.slot, c.comPort->session.Greeting(f.station.comPort.ModemLines()));
+    f.station.tmrLineSettle.Stop();
+    f.station.tmrLineSettle.Start();
+    f.station.tmrModemLines.Start();
 }
 
 bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
@@ -233,31 +233,31 @@ bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
     for (const rfc2217::Request& r : in.requests) {
         if (r.at > done) Send(f, id, in.data.substr(done, r.at - done));
         done = std::max(done, r.at);
-        Connection* still = f.connections.ById(id);
+        Connection* still = f.station.connections.ById(id);
         if (!still) return true;  // it left while a question was open
         SendTo(f, slot, Decide(f, *still, *still->comPort, r));
     }
     if (done < in.data.size()) Send(f, id, in.data.substr(done));
-    for (const std::string& line : in.log) f.clientLog.Line(LogLevel::Warning, label, label + ": " + line);
+    for (const std::string& line : in.log) f.station.clientLog.Line(LogLevel::Warning, label, label + ": " + line);
     if (!in.close) return true;
-    f.log.Line(LogLevel::Warning, label + " closed: " + in.error);
+    f.station.log.Line(LogLevel::Warning, label + " closed: " + in.error);
     return false;
 }
 
 void ComPortClientLeaving(frmMain& f, Connection& c) {
     ComPortSession* cp = c.comPort.get();
-    if (!cp || !f.comPort.PortOpen()) return;
+    if (!cp || !f.station.comPort.PortOpen()) return;
     if (cp->lineChanged) {
         const std::string configured = LineSettingsText(f);
-        if (TryStep([&] { f.comPort.SetSettings(configured); }))
-            f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " back to " + configured);
+        if (TryStep([&] { f.station.comPort.SetSettings(configured); }))
+            f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " back to " + configured);
     }
     // The line it moved goes back to its box.
     ApplyFreeLine(f, (FreeLine(f) == PttLine::Dtr ? f.chkDTR.Value() : f.chkRTS.Value()) == 1);
 }
 
 void tmrLineSettle_Timer(frmMain& f) {
-    f.tmrLineSettle.Stop();
+    f.station.tmrLineSettle.Stop();
     ForEachComPortClient(f, [&](Connection&, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
@@ -267,12 +267,12 @@ void tmrLineSettle_Timer(frmMain& f) {
 
 void tmrModemLines_Timer(frmMain& f) {
     bool any = false;
-    const uint8_t lines = f.comPort.ModemLines();
+    const uint8_t lines = f.station.comPort.ModemLines();
     ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
         any = true;
         SendTo(f, c.slot, cp.session.ModemState(lines));
     });
-    if (!any) f.tmrModemLines.Stop();
+    if (!any) f.station.tmrModemLines.Stop();
 }
 
 }  // namespace ovrin

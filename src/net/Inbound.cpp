@@ -14,7 +14,7 @@ namespace ovrin {
 namespace {
 
 std::string RtsQuestion(frmMain& f) {
-    const std::string line = LineName(f.options.pttLine);
+    const std::string line = LineName(f.station.options.pttLine);
     return "A command has been received from the remote device to control " + line + ".\r\r" +
            "Do you want to enable [Control " + line + " as PTT]?\r\r" +
            "(You will only be asked this once during this session.)";
@@ -25,11 +25,11 @@ constexpr std::size_t kPttLength = 6;
 
 // What one client may have waiting for its turn: past it its reads pause, so TCP
 // slows it down, whatever the others do.
-bool ParkedFull(frmMain& f, const Connection& c) { return f.turns.ParkedBytes(c.identity) >= kMaxParked; }
+bool ParkedFull(frmMain& f, const Connection& c) { return f.station.turns.ParkedBytes(c.identity) >= kMaxParked; }
 
 bool SerialBacklogFull(frmMain& f) {
     int32_t backlog = 0;
-    TryStep([&] { backlog = f.comPort.OutBufferCount(); });
+    TryStep([&] { backlog = f.station.comPort.OutBufferCount(); });
     return backlog >= kMaxSerialBacklog;
 }
 
@@ -42,17 +42,17 @@ void ObeyPtt(frmMain& f, const Connection& c, PttCommand command) {
 // the box is open, client data wait in their sockets, so that they keep their
 // order behind the command asked about.
 bool UserEnablesRtsControl(frmMain& f) {
-    if (f.AskedRTSControl) return false;
-    f.AskedRTSControl = true;  // before the box: no second question while it is open
-    f.RtsQuestionOpen = true;
+    if (f.station.AskedRTSControl) return false;
+    f.station.AskedRTSControl = true;  // before the box: no second question while it is open
+    f.station.RtsQuestionOpen = true;
     MsgResult answer = MsgResult::No;
     try {
-        answer = f.dialogs.MsgBox(RtsQuestion(f), MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
+        answer = f.station.dialogs.MsgBox(RtsQuestion(f), MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
     } catch (...) {
-        f.RtsQuestionOpen = false;
+        f.station.RtsQuestionOpen = false;
         throw;
     }
-    f.RtsQuestionOpen = false;
+    f.station.RtsQuestionOpen = false;
     if (answer != MsgResult::Yes) return false;
     // As checking the box while Off-line does: RTS low, and no port kept open
     // between clients.
@@ -65,7 +65,7 @@ bool UserEnablesRtsControl(frmMain& f) {
 bool ReleasedWhileAsked(frmMain& f, Connection& c) {
     Bytes waiting;
     TryStep([&] {
-        if (f.tcpServer(c.slot).BytesReceived() > 0) waiting = f.tcpServer(c.slot).GetData();
+        if (f.station.tcpServer(c.slot).BytesReceived() > 0) waiting = f.station.tcpServer(c.slot).GetData();
     });
     c.bytesIn += waiting.size();
     c.readWhileAsked += waiting;
@@ -73,11 +73,11 @@ bool ReleasedWhileAsked(frmMain& f, Connection& c) {
 }
 
 void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
-    const bool asked = f.chkCtrlPTT.Value() != 1 && !f.AskedRTSControl;
+    const bool asked = f.chkCtrlPTT.Value() != 1 && !f.station.AskedRTSControl;
     if (!RtsControlAllowed(f)) return;
     // A client that left while the question was open keys nothing, nor one that
     // released meanwhile.
-    Connection* c = f.connections.ById(who);
+    Connection* c = f.station.connections.ById(who);
     const PttCommand kind = ClassifyPtt(command);
     if (!c || (asked && kind == PttCommand::Key && ReleasedWhileAsked(f, *c))) return;
     ObeyPtt(f, *c, kind);
@@ -113,7 +113,7 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
         data.resize(data.size() - kPttLength);
         HandlePttCommand(f, who, command);
     }
-    Connection* const still = f.connections.ById(who);
+    Connection* const still = f.station.connections.ById(who);
     if (!still) {  // it left while a question was open: what it sent still goes
         SubmitToPort(f, who, std::move(data));
         return;
@@ -137,43 +137,43 @@ PttCommand ClassifyPtt(const Bytes& block) {
 }
 
 void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
-    Connection* c = f.connections.BySlot(Index);
+    Connection* c = f.station.connections.BySlot(Index);
     if (!c) return;
     // While the serial line has not drained, the data stay in the socket, so that
     // TCP flow control slows the client down and nothing is lost; while the RTS
     // question is open, so that they keep their order behind the command asked about;
     // while what waits to be sent to it has not gone, so that asking without reading
     // makes no answers pile up.
-    if (f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) || SendQueueFull(f, *c)) {
+    if (f.station.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) || SendQueueFull(f, *c)) {
         c->readPaused = true;
         PaceReceivePoll(f);
         return;
     }
     int32_t count = 0;
-    TryStep([&] { count = f.tcpServer(Index).BytesReceived(); });
+    TryStep([&] { count = f.station.tcpServer(Index).BytesReceived(); });
     if (count < 1) return;
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
-    if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
+    if (!TryStep([&] { block = f.station.tcpServer(Index).GetData(); }) || block.empty()) return;
     c->bytesIn += block.size();
-    const bool askedBefore = f.AskedRTSControl;
+    const bool askedBefore = f.station.AskedRTSControl;
     if (c->IsComPortClient()) {
         if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
     } else {
         const ConnectionId who = c->identity;
         HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
-        if ((c = f.connections.ById(who)) && !c->readWhileAsked.empty())
+        if ((c = f.station.connections.ById(who)) && !c->readWhileAsked.empty())
             HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + std::exchange(c->readWhileAsked, {}));
     }
-    if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
+    if (!askedBefore && f.station.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
 }
 
 void tmrNotReading_Timer(frmMain& f) {
-    f.tmrNotReading.Stop();
+    f.station.tmrNotReading.Stop();
     for (int16_t i = 1; i <= kMaxClients; ++i) {
-        const Connection* c = f.connections.BySlot(i);
+        const Connection* c = f.station.connections.BySlot(i);
         if (!c || !c->notReading) continue;
-        f.log.Line(LogLevel::Warning, ClientLabel(f, i) + " closed: it does not read (" +
+        f.station.log.Line(LogLevel::Warning, ClientLabel(f, i) + " closed: it does not read (" +
                                           std::to_string(c->unsentAtBound / 1024) + " KiB waited to be sent to it, " +
                                           std::to_string(c->dropped) + " bytes more dropped)");
         CloseConnection(f, i);
@@ -182,8 +182,8 @@ void tmrNotReading_Timer(frmMain& f) {
 
 void ResumePausedReads(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
-        Connection* c = f.connections.BySlot(i);
-        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) ||
+        Connection* c = f.station.connections.BySlot(i);
+        if (!c || !c->readPaused || f.station.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) ||
             SendQueueFull(f, *c))
             continue;
         c->readPaused = false;

@@ -18,21 +18,21 @@ constexpr const char* kNoRemoteAddress = "      .      .      .";
 
 // The close-event handling, as a peer's close runs it.
 void HandleCloseEvent(frmMain& f, int16_t Index) {
-    if (f.ClosingConnection) return;
-    f.ClosingConnection = true;
+    if (f.station.ClosingConnection) return;
+    f.station.ClosingConnection = true;
     CloseConnection(f, Index);
-    f.ClosingConnection = false;
+    f.station.ClosingConnection = false;
 }
 
 void OpenFailedForFirstClient(frmMain& f) {
     // Each new client would otherwise add one more box.
-    f.boxes.ShowOnce("Error opening " + f.cboComPort.Text() + "\r\r" + f.port.error, MsgIcon::None, "Error");
+    f.station.boxes.ShowOnce("Error opening " + f.cboComPort.Text() + "\r\r" + f.station.port.error, MsgIcon::None, "Error");
     HandleCloseEvent(f, 0);
 }
 
 std::string RequestLabel(frmMain& f, int32_t requestID) {
     std::string address;
-    TryStep([&] { address = f.tcpServer.RequestRemoteIP(requestID); });
+    TryStep([&] { address = f.station.tcpServer.RequestRemoteIP(requestID); });
     return "Client " + (address.empty() ? std::string("?") : address);
 }
 
@@ -42,10 +42,10 @@ std::string RequestLabel(frmMain& f, int32_t requestID) {
 void SettleDepartedClients(frmMain& f) {
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         bool gone = false;
-        TryStep([&] { gone = SlotConnected(f, i) && f.tcpServer(i).PeerGone(); });
+        TryStep([&] { gone = SlotConnected(f, i) && f.station.tcpServer(i).PeerGone(); });
         if (!gone) continue;
         int32_t waiting = 0;
-        TryStep([&] { waiting = f.tcpServer(i).BytesReceived(); });
+        TryStep([&] { waiting = f.station.tcpServer(i).BytesReceived(); });
         if (waiting > 0) tcpServer_DataArrival(f, i, waiting);
         tcpServer_Close(f, i);
     }
@@ -55,37 +55,37 @@ void SettleDepartedClients(frmMain& f) {
 // open while listening (a reopen would drop and raise RTS and DTR), and a new
 // receive poll. What the radio said while nobody was there belongs to nobody.
 bool PrepareSerialPortForFirstClient(frmMain& f) {
-    const bool keptOpen = f.comPort.PortOpen();
+    const bool keptOpen = f.station.comPort.PortOpen();
     bool openFailed = false;
     OpenComPort(f, openFailed);
     if (openFailed) return false;
     // A turn still open on a kept port is a departed client's: its answer ends it.
     if (!keptOpen) PortTurnsReset(f);
-    if (!f.turns.TurnOpen()) TryStep([&] { f.comPort.Input(); });
-    f.tmrRx.Stop();
-    f.tmrRx.Start();
+    if (!f.station.turns.TurnOpen()) TryStep([&] { f.station.comPort.Input(); });
+    f.station.tmrRx.Stop();
+    f.station.tmrRx.Start();
     return true;
 }
 
 void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortClient) {
-    TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
-    Connection& c = f.connections.Open(Slot);
-    c.reader = cat::ClientReader(f.options.cat);
+    TryStep([&] { f.station.tcpServer.Load(Slot); });  // an element that still exists is reused
+    Connection& c = f.station.connections.Open(Slot);
+    c.reader = cat::ClientReader(f.station.options.cat);
     ConnectionJoined(f, c.identity);
-    TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
-    TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
+    TryStep([&] { f.station.tcpServer(Slot).SetLocalPort(0); });
+    TryStep([&] { f.station.tcpServer(Slot).Accept(requestID); });
     std::string address;
-    TryStep([&] { address = f.tcpServer(Slot).RemoteHostIP(); });
+    TryStep([&] { address = f.station.tcpServer(Slot).RemoteHostIP(); });
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
     c.address = address;
     TryStep([&] {
-        c.connectedMs = f.host.MonotonicMs();
-        c.connectedWallMs = f.host.WallClockMs();
+        c.connectedMs = f.station.host.MonotonicMs();
+        c.connectedWallMs = f.station.host.WallClockMs();
     });
     if (comPortClient) ComPortClientAccepted(f, c);
     TryStep([&] { RefreshRemoteList(f); });
-    f.state.ClientAccepted();
+    f.station.state.ClientAccepted();
 }
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
@@ -94,12 +94,12 @@ void StopServingClients(frmMain& f) {
     // later in the close; released here, before the port may close.
     ReleasePTTIfKeyed(f, "every client has gone");
     if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
-    f.tmrRx.Stop();
-    f.state.LastClientGone();
+    f.station.tmrRx.Stop();
+    f.station.state.LastClientGone();
 }
 
 // Clients served at once: what the options allow, or every slot with Bridge.
-int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.options.clients, 1); }
+int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.station.options.clients, 1); }
 
 std::string LimitReached(frmMain& f) {
     const int limit = ClientLimit(f);
@@ -107,70 +107,70 @@ std::string LimitReached(frmMain& f) {
 }
 
 void CloseAndRemove(frmMain& f, int16_t i) {
-    Connection* c = f.connections.BySlot(i);
+    Connection* c = f.station.connections.BySlot(i);
     if (c) {
         ComPortClientLeaving(f, *c);
         ConnectionLeft(f, c->identity);
     }
-    f.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
-    f.connections.Close(i);
-    TryStep([&] { f.tcpServer(i).Close(); });
-    TryStep([&] { f.tcpServer.Unload(i); });
+    f.station.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
+    f.station.connections.Close(i);
+    TryStep([&] { f.station.tcpServer(i).Close(); });
+    TryStep([&] { f.station.tcpServer.Unload(i); });
     if (c) RadioAutoInformation(f);  // what the others asked for may change the radio's
 }
 
 }  // namespace
 
 std::string ClientLabel(frmMain& f, int16_t Index) {
-    if (const Connection* c = f.connections.BySlot(Index); c && !c->label.empty()) return c->label;
+    if (const Connection* c = f.station.connections.BySlot(Index); c && !c->label.empty()) return c->label;
     std::string address;
-    TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
+    TryStep([&] { address = f.station.tcpServer(Index).RemoteHostIP(); });
     return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
 }
 
 void WatchTheKeyer(frmMain& f) {
-    const ConnectionId owner = f.transmitter.Owner();
-    f.connections.ForEach([&](Connection& c) {
+    const ConnectionId owner = f.station.transmitter.Owner();
+    f.station.connections.ForEach([&](Connection& c) {
         const bool keyer = c.identity == owner;
         if (keyer == c.watchedClosely) return;
         c.watchedClosely = keyer;
-        TryStep([&] { f.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
+        TryStep([&] { f.station.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
     });
 }
 
 std::string ListenerPortText(frmMain& f) {
     int32_t port = 0;
-    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
+    TryStep([&] { port = f.station.tcpServer(0).LocalPort(); });
     return std::to_string(port);
 }
 
 bool SlotConnected(frmMain& f, int16_t i) {
     int32_t handle = -1;
-    TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
+    TryStep([&] { handle = f.station.tcpServer(i).SocketHandle(); });
     return handle > 0;
 }
 
 bool TestHostPort(frmMain& f) {
     try {
-        SocketElement& listener = f.tcpServer(0);
+        SocketElement& listener = f.station.tcpServer(0);
         listener.Close();
         listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
         listener.Listen();
         listener.Close();
         return true;
     } catch (const PlatformError& e) {
-        TryStep([&] { f.tcpServer(0).Close(); });
-        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
+        TryStep([&] { f.station.tcpServer(0).Close(); });
+        f.station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
         // "Another application" only when that is so; an address that is not there
         // (or any other cause) is told as the system tells it.
         if (dynamic_cast<const PortInUseError*>(&e))
             // Without a person at the window there is no button to click: the way out is said instead.
-            f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
-                                 (f.dialogs.Attended() ? "Select another Local Port then click the Listen button."
+            f.station.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
+                                 (f.station.dialogs.Attended() ? "Select another Local Port then click the Listen button."
                                                        : "Choose another port, or end that application."),
                              MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
         else
-            f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
+            f.station.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
                              MsgButtons::OK, MsgIcon::Exclamation, "Listen Error");
         return false;
     }
@@ -179,7 +179,7 @@ bool TestHostPort(frmMain& f) {
 void FindFreeSlot(frmMain& f, int16_t& Slot) {
     for (Slot = 1; Slot <= kMaxClients; ++Slot) {
         int32_t handle = -1;
-        if (!TryStep([&] { handle = f.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
+        if (!TryStep([&] { handle = f.station.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
     }
     Slot = 0;
 }
@@ -188,60 +188,60 @@ void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
     if (!AdmitRequest(f, requestID)) return;
     int16_t Slot = 0;
     FindFreeSlot(f, Slot);
-    if (Slot == 0 || f.connections.Count() >= ClientLimit(f)) {
+    if (Slot == 0 || f.station.connections.Count() >= ClientLimit(f)) {
         SettleDepartedClients(f);
         FindFreeSlot(f, Slot);
     }
     if (Slot == 0) {
-        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: " + LimitReached(f));
+        f.station.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: " + LimitReached(f));
         return;
     }
 
-    if (f.connections.Count() == 0 && !PrepareSerialPortForFirstClient(f)) {
-        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: the serial port cannot be opened");
+    if (f.station.connections.Count() == 0 && !PrepareSerialPortForFirstClient(f)) {
+        f.station.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: the serial port cannot be opened");
         OpenFailedForFirstClient(f);
         return;
     }
-    if (f.connections.Count() < ClientLimit(f)) {
+    if (f.station.connections.Count() < ClientLimit(f)) {
         AcceptIntoSlot(f, Slot, requestID, IsComPortListener(Index));
-        f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
+        f.station.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
     } else {
-        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID),
+        f.station.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID),
                          RequestLabel(f, requestID) + " refused: " + LimitReached(f));
     }
 }
 
 void tcpServer_Close(frmMain& f, int16_t Index) {
-    if (!f.ClosingConnection && Index > 0) f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
+    if (!f.station.ClosingConnection && Index > 0) f.station.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
     HandleCloseEvent(f, Index);
 }
 
 void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) {
     if (Index > 0) {
-        f.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
-        if (const Connection* c = f.connections.BySlot(Index))
-            f.transmitter.OwnerLeft(c->identity, "its connection was lost (" + Description + ")");
+        f.station.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
+        if (const Connection* c = f.station.connections.BySlot(Index))
+            f.station.transmitter.OwnerLeft(c->identity, "its connection was lost (" + Description + ")");
     } else {
-        f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
+        f.station.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
     }
     CloseConnection(f, Index);
 }
 
 void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description) {
-    const int64_t now = f.host.MonotonicMs();
-    if (f.AcceptFailureLoggedMs >= 0 && now - f.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
-        ++f.AcceptFailuresUnlogged;
+    const int64_t now = f.station.host.MonotonicMs();
+    if (f.station.AcceptFailureLoggedMs >= 0 && now - f.station.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
+        ++f.station.AcceptFailuresUnlogged;
         return;
     }
     std::string port;
-    TryStep([&] { port = std::to_string(f.tcpServer(Index).LocalPort()); });
-    const int before = std::exchange(f.AcceptFailuresUnlogged, 0);
-    f.log.Line(LogLevel::Error,
+    TryStep([&] { port = std::to_string(f.station.tcpServer(Index).LocalPort()); });
+    const int before = std::exchange(f.station.AcceptFailuresUnlogged, 0);
+    f.station.log.Line(LogLevel::Error,
                "Cannot accept a connection on TCP port " + port + ": " + Description +
                    "; still listening, the clients served stay served" +
                    (before > 0 ? " (" + std::to_string(before) + " more failures in the last minute)" : std::string()) +
                    "; logged once a minute");
-    f.AcceptFailureLoggedMs = now;
+    f.station.AcceptFailureLoggedMs = now;
 }
 
 // The start of a command held back goes to the radio as it is before the close
@@ -249,26 +249,26 @@ void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Descri
 // spoil the next client's first command.
 static void WriteHeldBytes(frmMain& f, int16_t Index) {
     for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
-        if (Connection* c = f.connections.BySlot(i)) ClientDeparts(f, *c);
+        if (Connection* c = f.station.connections.BySlot(i)) ClientDeparts(f, *c);
 }
 
 void CloseConnection(frmMain& f, int16_t Index) {
     WriteHeldBytes(f, Index);
     // A key whose owner goes is released first, before the port may close.
     for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMaxClients : Index); ++i)
-        if (const Connection* c = f.connections.BySlot(i)) f.transmitter.OwnerLeft(c->identity, "its client left");
-    if (f.connections.Count() == 1 || Index == 0) {
+        if (const Connection* c = f.station.connections.BySlot(i)) f.station.transmitter.OwnerLeft(c->identity, "its client left");
+    if (f.station.connections.Count() == 1 || Index == 0) {
         try {
             StopServingClients(f);
         } catch (const PlatformError&) {
-            f.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(f), MsgButtons::OK, MsgIcon::None,
+            f.station.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(f), MsgButtons::OK, MsgIcon::None,
                              "Error");
             return;
         }
     }
     if (Index == 0) {
         for (int16_t i = 1; i <= kMaxClients; ++i) CloseAndRemove(f, i);
-        if (f.state.OffLine()) StopComPortListener(f);
+        if (f.station.state.OffLine()) StopComPortListener(f);
     } else {
         CloseAndRemove(f, Index);
     }
@@ -276,42 +276,42 @@ void CloseConnection(frmMain& f, int16_t Index) {
 }
 
 void GoOffLine(frmMain& f) {
-    f.state.WentOffLine();
+    f.station.state.WentOffLine();
     // Before the port closes: a CAT key's release is written now.
     ReleasePTTIfKeyed(f, "Off-line", true);
     CloseConnection(f, 0);
     int16_t listener = sckClosed;
-    TryStep([&] { listener = f.tcpServer(0).State(); });
+    TryStep([&] { listener = f.station.tcpServer(0).State(); });
     if (listener == sckListening)
-        f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
-    TryStep([&] { f.tcpServer(0).Close(); });
+        f.station.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
+    TryStep([&] { f.station.tcpServer(0).Close(); });
     StopComPortListener(f);
-    if (f.comPort.PortOpen()) CloseComPort(f);
+    if (f.station.comPort.PortOpen()) CloseComPort(f);
 }
 
 void StartListening(frmMain& f) {
-    if (!f.state.OffLine()) return;  // listening already, or clients are being served
+    if (!f.station.state.OffLine()) return;  // listening already, or clients are being served
     try {
         for (int16_t i = 1; i <= kMaxClients; ++i) CloseConnection(f, i);
         if (!TestHostPort(f)) {
             GoOffLine(f);
             return;
         }
-        f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
-        f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
-        f.tcpServer(0).Listen();
-        f.state.Listened();
+        f.txtHostName.SetText(f.station.tcpServer(0).LocalHostName());
+        f.txtHostAdrs.SetText(f.station.tcpServer(0).LocalIP());
+        f.station.tcpServer(0).Listen();
+        f.station.state.Listened();
         StartComPortListener(f);
-        f.log.Line(LogLevel::Info,
+        f.station.log.Line(LogLevel::Info,
                    "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text() +
-                       "; " + ClientLimits(f.options));
+                       "; " + ClientLimits(f.station.options));
         if (f.chkComPortActiveInListen.Value() == 1) {
             bool openFailed = false;
             OpenComPort(f, openFailed);
             if (openFailed) {
                 // "Com Port active in Listen Mode" needs the port; the reason stays in
                 // the window's tool tips and the log.
-                f.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
+                f.station.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
                 GoOffLine(f);
             }
         }
@@ -326,7 +326,7 @@ void RefreshRemoteList(frmMain& f) {
     f.cboRmtAddress.Clear();
     for (int16_t i = 1; i <= kMaxClients; ++i) {
         TryStep([&] {
-            SocketElement& s = f.tcpServer(i);
+            SocketElement& s = f.station.tcpServer(i);
             if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
         });
     }

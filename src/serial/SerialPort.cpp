@@ -9,10 +9,10 @@ namespace ovrin {
 void ListComPorts(frmMain& f) {
     for (int16_t n = 1; n <= kLastComPort; ++n) {
         bool available = false;
-        TryStep([&] { available = f.comPort.PortAvailable(n); });
+        TryStep([&] { available = f.station.comPort.PortAvailable(n); });
         if (!available) continue;
         std::string device;
-        TryStep([&] { device = f.comPort.DeviceName(n); });
+        TryStep([&] { device = f.station.comPort.DeviceName(n); });
         f.cboComPort.AddItem("COM" + std::to_string(n), device);
     }
 }
@@ -42,7 +42,7 @@ namespace {
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
 std::string PortLabel(frmMain& f) {
     std::string device;
-    TryStep([&] { device = f.comPort.DeviceName(PortNumber(f.cboComPort.Text())); });
+    TryStep([&] { device = f.station.comPort.DeviceName(PortNumber(f.cboComPort.Text())); });
     const std::string name = Trim(f.cboComPort.Text());
     return device.empty() ? name : name + " (" + device + ")";
 }
@@ -52,13 +52,13 @@ std::string PortLabel(frmMain& f) {
 bool TryOpenComPort(frmMain& f, std::string& why) {
     const std::string settings = LineSettingsText(f);
     try {
-        f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
+        f.station.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
     } catch (const PlatformError&) {
         why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
         return false;
     }
     try {
-        f.comPort.SetSettings(settings);
+        f.station.comPort.SetSettings(settings);
     } catch (const PlatformError& e) {
         why = "line settings " + settings + " refused: " + e.what();
         return false;
@@ -66,36 +66,36 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
     try {
         // While a client may key the transmitter through its line, the line starts low.
         const bool ptt = f.chkCtrlPTT.Value() == 1;
-        const PttLine line = f.options.pttLine;
-        f.comPort.SetDTREnable(f.chkDTR.Value() == 1 && !(ptt && line == PttLine::Dtr));
-        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && !(ptt && line == PttLine::Rts));
-        f.comPort.SetPortOpen(true);
+        const PttLine line = f.station.options.pttLine;
+        f.station.comPort.SetDTREnable(f.chkDTR.Value() == 1 && !(ptt && line == PttLine::Dtr));
+        f.station.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && !(ptt && line == PttLine::Rts));
+        f.station.comPort.SetPortOpen(true);
         return true;
     } catch (const PlatformError& e) {
         why = e.what();
         TryStep([&] {
-            if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
+            if (f.station.comPort.PortOpen()) f.station.comPort.SetPortOpen(false);
         });
         return false;
     }
 }
 
 bool PortShouldBeOpen(frmMain& f) {
-    return f.connections.Count() > 0 || (!f.state.OffLine() && f.chkComPortActiveInListen.Value() == 1);
+    return f.station.connections.Count() > 0 || (!f.station.state.OffLine() && f.chkComPortActiveInListen.Value() == 1);
 }
 
 void StopReopening(frmMain& f) {
-    f.tmrReopen.Stop();
-    f.port.lost = false;
+    f.station.tmrReopen.Stop();
+    f.station.port.lost = false;
 }
 
 // ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
 std::string ModemLines(frmMain& f) {
     const auto on = [&f](bool high, PttLine line) {
-        const bool ptt = f.chkCtrlPTT.Value() == 1 && f.options.pttLine == line;
+        const bool ptt = f.chkCtrlPTT.Value() == 1 && f.station.options.pttLine == line;
         return std::string(high ? " on" : " off") + (ptt ? " (PTT)" : "");
     };
-    return ", DTR" + on(f.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(f.comPort.RTSEnable(), PttLine::Rts);
+    return ", DTR" + on(f.station.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(f.station.comPort.RTSEnable(), PttLine::Rts);
 }
 
 // Drops the PTT line (RTS unless DTR keys): a driver that keeps the modem lines
@@ -108,19 +108,19 @@ void DropPttLine(CommControl& com, PttLine line) {
 }
 
 void PortOpened(frmMain& f) {
-    f.port.openLabel = PortLabel(f);
-    f.port.error.clear();
+    f.station.port.openLabel = PortLabel(f);
+    f.station.port.error.clear();
     ShowPortProblem(f, "");
-    if (f.port.lost) {
+    if (f.station.port.lost) {
         StopReopening(f);
-        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " is back and open again");
+        f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " is back and open again");
         // The receive poll of the connected clients starts afresh on the new device.
-        if (f.tmrRx.Enabled()) {
-            f.tmrRx.Stop();
-            f.tmrRx.Start();
+        if (f.station.tmrRx.Enabled()) {
+            f.station.tmrRx.Stop();
+            f.station.tmrRx.Start();
         }
     } else {
-        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " open, " + f.comPort.Settings() + ModemLines(f));
+        f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " open, " + f.station.comPort.Settings() + ModemLines(f));
     }
 }
 
@@ -135,27 +135,27 @@ void OpenComPort(frmMain& f, bool& OpenFailed) {
     OpenFailed = false;
     // A port that is already open (Listen chosen again while it is kept open for
     // the next client) is kept as it is.
-    if (f.comPort.PortOpen()) return;
+    if (f.station.comPort.PortOpen()) return;
     std::string why;
     if (TryOpenComPort(f, why)) {
         PortOpened(f);
         return;
     }
     OpenFailed = true;
-    f.port.error = why;
+    f.station.port.error = why;
     const std::string problem = "Serial port " + Trim(f.cboComPort.Text()) + " cannot be opened: " + why;
-    f.log.Line(LogLevel::Error, problem);
+    f.station.log.Line(LogLevel::Error, problem);
     ShowPortProblem(f, problem);
 }
 
 void ClosePortDroppingRts(frmMain& f) {
-    if (!f.comPort.PortOpen()) return;
+    if (!f.station.comPort.PortOpen()) return;
     ReleasePTTIfKeyed(f, "the serial port closed", true);
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
-    DropPttLine(f.comPort, f.options.pttLine);
-    f.comPort.SetPortOpen(false);
-    f.turns.Reset();  // nothing waits for a port that is closed
-    f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " closed");
+    DropPttLine(f.station.comPort, f.station.options.pttLine);
+    f.station.comPort.SetPortOpen(false);
+    f.station.turns.Reset();  // nothing waits for a port that is closed
+    f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " closed");
 }
 
 void CloseComPort(frmMain& f) {
@@ -164,42 +164,42 @@ void CloseComPort(frmMain& f) {
 
 void comPort_Lost(frmMain& f, const std::string& why) {
     ReleasePTTIfKeyed(f, "the serial port was lost");  // the watchdog and the red box go too
-    f.turns.Reset();  // what waited for the port went with it
-    const std::string problem = "Serial port " + f.port.openLabel + " lost: " + why;
+    f.station.turns.Reset();  // what waited for the port went with it
+    const std::string problem = "Serial port " + f.station.port.openLabel + " lost: " + why;
     if (!PortShouldBeOpen(f)) {
-        f.log.Line(LogLevel::Warning, problem);
+        f.station.log.Line(LogLevel::Warning, problem);
         return;
     }
-    f.port.lost = true;
-    f.log.Line(LogLevel::Warning, problem + "; trying it again every second");
+    f.station.port.lost = true;
+    f.station.log.Line(LogLevel::Warning, problem + "; trying it again every second");
     ShowPortProblem(f, problem + "; trying it again every second");
-    f.tmrReopen.Start();
+    f.station.tmrReopen.Start();
 }
 
 void CheckPortDevice(frmMain& f) {
     int16_t port = 0;
     if (!TryStep([&] { port = PortNumber(f.cboComPort.Text()); }) || port < 1 || port > kLastComPort) return;
     std::string problem;
-    TryStep([&] { problem = f.comPort.PortProblem(port); });
+    TryStep([&] { problem = f.station.comPort.PortProblem(port); });
     if (problem.empty()) return;
-    f.port.awaited = port;
-    f.log.Line(LogLevel::Warning, "Serial port " + PortLabel(f) + " cannot be opened: " + problem +
-                                      "; looked for every " + std::to_string(f.tmrDevice.Interval() / 1000) +
+    f.station.port.awaited = port;
+    f.station.log.Line(LogLevel::Warning, "Serial port " + PortLabel(f) + " cannot be opened: " + problem +
+                                      "; looked for every " + std::to_string(f.station.tmrDevice.Interval() / 1000) +
                                       " s until it can");
-    f.tmrDevice.Start();
+    f.station.tmrDevice.Start();
 }
 
 void tmrDevice_Timer(frmMain& f) {
     int16_t port = 0;
     TryStep([&] { port = PortNumber(f.cboComPort.Text()); });
     // Another port chosen meanwhile, or this one opened (which its own line tells).
-    bool done = port != f.port.awaited || f.comPort.PortOpen();
+    bool done = port != f.station.port.awaited || f.station.comPort.PortOpen();
     if (!done) {
         std::string problem = "not known";
-        TryStep([&] { problem = f.comPort.PortProblem(port); });
+        TryStep([&] { problem = f.station.comPort.PortProblem(port); });
         done = problem.empty();
         if (done) {
-            f.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
+            f.station.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
             // The list shows the ports that are there: this one is, now.
             const std::string text = f.cboComPort.Text();
             f.cboComPort.Clear();
@@ -208,8 +208,8 @@ void tmrDevice_Timer(frmMain& f) {
         }
     }
     if (!done) return;
-    f.tmrDevice.Stop();
-    f.port.awaited = 0;
+    f.station.tmrDevice.Stop();
+    f.station.port.awaited = 0;
 }
 
 void tmrReopen_Timer(frmMain& f) {
@@ -219,14 +219,14 @@ void tmrReopen_Timer(frmMain& f) {
         return;
     }
     std::string why;
-    if (f.comPort.PortOpen() || TryOpenComPort(f, why)) PortOpened(f);  // quietly until it is back
+    if (f.station.comPort.PortOpen() || TryOpenComPort(f, why)) PortOpened(f);  // quietly until it is back
 }
 
 // The three RTS-related boxes keep each other consistent, only while Off-line and
 // only when a box has just become checked.
 namespace {
 void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
-    if (!f.state.OffLine() || control.Value() != 1) return;
+    if (!f.station.state.OffLine() || control.Value() != 1) return;
     StationSettings before = f.Settings();
     before[box] = 0;
     f.ShowSettings(WithBox(before, box, 1));
@@ -243,7 +243,7 @@ void chkDTR_Click(frmMain& f) { ApplyBoxRules(f, Box::Dtr, f.chkDTR); }
 
 namespace {
 std::string LineWay(frmMain& f, KeyWay way) {
-    return std::string(LineName(f.options.pttLine)) +
+    return std::string(LineName(f.station.options.pttLine)) +
            (way == KeyWay::InBand ? " (in-band command)" : " (remote serial port)");
 }
 }  // namespace
@@ -251,18 +251,18 @@ std::string LineWay(frmMain& f, KeyWay way) {
 bool KeyPTT(frmMain& f, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
-    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.options.txLimitS * 1000;
-    return f.transmitter.Key({c.identity, way, c.label, LineWay(f, way), limitMs, {}});
+    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.station.options.txLimitS * 1000;
+    return f.station.transmitter.Key({c.identity, way, c.label, LineWay(f, way), limitMs, {}});
 }
 
 bool ReleasePTT(frmMain& f, const Connection& c, KeyWay way) {
-    return f.transmitter.Release(c.identity, way, c.label, LineWay(f, way));
+    return f.station.transmitter.Release(c.identity, way, c.label, LineWay(f, way));
 }
 
-void tmrPTT_Timer(frmMain& f) { f.transmitter.WatchdogExpired(); }
+void tmrPTT_Timer(frmMain& f) { f.station.transmitter.WatchdogExpired(); }
 
 void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing) {
-    f.transmitter.Drop(why, portClosing);
+    f.station.transmitter.Drop(why, portClosing);
 }
 
 void ReleasePort(CommControl& com, PttLine line) {

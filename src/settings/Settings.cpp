@@ -7,10 +7,10 @@ namespace {
 
 // Without a person at the window the log line says it all: the box would repeat it.
 void ShowOpenError(frmMain& f, const std::string& description, const std::string& why) {
-    f.log.Line(LogLevel::Warning, "Settings file " + SettingsFilePath(f) + " unusable: " + why +
+    f.station.log.Line(LogLevel::Warning, "Settings file " + SettingsFilePath(f) + " unusable: " + why +
                                       "; the defaults are used");
-    if (f.dialogs.Attended())
-        f.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
+    if (f.station.dialogs.Attended())
+        f.station.dialogs.MsgBox(description + "\r\r" + "Unable to open " + SettingsFilePath(f) + ", using default settings.",
                          MsgButtons::OK, MsgIcon::Exclamation, "Open Error");
 }
 
@@ -19,7 +19,7 @@ void ShowOpenError(frmMain& f, const std::string& description, const std::string
 std::string KeepUnusable(frmMain& f, const std::string& why, const std::string& path) {
     const std::string kept = path + ".bad";
     try {
-        f.host.KeepCopy(path, kept);
+        f.station.host.KeepCopy(path, kept);
         return why + ", kept as " + kept;
     } catch (const PlatformError& e) {
         return why + ", not kept as " + kept + " (" + e.what() + ")";
@@ -34,24 +34,24 @@ LoadedSettings Defaults(frmMain& f) {
 // The stored settings, or the description of why they cannot be used.
 std::optional<StationSettings> ReadStored(frmMain& f, const std::string& path, std::string& why) {
     try {
-        f.SettingsRecord = SettingsRecordBuffer::Decode(f.host.ReadRecord(path, SettingsRecordBuffer::kLength));
+        f.station.SettingsRecord = SettingsRecordBuffer::Decode(f.station.host.ReadRecord(path, SettingsRecordBuffer::kLength));
     } catch (const PlatformError& e) {
         why = e.what();
         return std::nullopt;
     }
-    return FromRecord(f.SettingsRecord, f.Settings(), why);
+    return FromRecord(f.station.SettingsRecord, f.Settings(), why);
 }
 
 // The whole of a text file, or nothing when it cannot be read or is too long to
 // be one (`why` then says so).
 std::optional<std::string> ReadText(frmMain& f, const std::string& path, std::string& why) {
     try {
-        const int64_t length = f.host.FileLen(path);
+        const int64_t length = f.station.host.FileLen(path);
         if (length > static_cast<int64_t>(kMostOptionsBytes)) {
             why = std::to_string(length) + " bytes, more than an options file holds";
             return std::nullopt;
         }
-        return f.host.ReadRecord(path, static_cast<std::size_t>(length));
+        return f.station.host.ReadRecord(path, static_cast<std::size_t>(length));
     } catch (const PlatformError& e) {
         why = e.what();
         return std::nullopt;
@@ -65,30 +65,30 @@ std::optional<std::string> ReadText(frmMain& f, const std::string& path, std::st
 void LoadOptions(frmMain& f) {
     const std::string path = OptionsFilePath(f);
     try {
-        f.host.FileLen(path);
+        f.station.host.FileLen(path);
     } catch (const PlatformError&) {
         return;
     }
     std::string why;
     const std::optional<std::string> text = ReadText(f, path, why);
     if (!text) {
-        ServerOptions options = f.options;
+        ServerOptions options = f.station.options;
         options.allow = kAllowUnread;
         f.TakeOptions(options);
-        f.log.Line(LogLevel::Error, "Options file " + path + " not read: " + why +
+        f.station.log.Line(LogLevel::Error, "Options file " + path + " not read: " + why +
                                         "; no client is let in until it is mended or --allow is given");
         return;
     }
-    const ReadOptions read = ReadOptionsFile(*text, f.options);
+    const ReadOptions read = ReadOptionsFile(*text, f.station.options);
     for (const std::string& skipped : read.skipped)
-        f.log.Line(LogLevel::Warning, "Options file " + path + ", " + skipped + ": skipped");
+        f.station.log.Line(LogLevel::Warning, "Options file " + path + ", " + skipped + ": skipped");
     if (read.shut)
-        f.log.Line(LogLevel::Error, "Options file " + path + ", " + *read.shut +
+        f.station.log.Line(LogLevel::Error, "Options file " + path + ", " + *read.shut +
                                         ": no client is let in until it is mended or --allow is given");
     for (const std::string& doubled : read.doubled)
-        f.log.Line(LogLevel::Warning, "Options file " + path + ": " + doubled);
+        f.station.log.Line(LogLevel::Warning, "Options file " + path + ": " + doubled);
     f.TakeOptions(read.options);
-    f.log.Line(LogLevel::Info, "Options read from " + path);
+    f.station.log.Line(LogLevel::Info, "Options read from " + path);
 }
 
 // A file that is there but cannot be read is not replaced: what the user wrote in
@@ -97,27 +97,27 @@ void SaveOptions(frmMain& f) {
     const std::string path = OptionsFilePath(f);
     bool exists = true;
     try {
-        f.host.FileLen(path);
+        f.station.host.FileLen(path);
     } catch (const PlatformError&) {
         exists = false;
     }
     std::string why;
     const std::optional<std::string> previous = exists ? ReadText(f, path, why) : std::string();
     if (!previous) {
-        f.log.Line(LogLevel::Warning, "Options file " + path + " not written: " + why + "; mend it or remove it");
+        f.station.log.Line(LogLevel::Warning, "Options file " + path + " not written: " + why + "; mend it or remove it");
         return;
     }
-    f.host.WriteRecord(path, WriteOptionsFile(f.options, *previous, f.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
+    f.station.host.WriteRecord(path, WriteOptionsFile(f.station.options, *previous, f.station.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
 }
 
 }  // namespace
 
 std::string SettingsFilePath(const frmMain& f) {
-    return f.host.ProgramFolder() + f.host.PathSeparator() + kSettingsFileName;
+    return f.station.host.ProgramFolder() + f.station.host.PathSeparator() + kSettingsFileName;
 }
 
 std::string OptionsFilePath(const frmMain& f) {
-    return f.host.ProgramFolder() + f.host.PathSeparator() + kOptionsFileName;
+    return f.station.host.ProgramFolder() + f.station.host.PathSeparator() + kOptionsFileName;
 }
 
 // The record over the options read, with what the command line gives over both.
@@ -125,13 +125,13 @@ static LoadedSettings LoadRecord(frmMain& f) {
     const std::string path = SettingsFilePath(f);
     int64_t length = 0;
     try {
-        length = f.host.FileLen(path);
+        length = f.station.host.FileLen(path);
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Info, "No settings file " + path + " (" + e.what() + "): the defaults are used");
+        f.station.log.Line(LogLevel::Info, "No settings file " + path + " (" + e.what() + "): the defaults are used");
         return Defaults(f);
     }
     if (length == 0) {
-        f.log.Line(LogLevel::Info, "Settings file " + path + " is empty: the defaults are used");
+        f.station.log.Line(LogLevel::Info, "Settings file " + path + " is empty: the defaults are used");
         return Defaults(f);
     }
     if (length != static_cast<int64_t>(SettingsRecordBuffer::kLength)) {
@@ -145,37 +145,37 @@ static LoadedSettings LoadRecord(frmMain& f) {
         ShowOpenError(f, why, KeepUnusable(f, why, path));
         return Defaults(f);
     }
-    f.log.Line(LogLevel::Info, "Settings read from " + path);
-    f.ShowSettings(WithGiven(Normalised(*stored), f.Given));
+    f.station.log.Line(LogLevel::Info, "Settings read from " + path);
+    f.ShowSettings(WithGiven(Normalised(*stored), f.station.Given));
     return {stored->listenAtStart, false};
 }
 
 LoadedSettings LoadSettings(frmMain& f) {
     LoadOptions(f);
     const LoadedSettings loaded = LoadRecord(f);
-    f.log.Line(LogLevel::Info, "Options in effect: " + OptionsInEffect(f.options));
+    f.station.log.Line(LogLevel::Info, "Options in effect: " + OptionsInEffect(f.station.options));
     return loaded;
 }
 
 void ApplyDefaults(frmMain& f) {
-    f.ShowSettings(WithGiven(DefaultSettings(f.Settings()), f.Given));
+    f.ShowSettings(WithGiven(DefaultSettings(f.Settings()), f.station.Given));
 }
 
 void SaveSettings(frmMain& f) {
     StationSettings s = f.Settings();
-    s.listenAtStart = !f.state.OffLine();
+    s.listenAtStart = !f.station.state.OffLine();
     // Each file replaced in one step: a failed write leaves the previous file in place.
     std::string path = SettingsFilePath(f);
     try {
-        ToRecord(s, f.SettingsRecord);
-        f.host.WriteRecord(path, f.SettingsRecord.Encode());
+        ToRecord(s, f.station.SettingsRecord);
+        f.station.host.WriteRecord(path, f.station.SettingsRecord.Encode());
         path = OptionsFilePath(f);
         SaveOptions(f);
-        f.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f) + " and " + kOptionsFileName);
+        f.station.log.Line(LogLevel::Info, "Settings saved to " + SettingsFilePath(f) + " and " + kOptionsFileName);
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Error, "Settings not saved to " + path + ": " + e.what());
-        if (f.dialogs.Attended())
-            f.dialogs.MsgBox(std::string(e.what()) + "\r\r" + "Unable to save " + path + ".", MsgButtons::OK,
+        f.station.log.Line(LogLevel::Error, "Settings not saved to " + path + ": " + e.what());
+        if (f.station.dialogs.Attended())
+            f.station.dialogs.MsgBox(std::string(e.what()) + "\r\r" + "Unable to save " + path + ".", MsgButtons::OK,
                              MsgIcon::Exclamation, "Save Initialize File Error");
     }
 }

@@ -68,7 +68,7 @@ TEST(Recovery, ALostDeviceIsTriedEverySecondQuietlyUntilItIsBackOrNobodyNeedsIt)
     app.com.Unplug();
     app.sockets.PeerCloses(1);
     app.clock.Advance(1000);
-    EXPECT_FALSE(app.f.tmrReopen.Enabled());
+    EXPECT_FALSE(app.f.station.tmrReopen.Enabled());
 }
 
 TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
@@ -96,7 +96,7 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     app.com.existing.insert(1);  // plugged in at last
     app.clock.Advance(2000);
     EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) is there now and can be opened"}));
-    EXPECT_FALSE(app.f.tmrDevice.Enabled());
+    EXPECT_FALSE(app.f.station.tmrDevice.Enabled());
     ASSERT_EQ(app.f.cboComPort.ListCount(), 1);  // now in the window's list, still chosen
     EXPECT_EQ(app.f.cboComPort.ListIndex(), 0);
 }

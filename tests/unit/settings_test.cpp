@@ -87,7 +87,7 @@ TEST(GivenSettings, TypedOverTheStoredOnesBeforeListenAndSaved) {
     for (const auto& r : rows) {
         SimApp app;
         app.host.files[app.SettingsPath()] = StoredRecord().Encode();
-        app.f.Given = {"50001", "COM1", "4800", "Mark", "7", "1.5", r.dtr, r.rts, r.ptt, r.keep, {}};
+        app.f.station.Given = {"50001", "COM1", "4800", "Mark", "7", "1.5", r.dtr, r.rts, r.ptt, r.keep, {}};
         app.Load();
         app.f.cboConn.SetListIndex(1);
         EXPECT_EQ(app.com.PortOpen(), r.saved[2] == '1');
