@@ -1,6 +1,7 @@
 #include "turns/Turns.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace ovrin {
