@@ -112,7 +112,7 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     // The boxes are taken as stored, PTT control last: stored on, it clears the box
     // of its line (RTS unless the options say DTR) and the keep-open box, so the
     // port never opens with that line raised.
-    const bool dtrKeys = f.station.options.pttLine == PttLine::Dtr;
+    const bool dtrKeys = f.station.settings.options.pttLine == PttLine::Dtr;
     const int rts = StoredFlag(input, kRts), dtr = StoredFlag(input, kDtr), ptt = StoredFlag(input, kCtrlPtt),
               keepOpen = StoredFlag(input, kActiveInListen);
     const CheckBox& keyBox = dtrKeys ? f.chkDTR : f.chkRTS;
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     app.dialogs.answers.assign(8, MsgResult::No);
     app.Load();
 
-    const ServerOptions& o = app.f.station.options;
+    const ServerOptions& o = app.f.station.settings.options;
     Require(o.clients >= 1 && o.clients <= kMostClients && o.answerWaitMs >= 20 && o.answerWaitMs <= 3000 &&
                 o.rfc2217Port >= 0 && o.rfc2217Port <= 65535 && o.statusPort >= 0 && o.statusPort <= 65535 &&
                 o.txLimitS >= 0 && o.txLimitS <= 3600,

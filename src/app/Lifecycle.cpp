@@ -15,7 +15,7 @@
 namespace ovrin {
 
 std::optional<std::string> AllowListRefusal(const frmMain& f) {
-    const auto fault = AllowListFault(f.station.options);
+    const auto fault = AllowListFault(f.station.settings.options);
     if (!fault) return std::nullopt;
     return "Not started: the allow-list in " + OptionsFilePath(f) + " cannot be used (" + *fault +
            "); mend that line or give --allow";
@@ -24,11 +24,23 @@ std::optional<std::string> AllowListRefusal(const frmMain& f) {
 void WireEvents(frmMain& f) {
     f.cboConn.Click = [&f] { cboConn_Click(f); };
     f.imgConn.Click = [&f] { imgConn_Click(f); };
+    // What the user changes in a box reaches the server's settings at once; what the
+    // server changes itself is shown.
     f.txtHostPort.KeyUp = [&f] { txtHostPort_KeyUp(f); };
+    f.txtHostPort.Change = [&f] { f.PassSettings(); };
     f.chkComPortActiveInListen.Click = [&f] { chkComPortActiveInListen_Click(f); };
     f.chkCtrlPTT.Click = [&f] { chkCtrlPTT_Click(f); };
     f.chkRTS.Click = [&f] { chkRTS_Click(f); };
     f.chkDTR.Click = [&f] { chkDTR_Click(f); };
+    f.chkBridge.Click = [&f] { f.PassSettings(); };
+    for (ComboBox* box : {&f.cboComPort, &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.cboInterbyte}) {
+        box->Click = [&f] { f.PassSettings(); };
+        box->Change = [&f] { f.PassSettings(); };
+    }
+    f.station.SettingsChanged.Add([&f] {
+        const StationSettings shown = f.station.settings;
+        f.ShowSettings(shown);
+    });
     for (const frmMain::OptionField& field : f.OptionFields()) {
         if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) {
             combo->Click = [&f] { OptionField_Change(f); };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Hooks.h"
 #include "platform/CommControl.h"
 #include "platform/Dialogs.h"
 #include "platform/Host.h"
@@ -130,10 +131,15 @@ struct Station {
     int64_t AcceptFailureLoggedMs = -1;
     int AcceptFailuresUnlogged = 0;
 
-    // Settings given for this run from outside the window, and those a server
-    // keeps beyond the record.
+    // Settings given for this run from outside the window.
     GivenSettings Given;
-    ServerOptions options;
+    // The settings as the window shows them: the port, its line and modem lines,
+    // the boxes, and the options taken for the run. The window keeps them current
+    // (frmMain::PassSettings) whenever a box changes, and shows them again when the
+    // server changes them itself (SettingsChanged), so nothing below the window
+    // reads a control.
+    StationSettings settings;
+    Hooks SettingsChanged;
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
 };

@@ -188,7 +188,7 @@ StationSettings frmMain::Settings() const {
     s.keepPortOpen = chkComPortActiveInListen.Value();
     s.pttControl = chkCtrlPTT.Value();
     s.bridge = chkBridge.Value();
-    s.options = station.options;
+    s.options = station.settings.options;
     return s;
 }
 
@@ -206,10 +206,11 @@ void frmMain::ShowSettings(const StationSettings& s) {
     chkCtrlPTT.ShowValue(s.pttControl);
     chkBridge.ShowValue(s.bridge);
     ShowOptions(s.options);
+    PassSettings();
 }
 
 void frmMain::TakeOptions(const ServerOptions& o) {
-    station.options = o;
+    station.settings.options = o;
     const std::string line = LineName(o.pttLine);
     chkCtrlPTT.caption = "Control " + line + " as PTT";
     chkCtrlPTT.SetToolTip("Ovrin-Remote controls " + line + " as PTT");

@@ -78,6 +78,9 @@ struct frmMain {
     // raising their events.
     StationSettings Settings() const;
     void ShowSettings(const StationSettings& s);
+    // Hands the settings as the boxes hold them to the station: after the user
+    // changed a box, and after they were shown.
+    void PassSettings() { station.settings = Settings(); }
     // Options taken for the run: the PTT box names its line, the transmitter keys
     // it. Show also puts them in their fields.
     void TakeOptions(const ServerOptions& o);

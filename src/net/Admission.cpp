@@ -31,7 +31,7 @@ void Admission::Forget() {
 }
 
 void Door::Guard(frmMain& f) {
-    f.station.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.station.options.allow, address); };
+    f.station.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.station.settings.options.allow, address); };
 }
 
 bool AdmitRequest(frmMain& f, int32_t requestID) {

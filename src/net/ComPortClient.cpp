@@ -81,7 +81,7 @@ uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217
 }
 
 // The line that does not key the transmitter follows the client.
-PttLine FreeLine(frmMain& f) { return f.station.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
+PttLine FreeLine(frmMain& f) { return f.station.settings.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
 
 void ApplyFreeLine(frmMain& f, bool on) {
     TryStep([&] {
@@ -120,7 +120,7 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     if (v <= ctl::kFlowHardware) {
         if (v > ctl::kFlowNone)
             f.station.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
-                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.station.options.pttLine) +
+                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.station.settings.options.pttLine) +
                                  " keys the transmitter");
         return ctl::kFlowNone;
     }
@@ -128,7 +128,7 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     if (v <= ctl::kBreakOff) return ctl::kBreakOff;
     const ConnectionId id = c.identity;
     const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff || v == ctl::kRtsQuery;
-    const bool key = rts == (f.station.options.pttLine == PttLine::Rts);
+    const bool key = rts == (f.station.settings.options.pttLine == PttLine::Rts);
     const uint32_t up = rts ? ctl::kRtsOn : ctl::kDtrOn, down = rts ? ctl::kRtsOff : ctl::kDtrOff;
     if (v == ctl::kDtrQuery || v == ctl::kRtsQuery)
         return (key ? f.station.transmitter.Owner() == id : FreeLineUp(f)) ? up : down;
@@ -192,18 +192,18 @@ void ForEachComPortClient(frmMain& f, Visit&& visit) {
 bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 
 void StartComPortListener(frmMain& f) {
-    if (f.station.options.rfc2217Port <= 0) return;
+    if (f.station.settings.options.rfc2217Port <= 0) return;
     try {
         if (f.station.tcpServer.Count() == 0 || !TryStep([&] { f.station.tcpServer(kComPortListener); }))
             f.station.tcpServer.Load(kComPortListener);
         SocketElement& listener = f.station.tcpServer(kComPortListener);
         listener.Close();
-        listener.SetLocalPort(f.station.options.rfc2217Port);
+        listener.SetLocalPort(f.station.settings.options.rfc2217Port);
         listener.Listen();
-        f.station.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.station.options.rfc2217Port) +
+        f.station.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.station.settings.options.rfc2217Port) +
                                        " for remote serial port (RFC 2217) clients");
     } catch (const PlatformError& e) {
-        f.station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.station.options.rfc2217Port) +
+        f.station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.station.settings.options.rfc2217Port) +
                                         " for remote serial port clients: " + e.what());
         StopComPortListener(f);
     }
@@ -253,7 +253,7 @@ void ComPortClientLeaving(frmMain& f, Connection& c) {
             f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " back to " + configured);
     }
     // The line it moved goes back to its box.
-    ApplyFreeLine(f, (FreeLine(f) == PttLine::Dtr ? f.chkDTR.Value() : f.chkRTS.Value()) == 1);
+    ApplyFreeLine(f, (FreeLine(f) == PttLine::Dtr ? f.station.settings.dtr : f.station.settings.rts) == 1);
 }
 
 void tmrLineSettle_Timer(frmMain& f) {

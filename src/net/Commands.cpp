@@ -26,7 +26,7 @@ void Answer(frmMain& f, Connection& c, const Bytes& bytes) { SendToClient(f, c, 
 bool CatKeying(frmMain& f, Connection& c, cat::Language language, const cat::Command& command) {
     const std::string how = "CAT (" + cat::Describe(language, command) + ")";
     if (command.keying == cat::Keying::Key) {
-        const KeyRequest request{c.identity, KeyWay::Cat, c.label, how, f.station.options.txLimitS * 1000,
+        const KeyRequest request{c.identity, KeyWay::Cat, c.label, how, f.station.settings.options.txLimitS * 1000,
                                  cat::ReleaseFor(language, command)};
         if (f.station.transmitter.Key(request)) return true;
         Answer(f, c, cat::RefusalFor(language, command));

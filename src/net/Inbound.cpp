@@ -14,7 +14,7 @@ namespace ovrin {
 namespace {
 
 std::string RtsQuestion(frmMain& f) {
-    const std::string line = LineName(f.station.options.pttLine);
+    const std::string line = LineName(f.station.settings.options.pttLine);
     return "A command has been received from the remote device to control " + line + ".\r\r" +
            "Do you want to enable [Control " + line + " as PTT]?\r\r" +
            "(You will only be asked this once during this session.)";
@@ -56,7 +56,8 @@ bool UserEnablesRtsControl(frmMain& f) {
     if (answer != MsgResult::Yes) return false;
     // As checking the box while Off-line does: RTS low, and no port kept open
     // between clients.
-    f.ShowSettings(WithBox(f.Settings(), Box::PttControl, 1));
+    f.station.settings = WithBox(f.station.settings, Box::PttControl, 1);
+    f.station.SettingsChanged();
     return true;
 }
 
@@ -73,7 +74,7 @@ bool ReleasedWhileAsked(frmMain& f, Connection& c) {
 }
 
 void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
-    const bool asked = f.chkCtrlPTT.Value() != 1 && !f.station.AskedRTSControl;
+    const bool asked = f.station.settings.pttControl != 1 && !f.station.AskedRTSControl;
     if (!RtsControlAllowed(f)) return;
     // A client that left while the question was open keys nothing, nor one that
     // released meanwhile.
@@ -127,7 +128,7 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
 
 }  // namespace
 
-bool RtsControlAllowed(frmMain& f) { return f.chkCtrlPTT.Value() == 1 || UserEnablesRtsControl(f); }
+bool RtsControlAllowed(frmMain& f) { return f.station.settings.pttControl == 1 || UserEnablesRtsControl(f); }
 
 PttCommand ClassifyPtt(const Bytes& block) {
     if (block.size() != kPttLength || block.compare(0, kPttPrefix.size(), kPttPrefix) != 0) return PttCommand::None;

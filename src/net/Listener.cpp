@@ -26,7 +26,7 @@ void HandleCloseEvent(frmMain& f, int16_t Index) {
 
 void OpenFailedForFirstClient(frmMain& f) {
     // Each new client would otherwise add one more box.
-    f.station.boxes.ShowOnce("Error opening " + f.cboComPort.Text() + "\r\r" + f.station.port.error, MsgIcon::None, "Error");
+    f.station.boxes.ShowOnce("Error opening " + f.station.settings.comPort + "\r\r" + f.station.port.error, MsgIcon::None, "Error");
     HandleCloseEvent(f, 0);
 }
 
@@ -70,7 +70,7 @@ bool PrepareSerialPortForFirstClient(frmMain& f) {
 void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortClient) {
     TryStep([&] { f.station.tcpServer.Load(Slot); });  // an element that still exists is reused
     Connection& c = f.station.connections.Open(Slot);
-    c.reader = cat::ClientReader(f.station.options.cat);
+    c.reader = cat::ClientReader(f.station.settings.options.cat);
     ConnectionJoined(f, c.identity);
     TryStep([&] { f.station.tcpServer(Slot).SetLocalPort(0); });
     TryStep([&] { f.station.tcpServer(Slot).Accept(requestID); });
@@ -93,13 +93,13 @@ void StopServingClients(frmMain& f) {
     // Nobody is left to release a key. Its owner's leaving drops it too, but only
     // later in the close; released here, before the port may close.
     ReleasePTTIfKeyed(f, "every client has gone");
-    if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
+    if (f.station.settings.keepPortOpen == 0) ClosePortDroppingRts(f);
     f.station.tmrRx.Stop();
     f.station.state.LastClientGone();
 }
 
 // Clients served at once: what the options allow, or every slot with Bridge.
-int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.station.options.clients, 1); }
+int ClientLimit(frmMain& f) { return f.station.settings.bridge == 1 ? kMaxClients : std::max(f.station.settings.options.clients, 1); }
 
 std::string LimitReached(frmMain& f) {
     const int limit = ClientLimit(f);
@@ -154,7 +154,7 @@ bool TestHostPort(frmMain& f) {
     try {
         SocketElement& listener = f.station.tcpServer(0);
         listener.Close();
-        listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
+        listener.SetLocalPort(ToInt32(f.station.settings.hostPort));
         listener.Listen();
         listener.Close();
         return true;
@@ -304,8 +304,8 @@ void StartListening(frmMain& f) {
         StartComPortListener(f);
         f.station.log.Line(LogLevel::Info,
                    "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text() +
-                       "; " + ClientLimits(f.station.options));
-        if (f.chkComPortActiveInListen.Value() == 1) {
+                       "; " + ClientLimits(f.station.settings.options));
+        if (f.station.settings.keepPortOpen == 1) {
             bool openFailed = false;
             OpenComPort(f, openFailed);
             if (openFailed) {

@@ -60,7 +60,7 @@ public:
                   if (!why.empty()) return nullptr;
                   return server;
               },
-              [&f] { return status::PageOptions{f.station.options.statusPort, f.station.options.allow}; },
+              [&f] { return status::PageOptions{f.station.settings.options.statusPort, f.station.settings.options.allow}; },
               [&f, &recent] { return StatusSnapshotOf(f, recent.Lines()); }) {}
     ~StatusPage() {
         if (following_) f_.station.state.Changed.Remove(*following_);
@@ -122,7 +122,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     Form_Load(f);  // shows the window through f.Form.Show()
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com, f.station.options.pttLine);
+    ReleasePort(p.com, f.station.settings.options.pttLine);
     return status;
 }
 
@@ -159,13 +159,13 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     // everyone.
     if (const auto refusal = AllowListRefusal(f)) {
         recent.Line(LogLevel::Error, *refusal);
-        ReleasePort(p.com, f.station.options.pttLine);
+        ReleasePort(p.com, f.station.settings.options.pttLine);
         return cli::kBadUsage;
     }
     retry.Check();
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com, f.station.options.pttLine);
+    ReleasePort(p.com, f.station.settings.options.pttLine);
     recent.Line(LogLevel::Info, "Ended");
     return status;
 }

@@ -28,8 +28,8 @@ std::string ParityLetter(const std::string& parityText) {
 }
 
 std::string LineSettingsText(const frmMain& f) {
-    return Trim(f.cboBaud.Text()) + "," + ParityLetter(f.cboParity.Text()) + "," + Trim(f.cboBits.Text()) + "," +
-           Trim(f.cboStop.Text());
+    const StationSettings& s = f.station.settings;
+    return Trim(s.baud) + "," + ParityLetter(s.parity) + "," + Trim(s.dataBits) + "," + Trim(s.stopBits);
 }
 
 int16_t PortNumber(const std::string& portText) {
@@ -42,8 +42,8 @@ namespace {
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
 std::string PortLabel(frmMain& f) {
     std::string device;
-    TryStep([&] { device = f.station.comPort.DeviceName(PortNumber(f.cboComPort.Text())); });
-    const std::string name = Trim(f.cboComPort.Text());
+    TryStep([&] { device = f.station.comPort.DeviceName(PortNumber(f.station.settings.comPort)); });
+    const std::string name = Trim(f.station.settings.comPort);
     return device.empty() ? name : name + " (" + device + ")";
 }
 
@@ -52,9 +52,9 @@ std::string PortLabel(frmMain& f) {
 bool TryOpenComPort(frmMain& f, std::string& why) {
     const std::string settings = LineSettingsText(f);
     try {
-        f.station.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
+        f.station.comPort.SetCommPort(PortNumber(f.station.settings.comPort));
     } catch (const PlatformError&) {
-        why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
+        why = "\"" + Trim(f.station.settings.comPort) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
         return false;
     }
     try {
@@ -65,10 +65,10 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
     }
     try {
         // While a client may key the transmitter through its line, the line starts low.
-        const bool ptt = f.chkCtrlPTT.Value() == 1;
-        const PttLine line = f.station.options.pttLine;
-        f.station.comPort.SetDTREnable(f.chkDTR.Value() == 1 && !(ptt && line == PttLine::Dtr));
-        f.station.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && !(ptt && line == PttLine::Rts));
+        const bool ptt = f.station.settings.pttControl == 1;
+        const PttLine line = f.station.settings.options.pttLine;
+        f.station.comPort.SetDTREnable(f.station.settings.dtr == 1 && !(ptt && line == PttLine::Dtr));
+        f.station.comPort.SetRTSEnable(f.station.settings.rts == 1 && !(ptt && line == PttLine::Rts));
         f.station.comPort.SetPortOpen(true);
         return true;
     } catch (const PlatformError& e) {
@@ -81,7 +81,7 @@ bool TryOpenComPort(frmMain& f, std::string& why) {
 }
 
 bool PortShouldBeOpen(frmMain& f) {
-    return f.station.connections.Count() > 0 || (!f.station.state.OffLine() && f.chkComPortActiveInListen.Value() == 1);
+    return f.station.connections.Count() > 0 || (!f.station.state.OffLine() && f.station.settings.keepPortOpen == 1);
 }
 
 void StopReopening(frmMain& f) {
@@ -92,7 +92,7 @@ void StopReopening(frmMain& f) {
 // ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
 std::string ModemLines(frmMain& f) {
     const auto on = [&f](bool high, PttLine line) {
-        const bool ptt = f.chkCtrlPTT.Value() == 1 && f.station.options.pttLine == line;
+        const bool ptt = f.station.settings.pttControl == 1 && f.station.settings.options.pttLine == line;
         return std::string(high ? " on" : " off") + (ptt ? " (PTT)" : "");
     };
     return ", DTR" + on(f.station.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(f.station.comPort.RTSEnable(), PttLine::Rts);
@@ -143,7 +143,7 @@ void OpenComPort(frmMain& f, bool& OpenFailed) {
     }
     OpenFailed = true;
     f.station.port.error = why;
-    const std::string problem = "Serial port " + Trim(f.cboComPort.Text()) + " cannot be opened: " + why;
+    const std::string problem = "Serial port " + Trim(f.station.settings.comPort) + " cannot be opened: " + why;
     f.station.log.Line(LogLevel::Error, problem);
     ShowPortProblem(f, problem);
 }
@@ -152,7 +152,7 @@ void ClosePortDroppingRts(frmMain& f) {
     if (!f.station.comPort.PortOpen()) return;
     ReleasePTTIfKeyed(f, "the serial port closed", true);
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
-    DropPttLine(f.station.comPort, f.station.options.pttLine);
+    DropPttLine(f.station.comPort, f.station.settings.options.pttLine);
     f.station.comPort.SetPortOpen(false);
     f.station.turns.Reset();  // nothing waits for a port that is closed
     f.station.log.Line(LogLevel::Info, "Serial port " + f.station.port.openLabel + " closed");
@@ -178,7 +178,7 @@ void comPort_Lost(frmMain& f, const std::string& why) {
 
 void CheckPortDevice(frmMain& f) {
     int16_t port = 0;
-    if (!TryStep([&] { port = PortNumber(f.cboComPort.Text()); }) || port < 1 || port > kLastComPort) return;
+    if (!TryStep([&] { port = PortNumber(f.station.settings.comPort); }) || port < 1 || port > kLastComPort) return;
     std::string problem;
     TryStep([&] { problem = f.station.comPort.PortProblem(port); });
     if (problem.empty()) return;
@@ -191,7 +191,7 @@ void CheckPortDevice(frmMain& f) {
 
 void tmrDevice_Timer(frmMain& f) {
     int16_t port = 0;
-    TryStep([&] { port = PortNumber(f.cboComPort.Text()); });
+    TryStep([&] { port = PortNumber(f.station.settings.comPort); });
     // Another port chosen meanwhile, or this one opened (which its own line tells).
     bool done = port != f.station.port.awaited || f.station.comPort.PortOpen();
     if (!done) {
@@ -223,13 +223,15 @@ void tmrReopen_Timer(frmMain& f) {
 }
 
 // The three RTS-related boxes keep each other consistent, only while Off-line and
-// only when a box has just become checked.
+// only when a box has just become checked; the server takes the boxes as they end.
 namespace {
 void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
-    if (!f.station.state.OffLine() || control.Value() != 1) return;
-    StationSettings before = f.Settings();
-    before[box] = 0;
-    f.ShowSettings(WithBox(before, box, 1));
+    if (f.station.state.OffLine() && control.Value() == 1) {
+        StationSettings before = f.Settings();
+        before[box] = 0;
+        f.ShowSettings(WithBox(before, box, 1));
+    }
+    f.PassSettings();
 }
 }  // namespace
 
@@ -243,7 +245,7 @@ void chkDTR_Click(frmMain& f) { ApplyBoxRules(f, Box::Dtr, f.chkDTR); }
 
 namespace {
 std::string LineWay(frmMain& f, KeyWay way) {
-    return std::string(LineName(f.station.options.pttLine)) +
+    return std::string(LineName(f.station.settings.options.pttLine)) +
            (way == KeyWay::InBand ? " (in-band command)" : " (remote serial port)");
 }
 }  // namespace
@@ -251,7 +253,7 @@ std::string LineWay(frmMain& f, KeyWay way) {
 bool KeyPTT(frmMain& f, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
-    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.station.options.txLimitS * 1000;
+    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.station.settings.options.txLimitS * 1000;
     return f.station.transmitter.Key({c.identity, way, c.label, LineWay(f, way), limitMs, {}});
 }
 

@@ -45,7 +45,7 @@ void StartAnswerWait(frmMain& f, std::size_t written) {
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
     const bool wait = !f.station.turns.TurnKnown() || f.station.turns.AwaitsMaybe();
     f.station.tmrAnswerWait.Stop();
-    f.station.tmrAnswerWait.SetInterval(std::max(1, (wait ? f.station.options.answerWaitMs : 0) + onLineMs));
+    f.station.tmrAnswerWait.SetInterval(std::max(1, (wait ? f.station.settings.options.answerWaitMs : 0) + onLineMs));
     f.station.tmrAnswerWait.Start();
 }
 

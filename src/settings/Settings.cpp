@@ -72,14 +72,14 @@ void LoadOptions(frmMain& f) {
     std::string why;
     const std::optional<std::string> text = ReadText(f, path, why);
     if (!text) {
-        ServerOptions options = f.station.options;
+        ServerOptions options = f.station.settings.options;
         options.allow = kAllowUnread;
         f.TakeOptions(options);
         f.station.log.Line(LogLevel::Error, "Options file " + path + " not read: " + why +
                                         "; no client is let in until it is mended or --allow is given");
         return;
     }
-    const ReadOptions read = ReadOptionsFile(*text, f.station.options);
+    const ReadOptions read = ReadOptionsFile(*text, f.station.settings.options);
     for (const std::string& skipped : read.skipped)
         f.station.log.Line(LogLevel::Warning, "Options file " + path + ", " + skipped + ": skipped");
     if (read.shut)
@@ -107,7 +107,7 @@ void SaveOptions(frmMain& f) {
         f.station.log.Line(LogLevel::Warning, "Options file " + path + " not written: " + why + "; mend it or remove it");
         return;
     }
-    f.station.host.WriteRecord(path, WriteOptionsFile(f.station.options, *previous, f.station.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
+    f.station.host.WriteRecord(path, WriteOptionsFile(f.station.settings.options, *previous, f.station.host.PathSeparator() == '\\' ? "\r\n" : "\n"));
 }
 
 }  // namespace
@@ -153,7 +153,7 @@ static LoadedSettings LoadRecord(frmMain& f) {
 LoadedSettings LoadSettings(frmMain& f) {
     LoadOptions(f);
     const LoadedSettings loaded = LoadRecord(f);
-    f.station.log.Line(LogLevel::Info, "Options in effect: " + OptionsInEffect(f.station.options));
+    f.station.log.Line(LogLevel::Info, "Options in effect: " + OptionsInEffect(f.station.settings.options));
     return loaded;
 }
 

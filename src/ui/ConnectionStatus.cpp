@@ -24,6 +24,7 @@ void DefaultChoice(frmMain& f) {
 void ShowInvalidPort(frmMain& f, const char* text) {
     f.station.dialogs.MsgBox(text, MsgButtons::OK, MsgIcon::Information, "Invalid Port");
     f.txtHostPort.SetText(Trim(FromField(f.station.SettingsRecord.HostPort)));
+    f.PassSettings();
 }
 
 struct InConnClickGuard {
@@ -61,6 +62,7 @@ void imgConn_Click(frmMain& f) {
 }
 
 void txtHostPort_KeyUp(frmMain& f) {
+    f.PassSettings();
     const double port = LeadingNumber(f.txtHostPort.Text());
     if (port < 1) {
         ShowInvalidPort(f, "The Host Port must be greater than 0.");

@@ -48,7 +48,7 @@ StatusSnapshot::Serial SerialOf(frmMain& f) {
     if (f.station.port.lost) p.problem = "the device is gone; trying it again every second";
     else if (!p.open && !f.station.port.error.empty()) p.problem = "cannot be opened: " + f.station.port.error;
     p.keptOpen = f.chkComPortActiveInListen.Value() == 1;
-    if (f.chkCtrlPTT.Value() == 1) p.pttLine = LineName(f.station.options.pttLine);
+    if (f.chkCtrlPTT.Value() == 1) p.pttLine = LineName(f.station.settings.options.pttLine);
     return p;
 }
 
@@ -67,8 +67,8 @@ StatusSnapshot StatusSnapshotOf(frmMain& f, std::vector<status::LogLine> log) {
     s.hostName = f.txtHostName.Text();
     s.state = StateOf(f.station.state);
     s.listenPort = NumberIn(f.txtHostPort.Text());
-    s.remoteSerialPort = f.station.options.rfc2217Port;
-    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.station.options.clients, 1);
+    s.remoteSerialPort = f.station.settings.options.rfc2217Port;
+    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMaxClients : std::max(f.station.settings.options.clients, 1);
     s.serial = SerialOf(f);
     f.station.connections.ForEach([&](Connection& c) {
         s.clients.push_back({c.label, c.address, c.slot, c.identity, c.IsComPortClient(),

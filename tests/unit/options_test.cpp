@@ -115,7 +115,7 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         app.Load();
         EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}));
         EXPECT_TRUE(app.log.Has({"from no address: the allow-list cannot be read"}));
-        ASSERT_TRUE(AllowListFault(app.f.station.options).has_value());
+        ASSERT_TRUE(AllowListFault(app.f.station.settings.options).has_value());
         for (const char* address : {"127.0.0.1", "10.0.0.1", "192.168.1.1", "::1", ""})
             EXPECT_FALSE(app.f.station.Admits(address)) << address;
         app.f.Form.Unload();
@@ -127,7 +127,7 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         given.host.files[options] = row.file;
         given.f.station.Given.options = {{"allow", "127.0.0.1"}};
         given.Load();
-        EXPECT_FALSE(AllowListFault(given.f.station.options).has_value());
+        EXPECT_FALSE(AllowListFault(given.f.station.settings.options).has_value());
     }
 }
 
@@ -147,9 +147,9 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
     Door door(second.log, [](Timer&) { return std::make_unique<Idle>(); });
     door.Guard(second.f);
     second.Load();
-    EXPECT_EQ(second.f.station.options.clients, 3);
-    EXPECT_EQ(second.f.station.options.allow, "10.0.0.0/8");
-    EXPECT_EQ(second.f.station.options.rfc2217Port, 50001);
+    EXPECT_EQ(second.f.station.settings.options.clients, 3);
+    EXPECT_EQ(second.f.station.settings.options.allow, "10.0.0.0/8");
+    EXPECT_EQ(second.f.station.settings.options.rfc2217Port, 50001);
     EXPECT_EQ(second.f.chkCtrlPTT.caption, "Control DTR as PTT");
     EXPECT_EQ(second.f.txtRfc2217Port.Text(), "50001");
     EXPECT_TRUE(second.log.Has({"Options in effect: up to 3 clients, from 10.0.0.0/8 only;",
@@ -183,16 +183,16 @@ TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
     app.Load();
     EXPECT_TRUE(app.dialogs.shown.empty());
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_EQ(app.f.station.options.txLimitS, 90);
-    EXPECT_EQ(app.f.station.options.clients, 1);
+    EXPECT_EQ(app.f.station.settings.options.txLimitS, 90);
+    EXPECT_EQ(app.f.station.settings.options.clients, 1);
     EXPECT_TRUE(app.log.Has({"Options file " + options + ", line 1: clients = \"7\": 1 to 5: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 2: answer-wait = \"= 300\": 20 to 3000 milliseconds: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 3: \"what is this\" is no \"name = value\": skipped"}));
     EXPECT_TRUE(app.log.Has({"Options file " + options + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
     SaveSettings(app.f);
     EXPECT_EQ(app.host.files[options].substr(0, file.size() + 13), file + "rfc2217-port ");
-    app.f.station.options.clients = 2;  // chosen in the window: the bad line gives way
-    app.f.station.options.txLimitS = 30;
+    app.f.station.settings.options.clients = 2;  // chosen in the window: the bad line gives way
+    app.f.station.settings.options.txLimitS = 30;
     SaveSettings(app.f);
     const std::string mended = "clients = 2\nanswer-wait == 300\nwhat is this\ntx-limit = 60\ntx-limit = 30\nrfc";
     EXPECT_EQ(app.host.files[options].substr(0, mended.size()), mended);
@@ -238,7 +238,7 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
             EXPECT_FALSE(field->Enabled());
             app.f.Form.Unload();
             const std::string saved = app.host.files["/sim/prog/Ovrin-Server.conf"];
-            EXPECT_EQ(ReadOptionsFile(saved, {}).options, app.f.station.options);
+            EXPECT_EQ(ReadOptionsFile(saved, {}).options, app.f.station.settings.options);
         }
     }
     // Another PTT line: the PTT box names it, and PTT control moves to it.
@@ -252,7 +252,7 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
     app.f.cboPttLine.SetListIndex(1);
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
     EXPECT_EQ(app.f.chkDTR.Value(), 0);
-    EXPECT_EQ(app.f.station.options.pttLine, PttLine::Dtr);
+    EXPECT_EQ(app.f.station.settings.options.pttLine, PttLine::Dtr);
 }
 
 }  // namespace

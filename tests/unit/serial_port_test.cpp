@@ -28,8 +28,8 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     f.chkRTS.SetValue(1);
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
     app.com.existing = {3};
-    f.cboComPort.SetText(" com3 ");
-    f.cboParity.SetText("Odd");
+    f.cboComPort.UserEdit(" com3 ");
+    f.cboParity.UserEdit("Odd");
     bool failed = true;
     OpenComPort(f, failed);
     EXPECT_FALSE(failed);

@@ -86,8 +86,8 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
 
 TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
-    app.f.station.options.rfc2217Port = 50001;
-    app.f.station.options.clients = 3;
+    app.f.station.settings.options.rfc2217Port = 50001;
+    app.f.station.settings.options.clients = 3;
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
@@ -186,7 +186,7 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     // Newest first on the page.
     EXPECT_LT(shown.html.find("the watchdog"), shown.html.find("released by CAT"));
 
-    app.f.station.options.pttLine = PttLine::Dtr;
+    app.f.station.settings.options.pttLine = PttLine::Dtr;
     shown = Show(app);
     EXPECT_TRUE(Has(shown.html, "Not keyed (DTR is the PTT line)"));
     EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "DTR");

@@ -23,7 +23,7 @@ using sim::SimApp;
 
 // Clients in no known command language: the turns frame the radio's bytes by the line.
 struct Plain : SimApp {
-    Plain() { f.station.options.cat = cat::Language::None; }
+    Plain() { f.station.settings.options.cat = cat::Language::None; }
 };
 using Blocks = std::vector<Bytes>;
 
@@ -255,7 +255,7 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
     };
     for (const auto& row : rows) {
         SimApp app;
-        app.f.station.options.cat = row.language;
+        app.f.station.settings.options.cat = row.language;
         app.Serve(2);
         app.Send(1, row.leftover);
         app.clock.Advance(200);  // the rest did not come: its start went as it was
@@ -433,8 +433,8 @@ TEST(ClientBlocks, WhatWaitsForAClientThatDoesNotReadIsBounded) {
     };
     for (const auto& row : rows) {
         SimApp app;
-        app.f.station.options.rfc2217Port = 50001;
-        app.f.station.options.clients = 2;
+        app.f.station.settings.options.rfc2217Port = 50001;
+        app.f.station.settings.options.clients = 2;
         app.Load();
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.1", row.listener));
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.2"));
