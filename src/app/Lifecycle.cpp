@@ -10,6 +10,7 @@
 #include "station/OptionsText.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/OptionControls.h"
+#include "ui/StationBoxes.h"
 #include "ui/StatusIcon.h"
 
 namespace ovrin {
@@ -41,6 +42,14 @@ void WireEvents(frmMain& f) {
         const StationSettings shown = f.station.settings;
         f.ShowSettings(shown);
     });
+    f.station.PortProblemChanged.Add([&f] { ShowPortProblem(f); });
+    f.station.PortsChanged.Add([&f] {
+        const std::string text = f.cboComPort.Text();
+        f.cboComPort.Clear();
+        TryStep([&] { ListComPorts(f); });
+        f.cboComPort.SetText(text);
+    });
+    f.station.ClientsChanged.Add([&f] { TryStep([&] { RefreshRemoteList(f); }); });
     for (const frmMain::OptionField& field : f.OptionFields()) {
         if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) {
             combo->Click = [&f] { OptionField_Change(f); };

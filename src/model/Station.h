@@ -50,6 +50,9 @@ struct PortSession {
     bool lost = false;
     // The port whose device was not there at start, looked for until it comes.
     int16_t awaited = 0;
+    // What the window shows about the port without a box (its tool tips): "" when
+    // all is well.
+    std::string problem;
 };
 
 struct Station {
@@ -140,6 +143,16 @@ struct Station {
     // reads a control.
     StationSettings settings;
     Hooks SettingsChanged;
+    // What else the window shows of the server: the port's problem, the ports
+    // there are (a device came), the clients connected.
+    Hooks PortProblemChanged;
+    Hooks PortsChanged;
+    Hooks ClientsChanged;
+    // The settings changed by the server itself (the files read, RTS control
+    // granted), then shown; the options taken for the run (the transmitter keys
+    // their PTT line).
+    void ChangeSettings(const StationSettings& s);
+    void TakeOptions(const ServerOptions& o);
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
 };

@@ -210,11 +210,10 @@ void frmMain::ShowSettings(const StationSettings& s) {
 }
 
 void frmMain::TakeOptions(const ServerOptions& o) {
-    station.settings.options = o;
+    station.TakeOptions(o);
     const std::string line = LineName(o.pttLine);
     chkCtrlPTT.caption = "Control " + line + " as PTT";
     chkCtrlPTT.SetToolTip("Ovrin-Remote controls " + line + " as PTT");
-    station.transmitter.SetLine(o.pttLine);
 }
 
 void frmMain::ShowOptions(const ServerOptions& o) {

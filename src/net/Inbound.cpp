@@ -56,8 +56,7 @@ bool UserEnablesRtsControl(frmMain& f) {
     if (answer != MsgResult::Yes) return false;
     // As checking the box while Off-line does: RTS low, and no port kept open
     // between clients.
-    f.station.settings = WithBox(f.station.settings, Box::PttControl, 1);
-    f.station.SettingsChanged();
+    f.station.ChangeSettings(WithBox(f.station.settings, Box::PttControl, 1));
     return true;
 }
 

@@ -14,7 +14,6 @@
 namespace ovrin {
 namespace {
 
-constexpr const char* kNoRemoteAddress = "      .      .      .";
 
 // The close-event handling, as a peer's close runs it.
 void HandleCloseEvent(frmMain& f, int16_t Index) {
@@ -84,7 +83,7 @@ void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortCli
         c.connectedWallMs = f.station.host.WallClockMs();
     });
     if (comPortClient) ComPortClientAccepted(f, c);
-    TryStep([&] { RefreshRemoteList(f); });
+    f.station.ClientsChanged();
     f.station.state.ClientAccepted();
 }
 
@@ -272,7 +271,7 @@ void CloseConnection(frmMain& f, int16_t Index) {
     } else {
         CloseAndRemove(f, Index);
     }
-    TryStep([&] { RefreshRemoteList(f); });
+    f.station.ClientsChanged();
 }
 
 void GoOffLine(frmMain& f) {
@@ -297,13 +296,12 @@ void StartListening(frmMain& f) {
             GoOffLine(f);
             return;
         }
-        f.txtHostName.SetText(f.station.tcpServer(0).LocalHostName());
-        f.txtHostAdrs.SetText(f.station.tcpServer(0).LocalIP());
+        const std::string address = f.station.tcpServer(0).LocalIP();
         f.station.tcpServer(0).Listen();
         f.station.state.Listened();
         StartComPortListener(f);
         f.station.log.Line(LogLevel::Info,
-                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text() +
+                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + address +
                        "; " + ClientLimits(f.station.settings.options));
         if (f.station.settings.keepPortOpen == 1) {
             bool openFailed = false;
@@ -322,22 +320,5 @@ void StartListening(frmMain& f) {
     }
 }
 
-void RefreshRemoteList(frmMain& f) {
-    f.cboRmtAddress.Clear();
-    for (int16_t i = 1; i <= kMaxClients; ++i) {
-        TryStep([&] {
-            SocketElement& s = f.station.tcpServer(i);
-            if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
-        });
-    }
-    const int listed = f.cboRmtAddress.ListCount();
-    if (listed >= 1) {
-        f.cboRmtAddress.SetText(f.cboRmtAddress.List(0));
-        f.lblRmtAddress.SetCaption("Rmt IP Adrs (" + std::to_string(listed) + "): ");
-    } else {
-        f.cboRmtAddress.SetText(kNoRemoteAddress);
-        f.lblRmtAddress.SetCaption("Rmt IP Adrs: ");
-    }
-}
 
 }  // namespace ovrin

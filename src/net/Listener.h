@@ -20,7 +20,6 @@ void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description);
 void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description);
 inline constexpr int64_t kAcceptFailureLogMs = 60000;
 void CloseConnection(frmMain& f, int16_t Index);
-void RefreshRemoteList(frmMain& f);
 // While a client holds the transmitter keyed, its connection is checked for a
 // vanished peer within seconds.
 void WatchTheKeyer(frmMain& f);

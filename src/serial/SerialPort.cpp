@@ -4,19 +4,6 @@
 
 namespace ovrin {
 
-// Ports are listed without opening them: opening a tty raises DTR and RTS, which
-// would key a transmitter or reset a board wired to any of them.
-void ListComPorts(frmMain& f) {
-    for (int16_t n = 1; n <= kLastComPort; ++n) {
-        bool available = false;
-        TryStep([&] { available = f.station.comPort.PortAvailable(n); });
-        if (!available) continue;
-        std::string device;
-        TryStep([&] { device = f.station.comPort.DeviceName(n); });
-        f.cboComPort.AddItem("COM" + std::to_string(n), device);
-    }
-}
-
 std::string ParityLetter(const std::string& parityText) {
     const std::string upper = UpperCase(parityText);
     if (upper == "NONE") return "n";
@@ -127,8 +114,8 @@ void PortOpened(frmMain& f) {
 }  // namespace
 
 void ShowPortProblem(frmMain& f, const std::string& problem) {
-    f.imgConn.SetToolTip(problem);
-    f.cboConn.SetToolTip(problem.empty() ? std::string(kConnToolTip) : kConnToolTip + std::string("\n\n") + problem);
+    f.station.port.problem = problem;
+    f.station.PortProblemChanged();
 }
 
 void OpenComPort(frmMain& f, bool& OpenFailed) {
@@ -201,10 +188,7 @@ void tmrDevice_Timer(frmMain& f) {
         if (done) {
             f.station.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
             // The list shows the ports that are there: this one is, now.
-            const std::string text = f.cboComPort.Text();
-            f.cboComPort.Clear();
-            TryStep([&] { ListComPorts(f); });
-            f.cboComPort.SetText(text);
+            f.station.PortsChanged();
         }
     }
     if (!done) return;
@@ -221,27 +205,6 @@ void tmrReopen_Timer(frmMain& f) {
     std::string why;
     if (f.station.comPort.PortOpen() || TryOpenComPort(f, why)) PortOpened(f);  // quietly until it is back
 }
-
-// The three RTS-related boxes keep each other consistent, only while Off-line and
-// only when a box has just become checked; the server takes the boxes as they end.
-namespace {
-void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
-    if (f.station.state.OffLine() && control.Value() == 1) {
-        StationSettings before = f.Settings();
-        before[box] = 0;
-        f.ShowSettings(WithBox(before, box, 1));
-    }
-    f.PassSettings();
-}
-}  // namespace
-
-void chkComPortActiveInListen_Click(frmMain& f) { ApplyBoxRules(f, Box::KeepPortOpen, f.chkComPortActiveInListen); }
-
-void chkCtrlPTT_Click(frmMain& f) { ApplyBoxRules(f, Box::PttControl, f.chkCtrlPTT); }
-
-void chkRTS_Click(frmMain& f) { ApplyBoxRules(f, Box::Rts, f.chkRTS); }
-
-void chkDTR_Click(frmMain& f) { ApplyBoxRules(f, Box::Dtr, f.chkDTR); }
 
 namespace {
 std::string LineWay(frmMain& f, KeyWay way) {

@@ -6,7 +6,6 @@ namespace ovrin {
 // The highest COM number: Windows numbers USB adapters on up to it.
 inline constexpr int16_t kLastComPort = 256;
 
-void ListComPorts(frmMain& f);
 void OpenComPort(frmMain& f, bool& OpenFailed);
 void CloseComPort(frmMain& f);
 // Closes an open port with the PTT line dropped first (a keyed transmitter released);
@@ -27,8 +26,8 @@ void tmrReopen_Timer(frmMain& f);
 // port is open.
 void CheckPortDevice(frmMain& f);
 void tmrDevice_Timer(frmMain& f);
-// Shows a problem of the serial port in the window without a message box: the
-// status control's and the status picture's tool tips. "" clears it.
+// A problem of the serial port for the window to show without a message box
+// (PortProblemChanged). "" clears it.
 void ShowPortProblem(frmMain& f, const std::string& problem);
 
 // The PTT line: a client's key and release (the in-band command, a remote serial
@@ -43,10 +42,5 @@ void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing = fa
 // After the event loop: the end of the process would close the port as well, but
 // only an explicit close drops the PTT line first.
 void ReleasePort(CommControl& com, PttLine line);
-
-void chkComPortActiveInListen_Click(frmMain& f);
-void chkCtrlPTT_Click(frmMain& f);
-void chkRTS_Click(frmMain& f);
-void chkDTR_Click(frmMain& f);
 
 }  // namespace ovrin

@@ -39,7 +39,7 @@ std::optional<StationSettings> ReadStored(frmMain& f, const std::string& path, s
         why = e.what();
         return std::nullopt;
     }
-    return FromRecord(f.station.SettingsRecord, f.Settings(), why);
+    return FromRecord(f.station.SettingsRecord, f.station.settings, why);
 }
 
 // The whole of a text file, or nothing when it cannot be read or is too long to
@@ -74,7 +74,7 @@ void LoadOptions(frmMain& f) {
     if (!text) {
         ServerOptions options = f.station.settings.options;
         options.allow = kAllowUnread;
-        f.TakeOptions(options);
+        f.station.TakeOptions(options);
         f.station.log.Line(LogLevel::Error, "Options file " + path + " not read: " + why +
                                         "; no client is let in until it is mended or --allow is given");
         return;
@@ -87,7 +87,7 @@ void LoadOptions(frmMain& f) {
                                         ": no client is let in until it is mended or --allow is given");
     for (const std::string& doubled : read.doubled)
         f.station.log.Line(LogLevel::Warning, "Options file " + path + ": " + doubled);
-    f.TakeOptions(read.options);
+    f.station.TakeOptions(read.options);
     f.station.log.Line(LogLevel::Info, "Options read from " + path);
 }
 
@@ -146,7 +146,7 @@ static LoadedSettings LoadRecord(frmMain& f) {
         return Defaults(f);
     }
     f.station.log.Line(LogLevel::Info, "Settings read from " + path);
-    f.ShowSettings(WithGiven(Normalised(*stored), f.station.Given));
+    f.station.ChangeSettings(WithGiven(Normalised(*stored), f.station.Given));
     return {stored->listenAtStart, false};
 }
 
@@ -158,11 +158,11 @@ LoadedSettings LoadSettings(frmMain& f) {
 }
 
 void ApplyDefaults(frmMain& f) {
-    f.ShowSettings(WithGiven(DefaultSettings(f.Settings()), f.station.Given));
+    f.station.ChangeSettings(WithGiven(DefaultSettings(f.station.settings), f.station.Given));
 }
 
 void SaveSettings(frmMain& f) {
-    StationSettings s = f.Settings();
+    StationSettings s = f.station.settings;
     s.listenAtStart = !f.station.state.OffLine();
     // Each file replaced in one step: a failed write leaves the previous file in place.
     std::string path = SettingsFilePath(f);
