@@ -18,7 +18,7 @@ namespace ovrin {
 std::optional<std::string> AllowListRefusal(const frmMain& f) {
     const auto fault = AllowListFault(f.station.settings.options);
     if (!fault) return std::nullopt;
-    return "Not started: the allow-list in " + OptionsFilePath(f) + " cannot be used (" + *fault +
+    return "Not started: the allow-list in " + OptionsFilePath(f.station) + " cannot be used (" + *fault +
            "); mend that line or give --allow";
 }
 
@@ -61,45 +61,45 @@ void WireEvents(frmMain& f) {
     f.Form.Unload = [&f] { Form_Unload(f); };
 
     f.station.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
-    f.station.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
-    f.station.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
+    f.station.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f.station); };
+    f.station.tmrPTT.Tick = [&f] { tmrPTT_Timer(f.station); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     for (int16_t slot = 1; slot <= kMaxClients; ++slot)
-        f.station.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
-    f.station.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
-    f.station.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
-    f.station.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
-    f.station.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
-    f.station.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
-    f.station.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
+        f.station.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f.station, slot); };
+    f.station.tmrReopen.Tick = [&f] { tmrReopen_Timer(f.station); };
+    f.station.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f.station); };
+    f.station.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f.station); };
+    f.station.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f.station); };
+    f.station.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f.station); };
+    f.station.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f.station); };
     f.station.tmrClientLog.Tick = [&f] { f.station.clientLog.Flush(); };
-    f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
-    f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
+    f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f.station); };
+    f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f.station); };
     f.station.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
     f.station.transmitter.Changed = [&f] {
         ShowTransmitter(f);
-        WatchTheKeyer(f);
+        WatchTheKeyer(f.station);
     };
-    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f, release, now); };
+    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f.station, release, now); };
     f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
-    f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
-    f.station.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
-    f.station.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
-    f.station.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
-    f.station.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
-    f.station.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
+    f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f.station, i, id); };
+    f.station.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f.station, i, n); };
+    f.station.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f.station, i); };
+    f.station.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f.station, i, why); };
+    f.station.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f.station, i, why); };
+    f.station.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f.station, why); };
 }
 
 void comPort_OnComm(frmMain& f, CommEvent Event) {
-    if (Event == comEvReceive) RadioBytesCame(f);
-    else if (Event == comEvSend) ResumePausedReads(f);
+    if (Event == comEvReceive) RadioBytesCame(f.station);
+    else if (Event == comEvSend) ResumePausedReads(f.station);
 }
 
 void tmrRx_Timer(frmMain& f) {
-    PollRadio(f);
-    ResumePausedReads(f);
-    PaceReceivePoll(f);
+    PollRadio(f.station);
+    ResumePausedReads(f.station);
+    PaceReceivePoll(f.station);
 }
 
 std::string BuildVersionText(int major, int minor, int revision) {
@@ -125,27 +125,27 @@ void Form_Load(frmMain& f) {
     });
     TryStep([&] { ListComPorts(f); });
     LoadedSettings loaded;
-    TryStep([&] { loaded = LoadSettings(f); });
-    CheckPortDevice(f);
-    if (loaded.listen) StartListening(f);
-    if (loaded.defaults) SaveSettings(f);
+    TryStep([&] { loaded = LoadSettings(f.station); });
+    CheckPortDevice(f.station);
+    if (loaded.listen) StartListening(f.station);
+    if (loaded.defaults) SaveSettings(f.station);
     TryStep([&] { f.Form.Show(); });
     TryStep([&] { RefreshControlState(f); });
 }
 
 void Form_Unload(frmMain& f) {
-    SaveSettings(f);
+    SaveSettings(f.station);
     Form_Terminate(f);
 }
 
 void Form_Terminate(frmMain& f) {
     // Before anything closes: a CAT key's release is written now.
-    ReleasePTTIfKeyed(f, "the program ended", true);
+    ReleasePTTIfKeyed(f.station, "the program ended", true);
     // Clients of a listening server go with the process; Off-line, none are left.
-    if (f.station.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
+    if (f.station.state.OffLine()) TryStep([&] { CloseConnection(f.station, 0); });
     // The end of the process would close the port too, but only an explicit close
     // drops RTS first.
-    CloseComPort(f);
+    CloseComPort(f.station);
     f.station.host.EndProgram();
 }
 

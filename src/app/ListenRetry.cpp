@@ -42,7 +42,7 @@ void ListenRetry::Check() {
 
 void ListenRetry::SelectListen() {
     log_.BeginAttempt();
-    StartListening(f_);  // a failure ends Off-line; the next tick tries again
+    StartListening(f_.station);  // a failure ends Off-line; the next tick tries again
     log_.EndAttempt(!OffLine());
 }
 

@@ -109,7 +109,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     frmMain f(p.com, p.sockets, *dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
     Door door(log, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f);
+    door.Guard(f.station);
     StatusPage page(f, log, o);
     std::vector<Timer*> models = f.Timers();
     models.push_back(&page.PublishTimer());
@@ -133,7 +133,7 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     frmMain f(p.com, p.sockets, dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
     Door door(recent, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f);
+    door.Guard(f.station);
     StatusPage page(f, recent, o);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();

@@ -17,8 +17,8 @@ void DefaultChoice(frmMain& f) {
     const bool reset = f.station.dialogs.MsgBox("Reset to default values?", MsgButtons::YesNo, MsgIcon::Exclamation,
                                         "Defaults") == MsgResult::Yes;
     if (reset) f.ShowSettings(WithDefaultLine(f.Settings()));
-    GoOffLine(f);
-    if (reset) SaveSettings(f);
+    GoOffLine(f.station);
+    if (reset) SaveSettings(f.station);
 }
 
 void ShowInvalidPort(frmMain& f, const char* text) {
@@ -40,9 +40,9 @@ void cboConn_Click(frmMain& f) {
     if (f.InConnClick) return;  // a pick while a box of this handler is open
     InConnClickGuard guard(f);
     switch (f.cboConn.ListIndex()) {
-        case kOffLineEntry: GoOffLine(f); break;
+        case kOffLineEntry: GoOffLine(f.station); break;
         case kListenEntry:
-            if (OptionsReady(f)) StartListening(f);
+            if (OptionsReady(f)) StartListening(f.station);
             break;
         case kDefaultEntry: TryStep([&] { DefaultChoice(f); }); break;
         default: break;
@@ -52,13 +52,13 @@ void cboConn_Click(frmMain& f) {
 
 void imgConn_Click(frmMain& f) {
     if (f.station.connections.Count() == 0) {
-        if (OptionsReady(f)) StartListening(f);
+        if (OptionsReady(f)) StartListening(f.station);
         return;
     }
     if (f.station.dialogs.MsgBox("Do you want to set the Connection Status to Off-Line?", MsgButtons::YesNo, MsgIcon::None,
                          "Off-Line") != MsgResult::Yes)
         return;
-    GoOffLine(f);
+    GoOffLine(f.station);
 }
 
 void txtHostPort_KeyUp(frmMain& f) {
@@ -69,7 +69,7 @@ void txtHostPort_KeyUp(frmMain& f) {
     } else if (port > 65535) {
         ShowInvalidPort(f, "The Host Port must be less than 65536.");
     } else {
-        TestHostPort(f);
+        TestHostPort(f.station);
         RefreshControlState(f);
     }
 }

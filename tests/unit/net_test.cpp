@@ -20,7 +20,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_TRUE(app.log.Has({"198.51.100.9 refused: the limit of 1 client is reached"}));
 
-    KeyPTT(app.f, *app.f.station.connections.BySlot(1), KeyWay::InBand);
+    KeyPTT(app.f.station, *app.f.station.connections.BySlot(1), KeyWay::InBand);
     app.Client(1).rx = "FA1;";  // sent just before it went
     app.Client(1).peerGone = true;  // its close event not yet delivered
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));

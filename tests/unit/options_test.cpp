@@ -111,7 +111,7 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         SimApp app;
         app.host.files[options] = row.file;
         Door door(app.log, [](Timer&) { return std::make_unique<Idle>(); });
-        door.Guard(app.f);
+        door.Guard(app.f.station);
         app.Load();
         EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}));
         EXPECT_TRUE(app.log.Has({"from no address: the allow-list cannot be read"}));
@@ -145,7 +145,7 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
     SimApp second;  // started again without options
     second.host.files = first.host.files;
     Door door(second.log, [](Timer&) { return std::make_unique<Idle>(); });
-    door.Guard(second.f);
+    door.Guard(second.f.station);
     second.Load();
     EXPECT_EQ(second.f.station.settings.options.clients, 3);
     EXPECT_EQ(second.f.station.settings.options.allow, "10.0.0.0/8");
@@ -189,11 +189,11 @@ TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
     EXPECT_TRUE(app.log.Has({"line 2: answer-wait = \"= 300\": 20 to 3000 milliseconds: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 3: \"what is this\" is no \"name = value\": skipped"}));
     EXPECT_TRUE(app.log.Has({"Options file " + options + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
-    SaveSettings(app.f);
+    SaveSettings(app.f.station);
     EXPECT_EQ(app.host.files[options].substr(0, file.size() + 13), file + "rfc2217-port ");
     app.f.station.settings.options.clients = 2;  // chosen in the window: the bad line gives way
     app.f.station.settings.options.txLimitS = 30;
-    SaveSettings(app.f);
+    SaveSettings(app.f.station);
     const std::string mended = "clients = 2\nanswer-wait == 300\nwhat is this\ntx-limit = 60\ntx-limit = 30\nrfc";
     EXPECT_EQ(app.host.files[options].substr(0, mended.size()), mended);
 }

@@ -31,12 +31,12 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     f.cboComPort.UserEdit(" com3 ");
     f.cboParity.UserEdit("Odd");
     bool failed = true;
-    OpenComPort(f, failed);
+    OpenComPort(f.station, failed);
     EXPECT_FALSE(failed);
     EXPECT_EQ(app.com.CommPort(), 3);
     EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
     EXPECT_FALSE(app.com.RTSEnable());
-    OpenComPort(f, failed);
+    OpenComPort(f.station, failed);
     EXPECT_EQ(app.com.opens, 1);
 }
 

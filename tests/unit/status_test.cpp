@@ -47,12 +47,12 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
         {"listening",
          [](SimApp& a) {
              a.Load();
-             GoOffLine(a.f);
+             GoOffLine(a.f.station);
              a.f.chkComPortActiveInListen.SetValue(0);
-             StartListening(a.f);
+             StartListening(a.f.station);
          },
          "Listening", false, "", "closed until a client connects"},
-        {"off-line", [](SimApp& a) { a.Load(); GoOffLine(a.f); }, "Off-line", false, "", "<h1>Off-line</h1>"},
+        {"off-line", [](SimApp& a) { a.Load(); GoOffLine(a.f.station); }, "Off-line", false, "", "<h1>Off-line</h1>"},
         {"on-line", [](SimApp& a) { a.Serve(1); }, "ON-LINE", true, "", "<b>open</b>"},
         {"no device",
          [](SimApp& a) {
