@@ -76,10 +76,8 @@ void WireEvents(frmMain& f) {
     f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f.station); };
     f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f.station); };
     f.station.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
-    f.station.transmitter.Changed = [&f] {
-        ShowTransmitter(f);
-        WatchTheKeyer(f.station);
-    };
+    f.station.transmitter.Changed.Add([&f] { ShowTransmitter(f); });
+    f.station.transmitter.Changed.Add([&f] { WatchTheKeyer(f.station); });
     f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f.station, release, now); };
     f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
