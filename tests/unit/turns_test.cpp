@@ -165,6 +165,15 @@ TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
                 if (d.to == 3) toLate.push_back(d);
         EXPECT_EQ(toLate, row.toLate) << row.name;
     }
+    // Its own answer joined to the end of one a client that left never got whole.
+    Turns turns;
+    turns.Join(1);
+    ASSERT_TRUE(turns.Submit(1, Turns::Block{"FB;", false, cat::Language::Kenwood, {{cat::Answer::Kind::Sure, "FB"}}, {3}}));
+    EXPECT_TRUE(turns.RadioData("ATHB", true).empty());
+    turns.Leave(1);
+    turns.Join(2);
+    ASSERT_TRUE(turns.Submit(2, Turns::Block{"ATX;", false, cat::Language::Kenwood, {{cat::Answer::Kind::Maybe, "AT"}}, {4}}));
+    EXPECT_EQ(turns.RadioData("ATX0;", true), (Deliveries{{2, "ATX0;"}}));
 }
 
 }  // namespace

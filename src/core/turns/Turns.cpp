@@ -12,7 +12,7 @@ std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     if (matcher_.Done()) Route(matcher_.Flush(), out);
     // A piece begun before it came, still awaited as an answer, is not its either,
     // nor what is held as the possible start of an echo (it may prove not to be).
-    if (const std::size_t before = matcher_.HeldSize() + heldEcho_.size(); before > 0) lateJoiners_[id] = before;
+    if (matcher_.Holding() || !heldEcho_.empty()) lateJoiners_[id] = Late{matcher_.HeldSize(), heldEcho_.size()};
     joined_.insert(id);
     return out;
 }
@@ -124,7 +124,6 @@ Turns::Write Turns::Open(ConnectionId from, Block block) {
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
-    const std::size_t old = heldEcho_.size();
     Bytes all = std::exchange(heldEcho_, {}) + data;
     // Nothing yet says whether the radio echoes: a quiet line that began before the
     // write (the gap after the last answer) must not cancel the echo still to come.
@@ -149,23 +148,39 @@ Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
     }
     echoes_ = Echoes::Yes;
     echo_.clear();
-    Gone(old);  // all of it was echo
+    EchoGone();  // all of what was held was echo
     return all.substr(n);
 }
 
 void Turns::Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate) const {
     if (data.empty()) return;
+    // A piece that begins with what was said before a client came is not its.
     for (ConnectionId id : joined_)
-        if (!noUnasked_.count(id) && !(skipLate && lateJoiners_.count(id))) out.push_back({id, data});
+        if (!noUnasked_.count(id) && !(skipLate && OldAhead(id) > 0)) out.push_back({id, data});
 }
 
-void Turns::Gone(std::size_t n) {
-    // What was gathered before a client came leaves first: pieces are cut from the
-    // front, and a held echo is dropped or passed on whole.
+std::size_t Turns::OldAhead(ConnectionId id) const {
+    const auto late = lateJoiners_.find(id);
+    return late == lateJoiners_.end() ? 0 : late->second.inMatcher;
+}
+
+// What was gathered before a client came: the matcher's unfinished piece, then the
+// held start of an echo. Pieces are cut from the matcher's front; the held echo
+// is dropped whole, or passed on whole behind what the matcher holds.
+void Turns::PiecesGone(std::size_t n) {
     for (auto it = lateJoiners_.begin(); it != lateJoiners_.end();) {
-        it->second -= std::min(it->second, n);
-        it = it->second == 0 ? lateJoiners_.erase(it) : std::next(it);
+        it->second.inMatcher -= std::min(it->second.inMatcher, n);
+        it = it->second.inMatcher == 0 && it->second.inEcho == 0 ? lateJoiners_.erase(it) : std::next(it);
     }
+}
+
+void Turns::EchoPassed() {
+    for (auto& [id, late] : lateJoiners_) late.inMatcher += std::exchange(late.inEcho, 0);
+}
+
+void Turns::EchoGone() {
+    for (auto& [id, late] : lateJoiners_) late.inEcho = 0;
+    PiecesGone(0);
 }
 
 void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, std::move(data), out); }
@@ -173,15 +188,18 @@ void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, 
 void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
     for (auto& p : pieces) {
         const std::size_t n = p.bytes.size();
-        if (p.answer) ToAsker(p.asker, std::move(p.bytes), out);
+        if (p.answer) ToAsker(p.asker, std::move(p.bytes), out, true);
         else Unasked(p.bytes, out, true);
-        Gone(n);
+        PiecesGone(n);
     }
 }
 
-void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out) {
+void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate) {
     if (open_ && asker == holder_) answered_ = true;
-    if (joined_.count(asker)) out.push_back({asker, std::move(data)});
+    // Its answer joined to the end of one that an earlier client never got whole:
+    // the start is not its.
+    const std::size_t skip = skipLate ? std::min(OldAhead(asker), data.size()) : 0;
+    if (joined_.count(asker) && skip < data.size()) out.push_back({asker, data.substr(skip)});
 }
 
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {
@@ -201,9 +219,12 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
     }
     const std::size_t held = heldEcho_.size();
     Bytes fresh = WithoutEcho(data, lineQuiet);
+    // A held start of an echo that proved to be none is at the front of what goes on.
+    if (held > 0 && fresh.size() == held + data.size()) {
+        if (known) EchoPassed();
+        else EchoGone();
+    }
     if (!known) {
-        // A held start of an echo that proved to be none is at the front of it.
-        if (fresh.size() == held + data.size()) Gone(held);
         if (!fresh.empty()) ToHolder(std::move(fresh), out);
         return out;
     }
@@ -240,8 +261,8 @@ void Turns::Close() {
     holder_ = 0;
     answered_ = false;
     echo_.clear();
-    Gone(heldEcho_.size());
     heldEcho_.clear();
+    EchoGone();
 }
 
 bool Turns::AwaitsMaybe() const { return open_ && Known(turnLanguage_) && matcher_.AwaitsMaybe(); }

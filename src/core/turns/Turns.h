@@ -152,19 +152,25 @@ private:
     void Await(ConnectionId from, const Block& block);
     // The turn is over; answers still awaited of a client that left stay awaited.
     void Close();
-    void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out);
+    void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate = false);
+    // How much of the matcher's front was said before this client came.
+    std::size_t OldAhead(ConnectionId id) const;
     void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
     Bytes WithoutEcho(const Bytes& data, bool lineQuiet);
     void Unasked(const Bytes& data, std::vector<Delivery>& out, bool skipLate = false) const;
-    // Radio bytes gathered before a late joiner came have left (delivered or dropped).
-    void Gone(std::size_t n);
+    void PiecesGone(std::size_t n);
+    void EchoPassed();
+    void EchoGone();
     void ToHolder(Bytes data, std::vector<Delivery>& out);
 
     std::set<ConnectionId> joined_;
     std::set<ConnectionId> noUnasked_;
     // Per client that came while radio bytes were being gathered (a piece not yet
     // whole, a possible echo): how many of them still lie ahead of what it may get.
-    std::map<ConnectionId, std::size_t> lateJoiners_;
+    struct Late {
+        std::size_t inMatcher = 0, inEcho = 0;
+    };
+    std::map<ConnectionId, Late> lateJoiners_;
     std::map<ConnectionId, ParkedBlock> parked_;
     std::deque<ConnectionId> order_;
     bool open_ = false;
