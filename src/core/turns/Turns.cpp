@@ -225,6 +225,9 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
         else EchoGone();
     }
     if (!known) {
+        // A piece left unfinished in a known language goes first, as it is: the
+        // radio's bytes keep their order.
+        if (!fresh.empty() && matcher_.Holding()) Route(matcher_.Flush(), out);
         if (!fresh.empty()) ToHolder(std::move(fresh), out);
         return out;
     }
