@@ -9,6 +9,8 @@ cmake_minimum_required(VERSION 3.25)
 #  serial/             core, platform, model
 #  net/                core, platform, model, serial
 #  settings/           core, platform, model
+#                      (model, serial, net and settings see the Station, never
+#                      the window: model/frmMain.h is for ui and above)
 #  status/             core, platform (the status page: its snapshot, its rendering,
 #                      its log, what follows the options, and its HTTP server on
 #                      threads of its own: pure C++, the JSON and HTTP libraries;
@@ -88,6 +90,12 @@ foreach(file IN LISTS sources)
     endif()
     if(kind STREQUAL "<" OR NOT header MATCHES "/")
       continue()  # system headers, and a folder's own headers
+    endif()
+    # Below the window the server is the Station: the window model is ui's.
+    if(header STREQUAL "model/frmMain.h" AND layer MATCHES "^(model|serial|net|settings)$"
+       AND NOT file MATCHES "^model/frmMain\\.")
+      string(APPEND failures "\n  ${file}: may not include the window (\"${header}\"); take the Station")
+      continue()
     endif()
     set(ok FALSE)
     foreach(prefix IN LISTS allowed_${layer})

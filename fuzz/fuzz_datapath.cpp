@@ -184,9 +184,9 @@ private:
             }
             case kAdvance: {
                 const int ms = in.Word() % 3101;
-                const bool polling = f_.tmrRx.Enabled();
+                const bool polling = f_.station.tmrRx.Enabled();
                 app_.clock.Advance(ms);
-                if (polling && app_.com.backlog < kMaxSerialBacklog && ms >= f_.tmrRx.Interval()) drained_ = true;
+                if (polling && app_.com.backlog < kMaxSerialBacklog && ms >= f_.station.tmrRx.Interval()) drained_ = true;
                 break;
             }
             case kPeerCloses: {
@@ -227,9 +227,9 @@ private:
 
     void Check() {
         Require(!app_.dialogs.answers.empty(), "every question was answered from the script");
-        Require(f_.turns.Clients() == static_cast<std::size_t>(f_.connections.Count()),
-                "the turns know every connected client and no other", std::to_string(f_.turns.Clients()));
-        Require(!f_.turns.AnyParked() || f_.turns.TurnOpen() || !app_.com.PortOpen(),
+        Require(f_.station.turns.Clients() == static_cast<std::size_t>(f_.station.connections.Count()),
+                "the turns know every connected client and no other", std::to_string(f_.station.turns.Clients()));
+        Require(!f_.station.turns.AnyParked() || f_.station.turns.TurnOpen() || !app_.com.PortOpen(),
                 "blocks are parked only behind an open turn");
         NoteNewConnections();
         CheckWrites();
@@ -246,14 +246,14 @@ private:
                 served_[slot] = 0;
             }
             handles_[slot] = handle;
-            ids_[slot] = f_.connections.IdOf(i);
+            ids_[slot] = f_.station.connections.IdOf(i);
             if (handle != 0) handleOf_[ids_[slot]] = handle;
         }
     }
 
     void NoteWriter() {
-        const ConnectionId id = f_.turns.Holder();
-        const Connection* c = f_.connections.ById(id);
+        const ConnectionId id = f_.station.turns.Holder();
+        const Connection* c = f_.station.connections.ById(id);
         if (c && Connected(c->slot)) handleOf_[id] = app_.Client(c->slot).handle;
         const auto known = handleOf_.find(id);
         writers_.push_back(known == handleOf_.end() ? 0 : known->second);
@@ -326,7 +326,7 @@ private:
 
     void CheckNothingLeftWaiting() {
         for (int16_t i = 1; i <= kMostClients; ++i)
-            if (Connected(i)) Require(f_.tmrRx.Enabled(), "the receive tick runs while a client is connected");
+            if (Connected(i)) Require(f_.station.tmrRx.Enabled(), "the receive tick runs while a client is connected");
         if (!drained_) return;
         drained_ = false;
         for (int16_t i = 1; i <= kMostClients; ++i) {

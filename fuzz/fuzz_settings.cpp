@@ -79,7 +79,7 @@ void CheckDefaults(sim::SimApp& app, const std::string& input, std::size_t messa
     RequireText(f.cboParity.Text(), "None", "default parity");
     RequireText(f.cboStop.Text(), "2", "default stop bits");
     Require(f.chkDTR.Value() == 0 && f.chkRTS.Value() == 0 && f.chkBridge.Value() == 0, "default lines off");
-    Require(!f.state.OffLine() && app.sockets.Element(0).State() == sckListening, "defaults listen");
+    Require(!f.station.state.OffLine() && app.sockets.Element(0).State() == sckListening, "defaults listen");
 
     const auto file = app.host.files.find(app.SettingsPath());
     Require(file != app.host.files.end(), "defaults are saved");
@@ -112,7 +112,7 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     // The boxes are taken as stored, PTT control last: stored on, it clears the box
     // of its line (RTS unless the options say DTR) and the keep-open box, so the
     // port never opens with that line raised.
-    const bool dtrKeys = f.options.pttLine == PttLine::Dtr;
+    const bool dtrKeys = f.station.settings.options.pttLine == PttLine::Dtr;
     const int rts = StoredFlag(input, kRts), dtr = StoredFlag(input, kDtr), ptt = StoredFlag(input, kCtrlPtt),
               keepOpen = StoredFlag(input, kActiveInListen);
     const CheckBox& keyBox = dtrKeys ? f.chkDTR : f.chkRTS;
@@ -134,7 +134,7 @@ void CheckStoredValues(sim::SimApp& app, const std::string& input) {
     const auto listen = static_cast<int16_t>(static_cast<unsigned char>(input[kListenAtStart]) |
                                              static_cast<unsigned char>(input[kListenAtStart + 1]) << 8);
     const bool listening = app.sockets.Element(0).State() == sckListening;
-    Require(listening == !f.state.OffLine(), "listening exactly when the state says so");
+    Require(listening == !f.station.state.OffLine(), "listening exactly when the state says so");
     Require(f.cboConn.Text() == (listening ? "Listen" : "Off-line"), "the status list shows the state",
             f.cboConn.Text());
     if (listen != 1) Require(!listening, "stored Off-line, Default or no entry starts Off-line");
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     app.dialogs.answers.assign(8, MsgResult::No);
     app.Load();
 
-    const ServerOptions& o = app.f.options;
+    const ServerOptions& o = app.f.station.settings.options;
     Require(o.clients >= 1 && o.clients <= kMostClients && o.answerWaitMs >= 20 && o.answerWaitMs <= 3000 &&
                 o.rfc2217Port >= 0 && o.rfc2217Port <= 65535 && o.statusPort >= 0 && o.statusPort <= 65535 &&
                 o.txLimitS >= 0 && o.txLimitS <= 3600,

@@ -10,25 +10,46 @@
 #include "station/OptionsText.h"
 #include "ui/ConnectionStatus.h"
 #include "ui/OptionControls.h"
+#include "ui/StationBoxes.h"
 #include "ui/StatusIcon.h"
 
 namespace ovrin {
 
 std::optional<std::string> AllowListRefusal(const frmMain& f) {
-    const auto fault = AllowListFault(f.options);
+    const auto fault = AllowListFault(f.station.settings.options);
     if (!fault) return std::nullopt;
-    return "Not started: the allow-list in " + OptionsFilePath(f) + " cannot be used (" + *fault +
+    return "Not started: the allow-list in " + OptionsFilePath(f.station) + " cannot be used (" + *fault +
            "); mend that line or give --allow";
 }
 
 void WireEvents(frmMain& f) {
     f.cboConn.Click = [&f] { cboConn_Click(f); };
     f.imgConn.Click = [&f] { imgConn_Click(f); };
+    // What the user changes in a box reaches the server's settings at once; what the
+    // server changes itself is shown.
     f.txtHostPort.KeyUp = [&f] { txtHostPort_KeyUp(f); };
+    f.txtHostPort.Change = [&f] { f.PassSettings(); };
     f.chkComPortActiveInListen.Click = [&f] { chkComPortActiveInListen_Click(f); };
     f.chkCtrlPTT.Click = [&f] { chkCtrlPTT_Click(f); };
     f.chkRTS.Click = [&f] { chkRTS_Click(f); };
     f.chkDTR.Click = [&f] { chkDTR_Click(f); };
+    f.chkBridge.Click = [&f] { f.PassSettings(); };
+    for (ComboBox* box : {&f.cboComPort, &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.cboInterbyte}) {
+        box->Click = [&f] { f.PassSettings(); };
+        box->Change = [&f] { f.PassSettings(); };
+    }
+    f.station.SettingsChanged.Add([&f] {
+        const StationSettings shown = f.station.settings;
+        f.ShowSettings(shown);
+    });
+    f.station.PortProblemChanged.Add([&f] { ShowPortProblem(f); });
+    f.station.PortsChanged.Add([&f] {
+        const std::string text = f.cboComPort.Text();
+        f.cboComPort.Clear();
+        TryStep([&] { ListComPorts(f); });
+        f.cboComPort.SetText(text);
+    });
+    f.station.ClientsChanged.Add([&f] { TryStep([&] { RefreshRemoteList(f); }); });
     for (const frmMain::OptionField& field : f.OptionFields()) {
         if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) {
             combo->Click = [&f] { OptionField_Change(f); };
@@ -39,46 +60,44 @@ void WireEvents(frmMain& f) {
     }
     f.Form.Unload = [&f] { Form_Unload(f); };
 
-    f.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
-    f.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f); };
-    f.tmrPTT.Tick = [&f] { tmrPTT_Timer(f); };
+    f.station.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
+    f.station.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f.station); };
+    f.station.tmrPTT.Tick = [&f] { tmrPTT_Timer(f.station); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     for (int16_t slot = 1; slot <= kMostClients; ++slot)
-        f.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f, slot); };
-    f.tmrReopen.Tick = [&f] { tmrReopen_Timer(f); };
-    f.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f); };
-    f.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f); };
-    f.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f); };
-    f.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f); };
-    f.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f); };
-    f.tmrClientLog.Tick = [&f] { f.clientLog.Flush(); };
-    f.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f); };
-    f.tmrDevice.Tick = [&f] { tmrDevice_Timer(f); };
-    f.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
-    f.transmitter.Changed = [&f] {
-        ShowTransmitter(f);
-        WatchTheKeyer(f);
-    };
-    f.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f, release, now); };
-    f.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
+        f.station.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f.station, slot); };
+    f.station.tmrReopen.Tick = [&f] { tmrReopen_Timer(f.station); };
+    f.station.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f.station); };
+    f.station.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f.station); };
+    f.station.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f.station); };
+    f.station.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f.station); };
+    f.station.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f.station); };
+    f.station.tmrClientLog.Tick = [&f] { f.station.clientLog.Flush(); };
+    f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f.station); };
+    f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f.station); };
+    f.station.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
+    f.station.transmitter.Changed.Add([&f] { ShowTransmitter(f); });
+    f.station.transmitter.Changed.Add([&f] { WatchTheKeyer(f.station); });
+    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f.station, release, now); };
+    f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
-    f.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f, i, id); };
-    f.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f, i, n); };
-    f.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f, i); };
-    f.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f, i, why); };
-    f.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f, i, why); };
-    f.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f, why); };
+    f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f.station, i, id); };
+    f.station.tcpServer.DataArrival = [&f](int16_t i, int32_t n) { tcpServer_DataArrival(f.station, i, n); };
+    f.station.tcpServer.CloseEvent = [&f](int16_t i) { tcpServer_Close(f.station, i); };
+    f.station.tcpServer.Error = [&f](int16_t i, int16_t, const std::string& why) { tcpServer_Error(f.station, i, why); };
+    f.station.tcpServer.AcceptFailed = [&f](int16_t i, const std::string& why) { tcpServer_AcceptFailed(f.station, i, why); };
+    f.station.comPort.Lost = [&f](const std::string& why) { comPort_Lost(f.station, why); };
 }
 
 void comPort_OnComm(frmMain& f, CommEvent Event) {
-    if (Event == comEvReceive) RadioBytesCame(f);
-    else if (Event == comEvSend) ResumePausedReads(f);
+    if (Event == comEvReceive) RadioBytesCame(f.station);
+    else if (Event == comEvSend) ResumePausedReads(f.station);
 }
 
 void tmrRx_Timer(frmMain& f) {
-    PollRadio(f);
-    ResumePausedReads(f);
-    PaceReceivePoll(f);
+    PollRadio(f.station);
+    ResumePausedReads(f.station);
+    PaceReceivePoll(f.station);
 }
 
 std::string BuildVersionText(int major, int minor, int revision) {
@@ -97,35 +116,35 @@ std::string VersionCaption(int major, int minor, int revision) {
 // in the window before anything listens, opens or keys.
 void Form_Load(frmMain& f) {
     TryStep([&] {
-        f.VersionText = BuildVersionText(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision());
+        f.station.VersionText = BuildVersionText(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision());
     });
     TryStep([&] {
-        f.Form.SetCaption(VersionCaption(f.host.VersionMajor(), f.host.VersionMinor(), f.host.VersionRevision()));
+        f.Form.SetCaption(VersionCaption(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision()));
     });
     TryStep([&] { ListComPorts(f); });
     LoadedSettings loaded;
-    TryStep([&] { loaded = LoadSettings(f); });
-    CheckPortDevice(f);
-    if (loaded.listen) StartListening(f);
-    if (loaded.defaults) SaveSettings(f);
+    TryStep([&] { loaded = LoadSettings(f.station); });
+    CheckPortDevice(f.station);
+    if (loaded.listen) StartListening(f.station);
+    if (loaded.defaults) SaveSettings(f.station);
     TryStep([&] { f.Form.Show(); });
     TryStep([&] { RefreshControlState(f); });
 }
 
 void Form_Unload(frmMain& f) {
-    SaveSettings(f);
+    SaveSettings(f.station);
     Form_Terminate(f);
 }
 
 void Form_Terminate(frmMain& f) {
     // Before anything closes: a CAT key's release is written now.
-    ReleasePTTIfKeyed(f, "the program ended", true);
+    ReleasePTTIfKeyed(f.station, "the program ended", true);
     // Clients of a listening server go with the process; Off-line, none are left.
-    if (f.state.OffLine()) TryStep([&] { CloseConnection(f, 0); });
+    if (f.station.state.OffLine()) TryStep([&] { CloseConnection(f.station, 0); });
     // The end of the process would close the port too, but only an explicit close
     // drops RTS first.
-    CloseComPort(f);
-    f.host.EndProgram();
+    CloseComPort(f.station);
+    f.station.host.EndProgram();
 }
 
 }  // namespace ovrin

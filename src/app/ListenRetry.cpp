@@ -26,7 +26,7 @@ ListenRetry::ListenRetry(frmMain& f, RepeatFilterLog& log) : f_(f), log_(log) {
     timer_.Tick = [this] { Check(); };
 }
 
-bool ListenRetry::OffLine() const { return f_.state.OffLine(); }
+bool ListenRetry::OffLine() const { return f_.station.state.OffLine(); }
 
 void ListenRetry::Check() {
     if (OffLine()) {
@@ -42,7 +42,7 @@ void ListenRetry::Check() {
 
 void ListenRetry::SelectListen() {
     log_.BeginAttempt();
-    StartListening(f_);  // a failure ends Off-line; the next tick tries again
+    StartListening(f_.station);  // a failure ends Off-line; the next tick tries again
     log_.EndAttempt(!OffLine());
 }
 

@@ -11,7 +11,7 @@ int OnOff(const std::optional<bool>& given) {
 }  // namespace
 
 void GiveRunSettings(frmMain& f, const Options& o, const std::string& comPort) {
-    GivenSettings& g = f.Given;
+    GivenSettings& g = f.station.Given;
     g.hostPort = o.hostPort.value_or("");
     g.comPort = comPort;
     if (o.line) {

@@ -3,23 +3,23 @@
 namespace ovrin {
 namespace {
 
-int32_t Unsent(frmMain& f, const Connection& c) {
+int32_t Unsent(Station& station, const Connection& c) {
     int32_t waiting = 0;
-    TryStep([&] { waiting = f.tcpServer(c.slot).BytesToSend(); });
+    TryStep([&] { waiting = station.tcpServer(c.slot).BytesToSend(); });
     return waiting;
 }
 
 }  // namespace
 
-void SendToClient(frmMain& f, Connection& c, const Bytes& wire) {
+void SendToClient(Station& station, Connection& c, const Bytes& wire) {
     if (wire.empty()) return;
     // What waited before this piece decides, so a client that reads gets any one
     // piece whole, however large.
     if (!c.notReading) {
-        if (const int32_t waiting = Unsent(f, c); waiting >= kMaxUnsent) {
+        if (const int32_t waiting = Unsent(station, c); waiting >= kMaxUnsent) {
             c.notReading = true;
             c.unsentAtBound = waiting;
-            f.tmrNotReading.Start();
+            station.tmrNotReading.Start();
         }
     }
     if (c.notReading) {
@@ -27,9 +27,9 @@ void SendToClient(frmMain& f, Connection& c, const Bytes& wire) {
         return;
     }
     const int16_t slot = c.slot;
-    if (TryStep([&] { f.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
+    if (TryStep([&] { station.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
 }
 
-bool SendQueueFull(frmMain& f, const Connection& c) { return Unsent(f, c) >= kUnsentPausesReads; }
+bool SendQueueFull(Station& station, const Connection& c) { return Unsent(station, c) >= kUnsentPausesReads; }
 
 }  // namespace ovrin

@@ -8,7 +8,7 @@
 // with a log line saying why. The radio cannot be paused for one client.
 #include <cstdint>
 
-#include "model/frmMain.h"
+#include "model/Station.h"
 
 namespace ovrin {
 
@@ -19,8 +19,8 @@ inline constexpr int32_t kUnsentPausesReads = 32 * 1024;
 inline constexpr int32_t kMaxUnsent = 384 * 1024;
 
 // Sends to the client; past the bound, drops and counts instead.
-void SendToClient(frmMain& f, Connection& c, const Bytes& wire);
+void SendToClient(Station& station, Connection& c, const Bytes& wire);
 // Its reads wait until what waits for it has gone.
-bool SendQueueFull(frmMain& f, const Connection& c);
+bool SendQueueFull(Station& station, const Connection& c);
 
 }  // namespace ovrin

@@ -39,7 +39,7 @@ bool Transmitter::Key(const KeyRequest& r) {
         watchdog_.SetInterval(r.limitMs);
         watchdog_.Start();
     }
-    if (Changed) Changed();
+    Changed();
     return true;
 }
 
@@ -106,7 +106,7 @@ void Transmitter::End(const std::string& why, LogLevel level, bool portClosing, 
         line += why;
     }
     log_.Record(level, client, line);
-    if (Changed) Changed();
+    Changed();
 }
 
 }  // namespace ovrin

@@ -13,6 +13,7 @@
 
 #include "base/Bytes.h"
 #include "base/Errors.h"
+#include "base/Hooks.h"
 #include "model/ClientLog.h"
 #include "platform/CommControl.h"
 #include "platform/Host.h"
@@ -80,8 +81,9 @@ public:
     KeyWay Way() const { return way_; }
     const std::deque<Transmission>& Recent() const { return recent_; }
 
-    // Runs after every change of the key, so that a view can show it.
-    std::function<void()> Changed;
+    // Runs after every change of the key: the window shows it, the listener
+    // watches the keyer's connection.
+    Hooks Changed;
     // Writes a CAT release to the radio: `now` when the port is about to close,
     // otherwise ahead of whatever waits for the port.
     std::function<void(const Bytes& release, bool now)> WriteRelease;

@@ -30,7 +30,7 @@ void Caption(Label& label, const char* name, const char* caption, Geometry g) {
 frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, Log& l)
     : ImageList1({"wifi_off", "wifi_listen1", "wifi_listen2", "wifi_listen3", "wifi_listen4",
                   "wifi_online1", "wifi_online2", "wifi_online3", "wifi_online4"}),
-      comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {
+      station(com, sockets, dlg, h, l) {
     Form.name = "frmMain";
     tmrPicture.SetExact(false);
     Form.geometry = {0, 0, 5010, 5010};
@@ -188,7 +188,7 @@ StationSettings frmMain::Settings() const {
     s.keepPortOpen = chkComPortActiveInListen.Value();
     s.pttControl = chkCtrlPTT.Value();
     s.bridge = chkBridge.Value();
-    s.options = options;
+    s.options = station.settings.options;
     return s;
 }
 
@@ -206,14 +206,14 @@ void frmMain::ShowSettings(const StationSettings& s) {
     chkCtrlPTT.ShowValue(s.pttControl);
     chkBridge.ShowValue(s.bridge);
     ShowOptions(s.options);
+    PassSettings();
 }
 
 void frmMain::TakeOptions(const ServerOptions& o) {
-    options = o;
+    station.TakeOptions(o);
     const std::string line = LineName(o.pttLine);
     chkCtrlPTT.caption = "Control " + line + " as PTT";
     chkCtrlPTT.SetToolTip("Ovrin-Remote controls " + line + " as PTT");
-    transmitter.SetLine(o.pttLine);
 }
 
 void frmMain::ShowOptions(const ServerOptions& o) {
@@ -233,7 +233,7 @@ std::string frmMain::OptionField::Text() const {
 }
 
 void frmMain::ShowConnectionState() {
-    switch (state.Mode()) {
+    switch (station.state.Mode()) {
         case ServerMode::OffLine: cboConn.SetText(kConnOffLine); break;
         case ServerMode::Listening: cboConn.SetText(kConnListen); break;
         case ServerMode::Serving: cboConn.SetText("ON-LINE"); break;
@@ -253,10 +253,11 @@ std::vector<Control*> frmMain::Controls() {
 }
 
 std::vector<Timer*> frmMain::Timers() {
-    std::vector<Timer*> all{&tmrRx,      &tmrActivePort, &tmrPTT,        &tmrPicture,    &tmrReopen,
-                            &tmrRxGap,   &tmrRxBlock,    &tmrAnswerWait, &tmrLineSettle, &tmrModemLines,
-                            &tmrClientLog, &tmrNotReading, &tmrDevice};
-    for (Timer& t : tmrHold) all.push_back(&t);
+    Station& s = station;
+    std::vector<Timer*> all{&s.tmrRx,      &s.tmrActivePort, &s.tmrPTT,        &tmrPicture,      &s.tmrReopen,
+                            &s.tmrRxGap,   &s.tmrRxBlock,    &s.tmrAnswerWait, &s.tmrLineSettle, &s.tmrModemLines,
+                            &s.tmrClientLog, &s.tmrNotReading, &s.tmrDevice};
+    for (Timer& t : s.tmrHold) all.push_back(&t);
     return all;
 }
 

@@ -1,32 +1,18 @@
 #pragma once
-// The window model: every control by name, the timers, the platform facilities,
-// the window-level flags and the application state. One instance is the whole
-// program; tests create as many as they like.
-#include <array>
-#include <cstdint>
+// The window model: every control by name, the window's own timer and flags, and
+// the server it shows (Station). One instance is the whole program; tests create
+// as many as they like.
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/CommControl.h"
 #include "platform/Controls.h"
-#include "platform/Dialogs.h"
-#include "platform/Host.h"
-#include "platform/Log.h"
-#include "platform/SocketArray.h"
 #include "platform/Timer.h"
-#include "line/Framing.h"
-#include "model/Boxes.h"
-#include "model/ClientLog.h"
-#include "model/Connections.h"
-#include "model/Transmitter.h"
-#include "record/SettingsRecord.h"
+#include "model/Station.h"
 #include "state/ServerState.h"
 #include "state/StatusAnimation.h"
 #include "station/Station.h"
-#include "turns/Turns.h"
 
 namespace ovrin {
 
@@ -35,30 +21,7 @@ inline constexpr const char* kConnOffLine = "Off-line";
 inline constexpr const char* kConnListen = "Listen";
 inline constexpr const char* kConnDefault = "Default";
 enum ConnEntry { kOffLineEntry = 0, kListenEntry = 1, kDefaultEntry = 2 };
-// How long the start of a command at the end of a client's read waits for its
-// rest: TCP segments of one write arrive tens of milliseconds apart on Wi-Fi or the
-// Internet, and the newer Yaesu radios drop a command whose bytes come more than
-// 10 ms apart.
-inline constexpr int kHoldMs = 100;
 inline constexpr const char* kConnToolTip = "Set to Listen to allow remote connections, Off-line to set Com Port";
-// Serial output backlog at which reading from clients pauses, so that TCP flow
-// control slows a client that sends faster than the serial line drains.
-inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
-// The same for what one client has waiting for its turn at the port.
-inline constexpr std::size_t kMaxParked = 32 * 1024;
-
-// The serial port's session: how it was opened, why it last failed, and whether
-// its device was lost while it should be open.
-struct PortSession {
-    // The port and its device as they were opened ("COM1 (/dev/ttyUSB0)"): a
-    // device that is gone can no longer be looked up.
-    std::string openLabel;
-    // Why the port last failed to open ("" after a good open).
-    std::string error;
-    bool lost = false;
-    // The port whose device was not there at start, looked for until it comes.
-    int16_t awaited = 0;
-};
 
 struct frmMain {
     frmMain(CommControl& comPort, SocketArray& tcpServer, Dialogs& dialogs, Host& host, Log& log);
@@ -99,95 +62,25 @@ struct frmMain {
     std::map<int, Label> Label1;  // field captions by element index
     ImageList ImageList1;
 
-    // The receive poll while clients are served, a safety net for the arrival and
-    // drain events: every 1000 ms, every 50 ms while a client's read is paused
-    // (PaceReceivePoll).
-    Timer tmrRx{"tmrRx", 1000, false};
-    // The longest a turn lasts while its answer keeps coming.
-    Timer tmrActivePort{"tmrActivePort", 3000, false};
-    // The transmitter's watchdog, set at each key: 10 s for the in-band command,
-    // the transmit limit for a remote serial port client's RTS or a CAT key.
-    Timer tmrPTT{"tmrPTT", 10000, false};
     // The status picture's next frame; its interval follows the state.
     Timer tmrPicture{"tmrPicture", 500, true};
-    // Per client slot: the start of a command (a PTT command, a CAT command) that
-    // its read ended with waits this long for its rest, on that client's own clock.
-    std::array<Timer, kMostClients> tmrHold{{{"tmrHold1", kHoldMs, false},
-                                            {"tmrHold2", kHoldMs, false},
-                                            {"tmrHold3", kHoldMs, false},
-                                            {"tmrHold4", kHoldMs, false},
-                                            {"tmrHold5", kHoldMs, false}}};
-    // Tries a lost serial device again while the port should be open.
-    Timer tmrReopen{"tmrReopen", 1000, false};
-    // Framing of radio data: a block ends when the line has been quiet for the gap
-    // (set from the line at each arrival), or is cut when it has grown for 50 ms.
-    Timer tmrRxGap{"tmrRxGap", 3, false};
-    Timer tmrRxBlock{"tmrRxBlock", 50, false};
-    // Ends a turn whose command the radio has not answered (set from the answer
-    // wait and the command's time on the line at each write).
-    Timer tmrAnswerWait{"tmrAnswerWait", 250, false};
-    // Remote serial port clients: line changes in their first second are held
-    // (programs raise RTS and DTR at open and drop them at once), and the modem
-    // lines are watched for them.
-    Timer tmrLineSettle{"tmrLineSettle", 1000, false};
-    Timer tmrModemLines{"tmrModemLines", 100, false};
-    // Writes the log lines a client's flood held back, a second on.
-    Timer tmrClientLog{"tmrClientLog", ClientLog::kQuietMs, false};
-    // Closes the clients found not to read (model/Outbound.h), from the event loop
-    // rather than in the middle of a send.
-    Timer tmrNotReading{"tmrNotReading", 1, false};
-    // Looks for the chosen port's device while it is not there, to say when it comes.
-    Timer tmrDevice{"tmrDevice", 2000, false};
-
-    // --- platform facilities ---
-    CommControl& comPort;
-    SocketArray& tcpServer;
-    Dialogs& dialogs;
-    Host& host;
-    Log& log;
 
     // --- window-level flags ---
     bool InConnClick = false;
-    bool ClosingConnection = false;
-    bool AskedRTSControl = false;
 
-    // --- application state ---
-    // Off-line, listening, or serving clients: the one truth, changed only through
-    // its transitions; the window's status control shows it.
-    ServerState state;
-    std::string VersionText;
-    SettingsRecordBuffer SettingsRecord;
-
-    // The clients, their turns at the radio's port, and the transmitter.
-    Connections connections;
-    Turns turns;
-    // What a client can make happen again and again is logged at most once a second.
-    ClientLog clientLog{log, host, tmrClientLog};
-    Transmitter transmitter{comPort, tmrPTT, clientLog, host};
-    PortSession port;
-    RadioFraming framing;
+    // --- the server: its state, the facilities it uses and the timers it drives ---
+    Station station;
+    // The status picture's frame.
     StatusAnimation animation;
-    Boxes boxes{dialogs};
-    // The question about RTS control is open: client data wait in their sockets.
-    bool RtsQuestionOpen = false;
-    // The auto-information mode the server last wrote to the radio (-1: none yet).
-    int RadioAutoInfo = -1;
-    // Failed accepts are logged once a minute: when, and how many since.
-    int64_t AcceptFailureLoggedMs = -1;
-    int AcceptFailuresUnlogged = 0;
-
-    // Settings given for this run from outside the window, and those a server
-    // keeps beyond the record.
-    GivenSettings Given;
-    ServerOptions options;
-    // Whether a client at this address may connect at all; unset: everyone may.
-    std::function<bool(const std::string& address)> Admits;
 
     // The settings as the window's boxes hold them now (listenAtStart: not
     // listening; the options as taken), and the same shown in the boxes without
     // raising their events.
     StationSettings Settings() const;
     void ShowSettings(const StationSettings& s);
+    // Hands the settings as the boxes hold them to the station: after the user
+    // changed a box, and after they were shown.
+    void PassSettings() { station.settings = Settings(); }
     // Options taken for the run: the PTT box names its line, the transmitter keys
     // it. Show also puts them in their fields.
     void TakeOptions(const ServerOptions& o);

@@ -1,6 +1,6 @@
 #include "net/Admission.h"
 
-#include "model/frmMain.h"
+#include "model/Station.h"
 
 namespace ovrin {
 
@@ -30,15 +30,15 @@ void Admission::Forget() {
     if (loggedBefore_.empty()) timer_.Stop();
 }
 
-void Door::Guard(frmMain& f) {
-    f.Admits = [this, &f](const std::string& address) { return admission_.Admits(f.options.allow, address); };
+void Door::Guard(Station& station) {
+    station.Admits = [this, &station](const std::string& address) { return admission_.Admits(station.settings.options.allow, address); };
 }
 
-bool AdmitRequest(frmMain& f, int32_t requestID) {
-    if (!f.Admits) return true;
+bool AdmitRequest(Station& station, int32_t requestID) {
+    if (!station.Admits) return true;
     std::string address;
-    TryStep([&] { address = f.tcpServer.RequestRemoteIP(requestID); });
-    return f.Admits(address);
+    TryStep([&] { address = station.tcpServer.RequestRemoteIP(requestID); });
+    return station.Admits(address);
 }
 
 }  // namespace ovrin

@@ -15,7 +15,7 @@
 
 namespace ovrin {
 
-struct frmMain;
+struct Station;
 
 class Admission {
 public:
@@ -47,7 +47,7 @@ private:
 
 // The accept path's check: false when the request was refused (it is left
 // unaccepted, and the socket facility closes it).
-bool AdmitRequest(frmMain& f, int32_t requestID);
+bool AdmitRequest(Station& station, int32_t requestID);
 
 // The allow-list's admission on a program's event loop: its log limit runs on a
 // timer backend the platform makes. The list is the options' at each request (the
@@ -61,7 +61,7 @@ public:
     ~Door() { admission_.QuietTimer().Bind(nullptr); }
     Door(const Door&) = delete;
     Door& operator=(const Door&) = delete;
-    void Guard(frmMain& f);
+    void Guard(Station& station);
 
 private:
     Admission admission_;

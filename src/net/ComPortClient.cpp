@@ -19,11 +19,11 @@ namespace {
 using rfc2217::Command;
 namespace ctl = rfc2217::control;
 
-void SendTo(frmMain& f, int16_t slot, const Bytes& bytes) {
-    if (Connection* c = f.connections.BySlot(slot)) SendToClient(f, *c, bytes);
+void SendTo(Station& station, int16_t slot, const Bytes& bytes) {
+    if (Connection* c = station.connections.BySlot(slot)) SendToClient(station, *c, bytes);
 }
 
-LineSettings PortLine(frmMain& f) { return ParseLineSettings(f.comPort.Settings()).value_or(LineSettings{}); }
+LineSettings PortLine(Station& station) { return ParseLineSettings(station.comPort.Settings()).value_or(LineSettings{}); }
 
 constexpr char kParityLetters[] = {'n', 'o', 'e', 'm', 's'};  // codes 1..5
 
@@ -56,71 +56,71 @@ std::optional<LineSettings> WithValue(LineSettings s, Command command, uint32_t 
     return ParseLineSettings(FormatLineSettings(s));
 }
 
-uint32_t DecideLine(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
-    const LineSettings now = PortLine(f);
+uint32_t DecideLine(Station& station, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
+    const LineSettings now = PortLine(station);
     if (r.value == 0) return ValueOf(now, r.command);
     const auto wanted = WithValue(now, r.command, r.value);
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
     // Clients send all four at open; what the line already has changes nothing.
     if (wanted && text == FormatLineSettings(now)) return r.value;
-    if (!wanted || (f.connections.Count() == 1 && !TryStep([&] { f.comPort.SetSettings(text); }))) {
-        f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
-                         ClientLabel(f, c.slot) + ": line change to " + std::to_string(r.value) +
-                             " refused; the port stays at " + f.comPort.Settings());
+    if (!wanted || (station.connections.Count() == 1 && !TryStep([&] { station.comPort.SetSettings(text); }))) {
+        station.clientLog.Line(LogLevel::Warning, ClientLabel(station, c.slot),
+                         ClientLabel(station, c.slot) + ": line change to " + std::to_string(r.value) +
+                             " refused; the port stays at " + station.comPort.Settings());
         return ValueOf(now, r.command);
     }
-    if (f.connections.Count() > 1) {
-        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot),
-                         ClientLabel(f, c.slot) + ": line settings " + text +
+    if (station.connections.Count() > 1) {
+        station.clientLog.Line(LogLevel::Info, ClientLabel(station, c.slot),
+                         ClientLabel(station, c.slot) + ": line settings " + text +
                              " acknowledged, not applied: the radio is shared");
     } else {
         cp.lineChanged = true;
-        f.clientLog.Line(LogLevel::Info, ClientLabel(f, c.slot), ClientLabel(f, c.slot) + " set the line to " + text);
+        station.clientLog.Line(LogLevel::Info, ClientLabel(station, c.slot), ClientLabel(station, c.slot) + " set the line to " + text);
     }
     return r.value;
 }
 
 // The line that does not key the transmitter follows the client.
-PttLine FreeLine(frmMain& f) { return f.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
+PttLine FreeLine(Station& station) { return station.settings.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
 
-void ApplyFreeLine(frmMain& f, bool on) {
+void ApplyFreeLine(Station& station, bool on) {
     TryStep([&] {
-        if (FreeLine(f) == PttLine::Dtr) f.comPort.SetDTREnable(on);
-        else f.comPort.SetRTSEnable(on);
+        if (FreeLine(station) == PttLine::Dtr) station.comPort.SetDTREnable(on);
+        else station.comPort.SetRTSEnable(on);
     });
 }
 
-bool FreeLineUp(frmMain& f) {
-    return FreeLine(f) == PttLine::Dtr ? f.comPort.DTREnable() : f.comPort.RTSEnable();
+bool FreeLineUp(Station& station) {
+    return FreeLine(station) == PttLine::Dtr ? station.comPort.DTREnable() : station.comPort.RTSEnable();
 }
 
 // The PTT line (RTS unless DTR keys) is the transmitter's key: PTT control must
 // allow it, and the key is held up to the transmit limit. Every request to raise
 // it keys (or renews the key), even with the line already up: programs set the
 // line again when they transmit.
-bool ApplyKey(frmMain& f, ConnectionId id, bool on) {
-    Connection* c = f.connections.ById(id);
+bool ApplyKey(Station& station, ConnectionId id, bool on) {
+    Connection* c = station.connections.ById(id);
     ComPortSession* cp = c ? c->comPort.get() : nullptr;
     if (!cp) return false;
     if (!on) {
-        if (f.transmitter.Owner() == id) ReleasePTT(f, *c, KeyWay::RemoteRts);
+        if (station.transmitter.Owner() == id) ReleasePTT(station, *c, KeyWay::RemoteRts);
         return false;
     }
-    if (!RtsControlAllowed(f) || !(c = f.connections.ById(id))) return false;  // it may have left meanwhile
-    return KeyPTT(f, *c, KeyWay::RemoteRts);
+    if (!RtsControlAllowed(station) || !(c = station.connections.ById(id))) return false;  // it may have left meanwhile
+    return KeyPTT(station, *c, KeyWay::RemoteRts);
 }
 
-uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v) {
+uint32_t DecideControl(Station& station, Connection& c, ComPortSession& cp, uint32_t v) {
     const bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
                       v >= ctl::kInFlowQuery;
     if (cp.settling && !asks && !std::exchange(cp.heldAgain, true)) {
-        f.tmrLineSettle.Stop();
-        f.tmrLineSettle.Start();
+        station.tmrLineSettle.Stop();
+        station.tmrLineSettle.Start();
     }
     if (v <= ctl::kFlowHardware) {
         if (v > ctl::kFlowNone)
-            f.clientLog.Line(LogLevel::Warning, ClientLabel(f, c.slot),
-                             ClientLabel(f, c.slot) + ": flow control refused: " + LineName(f.options.pttLine) +
+            station.clientLog.Line(LogLevel::Warning, ClientLabel(station, c.slot),
+                             ClientLabel(station, c.slot) + ": flow control refused: " + LineName(station.settings.options.pttLine) +
                                  " keys the transmitter");
         return ctl::kFlowNone;
     }
@@ -128,151 +128,151 @@ uint32_t DecideControl(frmMain& f, Connection& c, ComPortSession& cp, uint32_t v
     if (v <= ctl::kBreakOff) return ctl::kBreakOff;
     const ConnectionId id = c.identity;
     const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff || v == ctl::kRtsQuery;
-    const bool key = rts == (f.options.pttLine == PttLine::Rts);
+    const bool key = rts == (station.settings.options.pttLine == PttLine::Rts);
     const uint32_t up = rts ? ctl::kRtsOn : ctl::kDtrOn, down = rts ? ctl::kRtsOff : ctl::kDtrOff;
     if (v == ctl::kDtrQuery || v == ctl::kRtsQuery)
-        return (key ? f.transmitter.Owner() == id : FreeLineUp(f)) ? up : down;
+        return (key ? station.transmitter.Owner() == id : FreeLineUp(station)) ? up : down;
     const bool on = v == up;
     if (cp.settling) {
         if (!key) cp.heldLine = on;  // the key line set now is where it starts: no key
         return v;
     }
     if (!key) {
-        ApplyFreeLine(f, on);
-        return FreeLineUp(f) ? up : down;
+        ApplyFreeLine(station, on);
+        return FreeLineUp(station) ? up : down;
     }
-    return ApplyKey(f, id, on) ? up : down;
+    return ApplyKey(station, id, on) ? up : down;
 }
 
-void Purge(frmMain& f, Connection& c, uint32_t what) {
+void Purge(Station& station, Connection& c, uint32_t what) {
     // What the radio said waits in the port only while nobody else may be owed it.
-    if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && f.connections.Count() == 1)
-        TryStep([&] { f.comPort.Input(); });
-    if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) f.turns.DropParked(c.identity);
+    if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && station.connections.Count() == 1)
+        TryStep([&] { station.comPort.Input(); });
+    if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) station.turns.DropParked(c.identity);
 }
 
 // The answer to one request, empty for those that have none.
-Bytes Decide(frmMain& f, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
+Bytes Decide(Station& station, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
     switch (r.command) {
         case Command::SetBaudRate:
         case Command::SetDataSize:
         case Command::SetParity:
-        case Command::SetStopSize: return cp.session.Answer(r.command, DecideLine(f, c, cp, r));
+        case Command::SetStopSize: return cp.session.Answer(r.command, DecideLine(station, c, cp, r));
         case Command::SetControl: {
-            const uint32_t state = DecideControl(f, c, cp, r.value);
-            Connection* still = f.connections.ById(c.identity);  // a question may have been open
+            const uint32_t state = DecideControl(station, c, cp, r.value);
+            Connection* still = station.connections.ById(c.identity);  // a question may have been open
             return still && still->comPort.get() == &cp ? cp.session.Answer(r.command, state) : Bytes();
         }
-        case Command::NotifyModemState: return cp.session.Answer(r.command, f.comPort.ModemLines());
+        case Command::NotifyModemState: return cp.session.Answer(r.command, station.comPort.ModemLines());
         case Command::NotifyLineState: return cp.session.Answer(r.command, 0);
-        case Command::PurgeData: Purge(f, c, r.value); return cp.session.Answer(r.command, r.value);
+        case Command::PurgeData: Purge(station, c, r.value); return cp.session.Answer(r.command, r.value);
         case Command::Signature:
-            return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + f.VersionText) : Bytes();
+            return r.text.empty() ? rfc2217::Session::Signature("Ovrin-Server " + station.VersionText) : Bytes();
         default: return cp.session.Answer(r.command, r.value);
     }
 }
 
 // Its data for the radio, as commands of its language; no echo filter.
-void Send(frmMain& f, ConnectionId id, const Bytes& data) {
-    if (Connection* c = f.connections.ById(id)) ClientSends(f, *c, data, false);
+void Send(Station& station, ConnectionId id, const Bytes& data) {
+    if (Connection* c = station.connections.ById(id)) ClientSends(station, *c, data, false);
 }
 
 template <typename Visit>
-void ForEachComPortClient(frmMain& f, Visit&& visit) {
+void ForEachComPortClient(Station& station, Visit&& visit) {
     std::vector<ConnectionId> ids;
-    f.connections.ForEach([&](Connection& c) {
+    station.connections.ForEach([&](Connection& c) {
         if (c.comPort) ids.push_back(c.identity);
     });
     for (ConnectionId id : ids)
-        if (Connection* c = f.connections.ById(id)) visit(*c, *c->comPort);
+        if (Connection* c = station.connections.ById(id)) visit(*c, *c->comPort);
 }
 
 }  // namespace
 
 bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 
-void StartComPortListener(frmMain& f) {
-    if (f.options.rfc2217Port <= 0) return;
+void StartComPortListener(Station& station) {
+    if (station.settings.options.rfc2217Port <= 0) return;
     try {
-        if (f.tcpServer.Count() == 0 || !TryStep([&] { f.tcpServer(kComPortListener); }))
-            f.tcpServer.Load(kComPortListener);
-        SocketElement& listener = f.tcpServer(kComPortListener);
+        if (station.tcpServer.Count() == 0 || !TryStep([&] { station.tcpServer(kComPortListener); }))
+            station.tcpServer.Load(kComPortListener);
+        SocketElement& listener = station.tcpServer(kComPortListener);
         listener.Close();
-        listener.SetLocalPort(f.options.rfc2217Port);
+        listener.SetLocalPort(station.settings.options.rfc2217Port);
         listener.Listen();
-        f.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(f.options.rfc2217Port) +
+        station.log.Line(LogLevel::Info, "Listening on TCP port " + std::to_string(station.settings.options.rfc2217Port) +
                                        " for remote serial port (RFC 2217) clients");
     } catch (const PlatformError& e) {
-        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(f.options.rfc2217Port) +
+        station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + std::to_string(station.settings.options.rfc2217Port) +
                                         " for remote serial port clients: " + e.what());
-        StopComPortListener(f);
+        StopComPortListener(station);
     }
 }
 
-void StopComPortListener(frmMain& f) {
-    TryStep([&] { f.tcpServer(kComPortListener).Close(); });
-    TryStep([&] { f.tcpServer.Unload(kComPortListener); });
+void StopComPortListener(Station& station) {
+    TryStep([&] { station.tcpServer(kComPortListener).Close(); });
+    TryStep([&] { station.tcpServer.Unload(kComPortListener); });
 }
 
-void ComPortClientAccepted(frmMain& f, Connection& c) {
+void ComPortClientAccepted(Station& station, Connection& c) {
     c.comPort = std::make_unique<ComPortSession>();
-    SendTo(f, c.slot, c.comPort->session.Greeting(f.comPort.ModemLines()));
-    f.tmrLineSettle.Stop();
-    f.tmrLineSettle.Start();
-    f.tmrModemLines.Start();
+    SendTo(station, c.slot, c.comPort->session.Greeting(station.comPort.ModemLines()));
+    station.tmrLineSettle.Stop();
+    station.tmrLineSettle.Start();
+    station.tmrModemLines.Start();
 }
 
-bool ComPortClientData(frmMain& f, Connection& c, const Bytes& bytes) {
+bool ComPortClientData(Station& station, Connection& c, const Bytes& bytes) {
     const ConnectionId id = c.identity;
     const int16_t slot = c.slot;
-    const std::string label = ClientLabel(f, slot);
+    const std::string label = ClientLabel(station, slot);
     rfc2217::Input in;
     c.comPort->session.Receive(bytes, in);
-    SendTo(f, slot, in.reply);
+    SendTo(station, slot, in.reply);
     std::size_t done = 0;
     for (const rfc2217::Request& r : in.requests) {
-        if (r.at > done) Send(f, id, in.data.substr(done, r.at - done));
+        if (r.at > done) Send(station, id, in.data.substr(done, r.at - done));
         done = std::max(done, r.at);
-        Connection* still = f.connections.ById(id);
+        Connection* still = station.connections.ById(id);
         if (!still) return true;  // it left while a question was open
-        SendTo(f, slot, Decide(f, *still, *still->comPort, r));
+        SendTo(station, slot, Decide(station, *still, *still->comPort, r));
     }
-    if (done < in.data.size()) Send(f, id, in.data.substr(done));
-    for (const std::string& line : in.log) f.clientLog.Line(LogLevel::Warning, label, label + ": " + line);
+    if (done < in.data.size()) Send(station, id, in.data.substr(done));
+    for (const std::string& line : in.log) station.clientLog.Line(LogLevel::Warning, label, label + ": " + line);
     if (!in.close) return true;
-    f.log.Line(LogLevel::Warning, label + " closed: " + in.error);
+    station.log.Line(LogLevel::Warning, label + " closed: " + in.error);
     return false;
 }
 
-void ComPortClientLeaving(frmMain& f, Connection& c) {
+void ComPortClientLeaving(Station& station, Connection& c) {
     ComPortSession* cp = c.comPort.get();
-    if (!cp || !f.comPort.PortOpen()) return;
+    if (!cp || !station.comPort.PortOpen()) return;
     if (cp->lineChanged) {
-        const std::string configured = LineSettingsText(f);
-        if (TryStep([&] { f.comPort.SetSettings(configured); }))
-            f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " back to " + configured);
+        const std::string configured = LineSettingsText(station);
+        if (TryStep([&] { station.comPort.SetSettings(configured); }))
+            station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " back to " + configured);
     }
     // The line it moved goes back to its box.
-    ApplyFreeLine(f, (FreeLine(f) == PttLine::Dtr ? f.chkDTR.Value() : f.chkRTS.Value()) == 1);
+    ApplyFreeLine(station, (FreeLine(station) == PttLine::Dtr ? station.settings.dtr : station.settings.rts) == 1);
 }
 
-void tmrLineSettle_Timer(frmMain& f) {
-    f.tmrLineSettle.Stop();
-    ForEachComPortClient(f, [&](Connection&, ComPortSession& cp) {
+void tmrLineSettle_Timer(Station& station) {
+    station.tmrLineSettle.Stop();
+    ForEachComPortClient(station, [&](Connection&, ComPortSession& cp) {
         if (!cp.settling) return;
         cp.settling = false;
-        if (cp.heldLine) ApplyFreeLine(f, *std::exchange(cp.heldLine, std::nullopt));
+        if (cp.heldLine) ApplyFreeLine(station, *std::exchange(cp.heldLine, std::nullopt));
     });
 }
 
-void tmrModemLines_Timer(frmMain& f) {
+void tmrModemLines_Timer(Station& station) {
     bool any = false;
-    const uint8_t lines = f.comPort.ModemLines();
-    ForEachComPortClient(f, [&](Connection& c, ComPortSession& cp) {
+    const uint8_t lines = station.comPort.ModemLines();
+    ForEachComPortClient(station, [&](Connection& c, ComPortSession& cp) {
         any = true;
-        SendTo(f, c.slot, cp.session.ModemState(lines));
+        SendTo(station, c.slot, cp.session.ModemState(lines));
     });
-    if (!any) f.tmrModemLines.Stop();
+    if (!any) station.tmrModemLines.Stop();
 }
 
 }  // namespace ovrin

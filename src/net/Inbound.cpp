@@ -13,8 +13,8 @@
 namespace ovrin {
 namespace {
 
-std::string RtsQuestion(frmMain& f) {
-    const std::string line = LineName(f.options.pttLine);
+std::string RtsQuestion(Station& station) {
+    const std::string line = LineName(station.settings.options.pttLine);
     return "A command has been received from the remote device to control " + line + ".\r\r" +
            "Do you want to enable [Control " + line + " as PTT]?\r\r" +
            "(You will only be asked this once during this session.)";
@@ -25,62 +25,62 @@ constexpr std::size_t kPttLength = 6;
 
 // What one client may have waiting for its turn: past it its reads pause, so TCP
 // slows it down, whatever the others do.
-bool ParkedFull(frmMain& f, const Connection& c) { return f.turns.ParkedBytes(c.identity) >= kMaxParked; }
+bool ParkedFull(Station& station, const Connection& c) { return station.turns.ParkedBytes(c.identity) >= kMaxParked; }
 
-bool SerialBacklogFull(frmMain& f) {
+bool SerialBacklogFull(Station& station) {
     int32_t backlog = 0;
-    TryStep([&] { backlog = f.comPort.OutBufferCount(); });
+    TryStep([&] { backlog = station.comPort.OutBufferCount(); });
     return backlog >= kMaxSerialBacklog;
 }
 
-void ObeyPtt(frmMain& f, const Connection& c, PttCommand command) {
-    if (command == PttCommand::Key) KeyPTT(f, c, KeyWay::InBand);
-    else if (command == PttCommand::Release) ReleasePTT(f, c, KeyWay::InBand);
+void ObeyPtt(Station& station, const Connection& c, PttCommand command) {
+    if (command == PttCommand::Key) KeyPTT(station, c, KeyWay::InBand);
+    else if (command == PttCommand::Release) ReleasePTT(station, c, KeyWay::InBand);
 }
 
 // The first PTT command while RTS control is off asks the user once per run. While
 // the box is open, client data wait in their sockets, so that they keep their
 // order behind the command asked about.
-bool UserEnablesRtsControl(frmMain& f) {
-    if (f.AskedRTSControl) return false;
-    f.AskedRTSControl = true;  // before the box: no second question while it is open
-    f.RtsQuestionOpen = true;
+bool UserEnablesRtsControl(Station& station) {
+    if (station.AskedRTSControl) return false;
+    station.AskedRTSControl = true;  // before the box: no second question while it is open
+    station.RtsQuestionOpen = true;
     MsgResult answer = MsgResult::No;
     try {
-        answer = f.dialogs.MsgBox(RtsQuestion(f), MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
+        answer = station.dialogs.MsgBox(RtsQuestion(station), MsgButtons::YesNoDefaultNo, MsgIcon::None, "Enable Hardware Control");
     } catch (...) {
-        f.RtsQuestionOpen = false;
+        station.RtsQuestionOpen = false;
         throw;
     }
-    f.RtsQuestionOpen = false;
+    station.RtsQuestionOpen = false;
     if (answer != MsgResult::Yes) return false;
     // As checking the box while Off-line does: RTS low, and no port kept open
     // between clients.
-    f.ShowSettings(WithBox(f.Settings(), Box::PttControl, 1));
+    station.ChangeSettings(WithBox(station.settings, Box::PttControl, 1));
     return true;
 }
 
 // What the asker sent while the question was open is read now, to be handled after
 // the block that asked; a release among it means the key is no longer wanted.
-bool ReleasedWhileAsked(frmMain& f, Connection& c) {
+bool ReleasedWhileAsked(Station& station, Connection& c) {
     Bytes waiting;
     TryStep([&] {
-        if (f.tcpServer(c.slot).BytesReceived() > 0) waiting = f.tcpServer(c.slot).GetData();
+        if (station.tcpServer(c.slot).BytesReceived() > 0) waiting = station.tcpServer(c.slot).GetData();
     });
     c.bytesIn += waiting.size();
     c.readWhileAsked += waiting;
     return c.readWhileAsked.find(kPttPrefix + '0') != Bytes::npos;
 }
 
-void HandlePttCommand(frmMain& f, ConnectionId who, const Bytes& command) {
-    const bool asked = f.chkCtrlPTT.Value() != 1 && !f.AskedRTSControl;
-    if (!RtsControlAllowed(f)) return;
+void HandlePttCommand(Station& station, ConnectionId who, const Bytes& command) {
+    const bool asked = station.settings.pttControl != 1 && !station.AskedRTSControl;
+    if (!RtsControlAllowed(station)) return;
     // A client that left while the question was open keys nothing, nor one that
     // released meanwhile.
-    Connection* c = f.connections.ById(who);
+    Connection* c = station.connections.ById(who);
     const PttCommand kind = ClassifyPtt(command);
-    if (!c || (asked && kind == PttCommand::Key && ReleasedWhileAsked(f, *c))) return;
-    ObeyPtt(f, *c, kind);
+    if (!c || (asked && kind == PttCommand::Key && ReleasedWhileAsked(station, *c))) return;
+    ObeyPtt(station, *c, kind);
 }
 
 // Only the exact commands are taken out; ESC ESC "ATH" and any other byte is data.
@@ -102,7 +102,7 @@ std::size_t PttStartAtEnd(const Bytes& data) {
 // command is left in the data, even one that removing another brings together.
 // A read that ends with the start of a command holds that start back briefly, on
 // the client's own clock, for the rest that may come with the next read.
-void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
+void HandleClientBlock(Station& station, Connection& c, const Bytes& block) {
     const ConnectionId who = c.identity;
     Bytes data;
     data.reserve(block.size());
@@ -111,23 +111,23 @@ void HandleClientBlock(frmMain& f, Connection& c, const Bytes& block) {
         if (!EndsWithPttCommand(data)) continue;
         const Bytes command = data.substr(data.size() - kPttLength);
         data.resize(data.size() - kPttLength);
-        HandlePttCommand(f, who, command);
+        HandlePttCommand(station, who, command);
     }
-    Connection* const still = f.connections.ById(who);
+    Connection* const still = station.connections.ById(who);
     if (!still) {  // it left while a question was open: what it sent still goes
-        SubmitToPort(f, who, std::move(data));
+        SubmitToPort(station, who, std::move(data));
         return;
     }
     if (const std::size_t start = PttStartAtEnd(data); start > 0) {
         still->heldPtt = data.substr(data.size() - start);
         data.resize(data.size() - start);
     }
-    ClientSends(f, *still, data, true);
+    ClientSends(station, *still, data, true);
 }
 
 }  // namespace
 
-bool RtsControlAllowed(frmMain& f) { return f.chkCtrlPTT.Value() == 1 || UserEnablesRtsControl(f); }
+bool RtsControlAllowed(Station& station) { return station.settings.pttControl == 1 || UserEnablesRtsControl(station); }
 
 PttCommand ClassifyPtt(const Bytes& block) {
     if (block.size() != kPttLength || block.compare(0, kPttPrefix.size(), kPttPrefix) != 0) return PttCommand::None;
@@ -136,58 +136,58 @@ PttCommand ClassifyPtt(const Bytes& block) {
     return PttCommand::Other;
 }
 
-void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t /*bytesTotal*/) {
-    Connection* c = f.connections.BySlot(Index);
+void tcpServer_DataArrival(Station& station, int16_t Index, int32_t /*bytesTotal*/) {
+    Connection* c = station.connections.BySlot(Index);
     if (!c) return;
     // While the serial line has not drained, the data stay in the socket, so that
     // TCP flow control slows the client down and nothing is lost; while the RTS
     // question is open, so that they keep their order behind the command asked about;
     // while what waits to be sent to it has not gone, so that asking without reading
     // makes no answers pile up.
-    if (f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) || SendQueueFull(f, *c)) {
+    if (station.RtsQuestionOpen || SerialBacklogFull(station) || ParkedFull(station, *c) || SendQueueFull(station, *c)) {
         c->readPaused = true;
-        PaceReceivePoll(f);
+        PaceReceivePoll(station);
         return;
     }
     int32_t count = 0;
-    TryStep([&] { count = f.tcpServer(Index).BytesReceived(); });
+    TryStep([&] { count = station.tcpServer(Index).BytesReceived(); });
     if (count < 1) return;
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
-    if (!TryStep([&] { block = f.tcpServer(Index).GetData(); }) || block.empty()) return;
+    if (!TryStep([&] { block = station.tcpServer(Index).GetData(); }) || block.empty()) return;
     c->bytesIn += block.size();
-    const bool askedBefore = f.AskedRTSControl;
+    const bool askedBefore = station.AskedRTSControl;
     if (c->IsComPortClient()) {
-        if (!ComPortClientData(f, *c, block)) CloseConnection(f, Index);
+        if (!ComPortClientData(station, *c, block)) CloseConnection(station, Index);
     } else {
         const ConnectionId who = c->identity;
-        HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + block);
-        if ((c = f.connections.ById(who)) && !c->readWhileAsked.empty())
-            HandleClientBlock(f, *c, std::exchange(c->heldPtt, {}) + std::exchange(c->readWhileAsked, {}));
+        HandleClientBlock(station, *c, std::exchange(c->heldPtt, {}) + block);
+        if ((c = station.connections.ById(who)) && !c->readWhileAsked.empty())
+            HandleClientBlock(station, *c, std::exchange(c->heldPtt, {}) + std::exchange(c->readWhileAsked, {}));
     }
-    if (!askedBefore && f.AskedRTSControl) ResumePausedReads(f);  // what waited behind the question
+    if (!askedBefore && station.AskedRTSControl) ResumePausedReads(station);  // what waited behind the question
 }
 
-void tmrNotReading_Timer(frmMain& f) {
-    f.tmrNotReading.Stop();
+void tmrNotReading_Timer(Station& station) {
+    station.tmrNotReading.Stop();
     for (int16_t i = 1; i <= kMostClients; ++i) {
-        const Connection* c = f.connections.BySlot(i);
+        const Connection* c = station.connections.BySlot(i);
         if (!c || !c->notReading) continue;
-        f.log.Line(LogLevel::Warning, ClientLabel(f, i) + " closed: it does not read (" +
+        station.log.Line(LogLevel::Warning, ClientLabel(station, i) + " closed: it does not read (" +
                                           std::to_string(c->unsentAtBound / 1024) + " KiB waited to be sent to it, " +
                                           std::to_string(c->dropped) + " bytes more dropped)");
-        CloseConnection(f, i);
+        CloseConnection(station, i);
     }
 }
 
-void ResumePausedReads(frmMain& f) {
+void ResumePausedReads(Station& station) {
     for (int16_t i = 1; i <= kMostClients; ++i) {
-        Connection* c = f.connections.BySlot(i);
-        if (!c || !c->readPaused || f.RtsQuestionOpen || SerialBacklogFull(f) || ParkedFull(f, *c) ||
-            SendQueueFull(f, *c))
+        Connection* c = station.connections.BySlot(i);
+        if (!c || !c->readPaused || station.RtsQuestionOpen || SerialBacklogFull(station) || ParkedFull(station, *c) ||
+            SendQueueFull(station, *c))
             continue;
         c->readPaused = false;
-        tcpServer_DataArrival(f, i, 0);
+        tcpServer_DataArrival(station, i, 0);
     }
 }
 

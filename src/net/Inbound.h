@@ -1,5 +1,5 @@
 #pragma once
-#include "model/frmMain.h"
+#include "model/Station.h"
 
 namespace ovrin {
 
@@ -8,13 +8,13 @@ enum class PttCommand { None, Key, Release, Other };
 PttCommand ClassifyPtt(const Bytes& block);
 
 // "Control RTS as PTT" is checked, or the user checks it when asked (once a run).
-bool RtsControlAllowed(frmMain& f);
+bool RtsControlAllowed(Station& station);
 
-void tcpServer_DataArrival(frmMain& f, int16_t Index, int32_t bytesTotal);
+void tcpServer_DataArrival(Station& station, int16_t Index, int32_t bytesTotal);
 // Reads again from clients paused by a full serial backlog or by the RTS question,
 // once the backlog has drained and the question is answered.
-void ResumePausedReads(frmMain& f);
+void ResumePausedReads(Station& station);
 // Closes the clients that read nothing of what waits for them (model/Outbound.h).
-void tmrNotReading_Timer(frmMain& f);
+void tmrNotReading_Timer(Station& station);
 
 }  // namespace ovrin

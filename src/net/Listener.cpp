@@ -14,330 +14,311 @@
 namespace ovrin {
 namespace {
 
-constexpr const char* kNoRemoteAddress = "      .      .      .";
 
 // The close-event handling, as a peer's close runs it.
-void HandleCloseEvent(frmMain& f, int16_t Index) {
-    if (f.ClosingConnection) return;
-    f.ClosingConnection = true;
-    CloseConnection(f, Index);
-    f.ClosingConnection = false;
+void HandleCloseEvent(Station& station, int16_t Index) {
+    if (station.ClosingConnection) return;
+    station.ClosingConnection = true;
+    CloseConnection(station, Index);
+    station.ClosingConnection = false;
 }
 
-void OpenFailedForFirstClient(frmMain& f) {
+void OpenFailedForFirstClient(Station& station) {
     // Each new client would otherwise add one more box.
-    f.boxes.ShowOnce("Error opening " + f.cboComPort.Text() + "\r\r" + f.port.error, MsgIcon::None, "Error");
-    HandleCloseEvent(f, 0);
+    station.boxes.ShowOnce("Error opening " + station.settings.comPort + "\r\r" + station.port.error, MsgIcon::None, "Error");
+    HandleCloseEvent(station, 0);
 }
 
-std::string RequestLabel(frmMain& f, int32_t requestID) {
+std::string RequestLabel(Station& station, int32_t requestID) {
     std::string address;
-    TryStep([&] { address = f.tcpServer.RequestRemoteIP(requestID); });
+    TryStep([&] { address = station.tcpServer.RequestRemoteIP(requestID); });
     return "Client " + (address.empty() ? std::string("?") : address);
 }
 
 // A client that has gone, but whose close event has not been handled yet, must
 // not hold a slot that a new request needs (a client reconnecting at once is
 // the common case). What it sent before leaving still goes to the radio.
-void SettleDepartedClients(frmMain& f) {
+void SettleDepartedClients(Station& station) {
     for (int16_t i = 1; i <= kMostClients; ++i) {
         bool gone = false;
-        TryStep([&] { gone = SlotConnected(f, i) && f.tcpServer(i).PeerGone(); });
+        TryStep([&] { gone = SlotConnected(station, i) && station.tcpServer(i).PeerGone(); });
         if (!gone) continue;
         int32_t waiting = 0;
-        TryStep([&] { waiting = f.tcpServer(i).BytesReceived(); });
-        if (waiting > 0) tcpServer_DataArrival(f, i, waiting);
-        tcpServer_Close(f, i);
+        TryStep([&] { waiting = station.tcpServer(i).BytesReceived(); });
+        if (waiting > 0) tcpServer_DataArrival(station, i, waiting);
+        tcpServer_Close(station, i);
     }
 }
 
 // The first client gets the serial port opened, or kept as it is when it was kept
 // open while listening (a reopen would drop and raise RTS and DTR), and a new
 // receive poll. What the radio said while nobody was there belongs to nobody.
-bool PrepareSerialPortForFirstClient(frmMain& f) {
-    const bool keptOpen = f.comPort.PortOpen();
+bool PrepareSerialPortForFirstClient(Station& station) {
+    const bool keptOpen = station.comPort.PortOpen();
     bool openFailed = false;
-    OpenComPort(f, openFailed);
+    OpenComPort(station, openFailed);
     if (openFailed) return false;
     // A turn still open on a kept port is a departed client's: its answer ends it.
-    if (!keptOpen) PortTurnsReset(f);
-    if (!f.turns.TurnOpen()) TryStep([&] { f.comPort.Input(); });
-    f.tmrRx.Stop();
-    f.tmrRx.Start();
+    if (!keptOpen) PortTurnsReset(station);
+    if (!station.turns.TurnOpen()) TryStep([&] { station.comPort.Input(); });
+    station.tmrRx.Stop();
+    station.tmrRx.Start();
     return true;
 }
 
-void AcceptIntoSlot(frmMain& f, int16_t Slot, int32_t requestID, bool comPortClient) {
-    TryStep([&] { f.tcpServer.Load(Slot); });  // an element that still exists is reused
-    Connection& c = f.connections.Open(Slot);
-    c.reader = cat::ClientReader(f.options.cat);
-    ConnectionJoined(f, c.identity);
-    TryStep([&] { f.tcpServer(Slot).SetLocalPort(0); });
-    TryStep([&] { f.tcpServer(Slot).Accept(requestID); });
+void AcceptIntoSlot(Station& station, int16_t Slot, int32_t requestID, bool comPortClient) {
+    TryStep([&] { station.tcpServer.Load(Slot); });  // an element that still exists is reused
+    Connection& c = station.connections.Open(Slot);
+    c.reader = cat::ClientReader(station.settings.options.cat);
+    ConnectionJoined(station, c.identity);
+    TryStep([&] { station.tcpServer(Slot).SetLocalPort(0); });
+    TryStep([&] { station.tcpServer(Slot).Accept(requestID); });
     std::string address;
-    TryStep([&] { address = f.tcpServer(Slot).RemoteHostIP(); });
+    TryStep([&] { address = station.tcpServer(Slot).RemoteHostIP(); });
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
     c.address = address;
     TryStep([&] {
-        c.connectedMs = f.host.MonotonicMs();
-        c.connectedWallMs = f.host.WallClockMs();
+        c.connectedMs = station.host.MonotonicMs();
+        c.connectedWallMs = station.host.WallClockMs();
     });
-    if (comPortClient) ComPortClientAccepted(f, c);
-    TryStep([&] { RefreshRemoteList(f); });
-    f.state.ClientAccepted();
+    if (comPortClient) ComPortClientAccepted(station, c);
+    station.ClientsChanged();
+    station.state.ClientAccepted();
 }
 
 // Runs when the last client goes or all go at once. Throws when a step fails.
-void StopServingClients(frmMain& f) {
+void StopServingClients(Station& station) {
     // Nobody is left to release a key. Its owner's leaving drops it too, but only
     // later in the close; released here, before the port may close.
-    ReleasePTTIfKeyed(f, "every client has gone");
-    if (f.chkComPortActiveInListen.Value() == 0) ClosePortDroppingRts(f);
-    f.tmrRx.Stop();
-    f.state.LastClientGone();
+    ReleasePTTIfKeyed(station, "every client has gone");
+    if (station.settings.keepPortOpen == 0) ClosePortDroppingRts(station);
+    station.tmrRx.Stop();
+    station.state.LastClientGone();
 }
 
 // Clients served at once: what the options allow, or every slot with Bridge.
-int ClientLimit(frmMain& f) { return f.chkBridge.Value() == 1 ? kMostClients : std::max(f.options.clients, 1); }
+int ClientLimit(Station& station) { return station.settings.bridge == 1 ? kMostClients : std::max(station.settings.options.clients, 1); }
 
-std::string LimitReached(frmMain& f) {
-    const int limit = ClientLimit(f);
+std::string LimitReached(Station& station) {
+    const int limit = ClientLimit(station);
     return "the limit of " + std::to_string(limit) + (limit == 1 ? " client" : " clients") + " is reached";
 }
 
-void CloseAndRemove(frmMain& f, int16_t i) {
-    Connection* c = f.connections.BySlot(i);
+void CloseAndRemove(Station& station, int16_t i) {
+    Connection* c = station.connections.BySlot(i);
     if (c) {
-        ComPortClientLeaving(f, *c);
-        ConnectionLeft(f, c->identity);
+        ComPortClientLeaving(station, *c);
+        ConnectionLeft(station, c->identity);
     }
-    f.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
-    f.connections.Close(i);
-    TryStep([&] { f.tcpServer(i).Close(); });
-    TryStep([&] { f.tcpServer.Unload(i); });
-    if (c) RadioAutoInformation(f);  // what the others asked for may change the radio's
+    station.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
+    station.connections.Close(i);
+    TryStep([&] { station.tcpServer(i).Close(); });
+    TryStep([&] { station.tcpServer.Unload(i); });
+    if (c) RadioAutoInformation(station);  // what the others asked for may change the radio's
 }
 
 }  // namespace
 
-std::string ClientLabel(frmMain& f, int16_t Index) {
-    if (const Connection* c = f.connections.BySlot(Index); c && !c->label.empty()) return c->label;
+std::string ClientLabel(Station& station, int16_t Index) {
+    if (const Connection* c = station.connections.BySlot(Index); c && !c->label.empty()) return c->label;
     std::string address;
-    TryStep([&] { address = f.tcpServer(Index).RemoteHostIP(); });
+    TryStep([&] { address = station.tcpServer(Index).RemoteHostIP(); });
     return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
 }
 
-void WatchTheKeyer(frmMain& f) {
-    const ConnectionId owner = f.transmitter.Owner();
-    f.connections.ForEach([&](Connection& c) {
+void WatchTheKeyer(Station& station) {
+    const ConnectionId owner = station.transmitter.Owner();
+    station.connections.ForEach([&](Connection& c) {
         const bool keyer = c.identity == owner;
         if (keyer == c.watchedClosely) return;
         c.watchedClosely = keyer;
-        TryStep([&] { f.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
+        TryStep([&] { station.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
     });
 }
 
-std::string ListenerPortText(frmMain& f) {
+std::string ListenerPortText(Station& station) {
     int32_t port = 0;
-    TryStep([&] { port = f.tcpServer(0).LocalPort(); });
+    TryStep([&] { port = station.tcpServer(0).LocalPort(); });
     return std::to_string(port);
 }
 
-bool SlotConnected(frmMain& f, int16_t i) {
+bool SlotConnected(Station& station, int16_t i) {
     int32_t handle = -1;
-    TryStep([&] { handle = f.tcpServer(i).SocketHandle(); });
+    TryStep([&] { handle = station.tcpServer(i).SocketHandle(); });
     return handle > 0;
 }
 
-bool TestHostPort(frmMain& f) {
+bool TestHostPort(Station& station) {
     try {
-        SocketElement& listener = f.tcpServer(0);
+        SocketElement& listener = station.tcpServer(0);
         listener.Close();
-        listener.SetLocalPort(ToInt32(f.txtHostPort.Text()));
+        listener.SetLocalPort(ToInt32(station.settings.hostPort));
         listener.Listen();
         listener.Close();
         return true;
     } catch (const PlatformError& e) {
-        TryStep([&] { f.tcpServer(0).Close(); });
-        f.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(f) + ": " + e.what());
+        TryStep([&] { station.tcpServer(0).Close(); });
+        station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(station) + ": " + e.what());
         // "Another application" only when that is so; an address that is not there
         // (or any other cause) is told as the system tells it.
         if (dynamic_cast<const PortInUseError*>(&e))
             // Without a person at the window there is no button to click: the way out is said instead.
-            f.dialogs.MsgBox("Host Port " + ListenerPortText(f) + " is connected to another application.\r\r" +
-                                 (f.dialogs.Attended() ? "Select another Local Port then click the Listen button."
+            station.dialogs.MsgBox("Host Port " + ListenerPortText(station) + " is connected to another application.\r\r" +
+                                 (station.dialogs.Attended() ? "Select another Local Port then click the Listen button."
                                                        : "Choose another port, or end that application."),
                              MsgButtons::OK, MsgIcon::Exclamation, "Host Port Active");
         else
-            f.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(f) + ".\r\r" + e.what(),
+            station.dialogs.MsgBox("Unable to listen on Host Port " + ListenerPortText(station) + ".\r\r" + e.what(),
                              MsgButtons::OK, MsgIcon::Exclamation, "Listen Error");
         return false;
     }
 }
 
-void FindFreeSlot(frmMain& f, int16_t& Slot) {
+void FindFreeSlot(Station& station, int16_t& Slot) {
     for (Slot = 1; Slot <= kMostClients; ++Slot) {
         int32_t handle = -1;
-        if (!TryStep([&] { handle = f.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
+        if (!TryStep([&] { handle = station.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
     }
     Slot = 0;
 }
 
-void tcpServer_ConnectionRequest(frmMain& f, int16_t Index, int32_t requestID) {
-    if (!AdmitRequest(f, requestID)) return;
+void tcpServer_ConnectionRequest(Station& station, int16_t Index, int32_t requestID) {
+    if (!AdmitRequest(station, requestID)) return;
     int16_t Slot = 0;
-    FindFreeSlot(f, Slot);
-    if (Slot == 0 || f.connections.Count() >= ClientLimit(f)) {
-        SettleDepartedClients(f);
-        FindFreeSlot(f, Slot);
+    FindFreeSlot(station, Slot);
+    if (Slot == 0 || station.connections.Count() >= ClientLimit(station)) {
+        SettleDepartedClients(station);
+        FindFreeSlot(station, Slot);
     }
     if (Slot == 0) {
-        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID), RequestLabel(f, requestID) + " refused: " + LimitReached(f));
+        station.clientLog.Line(LogLevel::Warning, RequestLabel(station, requestID), RequestLabel(station, requestID) + " refused: " + LimitReached(station));
         return;
     }
 
-    if (f.connections.Count() == 0 && !PrepareSerialPortForFirstClient(f)) {
-        f.log.Line(LogLevel::Warning, RequestLabel(f, requestID) + " refused: the serial port cannot be opened");
-        OpenFailedForFirstClient(f);
+    if (station.connections.Count() == 0 && !PrepareSerialPortForFirstClient(station)) {
+        station.log.Line(LogLevel::Warning, RequestLabel(station, requestID) + " refused: the serial port cannot be opened");
+        OpenFailedForFirstClient(station);
         return;
     }
-    if (f.connections.Count() < ClientLimit(f)) {
-        AcceptIntoSlot(f, Slot, requestID, IsComPortListener(Index));
-        f.log.Line(LogLevel::Info, ClientLabel(f, Slot) + " connected");
+    if (station.connections.Count() < ClientLimit(station)) {
+        AcceptIntoSlot(station, Slot, requestID, IsComPortListener(Index));
+        station.log.Line(LogLevel::Info, ClientLabel(station, Slot) + " connected");
     } else {
-        f.clientLog.Line(LogLevel::Warning, RequestLabel(f, requestID),
-                         RequestLabel(f, requestID) + " refused: " + LimitReached(f));
+        station.clientLog.Line(LogLevel::Warning, RequestLabel(station, requestID),
+                         RequestLabel(station, requestID) + " refused: " + LimitReached(station));
     }
 }
 
-void tcpServer_Close(frmMain& f, int16_t Index) {
-    if (!f.ClosingConnection && Index > 0) f.log.Line(LogLevel::Info, ClientLabel(f, Index) + " left");
-    HandleCloseEvent(f, Index);
+void tcpServer_Close(Station& station, int16_t Index) {
+    if (!station.ClosingConnection && Index > 0) station.log.Line(LogLevel::Info, ClientLabel(station, Index) + " left");
+    HandleCloseEvent(station, Index);
 }
 
-void tcpServer_Error(frmMain& f, int16_t Index, const std::string& Description) {
+void tcpServer_Error(Station& station, int16_t Index, const std::string& Description) {
     if (Index > 0) {
-        f.log.Line(LogLevel::Warning, ClientLabel(f, Index) + " lost: " + Description);
-        if (const Connection* c = f.connections.BySlot(Index))
-            f.transmitter.OwnerLeft(c->identity, "its connection was lost (" + Description + ")");
+        station.log.Line(LogLevel::Warning, ClientLabel(station, Index) + " lost: " + Description);
+        if (const Connection* c = station.connections.BySlot(Index))
+            station.transmitter.OwnerLeft(c->identity, "its connection was lost (" + Description + ")");
     } else {
-        f.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
+        station.log.Line(LogLevel::Error, "Listening socket failed: " + Description + "; every client closed");
     }
-    CloseConnection(f, Index);
+    CloseConnection(station, Index);
 }
 
-void tcpServer_AcceptFailed(frmMain& f, int16_t Index, const std::string& Description) {
-    const int64_t now = f.host.MonotonicMs();
-    if (f.AcceptFailureLoggedMs >= 0 && now - f.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
-        ++f.AcceptFailuresUnlogged;
+void tcpServer_AcceptFailed(Station& station, int16_t Index, const std::string& Description) {
+    const int64_t now = station.host.MonotonicMs();
+    if (station.AcceptFailureLoggedMs >= 0 && now - station.AcceptFailureLoggedMs < kAcceptFailureLogMs) {
+        ++station.AcceptFailuresUnlogged;
         return;
     }
     std::string port;
-    TryStep([&] { port = std::to_string(f.tcpServer(Index).LocalPort()); });
-    const int before = std::exchange(f.AcceptFailuresUnlogged, 0);
-    f.log.Line(LogLevel::Error,
+    TryStep([&] { port = std::to_string(station.tcpServer(Index).LocalPort()); });
+    const int before = std::exchange(station.AcceptFailuresUnlogged, 0);
+    station.log.Line(LogLevel::Error,
                "Cannot accept a connection on TCP port " + port + ": " + Description +
                    "; still listening, the clients served stay served" +
                    (before > 0 ? " (" + std::to_string(before) + " more failures in the last minute)" : std::string()) +
                    "; logged once a minute");
-    f.AcceptFailureLoggedMs = now;
+    station.AcceptFailureLoggedMs = now;
 }
 
 // The start of a command held back goes to the radio as it is before the close
 // (and before a last client's close shuts the port), ended so that it does not
 // spoil the next client's first command.
-static void WriteHeldBytes(frmMain& f, int16_t Index) {
+static void WriteHeldBytes(Station& station, int16_t Index) {
     for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMostClients : Index); ++i)
-        if (Connection* c = f.connections.BySlot(i)) ClientDeparts(f, *c);
+        if (Connection* c = station.connections.BySlot(i)) ClientDeparts(station, *c);
 }
 
-void CloseConnection(frmMain& f, int16_t Index) {
-    WriteHeldBytes(f, Index);
+void CloseConnection(Station& station, int16_t Index) {
+    WriteHeldBytes(station, Index);
     // A key whose owner goes is released first, before the port may close.
     for (int16_t i = Index == 0 ? 1 : Index; i <= (Index == 0 ? kMostClients : Index); ++i)
-        if (const Connection* c = f.connections.BySlot(i)) f.transmitter.OwnerLeft(c->identity, "its client left");
-    if (f.connections.Count() == 1 || Index == 0) {
+        if (const Connection* c = station.connections.BySlot(i)) station.transmitter.OwnerLeft(c->identity, "its client left");
+    if (station.connections.Count() == 1 || Index == 0) {
         try {
-            StopServingClients(f);
+            StopServingClients(station);
         } catch (const PlatformError&) {
-            f.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(f), MsgButtons::OK, MsgIcon::None,
+            station.dialogs.MsgBox("Unable to listen on Port " + ListenerPortText(station), MsgButtons::OK, MsgIcon::None,
                              "Error");
             return;
         }
     }
     if (Index == 0) {
-        for (int16_t i = 1; i <= kMostClients; ++i) CloseAndRemove(f, i);
-        if (f.state.OffLine()) StopComPortListener(f);
+        for (int16_t i = 1; i <= kMostClients; ++i) CloseAndRemove(station, i);
+        if (station.state.OffLine()) StopComPortListener(station);
     } else {
-        CloseAndRemove(f, Index);
+        CloseAndRemove(station, Index);
     }
-    TryStep([&] { RefreshRemoteList(f); });
+    station.ClientsChanged();
 }
 
-void GoOffLine(frmMain& f) {
-    f.state.WentOffLine();
+void GoOffLine(Station& station) {
+    station.state.WentOffLine();
     // Before the port closes: a CAT key's release is written now.
-    ReleasePTTIfKeyed(f, "Off-line", true);
-    CloseConnection(f, 0);
+    ReleasePTTIfKeyed(station, "Off-line", true);
+    CloseConnection(station, 0);
     int16_t listener = sckClosed;
-    TryStep([&] { listener = f.tcpServer(0).State(); });
+    TryStep([&] { listener = station.tcpServer(0).State(); });
     if (listener == sckListening)
-        f.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(f));
-    TryStep([&] { f.tcpServer(0).Close(); });
-    StopComPortListener(f);
-    if (f.comPort.PortOpen()) CloseComPort(f);
+        station.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(station));
+    TryStep([&] { station.tcpServer(0).Close(); });
+    StopComPortListener(station);
+    if (station.comPort.PortOpen()) CloseComPort(station);
 }
 
-void StartListening(frmMain& f) {
-    if (!f.state.OffLine()) return;  // listening already, or clients are being served
+void StartListening(Station& station) {
+    if (!station.state.OffLine()) return;  // listening already, or clients are being served
     try {
-        for (int16_t i = 1; i <= kMostClients; ++i) CloseConnection(f, i);
-        if (!TestHostPort(f)) {
-            GoOffLine(f);
+        for (int16_t i = 1; i <= kMostClients; ++i) CloseConnection(station, i);
+        if (!TestHostPort(station)) {
+            GoOffLine(station);
             return;
         }
-        f.txtHostName.SetText(f.tcpServer(0).LocalHostName());
-        f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP());
-        f.tcpServer(0).Listen();
-        f.state.Listened();
-        StartComPortListener(f);
-        f.log.Line(LogLevel::Info,
-                   "Listening on TCP port " + ListenerPortText(f) + "; clients connect to " + f.txtHostAdrs.Text() +
-                       "; " + ClientLimits(f.options));
-        if (f.chkComPortActiveInListen.Value() == 1) {
+        const std::string address = station.tcpServer(0).LocalIP();
+        station.tcpServer(0).Listen();
+        station.state.Listened();
+        StartComPortListener(station);
+        station.log.Line(LogLevel::Info,
+                   "Listening on TCP port " + ListenerPortText(station) + "; clients connect to " + address +
+                       "; " + ClientLimits(station.settings.options));
+        if (station.settings.keepPortOpen == 1) {
             bool openFailed = false;
-            OpenComPort(f, openFailed);
+            OpenComPort(station, openFailed);
             if (openFailed) {
                 // "Com Port active in Listen Mode" needs the port; the reason stays in
                 // the window's tool tips and the log.
-                f.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
-                GoOffLine(f);
+                station.log.Line(LogLevel::Warning, "Off-line: \"Com Port active in Listen Mode\" needs the serial port");
+                GoOffLine(station);
             }
         }
     } catch (const PlatformError&) {
         // A socket or serial call that failed unexpectedly (the listener refusing
         // right after a passed test, say): end in a clean Off-line state.
-        TryStep([&] { GoOffLine(f); });
+        TryStep([&] { GoOffLine(station); });
     }
 }
 
-void RefreshRemoteList(frmMain& f) {
-    f.cboRmtAddress.Clear();
-    for (int16_t i = 1; i <= kMostClients; ++i) {
-        TryStep([&] {
-            SocketElement& s = f.tcpServer(i);
-            if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
-        });
-    }
-    const int listed = f.cboRmtAddress.ListCount();
-    if (listed >= 1) {
-        f.cboRmtAddress.SetText(f.cboRmtAddress.List(0));
-        f.lblRmtAddress.SetCaption("Rmt IP Adrs (" + std::to_string(listed) + "): ");
-    } else {
-        f.cboRmtAddress.SetText(kNoRemoteAddress);
-        f.lblRmtAddress.SetCaption("Rmt IP Adrs: ");
-    }
-}
 
 }  // namespace ovrin

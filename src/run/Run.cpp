@@ -53,17 +53,17 @@ public:
     StatusPage(frmMain& f, const status::RecentLog& recent, const cli::Options& o)
         : f_(f),
           publisher_(
-              f.log, [&f] { return f.host.MonotonicMs(); }, o.bindAddress.value_or(""),
+              f.station.log, [&f] { return f.station.host.MonotonicMs(); }, o.bindAddress.value_or(""),
               [address = o.bindAddress.value_or("")](int port, std::string& why) -> std::unique_ptr<status::PageServer> {
                   auto server = std::make_unique<status::StatusServer>();
                   why = server->Start(address, port);
                   if (!why.empty()) return nullptr;
                   return server;
               },
-              [&f] { return status::PageOptions{f.options.statusPort, f.options.allow}; },
+              [&f] { return status::PageOptions{f.station.settings.options.statusPort, f.station.settings.options.allow}; },
               [&f, &recent] { return StatusSnapshotOf(f, recent.Lines()); }) {}
     ~StatusPage() {
-        if (following_) f_.state.Changed.Remove(*following_);
+        if (following_) f_.station.state.Changed.Remove(*following_);
     }
     StatusPage(const StatusPage&) = delete;
     StatusPage& operator=(const StatusPage&) = delete;
@@ -71,7 +71,7 @@ public:
 
     // After the settings are loaded (the port is one of them).
     void Start() {
-        following_ = f_.state.Changed.Add([this] { publisher_.Publish(); });
+        following_ = f_.station.state.Changed.Add([this] { publisher_.Publish(); });
         publisher_.Publish();
     }
 
@@ -109,7 +109,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     frmMain f(p.com, p.sockets, *dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
     Door door(log, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f);
+    door.Guard(f.station);
     StatusPage page(f, log, o);
     std::vector<Timer*> models = f.Timers();
     models.push_back(&page.PublishTimer());
@@ -122,7 +122,7 @@ int RunWindow(RunPlatform& platform, const RunFacilities& p, const cli::Options&
     Form_Load(f);  // shows the window through f.Form.Show()
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com, f.options.pttLine);
+    ReleasePort(p.com, f.station.settings.options.pttLine);
     return status;
 }
 
@@ -133,7 +133,7 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     frmMain f(p.com, p.sockets, dialogs, p.host, log);
     cli::GiveRunSettings(f, o, p.comPort);
     Door door(recent, [&platform](Timer& t) { return platform.Backend(t); });
-    door.Guard(f);
+    door.Guard(f.station);
     StatusPage page(f, recent, o);
     // Nobody sees the status picture: its animation would only wake the process.
     f.tmrPicture.Stop();
@@ -159,13 +159,13 @@ int RunHeadless(RunPlatform& platform, const RunFacilities& p, const cli::Option
     // everyone.
     if (const auto refusal = AllowListRefusal(f)) {
         recent.Line(LogLevel::Error, *refusal);
-        ReleasePort(p.com, f.options.pttLine);
+        ReleasePort(p.com, f.station.settings.options.pttLine);
         return cli::kBadUsage;
     }
     retry.Check();
     page.Start();
     const int status = platform.RunLoop();
-    ReleasePort(p.com, f.options.pttLine);
+    ReleasePort(p.com, f.station.settings.options.pttLine);
     recent.Line(LogLevel::Info, "Ended");
     return status;
 }

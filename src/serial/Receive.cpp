@@ -2,14 +2,14 @@
 
 namespace ovrin {
 
-void RadioDataArrived(frmMain& f) {
+void RadioDataArrived(Station& station) {
     // What the device holds back matters only for when a turn passes to another client.
-    const int32_t latency = f.connections.Count() > 1 ? f.comPort.DeliveryLatencyMs() : 0;
-    const int gap = f.framing.Arrived(!f.tmrRxBlock.Enabled(), f.comPort.Settings(), latency);
-    if (f.tmrRxGap.Interval() != gap) f.tmrRxGap.SetInterval(gap);
-    f.tmrRxGap.Stop();
-    f.tmrRxGap.Start();
-    f.tmrRxBlock.Start();  // a block already growing keeps its age
+    const int32_t latency = station.connections.Count() > 1 ? station.comPort.DeliveryLatencyMs() : 0;
+    const int gap = station.framing.Arrived(!station.tmrRxBlock.Enabled(), station.comPort.Settings(), latency);
+    if (station.tmrRxGap.Interval() != gap) station.tmrRxGap.SetInterval(gap);
+    station.tmrRxGap.Stop();
+    station.tmrRxGap.Start();
+    station.tmrRxBlock.Start();  // a block already growing keeps its age
 }
 
 }  // namespace ovrin

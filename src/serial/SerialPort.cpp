@@ -1,21 +1,9 @@
 #include "serial/SerialPort.h"
 
 #include "text/Numbers.h"
+#include "text/Text.h"
 
 namespace ovrin {
-
-// Ports are listed without opening them: opening a tty raises DTR and RTS, which
-// would key a transmitter or reset a board wired to any of them.
-void ListComPorts(frmMain& f) {
-    for (int16_t n = 1; n <= kLastComPort; ++n) {
-        bool available = false;
-        TryStep([&] { available = f.comPort.PortAvailable(n); });
-        if (!available) continue;
-        std::string device;
-        TryStep([&] { device = f.comPort.DeviceName(n); });
-        f.cboComPort.AddItem("COM" + std::to_string(n), device);
-    }
-}
 
 std::string ParityLetter(const std::string& parityText) {
     const std::string upper = UpperCase(parityText);
@@ -27,9 +15,9 @@ std::string ParityLetter(const std::string& parityText) {
     return "";
 }
 
-std::string LineSettingsText(const frmMain& f) {
-    return Trim(f.cboBaud.Text()) + "," + ParityLetter(f.cboParity.Text()) + "," + Trim(f.cboBits.Text()) + "," +
-           Trim(f.cboStop.Text());
+std::string LineSettingsText(const Station& station) {
+    const StationSettings& s = station.settings;
+    return Trim(s.baud) + "," + ParityLetter(s.parity) + "," + Trim(s.dataBits) + "," + Trim(s.stopBits);
 }
 
 int16_t PortNumber(const std::string& portText) {
@@ -40,62 +28,62 @@ int16_t PortNumber(const std::string& portText) {
 namespace {
 
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
-std::string PortLabel(frmMain& f) {
+std::string PortLabel(Station& station) {
     std::string device;
-    TryStep([&] { device = f.comPort.DeviceName(PortNumber(f.cboComPort.Text())); });
-    const std::string name = Trim(f.cboComPort.Text());
+    TryStep([&] { device = station.comPort.DeviceName(PortNumber(station.settings.comPort)); });
+    const std::string name = Trim(station.settings.comPort);
     return device.empty() ? name : name + " (" + device + ")";
 }
 
 // The steps of opening the port from the window's settings; false, with the
 // reason, when one fails (the port is then closed).
-bool TryOpenComPort(frmMain& f, std::string& why) {
-    const std::string settings = LineSettingsText(f);
+bool TryOpenComPort(Station& station, std::string& why) {
+    const std::string settings = LineSettingsText(station);
     try {
-        f.comPort.SetCommPort(PortNumber(f.cboComPort.Text()));
+        station.comPort.SetCommPort(PortNumber(station.settings.comPort));
     } catch (const PlatformError&) {
-        why = "\"" + Trim(f.cboComPort.Text()) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
+        why = "\"" + Trim(station.settings.comPort) + "\" names no serial port (COM1 to COM" + std::to_string(kLastComPort) + ")";
         return false;
     }
     try {
-        f.comPort.SetSettings(settings);
+        station.comPort.SetSettings(settings);
     } catch (const PlatformError& e) {
         why = "line settings " + settings + " refused: " + e.what();
         return false;
     }
     try {
         // While a client may key the transmitter through its line, the line starts low.
-        const bool ptt = f.chkCtrlPTT.Value() == 1;
-        const PttLine line = f.options.pttLine;
-        f.comPort.SetDTREnable(f.chkDTR.Value() == 1 && !(ptt && line == PttLine::Dtr));
-        f.comPort.SetRTSEnable(f.chkRTS.Value() == 1 && !(ptt && line == PttLine::Rts));
-        f.comPort.SetPortOpen(true);
+        const bool ptt = station.settings.pttControl == 1;
+        const PttLine line = station.settings.options.pttLine;
+        station.comPort.SetDTREnable(station.settings.dtr == 1 && !(ptt && line == PttLine::Dtr));
+        station.comPort.SetRTSEnable(station.settings.rts == 1 && !(ptt && line == PttLine::Rts));
+        station.comPort.SetPortOpen(true);
         return true;
     } catch (const PlatformError& e) {
         why = e.what();
         TryStep([&] {
-            if (f.comPort.PortOpen()) f.comPort.SetPortOpen(false);
+            if (station.comPort.PortOpen()) station.comPort.SetPortOpen(false);
         });
         return false;
     }
 }
 
-bool PortShouldBeOpen(frmMain& f) {
-    return f.connections.Count() > 0 || (!f.state.OffLine() && f.chkComPortActiveInListen.Value() == 1);
+bool PortShouldBeOpen(Station& station) {
+    return station.connections.Count() > 0 || (!station.state.OffLine() && station.settings.keepPortOpen == 1);
 }
 
-void StopReopening(frmMain& f) {
-    f.tmrReopen.Stop();
-    f.port.lost = false;
+void StopReopening(Station& station) {
+    station.tmrReopen.Stop();
+    station.port.lost = false;
 }
 
 // ", DTR on, RTS off (PTT)": the modem lines as opened, for the log.
-std::string ModemLines(frmMain& f) {
-    const auto on = [&f](bool high, PttLine line) {
-        const bool ptt = f.chkCtrlPTT.Value() == 1 && f.options.pttLine == line;
+std::string ModemLines(Station& station) {
+    const auto on = [&station](bool high, PttLine line) {
+        const bool ptt = station.settings.pttControl == 1 && station.settings.options.pttLine == line;
         return std::string(high ? " on" : " off") + (ptt ? " (PTT)" : "");
     };
-    return ", DTR" + on(f.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(f.comPort.RTSEnable(), PttLine::Rts);
+    return ", DTR" + on(station.comPort.DTREnable(), PttLine::Dtr) + ", RTS" + on(station.comPort.RTSEnable(), PttLine::Rts);
 }
 
 // Drops the PTT line (RTS unless DTR keys): a driver that keeps the modem lines
@@ -107,162 +95,140 @@ void DropPttLine(CommControl& com, PttLine line) {
     });
 }
 
-void PortOpened(frmMain& f) {
-    f.port.openLabel = PortLabel(f);
-    f.port.error.clear();
-    ShowPortProblem(f, "");
-    if (f.port.lost) {
-        StopReopening(f);
-        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " is back and open again");
+void PortOpened(Station& station) {
+    station.port.openLabel = PortLabel(station);
+    station.port.error.clear();
+    ShowPortProblem(station, "");
+    if (station.port.lost) {
+        StopReopening(station);
+        station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " is back and open again");
         // The receive poll of the connected clients starts afresh on the new device.
-        if (f.tmrRx.Enabled()) {
-            f.tmrRx.Stop();
-            f.tmrRx.Start();
+        if (station.tmrRx.Enabled()) {
+            station.tmrRx.Stop();
+            station.tmrRx.Start();
         }
     } else {
-        f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " open, " + f.comPort.Settings() + ModemLines(f));
+        station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " open, " + station.comPort.Settings() + ModemLines(station));
     }
 }
 
 }  // namespace
 
-void ShowPortProblem(frmMain& f, const std::string& problem) {
-    f.imgConn.SetToolTip(problem);
-    f.cboConn.SetToolTip(problem.empty() ? std::string(kConnToolTip) : kConnToolTip + std::string("\n\n") + problem);
+void ShowPortProblem(Station& station, const std::string& problem) {
+    station.port.problem = problem;
+    station.PortProblemChanged();
 }
 
-void OpenComPort(frmMain& f, bool& OpenFailed) {
+void OpenComPort(Station& station, bool& OpenFailed) {
     OpenFailed = false;
     // A port that is already open (Listen chosen again while it is kept open for
     // the next client) is kept as it is.
-    if (f.comPort.PortOpen()) return;
+    if (station.comPort.PortOpen()) return;
     std::string why;
-    if (TryOpenComPort(f, why)) {
-        PortOpened(f);
+    if (TryOpenComPort(station, why)) {
+        PortOpened(station);
         return;
     }
     OpenFailed = true;
-    f.port.error = why;
-    const std::string problem = "Serial port " + Trim(f.cboComPort.Text()) + " cannot be opened: " + why;
-    f.log.Line(LogLevel::Error, problem);
-    ShowPortProblem(f, problem);
+    station.port.error = why;
+    const std::string problem = "Serial port " + Trim(station.settings.comPort) + " cannot be opened: " + why;
+    station.log.Line(LogLevel::Error, problem);
+    ShowPortProblem(station, problem);
 }
 
-void ClosePortDroppingRts(frmMain& f) {
-    if (!f.comPort.PortOpen()) return;
-    ReleasePTTIfKeyed(f, "the serial port closed", true);
+void ClosePortDroppingRts(Station& station) {
+    if (!station.comPort.PortOpen()) return;
+    ReleasePTTIfKeyed(station, "the serial port closed", true);
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
-    DropPttLine(f.comPort, f.options.pttLine);
-    f.comPort.SetPortOpen(false);
-    f.turns.Reset();  // nothing waits for a port that is closed
-    f.log.Line(LogLevel::Info, "Serial port " + f.port.openLabel + " closed");
+    DropPttLine(station.comPort, station.settings.options.pttLine);
+    station.comPort.SetPortOpen(false);
+    station.turns.Reset();  // nothing waits for a port that is closed
+    station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " closed");
 }
 
-void CloseComPort(frmMain& f) {
-    TryStep([&] { ClosePortDroppingRts(f); });
+void CloseComPort(Station& station) {
+    TryStep([&] { ClosePortDroppingRts(station); });
 }
 
-void comPort_Lost(frmMain& f, const std::string& why) {
-    ReleasePTTIfKeyed(f, "the serial port was lost");  // the watchdog and the red box go too
-    f.turns.Reset();  // what waited for the port went with it
-    const std::string problem = "Serial port " + f.port.openLabel + " lost: " + why;
-    if (!PortShouldBeOpen(f)) {
-        f.log.Line(LogLevel::Warning, problem);
+void comPort_Lost(Station& station, const std::string& why) {
+    ReleasePTTIfKeyed(station, "the serial port was lost");  // the watchdog and the red box go too
+    station.turns.Reset();  // what waited for the port went with it
+    const std::string problem = "Serial port " + station.port.openLabel + " lost: " + why;
+    if (!PortShouldBeOpen(station)) {
+        station.log.Line(LogLevel::Warning, problem);
         return;
     }
-    f.port.lost = true;
-    f.log.Line(LogLevel::Warning, problem + "; trying it again every second");
-    ShowPortProblem(f, problem + "; trying it again every second");
-    f.tmrReopen.Start();
+    station.port.lost = true;
+    station.log.Line(LogLevel::Warning, problem + "; trying it again every second");
+    ShowPortProblem(station, problem + "; trying it again every second");
+    station.tmrReopen.Start();
 }
 
-void CheckPortDevice(frmMain& f) {
+void CheckPortDevice(Station& station) {
     int16_t port = 0;
-    if (!TryStep([&] { port = PortNumber(f.cboComPort.Text()); }) || port < 1 || port > kLastComPort) return;
+    if (!TryStep([&] { port = PortNumber(station.settings.comPort); }) || port < 1 || port > kLastComPort) return;
     std::string problem;
-    TryStep([&] { problem = f.comPort.PortProblem(port); });
+    TryStep([&] { problem = station.comPort.PortProblem(port); });
     if (problem.empty()) return;
-    f.port.awaited = port;
-    f.log.Line(LogLevel::Warning, "Serial port " + PortLabel(f) + " cannot be opened: " + problem +
-                                      "; looked for every " + std::to_string(f.tmrDevice.Interval() / 1000) +
+    station.port.awaited = port;
+    station.log.Line(LogLevel::Warning, "Serial port " + PortLabel(station) + " cannot be opened: " + problem +
+                                      "; looked for every " + std::to_string(station.tmrDevice.Interval() / 1000) +
                                       " s until it can");
-    f.tmrDevice.Start();
+    station.tmrDevice.Start();
 }
 
-void tmrDevice_Timer(frmMain& f) {
+void tmrDevice_Timer(Station& station) {
     int16_t port = 0;
-    TryStep([&] { port = PortNumber(f.cboComPort.Text()); });
+    TryStep([&] { port = PortNumber(station.settings.comPort); });
     // Another port chosen meanwhile, or this one opened (which its own line tells).
-    bool done = port != f.port.awaited || f.comPort.PortOpen();
+    bool done = port != station.port.awaited || station.comPort.PortOpen();
     if (!done) {
         std::string problem = "not known";
-        TryStep([&] { problem = f.comPort.PortProblem(port); });
+        TryStep([&] { problem = station.comPort.PortProblem(port); });
         done = problem.empty();
         if (done) {
-            f.log.Line(LogLevel::Info, "Serial port " + PortLabel(f) + " is there now and can be opened");
+            station.log.Line(LogLevel::Info, "Serial port " + PortLabel(station) + " is there now and can be opened");
             // The list shows the ports that are there: this one is, now.
-            const std::string text = f.cboComPort.Text();
-            f.cboComPort.Clear();
-            TryStep([&] { ListComPorts(f); });
-            f.cboComPort.SetText(text);
+            station.PortsChanged();
         }
     }
     if (!done) return;
-    f.tmrDevice.Stop();
-    f.port.awaited = 0;
+    station.tmrDevice.Stop();
+    station.port.awaited = 0;
 }
 
-void tmrReopen_Timer(frmMain& f) {
-    if (!PortShouldBeOpen(f)) {
-        StopReopening(f);
-        ShowPortProblem(f, "");
+void tmrReopen_Timer(Station& station) {
+    if (!PortShouldBeOpen(station)) {
+        StopReopening(station);
+        ShowPortProblem(station, "");
         return;
     }
     std::string why;
-    if (f.comPort.PortOpen() || TryOpenComPort(f, why)) PortOpened(f);  // quietly until it is back
+    if (station.comPort.PortOpen() || TryOpenComPort(station, why)) PortOpened(station);  // quietly until it is back
 }
 
-// The three RTS-related boxes keep each other consistent, only while Off-line and
-// only when a box has just become checked.
 namespace {
-void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
-    if (!f.state.OffLine() || control.Value() != 1) return;
-    StationSettings before = f.Settings();
-    before[box] = 0;
-    f.ShowSettings(WithBox(before, box, 1));
-}
-}  // namespace
-
-void chkComPortActiveInListen_Click(frmMain& f) { ApplyBoxRules(f, Box::KeepPortOpen, f.chkComPortActiveInListen); }
-
-void chkCtrlPTT_Click(frmMain& f) { ApplyBoxRules(f, Box::PttControl, f.chkCtrlPTT); }
-
-void chkRTS_Click(frmMain& f) { ApplyBoxRules(f, Box::Rts, f.chkRTS); }
-
-void chkDTR_Click(frmMain& f) { ApplyBoxRules(f, Box::Dtr, f.chkDTR); }
-
-namespace {
-std::string LineWay(frmMain& f, KeyWay way) {
-    return std::string(LineName(f.options.pttLine)) +
+std::string LineWay(Station& station, KeyWay way) {
+    return std::string(LineName(station.settings.options.pttLine)) +
            (way == KeyWay::InBand ? " (in-band command)" : " (remote serial port)");
 }
 }  // namespace
 
-bool KeyPTT(frmMain& f, const Connection& c, KeyWay way) {
+bool KeyPTT(Station& station, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
-    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : f.options.txLimitS * 1000;
-    return f.transmitter.Key({c.identity, way, c.label, LineWay(f, way), limitMs, {}});
+    const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : station.settings.options.txLimitS * 1000;
+    return station.transmitter.Key({c.identity, way, c.label, LineWay(station, way), limitMs, {}});
 }
 
-bool ReleasePTT(frmMain& f, const Connection& c, KeyWay way) {
-    return f.transmitter.Release(c.identity, way, c.label, LineWay(f, way));
+bool ReleasePTT(Station& station, const Connection& c, KeyWay way) {
+    return station.transmitter.Release(c.identity, way, c.label, LineWay(station, way));
 }
 
-void tmrPTT_Timer(frmMain& f) { f.transmitter.WatchdogExpired(); }
+void tmrPTT_Timer(Station& station) { station.transmitter.WatchdogExpired(); }
 
-void ReleasePTTIfKeyed(frmMain& f, const std::string& why, bool portClosing) {
-    f.transmitter.Drop(why, portClosing);
+void ReleasePTTIfKeyed(Station& station, const std::string& why, bool portClosing) {
+    station.transmitter.Drop(why, portClosing);
 }
 
 void ReleasePort(CommControl& com, PttLine line) {

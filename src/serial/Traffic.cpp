@@ -12,7 +12,7 @@ namespace {
 // How long the release of a CAT key may take to leave before the port closes.
 constexpr int kReleaseDrainMs = 500;
 
-void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
+void Deliver(Station& station, const std::vector<Turns::Delivery>& deliveries) {
     // One write per client: the pieces of one read go out together, in order.
     std::vector<Turns::Delivery> merged;
     for (const auto& d : deliveries) {
@@ -21,169 +21,169 @@ void Deliver(frmMain& f, const std::vector<Turns::Delivery>& deliveries) {
         else same->data += d.data;
     }
     for (const auto& d : merged)
-        if (Connection* c = f.connections.ById(d.to)) SendToClient(f, *c, c->ForWire(d.data));
+        if (Connection* c = station.connections.ById(d.to)) SendToClient(station, *c, c->ForWire(d.data));
 }
 
 // Reads what waits and hands it to the turns.
-void PassOnRadioData(frmMain& f, bool lineQuiet) {
+void PassOnRadioData(Station& station, bool lineQuiet) {
     Bytes data;
-    TryStep([&] { data = f.comPort.Input(); });
+    TryStep([&] { data = station.comPort.Input(); });
     // A quiet line also settles a held start of the echo.
-    if (!data.empty() || lineQuiet) Deliver(f, f.turns.RadioData(data, lineQuiet));
+    if (!data.empty() || lineQuiet) Deliver(station, station.turns.RadioData(data, lineQuiet));
 }
 
 // The time the command takes on the line, then the answer wait. A turn in a known
 // language waits for the answer wait only for commands the tables cannot place;
 // commands that get no answer end it once they are on the line.
-void StartAnswerWait(frmMain& f, std::size_t written) {
+void StartAnswerWait(Station& station, std::size_t written) {
     int characterUs = 0;
-    TryStep([&] { characterUs = RadioCharacterMicroseconds(f.comPort.Settings()); });
+    TryStep([&] { characterUs = RadioCharacterMicroseconds(station.comPort.Settings()); });
     // What still waits to go out goes first.
     int32_t backlog = 0;
-    TryStep([&] { backlog = f.comPort.OutBufferCount(); });
+    TryStep([&] { backlog = station.comPort.OutBufferCount(); });
     written = std::max(written, static_cast<std::size_t>(std::max(backlog, 0)));
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
-    const bool wait = !f.turns.TurnKnown() || f.turns.AwaitsMaybe();
-    f.tmrAnswerWait.Stop();
-    f.tmrAnswerWait.SetInterval(std::max(1, (wait ? f.options.answerWaitMs : 0) + onLineMs));
-    f.tmrAnswerWait.Start();
+    const bool wait = !station.turns.TurnKnown() || station.turns.AwaitsMaybe();
+    station.tmrAnswerWait.Stop();
+    station.tmrAnswerWait.SetInterval(std::max(1, (wait ? station.settings.options.answerWaitMs : 0) + onLineMs));
+    station.tmrAnswerWait.Start();
 }
 
-void WriteBlock(frmMain& f, const Turns::Write& w, bool newTurn) {
-    TryStep([&] { f.comPort.Output(w.data); });
+void WriteBlock(Station& station, const Turns::Write& w, bool newTurn) {
+    TryStep([&] { station.comPort.Output(w.data); });
     if (newTurn) {
-        f.tmrActivePort.Stop();
-        f.tmrActivePort.Start();
+        station.tmrActivePort.Stop();
+        station.tmrActivePort.Start();
     }
-    StartAnswerWait(f, w.data.size());
+    StartAnswerWait(station, w.data.size());
 }
 
-void TurnEnded(frmMain& f) {
-    f.tmrActivePort.Stop();
-    f.tmrAnswerWait.Stop();
-    DispatchNextPending(f);
+void TurnEnded(Station& station) {
+    station.tmrActivePort.Stop();
+    station.tmrAnswerWait.Stop();
+    DispatchNextPending(station);
 }
 
-void EndRadioBlock(frmMain& f, bool lineQuiet) {
-    f.tmrRxBlock.Stop();
-    if (lineQuiet) f.tmrRxGap.Stop();
-    PassOnRadioData(f, lineQuiet);
-    if (lineQuiet && f.turns.AnswerComplete()) TurnEnded(f);
+void EndRadioBlock(Station& station, bool lineQuiet) {
+    station.tmrRxBlock.Stop();
+    if (lineQuiet) station.tmrRxGap.Stop();
+    PassOnRadioData(station, lineQuiet);
+    if (lineQuiet && station.turns.AnswerComplete()) TurnEnded(station);
 }
 
-bool RadioBytesWaiting(frmMain& f) {
+bool RadioBytesWaiting(Station& station) {
     int32_t count = 0;
-    TryStep([&] { count = f.comPort.InBufferCount(); });
+    TryStep([&] { count = station.comPort.InBufferCount(); });
     return count > 0;
 }
 
 // A remote serial port client alone on the radio gets its bytes as they are read:
 // with nobody to share the port with, there is no turn to frame.
-bool SoleComPortClient(frmMain& f) {
-    if (f.connections.Count() != 1) return false;
+bool SoleComPortClient(Station& station) {
+    if (station.connections.Count() != 1) return false;
     bool comPort = false;
-    f.connections.ForEach([&](Connection& c) { comPort = c.IsComPortClient(); });
+    station.connections.ForEach([&](Connection& c) { comPort = c.IsComPortClient(); });
     return comPort;
 }
 
 }  // namespace
 
-void SubmitToPort(frmMain& f, ConnectionId from, Turns::Block block, bool first) {
-    if (!f.comPort.PortOpen()) return;  // dropped, as a closed port would
-    const bool newTurn = !f.turns.TurnOpen();
+void SubmitToPort(Station& station, ConnectionId from, Turns::Block block, bool first) {
+    if (!station.comPort.PortOpen()) return;  // dropped, as a closed port would
+    const bool newTurn = !station.turns.TurnOpen();
     // What the radio said before this block is written is not its answer.
-    if (newTurn) PassOnRadioData(f, true);
-    if (auto w = f.turns.Submit(from, std::move(block), first)) WriteBlock(f, *w, newTurn);
-    else DispatchNextPending(f);  // behind blocks that waited for the port
+    if (newTurn) PassOnRadioData(station, true);
+    if (auto w = station.turns.Submit(from, std::move(block), first)) WriteBlock(station, *w, newTurn);
+    else DispatchNextPending(station);  // behind blocks that waited for the port
 }
 
-void SubmitToPort(frmMain& f, ConnectionId from, Bytes data, bool echoed) {
-    SubmitToPort(f, from, Turns::Block{std::move(data), echoed, cat::Language::None, {}, {}});
+void SubmitToPort(Station& station, ConnectionId from, Bytes data, bool echoed) {
+    SubmitToPort(station, from, Turns::Block{std::move(data), echoed, cat::Language::None, {}, {}});
 }
 
-void WriteCatRelease(frmMain& f, const Bytes& release, bool now) {
-    if (!f.comPort.PortOpen()) return;
+void WriteCatRelease(Station& station, const Bytes& release, bool now) {
+    if (!station.comPort.PortOpen()) return;
     if (now) {
-        TryStep([&] { f.comPort.Output(release); });
-        TryStep([&] { f.comPort.Drain(kReleaseDrainMs); });
+        TryStep([&] { station.comPort.Output(release); });
+        TryStep([&] { station.comPort.Drain(kReleaseDrainMs); });
         return;
     }
-    const cat::Language language = f.turns.RadioLanguage();
+    const cat::Language language = station.turns.RadioLanguage();
     cat::ClientReader reader(language);
     Turns::Block block{{}, true, language, {}, {}};
     for (const cat::Command& c : reader.Feed(release)) block.Add(c.bytes, c.answer);
     // A release in another language than the radio's (clients of both) goes whole.
     if (Bytes rest = reader.TakeHeld(); !rest.empty()) block.Add(rest, {});
-    SubmitToPort(f, kServerWrites, std::move(block), true);
+    SubmitToPort(station, kServerWrites, std::move(block), true);
 }
 
-void DispatchNextPending(frmMain& f) {
-    if (f.turns.TurnOpen() || !f.comPort.PortOpen()) return;
-    PassOnRadioData(f, true);
-    if (auto w = f.turns.NextParked()) WriteBlock(f, *w, true);
+void DispatchNextPending(Station& station) {
+    if (station.turns.TurnOpen() || !station.comPort.PortOpen()) return;
+    PassOnRadioData(station, true);
+    if (auto w = station.turns.NextParked()) WriteBlock(station, *w, true);
 }
 
-void tmrActivePort_Timer(frmMain& f) {
-    PassOnRadioData(f, false);  // what has come so far is still the holder's
-    Deliver(f, f.turns.EndTurn());
-    TurnEnded(f);
+void tmrActivePort_Timer(Station& station) {
+    PassOnRadioData(station, false);  // what has come so far is still the holder's
+    Deliver(station, station.turns.EndTurn());
+    TurnEnded(station);
 }
 
-void tmrAnswerWait_Timer(frmMain& f) {
-    f.tmrAnswerWait.Stop();
+void tmrAnswerWait_Timer(Station& station) {
+    station.tmrAnswerWait.Stop();
     // A block being gathered may be the answer: look again once it is in.
-    if (f.tmrRxGap.Enabled()) f.tmrAnswerWait.Start();
-    else if (f.turns.AnswerWaitOver()) TurnEnded(f);
+    if (station.tmrRxGap.Enabled()) station.tmrAnswerWait.Start();
+    else if (station.turns.AnswerWaitOver()) TurnEnded(station);
 }
 
-void tmrRxGap_Timer(frmMain& f) { EndRadioBlock(f, true); }
+void tmrRxGap_Timer(Station& station) { EndRadioBlock(station, true); }
 
-void tmrRxBlock_Timer(frmMain& f) { EndRadioBlock(f, false); }
+void tmrRxBlock_Timer(Station& station) { EndRadioBlock(station, false); }
 
-void RadioBytesCame(frmMain& f) {
-    if (SoleComPortClient(f) && !f.tmrRxGap.Enabled()) {
-        PassOnRadioData(f, true);
-        if (f.turns.AnswerComplete()) TurnEnded(f);
+void RadioBytesCame(Station& station) {
+    if (SoleComPortClient(station) && !station.tmrRxGap.Enabled()) {
+        PassOnRadioData(station, true);
+        if (station.turns.AnswerComplete()) TurnEnded(station);
         return;
     }
     // In a known language each answer goes as soon as it is whole; the quiet line
     // still passes on a piece of unasked output that never finishes.
-    if (f.turns.Framed()) {
-        PassOnRadioData(f, false);
-        if (f.turns.AnswerComplete()) TurnEnded(f);
+    if (station.turns.Framed()) {
+        PassOnRadioData(station, false);
+        if (station.turns.AnswerComplete()) TurnEnded(station);
     }
-    RadioDataArrived(f);
+    RadioDataArrived(station);
 }
 
-void PollRadio(frmMain& f) {
+void PollRadio(Station& station) {
     // Bytes that came without an arrival event start a block here; a block still
     // being gathered is left to its own timers.
-    if (!f.tmrRxGap.Enabled() && RadioBytesWaiting(f)) RadioDataArrived(f);
+    if (!station.tmrRxGap.Enabled() && RadioBytesWaiting(station)) RadioDataArrived(station);
 }
 
-void PaceReceivePoll(frmMain& f) {
+void PaceReceivePoll(Station& station) {
     bool paused = false;
-    f.connections.ForEach([&](Connection& c) { paused = paused || c.readPaused; });
+    station.connections.ForEach([&](Connection& c) { paused = paused || c.readPaused; });
     const int ms = paused ? kBusyPollMs : kIdlePollMs;
-    if (f.tmrRx.Interval() != ms) f.tmrRx.SetInterval(ms);
+    if (station.tmrRx.Interval() != ms) station.tmrRx.SetInterval(ms);
 }
 
-void ConnectionJoined(frmMain& f, ConnectionId id) {
+void ConnectionJoined(Station& station, ConnectionId id) {
     // What the radio said before it came is not for it.
-    if (f.tmrRxGap.Enabled() || RadioBytesWaiting(f)) PassOnRadioData(f, false);
-    Deliver(f, f.turns.Join(id));
+    if (station.tmrRxGap.Enabled() || RadioBytesWaiting(station)) PassOnRadioData(station, false);
+    Deliver(station, station.turns.Join(id));
 }
 
-void ConnectionLeft(frmMain& f, ConnectionId id) {
-    const bool held = f.turns.TurnOpen();
-    f.turns.Leave(id);
-    if (held && !f.turns.TurnOpen()) TurnEnded(f);
+void ConnectionLeft(Station& station, ConnectionId id) {
+    const bool held = station.turns.TurnOpen();
+    station.turns.Leave(id);
+    if (held && !station.turns.TurnOpen()) TurnEnded(station);
 }
 
-void PortTurnsReset(frmMain& f) {
-    f.turns.Reset();
-    f.tmrActivePort.Stop();
-    f.tmrAnswerWait.Stop();
+void PortTurnsReset(Station& station) {
+    station.turns.Reset();
+    station.tmrActivePort.Stop();
+    station.tmrAnswerWait.Stop();
 }
 
 }  // namespace ovrin

@@ -9,21 +9,22 @@ namespace ovrin {
 namespace {
 
 void DefaultChoice(frmMain& f) {
-    if (f.state.Serving()) {
-        f.dialogs.MsgBox("You must close Listen mode before resetting to default values.", MsgButtons::OK,
+    if (f.station.state.Serving()) {
+        f.station.dialogs.MsgBox("You must close Listen mode before resetting to default values.", MsgButtons::OK,
                          MsgIcon::Exclamation, "Connections Open");
         return;
     }
-    const bool reset = f.dialogs.MsgBox("Reset to default values?", MsgButtons::YesNo, MsgIcon::Exclamation,
+    const bool reset = f.station.dialogs.MsgBox("Reset to default values?", MsgButtons::YesNo, MsgIcon::Exclamation,
                                         "Defaults") == MsgResult::Yes;
     if (reset) f.ShowSettings(WithDefaultLine(f.Settings()));
-    GoOffLine(f);
-    if (reset) SaveSettings(f);
+    GoOffLine(f.station);
+    if (reset) SaveSettings(f.station);
 }
 
 void ShowInvalidPort(frmMain& f, const char* text) {
-    f.dialogs.MsgBox(text, MsgButtons::OK, MsgIcon::Information, "Invalid Port");
-    f.txtHostPort.SetText(Trim(FromField(f.SettingsRecord.HostPort)));
+    f.station.dialogs.MsgBox(text, MsgButtons::OK, MsgIcon::Information, "Invalid Port");
+    f.txtHostPort.SetText(Trim(FromField(f.station.SettingsRecord.HostPort)));
+    f.PassSettings();
 }
 
 struct InConnClickGuard {
@@ -39,9 +40,9 @@ void cboConn_Click(frmMain& f) {
     if (f.InConnClick) return;  // a pick while a box of this handler is open
     InConnClickGuard guard(f);
     switch (f.cboConn.ListIndex()) {
-        case kOffLineEntry: GoOffLine(f); break;
+        case kOffLineEntry: GoOffLine(f.station); break;
         case kListenEntry:
-            if (OptionsReady(f)) StartListening(f);
+            if (OptionsReady(f)) StartListening(f.station);
             break;
         case kDefaultEntry: TryStep([&] { DefaultChoice(f); }); break;
         default: break;
@@ -50,33 +51,34 @@ void cboConn_Click(frmMain& f) {
 }
 
 void imgConn_Click(frmMain& f) {
-    if (f.connections.Count() == 0) {
-        if (OptionsReady(f)) StartListening(f);
+    if (f.station.connections.Count() == 0) {
+        if (OptionsReady(f)) StartListening(f.station);
         return;
     }
-    if (f.dialogs.MsgBox("Do you want to set the Connection Status to Off-Line?", MsgButtons::YesNo, MsgIcon::None,
+    if (f.station.dialogs.MsgBox("Do you want to set the Connection Status to Off-Line?", MsgButtons::YesNo, MsgIcon::None,
                          "Off-Line") != MsgResult::Yes)
         return;
-    GoOffLine(f);
+    GoOffLine(f.station);
 }
 
 void txtHostPort_KeyUp(frmMain& f) {
+    f.PassSettings();
     const double port = LeadingNumber(f.txtHostPort.Text());
     if (port < 1) {
         ShowInvalidPort(f, "The Host Port must be greater than 0.");
     } else if (port > 65535) {
         ShowInvalidPort(f, "The Host Port must be less than 65536.");
     } else {
-        TestHostPort(f);
+        TestHostPort(f.station);
         RefreshControlState(f);
     }
 }
 
 void RefreshControlState(frmMain& f) {
-    const bool locked = !f.state.OffLine();
+    const bool locked = !f.station.state.OffLine();
     f.ShowConnectionState();
-    TryStep([&] { f.txtHostName.SetText(f.tcpServer(0).LocalHostName()); });
-    TryStep([&] { f.txtHostAdrs.SetText(f.tcpServer(0).LocalIP()); });
+    TryStep([&] { f.txtHostName.SetText(f.station.tcpServer(0).LocalHostName()); });
+    TryStep([&] { f.txtHostAdrs.SetText(f.station.tcpServer(0).LocalIP()); });
     Control* const settings[] = {&f.txtHostName, &f.txtHostAdrs, &f.txtHostPort, &f.cboInterbyte, &f.cboComPort,
                                  &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.chkDTR, &f.chkRTS,
                                  &f.chkCtrlPTT, &f.chkComPortActiveInListen, &f.chkBridge};
@@ -86,7 +88,7 @@ void RefreshControlState(frmMain& f) {
 }
 
 void ShowTransmitter(frmMain& f) {
-    f.chkCtrlPTT.SetBackColor(f.transmitter.Keyed() ? kColourRed : kColourButtonFace);
+    f.chkCtrlPTT.SetBackColor(f.station.transmitter.Keyed() ? kColourRed : kColourButtonFace);
 }
 
 }  // namespace ovrin

@@ -34,11 +34,11 @@ std::string PortClash(const frmMain& f, const ServerOptions& o) {
 }  // namespace
 
 void OptionField_Change(frmMain& f) {
-    ServerOptions taken = f.options;
+    ServerOptions taken = f.station.settings.options;
     for (const frmMain::OptionField& field : f.OptionFields()) {
         const auto why = SetOption(taken, field.option, field.Text());
         field.control.SetToolTip(why ? field.toolTip + "\n\nNot taken: " + *why + "; it stays " +
-                                           OptionText(f.options, field.option)
+                                           OptionText(f.station.settings.options, field.option)
                                      : field.toolTip);
     }
     const StationSettings moved = WithPttLine(f.Settings(), taken.pttLine);
@@ -48,7 +48,7 @@ void OptionField_Change(frmMain& f) {
 }
 
 bool OptionsReady(frmMain& f) {
-    ServerOptions o = f.options;
+    ServerOptions o = f.station.settings.options;
     std::string problem;
     for (const frmMain::OptionField& field : f.OptionFields()) {
         if (const auto why = SetOption(o, field.option, field.Text())) {
@@ -58,7 +58,7 @@ bool OptionsReady(frmMain& f) {
     }
     if (problem.empty()) problem = PortClash(f, o);
     if (problem.empty()) return true;
-    f.dialogs.MsgBox(problem, MsgButtons::OK, MsgIcon::Exclamation, "Invalid Option");
+    f.station.dialogs.MsgBox(problem, MsgButtons::OK, MsgIcon::Exclamation, "Invalid Option");
     return false;
 }
 

@@ -11,13 +11,13 @@ void PutPicture(frmMain& f, const std::string& key) {
 
 void tmrPicture_Timer(frmMain& f) {
     UpdateStatusIcon(f);
-    if (!f.turns.TurnOpen()) f.tmrActivePort.Stop();
+    if (!f.station.turns.TurnOpen()) f.station.tmrActivePort.Stop();
 }
 
 void UpdateStatusIcon(frmMain& f) {
-    const bool serving = f.state.Serving();
+    const bool serving = f.station.state.Serving();
     f.imgConn.SetVisible(false);
-    if (const auto key = f.animation.Next(!f.state.OffLine(), serving)) PutPicture(f, *key);
+    if (const auto key = f.animation.Next(!f.station.state.OffLine(), serving)) PutPicture(f, *key);
     f.imgConn.SetVisible(true);
     f.imgConn.Refresh();
     const int interval = StatusAnimation::IntervalMs(serving);

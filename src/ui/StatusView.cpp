@@ -29,7 +29,7 @@ StatusSnapshot::State StateOf(const ServerState& state) {
 // The line as the log writes it (9600,n,8,2): the port's own while it is open (a
 // remote serial port client may have changed it), else the boxes'.
 std::string LineOf(frmMain& f, bool open) {
-    if (open) return f.comPort.Settings();
+    if (open) return f.station.comPort.Settings();
     const StationSettings s = f.Settings();
     const char parity = s.parity.empty() ? 'n' : static_cast<char>(std::tolower(static_cast<unsigned char>(s.parity[0])));
     return s.baud + "," + parity + "," + s.dataBits + "," + s.stopBits;
@@ -38,17 +38,17 @@ std::string LineOf(frmMain& f, bool open) {
 StatusSnapshot::Serial SerialOf(frmMain& f) {
     StatusSnapshot::Serial p;
     p.name = f.cboComPort.Text();
-    p.open = f.comPort.PortOpen();
+    p.open = f.station.comPort.PortOpen();
     const std::string upper = p.name.size() > 3 ? p.name.substr(0, 3) : "";
     if (upper == "COM" || upper == "com") {
         const int port = NumberIn(p.name.substr(3));
-        if (port > 0) TryStep([&] { p.device = f.comPort.DeviceName(static_cast<int16_t>(port)); });
+        if (port > 0) TryStep([&] { p.device = f.station.comPort.DeviceName(static_cast<int16_t>(port)); });
     }
     p.line = LineOf(f, p.open);
-    if (f.port.lost) p.problem = "the device is gone; trying it again every second";
-    else if (!p.open && !f.port.error.empty()) p.problem = "cannot be opened: " + f.port.error;
+    if (f.station.port.lost) p.problem = "the device is gone; trying it again every second";
+    else if (!p.open && !f.station.port.error.empty()) p.problem = "cannot be opened: " + f.station.port.error;
     p.keptOpen = f.chkComPortActiveInListen.Value() == 1;
-    if (f.chkCtrlPTT.Value() == 1) p.pttLine = LineName(f.options.pttLine);
+    if (f.chkCtrlPTT.Value() == 1) p.pttLine = LineName(f.station.settings.options.pttLine);
     return p;
 }
 
@@ -61,24 +61,24 @@ status::TransmissionStatus TransmissionOf(const Transmission& t, int64_t nowMs) 
 
 StatusSnapshot StatusSnapshotOf(frmMain& f, std::vector<status::LogLine> log) {
     StatusSnapshot s;
-    const int64_t now = f.host.MonotonicMs();
-    s.wallMs = f.host.WallClockMs();
-    s.version = "Ovrin-Server v" + f.VersionText;
+    const int64_t now = f.station.host.MonotonicMs();
+    s.wallMs = f.station.host.WallClockMs();
+    s.version = "Ovrin-Server v" + f.station.VersionText;
     s.hostName = f.txtHostName.Text();
-    s.state = StateOf(f.state);
+    s.state = StateOf(f.station.state);
     s.listenPort = NumberIn(f.txtHostPort.Text());
-    s.remoteSerialPort = f.options.rfc2217Port;
-    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMostClients : std::max(f.options.clients, 1);
+    s.remoteSerialPort = f.station.settings.options.rfc2217Port;
+    s.clientsAllowed = f.chkBridge.Value() == 1 ? kMostClients : std::max(f.station.settings.options.clients, 1);
     s.serial = SerialOf(f);
-    f.connections.ForEach([&](Connection& c) {
+    f.station.connections.ForEach([&](Connection& c) {
         s.clients.push_back({c.label, c.address, c.slot, c.identity, c.IsComPortClient(),
                              std::string(cat::Title(c.reader.Spoken())), c.connectedWallMs, now - c.connectedMs,
                              c.bytesIn, c.bytesOut});
     });
     std::sort(s.clients.begin(), s.clients.end(),
               [](const auto& a, const auto& b) { return a.connection < b.connection; });
-    for (const Transmission& t : f.transmitter.Recent()) s.transmissions.push_back(TransmissionOf(t, now));
-    s.keyed = f.transmitter.Keyed();
+    for (const Transmission& t : f.station.transmitter.Recent()) s.transmissions.push_back(TransmissionOf(t, now));
+    s.keyed = f.station.transmitter.Keyed();
     if (s.keyed && !s.transmissions.empty() && s.transmissions.back().ongoing) s.transmitting = s.transmissions.back();
     s.log = std::move(log);
     return s;

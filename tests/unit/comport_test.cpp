@@ -20,9 +20,9 @@ const Bytes kRtsOn = Control(11), kRtsOff = Control(12);
 // Listening with the remote serial port on; its client in slot 1.
 struct Remote : sim::SimApp {
     explicit Remote(int txLimitS = ServerOptions{}.txLimitS) {
-        f.options.rfc2217Port = 50001;
-        f.options.txLimitS = txLimitS;
-        f.options.clients = 2;
+        f.station.settings.options.rfc2217Port = 50001;
+        f.station.settings.options.txLimitS = txLimitS;
+        f.station.settings.options.clients = 2;
         Load();
         f.chkCtrlPTT.SetValue(1);
         EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));

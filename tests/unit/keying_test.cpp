@@ -20,7 +20,7 @@ using sim::kInBandRelease;
 
 struct Keyed : SimApp {
     explicit Keyed(int txLimitS = 180) {
-        f.options.txLimitS = txLimitS;
+        f.station.settings.options.txLimitS = txLimitS;
         Serve(2);
         f.chkCtrlPTT.SetValue(1);
         com.rtsHistory.clear();

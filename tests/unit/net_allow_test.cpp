@@ -29,8 +29,8 @@ TEST(AllowList, RefusedBeforeTheSerialPortOpensAndLoggedOnceAMinutePerAddress) {
     sim::SimApp p;
     Admission door(p.log);
     p.clock.Bind(door.QuietTimer());
-    p.f.Admits = [&](const std::string& a) { return door.Admits(p.f.options.allow, a); };
-    p.f.Given.options = {{"allow", "127.0.0.1"}};
+    p.f.station.Admits = [&](const std::string& a) { return door.Admits(p.f.station.settings.options.allow, a); };
+    p.f.station.Given.options = {{"allow", "127.0.0.1"}};
     p.Load();
     const int opens = p.com.opens;  // the port kept open in Listen, as by default
     const auto logged = [&] {

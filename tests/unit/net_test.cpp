@@ -20,7 +20,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     EXPECT_FALSE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_TRUE(app.log.Has({"198.51.100.9 refused: the limit of 1 client is reached"}));
 
-    KeyPTT(app.f, *app.f.connections.BySlot(1), KeyWay::InBand);
+    KeyPTT(app.f.station, *app.f.station.connections.BySlot(1), KeyWay::InBand);
     app.Client(1).rx = "FA1;";  // sent just before it went
     app.Client(1).peerGone = true;  // its close event not yet delivered
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));
@@ -60,8 +60,8 @@ TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
 TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
     for (const int16_t listener : {int16_t{0}, kComPortListener}) {
         sim::SimApp app;
-        app.f.options.rfc2217Port = 50001;
-        app.f.options.clients = 2;
+        app.f.station.settings.options.rfc2217Port = 50001;
+        app.f.station.settings.options.clients = 2;
         app.Load();
         ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.1"));
         for (int i = 0; i < 3; ++i) app.sockets.AcceptFails(listener);

@@ -111,13 +111,13 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         SimApp app;
         app.host.files[options] = row.file;
         Door door(app.log, [](Timer&) { return std::make_unique<Idle>(); });
-        door.Guard(app.f);
+        door.Guard(app.f.station);
         app.Load();
         EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}));
         EXPECT_TRUE(app.log.Has({"from no address: the allow-list cannot be read"}));
-        ASSERT_TRUE(AllowListFault(app.f.options).has_value());
+        ASSERT_TRUE(AllowListFault(app.f.station.settings.options).has_value());
         for (const char* address : {"127.0.0.1", "10.0.0.1", "192.168.1.1", "::1", ""})
-            EXPECT_FALSE(app.f.Admits(address)) << address;
+            EXPECT_FALSE(app.f.station.Admits(address)) << address;
         app.f.Form.Unload();
         const std::string& saved = app.host.files[options];
         EXPECT_EQ(saved.substr(0, row.file.size()), row.file);  // as written, the rest added after it
@@ -125,9 +125,9 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
 
         SimApp given;  // --allow over the file: the user's word for this run
         given.host.files[options] = row.file;
-        given.f.Given.options = {{"allow", "127.0.0.1"}};
+        given.f.station.Given.options = {{"allow", "127.0.0.1"}};
         given.Load();
-        EXPECT_FALSE(AllowListFault(given.f.options).has_value());
+        EXPECT_FALSE(AllowListFault(given.f.station.settings.options).has_value());
     }
 }
 
@@ -136,7 +136,7 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
 // one; the start-up log says what is in effect.
 TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
     SimApp first;
-    first.f.Given.options = {{"clients", "3"}, {"allow", "10.0.0.0/8"}, {"rfc2217-port", "50001"}, {"ptt-line", "dtr"}};
+    first.f.station.Given.options = {{"clients", "3"}, {"allow", "10.0.0.0/8"}, {"rfc2217-port", "50001"}, {"ptt-line", "dtr"}};
     first.Load();
     first.f.Form.Unload();
     const std::string options = "/sim/prog/Ovrin-Server.conf";
@@ -145,11 +145,11 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
     SimApp second;  // started again without options
     second.host.files = first.host.files;
     Door door(second.log, [](Timer&) { return std::make_unique<Idle>(); });
-    door.Guard(second.f);
+    door.Guard(second.f.station);
     second.Load();
-    EXPECT_EQ(second.f.options.clients, 3);
-    EXPECT_EQ(second.f.options.allow, "10.0.0.0/8");
-    EXPECT_EQ(second.f.options.rfc2217Port, 50001);
+    EXPECT_EQ(second.f.station.settings.options.clients, 3);
+    EXPECT_EQ(second.f.station.settings.options.allow, "10.0.0.0/8");
+    EXPECT_EQ(second.f.station.settings.options.rfc2217Port, 50001);
     EXPECT_EQ(second.f.chkCtrlPTT.caption, "Control DTR as PTT");
     EXPECT_EQ(second.f.txtRfc2217Port.Text(), "50001");
     EXPECT_TRUE(second.log.Has({"Options in effect: up to 3 clients, from 10.0.0.0/8 only;",
@@ -162,7 +162,7 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
 
     SimApp third;  // an option given once more wins for its run, and is kept
     third.host.files = second.host.files;
-    third.f.Given.options = {{"allow", "any"}, {"clients", "1"}};
+    third.f.station.Given.options = {{"allow", "any"}, {"clients", "1"}};
     third.Load();
     third.f.Form.Unload();
     const ServerOptions kept = ReadOptionsFile(third.host.files[options], {}).options;
@@ -183,17 +183,17 @@ TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
     app.Load();
     EXPECT_TRUE(app.dialogs.shown.empty());
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_EQ(app.f.options.txLimitS, 90);
-    EXPECT_EQ(app.f.options.clients, 1);
+    EXPECT_EQ(app.f.station.settings.options.txLimitS, 90);
+    EXPECT_EQ(app.f.station.settings.options.clients, 1);
     EXPECT_TRUE(app.log.Has({"Options file " + options + ", line 1: clients = \"7\": 1 to 5: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 2: answer-wait = \"= 300\": 20 to 3000 milliseconds: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 3: \"what is this\" is no \"name = value\": skipped"}));
     EXPECT_TRUE(app.log.Has({"Options file " + options + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
-    SaveSettings(app.f);
+    SaveSettings(app.f.station);
     EXPECT_EQ(app.host.files[options].substr(0, file.size() + 13), file + "rfc2217-port ");
-    app.f.options.clients = 2;  // chosen in the window: the bad line gives way
-    app.f.options.txLimitS = 30;
-    SaveSettings(app.f);
+    app.f.station.settings.options.clients = 2;  // chosen in the window: the bad line gives way
+    app.f.station.settings.options.txLimitS = 30;
+    SaveSettings(app.f.station);
     const std::string mended = "clients = 2\nanswer-wait == 300\nwhat is this\ntx-limit = 60\ntx-limit = 30\nrfc";
     EXPECT_EQ(app.host.files[options].substr(0, mended.size()), mended);
 }
@@ -238,7 +238,7 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
             EXPECT_FALSE(field->Enabled());
             app.f.Form.Unload();
             const std::string saved = app.host.files["/sim/prog/Ovrin-Server.conf"];
-            EXPECT_EQ(ReadOptionsFile(saved, {}).options, app.f.options);
+            EXPECT_EQ(ReadOptionsFile(saved, {}).options, app.f.station.settings.options);
         }
     }
     // Another PTT line: the PTT box names it, and PTT control moves to it.
@@ -252,7 +252,7 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
     app.f.cboPttLine.SetListIndex(1);
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
     EXPECT_EQ(app.f.chkDTR.Value(), 0);
-    EXPECT_EQ(app.f.options.pttLine, PttLine::Dtr);
+    EXPECT_EQ(app.f.station.settings.options.pttLine, PttLine::Dtr);
 }
 
 }  // namespace

@@ -28,15 +28,15 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     f.chkRTS.SetValue(1);
     EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
     app.com.existing = {3};
-    f.cboComPort.SetText(" com3 ");
-    f.cboParity.SetText("Odd");
+    f.cboComPort.UserEdit(" com3 ");
+    f.cboParity.UserEdit("Odd");
     bool failed = true;
-    OpenComPort(f, failed);
+    OpenComPort(f.station, failed);
     EXPECT_FALSE(failed);
     EXPECT_EQ(app.com.CommPort(), 3);
     EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
     EXPECT_FALSE(app.com.RTSEnable());
-    OpenComPort(f, failed);
+    OpenComPort(f.station, failed);
     EXPECT_EQ(app.com.opens, 1);
 }
 
@@ -68,7 +68,7 @@ TEST(Recovery, ALostDeviceIsTriedEverySecondQuietlyUntilItIsBackOrNobodyNeedsIt)
     app.com.Unplug();
     app.sockets.PeerCloses(1);
     app.clock.Advance(1000);
-    EXPECT_FALSE(app.f.tmrReopen.Enabled());
+    EXPECT_FALSE(app.f.station.tmrReopen.Enabled());
 }
 
 TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
@@ -96,7 +96,7 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     app.com.existing.insert(1);  // plugged in at last
     app.clock.Advance(2000);
     EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) is there now and can be opened"}));
-    EXPECT_FALSE(app.f.tmrDevice.Enabled());
+    EXPECT_FALSE(app.f.station.tmrDevice.Enabled());
     ASSERT_EQ(app.f.cboComPort.ListCount(), 1);  // now in the window's list, still chosen
     EXPECT_EQ(app.f.cboComPort.ListIndex(), 0);
 }

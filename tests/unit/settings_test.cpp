@@ -71,7 +71,7 @@ TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {
     app.com.existing.insert(3);
     app.f.cboConn.SetListIndex(1);
     ASSERT_TRUE(app.sockets.RequestConnection());
-    SaveSettings(app.f);
+    SaveSettings(app.f.station);
     const Bytes saved = app.host.files.at(app.SettingsPath());
     EXPECT_EQ(saved[65], 1);  // ON-LINE is stored as Listen
     EXPECT_EQ(saved.substr(77), "0" + StoredRecord().Reserved3);  // Bridge as shown, the reserved bytes kept
@@ -87,7 +87,7 @@ TEST(GivenSettings, TypedOverTheStoredOnesBeforeListenAndSaved) {
     for (const auto& r : rows) {
         SimApp app;
         app.host.files[app.SettingsPath()] = StoredRecord().Encode();
-        app.f.Given = {"50001", "COM1", "4800", "Mark", "7", "1.5", r.dtr, r.rts, r.ptt, r.keep, {}};
+        app.f.station.Given = {"50001", "COM1", "4800", "Mark", "7", "1.5", r.dtr, r.rts, r.ptt, r.keep, {}};
         app.Load();
         app.f.cboConn.SetListIndex(1);
         EXPECT_EQ(app.com.PortOpen(), r.saved[2] == '1');
@@ -96,7 +96,7 @@ TEST(GivenSettings, TypedOverTheStoredOnesBeforeListenAndSaved) {
             EXPECT_EQ(std::pair(app.com.DTREnable(), app.com.RTSEnable()),
                       std::pair(r.saved[0] == '1', r.saved[1] == '1' && r.saved[3] == '0'));
         }
-        SaveSettings(app.f);
+        SaveSettings(app.f.station);
         const Bytes saved = app.host.files.at(app.SettingsPath());
         EXPECT_EQ(saved.substr(47, 18), "4800  7Mark 150001");  // 1.5 stop bits kept as 1: one character
         EXPECT_EQ(saved.substr(67, 10), "COM1  " + r.saved) << r.keep << r.rts << r.dtr << r.ptt;

@@ -47,12 +47,12 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
         {"listening",
          [](SimApp& a) {
              a.Load();
-             GoOffLine(a.f);
+             GoOffLine(a.f.station);
              a.f.chkComPortActiveInListen.SetValue(0);
-             StartListening(a.f);
+             StartListening(a.f.station);
          },
          "Listening", false, "", "closed until a client connects"},
-        {"off-line", [](SimApp& a) { a.Load(); GoOffLine(a.f); }, "Off-line", false, "", "<h1>Off-line</h1>"},
+        {"off-line", [](SimApp& a) { a.Load(); GoOffLine(a.f.station); }, "Off-line", false, "", "<h1>Off-line</h1>"},
         {"on-line", [](SimApp& a) { a.Serve(1); }, "ON-LINE", true, "", "<b>open</b>"},
         {"no device",
          [](SimApp& a) {
@@ -86,8 +86,8 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
 
 TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
-    app.f.options.rfc2217Port = 50001;
-    app.f.options.clients = 3;
+    app.f.station.settings.options.rfc2217Port = 50001;
+    app.f.station.settings.options.clients = 3;
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
@@ -186,7 +186,7 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     // Newest first on the page.
     EXPECT_LT(shown.html.find("the watchdog"), shown.html.find("released by CAT"));
 
-    app.f.options.pttLine = PttLine::Dtr;
+    app.f.station.settings.options.pttLine = PttLine::Dtr;
     shown = Show(app);
     EXPECT_TRUE(Has(shown.html, "Not keyed (DTR is the PTT line)"));
     EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "DTR");

@@ -23,7 +23,7 @@ using sim::SimApp;
 
 // Clients in no known command language: the turns frame the radio's bytes by the line.
 struct Plain : SimApp {
-    Plain() { f.options.cat = cat::Language::None; }
+    Plain() { f.station.settings.options.cat = cat::Language::None; }
 };
 using Blocks = std::vector<Bytes>;
 
@@ -47,7 +47,7 @@ TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
         for (const Bytes& block : row.client) app.Send(1, block);
         for (const Bytes& block : row.radio) app.Radio(block);
         EXPECT_EQ(app.Client(1).sentBlocks, row.delivered) << row.radio.back();
-        EXPECT_EQ(app.f.turns.TurnOpen(), row.turnOpen) << row.radio.back();
+        EXPECT_EQ(app.f.station.turns.TurnOpen(), row.turnOpen) << row.radio.back();
     }
 }
 
@@ -255,7 +255,7 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
     };
     for (const auto& row : rows) {
         SimApp app;
-        app.f.options.cat = row.language;
+        app.f.station.settings.options.cat = row.language;
         app.Serve(2);
         app.Send(1, row.leftover);
         app.clock.Advance(200);  // the rest did not come: its start went as it was
@@ -263,7 +263,7 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
         app.sockets.PeerCloses(1);
         app.clock.Advance(50);
         EXPECT_EQ(app.com.Written(), row.leftover + row.ending) << row.name;
-        EXPECT_FALSE(app.f.transmitter.Keyed()) << row.name;
+        EXPECT_FALSE(app.f.station.transmitter.Keyed()) << row.name;
         if (!row.refusal.empty()) app.Radio(row.refusal);
         ASSERT_TRUE(app.sockets.RequestConnection());
         app.Send(1, row.next);
@@ -316,11 +316,11 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
         }
         const std::size_t total = 3 + all.size();
         // Past the bound, one more read at most.
-        const std::size_t parked = app.f.turns.Parked(app.f.connections.IdOf(1)).size();
+        const std::size_t parked = app.f.station.turns.Parked(app.f.station.connections.IdOf(1)).size();
         EXPECT_LE(parked, kMaxParked + row.chunk.size()) << row.name;
         if (row.flows) {
             EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
-            EXPECT_LE(app.f.turns.EchoAwaited(), Turns::kMaxTurnBytes) << row.name;
+            EXPECT_LE(app.f.station.turns.EchoAwaited(), Turns::kMaxTurnBytes) << row.name;
         }
         EXPECT_EQ(app.Client(1).rx.size() + app.com.Written().size() + parked, total) << row.name;
         app.com.RadioSends("FA00014074000;");
@@ -360,7 +360,7 @@ TEST(ClientBlocks, AClientThatOutrunsTheRadioWaitsForItsOwnTurnsAndSpoilsNoOnesA
         std::deque<std::pair<ConnectionId, Bytes>> heard;  // commands the radio has yet to answer
         Bytes partial;
         app.com.OnOutput = [&] {
-            const ConnectionId writer = app.f.turns.Holder();
+            const ConnectionId writer = app.f.station.turns.Holder();
             partial += app.com.writes.back();
             for (std::size_t end; (end = partial.find(';')) != Bytes::npos; partial.erase(0, end + 1))
                 heard.push_back({writer, partial.substr(0, end + 1)});
@@ -391,7 +391,7 @@ TEST(ClientBlocks, AClientThatOutrunsTheRadioWaitsForItsOwnTurnsAndSpoilsNoOnesA
                 if (askedAt[slot] >= 0 && got.size() > seen[slot]) {
                     const Bytes reply = got.substr(seen[slot]);
                     ASSERT_TRUE(fa.count(reply)) << row.name << ": poller " << i << " got " << reply;
-                    EXPECT_EQ(fa[reply], app.f.connections.IdOf(i)) << row.name << ": " << reply;
+                    EXPECT_EQ(fa[reply], app.f.station.connections.IdOf(i)) << row.name << ": " << reply;
                     EXPECT_LE(app.clock.Now() - askedAt[slot], 1000) << row.name;
                     seen[slot] = got.size();
                     askedAt[slot] = -1;
@@ -433,8 +433,8 @@ TEST(ClientBlocks, WhatWaitsForAClientThatDoesNotReadIsBounded) {
     };
     for (const auto& row : rows) {
         SimApp app;
-        app.f.options.rfc2217Port = 50001;
-        app.f.options.clients = 2;
+        app.f.station.settings.options.rfc2217Port = 50001;
+        app.f.station.settings.options.clients = 2;
         app.Load();
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.1", row.listener));
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.2"));

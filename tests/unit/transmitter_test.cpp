@@ -42,7 +42,7 @@ TEST(Ptt, TheFirstClientToKeyOwnsTheTransmitter) {
     app.sockets.PeerCloses(1);
     EXPECT_FALSE(app.com.RTSEnable());
     app.Send(2, kKey);
-    EXPECT_EQ(app.f.transmitter.Owner(), app.f.connections.IdOf(2));
+    EXPECT_EQ(app.f.station.transmitter.Owner(), app.f.station.connections.IdOf(2));
 }
 
 // RTS is down once the clients have gone, and before the port closes, whichever way.
@@ -68,7 +68,7 @@ TEST(Ptt, RtsDropsWhenTheClientsGoAndBeforeEveryClose) {
         SCOPED_TRACE(path.name);
         EXPECT_FALSE(app.com.RTSEnable() && app.com.PortOpen());
         for (bool high : app.com.rtsAtClose) EXPECT_FALSE(high);
-        EXPECT_FALSE(app.f.tmrPTT.Enabled());
+        EXPECT_FALSE(app.f.station.tmrPTT.Enabled());
         EXPECT_EQ(app.f.chkCtrlPTT.BackColor(), kColourButtonFace);
     }
     // RTS raised by its box, not as PTT: a driver may keep the line at close.
