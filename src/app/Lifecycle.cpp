@@ -46,10 +46,10 @@ void WireEvents(frmMain& f) {
     f.station.PortsChanged.Add([&f] {
         const std::string text = f.cboComPort.Text();
         f.cboComPort.Clear();
-        TryStep([&] { ListComPorts(f); });
+        TryStep(f.station.faults, [&] { ListComPorts(f); });
         f.cboComPort.SetText(text);
     });
-    f.station.ClientsChanged.Add([&f] { TryStep([&] { RefreshRemoteList(f); }); });
+    f.station.ClientsChanged.Add([&f] { TryStep(f.station.faults, [&] { RefreshRemoteList(f); }); });
     for (const frmMain::OptionField& field : f.OptionFields()) {
         if (auto* combo = dynamic_cast<ComboBox*>(&field.control)) {
             combo->Click = [&f] { OptionField_Change(f); };
@@ -75,7 +75,7 @@ void WireEvents(frmMain& f) {
     f.station.tmrClientLog.Tick = [&f] { f.station.clientLog.Flush(); };
     f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f.station); };
     f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f.station); };
-    f.station.state.Changed.Add([&f] { TryStep([&] { RefreshControlState(f); }); });
+    f.station.state.Changed.Add([&f] { TryStep(f.station.faults, [&] { RefreshControlState(f); }); });
     f.station.transmitter.Changed.Add([&f] { ShowTransmitter(f); });
     f.station.transmitter.Changed.Add([&f] { WatchTheKeyer(f.station); });
     f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f.station, release, now); };
@@ -115,20 +115,20 @@ std::string VersionCaption(int major, int minor, int revision) {
 // Start-up never stops on an error: a failing step is skipped. The settings are
 // in the window before anything listens, opens or keys.
 void Form_Load(frmMain& f) {
-    TryStep([&] {
+    TryStep(f.station.faults, [&] {
         f.station.VersionText = BuildVersionText(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision());
     });
-    TryStep([&] {
+    TryStep(f.station.faults, [&] {
         f.Form.SetCaption(VersionCaption(f.station.host.VersionMajor(), f.station.host.VersionMinor(), f.station.host.VersionRevision()));
     });
-    TryStep([&] { ListComPorts(f); });
+    TryStep(f.station.faults, [&] { ListComPorts(f); });
     LoadedSettings loaded;
-    TryStep([&] { loaded = LoadSettings(f.station); });
+    TryStep(f.station.faults, [&] { loaded = LoadSettings(f.station); });
     CheckPortDevice(f.station);
     if (loaded.listen) StartListening(f.station);
     if (loaded.defaults) SaveSettings(f.station);
-    TryStep([&] { f.Form.Show(); });
-    TryStep([&] { RefreshControlState(f); });
+    TryStep(f.station.faults, [&] { f.Form.Show(); });
+    TryStep(f.station.faults, [&] { RefreshControlState(f); });
 }
 
 void Form_Unload(frmMain& f) {
@@ -140,7 +140,7 @@ void Form_Terminate(frmMain& f) {
     // Before anything closes: a CAT key's release is written now.
     ReleasePTTIfKeyed(f.station, "the program ended", true);
     // Clients of a listening server go with the process; Off-line, none are left.
-    if (f.station.state.OffLine()) TryStep([&] { CloseConnection(f.station, 0); });
+    if (f.station.state.OffLine()) TryStep(f.station.faults, [&] { CloseConnection(f.station, 0); });
     // The end of the process would close the port too, but only an explicit close
     // drops RTS first.
     CloseComPort(f.station);

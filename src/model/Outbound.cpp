@@ -5,7 +5,7 @@ namespace {
 
 int32_t Unsent(Station& station, const Connection& c) {
     int32_t waiting = 0;
-    TryStep([&] { waiting = station.tcpServer(c.slot).BytesToSend(); });
+    TryStep(station.faults, [&] { waiting = station.tcpServer(c.slot).BytesToSend(); });
     return waiting;
 }
 
@@ -27,7 +27,7 @@ void SendToClient(Station& station, Connection& c, const Bytes& wire) {
         return;
     }
     const int16_t slot = c.slot;
-    if (TryStep([&] { station.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
+    if (TryStep(station.faults, [&] { station.tcpServer(slot).SendData(wire); })) c.bytesOut += wire.size();
 }
 
 bool SendQueueFull(Station& station, const Connection& c) { return Unsent(station, c) >= kUnsentPausesReads; }

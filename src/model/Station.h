@@ -20,6 +20,7 @@
 #include "model/Boxes.h"
 #include "model/ClientLog.h"
 #include "model/Connections.h"
+#include "model/StepFaults.h"
 #include "model/Transmitter.h"
 #include "record/SettingsRecord.h"
 #include "state/ServerState.h"
@@ -118,7 +119,9 @@ struct Station {
     Turns turns;
     // What a client can make happen again and again is logged at most once a second.
     ClientLog clientLog{log, host, tmrClientLog};
-    Transmitter transmitter{comPort, tmrPTT, clientLog, host};
+    // What a skipped step threw, told once a minute per kind.
+    StepFaults faults{log, host};
+    Transmitter transmitter{comPort, tmrPTT, clientLog, host, faults};
     PortSession port;
     RadioFraming framing;
     Boxes boxes{dialogs};

@@ -74,7 +74,7 @@ void Transmitter::SetLine(PttLine line) {
 }
 
 void Transmitter::SetPttLine(bool on) {
-    TryStep([&] {
+    TryStep(faults_, [&] {
         if (line_ == PttLine::Dtr) port_.SetDTREnable(on);
         else port_.SetRTSEnable(on);
     });

@@ -15,6 +15,7 @@
 #include "base/Errors.h"
 #include "base/Hooks.h"
 #include "model/ClientLog.h"
+#include "model/StepFaults.h"
 #include "platform/CommControl.h"
 #include "platform/Host.h"
 #include "platform/Log.h"
@@ -54,8 +55,8 @@ class Transmitter {
 public:
     static constexpr std::size_t kKept = 20;
 
-    Transmitter(CommControl& port, Timer& watchdog, ClientLog& log, const Host& clock)
-        : port_(port), watchdog_(watchdog), log_(log), clock_(clock) {}
+    Transmitter(CommControl& port, Timer& watchdog, ClientLog& log, const Host& clock, StepFaults& faults)
+        : port_(port), watchdog_(watchdog), log_(log), clock_(clock), faults_(faults) {}
 
     // False when another connection owns the key (nothing changes then, and the
     // refusal is logged).
@@ -96,6 +97,7 @@ private:
     Timer& watchdog_;
     ClientLog& log_;
     const Host& clock_;
+    StepFaults& faults_;
     ConnectionId owner_ = 0;
     KeyWay way_ = KeyWay::InBand;
     PttLine line_ = PttLine::Rts;

@@ -37,7 +37,7 @@ void Door::Guard(Station& station) {
 bool AdmitRequest(Station& station, int32_t requestID) {
     if (!station.Admits) return true;
     std::string address;
-    TryStep([&] { address = station.tcpServer.RequestRemoteIP(requestID); });
+    TryStep(station.faults, [&] { address = station.tcpServer.RequestRemoteIP(requestID); });
     return station.Admits(address);
 }
 

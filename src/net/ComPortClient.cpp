@@ -63,7 +63,7 @@ uint32_t DecideLine(Station& station, Connection& c, ComPortSession& cp, const r
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
     // Clients send all four at open; what the line already has changes nothing.
     if (wanted && text == FormatLineSettings(now)) return r.value;
-    if (!wanted || (station.connections.Count() == 1 && !TryStep([&] { station.comPort.SetSettings(text); }))) {
+    if (!wanted || (station.connections.Count() == 1 && !TryStep(station.faults, [&] { station.comPort.SetSettings(text); }))) {
         station.clientLog.Line(LogLevel::Warning, ClientLabel(station, c.slot),
                          ClientLabel(station, c.slot) + ": line change to " + std::to_string(r.value) +
                              " refused; the port stays at " + station.comPort.Settings());
@@ -84,7 +84,7 @@ uint32_t DecideLine(Station& station, Connection& c, ComPortSession& cp, const r
 PttLine FreeLine(Station& station) { return station.settings.options.pttLine == PttLine::Rts ? PttLine::Dtr : PttLine::Rts; }
 
 void ApplyFreeLine(Station& station, bool on) {
-    TryStep([&] {
+    TryStep(station.faults, [&] {
         if (FreeLine(station) == PttLine::Dtr) station.comPort.SetDTREnable(on);
         else station.comPort.SetRTSEnable(on);
     });
@@ -147,7 +147,7 @@ uint32_t DecideControl(Station& station, Connection& c, ComPortSession& cp, uint
 void Purge(Station& station, Connection& c, uint32_t what) {
     // What the radio said waits in the port only while nobody else may be owed it.
     if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && station.connections.Count() == 1)
-        TryStep([&] { station.comPort.Input(); });
+        TryStep(station.faults, [&] { station.comPort.Input(); });
     if (what == rfc2217::purge::kToPort || what == rfc2217::purge::kBoth) station.turns.DropParked(c.identity);
 }
 
@@ -194,7 +194,7 @@ bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 void StartComPortListener(Station& station) {
     if (station.settings.options.rfc2217Port <= 0) return;
     try {
-        if (station.tcpServer.Count() == 0 || !TryStep([&] { station.tcpServer(kComPortListener); }))
+        if (station.tcpServer.Count() == 0 || !TryStep(station.faults, [&] { station.tcpServer(kComPortListener); }))
             station.tcpServer.Load(kComPortListener);
         SocketElement& listener = station.tcpServer(kComPortListener);
         listener.Close();
@@ -210,8 +210,8 @@ void StartComPortListener(Station& station) {
 }
 
 void StopComPortListener(Station& station) {
-    TryStep([&] { station.tcpServer(kComPortListener).Close(); });
-    TryStep([&] { station.tcpServer.Unload(kComPortListener); });
+    TryStep(station.faults, [&] { station.tcpServer(kComPortListener).Close(); });
+    TryStep(station.faults, [&] { station.tcpServer.Unload(kComPortListener); });
 }
 
 void ComPortClientAccepted(Station& station, Connection& c) {
@@ -249,7 +249,7 @@ void ComPortClientLeaving(Station& station, Connection& c) {
     if (!cp || !station.comPort.PortOpen()) return;
     if (cp->lineChanged) {
         const std::string configured = LineSettingsText(station);
-        if (TryStep([&] { station.comPort.SetSettings(configured); }))
+        if (TryStep(station.faults, [&] { station.comPort.SetSettings(configured); }))
             station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " back to " + configured);
     }
     // The line it moved goes back to its box.

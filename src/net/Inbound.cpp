@@ -29,7 +29,7 @@ bool ParkedFull(Station& station, const Connection& c) { return station.turns.Pa
 
 bool SerialBacklogFull(Station& station) {
     int32_t backlog = 0;
-    TryStep([&] { backlog = station.comPort.OutBufferCount(); });
+    TryStep(station.faults, [&] { backlog = station.comPort.OutBufferCount(); });
     return backlog >= kMaxSerialBacklog;
 }
 
@@ -64,7 +64,7 @@ bool UserEnablesRtsControl(Station& station) {
 // the block that asked; a release among it means the key is no longer wanted.
 bool ReleasedWhileAsked(Station& station, Connection& c) {
     Bytes waiting;
-    TryStep([&] {
+    TryStep(station.faults, [&] {
         if (station.tcpServer(c.slot).BytesReceived() > 0) waiting = station.tcpServer(c.slot).GetData();
     });
     c.bytesIn += waiting.size();
@@ -150,11 +150,11 @@ void tcpServer_DataArrival(Station& station, int16_t Index, int32_t /*bytesTotal
         return;
     }
     int32_t count = 0;
-    TryStep([&] { count = station.tcpServer(Index).BytesReceived(); });
+    TryStep(station.faults, [&] { count = station.tcpServer(Index).BytesReceived(); });
     if (count < 1) return;
     Bytes block;
     // A failed read ends the event: the previous block must never be sent again.
-    if (!TryStep([&] { block = station.tcpServer(Index).GetData(); }) || block.empty()) return;
+    if (!TryStep(station.faults, [&] { block = station.tcpServer(Index).GetData(); }) || block.empty()) return;
     c->bytesIn += block.size();
     const bool askedBefore = station.AskedRTSControl;
     if (c->IsComPortClient()) {

@@ -31,7 +31,7 @@ void OpenFailedForFirstClient(Station& station) {
 
 std::string RequestLabel(Station& station, int32_t requestID) {
     std::string address;
-    TryStep([&] { address = station.tcpServer.RequestRemoteIP(requestID); });
+    TryStep(station.faults, [&] { address = station.tcpServer.RequestRemoteIP(requestID); });
     return "Client " + (address.empty() ? std::string("?") : address);
 }
 
@@ -41,10 +41,10 @@ std::string RequestLabel(Station& station, int32_t requestID) {
 void SettleDepartedClients(Station& station) {
     for (int16_t i = 1; i <= kMostClients; ++i) {
         bool gone = false;
-        TryStep([&] { gone = SlotConnected(station, i) && station.tcpServer(i).PeerGone(); });
+        TryStep(station.faults, [&] { gone = SlotConnected(station, i) && station.tcpServer(i).PeerGone(); });
         if (!gone) continue;
         int32_t waiting = 0;
-        TryStep([&] { waiting = station.tcpServer(i).BytesReceived(); });
+        TryStep(station.faults, [&] { waiting = station.tcpServer(i).BytesReceived(); });
         if (waiting > 0) tcpServer_DataArrival(station, i, waiting);
         tcpServer_Close(station, i);
     }
@@ -60,25 +60,25 @@ bool PrepareSerialPortForFirstClient(Station& station) {
     if (openFailed) return false;
     // A turn still open on a kept port is a departed client's: its answer ends it.
     if (!keptOpen) PortTurnsReset(station);
-    if (!station.turns.TurnOpen()) TryStep([&] { station.comPort.Input(); });
+    if (!station.turns.TurnOpen()) TryStep(station.faults, [&] { station.comPort.Input(); });
     station.tmrRx.Stop();
     station.tmrRx.Start();
     return true;
 }
 
 void AcceptIntoSlot(Station& station, int16_t Slot, int32_t requestID, bool comPortClient) {
-    TryStep([&] { station.tcpServer.Load(Slot); });  // an element that still exists is reused
+    TryStep(station.faults, [&] { station.tcpServer.Load(Slot); });  // an element that still exists is reused
     Connection& c = station.connections.Open(Slot);
     c.reader = cat::ClientReader(station.settings.options.cat);
     ConnectionJoined(station, c.identity);
-    TryStep([&] { station.tcpServer(Slot).SetLocalPort(0); });
-    TryStep([&] { station.tcpServer(Slot).Accept(requestID); });
+    TryStep(station.faults, [&] { station.tcpServer(Slot).SetLocalPort(0); });
+    TryStep(station.faults, [&] { station.tcpServer(Slot).Accept(requestID); });
     std::string address;
-    TryStep([&] { address = station.tcpServer(Slot).RemoteHostIP(); });
+    TryStep(station.faults, [&] { address = station.tcpServer(Slot).RemoteHostIP(); });
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
     c.address = address;
-    TryStep([&] {
+    TryStep(station.faults, [&] {
         c.connectedMs = station.host.MonotonicMs();
         c.connectedWallMs = station.host.WallClockMs();
     });
@@ -113,8 +113,8 @@ void CloseAndRemove(Station& station, int16_t i) {
     }
     station.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
     station.connections.Close(i);
-    TryStep([&] { station.tcpServer(i).Close(); });
-    TryStep([&] { station.tcpServer.Unload(i); });
+    TryStep(station.faults, [&] { station.tcpServer(i).Close(); });
+    TryStep(station.faults, [&] { station.tcpServer.Unload(i); });
     if (c) RadioAutoInformation(station);  // what the others asked for may change the radio's
 }
 
@@ -123,7 +123,7 @@ void CloseAndRemove(Station& station, int16_t i) {
 std::string ClientLabel(Station& station, int16_t Index) {
     if (const Connection* c = station.connections.BySlot(Index); c && !c->label.empty()) return c->label;
     std::string address;
-    TryStep([&] { address = station.tcpServer(Index).RemoteHostIP(); });
+    TryStep(station.faults, [&] { address = station.tcpServer(Index).RemoteHostIP(); });
     return "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Index) + ")";
 }
 
@@ -133,19 +133,19 @@ void WatchTheKeyer(Station& station) {
         const bool keyer = c.identity == owner;
         if (keyer == c.watchedClosely) return;
         c.watchedClosely = keyer;
-        TryStep([&] { station.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
+        TryStep(station.faults, [&] { station.tcpServer(c.slot).SetFastDeadPeerCheck(keyer); });
     });
 }
 
 std::string ListenerPortText(Station& station) {
     int32_t port = 0;
-    TryStep([&] { port = station.tcpServer(0).LocalPort(); });
+    TryStep(station.faults, [&] { port = station.tcpServer(0).LocalPort(); });
     return std::to_string(port);
 }
 
 bool SlotConnected(Station& station, int16_t i) {
     int32_t handle = -1;
-    TryStep([&] { handle = station.tcpServer(i).SocketHandle(); });
+    TryStep(station.faults, [&] { handle = station.tcpServer(i).SocketHandle(); });
     return handle > 0;
 }
 
@@ -158,7 +158,7 @@ bool TestHostPort(Station& station) {
         listener.Close();
         return true;
     } catch (const PlatformError& e) {
-        TryStep([&] { station.tcpServer(0).Close(); });
+        TryStep(station.faults, [&] { station.tcpServer(0).Close(); });
         station.log.Line(LogLevel::Error, "Cannot listen on TCP port " + ListenerPortText(station) + ": " + e.what());
         // "Another application" only when that is so; an address that is not there
         // (or any other cause) is told as the system tells it.
@@ -178,7 +178,7 @@ bool TestHostPort(Station& station) {
 void FindFreeSlot(Station& station, int16_t& Slot) {
     for (Slot = 1; Slot <= kMostClients; ++Slot) {
         int32_t handle = -1;
-        if (!TryStep([&] { handle = station.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
+        if (!TryStep(station.faults, [&] { handle = station.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
     }
     Slot = 0;
 }
@@ -233,7 +233,7 @@ void tcpServer_AcceptFailed(Station& station, int16_t Index, const std::string& 
         return;
     }
     std::string port;
-    TryStep([&] { port = std::to_string(station.tcpServer(Index).LocalPort()); });
+    TryStep(station.faults, [&] { port = std::to_string(station.tcpServer(Index).LocalPort()); });
     const int before = std::exchange(station.AcceptFailuresUnlogged, 0);
     station.log.Line(LogLevel::Error,
                "Cannot accept a connection on TCP port " + port + ": " + Description +
@@ -280,10 +280,10 @@ void GoOffLine(Station& station) {
     ReleasePTTIfKeyed(station, "Off-line", true);
     CloseConnection(station, 0);
     int16_t listener = sckClosed;
-    TryStep([&] { listener = station.tcpServer(0).State(); });
+    TryStep(station.faults, [&] { listener = station.tcpServer(0).State(); });
     if (listener == sckListening)
         station.log.Line(LogLevel::Info, "Off-line: stopped listening on TCP port " + ListenerPortText(station));
-    TryStep([&] { station.tcpServer(0).Close(); });
+    TryStep(station.faults, [&] { station.tcpServer(0).Close(); });
     StopComPortListener(station);
     if (station.comPort.PortOpen()) CloseComPort(station);
 }
@@ -316,7 +316,7 @@ void StartListening(Station& station) {
     } catch (const PlatformError&) {
         // A socket or serial call that failed unexpectedly (the listener refusing
         // right after a passed test, say): end in a clean Off-line state.
-        TryStep([&] { GoOffLine(station); });
+        TryStep(station.faults, [&] { GoOffLine(station); });
     }
 }
 

@@ -30,7 +30,7 @@ namespace {
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
 std::string PortLabel(Station& station) {
     std::string device;
-    TryStep([&] { device = station.comPort.DeviceName(PortNumber(station.settings.comPort)); });
+    TryStep(station.faults, [&] { device = station.comPort.DeviceName(PortNumber(station.settings.comPort)); });
     const std::string name = Trim(station.settings.comPort);
     return device.empty() ? name : name + " (" + device + ")";
 }
@@ -61,7 +61,7 @@ bool TryOpenComPort(Station& station, std::string& why) {
         return true;
     } catch (const PlatformError& e) {
         why = e.what();
-        TryStep([&] {
+        TryStep(station.faults, [&] {
             if (station.comPort.PortOpen()) station.comPort.SetPortOpen(false);
         });
         return false;
@@ -147,7 +147,7 @@ void ClosePortDroppingRts(Station& station) {
 }
 
 void CloseComPort(Station& station) {
-    TryStep([&] { ClosePortDroppingRts(station); });
+    TryStep(station.faults, [&] { ClosePortDroppingRts(station); });
 }
 
 void comPort_Lost(Station& station, const std::string& why) {
@@ -166,9 +166,9 @@ void comPort_Lost(Station& station, const std::string& why) {
 
 void CheckPortDevice(Station& station) {
     int16_t port = 0;
-    if (!TryStep([&] { port = PortNumber(station.settings.comPort); }) || port < 1 || port > kLastComPort) return;
+    if (!TryStep(station.faults, [&] { port = PortNumber(station.settings.comPort); }) || port < 1 || port > kLastComPort) return;
     std::string problem;
-    TryStep([&] { problem = station.comPort.PortProblem(port); });
+    TryStep(station.faults, [&] { problem = station.comPort.PortProblem(port); });
     if (problem.empty()) return;
     station.port.awaited = port;
     station.log.Line(LogLevel::Warning, "Serial port " + PortLabel(station) + " cannot be opened: " + problem +
@@ -179,12 +179,12 @@ void CheckPortDevice(Station& station) {
 
 void tmrDevice_Timer(Station& station) {
     int16_t port = 0;
-    TryStep([&] { port = PortNumber(station.settings.comPort); });
+    TryStep(station.faults, [&] { port = PortNumber(station.settings.comPort); });
     // Another port chosen meanwhile, or this one opened (which its own line tells).
     bool done = port != station.port.awaited || station.comPort.PortOpen();
     if (!done) {
         std::string problem = "not known";
-        TryStep([&] { problem = station.comPort.PortProblem(port); });
+        TryStep(station.faults, [&] { problem = station.comPort.PortProblem(port); });
         done = problem.empty();
         if (done) {
             station.log.Line(LogLevel::Info, "Serial port " + PortLabel(station) + " is there now and can be opened");

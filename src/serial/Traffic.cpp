@@ -27,7 +27,7 @@ void Deliver(Station& station, const std::vector<Turns::Delivery>& deliveries) {
 // Reads what waits and hands it to the turns.
 void PassOnRadioData(Station& station, bool lineQuiet) {
     Bytes data;
-    TryStep([&] { data = station.comPort.Input(); });
+    TryStep(station.faults, [&] { data = station.comPort.Input(); });
     // A quiet line also settles a held start of the echo.
     if (!data.empty() || lineQuiet) Deliver(station, station.turns.RadioData(data, lineQuiet));
 }
@@ -37,10 +37,10 @@ void PassOnRadioData(Station& station, bool lineQuiet) {
 // commands that get no answer end it once they are on the line.
 void StartAnswerWait(Station& station, std::size_t written) {
     int characterUs = 0;
-    TryStep([&] { characterUs = RadioCharacterMicroseconds(station.comPort.Settings()); });
+    TryStep(station.faults, [&] { characterUs = RadioCharacterMicroseconds(station.comPort.Settings()); });
     // What still waits to go out goes first.
     int32_t backlog = 0;
-    TryStep([&] { backlog = station.comPort.OutBufferCount(); });
+    TryStep(station.faults, [&] { backlog = station.comPort.OutBufferCount(); });
     written = std::max(written, static_cast<std::size_t>(std::max(backlog, 0)));
     const auto onLineMs = static_cast<int>((static_cast<int64_t>(written) * characterUs + 999) / 1000);
     const bool wait = !station.turns.TurnKnown() || station.turns.AwaitsMaybe();
@@ -50,7 +50,7 @@ void StartAnswerWait(Station& station, std::size_t written) {
 }
 
 void WriteBlock(Station& station, const Turns::Write& w, bool newTurn) {
-    TryStep([&] { station.comPort.Output(w.data); });
+    TryStep(station.faults, [&] { station.comPort.Output(w.data); });
     if (newTurn) {
         station.tmrActivePort.Stop();
         station.tmrActivePort.Start();
@@ -73,7 +73,7 @@ void EndRadioBlock(Station& station, bool lineQuiet) {
 
 bool RadioBytesWaiting(Station& station) {
     int32_t count = 0;
-    TryStep([&] { count = station.comPort.InBufferCount(); });
+    TryStep(station.faults, [&] { count = station.comPort.InBufferCount(); });
     return count > 0;
 }
 
@@ -104,8 +104,8 @@ void SubmitToPort(Station& station, ConnectionId from, Bytes data, bool echoed) 
 void WriteCatRelease(Station& station, const Bytes& release, bool now) {
     if (!station.comPort.PortOpen()) return;
     if (now) {
-        TryStep([&] { station.comPort.Output(release); });
-        TryStep([&] { station.comPort.Drain(kReleaseDrainMs); });
+        TryStep(station.faults, [&] { station.comPort.Output(release); });
+        TryStep(station.faults, [&] { station.comPort.Drain(kReleaseDrainMs); });
         return;
     }
     const cat::Language language = station.turns.RadioLanguage();

@@ -44,10 +44,10 @@ void cboConn_Click(frmMain& f) {
         case kListenEntry:
             if (OptionsReady(f)) StartListening(f.station);
             break;
-        case kDefaultEntry: TryStep([&] { DefaultChoice(f); }); break;
+        case kDefaultEntry: TryStep(f.station.faults, [&] { DefaultChoice(f); }); break;
         default: break;
     }
-    TryStep([&] { RefreshControlState(f); });
+    TryStep(f.station.faults, [&] { RefreshControlState(f); });
 }
 
 void imgConn_Click(frmMain& f) {
@@ -77,8 +77,8 @@ void txtHostPort_KeyUp(frmMain& f) {
 void RefreshControlState(frmMain& f) {
     const bool locked = !f.station.state.OffLine();
     f.ShowConnectionState();
-    TryStep([&] { f.txtHostName.SetText(f.station.tcpServer(0).LocalHostName()); });
-    TryStep([&] { f.txtHostAdrs.SetText(f.station.tcpServer(0).LocalIP()); });
+    TryStep(f.station.faults, [&] { f.txtHostName.SetText(f.station.tcpServer(0).LocalHostName()); });
+    TryStep(f.station.faults, [&] { f.txtHostAdrs.SetText(f.station.tcpServer(0).LocalIP()); });
     Control* const settings[] = {&f.txtHostName, &f.txtHostAdrs, &f.txtHostPort, &f.cboInterbyte, &f.cboComPort,
                                  &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.chkDTR, &f.chkRTS,
                                  &f.chkCtrlPTT, &f.chkComPortActiveInListen, &f.chkBridge};

@@ -25,10 +25,10 @@ void ApplyBoxRules(frmMain& f, Box box, const CheckBox& control) {
 void ListComPorts(frmMain& f) {
     for (int16_t n = 1; n <= kLastComPort; ++n) {
         bool available = false;
-        TryStep([&] { available = f.station.comPort.PortAvailable(n); });
+        TryStep(f.station.faults, [&] { available = f.station.comPort.PortAvailable(n); });
         if (!available) continue;
         std::string device;
-        TryStep([&] { device = f.station.comPort.DeviceName(n); });
+        TryStep(f.station.faults, [&] { device = f.station.comPort.DeviceName(n); });
         f.cboComPort.AddItem("COM" + std::to_string(n), device);
     }
 }
@@ -42,7 +42,7 @@ void ShowPortProblem(frmMain& f) {
 void RefreshRemoteList(frmMain& f) {
     f.cboRmtAddress.Clear();
     for (int16_t i = 1; i <= kMostClients; ++i) {
-        TryStep([&] {
+        TryStep(f.station.faults, [&] {
             SocketElement& s = f.station.tcpServer(i);
             if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());
         });

@@ -4,7 +4,7 @@ namespace ovrin {
 namespace {
 
 void PutPicture(frmMain& f, const std::string& key) {
-    TryStep([&] { f.imgConn.SetPicture(f.ImageList1.ListImages(key)); });
+    TryStep(f.station.faults, [&] { f.imgConn.SetPicture(f.ImageList1.ListImages(key)); });
 }
 
 }  // namespace

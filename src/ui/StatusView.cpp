@@ -42,7 +42,7 @@ StatusSnapshot::Serial SerialOf(frmMain& f) {
     const std::string upper = p.name.size() > 3 ? p.name.substr(0, 3) : "";
     if (upper == "COM" || upper == "com") {
         const int port = NumberIn(p.name.substr(3));
-        if (port > 0) TryStep([&] { p.device = f.station.comPort.DeviceName(static_cast<int16_t>(port)); });
+        if (port > 0) TryStep(f.station.faults, [&] { p.device = f.station.comPort.DeviceName(static_cast<int16_t>(port)); });
     }
     p.line = LineOf(f, p.open);
     if (f.station.port.lost) p.problem = "the device is gone; trying it again every second";
