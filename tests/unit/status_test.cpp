@@ -337,8 +337,11 @@ TEST(StatusPublisher, FollowsThePortAndTheAllowListAndTellsEachFailureOnce) {
             ASSERT_FALSE(last->allowsLocal.empty());
             EXPECT_EQ(last->allowsLocal.back(), step.lets);
         }
-        if (*step.logged) EXPECT_TRUE(log.Has({step.logged}));
-        else EXPECT_EQ(log.lines.size(), lines) << log.lines.back();
+        if (*step.logged) {
+            EXPECT_TRUE(log.Has({step.logged}));
+        } else {
+            EXPECT_EQ(log.lines.size(), lines) << log.lines.back();
+        }
     }
     // Visitors' faults, from the server to the log.
     options = {8082, ""};

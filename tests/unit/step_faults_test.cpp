@@ -36,7 +36,9 @@ TEST(StepFaults, EachKindIsToldOnceAMinuteWithHowOftenItCame) {
         });
         EXPECT_EQ(ran, step.what == nullptr);
         ASSERT_EQ(static_cast<int>(log.lines.size()), step.lines) << step.atMs;
-        if (*step.told) EXPECT_NE(log.lines.back().find(step.told), std::string::npos) << log.lines.back();
+        if (*step.told) {
+            EXPECT_NE(log.lines.back().find(step.told), std::string::npos) << log.lines.back();
+        }
     }
     // Kinds beyond the bound within a minute are not remembered: the log stays bounded.
     for (int i = 0; i < 100; ++i) TryStep(faults, [&] { throw PlatformError("kind " + std::to_string(i)); });
