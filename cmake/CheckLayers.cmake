@@ -5,7 +5,9 @@ cmake_minimum_required(VERSION 3.25)
 #  layer               may include (besides itself and the standard library)
 #  core/               nothing: its folders only (pure: no platform, no form)
 #  platform/*.h        core                     (the interfaces)
-#  model/              core, platform
+#  path/               core, platform           (the data path: through its own
+#                      interfaces to the port and the clients, never the Station)
+#  model/              core, platform, path
 #  serial/             core, platform, model
 #  net/                core, platform, model, serial
 #  settings/           core, platform, model
@@ -31,7 +33,8 @@ foreach(d IN LISTS core_dirs)
   list(APPEND core_prefixes "${d}/")
 endforeach()
 set(allowed_platform ${core_prefixes} "platform/[A-Za-z]+\\.h$")
-set(allowed_model ${allowed_platform} "model/")
+set(allowed_path ${allowed_platform} "path/")
+set(allowed_model ${allowed_path} "model/")
 set(allowed_serial ${allowed_model} "serial/")
 set(allowed_net ${allowed_serial} "net/")
 set(allowed_settings ${allowed_model} "settings/")
@@ -64,7 +67,7 @@ foreach(file IN LISTS sources)
     set(layer ${CMAKE_MATCH_1})
   elseif(file MATCHES "^platform/[A-Za-z]+\\.(h|cpp)$")
     set(layer platform)
-  elseif(file MATCHES "^(model|serial|net|settings|status|ui|app|cli)/")
+  elseif(file MATCHES "^(path|model|serial|net|settings|status|ui|app|cli)/")
     set(layer ${CMAKE_MATCH_1})
   else()
     string(APPEND failures "\n  ${file}: in no layer (add its folder to cmake/CheckLayers.cmake)")

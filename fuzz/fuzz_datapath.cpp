@@ -94,6 +94,7 @@ public:
         while (!in.AtEnd()) {
             TopUpAnswers();
             Step(in);
+            app_.clock.Advance(0);  // the event loop runs what the event posted before the next one
             Check();
         }
     }

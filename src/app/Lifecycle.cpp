@@ -5,7 +5,6 @@
 #include "net/Inbound.h"
 #include "net/Listener.h"
 #include "serial/SerialPort.h"
-#include "serial/Traffic.h"
 #include "settings/Settings.h"
 #include "station/OptionsText.h"
 #include "ui/ConnectionStatus.h"
@@ -61,24 +60,21 @@ void WireEvents(frmMain& f) {
     f.Form.Unload = [&f] { Form_Unload(f); };
 
     f.station.tmrRx.Tick = [&f] { tmrRx_Timer(f); };
-    f.station.tmrActivePort.Tick = [&f] { tmrActivePort_Timer(f.station); };
     f.station.tmrPTT.Tick = [&f] { tmrPTT_Timer(f.station); };
     f.tmrPicture.Tick = [&f] { tmrPicture_Timer(f); };
     for (int16_t slot = 1; slot <= kMostClients; ++slot)
         f.station.tmrHold[static_cast<std::size_t>(slot - 1)].Tick = [&f, slot] { tmrHold_Timer(f.station, slot); };
     f.station.tmrReopen.Tick = [&f] { tmrReopen_Timer(f.station); };
-    f.station.tmrRxGap.Tick = [&f] { tmrRxGap_Timer(f.station); };
-    f.station.tmrRxBlock.Tick = [&f] { tmrRxBlock_Timer(f.station); };
-    f.station.tmrAnswerWait.Tick = [&f] { tmrAnswerWait_Timer(f.station); };
     f.station.tmrLineSettle.Tick = [&f] { tmrLineSettle_Timer(f.station); };
     f.station.tmrModemLines.Tick = [&f] { tmrModemLines_Timer(f.station); };
     f.station.tmrClientLog.Tick = [&f] { f.station.clientLog.Flush(); };
     f.station.tmrNotReading.Tick = [&f] { tmrNotReading_Timer(f.station); };
+    f.station.tmrReadAgain.Tick = [&f] { tmrReadAgain_Timer(f.station); };
     f.station.tmrDevice.Tick = [&f] { tmrDevice_Timer(f.station); };
     f.station.state.Changed.Add([&f] { TryStep(f.station.faults, [&] { RefreshControlState(f); }); });
     f.station.transmitter.Changed.Add([&f] { ShowTransmitter(f); });
     f.station.transmitter.Changed.Add([&f] { WatchTheKeyer(f.station); });
-    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { WriteCatRelease(f.station, release, now); };
+    f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { f.station.path.WriteCatRelease(release, now); };
     f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f.station, i, id); };
@@ -90,12 +86,12 @@ void WireEvents(frmMain& f) {
 }
 
 void comPort_OnComm(frmMain& f, CommEvent Event) {
-    if (Event == comEvReceive) RadioBytesCame(f.station);
+    if (Event == comEvReceive) f.station.path.RadioBytesCame();
     else if (Event == comEvSend) ResumePausedReads(f.station);
 }
 
 void tmrRx_Timer(frmMain& f) {
-    PollRadio(f.station);
+    f.station.path.Poll();
     ResumePausedReads(f.station);
     PaceReceivePoll(f.station);
 }

@@ -1,12 +1,13 @@
 #pragma once
-// The server without its window: the clients, their turns at the radio's port, the
-// transmitter, the port's session, the framing of radio data, the counters, the
-// options and the platform facilities they use, with the timers they drive. The
+// The server without its window: the clients, the data path between them and the
+// radio's port, the transmitter, the port's session, the counters, the options and
+// the platform facilities they use, with the timers they drive. The
 // layers below the window take a Station; the window (frmMain) holds one.
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Hooks.h"
@@ -16,15 +17,16 @@
 #include "platform/Log.h"
 #include "platform/SocketArray.h"
 #include "platform/Timer.h"
-#include "line/Framing.h"
 #include "model/Boxes.h"
 #include "model/ClientLog.h"
 #include "model/Connections.h"
+#include "model/PathLinks.h"
 #include "model/StepFaults.h"
 #include "model/Transmitter.h"
 #include "record/SettingsRecord.h"
 #include "state/ServerState.h"
 #include "station/Station.h"
+#include "path/DataPath.h"
 #include "turns/Turns.h"
 
 namespace ovrin {
@@ -34,12 +36,6 @@ namespace ovrin {
 // Internet, and the newer Yaesu radios drop a command whose bytes come more than
 // 10 ms apart.
 inline constexpr int kHoldMs = 100;
-// Serial output backlog at which reading from clients pauses, so that TCP flow
-// control slows a client that sends faster than the serial line drains.
-inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
-// The same for what one client has waiting for its turn at the port.
-inline constexpr std::size_t kMaxParked = 32 * 1024;
-
 // The serial port's session: how it was opened, why it last failed, and whether
 // its device was lost while it should be open.
 struct PortSession {
@@ -66,8 +62,9 @@ struct Station {
     // drain events: every 1000 ms, every 50 ms while a client's read is paused
     // (PaceReceivePoll).
     Timer tmrRx{"tmrRx", 1000, false};
-    // The longest a turn lasts while its answer keeps coming.
-    Timer tmrActivePort{"tmrActivePort", 3000, false};
+    // A paused client read is taken up again from the event loop, not from inside
+    // the handler that found it may go (a drain, the poll, an answered question).
+    Timer tmrReadAgain{"tmrReadAgain", 0, false};
     // The transmitter's watchdog, set at each key: 10 s for the in-band command,
     // the transmit limit for a remote serial port client's RTS or a CAT key.
     Timer tmrPTT{"tmrPTT", 10000, false};
@@ -80,13 +77,6 @@ struct Station {
                                             {"tmrHold5", kHoldMs, false}}};
     // Tries a lost serial device again while the port should be open.
     Timer tmrReopen{"tmrReopen", 1000, false};
-    // Framing of radio data: a block ends when the line has been quiet for the gap
-    // (set from the line at each arrival), or is cut when it has grown for 50 ms.
-    Timer tmrRxGap{"tmrRxGap", 3, false};
-    Timer tmrRxBlock{"tmrRxBlock", 50, false};
-    // Ends a turn whose command the radio has not answered (set from the answer
-    // wait and the command's time on the line at each write).
-    Timer tmrAnswerWait{"tmrAnswerWait", 250, false};
     // Remote serial port clients: line changes in their first second are held
     // (programs raise RTS and DTR at open and drop them at once), and the modem
     // lines are watched for them.
@@ -114,16 +104,14 @@ struct Station {
     std::string VersionText;
     SettingsRecordBuffer SettingsRecord;
 
-    // The clients, their turns at the radio's port, and the transmitter.
+    // The clients and the transmitter.
     Connections connections;
-    Turns turns;
     // What a client can make happen again and again is logged at most once a second.
     ClientLog clientLog{log, host, tmrClientLog};
     // What a skipped step threw, told once a minute per kind.
     StepFaults faults{log, host};
     Transmitter transmitter{comPort, tmrPTT, clientLog, host, faults};
     PortSession port;
-    RadioFraming framing;
     Boxes boxes{dialogs};
     // A close is under way: a close event raised inside it is not a second close.
     bool ClosingConnection = false;
@@ -158,6 +146,20 @@ struct Station {
     void TakeOptions(const ServerOptions& o);
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
+
+    // The data path between the clients and the radio's port: the turns, their
+    // timers and the framing, reaching the port and the sockets only through these.
+    StationRadioPort radioPort{*this};
+    StationClients clientSink{*this};
+    DataPath path{radioPort, clientSink, settings.options};
+    // The turns, as the clients' commands read and set them (their language, their
+    // wishes): the data path's.
+    Turns& turns = path.turns;
 };
+
+// A client's block for the radio's port (see DataPath::Submit).
+inline void SubmitToPort(Station& station, ConnectionId from, Turns::Block block, bool first = false) {
+    station.path.Submit(from, std::move(block), first);
+}
 
 }  // namespace ovrin

@@ -254,9 +254,10 @@ std::vector<Control*> frmMain::Controls() {
 
 std::vector<Timer*> frmMain::Timers() {
     Station& s = station;
-    std::vector<Timer*> all{&s.tmrRx,      &s.tmrActivePort, &s.tmrPTT,        &tmrPicture,      &s.tmrReopen,
-                            &s.tmrRxGap,   &s.tmrRxBlock,    &s.tmrAnswerWait, &s.tmrLineSettle, &s.tmrModemLines,
-                            &s.tmrClientLog, &s.tmrNotReading, &s.tmrDevice};
+    DataPath& p = s.path;
+    std::vector<Timer*> all{&s.tmrRx,        &p.tmrActivePort, &s.tmrPTT,        &tmrPicture,      &s.tmrReopen,
+                            &p.tmrRxGap,     &p.tmrRxBlock,    &p.tmrAnswerWait, &s.tmrLineSettle, &s.tmrModemLines,
+                            &s.tmrClientLog, &s.tmrNotReading, &s.tmrDevice,     &s.tmrReadAgain};
     for (Timer& t : s.tmrHold) all.push_back(&t);
     return all;
 }

@@ -11,7 +11,6 @@
 #include "net/Listener.h"
 #include "rfc2217/Rfc2217.h"
 #include "serial/SerialPort.h"
-#include "serial/Traffic.h"
 
 namespace ovrin {
 namespace {
@@ -63,7 +62,7 @@ uint32_t DecideLine(Station& station, Connection& c, ComPortSession& cp, const r
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
     // Clients send all four at open; what the line already has changes nothing.
     if (wanted && text == FormatLineSettings(now)) return r.value;
-    if (!wanted || (station.connections.Count() == 1 && !TryStep(station.faults, [&] { station.comPort.SetSettings(text); }))) {
+    if (!wanted || (station.connections.Count() == 1 && !TryStep(station.faults, [&] { SetPortLine(station, text); }))) {
         station.clientLog.Line(LogLevel::Warning, ClientLabel(station, c.slot),
                          ClientLabel(station, c.slot) + ": line change to " + std::to_string(r.value) +
                              " refused; the port stays at " + station.comPort.Settings());
@@ -249,7 +248,7 @@ void ComPortClientLeaving(Station& station, Connection& c) {
     if (!cp || !station.comPort.PortOpen()) return;
     if (cp->lineChanged) {
         const std::string configured = LineSettingsText(station);
-        if (TryStep(station.faults, [&] { station.comPort.SetSettings(configured); }))
+        if (TryStep(station.faults, [&] { SetPortLine(station, configured); }))
             station.log.Line(LogLevel::Info, "Serial port " + station.port.openLabel + " back to " + configured);
     }
     // The line it moved goes back to its box.

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "model/Outbound.h"
-#include "serial/Traffic.h"
 
 namespace ovrin {
 namespace {

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "model/Outbound.h"
 #include "net/Commands.h"
 #include "net/ComPortClient.h"
 #include "net/Listener.h"
 #include "serial/SerialPort.h"
-#include "serial/Traffic.h"
 
 namespace ovrin {
 namespace {
@@ -23,15 +21,13 @@ std::string RtsQuestion(Station& station) {
 const Bytes kPttPrefix = "\x1B\x1B" "ATH";
 constexpr std::size_t kPttLength = 6;
 
-// What one client may have waiting for its turn: past it its reads pause, so TCP
-// slows it down, whatever the others do.
-bool ParkedFull(Station& station, const Connection& c) { return station.turns.ParkedBytes(c.identity) >= kMaxParked; }
-
-bool SerialBacklogFull(Station& station) {
-    int32_t backlog = 0;
-    TryStep(station.faults, [&] { backlog = station.comPort.OutBufferCount(); });
-    return backlog >= kMaxSerialBacklog;
-}
+// While the serial line has not drained, the data stay in the socket, so that TCP
+// flow control slows the client down and nothing is lost; while the RTS question
+// is open, so that they keep their order behind the command asked about; while
+// what it has parked for its turn, or what waits to be sent to it, is at its bound,
+// so that it is slowed down whatever the others do and asking without reading
+// makes no answers pile up.
+bool MayRead(Station& station, const Connection& c) { return !station.RtsQuestionOpen && station.path.Accepts(c.identity); }
 
 void ObeyPtt(Station& station, const Connection& c, PttCommand command) {
     if (command == PttCommand::Key) KeyPTT(station, c, KeyWay::InBand);
@@ -115,7 +111,7 @@ void HandleClientBlock(Station& station, Connection& c, const Bytes& block) {
     }
     Connection* const still = station.connections.ById(who);
     if (!still) {  // it left while a question was open: what it sent still goes
-        SubmitToPort(station, who, std::move(data));
+        station.path.Submit(who, std::move(data));
         return;
     }
     if (const std::size_t start = PttStartAtEnd(data); start > 0) {
@@ -139,12 +135,7 @@ PttCommand ClassifyPtt(const Bytes& block) {
 void tcpServer_DataArrival(Station& station, int16_t Index, int32_t /*bytesTotal*/) {
     Connection* c = station.connections.BySlot(Index);
     if (!c) return;
-    // While the serial line has not drained, the data stay in the socket, so that
-    // TCP flow control slows the client down and nothing is lost; while the RTS
-    // question is open, so that they keep their order behind the command asked about;
-    // while what waits to be sent to it has not gone, so that asking without reading
-    // makes no answers pile up.
-    if (station.RtsQuestionOpen || SerialBacklogFull(station) || ParkedFull(station, *c) || SendQueueFull(station, *c)) {
+    if (!MayRead(station, *c)) {
         c->readPaused = true;
         PaceReceivePoll(station);
         return;
@@ -182,13 +173,29 @@ void tmrNotReading_Timer(Station& station) {
 
 void ResumePausedReads(Station& station) {
     for (int16_t i = 1; i <= kMostClients; ++i) {
+        const Connection* c = station.connections.BySlot(i);
+        if (c && c->readPaused && MayRead(station, *c)) {
+            station.tmrReadAgain.Start();
+            return;
+        }
+    }
+}
+
+void tmrReadAgain_Timer(Station& station) {
+    station.tmrReadAgain.Stop();
+    for (int16_t i = 1; i <= kMostClients; ++i) {
         Connection* c = station.connections.BySlot(i);
-        if (!c || !c->readPaused || station.RtsQuestionOpen || SerialBacklogFull(station) || ParkedFull(station, *c) ||
-            SendQueueFull(station, *c))
-            continue;
+        if (!c || !c->readPaused || !MayRead(station, *c)) continue;
         c->readPaused = false;
         tcpServer_DataArrival(station, i, 0);
     }
+}
+
+void PaceReceivePoll(Station& station) {
+    bool paused = false;
+    station.connections.ForEach([&](Connection& c) { paused = paused || c.readPaused; });
+    const int ms = paused ? kBusyPollMs : kIdlePollMs;
+    if (station.tmrRx.Interval() != ms) station.tmrRx.SetInterval(ms);
 }
 
 }  // namespace ovrin

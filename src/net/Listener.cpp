@@ -7,7 +7,6 @@
 #include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "serial/SerialPort.h"
-#include "serial/Traffic.h"
 #include "station/OptionsText.h"
 #include "text/Numbers.h"
 
@@ -59,7 +58,7 @@ bool PrepareSerialPortForFirstClient(Station& station) {
     OpenComPort(station, openFailed);
     if (openFailed) return false;
     // A turn still open on a kept port is a departed client's: its answer ends it.
-    if (!keptOpen) PortTurnsReset(station);
+    if (!keptOpen) station.path.Reset();
     if (!station.turns.TurnOpen()) TryStep(station.faults, [&] { station.comPort.Input(); });
     station.tmrRx.Stop();
     station.tmrRx.Start();
@@ -70,7 +69,7 @@ void AcceptIntoSlot(Station& station, int16_t Slot, int32_t requestID, bool comP
     TryStep(station.faults, [&] { station.tcpServer.Load(Slot); });  // an element that still exists is reused
     Connection& c = station.connections.Open(Slot);
     c.reader = cat::ClientReader(station.settings.options.cat);
-    ConnectionJoined(station, c.identity);
+    station.path.Join(c.identity);
     TryStep(station.faults, [&] { station.tcpServer(Slot).SetLocalPort(0); });
     TryStep(station.faults, [&] { station.tcpServer(Slot).Accept(requestID); });
     std::string address;
@@ -109,7 +108,7 @@ void CloseAndRemove(Station& station, int16_t i) {
     Connection* c = station.connections.BySlot(i);
     if (c) {
         ComPortClientLeaving(station, *c);
-        ConnectionLeft(station, c->identity);
+        station.path.Leave(c->identity);
     }
     station.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
     station.connections.Close(i);

@@ -25,6 +25,11 @@ int16_t PortNumber(const std::string& portText) {
     return ToInt16(text.size() > 3 ? text.substr(3) : std::string());
 }
 
+void SetPortLine(Station& station, const std::string& settings) {
+    station.comPort.SetSettings(settings);
+    station.path.LineChanged(station.comPort.Settings());
+}
+
 namespace {
 
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
@@ -46,7 +51,7 @@ bool TryOpenComPort(Station& station, std::string& why) {
         return false;
     }
     try {
-        station.comPort.SetSettings(settings);
+        SetPortLine(station, settings);
     } catch (const PlatformError& e) {
         why = "line settings " + settings + " refused: " + e.what();
         return false;

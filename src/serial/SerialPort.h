@@ -16,6 +16,9 @@ void ClosePortDroppingRts(Station& station);
 std::string ParityLetter(const std::string& parityText);
 std::string LineSettingsText(const Station& station);
 int16_t PortNumber(const std::string& portText);  // throws when the rest is no number
+// Sets the port's line ("9600,n,8,2") and gives the data path its timing; throws,
+// the line unchanged, when the facility refuses it.
+void SetPortLine(Station& station, const std::string& settings);
 
 // The device went away while open: release PTT, say so, and try it again every
 // second for as long as the port should be open.

@@ -11,7 +11,7 @@ void PutPicture(frmMain& f, const std::string& key) {
 
 void tmrPicture_Timer(frmMain& f) {
     UpdateStatusIcon(f);
-    if (!f.station.turns.TurnOpen()) f.station.tmrActivePort.Stop();
+    if (!f.station.turns.TurnOpen()) f.station.path.tmrActivePort.Stop();
 }
 
 void UpdateStatusIcon(frmMain& f) {

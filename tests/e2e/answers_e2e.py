@@ -103,10 +103,11 @@ with Bench(server, radio) as bench:
 
     # A slow command ahead of another client's.
     results = []
-    for family, slow, a_ask, a_answer, b_ask, b_answer in (
-            ("kenwood", "FA:450", FA, ANSWER, b"ID;", b"ID019;"),
+    for family, slow, a_ask, a_answer, b_ask, b_answer, mark, mark_answer in (
+            ("kenwood", "FA:450", FA, ANSWER, b"ID;", b"ID019;", b"PS;", b"PS1;"),
             ("civ", "03:450", civ(0x03), civ(0x03, 0x00, 0x40, 0x07, 0x14, 0x00, to=0xE0, frm=0x94),
-             civ(0x04), civ(0x04, 0x01, 0x01, to=0xE0, frm=0x94))):
+             civ(0x04), civ(0x04, 0x01, 0x01, to=0xE0, frm=0x94),
+             civ(0x19, 0x00), civ(0x19, 0x00, 0x94, to=0xE0, frm=0x94))):
         port = 4533 + len(results)
         pty = bench.start_radio(family, "--family", family, "--delay", str(DELAY_MS), "--slow", slow,
                                 "--log", bench.path(family + ".log"))
@@ -119,11 +120,14 @@ with Bench(server, radio) as bench:
             a.sendall(a_ask)
             b.sendall(b_ask)
             got_a, got_b = receive(a, len(a_answer)), receive(b, len(b_answer))
-            time.sleep(0.05)  # anything more that came would be another's answer
-            got_a, got_b = got_a + waiting(a), got_b + waiting(b)
-            if got_a != a_answer or got_b != b_answer:
-                fail(f"{family} round {round_}: the slow command's asker got {got_a.hex(' ')}, "
-                     f"the other {got_b.hex(' ')}", *logs)
+            # Then each asks a third thing: an answer that went astray came from the
+            # radio before that one's, so it would stand in front of it.
+            for s_ in (a, b):
+                s_.sendall(mark)
+            after_a, after_b = receive(a, len(mark_answer)), receive(b, len(mark_answer))
+            if got_a != a_answer or got_b != b_answer or after_a != mark_answer or after_b != mark_answer:
+                fail(f"{family} round {round_}: the slow command's asker got {got_a.hex(' ')} then "
+                     f"{after_a.hex(' ')}, the other {got_b.hex(' ')} then {after_b.hex(' ')}", *logs)
             right += 1
         a.close()
         b.close()

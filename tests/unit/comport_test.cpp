@@ -3,6 +3,7 @@
 // in a client's first second.
 #include <gtest/gtest.h>
 
+#include "line/Framing.h"
 #include "net/ComPortClient.h"
 #include "sim/SimPlatform.h"
 
@@ -45,9 +46,12 @@ TEST(RemotePort, DataPassUnchangedBothWaysWithNoEchoFilter) {
 
 // A lone client's line change is applied and answered with its value, and undone
 // when it goes; while another client shares the radio it is answered, not applied.
+// The data path's timing (answer wait, quiet gap) follows the line each time.
 TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
     for (const bool shared : {false, true}) {
         Remote app;
+        const auto timed = [&] { return app.f.station.path.CharacterMicroseconds() == RadioCharacterMicroseconds(app.com.Settings()); };
+        EXPECT_TRUE(timed()) << "at open";
         if (shared) {
             ASSERT_TRUE(app.sockets.RequestConnection());
         }
@@ -55,8 +59,10 @@ TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x12\xC0", 4))) << shared;
         EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x67\x03")) << shared;
         EXPECT_EQ(app.com.Settings(), shared ? "9600,n,8,2" : "4800,e,8,2");
+        EXPECT_TRUE(timed()) << shared;
         app.sockets.PeerCloses(1);
         EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
+        EXPECT_TRUE(timed()) << shared << ", after it left";
     }
 }
 

@@ -39,7 +39,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
         Keyer app;
         for (const Bytes& read : row.reads) app.Send(1, read);
         // What follows an unanswered read waits for its turn: the turn limit.
-        app.clock.Advance(kHoldMs + app.f.station.tmrActivePort.Interval());
+        app.clock.Advance(kHoldMs + app.f.station.path.tmrActivePort.Interval());
         SCOPED_TRACE(::testing::PrintToString(row.reads));
         EXPECT_EQ(app.com.Written(), row.radio);
         EXPECT_EQ(app.com.rtsHistory, row.rts);
@@ -72,6 +72,7 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
         app.dialogs.Answer(answer);
         app.dialogs.whileOpen = [&] { app.Send(2, "FA;" + kKey); };
         app.Send(1, kKey);
+        app.clock.Advance(0);  // what waited behind the question is read from the loop
         EXPECT_EQ(app.com.RTSEnable(), yes);
         app.Send(1, kRelease);
         EXPECT_EQ(app.dialogs.shown.size(), 1u);
@@ -90,7 +91,7 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
             else app.Send(1, kRelease + "ID;");
         };
         app.Send(1, kKey + "FA;");
-        app.clock.Advance(app.f.station.tmrActivePort.Interval());  // FA; unanswered: the turn limit
+        app.clock.Advance(app.f.station.path.tmrActivePort.Interval());  // FA; unanswered: the turn limit
         EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);
         EXPECT_EQ(std::count(app.com.rtsHistory.begin(), app.com.rtsHistory.end(), true), 0) << leaves;
         EXPECT_EQ(app.com.Written(), leaves ? "FA;" : "FA;ID;");

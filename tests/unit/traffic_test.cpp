@@ -13,7 +13,8 @@
 #include "line/Framing.h"
 #include "model/Outbound.h"
 #include "net/ComPortClient.h"
-#include "serial/Traffic.h"
+#include "net/Inbound.h"
+#include "serial/SerialPort.h"
 #include "sim/SimPlatform.h"
 
 namespace ovrin {
@@ -56,7 +57,7 @@ TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
 TEST(RadioBlocks, TheEchoIsDroppedWholeOnASlowLineAndExpiresWithItsTurn) {
     Plain app;
     app.Serve();
-    app.com.SetSettings("1200,e,7,1");
+    SetPortLine(app.f.station, "1200,e,7,1");
     const Bytes command = "FA00014074000;";
     app.Send(1, command);
     app.Paced(command + "FA00014074000;", 8);  // 112 ms of echo, then the answer
@@ -85,11 +86,11 @@ TEST(RadioBlocks, PacedAnswersGoOnWholeAfterTheGapOfTheirLine) {
         {"9600,n,8,1", 17, 19, 20, 16, 14, 38, 2},  // a USB adapter hands on 14 bytes every 16 ms
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, false), row.gap) << row.line;
-        EXPECT_EQ(RadioQuietGapMs(row.line, row.latencyMs, true), row.pacedGap) << row.line;
+        EXPECT_EQ(RadioQuietGapMs(RadioCharacterMicroseconds(row.line), row.latencyMs, false), row.gap) << row.line;
+        EXPECT_EQ(RadioQuietGapMs(RadioCharacterMicroseconds(row.line), row.latencyMs, true), row.pacedGap) << row.line;
         Plain app;
         app.Serve(row.clients);
-        app.com.SetSettings(row.line);
+        SetPortLine(app.f.station, row.line);
         app.com.latencyMs = row.latencyMs;
         app.Send(1, "IF;");
         app.Paced(answer.substr(0, row.length), row.msApart, row.burst);
@@ -289,7 +290,9 @@ TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     app.Send(1, "FB;");  // stays in the socket, behind the first
     app.clock.Advance(50);
     EXPECT_EQ(app.com.writes, Blocks{"MD;"});
-    app.com.LineDrains();  // read at once, not at the next tick
+    app.com.LineDrains();  // the read is posted, not taken inside the drain's handler
+    EXPECT_EQ(app.com.writes, Blocks{"MD;"});
+    app.clock.Advance(0);  // and taken at once from the loop, not at the next tick
     EXPECT_EQ(app.com.writes, (Blocks{"MD;", "FA;FB;"}));
 }
 

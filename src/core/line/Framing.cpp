@@ -21,9 +21,9 @@ int RadioCharacterMicroseconds(const std::string& settings) {
     return CharacterMicroseconds(ParseLineSettings(settings).value_or(LineSettings{}));
 }
 
-int RadioQuietGapMs(const std::string& settings, int32_t deliveryLatencyMs, bool paced) {
+int RadioQuietGapMs(int characterUs, int32_t deliveryLatencyMs, bool paced) {
     const int characters = paced ? kPacedGapCharacters : kGapCharacters;
-    const int gap = (characters * RadioCharacterMicroseconds(settings) + 500) / 1000;
+    const int gap = (characters * characterUs + 500) / 1000;
     return std::max(gap, 1) + std::max(deliveryLatencyMs, 0);
 }
 
