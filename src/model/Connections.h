@@ -36,6 +36,8 @@ struct Connection {
     // "Client 198.51.100.7 (slot 1, connection 3)", for the log and the record.
     std::string label;
     std::string address;
+    // What it may do, by the allow-list entry that let it in.
+    cat::Role role = cat::Role::Transmit;
     // When it was accepted (the program's monotonic clock, and the wall clock for
     // people), and the bytes it sent and was sent, on the wire: for the status page.
     int64_t connectedMs = 0, connectedWallMs = 0;

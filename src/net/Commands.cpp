@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/Outbound.h"
+#include "station/OptionsText.h"
 #include "serial/Traffic.h"
 
 namespace ovrin {
@@ -27,7 +28,7 @@ bool CatKeying(Station& station, Connection& c, cat::Language language, const ca
     const std::string how = "CAT (" + cat::Describe(language, command) + ")";
     if (command.keying == cat::Keying::Key) {
         const KeyRequest request{c.identity, KeyWay::Cat, c.label, how, station.settings.options.txLimitS * 1000,
-                                 cat::ReleaseFor(language, command)};
+                                 cat::ReleaseFor(language, command), {}, -1};
         if (station.transmitter.Key(request)) return true;
         Answer(station, c, cat::RefusalFor(language, command));
         return false;
@@ -36,6 +37,38 @@ bool CatKeying(Station& station, Connection& c, cat::Language language, const ca
     // A CI-V client waits for an answer to every frame, a 5-byte one for the
     // acknowledgement of its command.
     if (language != cat::Language::Kenwood) Answer(station, c, cat::RefusalFor(language, command));
+    return false;
+}
+
+// What its role does not allow, or a frequency set that would leave the allowed
+// bands while the transmitter is keyed, is not written: the client hears it refused
+// as the radio refuses (nothing for bytes in no language), and the log says so at
+// most once a second per client, with a count. A frequency set that goes is where
+// the radio will be.
+bool Refused(Station& station, Connection& c, cat::Language spoken, cat::Language language, const cat::Command& command) {
+    const auto refuse = [&](const std::string& why) {
+        if (Known(spoken)) Answer(station, c, cat::RoleRefusal(language, command));
+        station.clientLog.Line(LogLevel::Warning, c.label,
+                               c.label + " (" + std::string(cat::Name(c.role)) + "): " + cat::Describe(language, command) +
+                                   " refused: " + why);
+        return true;
+    };
+    if (c.role != cat::Role::Transmit) {
+        // Auto-information is each client's own, whatever its role.
+        const bool autoInfo = spoken == cat::Language::Kenwood && command.name == "AI" && command.parameters.size() == 1 &&
+                              command.parameters[0] >= '0' && command.parameters[0] <= '9';
+        if (c.role == cat::Role::Monitor && !Known(spoken)) return refuse("a monitor must speak a command language");
+        if (!autoInfo && !cat::Permits(c.role, language, command, station.turns.RadioDialect()))
+            return refuse(c.role == cat::Role::Monitor ? "a monitor may only read" : "an operator may not transmit");
+    }
+    if (language == cat::Language::CiV && command.answer.kind == cat::Answer::Kind::Sure) station.civFrame = command.bytes;
+    const auto hz = cat::FrequencySetBy(language, command);
+    if (!hz) return false;
+    const auto& bands = station.settings.options.txAllowed;
+    if (station.transmitter.Keyed() && !bands.empty() && !InBands(bands, *hz))
+        return refuse("the transmitter is keyed and " + Megahertz(*hz) + " is outside the allowed bands (" +
+                      BandsText(bands) + ")");
+    station.FrequencySet(*hz);
     return false;
 }
 
@@ -74,6 +107,7 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
     };
     for (cat::Command& command : commands) {
         if (!(c = station.connections.ById(who))) return;  // it left meanwhile
+        if (Refused(station, *c, spoken, language, command)) continue;
         if (Known(language) && command.keying != cat::Keying::None) {
             submit();  // what came before it goes first
             if (!CatKeying(station, *c, language, command)) continue;

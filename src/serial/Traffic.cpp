@@ -28,6 +28,7 @@ void Deliver(Station& station, const std::vector<Turns::Delivery>& deliveries) {
 void PassOnRadioData(Station& station, bool lineQuiet) {
     Bytes data;
     TryStep(station.faults, [&] { data = station.comPort.Input(); });
+    if (!data.empty()) station.HeardFromRadio(data);
     // A quiet line also settles a held start of the echo.
     if (!data.empty() || lineQuiet) Deliver(station, station.turns.RadioData(data, lineQuiet));
 }
@@ -51,6 +52,7 @@ void StartAnswerWait(Station& station, std::size_t written) {
 
 void WriteBlock(Station& station, const Turns::Write& w, bool newTurn) {
     TryStep(station.faults, [&] { station.comPort.Output(w.data); });
+    station.WroteToRadio(w.data);
     if (newTurn) {
         station.tmrActivePort.Stop();
         station.tmrActivePort.Start();

@@ -122,6 +122,8 @@ public:
     // Radio bytes; true when they told a frequency.
     bool Heard(std::string_view bytes);
     std::optional<int64_t> Last() const { return last_; }
+    // A frequency set that went to the radio: where it will be.
+    void Set(int64_t hz) { last_ = hz; }
     void Forget();
 
 private:

@@ -1,0 +1,18 @@
+#pragma once
+// The check before the transmitter is keyed, whatever the way (CAT, the in-band
+// command, a remote serial port's line): only a client in the transmit role keys,
+// and only while the radio is inside the allowed bands.
+#include <optional>
+#include <string>
+
+#include "model/Station.h"
+
+namespace ovrin {
+
+// A frequency told longer ago than this is read again before a key.
+inline constexpr int kFrequencyFreshMs = 500;
+
+// Why the key may not be, or nothing; fills in the request's role and frequency.
+std::optional<std::string> KeyRefusal(Station& station, KeyRequest& request);
+
+}  // namespace ovrin
