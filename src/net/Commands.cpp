@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/Outbound.h"
+#include "net/Rights.h"
 #include "station/OptionsText.h"
 #include "serial/Traffic.h"
 
@@ -91,6 +92,11 @@ bool AutoInformation(Station& station, Connection& c, const cat::Command& comman
 void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command> commands, bool echoed) {
     Connection* c = station.connections.ById(who);
     if (!c) return;
+    if (!c->deferred.empty()) {  // behind a key that waits for the radio's frequency
+        c->deferred.insert(c->deferred.end(), std::make_move_iterator(commands.begin()),
+                           std::make_move_iterator(commands.end()));
+        return;
+    }
     const cat::Language spoken = c->reader.Spoken();
     if (Known(spoken)) station.turns.SetRadioLanguage(spoken);
     const cat::Language language = Effective(station, *c);
@@ -105,11 +111,20 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
         }
         SubmitToPort(station, who, std::exchange(block, Turns::Block{{}, echoed, language, {}, {}}));
     };
-    for (cat::Command& command : commands) {
+    for (auto at = commands.begin(); at != commands.end(); ++at) {
+        cat::Command& command = *at;
         if (!(c = station.connections.ById(who))) return;  // it left meanwhile
         if (Refused(station, *c, spoken, language, command)) continue;
         if (Known(language) && command.keying != cat::Keying::None) {
             submit();  // what came before it goes first
+            // The key is decided once the radio has told its frequency: it and
+            // what follows it wait, on the client's own clock.
+            if (command.keying == cat::Keying::Key && c->frequencyAskedMs < 0 && FrequencyAskedBeforeKey(station, *c)) {
+                c->deferred.assign(std::make_move_iterator(at), std::make_move_iterator(commands.end()));
+                c->deferredEchoed = echoed;
+                c->frequencyAskedMs = station.host.MonotonicMs();
+                return;
+            }
             if (!CatKeying(station, *c, language, command)) continue;
         }
         if (spoken == cat::Language::Kenwood && command.name == "AI" &&
@@ -120,8 +135,27 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
     submit();
 }
 
+// The key waits until the radio's frequency has come since it was asked, or the
+// answer wait and one hold more have passed: then it is decided on what is known.
+void ResumeDeferred(Station& station, Connection& c) {
+    const ConnectionId who = c.identity;
+    std::vector<cat::Command> waiting = std::exchange(c.deferred, {});
+    SubmitCommands(station, who, std::move(waiting), c.deferredEchoed);
+    if (Connection* still = station.connections.ById(who); still && still->deferred.empty()) still->frequencyAskedMs = -1;
+}
+
+bool DeferredDue(Station& station, const Connection& c) {
+    const int64_t now = station.host.MonotonicMs();
+    return station.frequencyMs >= c.frequencyAskedMs ||
+           now - c.frequencyAskedMs >= station.settings.options.answerWaitMs + kHoldMs;
+}
+
 void Hold(Station& station, Connection& c) {
     Timer& hold = station.tmrHold[static_cast<std::size_t>(c.slot - 1)];
+    if (!c.deferred.empty()) {  // a key waits for the frequency: not restarted by reads
+        if (!hold.Enabled()) hold.Start();
+        return;
+    }
     hold.Stop();  // each read with something left over waits afresh
     if (c.reader.Holding() || !c.heldPtt.empty()) hold.Start();
 }
@@ -147,6 +181,12 @@ void FlushHeld(Station& station, Connection& c) {
 }
 
 void ClientDeparts(Station& station, Connection& c) {
+    // A key that waited for the frequency keys nothing once its client has gone;
+    // what it sent after the key still goes.
+    if (!c.deferred.empty()) {
+        c.deferred.erase(c.deferred.begin());
+        ResumeDeferred(station, c);
+    }
     FlushHeld(station, c);
     Connection* still = station.connections.ById(c.identity);
     if (!still || still->unfinished.empty()) return;
@@ -165,6 +205,15 @@ void tmrHold_Timer(Station& station, int16_t Slot) {
     hold.Stop();
     Connection* c = station.connections.BySlot(Slot);
     if (!c) return;
+    if (!c->deferred.empty()) {
+        if (!DeferredDue(station, *c)) {
+            hold.Start();
+            return;
+        }
+        ResumeDeferred(station, *c);
+        if ((c = station.connections.BySlot(Slot))) Hold(station, *c);
+        return;
+    }
     // While its reads are paused the rest waits in its socket: the command is not
     // cut short for that.
     if (c->readPaused) hold.Start();

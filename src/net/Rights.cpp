@@ -22,6 +22,13 @@ bool AskFrequency(Station& station) {
 
 }  // namespace
 
+bool FrequencyAskedBeforeKey(Station& station, const Connection& c) {
+    if (c.role != cat::Role::Transmit || station.settings.options.txAllowed.empty() ||
+        station.transmitter.Owner() == c.identity || station.FrequencyWithin(kFrequencyFreshMs))
+        return false;
+    return AskFrequency(station);
+}
+
 std::optional<std::string> KeyRefusal(Station& station, KeyRequest& r) {
     const Connection* c = station.connections.ById(r.who);
     const cat::Role role = c ? c->role : cat::Role::Monitor;
@@ -32,6 +39,7 @@ std::optional<std::string> KeyRefusal(Station& station, KeyRequest& r) {
     const std::vector<Band>& bands = station.settings.options.txAllowed;
     if (bands.empty()) return std::nullopt;
     if (!hz) {
+        if (c && c->frequencyAskedMs >= 0) return "the radio did not tell its frequency when asked";
         if (!AskFrequency(station)) return "the radio's frequency cannot be read (its command language has no read)";
         return "the radio's frequency is unknown or older than " + std::to_string(kFrequencyFreshMs) +
                " ms: asked the radio now, key again";

@@ -15,4 +15,9 @@ inline constexpr int kFrequencyFreshMs = 500;
 // Why the key may not be, or nothing; fills in the request's role and frequency.
 std::optional<std::string> KeyRefusal(Station& station, KeyRequest& request);
 
+// Whether a key by this client must first have the radio's frequency read (bands
+// are set and what is known is older than kFrequencyFreshMs): the read is asked
+// for then. False when the key can be decided now, or nothing can be read.
+bool FrequencyAskedBeforeKey(Station& station, const Connection& c);
+
 }  // namespace ovrin

@@ -8,7 +8,8 @@ log). Three addresses on the private loopback, one entry each:
    is refused; the operator sets it, and its T 1 keys nothing;
  - rigctl T 1 from the transmit address is refused on 7.074 MHz (logged with the
    frequency and the ranges) and obeyed on 14.074 MHz, the record naming the role
-   and the frequency;
+   and the frequency; a raw client's TX; on a frequency told long ago is decided
+   on a read made just before it;
  - a raw monitor sends random Kenwood commands, and another, against an IC-7300,
    random CI-V frames: the radio's frequency, mode and transmitter are as before,
    and each monitor is still served after them.
@@ -124,6 +125,17 @@ with Bench(server, radio) as bench:
     rigctl(TRANSMITTER, "T", "0")
     if not wait_for(lambda: "PTT off" in read(radio_log)):
         fail("the release did not reach the radio", log, radio_log)
+
+    # A raw client's key on a frequency told long ago: read again just before it.
+    time.sleep(0.6)
+    k = connect(TRANSMITTER, PORT)
+    k.sendall(b"TX;")
+    if not wait_for(lambda: read(radio_log).count("PTT on") == 2):
+        fail("a key on a stale frequency inside the band was not obeyed", log, radio_log)
+    k.sendall(b"RX;")
+    if not wait_for(lambda: read(radio_log).count("PTT off") == 2):
+        fail("the raw client's release did not reach the radio", log, radio_log)
+    k.close()
     keyings = read(radio_log).count("PTT on")
 
     # Random commands from a monitor change nothing it may not change.

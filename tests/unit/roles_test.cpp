@@ -170,18 +170,27 @@ TEST(Roles, KeysOnlyInsideTheAllowedBands) {
         EXPECT_EQ(app.Client(1).sent, "FA00014074000;?;");
     }
     {
-        SCOPED_TRACE("stale: refused, the radio asked, the next key goes");
+        SCOPED_TRACE("stale: read again just before the key; what follows the key waits behind it");
         Roled app("transmit", bands);
         app.Send(1, "FA;");
         app.com.RadioSends("FA00014074000;");
         app.clock.Advance(501);
         app.Send(1, "TX;");
+        app.Send(1, "IF;");
         EXPECT_EQ(app.com.Written(), "FA;FA;");
-        EXPECT_EQ(app.log.Count("unknown or older than 500 ms: asked the radio now"), 1);
-        app.com.RadioSends("FA00014074000;");
+        app.com.RadioSends("FA00007074000;");  // moved meanwhile
+        app.clock.Advance(100);
+        EXPECT_EQ(app.com.Written(), "FA;FA;IF;");
+        EXPECT_FALSE(app.f.station.transmitter.Keyed());
         EXPECT_EQ(app.Client(1).sent, "FA00014074000;?;");  // the server's answer reaches nobody
+        EXPECT_EQ(app.log.Count("outside the allowed bands: 7.074000 MHz"), 1);
+        app.com.RadioSends("IF00014074000     +00000000002000000 ;");
+        app.clock.Advance(600);
         app.Send(1, "TX;");
+        app.com.RadioSends("FA00014074000;");
+        app.clock.Advance(100);
         EXPECT_TRUE(app.f.station.transmitter.Keyed());
+        EXPECT_EQ(app.com.Written(), "FA;FA;IF;FA;TX;");
     }
     {
         SCOPED_TRACE("a report counts; a set that went counts");
@@ -192,13 +201,28 @@ TEST(Roles, KeysOnlyInsideTheAllowedBands) {
         EXPECT_FALSE(app.f.station.transmitter.Keyed());
     }
     {
-        SCOPED_TRACE("no answer: the key stays refused");
+        SCOPED_TRACE("no answer: the key is refused after the answer wait");
         Roled app("transmit", bands);
         app.Send(1, "TX;");
-        app.clock.Advance(1000);
-        app.Send(1, "TX;");
+        EXPECT_EQ(app.com.Written(), "FA;");
+        app.clock.Advance(300);
+        EXPECT_EQ(app.Client(1).sent, "");
+        app.clock.Advance(100);
+        EXPECT_EQ(app.Client(1).sent, "?;");
         EXPECT_FALSE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.log.Count("asked the radio now"), 2);
+        EXPECT_EQ(app.log.Count("the radio did not tell its frequency when asked"), 1);
+    }
+    {
+        SCOPED_TRACE("an in-band key on a stale frequency: refused, the radio asked, the next key goes");
+        Roled app("transmit", bands);
+        app.Send(1, "FA;");
+        app.com.RadioSends("FA00014074000;");
+        app.clock.Advance(501);
+        app.Send(1, sim::kInBandKey);
+        EXPECT_EQ(app.log.Count("unknown or older than 500 ms: asked the radio now"), 1);
+        app.com.RadioSends("FA00014074000;");
+        app.Send(1, sim::kInBandKey);
+        EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
     }
     {
         SCOPED_TRACE("no language to read it in: the in-band key is refused and says so");
