@@ -5,8 +5,8 @@
 
 #include "model/Outbound.h"
 #include "net/Rights.h"
-#include "station/OptionsText.h"
 #include "serial/Traffic.h"
+#include "station/OptionsText.h"
 
 namespace ovrin {
 namespace {
