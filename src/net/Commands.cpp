@@ -58,7 +58,12 @@ bool Refused(Station& station, Connection& c, cat::Language spoken, cat::Languag
         // Auto-information is each client's own, whatever its role.
         const bool autoInfo = spoken == cat::Language::Kenwood && command.name == "AI" && command.parameters.size() == 1 &&
                               command.parameters[0] >= '0' && command.parameters[0] <= '9';
-        if (c.role == cat::Role::Monitor && !Known(spoken)) return refuse("a monitor must speak a command language");
+        // What bytes in no language do cannot be told: a key among them as well.
+        if (!Known(language) || (c.role == cat::Role::Monitor && !Known(spoken)))
+            return refuse("a " + std::string(cat::Name(c.role)) + " client must speak a command language");
+        // The radio would finish a command cut short with whatever comes next ("TX",
+        // then ";"): never written for a client that may not send everything.
+        if (!cat::Unfinished(language, {}, command.bytes).empty()) return refuse("a command that never ended");
         if (!autoInfo && !cat::Permits(c.role, language, command, station.turns.RadioDialect()))
             return refuse(c.role == cat::Role::Monitor ? "a monitor may only read" : "an operator may not transmit");
     }

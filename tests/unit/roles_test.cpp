@@ -58,7 +58,7 @@ TEST(Roles, EachRoleAgainstEachFamily) {
         {"operate", kCivKey, "", kCivNg},
         {"operate", kFtSet, kFtSet, ""},
         {"operate", kFtKey, "", ""},
-        {"operate", "hello, radio\r\n", "hello, radio\r\n", ""},
+        {"operate", "hello, radio\r\n", "", ""},            // nor for an operator: it may key
         {"transmit", "TX;", "TX;", ""},
         {"transmit", kCivKey, kCivKey, ""},
         {"transmit", kFtKey, kFtKey, ""},
@@ -71,6 +71,30 @@ TEST(Roles, EachRoleAgainstEachFamily) {
         EXPECT_EQ(app.com.Written(), row.written);
         EXPECT_EQ(app.Client(1).sent, row.answered);
         EXPECT_EQ(app.f.station.transmitter.Keyed(), std::string(row.role) == "transmit");  // every such row keys
+    }
+}
+
+// A command whose rest never came is not written for a limited role: the radio
+// would join it to the next ("TX" and, later, ";" would key).
+TEST(Roles, ACommandCutShortIsNeverWrittenForALimitedRole) {
+    const struct {
+        const char* role;
+        const char* cat;
+        Bytes written, answered;
+    } rows[] = {
+        {"operate", "kenwood", ";", "?;"},  // the start refused, the lone ";" harmless
+        {"operate", "auto", "", ""},        // never recognised: no language, refused
+        {"transmit", "kenwood", "TX;", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.role) + " " + row.cat);
+        Roled app(row.role, {{"cat", row.cat}});
+        app.Send(1, "TX");
+        app.clock.Advance(300);
+        app.Send(1, ";");
+        app.clock.Advance(300);
+        EXPECT_EQ(app.com.Written(), row.written);
+        EXPECT_EQ(app.Client(1).sent, row.answered);
     }
 }
 
