@@ -256,6 +256,17 @@ TEST(Roles, KeysOnlyInsideTheAllowedBands) {
         EXPECT_EQ(app.log.Count("frequency cannot be read"), 1);
     }
     {
+        SCOPED_TRACE("5-byte: the server's read, its answer known by its place");
+        Roled app("transmit", bands);
+        app.Send(1, kFtKey);
+        EXPECT_EQ(app.com.Written(), kFtRead);
+        app.com.RadioSends(H({0x01, 0x40, 0x74, 0x00, 0x01}));  // 14.074 MHz USB
+        app.clock.Advance(100);
+        EXPECT_EQ(app.com.Written(), kFtRead + kFtKey);
+        ASSERT_TRUE(app.f.station.transmitter.Keyed());
+        EXPECT_EQ(app.f.station.transmitter.Recent().back().hz, 14074000);
+    }
+    {
         SCOPED_TRACE("CI-V: the transceive report, and the server's read to the client's addresses");
         Roled app("transmit", bands);
         app.Send(1, kCivRead);
