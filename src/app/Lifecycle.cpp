@@ -4,6 +4,7 @@
 #include "net/ComPortClient.h"
 #include "net/Inbound.h"
 #include "net/Listener.h"
+#include "net/Rights.h"
 #include "serial/SerialPort.h"
 #include "settings/Settings.h"
 #include "station/OptionsText.h"
@@ -75,6 +76,7 @@ void WireEvents(frmMain& f) {
     f.station.transmitter.Changed.Add([&f] { ShowTransmitter(f); });
     f.station.transmitter.Changed.Add([&f] { WatchTheKeyer(f.station); });
     f.station.transmitter.WriteRelease = [&f](const Bytes& release, bool now) { f.station.path.WriteCatRelease(release, now); };
+    f.station.transmitter.MayKey = [&f](KeyRequest& r) { return KeyRefusal(f.station, r); };
     f.station.comPort.OnComm = [&f](CommEvent e) { comPort_OnComm(f, e); };
 
     f.station.tcpServer.ConnectionRequest = [&f](int16_t i, int32_t id) { tcpServer_ConnectionRequest(f.station, i, id); };

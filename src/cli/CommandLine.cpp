@@ -122,7 +122,8 @@ void Allow(Options& o, const std::string& v, std::string& error, System) {
 }
 
 constexpr char kClients[] = "clients", kAnswerWait[] = "answer-wait", kRfc2217Port[] = "rfc2217-port",
-               kStatusPort[] = "status-port", kTxLimit[] = "tx-limit", kCat[] = "cat", kPttLine[] = "ptt-line";
+               kStatusPort[] = "status-port", kTxLimit[] = "tx-limit", kCat[] = "cat", kPttLine[] = "ptt-line",
+               kTxAllowed[] = "tx-allowed";
 
 const std::map<std::string, Known>& Table() {
     static const std::map<std::string, Known> table = {
@@ -168,6 +169,7 @@ const std::map<std::string, Known>& Table() {
         {"--tx-limit", {Takes::Value, Kept<kTxLimit>}},
         {"--cat", {Takes::Value, Kept<kCat>}},
         {"--ptt-line", {Takes::Value, Kept<kPttLine>}},
+        {"--tx-allowed", {Takes::Value, Kept<kTxAllowed>}},
     };
     return table;
 }
@@ -275,9 +277,15 @@ std::string Usage(const std::string& program, System system) {
            "  --keep-port-open on|off  the serial port stays open while no client is\n"
            "                    connected (\"Com Port active in Listen Mode\")\n"
            "  --bind ADDRESS    listen on this IP address only (default, or ::, every address)\n"
-           "  --allow NET[,NET] only clients from these addresses or networks may connect\n"
-           "                    (192.168.1.0/24, 10.0.0.5, 2001:db8::/32; may be repeated);\n"
-           "                    others are closed at once; any: everyone (the default)\n"
+           "  --allow NET[=ROLE][,NET[=ROLE]] only clients from these addresses or\n"
+           "                    networks may connect (192.168.1.0/24, 10.0.0.5, 2001:db8::/32;\n"
+           "                    may be repeated); others are closed at once; any: everyone\n"
+           "                    (the default). ROLE: monitor (reads only), operate (reads\n"
+           "                    and sets, never the transmitter) or transmit (everything,\n"
+           "                    the default); the first entry that matches decides\n"
+           "  --tx-allowed LOW-HIGH[,LOW-HIGH]  the transmitter keys only while the radio's\n"
+           "                    frequency is in one of these ranges in Hz (14000000-14350000);\n"
+           "                    anywhere: no check (the default)\n"
            "  --clients N       up to N clients share the radio, taking turns, 1 to 5\n"
            "                    (default " + std::to_string(defaults.clients) + ")\n"
            "  --answer-wait MS  a command the radio does not answer ends its turn MS\n"

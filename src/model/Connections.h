@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Bytes.h"
 #include "cat/Cat.h"
@@ -36,6 +37,13 @@ struct Connection {
     // "Client 198.51.100.7 (slot 1, connection 3)", for the log and the record.
     std::string label;
     std::string address;
+    // What it may do, by the allow-list entry that let it in.
+    cat::Role role = cat::Role::Transmit;
+    // A CAT key of its waits for the radio's frequency (asked at `frequencyAskedMs`),
+    // and what it sent after the key waits behind it, in order.
+    std::vector<cat::Command> deferred;
+    bool deferredEchoed = true;
+    int64_t frequencyAskedMs = -1;
     // When it was accepted (the program's monotonic clock, and the wall clock for
     // people), and the bytes it sent and was sent, on the wire: for the status page.
     int64_t connectedMs = 0, connectedWallMs = 0;

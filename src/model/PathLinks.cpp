@@ -9,6 +9,7 @@ bool StationRadioPort::IsOpen() { return station_.comPort.PortOpen(); }
 
 void StationRadioPort::Write(const Bytes& data) {
     TryStep(station_.faults, [&] { station_.comPort.Output(data); });
+    station_.WroteToRadio(data);
 }
 
 void StationRadioPort::Drain(int timeoutMs) {
@@ -18,6 +19,7 @@ void StationRadioPort::Drain(int timeoutMs) {
 Bytes StationRadioPort::Input() {
     Bytes data;
     TryStep(station_.faults, [&] { data = station_.comPort.Input(); });
+    if (!data.empty()) station_.HeardFromRadio(data);
     return data;
 }
 

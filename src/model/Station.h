@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,6 +145,19 @@ struct Station {
     // their PTT line).
     void ChangeSettings(const StationSettings& s);
     void TakeOptions(const ServerOptions& o);
+    // The radio's frequency as its answers and reports last told it, or a frequency
+    // set that went to it, and when (-1: never); a client's last CI-V frame, whose
+    // addresses the server's own read of the frequency uses.
+    cat::FrequencyWatch frequency;
+    int64_t frequencyMs = -1;
+    Bytes civFrame;
+    // Radio bytes as they are read, and blocks as they are written (the 5-byte
+    // answers are known by their place).
+    void HeardFromRadio(const Bytes& data);
+    void WroteToRadio(const Bytes& data);
+    void FrequencySet(int64_t hz);
+    // The frequency when it was told within the last `ms`.
+    std::optional<int64_t> FrequencyWithin(int ms) const;
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "station/OptionsText.h"
+
 namespace ovrin {
 namespace {
 
@@ -14,16 +16,27 @@ std::string Seconds(int64_t ms) {
 
 }  // namespace
 
-bool Transmitter::Key(const KeyRequest& r) {
+bool Transmitter::Key(const KeyRequest& request) {
+    KeyRequest r = request;
     if (owner_ != 0 && owner_ != r.who) {
         const std::string holder = recent_.empty() ? std::string("another client") : recent_.back().client;
         log_.Line(LogLevel::Warning, r.client,
                   "PTT key refused: " + r.client + " by " + r.how + ": " + holder + " has the transmitter keyed");
         return false;
     }
+    // A renewal of the owner's own key is no new transmission.
+    if (owner_ == 0 && MayKey) {
+        if (const auto why = MayKey(r)) {
+            log_.Line(LogLevel::Warning, r.client, "PTT key refused: " + r.client + " by " + r.how + ": " + *why);
+            return false;
+        }
+    }
     if (owner_ == 0) {
-        log_.Record(LogLevel::Info, r.client, "PTT keyed: " + r.client + " by " + r.how);
-        recent_.push_back({r.client, r.how, clock_.MonotonicMs(), clock_.WallClockMs(), -1, {}});
+        std::string line = "PTT keyed: " + r.client + " by " + r.how;
+        if (!r.role.empty()) line += ", role " + r.role;
+        if (r.hz >= 0) line += ", on " + Megahertz(r.hz);
+        log_.Record(LogLevel::Info, r.client, line);
+        recent_.push_back({r.client, r.how, clock_.MonotonicMs(), clock_.WallClockMs(), -1, {}, r.role, r.hz});
         if (recent_.size() > kKept) recent_.pop_front();
         way_ = r.way;
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/Bytes.h"
@@ -40,6 +41,10 @@ struct KeyRequest {
     std::string how;     // "RTS (in-band command)", "DTR (remote serial port)", "CAT (Kenwood TX;)"
     int limitMs = kKeyRepeatMs;  // the key drops after it unless renewed; 0: never
     Bytes release;               // CAT: what releases the radio
+    // Filled in by the check at the key (MayKey): the keyer's role, and the radio's
+    // frequency in Hz (-1: not known).
+    std::string role;
+    int64_t hz = -1;
 };
 
 // One transmission, for the record.
@@ -49,6 +54,8 @@ struct Transmission {
     int64_t startedWallMs = 0;  // wall clock, for people
     int64_t endedMs = -1;       // -1 while it lasts
     std::string ended;          // how it ended
+    std::string role;           // the keyer's
+    int64_t hz = -1;            // the radio's frequency at the key; -1: not known
 };
 
 class Transmitter {
@@ -85,6 +92,10 @@ public:
     // Runs after every change of the key: the window shows it, the listener
     // watches the keyer's connection.
     Hooks Changed;
+    // Asked before a key that is not a renewal: why it may not be (the keyer's role,
+    // the allowed bands), or nothing; it may fill in the request's role and
+    // frequency. Unset: every key may be.
+    std::function<std::optional<std::string>(KeyRequest&)> MayKey;
     // Writes a CAT release to the radio: `now` when the port is about to close,
     // otherwise ahead of whatever waits for the port.
     std::function<void(const Bytes& release, bool now)> WriteRelease;

@@ -33,7 +33,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
       station(com, sockets, dlg, h, l) {
     Form.name = "frmMain";
     tmrPicture.SetExact(false);
-    Form.geometry = {0, 0, 5010, 5010};
+    Form.geometry = {0, 0, 5010, 5325};
     Form.SetCaption("Ovrin-Server v1.00");
 
     Place(cboRmtAddress, "cboRmtAddress", {1440, 2310, 1530, 315});
@@ -115,7 +115,11 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     Fill(cboCat, {"auto", "kenwood", "civ", "ft817", "none"});
     Place(txtAllow, "txtAllow", {1440, 4590, 3495, 315},
           "Only programs at these addresses or networks may connect, with commas between them "
-          "(192.168.1.0/24, 10.0.0.5, ::1); any: every address");
+          "(192.168.1.0/24, 10.0.0.5, ::1), each with =monitor (reads only), =operate (never "
+          "transmits) or =transmit (the default); the first that matches decides; any: every address");
+    Place(txtTxAllowed, "txtTxAllowed", {1440, 4905, 3495, 315},
+          "The transmitter keys only while the radio is inside these ranges in Hz, with commas "
+          "between them (14000000-14350000, 7000000-7200000); anywhere: no check");
 
     Caption(lblRmtAddress, "lblRmtAddress", "Rmt IP Adrs: ", {60, 2370, 1380, 195});
     Label2.name = "Label2";
@@ -143,6 +147,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
         {112, "Answer Wait ms: ", {60, 3705, 1365, 195}},    {113, "TX Limit s: ", {2235, 3705, 1695, 195}},
         {114, "RFC 2217 Port: ", {60, 4020, 1365, 195}},     {115, "Status Port: ", {2235, 4020, 1695, 195}},
         {116, "CAT Language: ", {60, 4335, 1365, 195}},      {117, "Allow: ", {60, 4650, 1365, 195}},
+        {118, "TX Allowed Hz: ", {60, 4965, 1365, 195}},
     };
     for (const auto& fc : kCaptions) {
         Label& label = Label1[fc.index];
@@ -156,13 +161,14 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                                  &txtHostPort,   &cboConn,       &cboInterbyte,   &cboStop,      &cboParity,
                                  &chkRTS,        &chkDTR,        &chkComPortActiveInListen,      &chkCtrlPTT,
                                  &chkBridge,     &cboRmtAddress, &cboClients,     &cboPttLine,   &txtAnswerWait,
-                                 &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow};
+                                 &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow,
+                                 &txtTxAllowed};
     int tab = 0;
     for (Control* c : tabOrder) c->tabIndex = tab++;
     const std::pair<const char*, Control*> fields[] = {
         {"clients", &cboClients},          {"ptt-line", &cboPttLine},       {"answer-wait", &txtAnswerWait},
         {"tx-limit", &txtTxLimit},         {"rfc2217-port", &txtRfc2217Port}, {"status-port", &txtStatusPort},
-        {"cat", &cboCat},                  {"allow", &txtAllow}};
+        {"cat", &cboCat},                  {"allow", &txtAllow},            {"tx-allowed", &txtTxAllowed}};
     // Each field's caption, beside it, names it in messages ("Answer Wait ms").
     int captionIndex = 110;
     for (const auto& [option, control] : fields) {
@@ -246,7 +252,7 @@ std::vector<Control*> frmMain::Controls() {
                               &cboInterbyte,  &cboConn,     &txtHostPort,    &txtHostAdrs,
                               &cboComPort,    &cboBaud,     &cboBits,        &txtHostName,
                               &cboClients,    &cboPttLine,  &txtAnswerWait,  &txtTxLimit,
-                              &txtRfc2217Port, &txtStatusPort, &cboCat,      &txtAllow,
+                              &txtRfc2217Port, &txtStatusPort, &cboCat,      &txtAllow,      &txtTxAllowed,
                               &lblRmtAddress, &Label2,      &imgConn};
     for (auto& [index, label] : Label1) all.push_back(&label);
     return all;

@@ -24,6 +24,12 @@ bool Admission::Admits(const std::string& allow, const std::string& address) {
     return false;
 }
 
+cat::Role AdmittedRole(const std::string& allow, const std::string& address) {
+    const std::optional<AllowList> list = AllowListOfOption(allow);
+    if (!list) return cat::Role::Monitor;
+    return list->RoleOf(address).value_or(cat::Role::Monitor);
+}
+
 void Admission::Forget() {
     loggedBefore_ = std::move(logged_);
     logged_.clear();

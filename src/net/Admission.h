@@ -45,6 +45,10 @@ private:
     Timer timer_{"tmrAllowLog", kLogQuietMs, false};
 };
 
+// The role of a client the allow-list let in: its first matching entry's; a list
+// that cannot be read (the door is shut then) or no match gives the least.
+cat::Role AdmittedRole(const std::string& allow, const std::string& address);
+
 // The accept path's check: false when the request was refused (it is left
 // unaccepted, and the socket facility closes it).
 bool AdmitRequest(Station& station, int32_t requestID);

@@ -55,9 +55,19 @@ std::optional<LineSettings> WithValue(LineSettings s, Command command, uint32_t 
     return ParseLineSettings(FormatLineSettings(s));
 }
 
+// A monitor changes nothing of the port: each request is answered with what the
+// port keeps.
+void MonitorRefused(Station& station, const Connection& c, const std::string& what) {
+    station.clientLog.Line(LogLevel::Warning, c.label, c.label + " (monitor): " + what + " refused: a monitor may only read");
+}
+
 uint32_t DecideLine(Station& station, Connection& c, ComPortSession& cp, const rfc2217::Request& r) {
     const LineSettings now = PortLine(station);
     if (r.value == 0) return ValueOf(now, r.command);
+    if (c.role == cat::Role::Monitor) {
+        if (r.value != ValueOf(now, r.command)) MonitorRefused(station, c, "line change to " + std::to_string(r.value));
+        return ValueOf(now, r.command);
+    }
     const auto wanted = WithValue(now, r.command, r.value);
     const std::string text = wanted ? FormatLineSettings(*wanted) : std::string();
     // Clients send all four at open; what the line already has changes nothing.
@@ -110,8 +120,15 @@ bool ApplyKey(Station& station, ConnectionId id, bool on) {
 }
 
 uint32_t DecideControl(Station& station, Connection& c, ComPortSession& cp, uint32_t v) {
-    const bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
-                      v >= ctl::kInFlowQuery;
+    bool asks = v == ctl::kFlowQuery || v == ctl::kBreakQuery || v == ctl::kDtrQuery || v == ctl::kRtsQuery ||
+                v >= ctl::kInFlowQuery;
+    if (c.role == cat::Role::Monitor && !asks) {
+        // Answered as the query of the same thing: the state the port keeps.
+        const bool rts = v == ctl::kRtsOn || v == ctl::kRtsOff, dtr = v == ctl::kDtrOn || v == ctl::kDtrOff;
+        if (v > ctl::kFlowHardware) MonitorRefused(station, c, "SET-CONTROL " + std::to_string(v));
+        v = rts ? ctl::kRtsQuery : dtr ? ctl::kDtrQuery : v <= ctl::kFlowHardware ? ctl::kFlowQuery : ctl::kBreakQuery;
+        asks = true;
+    }
     if (cp.settling && !asks && !std::exchange(cp.heldAgain, true)) {
         station.tmrLineSettle.Stop();
         station.tmrLineSettle.Start();
@@ -144,6 +161,7 @@ uint32_t DecideControl(Station& station, Connection& c, ComPortSession& cp, uint
 }
 
 void Purge(Station& station, Connection& c, uint32_t what) {
+    if (c.role == cat::Role::Monitor) return MonitorRefused(station, c, "purge");
     // What the radio said waits in the port only while nobody else may be owed it.
     if ((what == rfc2217::purge::kFromPort || what == rfc2217::purge::kBoth) && station.connections.Count() == 1)
         TryStep(station.faults, [&] { station.comPort.Input(); });

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "model/Outbound.h"
+#include "net/Rights.h"
+#include "station/OptionsText.h"
 
 namespace ovrin {
 namespace {
@@ -26,7 +28,7 @@ bool CatKeying(Station& station, Connection& c, cat::Language language, const ca
     const std::string how = "CAT (" + cat::Describe(language, command) + ")";
     if (command.keying == cat::Keying::Key) {
         const KeyRequest request{c.identity, KeyWay::Cat, c.label, how, station.settings.options.txLimitS * 1000,
-                                 cat::ReleaseFor(language, command)};
+                                 cat::ReleaseFor(language, command), {}, -1};
         if (station.transmitter.Key(request)) return true;
         Answer(station, c, cat::RefusalFor(language, command));
         return false;
@@ -35,6 +37,43 @@ bool CatKeying(Station& station, Connection& c, cat::Language language, const ca
     // A CI-V client waits for an answer to every frame, a 5-byte one for the
     // acknowledgement of its command.
     if (language != cat::Language::Kenwood) Answer(station, c, cat::RefusalFor(language, command));
+    return false;
+}
+
+// What its role does not allow, or a frequency set that would leave the allowed
+// bands while the transmitter is keyed, is not written: the client hears it refused
+// as the radio refuses (nothing for bytes in no language), and the log says so at
+// most once a second per client, with a count. A frequency set that goes is where
+// the radio will be.
+bool Refused(Station& station, Connection& c, cat::Language spoken, cat::Language language, const cat::Command& command) {
+    const auto refuse = [&](const std::string& why) {
+        if (Known(spoken)) Answer(station, c, cat::RoleRefusal(language, command));
+        station.clientLog.Line(LogLevel::Warning, c.label,
+                               c.label + " (" + std::string(cat::Name(c.role)) + "): " + cat::Describe(language, command) +
+                                   " refused: " + why);
+        return true;
+    };
+    if (c.role != cat::Role::Transmit) {
+        // Auto-information is each client's own, whatever its role.
+        const bool autoInfo = spoken == cat::Language::Kenwood && command.name == "AI" && command.parameters.size() == 1 &&
+                              command.parameters[0] >= '0' && command.parameters[0] <= '9';
+        // What bytes in no language do cannot be told: a key among them as well.
+        if (!Known(language) || (c.role == cat::Role::Monitor && !Known(spoken)))
+            return refuse("a " + std::string(cat::Name(c.role)) + " client must speak a command language");
+        // The radio would finish a command cut short with whatever comes next ("TX",
+        // then ";"): never written for a client that may not send everything.
+        if (!cat::Unfinished(language, {}, command.bytes).empty()) return refuse("a command that never ended");
+        if (!autoInfo && !cat::Permits(c.role, language, command, station.turns.RadioDialect()))
+            return refuse(c.role == cat::Role::Monitor ? "a monitor may only read" : "an operator may not transmit");
+    }
+    if (language == cat::Language::CiV && command.answer.kind == cat::Answer::Kind::Sure) station.civFrame = command.bytes;
+    const auto hz = cat::FrequencySetBy(language, command);
+    if (!hz) return false;
+    const auto& bands = station.settings.options.txAllowed;
+    if (station.transmitter.Keyed() && !bands.empty() && !InBands(bands, *hz))
+        return refuse("the transmitter is keyed and " + Megahertz(*hz) + " is outside the allowed bands (" +
+                      BandsText(bands) + ")");
+    station.FrequencySet(*hz);
     return false;
 }
 
@@ -57,6 +96,11 @@ bool AutoInformation(Station& station, Connection& c, const cat::Command& comman
 void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command> commands, bool echoed) {
     Connection* c = station.connections.ById(who);
     if (!c) return;
+    if (!c->deferred.empty()) {  // behind a key that waits for the radio's frequency
+        c->deferred.insert(c->deferred.end(), std::make_move_iterator(commands.begin()),
+                           std::make_move_iterator(commands.end()));
+        return;
+    }
     const cat::Language spoken = c->reader.Spoken();
     if (Known(spoken)) station.turns.SetRadioLanguage(spoken);
     const cat::Language language = Effective(station, *c);
@@ -71,10 +115,20 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
         }
         SubmitToPort(station, who, std::exchange(block, Turns::Block{{}, echoed, language, {}, {}}));
     };
-    for (cat::Command& command : commands) {
+    for (auto at = commands.begin(); at != commands.end(); ++at) {
+        cat::Command& command = *at;
         if (!(c = station.connections.ById(who))) return;  // it left meanwhile
+        if (Refused(station, *c, spoken, language, command)) continue;
         if (Known(language) && command.keying != cat::Keying::None) {
             submit();  // what came before it goes first
+            // The key is decided once the radio has told its frequency: it and
+            // what follows it wait, on the client's own clock.
+            if (command.keying == cat::Keying::Key && c->frequencyAskedMs < 0 && FrequencyAskedBeforeKey(station, *c)) {
+                c->deferred.assign(std::make_move_iterator(at), std::make_move_iterator(commands.end()));
+                c->deferredEchoed = echoed;
+                c->frequencyAskedMs = station.host.MonotonicMs();
+                return;
+            }
             if (!CatKeying(station, *c, language, command)) continue;
         }
         if (spoken == cat::Language::Kenwood && command.name == "AI" &&
@@ -85,8 +139,27 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
     submit();
 }
 
+// The key waits until the radio's frequency has come since it was asked, or the
+// answer wait and one hold more have passed: then it is decided on what is known.
+void ResumeDeferred(Station& station, Connection& c) {
+    const ConnectionId who = c.identity;
+    std::vector<cat::Command> waiting = std::exchange(c.deferred, {});
+    SubmitCommands(station, who, std::move(waiting), c.deferredEchoed);
+    if (Connection* still = station.connections.ById(who); still && still->deferred.empty()) still->frequencyAskedMs = -1;
+}
+
+bool DeferredDue(Station& station, const Connection& c) {
+    const int64_t now = station.host.MonotonicMs();
+    return station.frequencyMs >= c.frequencyAskedMs ||
+           now - c.frequencyAskedMs >= station.settings.options.answerWaitMs + kHoldMs;
+}
+
 void Hold(Station& station, Connection& c) {
     Timer& hold = station.tmrHold[static_cast<std::size_t>(c.slot - 1)];
+    if (!c.deferred.empty()) {  // a key waits for the frequency: not restarted by reads
+        if (!hold.Enabled()) hold.Start();
+        return;
+    }
     hold.Stop();  // each read with something left over waits afresh
     if (c.reader.Holding() || !c.heldPtt.empty()) hold.Start();
 }
@@ -112,6 +185,12 @@ void FlushHeld(Station& station, Connection& c) {
 }
 
 void ClientDeparts(Station& station, Connection& c) {
+    // A key that waited for the frequency keys nothing once its client has gone;
+    // what it sent after the key still goes.
+    if (!c.deferred.empty()) {
+        c.deferred.erase(c.deferred.begin());
+        ResumeDeferred(station, c);
+    }
     FlushHeld(station, c);
     Connection* still = station.connections.ById(c.identity);
     if (!still || still->unfinished.empty()) return;
@@ -130,6 +209,15 @@ void tmrHold_Timer(Station& station, int16_t Slot) {
     hold.Stop();
     Connection* c = station.connections.BySlot(Slot);
     if (!c) return;
+    if (!c->deferred.empty()) {
+        if (!DeferredDue(station, *c)) {
+            hold.Start();
+            return;
+        }
+        ResumeDeferred(station, *c);
+        if ((c = station.connections.BySlot(Slot))) Hold(station, *c);
+        return;
+    }
     // While its reads are paused the rest waits in its socket: the command is not
     // cut short for that.
     if (c->readPaused) hold.Start();

@@ -77,6 +77,7 @@ void AcceptIntoSlot(Station& station, int16_t Slot, int32_t requestID, bool comP
     c.label = "Client " + (address.empty() ? std::string("?") : address) + " (slot " + std::to_string(Slot) +
               ", connection " + std::to_string(c.identity) + ")";
     c.address = address;
+    c.role = AdmittedRole(station.settings.options.allow, address);
     TryStep(station.faults, [&] {
         c.connectedMs = station.host.MonotonicMs();
         c.connectedWallMs = station.host.WallClockMs();
@@ -202,7 +203,9 @@ void tcpServer_ConnectionRequest(Station& station, int16_t Index, int32_t reques
     }
     if (station.connections.Count() < ClientLimit(station)) {
         AcceptIntoSlot(station, Slot, requestID, IsComPortListener(Index));
-        station.log.Line(LogLevel::Info, ClientLabel(station, Slot) + " connected");
+        const Connection* c = station.connections.BySlot(Slot);
+        station.log.Line(LogLevel::Info, ClientLabel(station, Slot) + " connected as " +
+                                             std::string(cat::Name(c ? c->role : cat::Role::Transmit)));
     } else {
         station.clientLog.Line(LogLevel::Warning, RequestLabel(station, requestID),
                          RequestLabel(station, requestID) + " refused: " + LimitReached(station));

@@ -223,7 +223,7 @@ bool KeyPTT(Station& station, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
     const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : station.settings.options.txLimitS * 1000;
-    return station.transmitter.Key({c.identity, way, c.label, LineWay(station, way), limitMs, {}});
+    return station.transmitter.Key({c.identity, way, c.label, LineWay(station, way), limitMs, {}, {}, -1});
 }
 
 bool ReleasePTT(Station& station, const Connection& c, KeyWay way) {

@@ -60,13 +60,13 @@ void Clients(std::string& page, const StatusSnapshot& s) {
     }
     // The connection beside the address: two clients from one address are told
     // apart as the log tells them ("Client 192.0.2.7 (slot 1, connection 3)").
-    page += "<table><tr><th>Address</th><th>Connection</th><th>Port</th><th>Language</th><th>Connected since</th>"
+    page += "<table><tr><th>Address</th><th>Connection</th><th>Port</th><th>Language</th><th>Role</th><th>Connected since</th>"
             "<th class=\"n\">Bytes in</th><th class=\"n\">Bytes out</th></tr>\n";
     for (const ClientStatus& c : s.clients) {
         page += "<tr title=\"" + Html(c.label) + "\"><td>" + Html(c.address) + "</td><td>slot " +
                 std::to_string(c.slot) + ", connection " + std::to_string(c.connection) + "</td><td>" +
                 (c.remoteSerialPort ? "remote serial port" : "raw") + "</td><td>" + Html(c.language) +
-                "</td><td>" + TimeOfDay(c.connectedWallMs) + " UTC (" + Duration(c.connectedForMs) +
+                "</td><td>" + Html(c.role) + "</td><td>" + TimeOfDay(c.connectedWallMs) + " UTC (" + Duration(c.connectedForMs) +
                 ")</td><td class=\"n\">" + std::to_string(c.bytesIn) + "</td><td class=\"n\">" +
                 std::to_string(c.bytesOut) + "</td></tr>\n";
     }
@@ -89,7 +89,9 @@ void Transmitter(std::string& page, const StatusSnapshot& s) {
                 "<th>Ended</th></tr>\n";
         for (auto t = s.transmissions.rbegin(); t != s.transmissions.rend(); ++t) {
             page += "<tr><td>" + TimeOfDay(t->startedWallMs) + "</td><td class=\"n\">" + Duration(t->lastedMs) +
-                    "</td><td>" + Html(t->client) + "</td><td>" + Html(t->how) + "</td><td>" +
+                    "</td><td>" + Html(t->client) + (t->role.empty() ? std::string() : " (" + Html(t->role) + ")") +
+                    "</td><td>" + Html(t->how) + (t->frequency.empty() ? std::string() : " on " + Html(t->frequency)) +
+                    "</td><td>" +
                     (t->ongoing ? std::string("<b>keyed now</b>") : Html(t->ended)) + "</td></tr>\n";
         }
         page += "</table>\n";
@@ -224,6 +226,7 @@ std::string StatusJson(const StatusSnapshot& s) {
                            {"connection", c.connection},
                            {"port", c.remoteSerialPort ? "rfc2217" : "raw"},
                            {"language", c.language},
+                           {"role", c.role},
                            {"connected", UtcStamp(c.connectedWallMs)},
                            {"connected_s", seconds(c.connectedForMs)},
                            {"bytes_in", c.bytesIn},
@@ -233,6 +236,8 @@ std::string StatusJson(const StatusSnapshot& s) {
     for (const TransmissionStatus& t : s.transmissions) {
         transmissions.push_back({{"client", t.client},
                                  {"how", t.how},
+                                 {"role", t.role},
+                                 {"frequency", t.frequency},
                                  {"started", UtcStamp(t.startedWallMs)},
                                  {"seconds", seconds(t.lastedMs)},
                                  {"ended", t.ongoing ? json(nullptr) : json(t.ended)}});

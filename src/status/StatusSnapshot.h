@@ -19,6 +19,7 @@ struct ClientStatus {
     int64_t connectedForMs = 0;
     uint64_t bytesIn = 0;   // from the client
     uint64_t bytesOut = 0;  // to the client
+    std::string role;       // "monitor", "operate", "transmit"
 };
 
 struct TransmissionStatus {
@@ -27,6 +28,8 @@ struct TransmissionStatus {
     int64_t lastedMs = 0;  // so far, while it lasts
     bool ongoing = false;
     std::string ended;  // how it ended
+    std::string role;       // the keyer's
+    std::string frequency;  // at the key ("14.074000 MHz"); empty: not known
 };
 
 enum class LogSeverity { Info, Warning, Error };

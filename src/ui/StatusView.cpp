@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "station/OptionsText.h"
+
 namespace ovrin {
 namespace {
 
@@ -54,7 +56,8 @@ StatusSnapshot::Serial SerialOf(frmMain& f) {
 
 status::TransmissionStatus TransmissionOf(const Transmission& t, int64_t nowMs) {
     const bool ongoing = t.endedMs < 0;
-    return {t.client, t.how, t.startedWallMs, (ongoing ? nowMs : t.endedMs) - t.startedMs, ongoing, t.ended};
+    return {t.client, t.how, t.startedWallMs, (ongoing ? nowMs : t.endedMs) - t.startedMs, ongoing, t.ended, t.role,
+            t.hz < 0 ? std::string() : Megahertz(t.hz)};
 }
 
 }  // namespace
@@ -73,7 +76,7 @@ StatusSnapshot StatusSnapshotOf(frmMain& f, std::vector<status::LogLine> log) {
     f.station.connections.ForEach([&](Connection& c) {
         s.clients.push_back({c.label, c.address, c.slot, c.identity, c.IsComPortClient(),
                              std::string(cat::Title(c.reader.Spoken())), c.connectedWallMs, now - c.connectedMs,
-                             c.bytesIn, c.bytesOut});
+                             c.bytesIn, c.bytesOut, std::string(cat::Name(c.role))});
     });
     std::sort(s.clients.begin(), s.clients.end(),
               [](const auto& a, const auto& b) { return a.connection < b.connection; });

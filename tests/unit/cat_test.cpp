@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cat/Cat.h"
+#include "cat/Families.h"
 
 namespace ovrin::cat {
 namespace {
@@ -110,6 +111,121 @@ TEST(Cat, ReleasesAndRefusalsAreTheFamilysOwn) {
     EXPECT_EQ(ReleaseFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), H({0, 0, 0, 0, 0x88}));
     EXPECT_EQ(RefusalFor(Language::Yaesu5, Command{H({0, 0, 0, 0, 8}), {}, Keying::Key, {}, {}}), H({0xF0}));
     EXPECT_EQ(Describe(Language::CiV, civ), "CI-V 1C 00 01");
+}
+
+// What each role may have written, by each family's tables: a monitor reads only,
+// an operator everything but what transmits, a transmit client everything.
+TEST(Cat, EachRolePassesWhatItsFamilysTablesAllow) {
+    const Bytes civKey = H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD});
+    const struct {
+        Language language;
+        Dialect dialect;
+        Bytes bytes;
+        Effect effect;
+    } rows[] = {
+        {Language::Kenwood, Dialect::Unknown, "FA;", Effect::Read},
+        {Language::Kenwood, Dialect::Unknown, "fa;", Effect::Read},
+        {Language::Kenwood, Dialect::Unknown, "SM0;", Effect::Read},                  // a read with its selector
+        {Language::Kenwood, Dialect::Kenwood, "EX0010000;", Effect::Read},            // a menu read
+        {Language::Kenwood, Dialect::Kenwood, "EX00100001;", Effect::Change},         // a menu write
+        {Language::Kenwood, Dialect::Unknown, "FA00007074000;", Effect::Change},
+        {Language::Kenwood, Dialect::Unknown, "MW0001;", Effect::Change},             // not in the tables
+        {Language::Kenwood, Dialect::Unknown, "SR;", Effect::Change},                 // a reset, never answered
+        {Language::Kenwood, Dialect::Unknown, "RX;", Effect::Change},
+        {Language::Kenwood, Dialect::Unknown, "AN0;", Effect::Change},                // a read in one dialect only
+        {Language::Kenwood, Dialect::Unknown, "TX;", Effect::Transmits},
+        {Language::Kenwood, Dialect::Unknown, "TX1;", Effect::Transmits},
+        {Language::Kenwood, Dialect::Yaesu, "TX;", Effect::Read},
+        {Language::Kenwood, Dialect::Yaesu, "TX0;", Effect::Change},
+        {Language::Kenwood, Dialect::Unknown, "KY;", Effect::Read},
+        {Language::Kenwood, Dialect::Unknown, "KY CQ CQ;", Effect::Transmits},
+        {Language::Kenwood, Dialect::Kenwood, "AC111;", Effect::Transmits},
+        {Language::Kenwood, Dialect::Yaesu, "AC002;", Effect::Transmits},
+        {Language::Kenwood, Dialect::Kenwood, "AC110;", Effect::Change},
+        {Language::Kenwood, Dialect::Unknown, "\r\n", Effect::Read},
+        {Language::Kenwood, Dialect::Unknown, "FA000", Effect::Change},               // a rest that never ended
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}), Effect::Read},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x15, 0x02, 0xFD}), Effect::Read},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x14, 0x01, 0x01, 0x28, 0xFD}), Effect::Change},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x1A, 0x05, 0x00, 0x71, 0xFD}), Effect::Read},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x1A, 0x05, 0x00, 0x71, 0x01, 0xFD}), Effect::Change},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x05, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD}), Effect::Change},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x09, 0xFD}), Effect::Change},   // memory write
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x00, 0xE0, 0x03, 0xFD}), Effect::Change},   // a broadcast
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0xFD}), Effect::Read},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x00, 0xFD}), Effect::Change},
+        {Language::CiV, Dialect::Unknown, civKey, Effect::Transmits},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x17, 0x43, 0x51, 0xFD}), Effect::Transmits},
+        {Language::CiV, Dialect::Unknown, H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x01, 0x02, 0xFD}), Effect::Transmits},
+        {Language::CiV, Dialect::Unknown, H({0x13, 0x37}), Effect::Change},                            // not a frame
+        {Language::Yaesu5, Dialect::Unknown, H({0, 0, 0, 0, 0x03}), Effect::Read},
+        {Language::Yaesu5, Dialect::Unknown, H({0, 0, 0, 0, 0xE7}), Effect::Read},
+        {Language::Yaesu5, Dialect::Unknown, H({0x01, 0x40, 0x70, 0x00, 0x01}), Effect::Change},
+        {Language::Yaesu5, Dialect::Unknown, H({0, 0, 0, 0, 0xBC}), Effect::Change},                  // EEPROM write
+        {Language::Yaesu5, Dialect::Unknown, H({0, 0, 0, 0, 0x42}), Effect::Change},                  // no such opcode
+        {Language::Yaesu5, Dialect::Unknown, H({0, 0, 0, 0, 0x08}), Effect::Transmits},
+        {Language::None, Dialect::Unknown, "FA;", Effect::Change},
+    };
+    for (const auto& row : rows) {
+        Command c;
+        if (row.bytes.size() > 1 && (row.bytes.back() == ';' || static_cast<uint8_t>(row.bytes.back()) == 0xFD ||
+                                     row.language == Language::Yaesu5)) {
+            ClientReader reader(row.language);
+            const auto cut = reader.Feed(row.bytes, row.dialect);
+            ASSERT_EQ(cut.size(), 1u) << Hex(row.bytes);
+            c = cut[0];
+        } else {
+            c.bytes = row.bytes;  // loose bytes, or a rest that never ended
+        }
+        EXPECT_EQ(EffectOf(row.language, c, row.dialect), row.effect) << Hex(row.bytes);
+        EXPECT_EQ(Permits(Role::Monitor, row.language, c, row.dialect), row.effect == Effect::Read) << Hex(row.bytes);
+        EXPECT_EQ(Permits(Role::Operate, row.language, c, row.dialect), row.effect != Effect::Transmits) << Hex(row.bytes);
+        EXPECT_TRUE(Permits(Role::Transmit, row.language, c, row.dialect)) << Hex(row.bytes);
+    }
+    EXPECT_EQ(RoleRefusal(Language::CiV, Command{civKey, {}, Keying::Key, {}, {}}), H({0xFE, 0xFE, 0xE0, 0x94, 0xFA, 0xFD}));
+    EXPECT_EQ(RoleRefusal(Language::Kenwood, Command{"FA1;", {}, {}, "FA", "1"}), "?;");
+    EXPECT_EQ(RoleRefusal(Language::Yaesu5, Command{H({0, 0, 0, 0, 1}), {}, {}, {}, {}}), "");
+    EXPECT_EQ(ParseRole("operate"), Role::Operate);
+    EXPECT_EQ(ParseRole("Monitor"), std::nullopt);
+}
+
+// The frequency as the radio tells it and as commands set it, in each family.
+TEST(Cat, FrequenciesAreReadFromReportsAnswersAndSets) {
+    const struct {
+        Language language;
+        std::vector<std::vector<Answer>> written;
+        std::vector<Bytes> radio;
+        std::optional<int64_t> last;
+    } rows[] = {
+        {Language::Kenwood, {}, {"FA000140", "74000;"}, 14074000},
+        {Language::Kenwood, {}, {"IF00007074000     +00000000002000000 ;"}, 7074000},
+        {Language::Kenwood, {}, {"FB00014074000;ID019;?;"}, std::nullopt},
+        {Language::CiV, {}, {H({0xFE, 0xFE, 0xE0, 0x94, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD})}, 14074000},
+        {Language::CiV, {}, {H({0x00, 0xFE, 0xFE, 0x00, 0x94, 0x00, 0x00, 0x40, 0x07, 0x07, 0x00, 0xFD})}, 7074000},
+        {Language::CiV, {}, {H({0xFE, 0xFE, 0xE0, 0x94, 0x03, 0x00, 0x4A, 0x07, 0x14, 0x00, 0xFD})}, std::nullopt},
+        // The 5-byte answers are told by their place: an acknowledgement, then 03's.
+        {Language::Yaesu5, {{{Kind::Sure, {}, 0, 0, 1}, {Kind::Sure, {}, 0, 0, 5}}}, {H({0x00, 0x01, 0x40}), H({0x74, 0x00, 0x01})}, 14074000},
+        {Language::Yaesu5, {}, {H({0x01, 0x40, 0x74, 0x00, 0x01})}, std::nullopt},  // nothing asked
+    };
+    for (const auto& row : rows) {
+        FrequencyWatch watch;
+        watch.SetLanguage(row.language);
+        for (const auto& answers : row.written) watch.Written(answers);
+        for (const Bytes& b : row.radio) watch.Heard(b);
+        EXPECT_EQ(watch.Last(), row.last) << Hex(row.radio[0]);
+    }
+    const auto set = [](Language language, const Bytes& bytes) {
+        ClientReader reader(language);
+        return FrequencySetBy(language, reader.Feed(bytes).at(0));
+    };
+    EXPECT_EQ(set(Language::Kenwood, "FA00007074000;"), 7074000);
+    EXPECT_EQ(set(Language::Kenwood, "FA;"), std::nullopt);
+    EXPECT_EQ(set(Language::CiV, H({0xFE, 0xFE, 0x94, 0xE0, 0x05, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD})), 14074000);
+    EXPECT_EQ(set(Language::CiV, H({0xFE, 0xFE, 0x94, 0xE0, 0x25, 0x00, 0x00, 0x40, 0x07, 0x07, 0x00, 0xFD})), 7074000);
+    EXPECT_EQ(set(Language::Yaesu5, H({0x00, 0x70, 0x74, 0x00, 0x01})), 7074000);
+    EXPECT_EQ(FrequencyRead(Language::CiV, Command{H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD}), {}, {}, {}, {}}).bytes,
+              H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}));
+    EXPECT_EQ(FrequencyRead(Language::Kenwood, {}).answer, (Answer{Kind::Sure, "FA", 0, 0, 0}));
 }
 
 // Radio bytes against what is awaited: each answer to its asker the moment it is

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "net/Admission.h"
+#include "station/OptionsText.h"
 #include "sim/SimPlatform.h"
 
 namespace ovrin {
@@ -23,6 +24,25 @@ TEST(AllowList, AddressesAgainstNetworksOfBothFamilies) {
     for (const char* bad : {"::1/129", "1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7::8", "fe80::1%eth0", "10.0.0.1/",
                             "10.0.0.1,10.0.0.300"})
         EXPECT_TRUE(AllowList().Add(bad)) << bad;
+}
+
+// The first entry that matches decides the role; no role is transmit; a role that
+// cannot be read makes the whole list unreadable.
+TEST(AllowList, EachEntryMayNameItsRole) {
+    AllowList list;
+    ASSERT_FALSE(list.Add("10.0.0.5=transmit,10.0.0.0/8=monitor,2001:db8::/32=operate,192.168.1.7"));
+    const std::pair<const char*, std::optional<cat::Role>> rows[] = {
+        {"10.0.0.5", cat::Role::Transmit}, {"10.9.9.9", cat::Role::Monitor}, {"2001:db8::1", cat::Role::Operate},
+        {"192.168.1.7", cat::Role::Transmit}, {"192.168.1.8", std::nullopt}};
+    for (const auto& [address, role] : rows) EXPECT_EQ(list.RoleOf(address), role) << address;
+    EXPECT_EQ(AllowList().RoleOf("203.0.113.9"), cat::Role::Transmit);
+    for (const char* bad : {"10.0.0.1=admin", "10.0.0.1=", "10.0.0.1=monitor=operate", "=monitor"})
+        EXPECT_TRUE(AllowList().Add(bad)) << bad;
+    EXPECT_FALSE(AllowListOfOption("10.0.0.1=monitor, 10.0.0.2=root"));
+    ServerOptions o;
+    EXPECT_FALSE(SetOption(o, "allow", "10.0.0.1=monitor 10.0.0.0/24=operate"));
+    EXPECT_EQ(o.allow, "10.0.0.1=monitor, 10.0.0.0/24=operate");
+    EXPECT_TRUE(SetOption(o, "allow", "10.0.0.1=boss"));
 }
 
 TEST(AllowList, RefusedBeforeTheSerialPortOpensAndLoggedOnceAMinutePerAddress) {

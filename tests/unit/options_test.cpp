@@ -28,8 +28,9 @@ ServerOptions Shack() {
     o.statusPort = 8080;
     o.txLimitS = 0;
     o.cat = cat::Language::CiV;
-    o.allow = "192.168.1.0/24, ::1";
+    o.allow = "192.168.1.0/24=operate, ::1";
     o.pttLine = PttLine::Dtr;
+    o.txAllowed = {{14000000, 14350000}, {7000000, 7200000}};
     return o;
 }
 
@@ -53,7 +54,8 @@ TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
               "\xEF\xBB\xBF# my shack\r\nclients = 2\r\nfuture-option = yes\r\nnonsense\r\nclients = 3\r\n"
               "answer-wait = 400\r\n"
               "rfc2217-port = 50001\r\nstatus-port = 8080\r\ntx-limit = 0\r\ncat = civ\r\n"
-              "allow = 192.168.1.0/24, ::1\r\nptt-line = dtr\r\n");
+              "allow = 192.168.1.0/24=operate, ::1\r\nptt-line = dtr\r\n"
+              "tx-allowed = 14000000-14350000, 7000000-7200000\r\n");
 }
 
 // A line that cannot be used is told (with its number) and skipped; the lines
@@ -67,6 +69,9 @@ TEST(OptionsFile, EveryLineThatCannotBeUsedIsToldAndSkipped) {
         {"allow = 10.1", "line 2: allow = \"10.1\": \"10.1\" is not an address"},
         {"allow = 010.0.0.1", "a leading zero is decimal to some programs and octal to others"},
         {"ptt-line = cts", "line 2: ptt-line = \"cts\": rts or dtr"},
+        {"allow = 10.0.0.1=admin", "line 2: allow = \"10.0.0.1=admin\": \"10.0.0.1=admin\": the role is monitor"},
+        {"tx-allowed = 14350000-14000000", "\"14350000-14000000\" is not a range LOW-HIGH in Hz"},
+        {"tx-allowed = 14000000", "\"14000000\" is not a range LOW-HIGH in Hz"},
         {"rfc2217-port = -1", "line 2: rfc2217-port = \"-1\": 0 to 65535 (a TCP port; 0 or off: none)"},
         {"colour = red", "line 2: no option is called \"colour\""},
         {"= 5", "line 2: no option is called \"\""},
@@ -214,6 +219,10 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
         {"cboClients", "0", "Clients \"0\": 1 to 5."},
         {"txtAllow", "192.168.1.0/24 10.0.0.5", ""},
         {"txtAllow", "192.168.1.", "Allow \"192.168.1.\": \"192.168.1.\" is not an address"},
+        {"txtAllow", "192.168.1.7=transmit 192.168.1.0/24=monitor", ""},
+        {"txtAllow", "192.168.1.7=admin", "Allow \"192.168.1.7=admin\": \"192.168.1.7=admin\": the role is monitor"},
+        {"txtTxAllowed", "14000000-14350000, 7000000-7200000", ""},
+        {"txtTxAllowed", "14.0-14.35", "TX Allowed Hz \"14.0-14.35\": \"14.0-14.35\" is not a range LOW-HIGH in Hz"},
         {"txtRfc2217Port", "50000", "RFC 2217 Port 50000 is the Host IP Port as well: give each its own TCP port."},
         {"txtStatusPort", "off", ""},
         {"cboCat", "KENWOOD", ""},

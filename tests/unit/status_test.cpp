@@ -88,6 +88,7 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
     app.f.station.settings.options.rfc2217Port = 50001;
     app.f.station.settings.options.clients = 3;
+    app.f.station.settings.options.allow = "198.51.100.7=monitor, 203.0.113.0/24";
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
@@ -109,12 +110,13 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         const char* address;
         const char* port;
         const char* language;
+        const char* role;
         double connectedS;
         const char* since;
         std::size_t bytesIn;
     } expected[] = {
-        {"198.51.100.7", "raw", "Kenwood", 2.6, "2026-12-08T12:00:00Z", 3},
-        {"203.0.113.9", "rfc2217", "not known yet", 1.1, "2026-12-08T12:00:01Z", 2},
+        {"198.51.100.7", "raw", "Kenwood", "monitor", 2.6, "2026-12-08T12:00:00Z", 3},
+        {"203.0.113.9", "rfc2217", "not known yet", "transmit", 1.1, "2026-12-08T12:00:01Z", 2},
     };
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
@@ -123,6 +125,8 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         EXPECT_EQ(c["slot"], i + 1);
         EXPECT_EQ(c["port"], expected[i].port);
         EXPECT_EQ(c["language"], expected[i].language);
+        EXPECT_EQ(c["role"], expected[i].role);
+        EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].language + "</td><td>" + expected[i].role + "</td>"));
         EXPECT_EQ(c["connected_s"], expected[i].connectedS);
         EXPECT_EQ(c["connected"], expected[i].since);
         EXPECT_EQ(c["bytes_in"], expected[i].bytesIn);
@@ -181,6 +185,8 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
         EXPECT_EQ(record[i]["how"], expected[i].how);
         EXPECT_EQ(record[i]["seconds"], expected[i].seconds);
         EXPECT_EQ(record[i]["ended"], expected[i].ended);
+        EXPECT_EQ(record[i]["role"], "transmit");
+        EXPECT_EQ(record[i]["frequency"], "");  // nobody read it
         EXPECT_TRUE(Has(shown.html, expected[i].ended));
     }
     // Newest first on the page.

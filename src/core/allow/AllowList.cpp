@@ -124,9 +124,17 @@ std::optional<std::string> AmbiguousAddress(const std::string& text) {
 std::optional<std::string> AllowList::Add(const std::string& entries) {
     std::vector<Network> added;
     const auto bad = [](const std::string& entry) {
-        return "\"" + entry + "\" is not an address or network (ADDRESS[/PREFIX], IPv4 or IPv6)";
+        return "\"" + entry + "\" is not an address or network (ADDRESS[/PREFIX][=ROLE], IPv4 or IPv6)";
     };
-    for (const std::string& entry : Split(entries, ',')) {
+    for (const std::string& whole : Split(entries, ',')) {
+        const auto equals = whole.find('=');
+        const std::string entry = whole.substr(0, equals);
+        cat::Role role = cat::Role::Transmit;
+        if (equals != std::string::npos) {
+            const auto named = cat::ParseRole(whole.substr(equals + 1));
+            if (!named) return "\"" + whole + "\": the role is monitor, operate or transmit";
+            role = *named;
+        }
         const auto slash = entry.find('/');
         const std::string addressText = entry.substr(0, slash);
         if (const auto advice = AmbiguousAddress(addressText))
@@ -141,21 +149,21 @@ std::optional<std::string> AllowList::Add(const std::string& entries) {
             if (!n || *n > (v4 ? 32u : 128u)) return bad(entry);
             prefix = static_cast<int>(*n) + (v4 ? 96 : 0);
         }
-        added.push_back({*address, prefix});
+        added.push_back({*address, prefix, role});
     }
     networks_.insert(networks_.end(), added.begin(), added.end());
     return std::nullopt;
 }
 
-bool AllowList::Allows(const std::string& address) const {
-    if (networks_.empty()) return true;
+std::optional<cat::Role> AllowList::RoleOf(const std::string& address) const {
+    if (networks_.empty()) return cat::Role::Transmit;
     const auto a = ParseIpAddress(address);
-    if (!a) return false;
+    if (!a) return std::nullopt;
     // IPv4 entries cover the mapped range (::ffff:0:0/96), so an IPv6 entry that
     // spans that range (::/0) takes IPv4 clients too.
     for (const Network& n : networks_)
-        if (SamePrefix(*a, n.address, n.prefix)) return true;
-    return false;
+        if (SamePrefix(*a, n.address, n.prefix)) return n.role;
+    return std::nullopt;
 }
 
 std::optional<AllowList> AllowListOfOption(const std::string& text) {

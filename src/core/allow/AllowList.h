@@ -1,6 +1,8 @@
 #pragma once
-// Which client addresses may connect: IPv4 and IPv6 networks ("192.168.1.0/24",
-// "2001:db8::/32", a single address without a prefix). An empty list allows everyone.
+// Which client addresses may connect, and in what role: IPv4 and IPv6 networks
+// ("192.168.1.0/24", "2001:db8::/32", a single address without a prefix), each with
+// an optional role ("10.0.0.0/8=monitor"; none: transmit). The first entry that
+// matches decides. An empty list allows everyone, to transmit.
 // Plain text in, yes or no out; IPv4 addresses are compared as IPv4-mapped IPv6, so
 // an IPv4 client reaching an IPv6 listener matches the IPv4 entries.
 #include <array>
@@ -9,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cat/Cat.h"
+
 namespace ovrin {
 
 class AllowList {
@@ -16,13 +20,16 @@ public:
     // Adds comma-separated entries; on a bad one adds nothing and says why,
     // naming it.
     std::optional<std::string> Add(const std::string& entries);
-    bool Allows(const std::string& address) const;
+    bool Allows(const std::string& address) const { return RoleOf(address).has_value(); }
+    // The role of the first entry that matches; nothing when none does.
+    std::optional<cat::Role> RoleOf(const std::string& address) const;
     bool Empty() const { return networks_.empty(); }
 
 private:
     struct Network {
         std::array<uint8_t, 16> address;
         int prefix;  // leading bits that must match, 0..128
+        cat::Role role;
     };
     std::vector<Network> networks_;
 };

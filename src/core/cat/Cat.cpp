@@ -85,6 +85,102 @@ std::string Describe(Language language, const Command& command) {
 
 bool Known(Language language) { return FamilyOf(language) != nullptr; }
 
+std::string_view Name(Role role) {
+    switch (role) {
+        case Role::Monitor: return "monitor";
+        case Role::Operate: return "operate";
+        case Role::Transmit: break;
+    }
+    return "transmit";
+}
+
+std::optional<Role> ParseRole(std::string_view word) {
+    for (Role r : {Role::Monitor, Role::Operate, Role::Transmit})
+        if (word == Name(r)) return r;
+    return std::nullopt;
+}
+
+Effect EffectOf(Language language, const Command& command, Dialect dialect) {
+    const Family* family = FamilyOf(language);
+    return family ? family->EffectOf(command, dialect) : Effect::Change;
+}
+
+bool Permits(Role role, Language language, const Command& command, Dialect dialect) {
+    if (role == Role::Transmit) return true;
+    const Effect effect = EffectOf(language, command, dialect);
+    return role == Role::Operate ? effect != Effect::Transmits : effect == Effect::Read;
+}
+
+Bytes RoleRefusal(Language language, const Command& command) {
+    return language == Language::Yaesu5 ? Bytes() : RefusalFor(language, command);
+}
+
+std::optional<int64_t> FrequencySetBy(Language language, const Command& command) {
+    const Family* family = FamilyOf(language);
+    return family ? family->FrequencySet(command) : std::nullopt;
+}
+
+Command FrequencyRead(Language language, const Command& like) {
+    const Family* family = FamilyOf(language);
+    return family ? family->FrequencyRead(like) : Command{};
+}
+
+void FrequencyWatch::SetLanguage(Language language) {
+    if (language == language_) return;
+    language_ = language;
+    Forget();
+}
+
+void FrequencyWatch::Forget() {
+    held_.clear();
+    coming_.clear();
+    last_.reset();
+}
+
+void FrequencyWatch::Written(const std::vector<Answer>& answers) {
+    if (language_ != Language::Yaesu5) return;
+    // Only the frequency read is answered in five bytes.
+    for (const Answer& a : answers)
+        if (a.kind != Answer::Kind::None && a.length > 0) coming_.emplace_back(a.length, a.length == 5);
+    while (coming_.size() > ClientReader::kLongestCommand) coming_.pop_front();
+}
+
+bool FrequencyWatch::Heard(std::string_view bytes) {
+    const Family* family = FamilyOf(language_);
+    if (!family) return false;
+    held_.append(bytes);
+    bool told = false;
+    const auto tell = [&](const Bytes& piece) {
+        if (const auto hz = family->FrequencyReported(piece)) {
+            last_ = hz;
+            told = true;
+        }
+    };
+    const auto take = [this](std::size_t n) {
+        Bytes piece = held_.substr(0, n);
+        held_.erase(0, n);
+        return piece;
+    };
+    if (family->Terminator() == 0) {  // fixed lengths, in the order asked
+        while (!coming_.empty() && held_.size() >= coming_.front().first) {
+            const auto [length, frequency] = coming_.front();
+            coming_.pop_front();
+            const Bytes piece = take(length);
+            if (frequency) tell(piece);
+        }
+        if (coming_.empty()) held_.clear();  // unasked: nothing to tell by
+        return told;
+    }
+    for (;;) {
+        if (const std::size_t loose = family->LooseBefore(held_)) take(loose);
+        const auto end = held_.find(family->Terminator());
+        if (end == Bytes::npos) break;
+        tell(take(end + 1));
+    }
+    if (held_.size() > ClientReader::kLongestCommand) held_.clear();
+    return told;
+}
+
 Bytes Unfinished(Language language, const Bytes& before, std::string_view written) {
     const Family* family = FamilyOf(language);
     if (!family) return {};

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/Bytes.h"
@@ -77,6 +78,61 @@ std::string Describe(Language language, const Command& command);
 
 // Whether the language is one of the three families.
 bool Known(Language language);
+
+// What a client may do with the radio, by the allow-list entry that let it in.
+enum class Role : uint8_t {
+    Monitor,   // reads only
+    Operate,   // reads and sets, never the transmitter
+    Transmit,  // everything
+};
+// "monitor", "operate", "transmit".
+std::string_view Name(Role role);
+std::optional<Role> ParseRole(std::string_view word);
+
+// What a command does to the radio, by its family's tables.
+enum class Effect : uint8_t {
+    Read,       // asks, changes nothing
+    Change,     // sets, or the tables cannot place it
+    Transmits,  // keys, or makes the radio send (CW text, a tuner's tune cycle)
+};
+// Commands in no family's language are changes: nobody can tell what they do.
+Effect EffectOf(Language language, const Command& command, Dialect dialect);
+// Whether a client in the role may have the command written to the radio.
+bool Permits(Role role, Language language, const Command& command, Dialect dialect);
+// What the radio answers a command it refuses, as a refusal by role is answered
+// (Kenwood "?;", CI-V the NG frame to its sender; nothing in the 5-byte family,
+// whose radios answer a bad command with nothing).
+Bytes RoleRefusal(Language language, const Command& command);
+
+// A frequency the radio reported (Kenwood FA/IF, CI-V 03 and transceive 00,
+// 5-byte 03) or a command sets (Kenwood FA, CI-V 05/00, 5-byte 01), in Hz.
+std::optional<int64_t> FrequencySetBy(Language language, const Command& command);
+// A server's read of the frequency in the language, with the CI-V addresses of a
+// client's frame (`like`) where there is one; empty where the family has none.
+Command FrequencyRead(Language language, const Command& like);
+
+// The radio's frequency as its answers and reports tell it: radio bytes in, the
+// last frequency out. Kenwood and CI-V answers say what they are; a 5-byte answer
+// is known by its place among the answers of the commands written.
+class FrequencyWatch {
+public:
+    void SetLanguage(Language language);
+    // A block was written: its answers, in order (5-byte family).
+    void Written(const std::vector<Answer>& answers);
+    // Radio bytes; true when they told a frequency.
+    bool Heard(std::string_view bytes);
+    std::optional<int64_t> Last() const { return last_; }
+    // A frequency set that went to the radio: where it will be.
+    void Set(int64_t hz) { last_ = hz; }
+    void Forget();
+
+private:
+    Language language_ = Language::None;
+    Bytes held_;
+    // 5-byte: the answers still to come (their lengths) and which tell the frequency.
+    std::deque<std::pair<std::size_t, bool>> coming_;
+    std::optional<int64_t> last_;
+};
 // The start of a command the radio holds after `written` followed `before` (what
 // it held of the same writer's before): empty when the radio's input is clean.
 Bytes Unfinished(Language language, const Bytes& before, std::string_view written);

@@ -53,6 +53,13 @@ public:
     // answer after its turn (Kenwood's "?;").
     virtual bool RefusesSets() const { return false; }
 
+    // The role rules: what a command does, by the family's tables.
+    virtual Effect EffectOf(const Command& command, Dialect dialect) const = 0;
+    // The frequency a whole piece of the radio's bytes reports, or a command sets.
+    virtual std::optional<int64_t> FrequencyReported(const Bytes&) const { return std::nullopt; }
+    virtual std::optional<int64_t> FrequencySet(const Command&) const { return std::nullopt; }
+    virtual Command FrequencyRead(const Command& like) const = 0;
+
     virtual Bytes Release(const Command& key) const = 0;
     virtual Bytes Refusal(const Command& key) const = 0;
     virtual std::string Describe(const Command& command) const = 0;

@@ -25,6 +25,22 @@ const Opcode* FindOpcode(uint8_t code) {
     return nullptr;
 }
 
+// The opcodes that only read: frequency and mode, receiver and transmitter status,
+// EEPROM and the transmitter's meters.
+constexpr uint8_t kReads[] = {0x03, 0xE7, 0xF7, 0xBB, 0xBD};
+constexpr uint8_t kSetFrequency = 0x01, kReadFrequency = 0x03;
+
+// Four BCD bytes, most significant first, in tens of Hz.
+std::optional<int64_t> Bcd(std::string_view bytes) {
+    int64_t tens = 0;
+    for (char c : bytes.substr(0, 4)) {
+        const uint8_t b = U(c);
+        if ((b >> 4) > 9 || (b & 0x0F) > 9) return std::nullopt;
+        tens = tens * 100 + (b >> 4) * 10 + (b & 0x0F);
+    }
+    return tens * 10;
+}
+
 class FiveByte final : public Family {
 public:
     Language Speaks() const override { return Language::Yaesu5; }
@@ -54,6 +70,24 @@ public:
     // Answers are told apart by their lengths, in the order asked.
     char Terminator() const override { return 0; }
     bool IsAnswerTo(const Answer&, const Bytes&) const override { return false; }
+
+    Effect EffectOf(const Command& c, Dialect) const override {
+        if (c.bytes.size() != 5) return Effect::Change;
+        if (c.keying == Keying::Key) return Effect::Transmits;
+        for (uint8_t read : kReads)
+            if (U(c.bytes[4]) == read) return Effect::Read;
+        return Effect::Change;
+    }
+    // The answer to 03: the frequency, then the mode.
+    std::optional<int64_t> FrequencyReported(const Bytes& unit) const override {
+        return unit.size() == 5 ? Bcd(unit) : std::nullopt;
+    }
+    std::optional<int64_t> FrequencySet(const Command& c) const override {
+        return c.bytes.size() == 5 && U(c.bytes[4]) == kSetFrequency ? Bcd(c.bytes) : std::nullopt;
+    }
+    Command FrequencyRead(const Command&) const override {
+        return CommandOf(Bytes{'\0', '\0', '\0', '\0', static_cast<char>(kReadFrequency)}, Dialect::Unknown);
+    }
 
     Bytes Release(const Command&) const override { return Bytes("\x00\x00\x00\x00\x88", 5); }
 

@@ -56,6 +56,17 @@ Answer::Kind KindFor(int selector, std::size_t parameters) {
     return parameters <= static_cast<std::size_t>(selector) ? Answer::Kind::Sure : Answer::Kind::None;
 }
 
+// "FA00014074000" and the IF answer's first field: eleven digits of Hz.
+std::optional<int64_t> ElevenDigits(std::string_view text) {
+    if (text.size() < 11) return std::nullopt;
+    int64_t hz = 0;
+    for (char c : text.substr(0, 11)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        hz = hz * 10 + (c - '0');
+    }
+    return hz;
+}
+
 bool ErrorAnswer(const Bytes& unit) { return unit == "?;" || unit == "E;" || unit == "O;"; }
 
 class Kenwood final : public Family {
@@ -129,6 +140,32 @@ public:
     }
 
     bool RefusesSets() const override { return true; }
+
+    // Reads are what the tables say is answered; keys, CW text (KY) and an antenna
+    // tuner's tune cycle (AC, last digit 1; 2 on the newer Yaesu) transmit;
+    // everything else, the commands the tables cannot place included, changes.
+    Effect EffectOf(const Command& c, Dialect dialect) const override {
+        if (c.bytes.empty() || c.bytes.back() != ';') {
+            const bool blank = std::all_of(c.bytes.begin(), c.bytes.end(), [](char b) { return U(b) <= ' '; });
+            return blank ? Effect::Read : Effect::Change;
+        }
+        if (c.keying == Keying::Key || (c.name == "KY" && !c.parameters.empty())) return Effect::Transmits;
+        if (c.name == "AC" && c.parameters.size() == 3 &&
+            ((c.parameters[2] == '1' && dialect != Dialect::Yaesu) || (c.parameters[2] == '2' && dialect != Dialect::Kenwood)))
+            return Effect::Transmits;
+        return c.keying == Keying::None && c.answer.kind == Answer::Kind::Sure ? Effect::Read : Effect::Change;
+    }
+
+    std::optional<int64_t> FrequencyReported(const Bytes& unit) const override {
+        const std::string_view u(unit);
+        if (u.size() < 14 || (u.substr(0, 2) != "FA" && u.substr(0, 2) != "IF")) return std::nullopt;
+        return ElevenDigits(u.substr(2));
+    }
+    std::optional<int64_t> FrequencySet(const Command& c) const override {
+        if (c.name != "FA" || c.parameters.size() != 11) return std::nullopt;
+        return ElevenDigits(c.parameters);
+    }
+    Command FrequencyRead(const Command&) const override { return CommandOf("FA;", Dialect::Unknown); }
 
     Bytes Release(const Command&) const override { return "RX;"; }
     Bytes Refusal(const Command&) const override { return "?;"; }

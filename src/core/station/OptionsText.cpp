@@ -64,6 +64,44 @@ std::optional<std::string> Allow(std::string& field, std::string_view text) {
     return std::nullopt;
 }
 
+// Hz, digits only, up to 100 GHz.
+std::optional<int64_t> Hertz(std::string_view text) {
+    if (text.empty() || text.size() > 11) return std::nullopt;
+    int64_t hz = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        hz = hz * 10 + (c - '0');
+    }
+    return hz;
+}
+
+// LOW-HIGH ranges in Hz, separated by commas or blanks; empty or "anywhere": none.
+std::optional<std::string> Bands(std::vector<Band>& field, std::string_view text) {
+    std::vector<Band> bands;
+    const std::string all(text);
+    std::string entry;
+    const auto add = [&]() -> std::optional<std::string> {
+        if (entry.empty()) return std::nullopt;
+        const auto dash = entry.find('-');
+        const auto low = Hertz(std::string_view(entry).substr(0, dash));
+        const auto high = dash == std::string::npos ? std::nullopt : Hertz(std::string_view(entry).substr(dash + 1));
+        if (!low || !high || *low > *high)
+            return "\"" + entry + "\" is not a range LOW-HIGH in Hz (14000000-14350000), low first";
+        bands.push_back({*low, *high});
+        entry.clear();
+        return std::nullopt;
+    };
+    if (Lower(text) != "anywhere") {
+        for (char c : all) {
+            if (c != ',' && c != ' ' && c != '\t') entry += c;
+            else if (auto why = add()) return why;
+        }
+        if (auto why = add()) return why;
+    }
+    field = std::move(bands);
+    return std::nullopt;
+}
+
 // A line's text for a log line: cut where it would fill the line.
 std::string Quoted(std::string_view text) {
     constexpr std::size_t kShown = 60;
@@ -100,7 +138,8 @@ constexpr const char* kHeader[] = {
     "#   clients 1 to 5; answer-wait 20 to 3000 (ms); rfc2217-port, status-port a TCP",
     "#   port or off; tx-limit 0 to 3600 (s, 0: none); cat auto, kenwood, civ, ft817",
     "#   or none; allow addresses and networks (192.168.1.0/24, ::1) or any;",
-    "#   ptt-line rts or dtr.",
+    "#   ptt-line rts or dtr; tx-allowed LOW-HIGH ranges in Hz (14000000-14350000)",
+    "#   or anywhere. An allow entry may end in =monitor, =operate or =transmit.",
 };
 
 }  // namespace
@@ -130,6 +169,8 @@ std::optional<std::string> SetOption(ServerOptions& o, std::string_view name, st
         else why = "auto, kenwood, civ, ft817 or none";
     } else if (name == "allow") {
         why = Allow(changed.allow, text);
+    } else if (name == "tx-allowed") {
+        why = Bands(changed.txAllowed, text);
     } else if (name == "ptt-line") {
         const std::string line = Lower(text);
         if (line == "rts" || line == "dtr") changed.pttLine = line == "dtr" ? PttLine::Dtr : PttLine::Rts;
@@ -151,7 +192,25 @@ std::string OptionText(const ServerOptions& o, std::string_view name) {
     if (name == "cat") return std::string(cat::Name(o.cat));
     if (name == "allow") return o.allow.empty() ? "any" : o.allow;
     if (name == "ptt-line") return o.pttLine == PttLine::Dtr ? "dtr" : "rts";
+    if (name == "tx-allowed") return o.txAllowed.empty() ? "anywhere" : BandsText(o.txAllowed);
     return {};
+}
+
+bool InBands(const std::vector<Band>& bands, int64_t hz) {
+    for (const Band& b : bands)
+        if (hz >= b.low && hz <= b.high) return true;
+    return false;
+}
+
+std::string BandsText(const std::vector<Band>& bands) {
+    std::string text;
+    for (const Band& b : bands) text += (text.empty() ? "" : ", ") + std::to_string(b.low) + "-" + std::to_string(b.high);
+    return text;
+}
+
+std::string Megahertz(int64_t hz) {
+    std::string fraction = std::to_string(hz % 1000000);
+    return std::to_string(hz / 1000000) + "." + std::string(6 - fraction.size(), '0') + fraction + " MHz";
 }
 
 namespace {
@@ -277,7 +336,8 @@ std::string OptionsInEffect(const ServerOptions& o) {
     return ClientLimits(o) + "; answer wait " + std::to_string(o.answerWaitMs) + " ms; " +
            port(o.rfc2217Port, "remote serial port (RFC 2217)") + "; " + port(o.statusPort, "status page") + "; " +
            (o.txLimitS == 0 ? std::string("no transmit limit") : "transmit limit " + std::to_string(o.txLimitS) + " s") +
-           "; command language " + language + "; PTT on " + LineName(o.pttLine);
+           "; command language " + language + "; PTT on " + LineName(o.pttLine) +
+           (o.txAllowed.empty() ? std::string() : "; transmit only in " + BandsText(o.txAllowed) + " Hz");
 }
 
 }  // namespace ovrin

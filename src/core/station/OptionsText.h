@@ -13,7 +13,8 @@ namespace ovrin {
 
 // Every option's name, in the file's order.
 inline constexpr const char* kOptionNames[] = {"clients", "answer-wait", "rfc2217-port", "status-port",
-                                               "tx-limit", "cat",         "allow",        "ptt-line"};
+                                               "tx-limit", "cat",         "allow",        "ptt-line",
+                                               "tx-allowed"};
 
 // Sets the named option from its text (blanks around it ignored). When the text
 // is refused, nothing changes and the answer says what is allowed ("1 to 5").
@@ -47,6 +48,12 @@ std::string WriteOptionsFile(const ServerOptions& o, std::string_view previous, 
 // Why the allow-list in effect lets nobody in ("allow = \"10.0.0.0/33\": ..."), or
 // nothing when it can be used.
 std::optional<std::string> AllowListFault(const ServerOptions& o);
+
+// The bands: whether a frequency is in one, "14000000-14350000, 7000000-7200000",
+// and a frequency for people ("14.074000 MHz").
+bool InBands(const std::vector<Band>& bands, int64_t hz);
+std::string BandsText(const std::vector<Band>& bands);
+std::string Megahertz(int64_t hz);
 
 // For the log: who may connect ("up to 3 clients, from 192.168.1.0/24 only"), and
 // every option in effect.

@@ -25,6 +25,12 @@ const char* LineName(PttLine line);
 // The box of that line.
 Box LineBox(PttLine line);
 
+// A range of frequencies in Hz, both ends in it.
+struct Band {
+    int64_t low = 0, high = 0;
+    bool operator==(const Band&) const = default;
+};
+
 // The settings a server keeps beyond the record, with their defaults (the one
 // place they are written).
 struct ServerOptions {
@@ -48,6 +54,8 @@ struct ServerOptions {
     std::string allow;
     // What "Control ... as PTT" keys: RTS, as most interfaces are wired.
     PttLine pttLine = PttLine::Rts;
+    // Where the transmitter may be keyed; empty: anywhere.
+    std::vector<Band> txAllowed;
     bool operator==(const ServerOptions&) const = default;
 };
 
