@@ -211,8 +211,7 @@ bool IsComPortListener(int16_t index) { return index == kComPortListener; }
 void StartComPortListener(Station& station) {
     if (station.settings.options.rfc2217Port <= 0) return;
     try {
-        if (station.tcpServer.Count() == 0 || !TryStep(station.faults, [&] { station.tcpServer(kComPortListener); }))
-            station.tcpServer.Load(kComPortListener);
+        if (!station.tcpServer.Exists(kComPortListener)) station.tcpServer.Load(kComPortListener);
         SocketElement& listener = station.tcpServer(kComPortListener);
         listener.Close();
         listener.SetLocalPort(station.settings.options.rfc2217Port);
@@ -227,6 +226,7 @@ void StartComPortListener(Station& station) {
 }
 
 void StopComPortListener(Station& station) {
+    if (!station.tcpServer.Exists(kComPortListener)) return;
     TryStep(station.faults, [&] { station.tcpServer(kComPortListener).Close(); });
     TryStep(station.faults, [&] { station.tcpServer.Unload(kComPortListener); });
 }

@@ -66,7 +66,7 @@ bool PrepareSerialPortForFirstClient(Station& station) {
 }
 
 void AcceptIntoSlot(Station& station, int16_t Slot, int32_t requestID, bool comPortClient) {
-    TryStep(station.faults, [&] { station.tcpServer.Load(Slot); });  // an element that still exists is reused
+    if (!station.tcpServer.Exists(Slot)) TryStep(station.faults, [&] { station.tcpServer.Load(Slot); });  // else reused
     Connection& c = station.connections.Open(Slot);
     c.reader = cat::ClientReader(station.settings.options.cat);
     station.path.Join(c.identity);
@@ -113,8 +113,11 @@ void CloseAndRemove(Station& station, int16_t i) {
     }
     station.tmrHold[static_cast<std::size_t>(i - 1)].Stop();
     station.connections.Close(i);
-    TryStep(station.faults, [&] { station.tcpServer(i).Close(); });
-    TryStep(station.faults, [&] { station.tcpServer.Unload(i); });
+    // Every slot is closed when listening starts or stops, loaded or not.
+    if (station.tcpServer.Exists(i)) {
+        TryStep(station.faults, [&] { station.tcpServer(i).Close(); });
+        TryStep(station.faults, [&] { station.tcpServer.Unload(i); });
+    }
     if (c) RadioAutoInformation(station);  // what the others asked for may change the radio's
 }
 
@@ -144,6 +147,7 @@ std::string ListenerPortText(Station& station) {
 }
 
 bool SlotConnected(Station& station, int16_t i) {
+    if (!station.tcpServer.Exists(i)) return false;
     int32_t handle = -1;
     TryStep(station.faults, [&] { handle = station.tcpServer(i).SocketHandle(); });
     return handle > 0;
@@ -177,6 +181,7 @@ bool TestHostPort(Station& station) {
 
 void FindFreeSlot(Station& station, int16_t& Slot) {
     for (Slot = 1; Slot <= kMostClients; ++Slot) {
+        if (!station.tcpServer.Exists(Slot)) return;  // a slot not loaded is free
         int32_t handle = -1;
         if (!TryStep(station.faults, [&] { handle = station.tcpServer(Slot).SocketHandle(); }) || handle < 0) return;
     }

@@ -67,6 +67,7 @@ public:
     virtual void Load(int16_t index) = 0;    // fails if it exists
     virtual void Unload(int16_t index) = 0;  // fails if missing, or for element 0
     virtual SocketElement& operator()(int16_t index) = 0;  // fails if missing
+    virtual bool Exists(int16_t index) const = 0;
     // The address of the client behind a connection request not yet answered.
     virtual std::string RequestRemoteIP(int32_t requestID) const = 0;
 

@@ -42,6 +42,7 @@ void ShowPortProblem(frmMain& f) {
 void RefreshRemoteList(frmMain& f) {
     f.cboRmtAddress.Clear();
     for (int16_t i = 1; i <= kMostClients; ++i) {
+        if (!f.station.tcpServer.Exists(i)) continue;
         TryStep(f.station.faults, [&] {
             SocketElement& s = f.station.tcpServer(i);
             if (s.SocketHandle() > 0) f.cboRmtAddress.AddItem(s.RemoteHostIP());

@@ -233,7 +233,7 @@ public:
         FailIf(!elements_.count(index), kNoElement);
         return *elements_[index];
     }
-    bool Exists(int16_t index) const { return elements_.count(index) != 0; }
+    bool Exists(int16_t index) const override { return elements_.count(index) != 0; }
     std::string RequestRemoteIP(int32_t requestID) const override {
         FailIf(!pending_.count(requestID), "Invalid argument");
         return pending_.at(requestID);

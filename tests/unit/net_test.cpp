@@ -35,6 +35,8 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     ASSERT_TRUE(app.sockets.RequestConnection());
     EXPECT_TRUE(app.sockets.Exists(1));
     EXPECT_EQ(app.sockets.Element(0).handle, listener);
+    // Slots never loaded are free and need no closing: no step of all this fails.
+    EXPECT_EQ(app.log.Count("step failed"), 0);
 }
 
 TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
@@ -52,6 +54,7 @@ TEST(Listener, BridgeFillsFiveSlotsReusesTheLowestAndAListenerErrorClosesAll) {
     app.sockets.RaiseError(0);
     EXPECT_EQ(app.sockets.Count(), 1);
     EXPECT_EQ(app.f.cboConn.Text(), "Listen");
+    EXPECT_EQ(app.log.Count("step failed"), 0);
 }
 
 // A failed accept on either listener: nobody has left. The client served keeps
@@ -78,6 +81,7 @@ TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
         app.sockets.AcceptFails(listener);
         EXPECT_EQ(app.log.Count("Cannot accept a connection"), 2) << listener;
         EXPECT_TRUE(app.log.Has({"Out of resources", "(2 more failures in the last minute)"})) << listener;
+        EXPECT_EQ(app.log.Count("step failed"), 0) << listener;
     }
 }
 

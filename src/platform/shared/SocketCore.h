@@ -94,6 +94,7 @@ public:
     }
     void Unload(int16_t index) override { elements_.Unload(index); }
     SocketElementCore& operator()(int16_t index) override { return elements_.At(index); }
+    bool Exists(int16_t index) const override { return elements_.Find(index) != nullptr; }
 
     uint64_t NextGeneration() { return ++generations_; }
     // Runs `deliver` from the event loop if the element at `index` is then still
