@@ -117,15 +117,15 @@ struct Judgement {
     Effect effect = Effect::None;
     std::string setting;  // Own: the setting whose reads it changes
 };
-Judgement All() { return {std::nullopt, Effect::All, {}}; }
+Judgement DropsAll() { return {std::nullopt, Effect::All, {}}; }
 
 Judgement JudgeKenwood(const Command& c) {
     if (c.name.empty()) return {};  // line ends and blanks between commands
-    if (c.keying != Keying::None) return All();
+    if (c.keying != Keying::None) return DropsAll();
     const std::string name = Upper(c.name);
     switch (c.answer.kind) {
         case Answer::Kind::Sure: return {KenwoodPlace(name, Upper(c.parameters)), Effect::None, {}};
-        case Answer::Kind::Maybe: return All();
+        case Answer::Kind::Maybe: return DropsAll();
         case Answer::Kind::None: break;
     }
     return {std::nullopt, KenwoodSet(name), "K" + name};
@@ -133,7 +133,7 @@ Judgement JudgeKenwood(const Command& c) {
 
 Judgement JudgeCiv(const Command& c) {
     const auto frame = FrameOf(c.bytes);
-    if (!frame || frame->body.empty() || c.keying != Keying::None) return All();
+    if (!frame || frame->body.empty() || c.keying != Keying::None) return DropsAll();
     const std::string_view body = frame->body;
     if (CivRead(body)) {
         if (frame->to == 0x00) return {};  // a read to every radio: none answers
@@ -148,18 +148,18 @@ Judgement JudgeCiv(const Command& c) {
     if (command == 0x14 || (command == 0x1A && sub == 0x03))
         return {std::nullopt, Effect::Own, "C" + std::string(body.substr(0, 2))};
     if (command == 0x16) return {std::nullopt, Effect::Own, "C" + std::string(body.substr(0, 1))};
-    return All();
+    return DropsAll();
 }
 
 Judgement JudgeFiveByte(const Command& c) {
-    if (c.bytes.size() != 5 || c.keying != Keying::None || c.answer.kind == Answer::Kind::Maybe) return All();
+    if (c.bytes.size() != 5 || c.keying != Keying::None || c.answer.kind == Answer::Kind::Maybe) return DropsAll();
     const uint8_t opcode = U(c.bytes[4]);
     switch (opcode) {
         case 0x03: case 0xE7: case 0xF7: return {FiveBytePlace(opcode), Effect::None, {}};
         case 0xBB: case 0xBD: return {};  // EEPROM reads: passed as they are, never shared
         case 0x01: return {std::nullopt, Effect::Frequency, {}};
         case 0x07: return {std::nullopt, Effect::Mode, {}};
-        default: return All();
+        default: return DropsAll();
     }
 }
 
@@ -168,7 +168,7 @@ Judgement Judge(Language language, const Command& c) {
         case Language::Kenwood: return JudgeKenwood(c);
         case Language::CiV: return JudgeCiv(c);
         case Language::Yaesu5: return JudgeFiveByte(c);
-        default: return All();  // bytes no table can judge
+        default: return DropsAll();  // bytes no table can judge
     }
 }
 

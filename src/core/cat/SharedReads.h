@@ -28,6 +28,15 @@
 //    drops what its set would.
 //  - Close() when the port closes or reopens: nothing is kept.
 //
+// The caller asks in the order the commands go to the turns, which write them in
+// that order (a key may go ahead: it drops everything); hands answers and reports
+// in the order the radio said them (the answer to a read whose sender left too);
+// and keeps each client's answers in the order it asked: a Cached answer or a copy
+// goes after the answers its earlier commands still await (a 5-byte client tells
+// them apart by position alone). Commands answered without the radio (Kenwood AI)
+// are not asked here; the server's own writes (a release, AI) are, so that they
+// drop what they change.
+//
 // Freshness: a stored answer serves for the window (SetWindowMs, 0-5000 ms); a
 // meter read (Kenwood SM, CI-V 15 xx, 5-byte E7) for at most kMeterWindowMs of it;
 // while the radio's reports are on (SetReports) the reads they carry serve for
