@@ -254,8 +254,17 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
     }
 }
 
-TEST(SharedReads, ClosingThePortDropsEverything) {
+TEST(SharedReads, KeyingByTheLineDropsEverythingClosingThePortForgetsReadsInFlightToo) {
     SharedReads reads;
+    Answer(reads, K("FA;"), kFa, 0);
+    const auto keyed = Ask(reads, 1, K("IF;"), 0);
+    reads.Changed();
+    EXPECT_EQ(reads.Stored(), 0u);
+    EXPECT_EQ(Ask(reads, 2, K("IF;"), 1).kind, Kind::Send);  // not the read from before the key
+    reads.Answered(keyed.read, kIf, 2);
+    EXPECT_EQ(reads.Stored(), 0u);
+
+    reads = SharedReads();
     Answer(reads, K("FA;"), kFa, 0);
     const auto inFlight = Ask(reads, 1, K("MD;"), 0);
     Ask(reads, 2, K("MD;"), 0);

@@ -152,7 +152,7 @@ Judgement JudgeCiv(const Command& c) {
 }
 
 Judgement JudgeFiveByte(const Command& c) {
-    if (c.bytes.size() != 5 || c.keying != Keying::None || c.answer.kind == Answer::Kind::Maybe) return DropsAll();
+    if (c.bytes.size() != 5 || c.keying != Keying::None) return DropsAll();
     const uint8_t opcode = U(c.bytes[4]);
     switch (opcode) {
         case 0x03: case 0xE7: case 0xF7: return {FiveBytePlace(opcode), Effect::None, {}};
@@ -267,6 +267,8 @@ void SharedReads::Leave(uint64_t client) {
     for (auto& [ticket, flight] : flights_)
         std::erase_if(flight.joined, [&](const Asker& a) { return a.client == client; });
 }
+
+void SharedReads::Changed() { Drop(Effect::All, {}, std::nullopt); }
 
 void SharedReads::Close() {
     stored_.clear();

@@ -26,6 +26,7 @@
 //    FA, FB, MD, IF) and CI-V transceive frames (to 00: 00 frequency, 01 mode)
 //    refresh the read they carry and drop what they imply changed; any other report
 //    drops what its set would.
+//  - Changed() when the transmitter is keyed or released other than by a command.
 //  - Close() when the port closes or reopens: nothing is kept.
 //
 // The caller asks in the order the commands go to the turns, which write them in
@@ -120,6 +121,9 @@ public:
     void Unasked(Language language, Dialect dialect, std::string_view bytes, uint64_t nowMs);
     // A client left: it joins nothing any more (a read it sent still serves the others).
     void Leave(uint64_t client);
+    // A change no command shows (the transmitter keyed by RTS or the in-band
+    // command): nothing stored is kept, and no read in flight is.
+    void Changed();
     void Close();
 
     // The command's effect alone, for the log and the tests.
