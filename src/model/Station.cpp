@@ -1,19 +1,32 @@
 #include "model/Station.h"
 
+#include <algorithm>
+
 namespace ovrin {
 
 Station::Station(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, Log& l)
-    : comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {}
+    : comPort(com), tcpServer(sockets), dialogs(dlg), host(h), log(l) {
+    // Reads are shared on the program's own clock.
+    turns.SetClock([this] { return static_cast<uint64_t>(std::max<int64_t>(host.MonotonicMs(), 0)); });
+}
 
 void Station::ChangeSettings(const StationSettings& s) {
     settings = s;
     transmitter.SetLine(s.options.pttLine);
+    ShareReads();
     SettingsChanged();
 }
 
 void Station::TakeOptions(const ServerOptions& o) {
     settings.options = o;
     transmitter.SetLine(o.pttLine);
+    ShareReads();
+}
+
+void Station::ShareReads() {
+    turns.Shared().SetWindowMs(static_cast<uint64_t>(std::max(settings.options.cacheMs, 0)));
+    // The radio's reports keep what they carry fresh while they are known to be on.
+    turns.Shared().SetReports(settings.options.radioReports || RadioAutoInfo > 0);
 }
 
 }  // namespace ovrin

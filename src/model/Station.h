@@ -156,6 +156,8 @@ struct Station {
     // their PTT line).
     void ChangeSettings(const StationSettings& s);
     void TakeOptions(const ServerOptions& o);
+    // The turns share reads as the options and the radio's reports say.
+    void ShareReads();
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
 };

@@ -33,7 +33,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
       station(com, sockets, dlg, h, l) {
     Form.name = "frmMain";
     tmrPicture.SetExact(false);
-    Form.geometry = {0, 0, 5010, 5010};
+    Form.geometry = {0, 0, 5010, 5325};
     Form.SetCaption("Ovrin-Server v1.00");
 
     Place(cboRmtAddress, "cboRmtAddress", {1440, 2310, 1530, 315});
@@ -116,6 +116,14 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     Place(txtAllow, "txtAllow", {1440, 4590, 3495, 315},
           "Only programs at these addresses or networks may connect, with commas between them "
           "(192.168.1.0/24, 10.0.0.5, ::1); any: every address");
+    Place(txtCacheMs, "txtCacheMs", {1440, 4905, 765, 315},
+          "How long the radio's answer to a read answers the same read from any program "
+          "without asking the radio again, 0 to 5000 milliseconds (0: every read to the radio)");
+    txtCacheMs.maxLength = 4;
+    Place(cboRadioReports, "cboRadioReports", {3960, 4905, 975, 315},
+          "on: the radio reports its changes while the port is open (Kenwood AI2), keeping "
+          "the shared reads fresh; each program's own AI setting stays its own");
+    Fill(cboRadioReports, {"off", "on"});
 
     Caption(lblRmtAddress, "lblRmtAddress", "Rmt IP Adrs: ", {60, 2370, 1380, 195});
     Label2.name = "Label2";
@@ -143,6 +151,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
         {112, "Answer Wait ms: ", {60, 3705, 1365, 195}},    {113, "TX Limit s: ", {2235, 3705, 1695, 195}},
         {114, "RFC 2217 Port: ", {60, 4020, 1365, 195}},     {115, "Status Port: ", {2235, 4020, 1695, 195}},
         {116, "CAT Language: ", {60, 4335, 1365, 195}},      {117, "Allow: ", {60, 4650, 1365, 195}},
+        {118, "Cache ms: ", {60, 4965, 1365, 195}},          {119, "Radio Reports: ", {2235, 4965, 1695, 195}},
     };
     for (const auto& fc : kCaptions) {
         Label& label = Label1[fc.index];
@@ -156,13 +165,15 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                                  &txtHostPort,   &cboConn,       &cboInterbyte,   &cboStop,      &cboParity,
                                  &chkRTS,        &chkDTR,        &chkComPortActiveInListen,      &chkCtrlPTT,
                                  &chkBridge,     &cboRmtAddress, &cboClients,     &cboPttLine,   &txtAnswerWait,
-                                 &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow};
+                                 &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow,
+                                 &txtCacheMs,    &cboRadioReports};
     int tab = 0;
     for (Control* c : tabOrder) c->tabIndex = tab++;
     const std::pair<const char*, Control*> fields[] = {
         {"clients", &cboClients},          {"ptt-line", &cboPttLine},       {"answer-wait", &txtAnswerWait},
         {"tx-limit", &txtTxLimit},         {"rfc2217-port", &txtRfc2217Port}, {"status-port", &txtStatusPort},
-        {"cat", &cboCat},                  {"allow", &txtAllow}};
+        {"cat", &cboCat},                  {"allow", &txtAllow},            {"cache-ms", &txtCacheMs},
+        {"radio-reports", &cboRadioReports}};
     // Each field's caption, beside it, names it in messages ("Answer Wait ms").
     int captionIndex = 110;
     for (const auto& [option, control] : fields) {
@@ -247,6 +258,7 @@ std::vector<Control*> frmMain::Controls() {
                               &cboComPort,    &cboBaud,     &cboBits,        &txtHostName,
                               &cboClients,    &cboPttLine,  &txtAnswerWait,  &txtTxLimit,
                               &txtRfc2217Port, &txtStatusPort, &cboCat,      &txtAllow,
+                              &txtCacheMs,    &cboRadioReports,
                               &lblRmtAddress, &Label2,      &imgConn};
     for (auto& [index, label] : Label1) all.push_back(&label);
     return all;

@@ -47,7 +47,8 @@ struct frmMain {
     ComboBox cboBits;
     TextBox txtHostName;
     // The options beyond the record: sharing, the remote serial port, the status
-    // page, the transmit limit, the command language, the allow-list, the PTT line.
+    // page, the transmit limit, the command language, the allow-list, the PTT line,
+    // the reads shared among the programs.
     ComboBox cboClients;
     ComboBox cboPttLine;
     TextBox txtAnswerWait;
@@ -56,6 +57,8 @@ struct frmMain {
     TextBox txtStatusPort;
     ComboBox cboCat;
     TextBox txtAllow;
+    TextBox txtCacheMs;
+    ComboBox cboRadioReports;
     Label lblRmtAddress;
     Label Label2;
     Image imgConn;

@@ -95,6 +95,7 @@ void SubmitToPort(Station& station, ConnectionId from, Turns::Block block, bool 
     if (newTurn) PassOnRadioData(station, true);
     if (auto w = station.turns.Submit(from, std::move(block), first)) WriteBlock(station, *w, newTurn);
     else DispatchNextPending(station);  // behind blocks that waited for the port
+    Deliver(station, station.turns.TakeReady());  // answers that needed no radio
 }
 
 void SubmitToPort(Station& station, ConnectionId from, Bytes data, bool echoed) {

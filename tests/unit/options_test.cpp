@@ -30,6 +30,8 @@ ServerOptions Shack() {
     o.cat = cat::Language::CiV;
     o.allow = "192.168.1.0/24, ::1";
     o.pttLine = PttLine::Dtr;
+    o.cacheMs = 0;
+    o.radioReports = true;
     return o;
 }
 
@@ -53,7 +55,7 @@ TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
               "\xEF\xBB\xBF# my shack\r\nclients = 2\r\nfuture-option = yes\r\nnonsense\r\nclients = 3\r\n"
               "answer-wait = 400\r\n"
               "rfc2217-port = 50001\r\nstatus-port = 8080\r\ntx-limit = 0\r\ncat = civ\r\n"
-              "allow = 192.168.1.0/24, ::1\r\nptt-line = dtr\r\n");
+              "allow = 192.168.1.0/24, ::1\r\nptt-line = dtr\r\ncache-ms = 0\r\nradio-reports = on\r\n");
 }
 
 // A line that cannot be used is told (with its number) and skipped; the lines

@@ -231,6 +231,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
             flight.joined.push_back({client, command});
             ++counts_.joined;
             verdict.kind = Verdict::Kind::Joined;
+            verdict.read = ticket;
             return verdict;
         }
     }

@@ -12,7 +12,7 @@
 //      Cached: do not write it; give the client `answer` (already in its wire
 //              form: a CI-V frame addressed to the asker's own controller address);
 //      Joined: do not write it; its answer comes from Answered() of another
-//              client's read;
+//              client's read (`read`: that read's ticket);
 //      Send:   write it as today; for a shared read `read` is its ticket: hand the
 //              radio's answer to it to Answered(ticket), or GiveUp(ticket) when it
 //              never comes.
@@ -74,7 +74,7 @@ public:
         enum class Kind : uint8_t { Send, Joined, Cached };
         Kind kind = Kind::Send;
         Effect effect = Effect::None;
-        uint64_t read = 0;  // Send of a shared read: its ticket (never 0)
+        uint64_t read = 0;  // Send of a shared read: its ticket (never 0); Joined: the one joined
         Bytes answer;       // Cached: for the asker as it is
         bool operator==(const Verdict&) const = default;
     };
