@@ -132,7 +132,7 @@ void Turns::Await(ConnectionId from, const ParkedBlock& turn) {
         for (std::size_t i = 0; i < p.answers.size(); ++i) {
             const uint64_t tag = nextTag_++;
             matcher_.Expect(p.answers[i], from, tag);
-            const uint64_t slot = i < p.slots.size() ? p.slots[i] : 0;
+            const uint64_t slot = i < p.answerSlots.size() ? p.answerSlots[i] : 0;
             if (Sharing() && p.answers[i].kind != cat::Answer::Kind::None) expected_[tag] = {from, p.ticket, slot};
         }
     }
@@ -161,7 +161,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
     std::deque<Piece> kept;
     // The server's own writes and a departed client's get their answers nowhere.
     std::deque<Slot> none;
-    std::deque<Slot>& slots = joined_.count(from) ? slots_[from] : none;
+    std::deque<Slot>& queue = joined_.count(from) ? slots_[from] : none;
     for (Piece& p : block.pieces) {
         if (Known(block.language) && p.answers.size() == 1) {
             cat::ClientReader reader(block.language);
@@ -185,7 +185,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
                 const bool cached = v.kind == Kind::Cached;
                 ++(cached ? asked.cached : asked.joined);
-                slots.push_back({cached ? Slot::Kind::Ready : Slot::Kind::Joined, v.read, std::move(v.answer), false,
+                queue.push_back({cached ? Slot::Kind::Ready : Slot::Kind::Joined, v.read, std::move(v.answer), false,
                                  block.language, block.echoed});
                 block.bytes -= p.bytes.size();
                 continue;
@@ -193,8 +193,8 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             p.ticket = v.read;
         }
         for (const cat::Answer& a : p.answers) {
-            p.slots.push_back(a.kind == cat::Answer::Kind::None ? 0 : nextSlot_++);
-            if (p.slots.back() != 0) slots.push_back({Slot::Kind::Radio, p.slots.back(), {}, false, {}, true});
+            p.answerSlots.push_back(a.kind == cat::Answer::Kind::None ? 0 : nextSlot_++);
+            if (p.answerSlots.back() != 0) queue.push_back({Slot::Kind::Radio, p.answerSlots.back(), {}, false, {}, true});
         }
         kept.push_back(std::move(p));
     }
@@ -206,7 +206,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
 void Turns::Written(ConnectionId from, const ParkedBlock& turn) {
     if (!Sharing()) return;
     const uint64_t now = Now();
-    const auto slots = slots_.find(from);
+    const auto mine = slots_.find(from);
     while (!writtenAt_.empty() && now - writtenAt_.front() >= kRateWindowMs) writtenAt_.pop_front();
     for (const Piece& p : turn.pieces) {
         writtenAt_.push_back(now);
@@ -214,9 +214,9 @@ void Turns::Written(ConnectionId from, const ParkedBlock& turn) {
         if (!p.command) shared_.Changed();
         else if (cat::SharedReads::EffectOf(turn.language, *p.command) != cat::SharedReads::Effect::None)
             shared_.Ask(from, turn.language, *p.command, Now());
-        if (slots == slots_.end()) continue;
-        for (Slot& s : slots->second)
-            if (s.kind == Slot::Kind::Radio && std::find(p.slots.begin(), p.slots.end(), s.id) != p.slots.end())
+        if (mine == slots_.end()) continue;
+        for (Slot& s : mine->second)
+            if (s.kind == Slot::Kind::Radio && std::find(p.answerSlots.begin(), p.answerSlots.end(), s.id) != p.answerSlots.end())
                 s.written = true;
     }
 }
@@ -536,7 +536,7 @@ void Turns::DropParked(ConnectionId id) {
         GaveUp(p.ticket);
         if (const auto found = slots_.find(id); found != slots_.end()) {
             std::erase_if(found->second, [&](const Slot& x) {
-                return x.kind == Slot::Kind::Radio && std::find(p.slots.begin(), p.slots.end(), x.id) != p.slots.end();
+                return x.kind == Slot::Kind::Radio && std::find(p.answerSlots.begin(), p.answerSlots.end(), x.id) != p.answerSlots.end();
             });
             Release(id, ready_);
         }

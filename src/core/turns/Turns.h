@@ -170,7 +170,7 @@ private:
         // answers (0: it has none there).
         std::optional<cat::Command> command{};
         uint64_t ticket = 0;
-        std::vector<uint64_t> slots{};  // one per answer
+        std::vector<uint64_t> answerSlots{};  // one per answer
     };
     struct ParkedBlock {
         bool echoed = true;
