@@ -37,6 +37,7 @@ const Bytes kCivFrequency = Frame(0xE0, 0x94, {0x03, 0x00, 0x40, 0x07, 0x14, 0x0
 const Bytes kFiveFrequency = H({0x01, 0x40, 0x74, 0x00, 0x01});
 const Bytes kFa = "FA00014074000;";
 const Bytes kIf = "IF00014074000     +00000000002000000 ;";
+const Bytes kIf7 = "IF00007074000     +00000000002000000 ;";
 
 SharedReads::Verdict Ask(SharedReads& reads, uint64_t client, const Said& said, uint64_t now) {
     return reads.Ask(client, said.language, said.command, now);
@@ -209,11 +210,16 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
         Bytes reports;                               // at 100
         std::vector<std::pair<Said, Bytes>> probes;  // at 4000: the answer, or "" for one sent
     } rows[] = {
-        {"Kenwood frequency with its status word", Dialect::Kenwood, {{K("FA;"), kFa}, {K("MD;"), "MD2;"}},
-         "FA00007074000;" + kIf,
-         {{K("FA;"), "FA00007074000;"}, {K("IF;"), kIf}, {K("MD;"), ""}}},  // IF may carry a new mode
-        {"the status word alone", Dialect::Kenwood, {{K("FA;"), kFa}, {K("AG0;"), "AG0100;"}}, kIf,
-         {{K("FA;"), ""}, {K("IF;"), kIf}}},
+        {"Kenwood frequency with its status word", Dialect::Kenwood,
+         {{K("FA;"), kFa}, {K("MD;"), "MD3;"}},
+         "FA00007074000;" + kIf7,  // the status word carries VFO A's frequency and the mode (USB)
+         {{K("FA;"), "FA00007074000;"}, {K("IF;"), kIf7}, {K("MD;"), "MD2;"}}},
+        {"the status word alone, on a slow line long after", Dialect::Kenwood, {{K("FA;"), kFa}}, kIf,
+         {{K("FA;"), kFa}, {K("IF;"), kIf}}},
+        {"a status word of a memory channel", Dialect::Kenwood, {{K("FA;"), kFa}, {K("MD;"), "MD2;"}},
+         "IF00014074000     +00000000002200000 ;", {{K("FA;"), ""}, {K("MD;"), ""}}},
+        {"the newer Yaesu's status word says nothing it carries", Dialect::Yaesu, {{K("FA;"), kFa}},
+         kIf, {{K("FA;"), ""}}},
         {"Yaesu mode", Dialect::Yaesu, {{K("MD0;", Dialect::Yaesu), "MD02;"}}, "MD03;",
          {{K("MD0;", Dialect::Yaesu), "MD03;"}}},
         {"mode before the dialect is known", Dialect::Unknown, {{K("IF;"), kIf}}, "MD03;", {{K("IF;"), ""}}},

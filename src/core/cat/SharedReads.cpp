@@ -35,6 +35,10 @@ constexpr std::string_view kModeSets[] = {"MD", "MD$"};
 constexpr std::string_view kOwnSets[] = {"AG", "AI", "KS", "MG", "ML", "PC", "RG", "SQ", "VG"};
 constexpr std::string_view kReported[] = {"FA", "FB", "IF", "MD"};
 
+// The TS-2000's IF answer: IF, 11 digits of frequency, ..., the mode at 29 and
+// the VFO (0 A, 1 B, 2 memory) at 30, ';' at 37.
+constexpr std::size_t kStatusWordLength = 38;
+
 bool ErrorAnswer(std::string_view unit) { return unit == "?;" || unit == "E;" || unit == "O;"; }
 
 // What a Kenwood set (or an unasked report) of this name changes.
@@ -323,6 +327,19 @@ void SharedReads::KenwoodReport(Dialect dialect, std::string_view report, uint64
     }
     const std::string name = Upper(report.substr(0, report.size() >= 4 && report[2] == '$' ? 3 : 2));
     if (name == "IF") {  // the status word: frequency, mode and more
+        // Kenwood's (and Elecraft's) says the frequency of the VFO it names and the
+        // mode: those reads are refreshed from it, so that a report that comes in
+        // pieces on a slow line (FA, then IF 80 ms later) spares what it carries.
+        if (dialect == Dialect::Kenwood && report.size() == kStatusWordLength) {
+            const std::string_view hz = report.substr(2, 11);
+            const char mode = report[29], vfo = report[30];
+            const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+            if (std::all_of(hz.begin(), hz.end(), digit) && digit(mode) && (vfo == '0' || vfo == '1')) {
+                const std::string read = vfo == '0' ? "FA" : "FB";
+                Store(KenwoodPlace(read, {}), read + std::string(hz) + ";", nowMs, true);
+                Store(KenwoodPlace("MD", {}), "MD" + std::string(1, mode) + ";", nowMs, true);
+            }
+        }
         Drop(Effect::Frequency, {}, nowMs);
         Drop(Effect::Mode, {}, nowMs);
     } else {
