@@ -209,6 +209,7 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
         std::vector<std::pair<Said, Bytes>> stored;  // at 0
         Bytes reports;                               // at 100
         std::vector<std::pair<Said, Bytes>> probes;  // at 4000: the answer, or "" for one sent
+        std::size_t cut = 0;                         // the reports come in two pieces, cut here
     } rows[] = {
         {"Kenwood frequency with its status word", Dialect::Kenwood,
          {{K("FA;"), kFa}, {K("MD;"), "MD3;"}},
@@ -239,13 +240,20 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
          Frame(0x00, 0x94, {0x01, 0x03}), {{C(0xE0, {0x04}), ""}}},
         {"CI-V: an answer nobody awaited", Dialect::Unknown, {{C(0xE0, {0x03}), kCivFrequency}},
          Frame(0xE0, 0x94, {0xFB}), {{C(0xE0, {0x03}), kCivFrequency}}},
+        {"a report cut in two (a client wrote meanwhile)", Dialect::Kenwood, {{K("FA;"), kFa}}, "FA00007074000;",
+         {{K("FA;"), "FA00007074000;"}}, 9},
+        {"CI-V transceive cut in two", Dialect::Unknown, {{C(0xE0, {0x03}), kCivFrequency}},
+         Frame(0x00, 0x94, {0x00, 0x00, 0x50, 0x07, 0x14, 0x00}),
+         {{C(0xE0, {0x03}), Frame(0xE0, 0x94, {0x03, 0x00, 0x50, 0x07, 0x14, 0x00})}}, 4},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         SharedReads reads;
         reads.SetReports(true);
         for (const auto& [said, answer] : row.stored) Answer(reads, said, answer, 0);
-        reads.Unasked(row.stored[0].first.language, row.dialect, row.reports, 100);
+        const std::size_t cut = row.cut ? row.cut : row.reports.size();
+        reads.Unasked(row.stored[0].first.language, row.dialect, row.reports.substr(0, cut), 100);
+        reads.Unasked(row.stored[0].first.language, row.dialect, row.reports.substr(cut), 100);
         const Said* served = nullptr;
         for (const auto& [said, answer] : row.probes) {
             const auto v = Ask(reads, 7, said, 4000);

@@ -278,6 +278,7 @@ void SharedReads::Changed() { Drop(Effect::All, {}, std::nullopt); }
 void SharedReads::Close() {
     stored_.clear();
     flights_.clear();
+    unsaid_.clear();
 }
 
 void SharedReads::Store(const Place& place, Bytes answer, uint64_t nowMs, bool byReport) {
@@ -308,13 +309,22 @@ void SharedReads::Drop(Effect effect, const std::string& setting, std::optional<
 }
 
 void SharedReads::Unasked(Language language, Dialect dialect, std::string_view bytes, uint64_t nowMs) {
-    if (language == Language::Kenwood) {
-        for (std::size_t end; (end = bytes.find(';')) != std::string_view::npos; bytes.remove_prefix(end + 1))
-            KenwoodReport(dialect, bytes.substr(0, end + 1), nowMs);
-    } else if (language == Language::CiV) {
-        for (std::size_t end; (end = bytes.find(static_cast<char>(kEndOfFrame))) != std::string_view::npos;
-             bytes.remove_prefix(end + 1))
-            CivReport(bytes.substr(0, end + 1), nowMs);
+    const char end = language == Language::Kenwood ? ';' : language == Language::CiV ? static_cast<char>(kEndOfFrame) : 0;
+    if (end == 0) return;
+    // A report is passed on cut in two when a client writes while the radio says
+    // it (the turns pass on what has come before the write): its start waits here.
+    if (partialIn_ != language) unsaid_.clear();
+    partialIn_ = language;
+    const std::string all = std::exchange(unsaid_, {}) + std::string(bytes);
+    std::string_view rest = all;
+    for (std::size_t at; (at = rest.find(end)) != std::string_view::npos; rest.remove_prefix(at + 1)) {
+        if (language == Language::Kenwood) KenwoodReport(dialect, rest.substr(0, at + 1), nowMs);
+        else CivReport(rest.substr(0, at + 1), nowMs);
+    }
+    if (rest.size() <= kLongestReport) {
+        unsaid_ = std::string(rest);
+    } else {
+        Drop(Effect::All, {}, nowMs);  // no report this long: anything may have changed
     }
 }
 

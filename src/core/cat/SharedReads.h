@@ -117,7 +117,8 @@ public:
     std::vector<Copy> Answered(uint64_t read, const Bytes& answer, uint64_t nowMs);
     // The answer to that read will not come: those that joined it, to be sent anew.
     std::vector<Asker> GiveUp(uint64_t read);
-    // `bytes`: whole reports (several may come together). `dialect` places Kenwood's MD.
+    // `bytes`: reports (several may come together; one cut in two is joined to its
+    // rest when that comes). `dialect` places Kenwood's MD.
     void Unasked(Language language, Dialect dialect, std::string_view bytes, uint64_t nowMs);
     // A client left: it joins nothing any more (a read it sent still serves the others).
     void Leave(uint64_t client);
@@ -155,6 +156,10 @@ private:
     void KenwoodReport(Dialect dialect, std::string_view report, uint64_t nowMs);
     void CivReport(std::string_view frame, uint64_t nowMs);
 
+    // The start of a report not yet whole (at most kLongestReport bytes), and its language.
+    static constexpr std::size_t kLongestReport = 64;
+    std::string unsaid_;
+    Language partialIn_ = Language::Unknown;
     uint64_t windowMs_ = kDefaultWindowMs;
     bool reports_ = false;
     std::map<std::string, Entry> stored_;
