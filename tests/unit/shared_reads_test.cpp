@@ -157,7 +157,7 @@ TEST(SharedReads, ACommandDropsWhatItMayChangeAndNoMore) {
         {kenwood, K("XY1;"), {false, false, false, false, false, false}},   // not in the tables
         {kenwood, K("MD3;", Dialect::Unknown), {false, false, false, false, false, false}},  // cannot be placed yet
         {kenwood, K("FR1;"), {false, false, false, false, false, false}},   // a set not narrowed
-        {kenwood, K("TX;"), {false, false, false, false, false, false}},    // keying
+        {kenwood, K("TX;"), {true, true, false, false, false, false}},      // keying: all but a VFO's frequency
         {kenwood, K("ID;"), {true, true, true, true, true, true}},          // a read
         {kenwood, K("\r\n"), {true, true, true, true, true, true}},
         {civ, C(0xE1, {0x05, 0x00, 0x40, 0x07, 0x14, 0x00}), {false, true, true, true, true, false}},
@@ -268,15 +268,18 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
     }
 }
 
-TEST(SharedReads, KeyingByTheLineDropsEverythingClosingThePortForgetsReadsInFlightToo) {
+TEST(SharedReads, KeyingByTheLineDropsAllButAVfosFrequencyClosingThePortForgetsReadsInFlightToo) {
     SharedReads reads;
     Answer(reads, K("FA;"), kFa, 0);
+    Answer(reads, K("MD;"), "MD2;", 0);
     const auto keyed = Ask(reads, 1, K("IF;"), 0);
     reads.Changed();
-    EXPECT_EQ(reads.Stored(), 0u);
+    EXPECT_EQ(reads.Stored(), 1u);
+    EXPECT_EQ(Ask(reads, 2, K("FA;"), 1).kind, Kind::Cached);
+    EXPECT_EQ(Ask(reads, 2, K("MD;"), 1).kind, Kind::Send);
     EXPECT_EQ(Ask(reads, 2, K("IF;"), 1).kind, Kind::Send);  // not the read from before the key
     reads.Answered(keyed.read, kIf, 2);
-    EXPECT_EQ(reads.Stored(), 0u);
+    EXPECT_EQ(reads.Stored(), 1u);
 
     reads = SharedReads();
     Answer(reads, K("FA;"), kFa, 0);

@@ -57,6 +57,9 @@ SharedReads::Place KenwoodPlace(const std::string& name, const std::string& sele
     p.frequency = In(kFrequencyReads, name);
     p.mode = In(kModeReads, name);
     p.meter = name == "SM";
+    // A VFO's frequency stays as it is while the transmitter is keyed (IF, the
+    // mode and the meters may not: split shows the transmit side).
+    p.steady = (name == "FA" || name == "FB" || name == "FC") && selector.empty();
     // The reports carry the main receiver's reads only (FT-991: MD0).
     p.reported = In(kReported, name) && (selector.empty() || (name == "MD" && selector == "0"));
     return p;
@@ -125,7 +128,7 @@ Judgement DropsAll() { return {std::nullopt, Effect::All, {}}; }
 
 Judgement JudgeKenwood(const Command& c) {
     if (c.name.empty()) return {};  // line ends and blanks between commands
-    if (c.keying != Keying::None) return DropsAll();
+    if (c.keying != Keying::None) return {std::nullopt, Effect::Keying, {}};
     const std::string name = Upper(c.name);
     switch (c.answer.kind) {
         case Answer::Kind::Sure: return {KenwoodPlace(name, Upper(c.parameters)), Effect::None, {}};
@@ -273,7 +276,7 @@ void SharedReads::Leave(uint64_t client) {
         std::erase_if(flight.joined, [&](const Asker& a) { return a.client == client; });
 }
 
-void SharedReads::Changed() { Drop(Effect::All, {}, std::nullopt); }
+void SharedReads::Changed() { Drop(Effect::Keying, {}, std::nullopt); }
 
 void SharedReads::Close() {
     stored_.clear();
@@ -292,6 +295,7 @@ void SharedReads::Drop(Effect effect, const std::string& setting, std::optional<
             case Effect::Own: return p.setting.starts_with(setting);
             case Effect::Frequency: return p.frequency;
             case Effect::Mode: return p.mode;
+            case Effect::Keying: return !p.steady;
             case Effect::All: return true;
         }
         return true;

@@ -68,7 +68,8 @@ public:
         Own,        // a set of one setting: the reads of that setting
         Frequency,  // the frequency reads (and Kenwood IF)
         Mode,       // the mode and filter reads (and Kenwood IF)
-        All,        // keying, a set the tables cannot narrow, a command they cannot place
+        Keying,     // every read but a VFO's own frequency (Kenwood FA, FB, FC)
+        All,        // a set the tables cannot narrow, a command they cannot place
     };
     struct Verdict {
         enum class Kind : uint8_t { Send, Joined, Cached };
@@ -96,6 +97,7 @@ public:
         bool frequency = false, mode = false;
         bool meter = false;     // the shorter window
         bool reported = false;  // carried by the radio's reports
+        bool steady = false;    // keying leaves it as it is
     };
     struct Counts {
         uint64_t sent = 0;    // shared reads written to the radio
@@ -123,7 +125,7 @@ public:
     // A client left: it joins nothing any more (a read it sent still serves the others).
     void Leave(uint64_t client);
     // A change no command shows (the transmitter keyed by RTS or the in-band
-    // command): nothing stored is kept, and no read in flight is.
+    // command): nothing stored that keying may change is kept, nor a read in flight.
     void Changed();
     void Close();
 
