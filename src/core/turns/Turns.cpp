@@ -161,7 +161,10 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
     std::deque<Piece> kept;
     // The server's own writes and a departed client's get their answers nowhere.
     std::deque<Slot> none;
-    std::deque<Slot>& queue = joined_.count(from) ? slots_[from] : none;
+    Asked unseen;
+    const bool present = joined_.count(from) > 0;
+    std::deque<Slot>& queue = present ? slots_[from] : none;
+    Asked& asked = present ? asked_[from] : unseen;
     for (Piece& p : block.pieces) {
         if (Known(block.language) && p.answers.size() == 1) {
             cat::ClientReader reader(block.language);
@@ -169,7 +172,6 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             if (commands.size() == 1 && !reader.Holding() && commands[0].bytes == p.bytes)
                 p.command = std::move(commands[0]);
         }
-        Asked& asked = asked_[from];
         ++asked.commands;
         if (!p.command) {
             shared_.Changed();  // nothing the tables can judge: anything may change
