@@ -268,6 +268,20 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
     }
 }
 
+// A read not yet on its way is joined by nobody; an answer that is not the read's
+// own is copied to nobody, its joiners handed back to ask anew.
+TEST(SharedReads, OnlyAReadOnItsWayIsJoinedAndOnlyItsOwnAnswerCopied) {
+    SharedReads reads;
+    const auto parked = Ask(reads, 1, K("FA;"), 0);
+    reads.Parked(parked.read);
+    EXPECT_EQ(Ask(reads, 2, K("FA;"), 1).kind, Kind::Send);
+    reads.Written(parked.read);
+    EXPECT_EQ(Ask(reads, 3, K("FA;"), 2).kind, Kind::Joined);
+    EXPECT_TRUE(reads.Answered(parked.read, "?;", 3).empty());
+    EXPECT_EQ(reads.Again(), (std::vector<SharedReads::Asker>{{3, K("FA;").command}}));
+    EXPECT_TRUE(reads.Again().empty());
+}
+
 TEST(SharedReads, KeyingByTheLineDropsAllButAVfosFrequencyClosingThePortForgetsReadsInFlightToo) {
     SharedReads reads;
     Answer(reads, K("FA;"), kFa, 0);

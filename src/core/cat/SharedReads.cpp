@@ -234,7 +234,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         return verdict;
     }
     for (auto& [ticket, flight] : flights_) {
-        if (flight.joinable && flight.place.key == place.key) {
+        if (flight.joinable && flight.written && flight.place.key == place.key) {
             flight.joined.push_back({client, command});
             ++counts_.joined;
             verdict.kind = Verdict::Kind::Joined;
@@ -243,7 +243,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         }
     }
     verdict.read = nextTicket_++;
-    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true};
+    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true, true};
     ++counts_.sent;
     return verdict;
 }
@@ -255,12 +255,24 @@ std::vector<SharedReads::Copy> SharedReads::Answered(uint64_t read, const Bytes&
     flights_.erase(found);
     // A read something may have changed since it went is not stored: its answer
     // may be from before the change.
-    if (flight.joinable && OwnAnswer(flight.language, flight.command, answer))
-        Store(flight.place, answer, nowMs, false);
+    const bool own = OwnAnswer(flight.language, flight.command, answer);
+    if (flight.joinable && own) Store(flight.place, answer, nowMs, false);
     std::vector<Copy> copies;
+    if (!own) {  // its writer's own trouble (noise before it, a refusal): not theirs
+        again_.insert(again_.end(), flight.joined.begin(), flight.joined.end());
+        return copies;
+    }
     for (const Asker& asker : flight.joined)
         copies.push_back({asker.client, ForAsker(flight.language, answer, asker.command)});
     return copies;
+}
+
+void SharedReads::Parked(uint64_t read) {
+    if (const auto found = flights_.find(read); found != flights_.end()) found->second.written = false;
+}
+
+void SharedReads::Written(uint64_t read) {
+    if (const auto found = flights_.find(read); found != flights_.end()) found->second.written = true;
 }
 
 std::vector<SharedReads::Asker> SharedReads::GiveUp(uint64_t read) {
@@ -281,6 +293,7 @@ void SharedReads::Changed() { Drop(Effect::Keying, {}, std::nullopt); }
 void SharedReads::Close() {
     stored_.clear();
     flights_.clear();
+    again_.clear();
     unsaid_.clear();
 }
 

@@ -115,8 +115,15 @@ public:
     void SetReports(bool on) { reports_ = on; }
 
     Verdict Ask(uint64_t client, Language language, const Command& command, uint64_t nowMs);
-    // The radio's answer to the read with this ticket: the copies for those that joined.
+    // A read Ask sent that waits behind other clients' turns: none joins it until
+    // Written (a read that waits would keep its joiners waiting with it).
+    void Parked(uint64_t read);
+    void Written(uint64_t read);
+    // The radio's answer to the read with this ticket: the copies for those that
+    // joined. An answer that is not the read's own (an error, another command's)
+    // is copied to nobody: those that joined are in Again(), to be sent anew.
     std::vector<Copy> Answered(uint64_t read, const Bytes& answer, uint64_t nowMs);
+    std::vector<Asker> Again() { return std::exchange(again_, {}); }
     // The answer to that read will not come: those that joined it, to be sent anew.
     std::vector<Asker> GiveUp(uint64_t read);
     // `bytes`: reports (several may come together; one cut in two is joined to its
@@ -148,6 +155,7 @@ private:
         Command command;
         std::vector<Asker> joined;
         bool joinable = true;  // nothing changed it since it went
+        bool written = true;   // on its way to the radio (Parked: not yet)
     };
 
     uint64_t WindowFor(const Place& place) const;
@@ -166,6 +174,7 @@ private:
     bool reports_ = false;
     std::map<std::string, Entry> stored_;
     std::map<uint64_t, Flight> flights_;
+    std::vector<Asker> again_;
     uint64_t nextTicket_ = 1;
     Counts counts_;
 };

@@ -184,6 +184,9 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
                 if (asked.recent.size() > kRecentAsked) asked.recent.erase(asked.recent.begin());
             }
             cat::SharedReads::Verdict v = shared_.Ask(from, block.language, *p.command, Now());
+            // A client still awaiting its own answers writes its read itself: a copy
+            // would wait behind them anyway (the copy the join makes finds no place).
+            if (v.kind == Kind::Joined && !queue.empty()) v = {};
             if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
                 const bool cached = v.kind == Kind::Cached;
                 ++(cached ? asked.cached : asked.joined);
@@ -193,6 +196,8 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
                 continue;
             }
             p.ticket = v.read;
+            // Joined only once on its way: until then others wait in their own turns.
+            if (p.ticket != 0) shared_.Parked(p.ticket);
         }
         for (const cat::Answer& a : p.answers) {
             p.answerSlots.push_back(a.kind == cat::Answer::Kind::None ? 0 : nextSlot_++);
@@ -212,6 +217,7 @@ void Turns::Written(ConnectionId from, const ParkedBlock& turn) {
     while (!writtenAt_.empty() && now - writtenAt_.front() >= kRateWindowMs) writtenAt_.pop_front();
     for (const Piece& p : turn.pieces) {
         writtenAt_.push_back(now);
+        if (p.ticket != 0) shared_.Written(p.ticket);
         // A read written before it and answered since is from before the change.
         if (!p.command) shared_.Changed();
         else if (cat::SharedReads::EffectOf(turn.language, *p.command) != cat::SharedReads::Effect::None)
@@ -400,6 +406,7 @@ void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, 
             const uint64_t ticket = e->second.ticket;
             expected_.erase(e);
             for (const cat::SharedReads::Copy& copy : shared_.Answered(ticket, data, Now())) Copied(ticket, copy, out);
+            for (const cat::SharedReads::Asker& again : shared_.Again()) Resend(ticket, again);
         }
     }
     // Its answer joined to the end of one that an earlier client never got whole:
