@@ -18,6 +18,7 @@ struct Row {
     std::vector<SimApp::Step> steps;
     int clients = 2;
     int cacheMs = -1;  // the freshness window, when not the default
+    bool reports = false;  // --radio-reports on
 };
 
 void RunRows(const std::vector<Row>& rows) {
@@ -25,9 +26,10 @@ void RunRows(const std::vector<Row>& rows) {
         SCOPED_TRACE(row.name);
         SimApp app;
         app.Serve(row.clients);
-        if (row.cacheMs >= 0) {
+        if (row.cacheMs >= 0 || row.reports) {
             ServerOptions o = app.f.station.settings.options;
-            o.cacheMs = row.cacheMs;
+            if (row.cacheMs >= 0) o.cacheMs = row.cacheMs;
+            o.radioReports = row.reports;
             app.f.station.TakeOptions(o);
         }
         app.Run(row.steps);
@@ -161,6 +163,11 @@ TEST(Languages, ReadsAreSharedAmongTheClientsInEachFamily) {
         {"Kenwood: a window of 0 passes every read, merged while in flight",
          {S::C(1, "FA;"), S::C(2, "FA;"), S::R(kFa), S::G(2, kFa), S::C(2, "FA;"), S::T(5), S::W("FA;FA;")},
          2, 0},
+        {"Kenwood, --radio-reports on: AI2 first; its reports reach no client that never said AI, and answer reads",
+         {S::C(1, "FA;"), S::C(2, "MD;"), S::T(10), S::W("AI2;FA;"), S::R(kFa), S::G(1, kFa), S::R("MD2;"),
+          S::G(2, "MD2;"), S::R("FA00014074100;"), S::T(1000), S::C(2, "FA;"), S::G(2, "MD2;FA00014074100;"),
+          S::G(1, kFa), S::T(10), S::W("AI2;FA;MD;")},
+         2, -1, true},
         {"CI-V: each asker's answer to its own address; within the window from it",
          {S::C(1, civRead1), S::C(2, civRead2), S::R(civRead1), S::W(civRead1), S::R(civFreq1), S::G(1, civFreq1),
           S::G(2, civFreq2), S::T(100), S::C(2, civRead2), S::G(2, civFreq2 + civFreq2), S::W(civRead1)}},
