@@ -25,8 +25,11 @@ void Station::TakeOptions(const ServerOptions& o) {
 
 void Station::ShareReads() {
     turns.Shared().SetWindowMs(static_cast<uint64_t>(std::max(settings.options.cacheMs, 0)));
-    // The radio's reports keep what they carry fresh while they are known to be on.
-    turns.Shared().SetReports(settings.options.radioReports || RadioAutoInfo > 0);
+    // The radio's reports keep what they carry fresh while they are known to be on:
+    // Kenwood AI as the server last wrote it (--radio-reports writes AI2 to a
+    // Kenwood radio). A CI-V radio's transceive setting is not known: its frames
+    // still refresh what they carry, within the window.
+    turns.Shared().SetReports(RadioAutoInfo > 0);
 }
 
 }  // namespace ovrin
