@@ -123,7 +123,7 @@ void Allow(Options& o, const std::string& v, std::string& error, System) {
 
 constexpr char kClients[] = "clients", kAnswerWait[] = "answer-wait", kRfc2217Port[] = "rfc2217-port",
                kStatusPort[] = "status-port", kTxLimit[] = "tx-limit", kCat[] = "cat", kPttLine[] = "ptt-line",
-               kTxAllowed[] = "tx-allowed";
+               kTxAllowed[] = "tx-allowed", kCacheMs[] = "cache-ms", kRadioReports[] = "radio-reports";
 
 const std::map<std::string, Known>& Table() {
     static const std::map<std::string, Known> table = {
@@ -170,6 +170,8 @@ const std::map<std::string, Known>& Table() {
         {"--cat", {Takes::Value, Kept<kCat>}},
         {"--ptt-line", {Takes::Value, Kept<kPttLine>}},
         {"--tx-allowed", {Takes::Value, Kept<kTxAllowed>}},
+        {"--cache-ms", {Takes::Value, Kept<kCacheMs>}},
+        {"--radio-reports", {Takes::Value, Kept<kRadioReports>}},
     };
     return table;
 }
@@ -306,6 +308,14 @@ std::string Usage(const std::string& program, System system) {
            "                    CAT command or a remote serial port's PTT line, 0 to 3600\n"
            "                    seconds, 0 for no limit (default " + std::to_string(defaults.txLimitS) + "); the in-band key\n"
            "                    command must be repeated every 10 seconds as before\n"
+           "  --cache-ms MS     a read the radio answered is answered again, to any client,\n"
+           "                    for MS milliseconds without the radio (meters 100 at most);\n"
+           "                    a set or a key drops what it changes; 0 to 5000, 0: every\n"
+           "                    read to the radio (default " + std::to_string(defaults.cacheMs) + "); a read already on\n"
+           "                    its way to the radio is never written twice\n"
+           "  --radio-reports on|off  the radio reports its changes while the port is\n"
+           "                    open (Kenwood AI2), keeping the shared reads fresh; each\n"
+           "                    client's own AI setting stays its own (default off)\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }

@@ -158,6 +158,8 @@ struct Station {
     void FrequencySet(int64_t hz);
     // The frequency when it was told within the last `ms`.
     std::optional<int64_t> FrequencyWithin(int ms) const;
+    // The turns share reads as the options and the radio's reports say.
+    void ShareReads();
     // Whether a client at this address may connect at all; unset: everyone may.
     std::function<bool(const std::string& address)> Admits;
 

@@ -33,7 +33,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
       station(com, sockets, dlg, h, l) {
     Form.name = "frmMain";
     tmrPicture.SetExact(false);
-    Form.geometry = {0, 0, 5010, 5325};
+    Form.geometry = {0, 0, 5010, 5640};
     Form.SetCaption("Ovrin-Server v1.00");
 
     Place(cboRmtAddress, "cboRmtAddress", {1440, 2310, 1530, 315});
@@ -120,6 +120,14 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
     Place(txtTxAllowed, "txtTxAllowed", {1440, 4905, 3495, 315},
           "The transmitter keys only while the radio is inside these ranges in Hz, with commas "
           "between them (14000000-14350000, 7000000-7200000); anywhere: no check");
+    Place(txtCacheMs, "txtCacheMs", {1440, 5220, 765, 315},
+          "How long the radio's answer to a read answers the same read from any program "
+          "without asking the radio again, 0 to 5000 milliseconds (0: every read to the radio)");
+    txtCacheMs.maxLength = 4;
+    Place(cboRadioReports, "cboRadioReports", {3960, 5220, 975, 315},
+          "on: the radio reports its changes while the port is open (Kenwood AI2), keeping "
+          "the shared reads fresh; each program's own AI setting stays its own");
+    Fill(cboRadioReports, {"off", "on"});
 
     Caption(lblRmtAddress, "lblRmtAddress", "Rmt IP Adrs: ", {60, 2370, 1380, 195});
     Label2.name = "Label2";
@@ -148,6 +156,7 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
         {114, "RFC 2217 Port: ", {60, 4020, 1365, 195}},     {115, "Status Port: ", {2235, 4020, 1695, 195}},
         {116, "CAT Language: ", {60, 4335, 1365, 195}},      {117, "Allow: ", {60, 4650, 1365, 195}},
         {118, "TX Allowed Hz: ", {60, 4965, 1365, 195}},
+        {119, "Cache ms: ", {60, 5280, 1365, 195}},          {120, "Radio Reports: ", {2235, 5280, 1695, 195}},
     };
     for (const auto& fc : kCaptions) {
         Label& label = Label1[fc.index];
@@ -162,13 +171,14 @@ frmMain::frmMain(CommControl& com, SocketArray& sockets, Dialogs& dlg, Host& h, 
                                  &chkRTS,        &chkDTR,        &chkComPortActiveInListen,      &chkCtrlPTT,
                                  &chkBridge,     &cboRmtAddress, &cboClients,     &cboPttLine,   &txtAnswerWait,
                                  &txtTxLimit,    &txtRfc2217Port, &txtStatusPort, &cboCat,       &txtAllow,
-                                 &txtTxAllowed};
+                                 &txtTxAllowed,  &txtCacheMs,    &cboRadioReports};
     int tab = 0;
     for (Control* c : tabOrder) c->tabIndex = tab++;
     const std::pair<const char*, Control*> fields[] = {
         {"clients", &cboClients},          {"ptt-line", &cboPttLine},       {"answer-wait", &txtAnswerWait},
         {"tx-limit", &txtTxLimit},         {"rfc2217-port", &txtRfc2217Port}, {"status-port", &txtStatusPort},
-        {"cat", &cboCat},                  {"allow", &txtAllow},            {"tx-allowed", &txtTxAllowed}};
+        {"cat", &cboCat},                  {"allow", &txtAllow},            {"tx-allowed", &txtTxAllowed},
+        {"cache-ms", &txtCacheMs},         {"radio-reports", &cboRadioReports}};
     // Each field's caption, beside it, names it in messages ("Answer Wait ms").
     int captionIndex = 110;
     for (const auto& [option, control] : fields) {
@@ -253,6 +263,7 @@ std::vector<Control*> frmMain::Controls() {
                               &cboComPort,    &cboBaud,     &cboBits,        &txtHostName,
                               &cboClients,    &cboPttLine,  &txtAnswerWait,  &txtTxLimit,
                               &txtRfc2217Port, &txtStatusPort, &cboCat,      &txtAllow,      &txtTxAllowed,
+                              &txtCacheMs,    &cboRadioReports,
                               &lblRmtAddress, &Label2,      &imgConn};
     for (auto& [index, label] : Label1) all.push_back(&label);
     return all;

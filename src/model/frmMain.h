@@ -48,7 +48,7 @@ struct frmMain {
     TextBox txtHostName;
     // The options beyond the record: sharing, the remote serial port, the status
     // page, the transmit limit, the command language, the allow-list, the PTT line,
-    // the bands the transmitter may key in.
+    // the bands the transmitter may key in, the reads shared among the programs.
     ComboBox cboClients;
     ComboBox cboPttLine;
     TextBox txtAnswerWait;
@@ -58,6 +58,8 @@ struct frmMain {
     ComboBox cboCat;
     TextBox txtAllow;
     TextBox txtTxAllowed;
+    TextBox txtCacheMs;
+    ComboBox cboRadioReports;
     Label lblRmtAddress;
     Label Label2;
     Image imgConn;

@@ -103,6 +103,7 @@ void SubmitCommands(Station& station, ConnectionId who, std::vector<cat::Command
     }
     const cat::Language spoken = c->reader.Spoken();
     if (Known(spoken)) station.turns.SetRadioLanguage(spoken);
+    if (spoken == cat::Language::Kenwood && station.settings.options.radioReports) RadioAutoInformation(station);
     const cat::Language language = Effective(station, *c);
     Turns::Block block{{}, echoed, language, {}, {}};
     const auto submit = [&] {
@@ -225,12 +226,17 @@ void tmrHold_Timer(Station& station, int16_t Slot) {
 }
 
 void RadioAutoInformation(Station& station) {
-    int wanted = 0;
-    bool said = false, unsaid = false;
+    // --radio-reports: the server's own wish, and the reports it turned on reach only
+    // the clients that asked for them.
+    const bool reports =
+        station.settings.options.radioReports && station.turns.RadioLanguage() == cat::Language::Kenwood;
+    int wanted = reports ? 2 : 0;
+    bool said = reports, unsaid = false;
     station.connections.ForEach([&](Connection& c) {
         if (c.reader.Spoken() != cat::Language::Kenwood) return;
         if (c.autoInfo < 0) {
             unsaid = true;
+            if (reports) station.turns.SetUnaskedWanted(c.identity, false);
         } else {
             said = true;
             wanted = std::max(wanted, c.autoInfo);
@@ -240,6 +246,7 @@ void RadioAutoInformation(Station& station) {
     // reports the radio gives now: the radio stays as it is.
     if (!said || (wanted == 0 && unsaid) || wanted == station.RadioAutoInfo) return;
     station.RadioAutoInfo = wanted;
+    station.ShareReads();
     Turns::Block block{"AI" + std::to_string(wanted) + ";", true, cat::Language::Kenwood, {}, {}};
     SubmitToPort(station, kServerWrites, std::move(block));
 }

@@ -94,6 +94,7 @@ void DataPath::Submit(ConnectionId from, Turns::Block block, bool first) {
     if (newTurn) PassOnRadioData(true);
     if (auto w = turns.Submit(from, std::move(block), first)) WriteBlock(*w, newTurn);
     else DispatchNextPending();  // behind blocks that waited for the port
+    Deliver(turns.TakeReady());  // answers that needed no radio
 }
 
 void DataPath::Submit(ConnectionId from, Bytes data, bool echoed) {

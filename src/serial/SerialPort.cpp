@@ -32,6 +32,9 @@ void SetPortLine(Station& station, const std::string& settings) {
 
 namespace {
 
+// How long turning the radio's reports off may take to leave before the port closes.
+constexpr int kReportsOffDrainMs = 200;
+
 // "COM1 (/dev/ttyUSB0)": the port text and the device behind it, for messages.
 std::string PortLabel(Station& station) {
     std::string device;
@@ -144,6 +147,13 @@ void OpenComPort(Station& station, bool& OpenFailed) {
 void ClosePortDroppingRts(Station& station) {
     if (!station.comPort.PortOpen()) return;
     ReleasePTTIfKeyed(station, "the serial port closed", true);
+    // The reports --radio-reports turned on are turned off as the port closes.
+    if (station.settings.options.radioReports && station.RadioAutoInfo > 0) {
+        TryStep(station.faults, [&] { station.comPort.Output("AI0;"); });
+        TryStep(station.faults, [&] { station.comPort.Drain(kReportsOffDrainMs); });
+        station.RadioAutoInfo = 0;  // the next open turns them on again
+        station.ShareReads();
+    }
     // A driver that keeps the modem lines at close would leave the transmitter keyed.
     DropPttLine(station.comPort, station.settings.options.pttLine);
     station.comPort.SetPortOpen(false);
@@ -158,6 +168,8 @@ void CloseComPort(Station& station) {
 void comPort_Lost(Station& station, const std::string& why) {
     ReleasePTTIfKeyed(station, "the serial port was lost");  // the watchdog and the red box go too
     station.turns.Reset();  // what waited for the port went with it
+    if (station.settings.options.radioReports) station.RadioAutoInfo = -1;  // a radio back is told afresh
+    station.ShareReads();
     const std::string problem = "Serial port " + station.port.openLabel + " lost: " + why;
     if (!PortShouldBeOpen(station)) {
         station.log.Line(LogLevel::Warning, problem);
@@ -223,10 +235,13 @@ bool KeyPTT(Station& station, const Connection& c, KeyWay way) {
     // The in-band command is repeated to keep the key; a remote port's RTS holds it
     // up to the transmit limit.
     const int limitMs = way == KeyWay::InBand ? kKeyRepeatMs : station.settings.options.txLimitS * 1000;
+    // Keying changes what the radio reads back (its transmit state, its meters).
+    station.turns.Changed();
     return station.transmitter.Key({c.identity, way, c.label, LineWay(station, way), limitMs, {}, {}, -1});
 }
 
 bool ReleasePTT(Station& station, const Connection& c, KeyWay way) {
+    station.turns.Changed();
     return station.transmitter.Release(c.identity, way, c.label, LineWay(station, way));
 }
 

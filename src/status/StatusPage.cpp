@@ -51,6 +51,23 @@ std::string SerialText(const StatusSnapshot::Serial& p) {
     return text;
 }
 
+std::string Joined(const std::vector<std::string>& items) {
+    std::string all;
+    for (const std::string& item : items) all += (all.empty() ? "" : ", ") + item;
+    return all;
+}
+
+// The radio's load: what reaches it, and what the shared reads spared it.
+std::string RadioText(const StatusSnapshot::Radio& r) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", r.commandsPerSecond);
+    return std::string(rate) + " commands/s to the radio; reads answered without it: " + std::to_string(r.cached) +
+           " from a read in hand, " + std::to_string(r.merged) + " merged into one on its way (" +
+           std::to_string(r.sent) + " shared reads written); " +
+           (r.cacheMs == 0 ? std::string("every read to the radio") : "reads answered again for " + std::to_string(r.cacheMs) + " ms") +
+           (r.reports ? ", the radio's reports on" : "");
+}
+
 void Clients(std::string& page, const StatusSnapshot& s) {
     page += "<section><h2>Clients (" + std::to_string(s.clients.size()) + " of " +
             std::to_string(s.clientsAllowed) + ")</h2>\n";
@@ -61,14 +78,17 @@ void Clients(std::string& page, const StatusSnapshot& s) {
     // The connection beside the address: two clients from one address are told
     // apart as the log tells them ("Client 192.0.2.7 (slot 1, connection 3)").
     page += "<table><tr><th>Address</th><th>Connection</th><th>Port</th><th>Language</th><th>Role</th><th>Connected since</th>"
-            "<th class=\"n\">Bytes in</th><th class=\"n\">Bytes out</th></tr>\n";
+            "<th class=\"n\">Bytes in</th><th class=\"n\">Bytes out</th><th class=\"n\">Commands</th>"
+            "<th class=\"n\">From a read in hand</th><th class=\"n\">Merged</th><th>Asks</th></tr>\n";
     for (const ClientStatus& c : s.clients) {
         page += "<tr title=\"" + Html(c.label) + "\"><td>" + Html(c.address) + "</td><td>slot " +
                 std::to_string(c.slot) + ", connection " + std::to_string(c.connection) + "</td><td>" +
                 (c.remoteSerialPort ? "remote serial port" : "raw") + "</td><td>" + Html(c.language) +
                 "</td><td>" + Html(c.role) + "</td><td>" + TimeOfDay(c.connectedWallMs) + " UTC (" + Duration(c.connectedForMs) +
                 ")</td><td class=\"n\">" + std::to_string(c.bytesIn) + "</td><td class=\"n\">" +
-                std::to_string(c.bytesOut) + "</td></tr>\n";
+                std::to_string(c.bytesOut) + "</td><td class=\"n\">" + std::to_string(c.commands) +
+                "</td><td class=\"n\">" + std::to_string(c.cached) + "</td><td class=\"n\">" +
+                std::to_string(c.merged) + "</td><td>" + Html(Joined(c.asked)) + "</td></tr>\n";
     }
     page += "</table></section>\n";
 }
@@ -207,7 +227,8 @@ std::string StatusHtml(const StatusSnapshot& s) {
     }
     page += "</p></header>\n<main>\n";
     Transmitter(page, s);
-    page += "<section><h2>Serial port</h2><p>" + SerialText(s.serial) + "</p></section>\n";
+    page += "<section><h2>Serial port</h2><p>" + SerialText(s.serial) + "</p><p>" + Html(RadioText(s.radio)) +
+            "</p></section>\n";
     Clients(page, s);
     Log(page, s);
     page += "</main>\n<footer>Updated " + TimeOfDay(s.wallMs) + " UTC; every second. Also as " +
@@ -230,7 +251,11 @@ std::string StatusJson(const StatusSnapshot& s) {
                            {"connected", UtcStamp(c.connectedWallMs)},
                            {"connected_s", seconds(c.connectedForMs)},
                            {"bytes_in", c.bytesIn},
-                           {"bytes_out", c.bytesOut}});
+                           {"bytes_out", c.bytesOut},
+                           {"commands", c.commands},
+                           {"cached", c.cached},
+                           {"merged", c.merged},
+                           {"asks", c.asked}});
     }
     json transmissions = json::array();
     for (const TransmissionStatus& t : s.transmissions) {
@@ -273,6 +298,13 @@ std::string StatusJson(const StatusSnapshot& s) {
           {"problem", s.serial.problem},
           {"kept_open", s.serial.keptOpen},
           {"ptt_line", s.serial.pttLine.empty() ? json(nullptr) : json(s.serial.pttLine)}}},
+        {"radio",
+         {{"commands_per_s", static_cast<double>(static_cast<int64_t>(s.radio.commandsPerSecond * 10 + 0.5)) / 10.0},
+          {"reads_sent", s.radio.sent},
+          {"reads_cached", s.radio.cached},
+          {"reads_merged", s.radio.merged},
+          {"cache_ms", s.radio.cacheMs},
+          {"radio_reports", s.radio.reports}}},
         {"clients", clients},
         {"transmitter", transmitter},
         {"transmissions", transmissions},

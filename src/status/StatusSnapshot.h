@@ -20,6 +20,10 @@ struct ClientStatus {
     uint64_t bytesIn = 0;   // from the client
     uint64_t bytesOut = 0;  // to the client
     std::string role;       // "monitor", "operate", "transmit"
+    // Its commands, those answered without the radio (from a read in hand, or
+    // merged into another's on its way), and the last few different ones.
+    uint64_t commands = 0, cached = 0, merged = 0;
+    std::vector<std::string> asked;
 };
 
 struct TransmissionStatus {
@@ -60,6 +64,14 @@ struct StatusSnapshot {
     } serial;
 
     std::vector<ClientStatus> clients;
+    // The radio's load: commands written to it per second (the last 10 s), and
+    // the reads answered without it since the program started.
+    struct Radio {
+        double commandsPerSecond = 0;
+        uint64_t sent = 0, cached = 0, merged = 0;  // shared reads written; answered from one in hand; merged
+        int cacheMs = 0;
+        bool reports = false;
+    } radio;
     bool keyed = false;
     TransmissionStatus transmitting;  // while keyed
     std::vector<TransmissionStatus> transmissions;  // the last ones, newest last

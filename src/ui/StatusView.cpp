@@ -74,10 +74,15 @@ StatusSnapshot StatusSnapshotOf(frmMain& f, std::vector<status::LogLine> log) {
     s.clientsAllowed = f.chkBridge.Value() == 1 ? kMostClients : std::max(f.station.settings.options.clients, 1);
     s.serial = SerialOf(f);
     f.station.connections.ForEach([&](Connection& c) {
+        const Turns::Asked asked = f.station.turns.AskedBy(c.identity);
         s.clients.push_back({c.label, c.address, c.slot, c.identity, c.IsComPortClient(),
                              std::string(cat::Title(c.reader.Spoken())), c.connectedWallMs, now - c.connectedMs,
-                             c.bytesIn, c.bytesOut, std::string(cat::Name(c.role))});
+                             c.bytesIn, c.bytesOut, std::string(cat::Name(c.role)), asked.commands, asked.cached,
+                             asked.joined, asked.recent});
     });
+    const cat::SharedReads::Counts tally = f.station.turns.Shared().Tally();
+    s.radio = {f.station.turns.CommandsPerSecond(), tally.sent, tally.cached, tally.joined,
+               f.station.settings.options.cacheMs, f.station.settings.options.radioReports};
     std::sort(s.clients.begin(), s.clients.end(),
               [](const auto& a, const auto& b) { return a.connection < b.connection; });
     for (const Transmission& t : f.station.transmitter.Recent()) s.transmissions.push_back(TransmissionOf(t, now));

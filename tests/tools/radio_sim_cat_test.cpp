@@ -250,6 +250,7 @@ TEST(RadioSimOptions, FamiliesTheirEchoSlowCommandsAndRefusals) {
         {{"--slow", "FA:60001"}, false, false},
         {{"--knob", "0"}, false, false},
         {{"--knob"}, false, false},
+        {{"--step", "0"}, false, false},
         {{"--civ-address"}, false, false},
     };
     for (const Case& c : cases) {
@@ -263,11 +264,15 @@ TEST(RadioSimOptions, FamiliesTheirEchoSlowCommandsAndRefusals) {
     Options options;
     std::string error;
     ASSERT_TRUE(ParseOptions({"--slow", "fa:450", "--slow", "1c:5", "--civ-address", "0x5e", "--family", "civ",
-                              "--transceive", "--knob", "250"},
+                              "--transceive", "--knob", "250", "--step", "10"},
                              options, error));
     EXPECT_EQ(options.slowMs, (std::map<std::string, int>{{"FA", 450}, {"1C", 5}}));
     EXPECT_EQ(options.radio.civAddress, 0x5E);
     EXPECT_EQ(options.radio.family, Family::Civ);
     EXPECT_TRUE(options.radio.transceive);
     EXPECT_EQ(options.knobMs, 250);
+    // A radio tuning in 10 Hz steps rounds a set down to its step.
+    auto tuned = MakeRadio(options.radio);
+    tuned->Feed(std::string("\xFE\xFE\x5E\xE0\x05\x23\x41\x07\x14\x00\xFD", 11));
+    EXPECT_EQ(tuned->State().vfo[0], 14'074'120u);
 }

@@ -17,6 +17,8 @@ struct Row {
     const char* name;
     std::vector<SimApp::Step> steps;
     int clients = 2;
+    int cacheMs = -1;  // the freshness window, when not the default
+    bool reports = false;  // --radio-reports on
 };
 
 void RunRows(const std::vector<Row>& rows) {
@@ -24,6 +26,12 @@ void RunRows(const std::vector<Row>& rows) {
         SCOPED_TRACE(row.name);
         SimApp app;
         app.Serve(row.clients);
+        if (row.cacheMs >= 0 || row.reports) {
+            ServerOptions o = app.f.station.settings.options;
+            if (row.cacheMs >= 0) o.cacheMs = row.cacheMs;
+            o.radioReports = row.reports;
+            app.f.station.TakeOptions(o);
+        }
         app.Run(row.steps);
     }
 }
@@ -110,6 +118,70 @@ TEST(Languages, YaesuAnswersAreCountedByOpcode) {
         {"written byte by byte, a command goes whole",
          {S::C(1, H({0})), S::T(1), S::C(1, H({0})), S::T(1), S::C(1, H({0, 0})), S::T(1), S::W(""),
           S::C(1, H({0x03})), S::W(readFreq)}},
+    });
+}
+
+// Reads shared among the clients: one read on its way serves every asker, each in
+// its own form and in its own order; a read answered within the window is answered
+// again without the radio; whatever may change it sends the next read to the radio.
+TEST(Languages, ReadsAreSharedAmongTheClientsInEachFamily) {
+    const Bytes fa2 = "FA00014074120;";
+    const Bytes civRead1 = H({0xFE, 0xFE, 0x94, 0xE0, 0x03, 0xFD}), civRead2 = H({0xFE, 0xFE, 0x94, 0xE1, 0x03, 0xFD});
+    const Bytes civFreq1 = H({0xFE, 0xFE, 0xE0, 0x94, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD});
+    const Bytes civFreq2 = H({0xFE, 0xFE, 0xE1, 0x94, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD});
+    const Bytes civSet = H({0xFE, 0xFE, 0x94, 0xE1, 0x05, 0x00, 0x41, 0x07, 0x14, 0x00, 0xFD});
+    const Bytes civOk = H({0xFE, 0xFE, 0xE1, 0x94, 0xFB, 0xFD});
+    const Bytes ftRead = H({0, 0, 0, 0, 0x03}), ftFreq = H({0x01, 0x40, 0x74, 0x00, 0x01});
+    const Bytes ftSet = H({0x01, 0x40, 0x74, 0x12, 0x01}), ftRounded = H({0x01, 0x40, 0x74, 0x10, 0x01});
+    const Bytes ftEeprom = H({0x00, 0x55, 0, 0, 0xBB});
+    RunRows({
+        {"Kenwood: three askers of one read, one command",
+         {S::C(1, "FA;"), S::C(2, "FA;"), S::C(3, "fa;"), S::T(10), S::W("FA;"), S::R(kFa), S::G(1, kFa), S::G(2, kFa),
+          S::G(3, kFa)},
+         3},
+        {"Kenwood: within the window from the answer, after it from the radio",
+         {S::C(1, "FA;"), S::R(kFa), S::T(249), S::C(2, "FA;"), S::G(2, kFa), S::T(1), S::C(2, "FA;"), S::T(5),
+          S::W("FA;FA;"), S::R(fa2), S::G(2, kFa + fa2)}},
+        {"Kenwood: a meter within 100 ms only",
+         {S::C(1, "SM0;"), S::R("SM00005;"), S::T(99), S::C(2, "SM0;"), S::G(2, "SM00005;"), S::T(1), S::C(2, "SM0;"),
+          S::W("SM0;SM0;")}},
+        {"Kenwood: an answer in hand waits behind the asker's earlier answers",
+         {S::C(1, "FA;"), S::R(kFa), S::C(2, "ID;FA;"), S::G(2, ""), S::W("FA;ID;"), S::R("ID019;"),
+          S::G(2, "ID019;" + kFa)}},
+        {"Kenwood: a set, then the radio's rounded value",
+         {S::C(1, "FA;"), S::R(kFa), S::C(2, "FA00014074123;"), S::T(20), S::C(1, "FA;"), S::T(5),
+          S::W("FA;FA00014074123;FA;"), S::R(fa2), S::G(1, kFa + fa2)}},
+        {"Kenwood: a read whose writer left is written again for the next asker, whose answer is the second",
+         {S::C(1, "FA;"), S::T(5), S::W("FA;"), S::L(1), S::C(2, "FA;"), S::T(5), S::W("FA;FA;"),
+          S::R(kFa + fa2), S::G(2, fa2)}},
+        {"Kenwood: a command the tables cannot place drops everything",
+         {S::C(1, "FA;"), S::R(kFa), S::C(2, "ZZ;"), S::R("ZZ1;"), S::C(1, "FA;"), S::T(5), S::W("FA;ZZ;FA;")}},
+        {"Kenwood: a report refreshes the read it carries",
+         {S::C(1, "FA;"), S::R(kFa), S::T(200), S::R(fa2), S::T(100), S::C(2, "FA;"), S::G(2, fa2 + fa2),
+          S::W("FA;")}},
+        {"Kenwood: a key goes ahead of the reads parked before it (awaited: the dialect is not known)",
+         {S::C(1, "FA;"), S::C(2, "MD;"), S::C(3, "TX;"), S::R(kFa), S::T(10), S::W("FA;TX;"), S::T(260),
+          S::W("FA;TX;MD;")},
+         3},
+        {"Kenwood: a window of 0 passes every read, merged while in flight",
+         {S::C(1, "FA;"), S::C(2, "FA;"), S::R(kFa), S::G(2, kFa), S::C(2, "FA;"), S::T(5), S::W("FA;FA;")},
+         2, 0},
+        {"Kenwood, --radio-reports on: AI2 first; its reports reach no client that never said AI, and answer reads",
+         {S::C(1, "FA;"), S::C(2, "MD;"), S::T(10), S::W("AI2;FA;"), S::R(kFa), S::G(1, kFa), S::R("MD2;"),
+          S::G(2, "MD2;"), S::R("FA00014074100;"), S::T(1000), S::C(2, "FA;"), S::G(2, "MD2;FA00014074100;"),
+          S::G(1, kFa), S::T(10), S::W("AI2;FA;MD;")},
+         2, -1, true},
+        {"CI-V: each asker's answer to its own address; within the window from it",
+         {S::C(1, civRead1), S::C(2, civRead2), S::R(civRead1), S::W(civRead1), S::R(civFreq1), S::G(1, civFreq1),
+          S::G(2, civFreq2), S::T(100), S::C(2, civRead2), S::G(2, civFreq2 + civFreq2), S::W(civRead1)}},
+        {"CI-V: a set, then the read goes to the radio",
+         {S::C(1, civRead1), S::R(civRead1 + civFreq1), S::C(2, civSet), S::R(civSet + civOk), S::G(2, civOk),
+          S::C(1, civRead1), S::W(civRead1 + civSet + civRead1)}},
+        {"5-byte: two askers of the frequency, one command; a set, then the rounded value",
+         {S::C(1, ftRead), S::C(2, ftRead), S::R(ftFreq), S::G(2, ftFreq), S::C(2, ftSet), S::R(H({0})),
+          S::C(1, ftRead), S::T(5), S::W(ftRead + ftSet + ftRead), S::R(ftRounded), S::G(1, ftFreq + ftRounded)}},
+        {"5-byte: EEPROM reads are never shared",
+         {S::C(1, ftEeprom), S::C(2, ftEeprom), S::R(H({0x12, 0x34})), S::T(5), S::W(ftEeprom + ftEeprom)}},
     });
 }
 

@@ -31,6 +31,8 @@ ServerOptions Shack() {
     o.allow = "192.168.1.0/24=operate, ::1";
     o.pttLine = PttLine::Dtr;
     o.txAllowed = {{14000000, 14350000}, {7000000, 7200000}};
+    o.cacheMs = 0;
+    o.radioReports = true;
     return o;
 }
 
@@ -55,7 +57,7 @@ TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
               "answer-wait = 400\r\n"
               "rfc2217-port = 50001\r\nstatus-port = 8080\r\ntx-limit = 0\r\ncat = civ\r\n"
               "allow = 192.168.1.0/24=operate, ::1\r\nptt-line = dtr\r\n"
-              "tx-allowed = 14000000-14350000, 7000000-7200000\r\n");
+              "tx-allowed = 14000000-14350000, 7000000-7200000\r\ncache-ms = 0\r\nradio-reports = on\r\n");
 }
 
 // A line that cannot be used is told (with its number) and skipped; the lines

@@ -217,6 +217,20 @@ TEST(Roles, KeysOnlyInsideTheAllowedBands) {
         EXPECT_EQ(app.com.Written(), "FA;FA;IF;FA;TX;");
     }
     {
+        SCOPED_TRACE("the server's read goes to the radio though a read in hand could answer a client");
+        auto shared = bands;
+        shared.emplace_back("cache-ms", "2000");
+        Roled app("transmit", shared);
+        app.Send(1, "FA;");
+        app.com.RadioSends("FA00014074000;");
+        app.clock.Advance(600);
+        app.Send(1, "TX;");
+        EXPECT_EQ(app.com.Written(), "FA;FA;");
+        app.com.RadioSends("FA00014074000;");
+        app.clock.Advance(100);
+        EXPECT_TRUE(app.f.station.transmitter.Keyed());
+    }
+    {
         SCOPED_TRACE("a report counts; a set that went counts");
         Roled app("transmit", bands);
         app.com.RadioSends("IF00014074000     +00000000002000000 ;");

@@ -95,6 +95,7 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     ASSERT_TRUE(app.sockets.RequestConnection("203.0.113.9", kComPortListener));
     app.Send(1, "FA;");
     app.Radio("FA00014074000;");
+    app.Send(1, "FA;");  // answered again from the radio's answer, without the radio
     // An RFC 2217 client's data byte 0xFF goes doubled on its wire.
     app.Send(2, "\xFF\xFF");
     app.Radio("\xFF");
@@ -115,7 +116,7 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         const char* since;
         std::size_t bytesIn;
     } expected[] = {
-        {"198.51.100.7", "raw", "Kenwood", "monitor", 2.6, "2026-12-08T12:00:00Z", 3},
+        {"198.51.100.7", "raw", "Kenwood", "monitor", 2.6, "2026-12-08T12:00:00Z", 6},
         {"203.0.113.9", "rfc2217", "not known yet", "transmit", 1.1, "2026-12-08T12:00:01Z", 2},
     };
     for (int i = 0; i < 2; ++i) {
@@ -138,7 +139,20 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         EXPECT_TRUE(Has(c["label"].get<std::string>(), which));
         EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].address + "</td><td>" + which + "</td>"));
     }
-    EXPECT_EQ(clients[0]["bytes_out"], 15u);  // the answer, and the radio's 0xFF as it said it
+    EXPECT_EQ(clients[0]["bytes_out"], 29u);  // the answer twice, and the radio's 0xFF as it said it
+    // What each asked, and what the radio was spared: two commands written (FA;
+    // and the remote serial port's byte) in the last 10 s, one read answered again.
+    EXPECT_EQ(clients[0]["commands"], 2u);
+    EXPECT_EQ(clients[0]["cached"], 1u);
+    EXPECT_EQ(clients[0]["merged"], 0u);
+    EXPECT_EQ(clients[0]["asks"], json::array({"Kenwood FA;"}));
+    EXPECT_EQ(clients[1]["cached"], 0u);
+    const json& radio = shown.data["radio"];
+    EXPECT_EQ(radio["commands_per_s"], 0.2);
+    EXPECT_EQ(radio["reads_sent"], 1u);
+    EXPECT_EQ(radio["reads_cached"], 1u);
+    EXPECT_EQ(radio["cache_ms"], 250);
+    EXPECT_TRUE(Has(shown.html, "0.2 commands/s to the radio; reads answered without it: 1 from a read in hand"));
     EXPECT_TRUE(Has(shown.html, "Clients (2 of 3)"));
     EXPECT_TRUE(Has(shown.html, "remote serial port"));
 }

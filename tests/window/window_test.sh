@@ -121,7 +121,7 @@ start server.log
 until_ok 20 found_window || fail "no window captioned \"$caption\" within 20 s"
 [ "$(wc -w <<<"$win")" = 1 ] || fail "more than one window captioned \"$caption\""
 size=$(xwininfo -id "$win" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')
-check [ "$size" = 334x355 ]
+check [ "$size" = 334x376 ]
 until_ok 10 listening "$port" || fail "not listening on $port"
 
 # Listening: the amber picture, and the captions in dark text beside their boxes.

@@ -112,8 +112,8 @@ pids+=("$server")
 until_ok 30 found '^Ovrin-Server v1\.10\.01$' || fail "no window captioned Ovrin-Server v1.10.01"
 until_ok 10 listening "$port" || fail "not listening on $port"
 eval "$(xwininfo -id "$win" | awk '/Width:/ {print "w=" $2} /Height:/ {print "h=" $2}')"
-check [ "$w" -ge 334 ] && check [ "$h" -ge 355 ] && check [ "$h" -le 397 ]
-top=$((h - 355)) left=$(((w - 334) / 2))  # Wine's own frame, without a window manager
+check [ "$w" -ge 334 ] && check [ "$h" -ge 376 ] && check [ "$h" -le 418 ]
+top=$((h - 376)) left=$(((w - 334) / 2))  # Wine's own frame, without a window manager
 picture="231x62+$((left + 96))+$((top + 7))"
 until_ok 10 shows "$picture" amber 150 || fail "no Listen picture"
 check shows "93x62+$((left + 4))+$((top + 7))" dark 150   # the title

@@ -5,15 +5,19 @@
 namespace ovrin::radiosim {
 
 std::unique_ptr<Radio> MakeRadio(const RadioSetup& setup) {
+    std::unique_ptr<Radio> radio;
     switch (setup.family) {
     case Family::Civ:
-        return std::make_unique<CivRadio>(setup.civAddress, setup.transceive);
+        radio = std::make_unique<CivRadio>(setup.civAddress, setup.transceive);
+        break;
     case Family::Ft817:
-        return std::make_unique<Ft817Radio>();
+        return std::make_unique<Ft817Radio>();  // tunes in tens of hertz by its own commands
     case Family::Kenwood:
+        radio = std::make_unique<KenwoodRadio>();
         break;
     }
-    return std::make_unique<KenwoodRadio>();
+    radio->SetStep(setup.stepHz);
+    return radio;
 }
 
 std::string ToBcd(std::uint64_t value, std::size_t bytes, bool littleEndian) {

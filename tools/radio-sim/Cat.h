@@ -24,7 +24,9 @@ struct RadioState {
     int rx = 0;  // the VFO received on: 0 A, 1 B
     int tx = 0;  // the VFO transmitted on: split when it is not rx
     bool ptt = false;
+    std::uint64_t stepHz = 1;  // a frequency set is rounded down to it, as a radio tunes in steps
     bool Split() const { return rx != tx; }
+    std::uint64_t Tuned(std::uint64_t hz) const { return hz - hz % stepHz; }
 };
 
 // One command as the radio took it.
@@ -46,6 +48,7 @@ public:
     virtual std::size_t Pending() const = 0;
     virtual void DropPending() = 0;
     const RadioState& State() const { return state_; }
+    void SetStep(std::uint64_t hz) { state_.stepHz = hz > 0 ? hz : 1; }
 
 protected:
     RadioState state_;
@@ -55,6 +58,7 @@ struct RadioSetup {
     Family family = Family::Kenwood;
     std::uint8_t civAddress = 0x94;  // the IC-7300's default
     bool transceive = false;         // CI-V: report changes in frames to all (00)
+    std::uint64_t stepHz = 1;        // Kenwood and CI-V: the tuning step a set is rounded to
 };
 
 std::unique_ptr<Radio> MakeRadio(const RadioSetup& setup);

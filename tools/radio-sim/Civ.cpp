@@ -47,10 +47,10 @@ std::string Bytes(std::initializer_list<int> values) {
     return s;
 }
 
-bool SetFrequency(std::uint64_t& vfo, std::string_view data) {
+bool SetFrequency(const RadioState& state, std::uint64_t& vfo, std::string_view data) {
     std::uint64_t hz = 0;
     if (data.size() != kFrequencyBytes || !FromBcd(data, true, hz) || hz == 0) return false;
-    vfo = hz;
+    vfo = state.Tuned(hz);
     return true;
 }
 
@@ -108,7 +108,7 @@ std::string CivRadio::Body(std::uint8_t command, std::string_view data) {
     case 0x04:  // read the mode and filter
         return data.empty() ? Bytes({0x04, CodeOf(mode), filter_}) : kNg;
     case 0x05:  // set the frequency
-        return SetFrequency(frequency, data) ? kOk : kNg;
+        return SetFrequency(state_, frequency, data) ? kOk : kNg;
     case 0x06: {  // set the mode, the filter optional
         RadioMode m{};
         if (data.empty() || data.size() > 2 || !ModeOf(data[0], m)) return kNg;
@@ -165,7 +165,7 @@ std::string CivRadio::Body(std::uint8_t command, std::string_view data) {
         if (sub != 0x00 && sub != 0x01) return kNg;
         std::uint64_t& vfo = state_.vfo[sub == 0 ? state_.rx : 1 - state_.rx];
         if (rest.empty()) return Bytes({0x25, sub}) + ToBcd(vfo, kFrequencyBytes, true);
-        return SetFrequency(vfo, rest) ? kOk : kNg;
+        return SetFrequency(state_, vfo, rest) ? kOk : kNg;
     }
     case 0x26: {  // mode, data mode and filter of the selected (00) or the other (01) VFO
         if (sub != 0x00 && sub != 0x01) return kNg;

@@ -83,7 +83,7 @@ std::string KenwoodRadio::Answer(std::string_view name, std::string_view argumen
         std::uint64_t& vfo = state_.vfo[name == "FB"];
         if (reading) return read + Frequency(vfo) + ";";
         if (argument.size() != kFrequencyDigits || !AllDigits(argument)) return "?;";
-        vfo = std::stoull(std::string(argument));
+        vfo = state_.Tuned(std::stoull(std::string(argument)));
         return {};
     }
     if (name == "MD") {

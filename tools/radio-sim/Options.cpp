@@ -35,6 +35,8 @@ const char* const kUsage =
     "                    civ and ft817 (03:450); later answers wait behind it\n"
     "  --knob MS         turn VFO A 100 Hz up and back every MS, as from the front\n"
     "                    panel; reported as a change when AI or transceive is on\n"
+    "  --step HZ         kenwood, civ: a frequency set is rounded down to HZ, 1..1000\n"
+    "                    (default 1), as a radio tunes in steps\n"
     "  --baud RATE       send byte by byte, one character time apart, as a line at\n"
     "                    RATE baud would, for the character size the line is set to\n"
     "  --link PATH       make PATH a symbolic link to the device (removed on exit),\n"
@@ -89,7 +91,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
         const std::string& arg = args[i];
         const bool takesValue = arg == "--mode" || arg == "--delay" || arg == "--baud" || arg == "--link" ||
                                 arg == "--log" || arg == "--stats" || arg == "--family" || arg == "--civ-address" || arg == "--slow" ||
-                                arg == "--knob";
+                                arg == "--knob" || arg == "--step";
         if (takesValue && i + 1 >= args.size()) {
             error = arg + " needs a value";
             return false;
@@ -129,6 +131,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
                 error = "--knob wants milliseconds from 10 to 3600000, not '" + args[i] + "'";
                 return false;
             }
+        } else if (arg == "--step") {
+            int hz = 1;
+            if (!WholeNumber(args[++i], 1, 1000, hz)) {
+                error = "--step wants hertz from 1 to 1000, not '" + args[i] + "'";
+                return false;
+            }
+            options.radio.stepHz = static_cast<std::uint64_t>(hz);
         } else if (arg == "--raw-echo") {
             options.mode = Mode::Loopback;
         } else if (arg == "--mode") {

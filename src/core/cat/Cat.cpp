@@ -250,9 +250,9 @@ void AnswerMatcher::SetLanguage(Language language) {
     awaited_.clear();
 }
 
-void AnswerMatcher::Expect(const Answer& answer, uint64_t asker) {
+void AnswerMatcher::Expect(const Answer& answer, uint64_t asker, uint64_t tag) {
     if (answer.kind != Answer::Kind::None) {
-        awaited_.push_back({answer, asker, false});
+        awaited_.push_back({answer, asker, tag, false});
         return;
     }
     const Family* family = FamilyOf(language_);
@@ -262,7 +262,7 @@ void AnswerMatcher::Expect(const Answer& answer, uint64_t asker) {
     if (std::count_if(awaited_.begin(), awaited_.end(), [](const Awaited& a) { return a.refusalOnly; }) >=
         static_cast<std::ptrdiff_t>(kMaxRefusals))
         awaited_.erase(std::find_if(awaited_.begin(), awaited_.end(), [](const Awaited& a) { return a.refusalOnly; }));
-    awaited_.push_back({answer, asker, true});
+    awaited_.push_back({answer, asker, tag, true});
 }
 
 const AnswerMatcher::Awaited* AnswerMatcher::FirstAwaited() const {
@@ -274,6 +274,10 @@ const AnswerMatcher::Awaited* AnswerMatcher::FirstAwaited() const {
 bool AnswerMatcher::Awaits(uint64_t asker) const {
     return std::any_of(awaited_.begin(), awaited_.end(),
                        [&](const Awaited& a) { return a.asker == asker && !a.refusalOnly; });
+}
+
+bool AnswerMatcher::AwaitsTag(uint64_t tag) const {
+    return std::any_of(awaited_.begin(), awaited_.end(), [&](const Awaited& a) { return a.tag == tag; });
 }
 
 bool AnswerMatcher::AwaitsMaybe() const {
@@ -292,8 +296,8 @@ void AnswerMatcher::Clear() {
     held_.clear();
 }
 
-AnswerMatcher::Piece AnswerMatcher::Unit(std::size_t length, bool answer, uint64_t asker) {
-    Piece p{held_.substr(0, length), answer, asker};
+AnswerMatcher::Piece AnswerMatcher::Unit(std::size_t length, bool answer, uint64_t asker, uint64_t tag) {
+    Piece p{held_.substr(0, length), answer, asker, tag};
     held_.erase(0, length);
     return p;
 }
@@ -303,7 +307,7 @@ bool AnswerMatcher::Matches(const Bytes& unit) const {
                        [&](const Awaited& a) { return IsAnswer(a.answer, unit); });
 }
 
-uint64_t AnswerMatcher::Consume(const Bytes& unit) {
+std::pair<uint64_t, uint64_t> AnswerMatcher::Consume(const Bytes& unit) {
     // Radios answer in the order asked: the answers awaited before the one this unit
     // is were not given.
     while (!awaited_.empty()) {
@@ -311,9 +315,9 @@ uint64_t AnswerMatcher::Consume(const Bytes& unit) {
         awaited_.pop_front();
         if (!IsAnswer(a.answer, unit)) continue;
         if (const auto dialect = FamilyOf(language_)->DialectOf(a.answer, unit)) dialect_ = *dialect;
-        return a.asker;
+        return {a.asker, a.tag};
     }
-    return 0;
+    return {0, 0};
 }
 
 // A piece that ends with `last` (a Kenwood answer's ';', a frame's FD): whole, or
@@ -326,7 +330,8 @@ std::optional<AnswerMatcher::Piece> AnswerMatcher::Terminated(char last) {
     }
     const Bytes unit = held_.substr(0, end + 1);
     if (!Matches(unit)) return Unit(end + 1, false);
-    return Unit(end + 1, true, Consume(unit));
+    const auto [asker, tag] = Consume(unit);
+    return Unit(end + 1, true, asker, tag);
 }
 
 bool AnswerMatcher::IsAnswer(const Answer& awaited, const Bytes& unit) const {
@@ -343,7 +348,7 @@ std::optional<AnswerMatcher::Piece> AnswerMatcher::Next() {
         const Awaited a = awaited_.front();
         if (held_.size() < a.answer.length) return std::nullopt;
         awaited_.pop_front();
-        return Unit(a.answer.length, true, a.asker);
+        return Unit(a.answer.length, true, a.asker, a.tag);
     }
     if (const std::size_t loose = family->LooseBefore(held_)) return Unit(loose, false);
     return Terminated(family->Terminator());
@@ -360,7 +365,7 @@ std::vector<AnswerMatcher::Piece> AnswerMatcher::Flush() {
     if (held_.empty()) return {};
     const Awaited* first = FirstAwaited();
     if (!first) return {Unit(held_.size(), false)};
-    return {Unit(held_.size(), true, first->asker)};
+    return {Unit(held_.size(), true, first->asker, first->tag)};
 }
 
 }  // namespace ovrin::cat

@@ -184,15 +184,19 @@ public:
         Bytes bytes;
         bool answer = false;  // to its asker; otherwise unasked
         uint64_t asker = 0;
+        uint64_t tag = 0;  // the answer's, as Expect was given it
         bool operator==(const Piece&) const = default;
     };
 
     void SetLanguage(Language language);
     Language Speaks() const { return language_; }
-    // The answers a write waits for, in order, and who asked.
-    void Expect(const Answer& answer, uint64_t asker);
+    // The answers a write waits for, in order, and who asked; `tag` tells one
+    // answer from another in the pieces.
+    void Expect(const Answer& answer, uint64_t asker, uint64_t tag = 0);
     // An answer to this asker is awaited.
     bool Awaits(uint64_t asker) const;
+    // The answer with this tag is still awaited.
+    bool AwaitsTag(uint64_t tag) const;
     // Radio bytes: the whole pieces among them; a piece not yet whole is held.
     std::vector<Piece> Feed(std::string_view bytes);
     // The line went quiet: a piece held unfinished goes as it is.
@@ -217,6 +221,7 @@ private:
     struct Awaited {
         Answer answer;
         uint64_t asker = 0;
+        uint64_t tag = 0;
         // A Kenwood set: nothing comes back unless the radio refuses it ("?;"), and
         // then that refusal is its writer's. Such a one holds no turn open.
         bool refusalOnly = false;
@@ -224,10 +229,11 @@ private:
     // Refusals that may still come for sets, at most (the oldest go first).
     static constexpr std::size_t kMaxRefusals = 64;
     const Awaited* FirstAwaited() const;
-    Piece Unit(std::size_t length, bool answer, uint64_t asker = 0);
+    Piece Unit(std::size_t length, bool answer, uint64_t asker = 0, uint64_t tag = 0);
     bool Matches(const Bytes& unit) const;
     bool IsAnswer(const Answer& awaited, const Bytes& unit) const;
-    uint64_t Consume(const Bytes& unit);
+    // The asker and the tag of the answer this unit is.
+    std::pair<uint64_t, uint64_t> Consume(const Bytes& unit);
 
     Language language_ = Language::None;
     Dialect dialect_ = Dialect::Unknown;

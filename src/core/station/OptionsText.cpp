@@ -139,7 +139,9 @@ constexpr const char* kHeader[] = {
     "#   port or off; tx-limit 0 to 3600 (s, 0: none); cat auto, kenwood, civ, ft817",
     "#   or none; allow addresses and networks (192.168.1.0/24, ::1) or any;",
     "#   ptt-line rts or dtr; tx-allowed LOW-HIGH ranges in Hz (14000000-14350000)",
-    "#   or anywhere. An allow entry may end in =monitor, =operate or =transmit.",
+    "#   or anywhere; cache-ms 0 to 5000 (ms, 0: every read to the radio);",
+    "#   radio-reports on or off. An allow entry may end in =monitor, =operate or",
+    "#   =transmit.",
 };
 
 }  // namespace
@@ -175,6 +177,12 @@ std::optional<std::string> SetOption(ServerOptions& o, std::string_view name, st
         const std::string line = Lower(text);
         if (line == "rts" || line == "dtr") changed.pttLine = line == "dtr" ? PttLine::Dtr : PttLine::Rts;
         else why = "rts or dtr";
+    } else if (name == "cache-ms") {
+        why = Ranged(changed.cacheMs, text, 0, 5000, " milliseconds (0: every read to the radio)");
+    } else if (name == "radio-reports") {
+        const std::string word = Lower(text);
+        if (word == "on" || word == "off") changed.radioReports = word == "on";
+        else why = "on or off";
     } else {
         why = "no such option";
     }
@@ -193,6 +201,8 @@ std::string OptionText(const ServerOptions& o, std::string_view name) {
     if (name == "allow") return o.allow.empty() ? "any" : o.allow;
     if (name == "ptt-line") return o.pttLine == PttLine::Dtr ? "dtr" : "rts";
     if (name == "tx-allowed") return o.txAllowed.empty() ? "anywhere" : BandsText(o.txAllowed);
+    if (name == "cache-ms") return std::to_string(o.cacheMs);
+    if (name == "radio-reports") return o.radioReports ? "on" : "off";
     return {};
 }
 
@@ -327,6 +337,12 @@ std::string ClientLimits(const ServerOptions& o) {
     return "up to " + std::to_string(o.clients) + (o.clients == 1 ? " client" : " clients") + from;
 }
 
+std::string SharedReadsInEffect(const ServerOptions& o) {
+    return std::string("reads shared, ") +
+           (o.cacheMs == 0 ? "every read to the radio" : "answered again for " + std::to_string(o.cacheMs) + " ms") +
+           (o.radioReports ? ", the radio's reports on" : ", the radio's reports as it has them");
+}
+
 std::string OptionsInEffect(const ServerOptions& o) {
     const auto port = [](int n, const char* what) {
         return n == 0 ? std::string("no ") + what : std::string(what) + " on TCP port " + std::to_string(n);
@@ -337,7 +353,8 @@ std::string OptionsInEffect(const ServerOptions& o) {
            port(o.rfc2217Port, "remote serial port (RFC 2217)") + "; " + port(o.statusPort, "status page") + "; " +
            (o.txLimitS == 0 ? std::string("no transmit limit") : "transmit limit " + std::to_string(o.txLimitS) + " s") +
            "; command language " + language + "; PTT on " + LineName(o.pttLine) +
-           (o.txAllowed.empty() ? std::string() : "; transmit only in " + BandsText(o.txAllowed) + " Hz");
+           (o.txAllowed.empty() ? std::string() : "; transmit only in " + BandsText(o.txAllowed) + " Hz") + "; " +
+           SharedReadsInEffect(o);
 }
 
 }  // namespace ovrin

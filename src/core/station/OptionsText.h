@@ -14,7 +14,7 @@ namespace ovrin {
 // Every option's name, in the file's order.
 inline constexpr const char* kOptionNames[] = {"clients", "answer-wait", "rfc2217-port", "status-port",
                                                "tx-limit", "cat",         "allow",        "ptt-line",
-                                               "tx-allowed"};
+                                               "tx-allowed", "cache-ms", "radio-reports"};
 
 // Sets the named option from its text (blanks around it ignored). When the text
 // is refused, nothing changes and the answer says what is allowed ("1 to 5").
@@ -56,8 +56,9 @@ std::string BandsText(const std::vector<Band>& bands);
 std::string Megahertz(int64_t hz);
 
 // For the log: who may connect ("up to 3 clients, from 192.168.1.0/24 only"), and
-// every option in effect.
+// every option in effect; how reads are shared ("reads shared, answered again for 250 ms, ...").
 std::string ClientLimits(const ServerOptions& o);
 std::string OptionsInEffect(const ServerOptions& o);
+std::string SharedReadsInEffect(const ServerOptions& o);
 
 }  // namespace ovrin

@@ -56,6 +56,14 @@ struct ServerOptions {
     PttLine pttLine = PttLine::Rts;
     // Where the transmitter may be keyed; empty: anywhere.
     std::vector<Band> txAllowed;
+    // How long the radio's answer to a read answers the same read again, from any
+    // client, in milliseconds; 0: every read goes to the radio (merged while one is
+    // on its way). A quarter second keeps a panadapter's and a logger's polls off
+    // the bus without a knob turn going unseen for long.
+    int cacheMs = 250;
+    // The radio's auto-information turned on while the port is open, so that its
+    // reports keep the shared reads fresh.
+    bool radioReports = false;
     bool operator==(const ServerOptions&) const = default;
 };
 

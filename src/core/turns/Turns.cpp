@@ -16,6 +16,7 @@ std::vector<Turns::Delivery> Turns::Join(ConnectionId id) {
     // nor what is held as the possible start of an echo (it may prove not to be).
     if (matcher_.Holding() || !heldEcho_.empty()) lateJoiners_[id] = Late{matcher_.HeldSize(), heldEcho_.size()};
     joined_.insert(id);
+    Sweep(out);
     return out;
 }
 
@@ -23,6 +24,20 @@ void Turns::Leave(ConnectionId id) {
     joined_.erase(id);
     noUnasked_.erase(id);
     lateJoiners_.erase(id);
+    // What it joined reaches nobody; a read it wrote still serves the others.
+    shared_.Leave(id);
+    slots_.erase(id);
+    asked_.erase(id);
+    // Its reads still on their way are answered to nobody now (its turn ends
+    // below): whoever joined them asks again, and nobody joins them later.
+    for (auto it = expected_.begin(); it != expected_.end();) {
+        if (it->second.client != id) {
+            ++it;
+            continue;
+        }
+        GaveUp(it->second.ticket);
+        it = expected_.erase(it);
+    }
     // In a known language its answers are told apart from the next client's: its
     // turn ends now, and what comes for it still reaches nobody.
     if (open_ && holder_ == id && Known(turnLanguage_)) Close();
@@ -52,77 +67,268 @@ void Turns::Append(ParkedBlock& parked, Block block) {
     }
 }
 
-Turns::Block Turns::TakeTurn(ParkedBlock& parked) {
-    Block turn{{}, parked.echoed, parked.language, {}, {}};
+Turns::ParkedBlock Turns::TakeTurn(ParkedBlock& parked) {
+    ParkedBlock turn{parked.echoed, parked.language, {}, 0};
     std::size_t answered = 0;
     while (!parked.pieces.empty()) {
         Piece& p = parked.pieces.front();
         std::size_t answers = 0;
         for (const cat::Answer& a : p.answers) answers += a.kind != cat::Answer::Kind::None;
-        if (Known(parked.language) && !turn.data.empty() &&
-            (answered + answers > kTurnAnswers || turn.data.size() + p.bytes.size() > kTurnBytes))
+        if (Known(parked.language) && turn.bytes > 0 &&
+            (answered + answers > kTurnAnswers || turn.bytes + p.bytes.size() > kTurnBytes))
             break;
         answered += answers;
         parked.bytes -= p.bytes.size();
-        turn.data += p.bytes;
-        turn.answers.insert(turn.answers.end(), p.answers.begin(), p.answers.end());
+        turn.bytes += p.bytes.size();
+        turn.pieces.push_back(std::move(p));
         parked.pieces.pop_front();
     }
     return turn;
 }
 
+Bytes Turns::DataOf(const ParkedBlock& turn) {
+    Bytes data;
+    for (const Piece& p : turn.pieces) data += p.bytes;
+    return data;
+}
+
 std::optional<Turns::Write> Turns::Submit(ConnectionId from, Block block, bool first) {
     if (block.data.empty()) return std::nullopt;
     ParkedBlock mine{block.echoed, block.language, {}, 0};
+    Append(mine, std::move(block));
+    // A key goes ahead of the others' parked blocks (never of its sender's own).
+    if (Sharing() && Share(from, mine)) first = true;
+    if (mine.pieces.empty()) return std::nullopt;  // all answered without the radio
     // The holder's further blocks go at once. Past a bound they are written but no
     // longer kept track of, so that what a radio that never answers is awaited to
     // say (and may echo) cannot grow without end, while a long write (a memory
     // upload) still flows at the line's pace. In a known language they go at once
     // only while its answers are all in, so that none is still to come when its
     // turn ends: otherwise they wait for its next turn.
-    const bool own = open_ && holder_ == from && order_.empty() && block.language == turnLanguage_ &&
+    const bool own = open_ && holder_ == from && order_.empty() && mine.language == turnLanguage_ &&
                      !(Known(turnLanguage_) && matcher_.Awaits(from));
     if (own || (!open_ && order_.empty())) {
-        Append(mine, std::move(block));
-        Block now = TakeTurn(mine);
+        ParkedBlock now = TakeTurn(mine);
         if (!mine.pieces.empty()) {  // the rest waits for its next turn
             parked_.emplace(from, std::move(mine));
             order_.push_back(from);
         }
         if (!own) return Open(from, std::move(now));
-        const bool tracked = turnBytes_ + now.data.size() <= kMaxTurnBytes;
+        Written(from, now);
+        Bytes data = DataOf(now);
+        const bool tracked = turnBytes_ + data.size() <= kMaxTurnBytes;
         if (tracked) {
-            turnBytes_ += now.data.size();
-            if (now.echoed) echo_ += now.data;
+            turnBytes_ += data.size();
+            if (now.echoed) echo_ += data;
         }
         if (tracked || Known(turnLanguage_)) Await(from, now);
-        return Write{from, std::move(now.data), now.echoed};
+        return Write{from, std::move(data), now.echoed};
     }
     auto [it, added] = parked_.try_emplace(from, std::move(mine));
-    Append(it->second, std::move(block));
-    if (added) {
+    if (!added) {
+        it->second.bytes += mine.bytes;
+        for (Piece& p : mine.pieces) it->second.pieces.push_back(std::move(p));
+    }
+    if (added || first) {
+        if (!added) order_.erase(std::find(order_.begin(), order_.end(), from));
         if (first) order_.push_front(from);
         else order_.push_back(from);
     }
     return std::nullopt;
 }
 
-void Turns::Await(ConnectionId from, const Block& block) {
-    for (const cat::Answer& a : block.answers) matcher_.Expect(a, from);
+void Turns::Await(ConnectionId from, const ParkedBlock& turn) {
+    for (const Piece& p : turn.pieces) {
+        for (std::size_t i = 0; i < p.answers.size(); ++i) {
+            const uint64_t tag = nextTag_++;
+            matcher_.Expect(p.answers[i], from, tag);
+            const uint64_t slot = i < p.answerSlots.size() ? p.answerSlots[i] : 0;
+            if (Sharing() && p.answers[i].kind != cat::Answer::Kind::None) expected_[tag] = {from, p.ticket, slot};
+        }
+    }
 }
 
-Turns::Write Turns::Open(ConnectionId from, Block block) {
+Turns::Write Turns::Open(ConnectionId from, ParkedBlock turn) {
     open_ = true;
     holder_ = from;
     answered_ = false;
-    turnLanguage_ = block.language;
-    turnBytes_ = block.data.size();
-    echo_ = block.echoed ? block.data : Bytes();
+    turnLanguage_ = turn.language;
+    Bytes data = DataOf(turn);
+    turnBytes_ = data.size();
+    echo_ = turn.echoed ? data : Bytes();
+    Written(from, turn);
     if (Known(turnLanguage_)) {
         matcher_.SetLanguage(turnLanguage_);
-        Await(from, block);
+        Sweep(ready_);  // another language's answers are no longer awaited
+        Await(from, turn);
     }
-    return Write{from, std::move(block.data), block.echoed};
+    return Write{from, std::move(data), turn.echoed};
+}
+
+bool Turns::Share(ConnectionId from, ParkedBlock& block) {
+    using Kind = cat::SharedReads::Verdict::Kind;
+    bool keys = false;
+    std::deque<Piece> kept;
+    // The server's own writes and a departed client's get their answers nowhere.
+    std::deque<Slot> none;
+    Asked unseen;
+    const bool present = joined_.count(from) > 0;
+    std::deque<Slot>& queue = present ? slots_[from] : none;
+    Asked& asked = present ? asked_[from] : unseen;
+    for (Piece& p : block.pieces) {
+        if (Known(block.language) && p.answers.size() == 1) {
+            cat::ClientReader reader(block.language);
+            std::vector<cat::Command> commands = reader.Feed(p.bytes, matcher_.RadioDialect());
+            if (commands.size() == 1 && !reader.Holding() && commands[0].bytes == p.bytes)
+                p.command = std::move(commands[0]);
+        }
+        ++asked.commands;
+        if (!p.command) {
+            shared_.Changed();  // nothing the tables can judge: anything may change
+        } else {
+            keys = keys || p.command->keying != cat::Keying::None;
+            if (!p.command->name.empty() || block.language != cat::Language::Kenwood) {
+                const std::string said = cat::Describe(block.language, *p.command);
+                std::erase(asked.recent, said);
+                asked.recent.push_back(said);
+                if (asked.recent.size() > kRecentAsked) asked.recent.erase(asked.recent.begin());
+            }
+            cat::SharedReads::Verdict v = shared_.Ask(from, block.language, *p.command, Now());
+            // A client still awaiting its own answers writes its read itself: a copy
+            // would wait behind them anyway (the copy the join makes finds no place).
+            if (v.kind == Kind::Joined && !queue.empty()) v = {};
+            // The server's own reads (the frequency before a key) are for the radio's
+            // word now: never answered from a read in hand.
+            if (v.kind == Kind::Cached && !present) v = {};
+            if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
+                const bool cached = v.kind == Kind::Cached;
+                ++(cached ? asked.cached : asked.joined);
+                queue.push_back({cached ? Slot::Kind::Ready : Slot::Kind::Joined, v.read, std::move(v.answer), false,
+                                 block.language, block.echoed});
+                block.bytes -= p.bytes.size();
+                continue;
+            }
+            p.ticket = v.read;
+            // Joined only once on its way: until then others wait in their own turns.
+            if (p.ticket != 0) shared_.Parked(p.ticket);
+        }
+        for (const cat::Answer& a : p.answers) {
+            p.answerSlots.push_back(a.kind == cat::Answer::Kind::None ? 0 : nextSlot_++);
+            if (p.answerSlots.back() != 0) queue.push_back({Slot::Kind::Radio, p.answerSlots.back(), {}, false, {}, true});
+        }
+        kept.push_back(std::move(p));
+    }
+    block.pieces = std::move(kept);
+    Release(from, ready_);
+    return keys;
+}
+
+void Turns::Written(ConnectionId from, const ParkedBlock& turn) {
+    if (!Sharing()) return;
+    const uint64_t now = Now();
+    const auto mine = slots_.find(from);
+    while (!writtenAt_.empty() && now - writtenAt_.front() >= kRateWindowMs) writtenAt_.pop_front();
+    for (const Piece& p : turn.pieces) {
+        writtenAt_.push_back(now);
+        if (p.ticket != 0) shared_.Written(p.ticket);
+        // A read written before it and answered since is from before the change.
+        if (!p.command) shared_.Changed();
+        else if (cat::SharedReads::EffectOf(turn.language, *p.command) != cat::SharedReads::Effect::None)
+            shared_.Ask(from, turn.language, *p.command, Now());
+        if (mine == slots_.end()) continue;
+        for (Slot& s : mine->second)
+            if (s.kind == Slot::Kind::Radio && std::find(p.answerSlots.begin(), p.answerSlots.end(), s.id) != p.answerSlots.end())
+                s.written = true;
+    }
+}
+
+Turns::Asked Turns::AskedBy(ConnectionId id) const {
+    const auto found = asked_.find(id);
+    return found == asked_.end() ? Asked{} : found->second;
+}
+
+double Turns::CommandsPerSecond() {
+    const uint64_t now = Now();
+    while (!writtenAt_.empty() && now - writtenAt_.front() >= kRateWindowMs) writtenAt_.pop_front();
+    return static_cast<double>(writtenAt_.size()) * 1000.0 / static_cast<double>(kRateWindowMs);
+}
+
+void Turns::Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out) {
+    const auto found = slots_.find(to);
+    if (found == slots_.end() || found->second.empty()) {
+        if (!data.empty()) out.push_back({to, std::move(data)});
+        return;
+    }
+    std::deque<Slot>& q = found->second;
+    auto s = std::find_if(q.begin(), q.end(), [&](const Slot& x) { return slot != 0 && x.kind == Slot::Kind::Radio && x.id == slot; });
+    if (s == q.end()) {
+        // An answer it holds no place for (a refused set's): ahead of what it has not written yet.
+        s = q.insert(std::find_if(q.begin(), q.end(), [](const Slot& x) { return x.kind == Slot::Kind::Radio && !x.written; }),
+                     Slot{});
+    }
+    s->kind = Slot::Kind::Ready;
+    s->data = std::move(data);
+    Release(to, out);
+}
+
+void Turns::Release(ConnectionId to, std::vector<Delivery>& out) {
+    const auto found = slots_.find(to);
+    if (found == slots_.end()) return;
+    std::deque<Slot>& q = found->second;
+    while (!q.empty() && q.front().kind == Slot::Kind::Ready) {
+        if (!q.front().data.empty()) out.push_back({to, std::move(q.front().data)});
+        q.pop_front();
+    }
+    if (q.empty()) slots_.erase(found);
+}
+
+void Turns::Copied(uint64_t ticket, const cat::SharedReads::Copy& copy, std::vector<Delivery>& out) {
+    const auto found = slots_.find(copy.client);
+    if (found == slots_.end()) return;
+    for (Slot& s : found->second) {
+        if (s.kind == Slot::Kind::Joined && s.id == ticket) {
+            s.kind = Slot::Kind::Ready;
+            s.data = copy.answer;
+            break;
+        }
+    }
+    Release(copy.client, out);
+}
+
+void Turns::GaveUp(uint64_t ticket) {
+    if (ticket == 0) return;
+    for (const cat::SharedReads::Asker& asker : shared_.GiveUp(ticket)) Resend(ticket, asker);
+}
+
+void Turns::Resend(uint64_t ticket, const cat::SharedReads::Asker& asker) {
+    const auto found = slots_.find(asker.client);
+    if (found == slots_.end()) return;
+    const auto s = std::find_if(found->second.begin(), found->second.end(),
+                                [&](const Slot& x) { return x.kind == Slot::Kind::Joined && x.id == ticket; });
+    if (s == found->second.end()) return;
+    // Its own read now, ahead of what it parked after (its answer keeps its place).
+    s->kind = Slot::Kind::Radio;
+    s->id = nextSlot_++;
+    auto [it, added] = parked_.try_emplace(asker.client, ParkedBlock{s->echoed, s->language, {}, 0});
+    it->second.pieces.push_front(Piece{asker.command.bytes, {asker.command.answer}, asker.command, 0, {s->id}});
+    it->second.bytes += asker.command.bytes.size();
+    if (added) order_.push_front(asker.client);
+}
+
+void Turns::Sweep(std::vector<Delivery>& out) {
+    for (auto it = expected_.begin(); it != expected_.end();) {
+        if (matcher_.AwaitsTag(it->first)) {
+            ++it;
+            continue;
+        }
+        const Expected e = it->second;
+        it = expected_.erase(it);
+        GaveUp(e.ticket);
+        if (const auto found = slots_.find(e.client); found != slots_.end()) {
+            std::erase_if(found->second, [&](const Slot& x) { return x.kind == Slot::Kind::Radio && x.id == e.slot; });
+            Release(e.client, out);
+        }
+    }
 }
 
 Bytes Turns::WithoutEcho(const Bytes& data, bool lineQuiet) {
@@ -190,22 +396,40 @@ void Turns::ToHolder(Bytes data, std::vector<Delivery>& out) { ToAsker(holder_, 
 void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out) {
     for (auto& p : pieces) {
         const std::size_t n = p.bytes.size();
-        if (p.answer) ToAsker(p.asker, std::move(p.bytes), out, true);
-        else Unasked(p.bytes, out, true);
+        if (p.answer) {
+            ToAsker(p.asker, std::move(p.bytes), out, true, p.tag);
+        } else {
+            if (Sharing() && Known(matcher_.Speaks()))
+                shared_.Unasked(matcher_.Speaks(), matcher_.RadioDialect(), p.bytes, Now());
+            Unasked(p.bytes, out, true);
+        }
         PiecesGone(n);
     }
+    Sweep(out);  // answers passed over were not given
 }
 
-void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate) {
+void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate, uint64_t tag) {
     if (open_ && asker == holder_) answered_ = true;
+    uint64_t slot = 0;
+    if (const auto e = expected_.find(tag); tag != 0 && e != expected_.end()) {
+        slot = e->second.slot;
+        // Whole (an answer cut short by the turn limit is still awaited): it serves
+        // those that joined its read.
+        if (!matcher_.AwaitsTag(tag)) {
+            const uint64_t ticket = e->second.ticket;
+            expected_.erase(e);
+            for (const cat::SharedReads::Copy& copy : shared_.Answered(ticket, data, Now())) Copied(ticket, copy, out);
+            for (const cat::SharedReads::Asker& again : shared_.Again()) Resend(ticket, again);
+        }
+    }
     // Its answer joined to the end of one that an earlier client never got whole:
     // the start is not its.
     const std::size_t skip = skipLate ? std::min(OldAhead(asker), data.size()) : 0;
-    if (joined_.count(asker) && skip < data.size()) out.push_back({asker, data.substr(skip)});
+    if (joined_.count(asker)) Give(asker, data.substr(skip), slot, out);
 }
 
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {
-    std::vector<Delivery> out;
+    std::vector<Delivery> out = std::exchange(ready_, {});
     const bool known = Framed();
     if (!open_) {
         if (!known) {
@@ -253,6 +477,7 @@ bool Turns::AnswerWaitOver() {
         // An answer the radio has begun is waited for (up to the turn limit).
         if (matcher_.Holding() && matcher_.Awaits(holder_)) return false;
         matcher_.GiveUpMaybe();
+        Sweep(ready_);
         if (matcher_.Awaits(holder_)) return false;
     } else if (answered_) {
         return false;
@@ -273,11 +498,12 @@ void Turns::Close() {
 bool Turns::AwaitsMaybe() const { return open_ && Known(turnLanguage_) && matcher_.AwaitsMaybe(); }
 
 std::vector<Turns::Delivery> Turns::EndTurn() {
-    std::vector<Delivery> out;
+    std::vector<Delivery> out = std::exchange(ready_, {});
     // An answer cut short by the turn limit goes as it is; a piece of unasked output
     // goes on being gathered.
     if (open_ && Known(turnLanguage_) && !matcher_.Done()) Route(matcher_.Flush(), out);
     matcher_.Forget();
+    Sweep(out);
     Close();
     return out;
 }
@@ -287,7 +513,7 @@ std::optional<Turns::Write> Turns::NextParked() {
     const ConnectionId next = order_.front();
     order_.pop_front();
     auto it = parked_.find(next);
-    Block block = TakeTurn(it->second);
+    ParkedBlock block = TakeTurn(it->second);
     // What one turn could not take waits behind the others.
     if (it->second.pieces.empty()) parked_.erase(it);
     else order_.push_back(next);
@@ -300,6 +526,11 @@ void Turns::Reset() {
     lateJoiners_.clear();
     parked_.clear();
     order_.clear();
+    // Nothing said before the port closed is kept, nor awaited.
+    shared_.Close();
+    slots_.clear();
+    expected_.clear();
+    ready_.clear();
 }
 
 void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }
@@ -317,7 +548,21 @@ std::size_t Turns::ParkedBytes(ConnectionId id) const {
 }
 
 void Turns::DropParked(ConnectionId id) {
-    if (parked_.erase(id)) order_.erase(std::find(order_.begin(), order_.end(), id));
+    const auto it = parked_.find(id);
+    if (it == parked_.end()) return;
+    const std::deque<Piece> pieces = std::move(it->second.pieces);
+    parked_.erase(it);
+    order_.erase(std::find(order_.begin(), order_.end(), id));
+    // Its answers will not come: nor the copies of its reads, which others ask anew.
+    for (const Piece& p : pieces) {
+        GaveUp(p.ticket);
+        if (const auto found = slots_.find(id); found != slots_.end()) {
+            std::erase_if(found->second, [&](const Slot& x) {
+                return x.kind == Slot::Kind::Radio && std::find(p.answerSlots.begin(), p.answerSlots.end(), x.id) != p.answerSlots.end();
+            });
+            Release(id, ready_);
+        }
+    }
 }
 
 }  // namespace ovrin

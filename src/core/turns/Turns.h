@@ -12,17 +12,26 @@
 // language is framed by the line: its turn ends when the answer is complete (a
 // quiet line after it), when the radio has said nothing but the echo for the
 // answer wait, or at the turn limit.
+//
+// Once they have a clock, the turns share reads among the clients (see
+// cat/SharedReads.h): a read another client's read already in hand or on its way
+// answers is not written again, and each client still gets its answers in the
+// order it asked, an answer given without the radio behind those its earlier
+// commands await. A key goes ahead of the other clients' parked blocks.
 // Plain data in and out: the caller owns the port, the sockets and the timers.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Bytes.h"
 #include "cat/Cat.h"
+#include "cat/SharedReads.h"
 
 namespace ovrin {
 
@@ -104,6 +113,30 @@ public:
     // A client discards what it has parked.
     void DropParked(ConnectionId id);
 
+    // Reads are shared from now on, on this clock (milliseconds, never going back).
+    void SetClock(std::function<uint64_t()> clock) { clock_ = std::move(clock); }
+    cat::SharedReads& Shared() { return shared_; }
+    const cat::SharedReads& Shared() const { return shared_; }
+    // The transmitter was keyed or released other than by a command.
+    void Changed() { shared_.Changed(); }
+    // Answers given without the radio since the last call (or the last RadioData,
+    // EndTurn or Join, which carry them too), in each asker's order.
+    std::vector<Delivery> TakeReady() { return std::exchange(ready_, {}); }
+
+    // What a client asked while reads are shared: its commands, how many of them
+    // were answered from a read in hand or merged into one on its way, and the
+    // last few different ones (cat::Describe).
+    struct Asked {
+        uint64_t commands = 0, cached = 0, joined = 0;
+        std::vector<std::string> recent;
+        bool operator==(const Asked&) const = default;
+    };
+    static constexpr std::size_t kRecentAsked = 6;
+    Asked AskedBy(ConnectionId id) const;
+    // Commands written to the radio over the last kRateWindowMs, per second.
+    static constexpr uint64_t kRateWindowMs = 10000;
+    double CommandsPerSecond();
+
     // The language the radio speaks, for what it says while no turn is open.
     void SetRadioLanguage(cat::Language language);
     cat::Language RadioLanguage() const { return radioLanguage_; }
@@ -132,6 +165,12 @@ private:
     struct Piece {
         Bytes bytes;
         std::vector<cat::Answer> answers;
+        // Sharing: the one command it is (otherwise the tables cannot judge it),
+        // the ticket of the shared read it is, and its place among its writer's
+        // answers (0: it has none there).
+        std::optional<cat::Command> command{};
+        uint64_t ticket = 0;
+        std::vector<uint64_t> answerSlots{};  // one per answer
     };
     struct ParkedBlock {
         bool echoed = true;
@@ -142,12 +181,29 @@ private:
     static void Append(ParkedBlock& parked, Block block);
     // The pieces that one turn writes: in a known language within the turn's bounds,
     // otherwise all of them.
-    static Block TakeTurn(ParkedBlock& parked);
-    Write Open(ConnectionId from, Block block);
-    void Await(ConnectionId from, const Block& block);
+    static ParkedBlock TakeTurn(ParkedBlock& parked);
+    static Bytes DataOf(const ParkedBlock& turn);
+    Write Open(ConnectionId from, ParkedBlock turn);
+    void Await(ConnectionId from, const ParkedBlock& turn);
+    // Sharing: each command asked of the shared reads as it comes; those answered
+    // without the radio leave the block. True when one of them keys or releases.
+    bool Share(ConnectionId from, ParkedBlock& block);
+    // A command that may change what is stored drops it again as it is written.
+    void Written(ConnectionId from, const ParkedBlock& turn);
+    bool Sharing() const { return static_cast<bool>(clock_); }
+    uint64_t Now() const { return clock_ ? clock_() : 0; }
+    // An answer for a client, in its place among the answers it awaits.
+    void Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out);
+    void Release(ConnectionId to, std::vector<Delivery>& out);
+    // Answers no longer awaited that never came: their joiners ask anew.
+    void Sweep(std::vector<Delivery>& out);
+    void Resend(uint64_t ticket, const cat::SharedReads::Asker& asker);
+    void Copied(uint64_t ticket, const cat::SharedReads::Copy& copy, std::vector<Delivery>& out);
+    // A read written for others too whose answer will not come.
+    void GaveUp(uint64_t ticket);
     // The turn is over; answers still awaited of a client that left stay awaited.
     void Close();
-    void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate = false);
+    void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate = false, uint64_t tag = 0);
     // How much of the matcher's front was said before this client came.
     std::size_t OldAhead(ConnectionId id) const;
     void Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Delivery>& out);
@@ -181,6 +237,31 @@ private:
     Bytes heldEcho_;
     // Whether the radio was seen to echo what is written to it.
     enum class Echoes : uint8_t { Unknown, Yes, No } echoes_ = Echoes::Unknown;
+
+    // Sharing. What a client awaits, in the order it asked: its own answer from the
+    // radio (by slot), a copy of another's read (by ticket), or one already in hand.
+    struct Slot {
+        enum class Kind : uint8_t { Radio, Joined, Ready } kind = Kind::Radio;
+        uint64_t id = 0;
+        Bytes data;
+        bool written = false;  // Radio: its command is on its way
+        // Joined: how to ask it anew should the read it joined get no answer.
+        cat::Language language = cat::Language::None;
+        bool echoed = true;
+    };
+    std::map<ConnectionId, std::deque<Slot>> slots_;
+    // The answers written and awaited, by the matcher's tag.
+    struct Expected {
+        ConnectionId client = 0;
+        uint64_t ticket = 0, slot = 0;
+    };
+    std::map<uint64_t, Expected> expected_;
+    uint64_t nextTag_ = 1, nextSlot_ = 1;
+    std::vector<Delivery> ready_;
+    std::map<ConnectionId, Asked> asked_;
+    std::deque<uint64_t> writtenAt_;  // when each command went, over the last kRateWindowMs
+    cat::SharedReads shared_;
+    std::function<uint64_t()> clock_;
 };
 
 }  // namespace ovrin
