@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/Outbound.h"
+#include "net/Inbound.h"
 #include "net/Rights.h"
 #include "station/OptionsText.h"
 
@@ -146,7 +147,10 @@ void ResumeDeferred(Station& station, Connection& c) {
     const ConnectionId who = c.identity;
     std::vector<cat::Command> waiting = std::exchange(c.deferred, {});
     SubmitCommands(station, who, std::move(waiting), c.deferredEchoed);
-    if (Connection* still = station.connections.ById(who); still && still->deferred.empty()) still->frequencyAskedMs = -1;
+    if (Connection* still = station.connections.ById(who); still && still->deferred.empty()) {
+        still->frequencyAskedMs = -1;
+        ResumePausedReads(station);  // what it sent meanwhile waited in its socket
+    }
 }
 
 bool DeferredDue(Station& station, const Connection& c) {

@@ -26,8 +26,11 @@ constexpr std::size_t kPttLength = 6;
 // is open, so that they keep their order behind the command asked about; while
 // what it has parked for its turn, or what waits to be sent to it, is at its bound,
 // so that it is slowed down whatever the others do and asking without reading
-// makes no answers pile up.
-bool MayRead(Station& station, const Connection& c) { return !station.RtsQuestionOpen && station.path.Accepts(c.identity); }
+// makes no answers pile up; while a key of its waits for the radio's frequency,
+// so that what it sends behind the key waits in its socket, not in memory.
+bool MayRead(Station& station, const Connection& c) {
+    return !station.RtsQuestionOpen && c.deferred.empty() && station.path.Accepts(c.identity);
+}
 
 void ObeyPtt(Station& station, const Connection& c, PttCommand command) {
     if (command == PttCommand::Key) KeyPTT(station, c, KeyWay::InBand);

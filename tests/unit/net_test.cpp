@@ -85,5 +85,25 @@ TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
     }
 }
 
+// A key that waits for the radio's frequency holds what its client sends behind
+// it: in the client's socket (TCP slows it down), not in the server's memory.
+TEST(Listener, WhatAClientSendsBehindAKeyWaitingForTheFrequencyStaysInItsSocket) {
+    sim::SimApp app;
+    app.f.station.Given.options = {{"tx-allowed", "14000000-14350000"}};
+    app.Load();
+    ASSERT_TRUE(app.sockets.RequestConnection());
+    app.Send(1, "TX;");
+    EXPECT_EQ(app.com.Written(), "FA;");  // the server's own read
+    Bytes polls;
+    for (int i = 0; i < 20000; ++i) polls += "FA;";
+    app.Send(1, polls);
+    app.clock.Advance(10);
+    EXPECT_EQ(app.Client(1).rx.size(), polls.size());
+    app.com.RadioSends("FA00014074000;");
+    app.clock.Advance(100);
+    EXPECT_TRUE(app.f.station.transmitter.Keyed());
+    EXPECT_LT(app.Client(1).rx.size(), polls.size());  // read again once the key went
+}
+
 }  // namespace
 }  // namespace ovrin
