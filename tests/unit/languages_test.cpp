@@ -58,8 +58,6 @@ TEST(Languages, KenwoodAnswersGoToTheirAskerAtOnce) {
          {S::C(1, "FA"), S::T(60), S::W(""), S::C(1, "00014074000;"), S::W(kFa)}},
         {"a command whose rest never comes goes as it is",
          {S::C(1, "FA000"), S::T(99), S::W(""), S::T(1), S::W("FA000")}},
-        {"the answer to a client that left reaches nobody, and the next goes at once",
-         {S::C(1, "FA;"), S::C(2, "ID;"), S::L(1), S::W("FA;ID;"), S::R(kFa + "ID019;"), S::G(2, "ID019;")}},
         {"a command the tables cannot place ends at the answer wait",
          {S::C(1, "ZZ;"), S::C(2, "FA;"), S::T(253), S::W("ZZ;"), S::T(1), S::W("ZZ;FA;")}},
     });
@@ -135,10 +133,6 @@ TEST(Languages, ReadsAreSharedAmongTheClientsInEachFamily) {
     const Bytes ftSet = H({0x01, 0x40, 0x74, 0x12, 0x01}), ftRounded = H({0x01, 0x40, 0x74, 0x10, 0x01});
     const Bytes ftEeprom = H({0x00, 0x55, 0, 0, 0xBB});
     RunRows({
-        {"Kenwood: three askers of one read, one command",
-         {S::C(1, "FA;"), S::C(2, "FA;"), S::C(3, "fa;"), S::T(10), S::W("FA;"), S::R(kFa), S::G(1, kFa), S::G(2, kFa),
-          S::G(3, kFa)},
-         3},
         {"Kenwood: within the window from the answer, after it from the radio",
          {S::C(1, "FA;"), S::R(kFa), S::T(249), S::C(2, "FA;"), S::G(2, kFa), S::T(1), S::C(2, "FA;"), S::T(5),
           S::W("FA;FA;"), S::R(fa2), S::G(2, kFa + fa2)}},
