@@ -86,8 +86,6 @@ TEST(Kenwood, AnswersAsTheTs2000WithItsLengthsAndReportsChangesWhileAutoInformat
              {"SA;", "SA0000000        ;", "", false},
              {"SM0;", "SM00005;", "", false},  // the S-meter: hamlib wants 7 characters before the ';'
              {"SM1;", "SM10005;", "", false},
-             {"SM;", "?;", "", false},
-             {"SM2;", "?;", "", false},
              // Split: receive on B, transmit on A; IF shows B's frequency, VFO 1 at 30, split at 32.
              {"FR1;", "", "", false},
              {"FT0;", "", "", false},
@@ -100,7 +98,7 @@ TEST(Kenwood, AnswersAsTheTs2000WithItsLengthsAndReportsChangesWhileAutoInformat
          },
          false);
     // Refused, and a refused set changes nothing.
-    Walk(radio, Refused({"ZZ;", "FA0001407400;", "FA000140740000;", "FA0001407400x;", "MD0;", "MD8;", "fa;", "AI3;", "FR2;", "RX1;"}, "?;"), false);
+    Walk(radio, Refused({"ZZ;", "FA0001407400;", "FA000140740000;", "FA0001407400x;", "MD0;", "MD8;", "fa;", "AI3;", "FR2;", "RX1;", "SM;", "SM2;"}, "?;"), false);
     Walk(radio,
          {
              {"FA;", "FA00007074000;", "", false},

@@ -58,6 +58,8 @@ TEST(Languages, KenwoodAnswersGoToTheirAskerAtOnce) {
          {S::C(1, "FA"), S::T(60), S::W(""), S::C(1, "00014074000;"), S::W(kFa)}},
         {"a command whose rest never comes goes as it is",
          {S::C(1, "FA000"), S::T(99), S::W(""), S::T(1), S::W("FA000")}},
+        {"the answer to a client that left reaches nobody, and the next goes at once",
+         {S::C(1, "FA;"), S::C(2, "ID;"), S::L(1), S::W("FA;ID;"), S::R(kFa + "ID019;"), S::G(2, "ID019;")}},
         {"a command the tables cannot place ends at the answer wait",
          {S::C(1, "ZZ;"), S::C(2, "FA;"), S::T(253), S::W("ZZ;"), S::T(1), S::W("ZZ;FA;")}},
     });
