@@ -4,11 +4,7 @@
 // a block ends after 2 ms of quiet (3 once it comes in pieces).
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <deque>
 #include <functional>
-#include <map>
 
 #include "line/Framing.h"
 #include "model/Outbound.h"
@@ -21,6 +17,8 @@ namespace ovrin {
 namespace {
 
 using sim::SimApp;
+using S = SimApp;
+const Bytes kFa = "FA00014074000;";
 
 // Clients in no known command language: the turns frame the radio's bytes by the line.
 struct Plain : SimApp {
@@ -58,15 +56,10 @@ TEST(RadioBlocks, TheEchoIsDroppedWholeOnASlowLineAndExpiresWithItsTurn) {
     Plain app;
     app.Serve();
     SetPortLine(app.f.station, "1200,e,7,1");
-    const Bytes command = "FA00014074000;";
-    app.Send(1, command);
-    app.Paced(command + "FA00014074000;", 8);  // 112 ms of echo, then the answer
-    app.clock.Advance(100);
-    EXPECT_EQ(app.Client(1).sent, "FA00014074000;");
-    app.Send(1, "MD2;");
-    app.clock.Advance(5000);  // no answer: the turn ends at the answer wait
-    app.Radio("MD2;");        // the radio's own report, later
-    EXPECT_EQ(app.Client(1).sent, "FA00014074000;MD2;");
+    app.Send(1, kFa);
+    app.Paced(kFa + kFa, 8);  // 112 ms of echo, then the answer
+    // MD2; gets no answer: the turn ends at the answer wait, and the radio's own report later is the client's.
+    app.Run({S::T(100), S::G(1, kFa), S::C(1, "MD2;"), S::T(5000), S::R("MD2;"), S::T(50), S::G(1, kFa + "MD2;")});
 }
 
 // The quiet gap is two character times to the millisecond (at least 1 ms), three
@@ -131,35 +124,23 @@ TEST(RadioBlocks, TurnsPassInArrivalOrderOnlyOnceEachAnswerIsComplete) {
 TEST(RadioBlocks, TurnsEndAtTheAnswerWaitOrTheLimitAndUnaskedOutputReachesAll) {
     Plain app;
     app.Serve(2);
-    app.Send(1, "FA00014074000;");  // a set command: 16 ms on the line, no answer
-    app.Send(2, "FA;");
-    app.clock.Advance(ServerOptions{}.answerWaitMs + 15);
-    EXPECT_EQ(app.com.Written(), "FA00014074000;");
-    app.clock.Advance(2);
-    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;");
-    app.Radio("FA00014074000;");
-    app.Send(1, "AI2;");
-    app.Send(2, "ID;");
+    // A set command: 16 ms on the line, no answer.
+    app.Run({S::C(1, kFa), S::C(2, "FA;"), S::T(ServerOptions{}.answerWaitMs + 15), S::W(kFa), S::T(2), S::W(kFa + "FA;"),
+             S::R(kFa), S::T(50), S::C(1, "AI2;"), S::C(2, "ID;")});
     app.Paced(Bytes(2999, 'x'));
-    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;AI2;");
+    app.Run({S::W(kFa + "FA;AI2;")});
     app.Paced("x");
-    EXPECT_EQ(app.com.Written(), "FA00014074000;FA;AI2;ID;");
-    app.Radio("ID019;");
-    app.Radio("PS1;");  // unasked
-    EXPECT_EQ(app.Client(1).sent, Bytes(3000, 'x') + "PS1;");
-    EXPECT_EQ(app.Client(2).sent, "FA00014074000;ID019;PS1;");
+    app.Run({S::W(kFa + "FA;AI2;ID;"), S::R("ID019;"), S::T(50), S::R("PS1;"), S::T(50),  // PS1; unasked
+             S::G(1, Bytes(3000, 'x') + "PS1;"), S::G(2, kFa + "ID019;PS1;")});
 }
 
 TEST(RadioBlocks, UnaskedOutputReachesTheClientBeforeAndAfterItsCommands) {
     Plain app;
     app.Serve();
-    app.Radio("FA00014074000;");
-    app.Send(1, "ID;");
-    app.Radio("ID019;");
-    app.Radio("FA00007074000;");
+    app.Run({S::R(kFa), S::T(50), S::C(1, "ID;"), S::R("ID019;"), S::T(50), S::R("FA00007074000;"), S::T(50)});
     app.com.RadioSends("PS1;", false);  // no arrival event: the slow tick starts its block
     app.clock.Advance(kIdlePollMs + 10);
-    EXPECT_EQ(app.Client(1).sentBlocks, (Blocks{"FA00014074000;", "ID019;", "FA00007074000;", "PS1;"}));
+    EXPECT_EQ(app.Client(1).sentBlocks, (Blocks{kFa, "ID019;", "FA00007074000;", "PS1;"}));
 }
 
 TEST(RadioBlocks, ARadioThatNeverStopsGoesOnInPiecesOfFiftyMilliseconds) {
@@ -179,61 +160,32 @@ TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
     const struct {
         const char* name;
         int clients;
-        std::function<void(SimApp&)> script;
+        std::vector<SimApp::Step> before, after;  // around a newcomer's connection, when `after` has steps
         Bytes written, heard;
     } rows[] = {
-        {"answer after it left", 1,
-         [](SimApp& a) {
-             a.Send(1, "FA;");
-             a.sockets.PeerCloses(1);
-             ASSERT_TRUE(a.sockets.RequestConnection());
-             a.Send(1, "ID;");
-             a.clock.Advance(20);
-             a.Radio("FA00014074000;");
-             a.Radio("ID019;");
-         },
-         "FA;ID;", "ID019;"},
-        {"its parked block still written", 2,
-         [](SimApp& a) {
-             a.Send(1, "FA;");
-             a.Send(2, "MD;");
-             a.sockets.PeerCloses(2);
-             ASSERT_TRUE(a.sockets.RequestConnection());
-             a.Radio("FA00014074000;");
-             a.Send(2, "ID;");
-             a.Radio("MD2;");
-             a.Radio("ID019;");
-         },
-         "FA;MD;ID;", "ID019;"},
-        {"its answer paused half-way when it left", 2,
-         [](SimApp& a) {
-             a.Send(1, "FA;MD;");
-             a.com.RadioSends("FA00014074000;M");
-             a.clock.Advance(20);  // the radio pauses: a quiet line
-             a.sockets.PeerCloses(1);
-             a.Send(2, "FB;");
-             a.Radio("D2;");
-             a.Radio("FB00014074000;");
-         },
-         "FA;MD;FB;", "FB00014074000;"},
-        {"a set command unanswered, then unasked output", 1,
-         [](SimApp& a) {
-             a.Send(1, "FA00014074000;");
-             a.sockets.PeerCloses(1);
-             ASSERT_TRUE(a.sockets.RequestConnection());
-             a.clock.Advance(1000);
-             a.Radio("PS1;");
-         },
-         "FA00014074000;", "PS1;"},
+        {"answer after it left", 1, {S::C(1, "FA;"), S::L(1)},
+         {S::C(1, "ID;"), S::T(20), S::R(kFa), S::T(50), S::R("ID019;"), S::T(50)}, "FA;ID;", "ID019;"},
+        {"its parked block still written", 2, {S::C(1, "FA;"), S::C(2, "MD;"), S::L(2)},
+         {S::R(kFa), S::T(50), S::C(2, "ID;"), S::R("MD2;"), S::T(50), S::R("ID019;"), S::T(50)}, "FA;MD;ID;", "ID019;"},
+        {"its answer paused half-way when it left", 2,  // the radio pauses: a quiet line
+         {S::C(1, "FA;MD;"), S::R("FA00014074000;M"), S::T(20), S::L(1), S::C(2, "FB;"), S::R("D2;"), S::T(50),
+          S::R("FB00014074000;"), S::T(50)},
+         {}, "FA;MD;FB;", "FB00014074000;"},
+        {"a set command unanswered, then unasked output", 1, {S::C(1, kFa), S::L(1)}, {S::T(1000), S::R("PS1;"), S::T(50)},
+         kFa, "PS1;"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         SimApp app;
         app.Serve(row.clients);
-        row.script(app);
-        const auto last = static_cast<int16_t>(row.clients);
-        EXPECT_EQ(app.com.Written(), row.written) << row.name;
-        EXPECT_EQ(app.Client(last).sent, row.heard) << row.name;
-        EXPECT_EQ(app.com.opens, 1) << row.name;  // the port kept open is not opened again
+        app.Run(row.before);
+        if (!row.after.empty()) {
+            ASSERT_TRUE(app.sockets.RequestConnection());
+            app.Run(row.after);
+        }
+        EXPECT_EQ(app.com.Written(), row.written);
+        EXPECT_EQ(app.Client(static_cast<int16_t>(row.clients)).sent, row.heard);
+        EXPECT_EQ(app.com.opens, 1);  // the port kept open is not opened again
     }
 }
 
@@ -302,25 +254,25 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
     const struct {
         const char* name;
         int16_t asker;  // whose FA; holds the port, never answered after the first
-        Bytes chunk;
         bool flows;  // written at once, only the turn's record bounded (in no language)
     } rows[] = {
-        {"another client's turn", 2, Bytes(4096, 'x'), false},
-        {"its own turn, the radio answering nothing", 1, Bytes(4096, 'x'), true},
+        {"another client's turn", 2, false},
+        {"its own turn, the radio answering nothing", 1, true},
     };
+    const Bytes chunk(4096, 'x');
     for (const auto& row : rows) {
         Plain app;
         app.Serve(2);
         app.Send(row.asker, "FA;");
         Bytes all;
         for (int i = 0; i < 20; ++i) {
-            app.Send(1, row.chunk);
-            all += row.chunk;
+            app.Send(1, chunk);
+            all += chunk;
         }
         const std::size_t total = 3 + all.size();
         // Past the bound, one more read at most.
         const std::size_t parked = app.f.station.turns.Parked(app.f.station.connections.IdOf(1)).size();
-        EXPECT_LE(parked, kMaxParked + row.chunk.size()) << row.name;
+        EXPECT_LE(parked, kMaxParked + chunk.size()) << row.name;
         if (row.flows) {
             EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
             EXPECT_LE(app.f.station.turns.EchoAwaited(), Turns::kMaxTurnBytes) << row.name;
@@ -331,94 +283,6 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
             app.clock.Advance(3000 + kBusyPollMs);
         EXPECT_EQ(app.com.Written(), "FA;" + all) << row.name;
         EXPECT_TRUE(app.Client(1).rx.empty()) << row.name;
-    }
-}
-
-// A client that writes as fast as it can beside two that ask FA; every 50 ms and
-// wait: whatever it writes in the radio's language (or in none, the radio's known),
-// each poller gets an answer the radio gave its FA; after it asked (its own, or the
-// answer to another's FA; it was merged with: no answer is reused here), within
-// one turn of each other client, and nothing else. The radio answers four commands
-// every 10 ms, in order; each FA answer carries a number of its own.
-TEST(ClientBlocks, AClientThatOutrunsTheRadioWaitsForItsOwnTurnsAndSpoilsNoOnesAnswers) {
-    Bytes garbage;  // capitals, digits and ';', as a fuzzer would write
-    for (uint32_t x = 7; garbage.size() < 600;) {
-        x = x * 1103515245 + 12345;
-        const uint32_t r = (x >> 16) % 37;
-        garbage += r < 26 ? static_cast<char>('A' + r) : r < 36 ? static_cast<char>('0' + r - 26) : ';';
-    }
-    const struct {
-        const char* name;
-        Bytes chunk;
-    } rows[] = {
-        {"pipelined reads", [] {
-             Bytes b;
-             for (int i = 0; i < 50; ++i) b += "FA;FB;MD;IF;";
-             return b;
-         }()},
-        {"garbage", garbage},
-    };
-    for (const auto& row : rows) {
-        SimApp app;
-        app.Serve(3);
-        ServerOptions every = app.f.station.settings.options;
-        every.cacheMs = 0;
-        app.f.station.TakeOptions(every);
-        std::deque<std::pair<ConnectionId, Bytes>> heard;  // commands the radio has yet to answer
-        Bytes partial;
-        app.com.OnOutput = [&] {
-            const ConnectionId writer = app.f.station.turns.Holder();
-            partial += app.com.writes.back();
-            for (std::size_t end; (end = partial.find(';')) != Bytes::npos; partial.erase(0, end + 1))
-                heard.push_back({writer, partial.substr(0, end + 1)});
-        };
-        std::map<std::string, ConnectionId> fa;  // each FA answer and whose command it answered
-        int n = 0;
-        const auto answer = [&](const std::pair<ConnectionId, Bytes>& c) -> Bytes {
-            if (c.second == "FA;") {
-                char text[32];
-                std::snprintf(text, sizeof text, "FA%011d;", ++n);
-                fa[text] = c.first;
-                return text;
-            }
-            if (c.second == "FB;") return "FB00007074000;";
-            if (c.second == "MD;") return "MD2;";
-            if (c.second == "IF;") return "IF00014074000     +00000000002000000;";
-            return "?;";
-        };
-        std::array<int64_t, 4> askedAt{-1, -1, -1, -1};
-        std::array<int, 4> saidBefore{};  // the FA answers the radio had given when each asked
-        std::array<std::size_t, 4> seen{};
-        int answered = 0;
-        for (int tick = 0; tick < 300; ++tick) {
-            // It starts once the pollers have asked, so that the radio's language is known.
-            if (tick > 0 && app.Client(1).rx.size() < 4096) app.Send(1, row.chunk);
-            for (int16_t i = 2; i <= 3; ++i) {
-                const auto slot = static_cast<std::size_t>(i);
-                const Bytes& got = app.Client(i).sent;
-                if (askedAt[slot] >= 0 && got.size() > seen[slot]) {
-                    const Bytes reply = got.substr(seen[slot]);
-                    ASSERT_TRUE(fa.count(reply)) << row.name << ": poller " << i << " got " << reply;
-                    EXPECT_GT(std::stoi(reply.substr(2)), saidBefore[slot]) << row.name << ": " << reply;
-                    EXPECT_LE(app.clock.Now() - askedAt[slot], 1000) << row.name;
-                    seen[slot] = got.size();
-                    askedAt[slot] = -1;
-                    ++answered;
-                }
-                if (askedAt[slot] >= 0) {
-                    ASSERT_LE(app.clock.Now() - askedAt[slot], 1000) << row.name << ": poller " << i << " waits";
-                } else if (tick % 5 == i - 2) {
-                    askedAt[slot] = app.clock.Now();
-                    saidBefore[slot] = n;
-                    app.Send(i, "FA;");
-                }
-            }
-            Bytes said;
-            for (int k = 0; k < 4 && !heard.empty(); ++k, heard.pop_front()) said += answer(heard.front());
-            if (!said.empty()) app.com.RadioSends(said);
-            app.clock.Advance(10);
-        }
-        EXPECT_GE(answered, 80) << row.name;
     }
 }
 

@@ -7,6 +7,15 @@ namespace ovrin {
 namespace {
 
 using Deliveries = std::vector<Turns::Delivery>;
+using Kind = cat::Answer::Kind;
+
+struct Two : Turns {
+    Two() { Join(1); Join(2); }
+};
+// One Kenwood command and the answer it awaits.
+Turns::Block Kenwood(const Bytes& command, Kind answer, bool echoed = false) {
+    return {command, echoed, cat::Language::Kenwood, {{answer, command.substr(0, 2)}}, {command.size()}};
+}
 
 // Each step: a client's block (from != 0) or radio data (from == 0), with what is
 // written and what is delivered.
@@ -33,9 +42,7 @@ TEST(Turns, EchoesAnswersAndParkedBlocksGoWhereTheyBelong) {
           {0, "a2;", "", {{1, "a2;"}}}}},
     };
     for (const auto& row : rows) {
-        Turns turns;
-        turns.Join(1);
-        turns.Join(2);
+        Two turns;
         Bytes written;
         for (const Step& step : row.steps) {
             Deliveries delivered;
@@ -57,9 +64,7 @@ TEST(Turns, EchoesAnswersAndParkedBlocksGoWhereTheyBelong) {
 // A turn whose holder has left: its answer reaches nobody, its parked block still
 // goes; the answer wait ends a turn that got nothing but its echo.
 TEST(Turns, ADepartedHoldersAnswerReachesNobodyAndSilenceEndsATurn) {
-    Turns turns;
-    turns.Join(1);
-    turns.Join(2);
+    Two turns;
     ASSERT_TRUE(turns.Submit(1, "FA;"));
     EXPECT_FALSE(turns.Submit(2, "MD;"));
     turns.Leave(2);
@@ -77,31 +82,28 @@ TEST(Turns, ADepartedHoldersAnswerReachesNobodyAndSilenceEndsATurn) {
 // after the setter's turn is still the setter's, while a client's own error answer
 // a turn later is its own.
 TEST(Turns, ASetsRefusalIsItsWritersAndAnErrorLaterTheAskers) {
-    using Kind = cat::Answer::Kind;
-    const cat::Answer set{Kind::None, "FA"}, fa{Kind::Sure, "FA"}, fb{Kind::Sure, "FB"}, id{Kind::Sure, "ID"};
-    // A client's command (from != 0), the turn of a set ending once it is on the
-    // line; or radio data (from == 0).
+    // A client's command and the answer it awaits (from != 0), the turn of a set
+    // ending once it is on the line; or radio data (from == 0).
     struct Step {
         ConnectionId from;
         Bytes data;
-        cat::Answer answer;
+        Kind answer = Kind::None;
     };
     const struct {
         const char* name;
         std::vector<Step> steps;
         Deliveries delivered;
     } rows[] = {
-        {"a refusal after the setter's turn", {{1, "FA1;", set}, {2, "FA;", fa}, {0, "?;", {}}, {0, "FA5;", {}}},
+        {"a refusal after the setter's turn", {{1, "FA1;"}, {2, "FA;", Kind::Sure}, {0, "?;"}, {0, "FA5;"}},
          {{1, "?;"}, {2, "FA5;"}}},
         {"the setter's set refused before its read is answered",
-         {{1, "FA1;", set}, {1, "FA;", fa}, {0, "?;", {}}, {0, "FA5;", {}}}, {{1, "?;"}, {1, "FA5;"}}},
+         {{1, "FA1;"}, {1, "FA;", Kind::Sure}, {0, "?;"}, {0, "FA5;"}}, {{1, "?;"}, {1, "FA5;"}}},
         {"an error after another's set and an answer",
-         {{1, "FA1;", set}, {2, "FB;", fb}, {0, "FB5;", {}}, {2, "ID;", id}, {0, "?;", {}}}, {{2, "FB5;"}, {2, "?;"}}},
+         {{1, "FA1;"}, {2, "FB;", Kind::Sure}, {0, "FB5;"}, {2, "ID;", Kind::Sure}, {0, "?;"}}, {{2, "FB5;"}, {2, "?;"}}},
     };
     for (const auto& row : rows) {
-        Turns turns;
-        turns.Join(1);
-        turns.Join(2);
+        SCOPED_TRACE(row.name);
+        Two turns;
         Deliveries delivered;
         for (const Step& step : row.steps) {
             if (step.from == 0) {
@@ -109,15 +111,13 @@ TEST(Turns, ASetsRefusalIsItsWritersAndAnErrorLaterTheAskers) {
                 turns.AnswerComplete();
                 continue;
             }
-            ASSERT_TRUE(turns.Submit(step.from, Turns::Block{step.data, false, cat::Language::Kenwood, {step.answer},
-                                                             {step.data.size()}}))
-                << row.name;
-            if (step.answer.kind == Kind::None) {
-                ASSERT_TRUE(turns.AnswerWaitOver()) << row.name;
+            ASSERT_TRUE(turns.Submit(step.from, Kenwood(step.data, step.answer)));
+            if (step.answer == Kind::None) {
+                ASSERT_TRUE(turns.AnswerWaitOver());
             }
         }
-        EXPECT_EQ(delivered, row.delivered) << row.name;
-        EXPECT_FALSE(turns.TurnOpen()) << row.name;  // every turn got its answer
+        EXPECT_EQ(delivered, row.delivered);
+        EXPECT_FALSE(turns.TurnOpen());  // every turn got its answer
     }
 }
 
@@ -125,11 +125,8 @@ TEST(Turns, ASetsRefusalIsItsWritersAndAnErrorLaterTheAskers) {
 // unless the radio has begun one: then it is waited for, and it is the asker's.
 TEST(Turns, AnAnswerBegunIsWaitedForPastTheAnswerWait) {
     for (const bool begun : {false, true}) {
-        Turns turns;
-        turns.Join(1);
-        turns.Join(2);
-        const cat::Answer maybe{cat::Answer::Kind::Maybe, "7Q"};
-        ASSERT_TRUE(turns.Submit(1, Turns::Block{"7Q;", false, cat::Language::Kenwood, {maybe}, {3}}));
+        Two turns;
+        ASSERT_TRUE(turns.Submit(1, Kenwood("7Q;", Kind::Maybe)));
         if (begun) {
             EXPECT_TRUE(turns.RadioData("?", false).empty());
         }
@@ -154,11 +151,8 @@ TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
         {"the start of an echo that is one", "F", "A;PS1;", {{3, "PS1;"}, {3, "PS0;"}}},
     };
     for (const auto& row : rows) {
-        Turns turns;
-        turns.Join(1);
-        turns.Join(2);
-        const cat::Answer fa{cat::Answer::Kind::Sure, "FA"};
-        ASSERT_TRUE(turns.Submit(1, Turns::Block{"FA;", true, cat::Language::Kenwood, {fa}, {}})) << row.name;
+        Two turns;
+        ASSERT_TRUE(turns.Submit(1, Kenwood("FA;", Kind::Sure, true))) << row.name;
         turns.RadioData(row.before, false);
         turns.Join(3);
         Deliveries toLate;
@@ -170,11 +164,11 @@ TEST(Turns, ALateJoinerGetsOnlyWhatTheRadioSaidAfterItCame) {
     // Its own answer joined to the end of one a client that left never got whole.
     Turns turns;
     turns.Join(1);
-    ASSERT_TRUE(turns.Submit(1, Turns::Block{"FB;", false, cat::Language::Kenwood, {{cat::Answer::Kind::Sure, "FB"}}, {3}}));
+    ASSERT_TRUE(turns.Submit(1, Kenwood("FB;", Kind::Sure)));
     EXPECT_TRUE(turns.RadioData("ATHB", true).empty());
     turns.Leave(1);
     turns.Join(2);
-    ASSERT_TRUE(turns.Submit(2, Turns::Block{"ATX;", false, cat::Language::Kenwood, {{cat::Answer::Kind::Maybe, "AT"}}, {4}}));
+    ASSERT_TRUE(turns.Submit(2, Kenwood("ATX;", Kind::Maybe)));
     EXPECT_EQ(turns.RadioData("ATX0;", true), (Deliveries{{2, "ATX0;"}}));
 }
 
