@@ -103,6 +103,17 @@ TEST(SerialCore, EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow) {
     EXPECT_TRUE(d.calls.empty());
     d.SetPortOpen(true);
     EXPECT_EQ(d.OutBufferCount() + d.DeliveryLatencyMs(), 3 + 17);
+    // A device without modem lines is asked once per open.
+    for (int open = 0; open < 2; ++open) {
+        EXPECT_EQ(d.ModemLines() + d.ModemLines(), 0);
+        d.SetPortOpen(false);
+        d.SetPortOpen(true);
+    }
+    EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "lines"), 2);
+    d.lines = kLineCTS | kLineDSR;
+    d.SetPortOpen(false);
+    d.SetPortOpen(true);
+    EXPECT_EQ(d.ModemLines(), kLineCTS | kLineDSR);
 }
 
 // Kept while closed and applied at open by the device; set while open, applied at
@@ -195,20 +206,6 @@ TEST(SerialCore, ALostDeviceIsClosedAndToldOnce) {
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "close"), 1) << row.name;
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "drain 500"), 0) << row.name;
     }
-}
-
-// A device without modem lines is asked once per open.
-TEST(SerialCore, ModemLinesOfADeviceWithoutThemAreAskedOncePerOpen) {
-    Device d;
-    for (int open = 0; open < 2; ++open) {
-        d.SetPortOpen(true);
-        EXPECT_EQ(d.ModemLines() + d.ModemLines(), 0);
-        d.SetPortOpen(false);
-    }
-    EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "lines"), 2);
-    d.lines = kLineCTS | kLineDSR;
-    d.SetPortOpen(true);
-    EXPECT_EQ(d.ModemLines(), kLineCTS | kLineDSR);
 }
 
 // A simulated port's writes take time: the release of a CAT key, written as the
