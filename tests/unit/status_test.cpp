@@ -110,10 +110,10 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     // What each asked, and what the radio was spared: two commands written (FA; and
     // the remote serial port's byte) in the last 10 s, one read answered again.
     const json expected[] = {
-        {{"address", "198.51.100.7"}, {"port", "raw"}, {"language", "Kenwood"}, {"role", "monitor"},
+        {{"address", "198.51.100.7"}, {"slot", 1}, {"connection", 1}, {"port", "raw"}, {"language", "Kenwood"}, {"role", "monitor"},
          {"connected_s", 2.6}, {"connected", "2026-12-08T12:00:00Z"}, {"bytes_in", 6}, {"bytes_out", 29},
          {"commands", 2}, {"cached", 1}, {"merged", 0}, {"asks", json::array({"Kenwood FA;"})}},
-        {{"address", "203.0.113.9"}, {"port", "rfc2217"}, {"language", "not known yet"}, {"role", "transmit"},
+        {{"address", "203.0.113.9"}, {"slot", 2}, {"connection", 2}, {"port", "rfc2217"}, {"language", "not known yet"}, {"role", "transmit"},
          {"connected_s", 1.1}, {"connected", "2026-12-08T12:00:01Z"}, {"bytes_in", 2},
          {"bytes_out", app.Client(2).sent.size()}, {"cached", 0}},
     };
@@ -122,8 +122,6 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
         SCOPED_TRACE(i);
         const json& e = expected[i];
         ExpectHas(clients[i], e);
-        EXPECT_EQ(clients[i]["slot"], i + 1);
-        EXPECT_EQ(clients[i]["connection"], i + 1);
         // On the page the connection stands beside the address, as the log's label has it.
         const std::string which = "slot " + std::to_string(i + 1) + ", connection " + std::to_string(i + 1);
         EXPECT_TRUE(Has(clients[i]["label"].get<std::string>(), which));
