@@ -12,6 +12,7 @@ namespace ovrin {
 namespace {
 
 using sim::H;
+using S = sim::SimApp;
 
 // Serving one client from 198.51.100.1 in the role, with the options given, on the
 // listener given.
@@ -71,10 +72,7 @@ TEST(Roles, EachRoleAgainstEachFamily) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + cat::Hex(row.sent));
         Roled app(row.role);
-        app.Send(1, row.sent);
-        app.clock.Advance(300);
-        EXPECT_EQ(app.com.Written(), row.written);
-        EXPECT_EQ(app.Client(1).sent, row.answered);
+        app.Run({S::C(1, row.sent), S::T(300), S::W(row.written), S::G(1, row.answered)});
         const bool transmit = std::string(row.role) == "transmit";
         EXPECT_EQ(app.f.station.transmitter.Keyed(), transmit);  // every such row keys
         EXPECT_EQ(app.com.rtsHistory, std::vector<bool>(transmit && row.sent == sim::kInBandKey, true));
@@ -97,12 +95,7 @@ TEST(Roles, ACommandCutShortIsNeverWrittenForALimitedRole) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + row.cat);
         Roled app(row.role, {{"cat", row.cat}});
-        app.Send(1, "TX");
-        app.clock.Advance(300);
-        app.Send(1, ";");
-        app.clock.Advance(300);
-        EXPECT_EQ(app.com.Written(), row.written);
-        EXPECT_EQ(app.Client(1).sent, row.answered);
+        app.Run({S::C(1, "TX"), S::T(300), S::C(1, ";"), S::T(300), S::W(row.written), S::G(1, row.answered)});
     }
 }
 
@@ -158,7 +151,6 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
 // read again when older (from the radio, though a read in hand could answer a
 // client), a set leaving the bands refused while keyed.
 TEST(Roles, KeysOnlyInsideTheAllowedBands) {
-    using S = sim::SimApp;
     const Bytes fa14 = "FA00014074000;", fa7 = "FA00007074000;", report = "IF00014074000     +00000000002000000 ;";
     const struct {
         const char* name;
