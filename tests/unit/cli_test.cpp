@@ -13,14 +13,11 @@ namespace {
 
 std::string Describe(const Options& o) {
     std::string d;
-    if (o.help) d += " help";
-    if (o.version) d += " version";
-    if (o.headless) d += " headless";
-    if (o.hostPort) d += " port=" + *o.hostPort;
-    if (o.comPort) d += " com=" + *o.comPort;
-    if (o.bindAddress) d += " bind=" + *o.bindAddress;
-    if (o.configDir) d += " dir=" + *o.configDir;
-    if (o.comDevice) d += " device=" + *o.comDevice;
+    for (const auto& [name, on] : {std::pair{" help", o.help}, {" version", o.version}, {" headless", o.headless}})
+        if (on) d += name;
+    for (const auto& [name, v] : {std::pair{" port=", o.hostPort}, {" com=", o.comPort}, {" bind=", o.bindAddress},
+                                  {" dir=", o.configDir}, {" device=", o.comDevice}})
+        if (v) d += name + *v;
     if (o.line) d += " line=" + o.line->baud + "/" + o.line->parity + "/" + o.line->dataBits + "/" + o.line->stopBits;
     for (const auto& [name, v] : {std::pair{" rts", o.rts}, {" dtr", o.dtr}, {" ptt", o.pttRts}, {" keep", o.keepPortOpen}})
         if (v) d += name + std::string(*v ? "=on" : "=off");

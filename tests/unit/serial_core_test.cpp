@@ -117,8 +117,10 @@ TEST(SerialCore, EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow) {
 }
 
 // Kept while closed and applied at open by the device; set while open, applied at
-// once, and a refusal leaves the line and the property as they were.
-TEST(SerialCore, SettingsAndLinesRefusedWhileOpenStayAsTheLineIs) {
+// once, and a refusal leaves the line and the property as they were. Every close
+// lets what was written leave first (bounded), then drops RTS; the request stays
+// for the next open. A device found gone is not waited for.
+TEST(SerialCore, RefusalsLeaveTheLineAsItIsAndCloseDrainsThenDropsRts) {
     Device d;
     d.SetSettings("4800,e,7,2");
     d.SetRTSEnable(true);
@@ -130,18 +132,10 @@ TEST(SerialCore, SettingsAndLinesRefusedWhileOpenStayAsTheLineIs) {
     d.failing = "dtr";
     EXPECT_EQ(Failure([&] { d.SetDTREnable(true); }), "dtr 1 refused");
     EXPECT_FALSE(d.DTREnable());
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "settings 19200,n,8,1", "settings 4800,e,7,2", "dtr 1"}));
-}
-
-// Every close lets what was written leave first (bounded), then drops RTS; the
-// request stays for the next open. A device found gone is not waited for.
-TEST(SerialCore, CloseDrainsWhatWasWrittenThenDropsRts) {
-    Device d;
-    d.SetRTSEnable(true);
-    d.SetPortOpen(true);
     d.Output("RX;");
     d.SetPortOpen(false);
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "write RX;", "drain 500", "rts 0", "close"}));
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "settings 19200,n,8,1", "settings 4800,e,7,2", "dtr 1",
+                                                 "write RX;", "drain 500", "rts 0", "close"}));
     EXPECT_TRUE(d.RTSEnable());
     d.calls.clear();
     d.SetPortOpen(true);
