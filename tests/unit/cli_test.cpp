@@ -13,14 +13,11 @@ namespace {
 
 std::string Describe(const Options& o) {
     std::string d;
-    if (o.help) d += " help";
-    if (o.version) d += " version";
-    if (o.headless) d += " headless";
-    if (o.hostPort) d += " port=" + *o.hostPort;
-    if (o.comPort) d += " com=" + *o.comPort;
-    if (o.bindAddress) d += " bind=" + *o.bindAddress;
-    if (o.configDir) d += " dir=" + *o.configDir;
-    if (o.comDevice) d += " device=" + *o.comDevice;
+    for (const auto& [name, on] : {std::pair{" help", o.help}, {" version", o.version}, {" headless", o.headless}})
+        if (on) d += name;
+    for (const auto& [name, v] : {std::pair{" port=", o.hostPort}, {" com=", o.comPort}, {" bind=", o.bindAddress},
+                                  {" dir=", o.configDir}, {" device=", o.comDevice}})
+        if (v) d += name + *v;
     if (o.line) d += " line=" + o.line->baud + "/" + o.line->parity + "/" + o.line->dataBits + "/" + o.line->stopBits;
     for (const auto& [name, v] : {std::pair{" rts", o.rts}, {" dtr", o.dtr}, {" ptt", o.pttRts}, {" keep", o.keepPortOpen}})
         if (v) d += name + std::string(*v ? "=on" : "=off");
@@ -30,6 +27,8 @@ std::string Describe(const Options& o) {
     return d;
 }
 
+// The options the file keeps are checked as the file checks them (their bad values:
+// OptionsFile.EveryLineThatCannotBeUsedIsToldAndSkipped); here how each is taken.
 TEST(CommandLine, EachOptionAndEachBadValue) {
     const struct {
         std::vector<std::string> args;
@@ -64,8 +63,6 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--allow", "any", "--allow", "::1 10.0.0.1"}, " allow=::1, 10.0.0.1", ""},
         {{"--allow", "10.0.0.5=transmit,10.0.0.0/8=monitor", "--tx-allowed", "14000000-14350000,7000000-7200000"},
          " allow=10.0.0.5=transmit, 10.0.0.0/8=monitor tx-allowed=14000000-14350000,7000000-7200000", ""},
-        {{"--allow", "10.0.0.1=root"}, "", "--allow 10.0.0.1=root: \"10.0.0.1=root\": the role is monitor, operate or transmit"},
-        {{"--tx-allowed", "14.0-14.35"}, "", "--tx-allowed 14.0-14.35: \"14.0-14.35\" is not a range LOW-HIGH in Hz"},
         {{"--clients", "5", "--answer-wait", "20", "--rfc2217-port", "50001", "--tx-limit", "600", "--clients", "2"},
          " clients=2 answer-wait=20 rfc2217-port=50001 tx-limit=600", ""},
         {{"--rfc2217-port", "off", "--status-port", "0", "--ptt-line", "DTR"},
@@ -77,11 +74,7 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
         {{"--rts", "on", "--ptt-rts", "on"}, "", "--rts on and --ptt-rts on exclude each other"},
         {{"--dtr", "on", "--ptt-rts", "on", "--ptt-line", "dtr"}, "", "--dtr on and --ptt-rts on exclude each other"},
         {{"--rts", "on", "--ptt-rts", "on", "--ptt-line", "dtr"}, " rts=on ptt=on ptt-line=dtr", ""},
-        {{"--ptt-line", "cts"}, "", "--ptt-line cts: rts or dtr"},
         {{"--com", "ttyUSB0"}, "", "--com ttyUSB0: not a Com Port (COM1 to COM256) or a device path"},
-        {{"--allow", "::1,10.1"}, "", "--allow ::1,10.1: \"10.1\" is not an address"},
-        {{"--allow", "010.0.0.1"}, "", "--allow 010.0.0.1: \"010.0.0.1\": a leading zero is decimal to some programs "
-                                       "and octal to others; write 10.0.0.1 (or 8.0.0.1 if octal was meant)"},
         {{"--allow", "::ffff:192.168.01.9/120"}, "", "--allow ::ffff:192.168.01.9/120: \"::ffff:192.168.01.9/120\": a "
                                                     "leading zero is decimal to some programs and octal to others; "
                                                     "write ::ffff:192.168.1.9"},
@@ -89,17 +82,13 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
                                            "octal to others; write 192.168.1.10"},
         {{"--bind", "::"}, " bind=::", ""},
         {{"--clients", "6"}, "", "--clients 6: 1 to 5"},
-        {{"--answer-wait", "19"}, "", "--answer-wait 19: 20 to 3000 milliseconds"},
-        {{"--tx-limit", "3601"}, "", "--tx-limit 3601: 0 to 3600 seconds (0: no limit)"},
         {{"--port", "50001", "--rfc2217-port", "50001"}, "", "--rfc2217-port 50001: the same as --port"},
         {{"--rfc2217-port", "50001", "--status-port", "50001"}, "", "--status-port 50001: the same as --rfc2217-port"},
-        {{"--status-port", "65536"}, "", "--status-port 65536: 0 to 65535 (a TCP port; 0 or off: none)"},
         {{"--cat", "civ", "--cat=ft817"}, " cat=ft817", ""},
         {{"--install-service", "--com", "COM3", "--ptt-rts", "on"}, " com=COM3 ptt=on service=1", ""},
         {{"--uninstall-service"}, " service=2", ""},
         {{"--service", "--port", "50001"}, " port=50001 service=3", ""},
         {{"--install-service", "--service"}, "", "--install-service, --uninstall-service and --service exclude each other"},
-        {{"--cat", "auto"}, " cat=auto", ""},
         {{"--cat", "icom"}, "", "--cat icom: auto, kenwood, civ, ft817 or none"},
     };
     for (const auto& row : rows) {

@@ -15,6 +15,8 @@ namespace {
 
 using sim::SimApp;
 
+const std::string kOptionsFile = "/sim/prog/Ovrin-Server.conf";
+
 struct Idle : TimerBackend {
     void Arm(int) override {}
     void Disarm() override {}
@@ -68,10 +70,8 @@ TEST(OptionsFile, EveryLineThatCannotBeUsedIsToldAndSkipped) {
     } rows[] = {
         {"clients = 9", "line 2: clients = \"9\": 1 to 5"},
         {"answer-wait = 2 50", "line 2: answer-wait = \"2 50\": 20 to 3000 milliseconds"},
-        {"allow = 10.1", "line 2: allow = \"10.1\": \"10.1\" is not an address"},
         {"allow = 010.0.0.1", "a leading zero is decimal to some programs and octal to others"},
         {"ptt-line = cts", "line 2: ptt-line = \"cts\": rts or dtr"},
-        {"allow = 10.0.0.1=admin", "line 2: allow = \"10.0.0.1=admin\": \"10.0.0.1=admin\": the role is monitor"},
         {"tx-allowed = 14350000-14000000", "\"14350000-14000000\" is not a range LOW-HIGH in Hz"},
         {"tx-allowed = 14000000", "\"14000000\" is not a range LOW-HIGH in Hz"},
         {"rfc2217-port = -1", "line 2: rfc2217-port = \"-1\": 0 to 65535 (a TCP port; 0 or off: none)"},
@@ -101,22 +101,18 @@ TEST(OptionsFile, EveryLineThatCannotBeUsedIsToldAndSkipped) {
 // on the status page; the log says so; the line stays as the user wrote it, and
 // the same option given on the command line replaces it.
 TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
-    const std::string options = "/sim/prog/Ovrin-Server.conf";
     const std::string big = "allow = 127.0.0.0/8\n" + std::string(kMostOptionsBytes, '#') + "\n";
     const struct {
         std::string file;
         std::string told;
     } rows[] = {
-        {"clients = 2\nallow = 10.0.0.0/33\n", "line 2: allow = \"10.0.0.0/33\": "},
-        {"allow = 127.0.0.1, 10.1\n", "line 1: allow = \"127.0.0.1, 10.1\": \"10.1\" is not an address"},
         {"allow = 127.0.0.0/8\nallow = 192.168.1.0/24;10.0.0.0/8\n", "line 2: allow = "},
-        {"allow=127.0.0.1/-1\n", "line 1: allow = \"127.0.0.1/-1\""},
         {big, "not read: " + std::to_string(big.size()) + " bytes, more than an options file holds"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file.substr(0, 60));
         SimApp app;
-        app.host.files[options] = row.file;
+        app.host.files[kOptionsFile] = row.file;
         Door door(app.log, [](Timer&) { return std::make_unique<Idle>(); });
         door.Guard(app.f.station);
         app.Load();
@@ -126,12 +122,12 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         for (const char* address : {"127.0.0.1", "10.0.0.1", "192.168.1.1", "::1", ""})
             EXPECT_FALSE(app.f.station.Admits(address)) << address;
         app.f.Form.Unload();
-        const std::string& saved = app.host.files[options];
+        const std::string& saved = app.host.files[kOptionsFile];
         EXPECT_EQ(saved.substr(0, row.file.size()), row.file);  // as written, the rest added after it
         EXPECT_TRUE(AllowListFault(ReadOptionsFile(saved, {}).options).has_value());
 
         SimApp given;  // --allow over the file: the user's word for this run
-        given.host.files[options] = row.file;
+        given.host.files[kOptionsFile] = row.file;
         given.f.station.Given.options = {{"allow", "127.0.0.1"}};
         given.Load();
         EXPECT_FALSE(AllowListFault(given.f.station.settings.options).has_value());
@@ -139,43 +135,29 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
 }
 
 // What a restart finds: the options as they were saved, the command line's over
-// them for that run and saved in turn; the allow-list at the door is the loaded
-// one; the start-up log says what is in effect.
+// them for that run and saved in turn. (That the restarted program states and acts
+// on them, the allow-list at the door and the remote serial port: settings_e2e.)
 TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
     SimApp first;
     first.f.station.Given.options = {{"clients", "3"}, {"allow", "10.0.0.0/8"}, {"rfc2217-port", "50001"}, {"ptt-line", "dtr"}};
     first.Load();
     first.f.Form.Unload();
-    const std::string options = "/sim/prog/Ovrin-Server.conf";
-    ASSERT_TRUE(first.host.files.count(options));
+    ASSERT_TRUE(first.host.files.count(kOptionsFile));
 
     SimApp second;  // started again without options
     second.host.files = first.host.files;
-    Door door(second.log, [](Timer&) { return std::make_unique<Idle>(); });
-    door.Guard(second.f.station);
     second.Load();
-    EXPECT_EQ(second.f.station.settings.options.clients, 3);
-    EXPECT_EQ(second.f.station.settings.options.allow, "10.0.0.0/8");
-    EXPECT_EQ(second.f.station.settings.options.rfc2217Port, 50001);
-    EXPECT_EQ(second.f.chkCtrlPTT.caption, "Control DTR as PTT");
+    const ServerOptions& o = second.f.station.settings.options;
+    EXPECT_EQ(std::tuple(o.clients, o.allow, o.rfc2217Port, o.pttLine), std::tuple(3, "10.0.0.0/8", 50001, PttLine::Dtr));
     EXPECT_EQ(second.f.txtRfc2217Port.Text(), "50001");
-    EXPECT_TRUE(second.log.Has({"Options in effect: up to 3 clients, from 10.0.0.0/8 only;",
-                                "remote serial port (RFC 2217) on TCP port 50001", "PTT on DTR"}));
-    EXPECT_TRUE(second.log.Has({"Listening on TCP port 50000; clients connect to 192.0.2.10; up to 3 clients"}));
-    EXPECT_EQ(second.sockets.Element(kComPortListener).State(), sckListening);
-    EXPECT_FALSE(second.sockets.RequestConnection("192.0.2.99"));
-    EXPECT_TRUE(second.log.Has({"Client 192.0.2.99 refused: not on the allow-list"}));
-    EXPECT_TRUE(second.sockets.RequestConnection("10.1.2.3"));
 
     SimApp third;  // an option given once more wins for its run, and is kept
     third.host.files = second.host.files;
     third.f.station.Given.options = {{"allow", "any"}, {"clients", "1"}};
     third.Load();
     third.f.Form.Unload();
-    const ServerOptions kept = ReadOptionsFile(third.host.files[options], {}).options;
-    EXPECT_EQ(kept.allow, "");
-    EXPECT_EQ(kept.clients, 1);
-    EXPECT_EQ(kept.rfc2217Port, 50001);
+    const ServerOptions kept = ReadOptionsFile(third.host.files[kOptionsFile], {}).options;
+    EXPECT_EQ(std::tuple(kept.allow, kept.clients, kept.rfc2217Port), std::tuple("", 1, 50001));
 }
 
 // A damaged options file never stops a start: each line that cannot be used is
@@ -183,26 +165,24 @@ TEST(Options, KeptAcrossARestartWithTheCommandLineOverThem) {
 // and adds the options the file lacks. An option named twice is told with both
 // lines.
 TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
-    SimApp app;
-    const std::string options = "/sim/prog/Ovrin-Server.conf";
     const std::string file = "clients = 7\nanswer-wait == 300\nwhat is this\ntx-limit = 60\nTX-LIMIT = 90\n";
-    app.host.files[options] = file;
+    SimApp app;
+    app.host.files[kOptionsFile] = file;
     app.Load();
     EXPECT_TRUE(app.dialogs.shown.empty());
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
-    EXPECT_EQ(app.f.station.settings.options.txLimitS, 90);
-    EXPECT_EQ(app.f.station.settings.options.clients, 1);
-    EXPECT_TRUE(app.log.Has({"Options file " + options + ", line 1: clients = \"7\": 1 to 5: skipped"}));
-    EXPECT_TRUE(app.log.Has({"line 2: answer-wait = \"= 300\": 20 to 3000 milliseconds: skipped"}));
+    EXPECT_EQ(std::pair(app.f.station.settings.options.txLimitS, app.f.station.settings.options.clients), std::pair(90, 1));
+    // Each told as the file's reading tells it (OptionsFile.*), with the file's name.
+    EXPECT_TRUE(app.log.Has({"Options file " + kOptionsFile + ", line 1: clients = \"7\": 1 to 5: skipped"}));
     EXPECT_TRUE(app.log.Has({"line 3: \"what is this\" is no \"name = value\": skipped"}));
-    EXPECT_TRUE(app.log.Has({"Options file " + options + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
+    EXPECT_TRUE(app.log.Has({"Options file " + kOptionsFile + ": tx-limit is given on lines 4 and 5: line 5 counts"}));
     SaveSettings(app.f.station);
-    EXPECT_EQ(app.host.files[options].substr(0, file.size() + 13), file + "rfc2217-port ");
+    EXPECT_EQ(app.host.files[kOptionsFile].substr(0, file.size() + 13), file + "rfc2217-port ");
     app.f.station.settings.options.clients = 2;  // chosen in the window: the bad line gives way
     app.f.station.settings.options.txLimitS = 30;
     SaveSettings(app.f.station);
     const std::string mended = "clients = 2\nanswer-wait == 300\nwhat is this\ntx-limit = 60\ntx-limit = 30\nrfc";
-    EXPECT_EQ(app.host.files[options].substr(0, mended.size()), mended);
+    EXPECT_EQ(app.host.files[kOptionsFile].substr(0, mended.size()), mended);
 }
 
 // The window's fields: what can be taken is taken as it is typed or picked (a new
@@ -222,7 +202,6 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
         {"txtAllow", "192.168.1.0/24 10.0.0.5", ""},
         {"txtAllow", "192.168.1.", "Allow \"192.168.1.\": \"192.168.1.\" is not an address"},
         {"txtAllow", "192.168.1.7=transmit 192.168.1.0/24=monitor", ""},
-        {"txtAllow", "192.168.1.7=admin", "Allow \"192.168.1.7=admin\": \"192.168.1.7=admin\": the role is monitor"},
         {"txtTxAllowed", "14000000-14350000, 7000000-7200000", ""},
         {"txtTxAllowed", "14.0-14.35", "TX Allowed Hz \"14.0-14.35\": \"14.0-14.35\" is not a range LOW-HIGH in Hz"},
         {"txtRfc2217Port", "50000", "RFC 2217 Port 50000 is the Host IP Port as well: give each its own TCP port."},
@@ -248,18 +227,18 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
         if (row.refusal.empty()) {
             EXPECT_FALSE(field->Enabled());
             app.f.Form.Unload();
-            const std::string saved = app.host.files["/sim/prog/Ovrin-Server.conf"];
+            const std::string saved = app.host.files[kOptionsFile];
             EXPECT_EQ(ReadOptionsFile(saved, {}).options, app.f.station.settings.options);
         }
     }
-    // Another PTT line: the PTT box names it, and PTT control moves to it.
+    // Another PTT line picked: the PTT box names it, and PTT control moves to it,
+    // clearing the DTR box (the rules themselves: PttLine.TheBoxRulesActOnTheLineThatKeys).
     SimApp app;
     app.Load();
     app.f.cboConn.SetListIndex(0);
-    app.f.chkCtrlPTT.SetValue(1);
     app.f.chkDTR.SetValue(1);
     app.f.chkCtrlPTT.SetValue(1);
-    EXPECT_EQ(app.f.chkDTR.Value(), 1);  // RTS keys: DTR is free
+    ASSERT_EQ(app.f.chkDTR.Value(), 1);  // RTS keys: DTR is free
     app.f.cboPttLine.SetListIndex(1);
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
     EXPECT_EQ(app.f.chkDTR.Value(), 0);

@@ -12,15 +12,18 @@ namespace ovrin {
 namespace {
 
 using sim::H;
+using S = sim::SimApp;
 
-// Serving one client from 198.51.100.1 in the role, with the options given.
+// Serving one client from 198.51.100.1 in the role, with the options given, on the
+// listener given.
 struct Roled : sim::SimApp {
-    explicit Roled(const std::string& role, std::vector<std::pair<std::string, std::string>> options = {}) {
+    explicit Roled(const std::string& role, std::vector<std::pair<std::string, std::string>> options = {},
+                   int16_t listener = 0) {
         options.emplace_back("allow", "198.51.100.1=" + role + ", 198.51.100.0/24=monitor");
         f.station.Given.options = options;
         Load();
         f.chkCtrlPTT.SetValue(1);
-        EXPECT_TRUE(sockets.RequestConnection("198.51.100.1"));
+        EXPECT_TRUE(sockets.RequestConnection("198.51.100.1", listener));
         com.rtsHistory.clear();
     }
 };
@@ -31,8 +34,8 @@ const Bytes kCivKey = H({0xFE, 0xFE, 0x94, 0xE0, 0x1C, 0x00, 0x01, 0xFD});
 const Bytes kCivNg = H({0xFE, 0xFE, 0xE0, 0x94, 0xFA, 0xFD});
 const Bytes kFtRead = H({0, 0, 0, 0, 0x03}), kFtSet = H({0x00, 0x70, 0x74, 0x00, 0x01}), kFtKey = H({0, 0, 0, 0, 0x08});
 
-// Each role against each family's reads, sets, keys and bytes in no language:
-// what is written to the radio, and what the client hears at once.
+// Each role against each family's reads, sets, keys and bytes in no language, and
+// the in-band key: what is written to the radio, and what the client hears at once.
 TEST(Roles, EachRoleAgainstEachFamily) {
     const struct {
         const char* role;
@@ -62,15 +65,18 @@ TEST(Roles, EachRoleAgainstEachFamily) {
         {"transmit", "TX;", "TX;", ""},
         {"transmit", kCivKey, kCivKey, ""},
         {"transmit", kFtKey, kFtKey, ""},
+        {"monitor", sim::kInBandKey, "", ""},                // the line never raised
+        {"operate", sim::kInBandKey, "", ""},
+        {"transmit", sim::kInBandKey, "", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + cat::Hex(row.sent));
         Roled app(row.role);
-        app.Send(1, row.sent);
-        app.clock.Advance(300);
-        EXPECT_EQ(app.com.Written(), row.written);
-        EXPECT_EQ(app.Client(1).sent, row.answered);
-        EXPECT_EQ(app.f.station.transmitter.Keyed(), std::string(row.role) == "transmit");  // every such row keys
+        app.Run({S::C(1, row.sent), S::T(300), S::W(row.written), S::G(1, row.answered)});
+        const bool transmit = std::string(row.role) == "transmit";
+        EXPECT_EQ(app.f.station.transmitter.Keyed(), transmit);  // every such row keys
+        EXPECT_EQ(app.com.rtsHistory, std::vector<bool>(transmit && row.sent == sim::kInBandKey, true));
+        EXPECT_EQ(app.log.Count("role may not transmit"), !transmit && row.sent == sim::kInBandKey);
     }
 }
 
@@ -89,12 +95,7 @@ TEST(Roles, ACommandCutShortIsNeverWrittenForALimitedRole) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + row.cat);
         Roled app(row.role, {{"cat", row.cat}});
-        app.Send(1, "TX");
-        app.clock.Advance(300);
-        app.Send(1, ";");
-        app.clock.Advance(300);
-        EXPECT_EQ(app.com.Written(), row.written);
-        EXPECT_EQ(app.Client(1).sent, row.answered);
+        app.Run({S::C(1, "TX"), S::T(300), S::C(1, ";"), S::T(300), S::W(row.written), S::G(1, row.answered)});
     }
 }
 
@@ -110,18 +111,6 @@ TEST(Roles, RefusalsAreLoggedOnceASecondWithACount) {
     EXPECT_EQ(app.Client(1).sent, "?;?;?;?;?;");
     EXPECT_TRUE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_EQ(app.log.Count("connected as monitor"), 2);  // the second entry matched
-}
-
-// Keying by the in-band command: refused for a monitor and an operator, the line
-// never raised.
-TEST(Roles, InBandKeyOnlyForTransmit) {
-    for (const char* role : {"monitor", "operate", "transmit"}) {
-        Roled app(role);
-        app.Send(1, sim::kInBandKey);
-        const bool transmit = std::string(role) == "transmit";
-        EXPECT_EQ(app.com.rtsHistory, transmit ? std::vector<bool>{true} : std::vector<bool>{}) << role;
-        EXPECT_EQ(app.log.Count("role may not transmit"), transmit ? 0 : 1) << role;
-    }
 }
 
 const Bytes kIac(1, '\xFF');
@@ -148,13 +137,8 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + cat::Hex(row.sent));
-        sim::SimApp app;
-        app.f.station.Given.options = {{"allow", std::string("198.51.100.5=") + row.role}, {"rfc2217-port", "50001"}};
-        app.Load();
-        app.f.chkCtrlPTT.SetValue(1);
-        ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.5", kComPortListener));
+        Roled app(row.role, {{"rfc2217-port", "50001"}}, kComPortListener);
         app.clock.Advance(1000);  // past its first second
-        app.com.rtsHistory.clear();
         app.Send(1, row.sent);
         EXPECT_NE(app.Client(1).sent.find(row.answer), Bytes::npos) << cat::Hex(app.Client(1).sent);
         EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
@@ -164,131 +148,62 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
 }
 
 // The band check at the key: the frequency the radio last told (within 500 ms),
-// read again when older, a set leaving the bands refused while keyed.
+// read again when older (from the radio, though a read in hand could answer a
+// client), a set leaving the bands refused while keyed.
 TEST(Roles, KeysOnlyInsideTheAllowedBands) {
-    const std::vector<std::pair<std::string, std::string>> bands = {{"tx-allowed", "14000000-14350000"}};
-    {
-        SCOPED_TRACE("outside: refused, logged with the frequency and the ranges");
-        Roled app("transmit", bands);
-        app.Send(1, "FA;");
-        app.com.RadioSends("FA00007074000;");
-        app.Send(1, "TX;");
-        EXPECT_EQ(app.com.Written(), "FA;");
-        EXPECT_EQ(app.Client(1).sent, "FA00007074000;?;");
-        EXPECT_EQ(app.log.Count("outside the allowed bands: 7.074000 MHz, allowed 14000000-14350000 Hz"), 1);
-    }
-    {
-        SCOPED_TRACE("inside: keyed, the record names the role and the frequency");
-        Roled app("transmit", bands);
-        app.Send(1, "FA;");
-        app.com.RadioSends("FA00014074000;");
-        app.Send(1, "TX;");
-        EXPECT_EQ(app.com.Written(), "FA;TX;");
-        ASSERT_TRUE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.f.station.transmitter.Recent().back().hz, 14074000);
-        EXPECT_EQ(app.log.Count("by CAT (Kenwood TX;), role transmit, on 14.074000 MHz"), 1);
-        SCOPED_TRACE("while keyed, a set that leaves the bands is refused, one inside goes");
-        app.Send(1, "FA00007074000;FA00014075000;");
-        app.clock.Advance(300);  // the key's answer wait (TX; is a read to the newer Yaesu)
-        EXPECT_EQ(app.com.Written(), "FA;TX;FA00014075000;");
-        EXPECT_EQ(app.Client(1).sent, "FA00014074000;?;");
-    }
-    {
-        SCOPED_TRACE("stale: read again just before the key; what follows the key waits behind it");
-        Roled app("transmit", bands);
-        app.Send(1, "FA;");
-        app.com.RadioSends("FA00014074000;");
-        app.clock.Advance(501);
-        app.Send(1, "TX;");
-        app.Send(1, "IF;");
-        EXPECT_EQ(app.com.Written(), "FA;FA;");
-        app.com.RadioSends("FA00007074000;");  // moved meanwhile
-        app.clock.Advance(100);
-        EXPECT_EQ(app.com.Written(), "FA;FA;IF;");
-        EXPECT_FALSE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.Client(1).sent, "FA00014074000;?;");  // the server's answer reaches nobody
-        EXPECT_EQ(app.log.Count("outside the allowed bands: 7.074000 MHz"), 1);
-        app.com.RadioSends("IF00014074000     +00000000002000000 ;");
-        app.clock.Advance(600);
-        app.Send(1, "TX;");
-        app.com.RadioSends("FA00014074000;");
-        app.clock.Advance(100);
-        EXPECT_TRUE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.com.Written(), "FA;FA;IF;FA;TX;");
-    }
-    {
-        SCOPED_TRACE("the server's read goes to the radio though a read in hand could answer a client");
-        auto shared = bands;
-        shared.emplace_back("cache-ms", "2000");
-        Roled app("transmit", shared);
-        app.Send(1, "FA;");
-        app.com.RadioSends("FA00014074000;");
-        app.clock.Advance(600);
-        app.Send(1, "TX;");
-        EXPECT_EQ(app.com.Written(), "FA;FA;");
-        app.com.RadioSends("FA00014074000;");
-        app.clock.Advance(100);
-        EXPECT_TRUE(app.f.station.transmitter.Keyed());
-    }
-    {
-        SCOPED_TRACE("a report counts; a set that went counts");
-        Roled app("transmit", bands);
-        app.com.RadioSends("IF00014074000     +00000000002000000 ;");
-        app.clock.Advance(100);
-        app.Send(1, "FA00007100000;TX;");
-        EXPECT_FALSE(app.f.station.transmitter.Keyed());
-    }
-    {
-        SCOPED_TRACE("no answer: the key is refused after the answer wait");
-        Roled app("transmit", bands);
-        app.Send(1, "TX;");
-        EXPECT_EQ(app.com.Written(), "FA;");
-        app.clock.Advance(300);
-        EXPECT_EQ(app.Client(1).sent, "");
-        app.clock.Advance(100);
-        EXPECT_EQ(app.Client(1).sent, "?;");
-        EXPECT_FALSE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.log.Count("the radio did not tell its frequency when asked"), 1);
-    }
-    {
-        SCOPED_TRACE("an in-band key on a stale frequency: refused, the radio asked, the next key goes");
-        Roled app("transmit", bands);
-        app.Send(1, "FA;");
-        app.com.RadioSends("FA00014074000;");
-        app.clock.Advance(501);
-        app.Send(1, sim::kInBandKey);
-        EXPECT_EQ(app.log.Count("unknown or older than 500 ms: asked the radio now"), 1);
-        app.com.RadioSends("FA00014074000;");
-        app.Send(1, sim::kInBandKey);
-        EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
-    }
-    {
-        SCOPED_TRACE("no language to read it in: the in-band key is refused and says so");
-        Roled app("transmit", bands);
-        app.Send(1, sim::kInBandKey);
-        EXPECT_TRUE(app.com.rtsHistory.empty());
-        EXPECT_EQ(app.log.Count("frequency cannot be read"), 1);
-    }
-    {
-        SCOPED_TRACE("5-byte: the server's read, its answer known by its place");
-        Roled app("transmit", bands);
-        app.Send(1, kFtKey);
-        EXPECT_EQ(app.com.Written(), kFtRead);
-        app.com.RadioSends(H({0x01, 0x40, 0x74, 0x00, 0x01}));  // 14.074 MHz USB
-        app.clock.Advance(100);
-        EXPECT_EQ(app.com.Written(), kFtRead + kFtKey);
-        ASSERT_TRUE(app.f.station.transmitter.Keyed());
-        EXPECT_EQ(app.f.station.transmitter.Recent().back().hz, 14074000);
-    }
-    {
-        SCOPED_TRACE("CI-V: the transceive report, and the server's read to the client's addresses");
-        Roled app("transmit", bands);
-        app.Send(1, kCivRead);
-        app.com.RadioSends(H({0xFE, 0xFE, 0x00, 0x94, 0x00, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD}));
-        app.Send(1, kCivKey);
-        EXPECT_TRUE(app.f.station.transmitter.Keyed());
-        app.Send(1, kCivSet);
-        EXPECT_NE(app.Client(1).sent.find(kCivNg), Bytes::npos);
+    const Bytes fa14 = "FA00014074000;", fa7 = "FA00007074000;", report = "IF00014074000     +00000000002000000 ;";
+    const struct {
+        const char* name;
+        std::vector<S::Step> steps;
+        bool keyed, byRts;
+        const char* logged;  // "" for no check
+        Bytes heard;         // among what the client heard ("" for no check)
+    } rows[] = {
+        {"outside: refused, logged with the frequency and the ranges",
+         {S::C(1, "FA;"), S::R(fa7), S::C(1, "TX;"), S::W("FA;"), S::G(1, fa7 + "?;")}, false, false,
+         "outside the allowed bands: 7.074000 MHz, allowed 14000000-14350000 Hz", ""},
+        {"inside: keyed, the record names the role and the frequency; while keyed, a set that leaves the bands is "
+         "refused, one inside goes (after the key's answer wait: TX; is a read to the newer Yaesu)",
+         {S::C(1, "FA;"), S::R(fa14), S::C(1, "TX;"), S::W("FA;TX;"), S::C(1, fa7 + "FA00014075000;"), S::T(300),
+          S::W("FA;TX;FA00014075000;"), S::G(1, fa14 + "?;")},
+         true, false, "by CAT (Kenwood TX;), role transmit, on 14.074000 MHz", ""},
+        {"stale: read again just before the key; what follows the key waits behind it, and the server's answer "
+         "reaches nobody",
+         {S::C(1, "FA;"), S::R(fa14), S::T(501), S::C(1, "TX;"), S::C(1, "IF;"), S::W("FA;FA;"),
+          S::R(fa7),  // moved meanwhile
+          S::T(100), S::W("FA;FA;IF;"), S::G(1, fa14 + "?;"), S::R(report), S::T(600), S::C(1, "TX;"), S::R(fa14),
+          S::T(100), S::W("FA;FA;IF;FA;TX;")},
+         true, false, "outside the allowed bands: 7.074000 MHz", ""},
+        {"a report counts; a set that went counts",
+         {S::R(report), S::T(100), S::C(1, "FA00007100000;TX;")}, false, false, "outside the allowed bands: 7.100000 MHz",
+         ""},
+        {"no answer: the key is refused after the answer wait",
+         {S::C(1, "TX;"), S::W("FA;"), S::T(300), S::G(1, ""), S::T(100), S::G(1, "?;")}, false, false,
+         "the radio did not tell its frequency when asked", ""},
+        {"an in-band key on a stale frequency: refused, the radio asked, the next key goes",
+         {S::C(1, "FA;"), S::R(fa14), S::T(501), S::C(1, sim::kInBandKey), S::R(fa14), S::C(1, sim::kInBandKey)},
+         true, true, "unknown or older than 500 ms: asked the radio now", ""},
+        {"no language to read it in: the in-band key is refused and says so", {S::C(1, sim::kInBandKey)}, false, false,
+         "frequency cannot be read", ""},
+        {"5-byte: the server's read, its answer known by its place",
+         {S::C(1, kFtKey), S::W(kFtRead), S::R(H({0x01, 0x40, 0x74, 0x00, 0x01})), S::T(100), S::W(kFtRead + kFtKey)},
+         true, false, "on 14.074000 MHz", ""},
+        {"CI-V: the transceive report, and the server's read to the client's addresses",
+         {S::C(1, kCivRead), S::R(H({0xFE, 0xFE, 0x00, 0x94, 0x00, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD})),
+          S::C(1, kCivKey), S::C(1, kCivSet)},
+         true, false, "by CAT (CI-V 1C 00 01), role transmit, on 14.074000 MHz", kCivNg},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Roled app("transmit", {{"tx-allowed", "14000000-14350000"}, {"cache-ms", "2000"}});
+        app.Run(row.steps);
+        ASSERT_EQ(app.f.station.transmitter.Keyed(), row.keyed);
+        if (row.keyed) {
+            EXPECT_EQ(app.f.station.transmitter.Recent().back().hz, 14074000);
+        }
+        EXPECT_EQ(app.com.rtsHistory, std::vector<bool>(row.byRts, true));
+        EXPECT_EQ(app.log.Count(row.logged), 1);
+        EXPECT_NE(app.Client(1).sent.find(row.heard), Bytes::npos);
     }
 }
 

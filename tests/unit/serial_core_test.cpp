@@ -103,11 +103,24 @@ TEST(SerialCore, EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow) {
     EXPECT_TRUE(d.calls.empty());
     d.SetPortOpen(true);
     EXPECT_EQ(d.OutBufferCount() + d.DeliveryLatencyMs(), 3 + 17);
+    // A device without modem lines is asked once per open.
+    for (int open = 0; open < 2; ++open) {
+        EXPECT_EQ(d.ModemLines() + d.ModemLines(), 0);
+        d.SetPortOpen(false);
+        d.SetPortOpen(true);
+    }
+    EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "lines"), 2);
+    d.lines = kLineCTS | kLineDSR;
+    d.SetPortOpen(false);
+    d.SetPortOpen(true);
+    EXPECT_EQ(d.ModemLines(), kLineCTS | kLineDSR);
 }
 
 // Kept while closed and applied at open by the device; set while open, applied at
-// once, and a refusal leaves the line and the property as they were.
-TEST(SerialCore, SettingsAndLinesRefusedWhileOpenStayAsTheLineIs) {
+// once, and a refusal leaves the line and the property as they were. Every close
+// lets what was written leave first (bounded), then drops RTS; the request stays
+// for the next open. A device found gone is not waited for.
+TEST(SerialCore, RefusalsLeaveTheLineAsItIsAndCloseDrainsThenDropsRts) {
     Device d;
     d.SetSettings("4800,e,7,2");
     d.SetRTSEnable(true);
@@ -119,18 +132,10 @@ TEST(SerialCore, SettingsAndLinesRefusedWhileOpenStayAsTheLineIs) {
     d.failing = "dtr";
     EXPECT_EQ(Failure([&] { d.SetDTREnable(true); }), "dtr 1 refused");
     EXPECT_FALSE(d.DTREnable());
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "settings 19200,n,8,1", "settings 4800,e,7,2", "dtr 1"}));
-}
-
-// Every close lets what was written leave first (bounded), then drops RTS; the
-// request stays for the next open. A device found gone is not waited for.
-TEST(SerialCore, CloseDrainsWhatWasWrittenThenDropsRts) {
-    Device d;
-    d.SetRTSEnable(true);
-    d.SetPortOpen(true);
     d.Output("RX;");
     d.SetPortOpen(false);
-    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "write RX;", "drain 500", "rts 0", "close"}));
+    EXPECT_EQ(d.calls, (std::vector<std::string>{"open", "settings 19200,n,8,1", "settings 4800,e,7,2", "dtr 1",
+                                                 "write RX;", "drain 500", "rts 0", "close"}));
     EXPECT_TRUE(d.RTSEnable());
     d.calls.clear();
     d.SetPortOpen(true);
@@ -195,20 +200,6 @@ TEST(SerialCore, ALostDeviceIsClosedAndToldOnce) {
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "close"), 1) << row.name;
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "drain 500"), 0) << row.name;
     }
-}
-
-// A device without modem lines is asked once per open.
-TEST(SerialCore, ModemLinesOfADeviceWithoutThemAreAskedOncePerOpen) {
-    Device d;
-    for (int open = 0; open < 2; ++open) {
-        d.SetPortOpen(true);
-        EXPECT_EQ(d.ModemLines() + d.ModemLines(), 0);
-        d.SetPortOpen(false);
-    }
-    EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "lines"), 2);
-    d.lines = kLineCTS | kLineDSR;
-    d.SetPortOpen(true);
-    EXPECT_EQ(d.ModemLines(), kLineCTS | kLineDSR);
 }
 
 // A simulated port's writes take time: the release of a CAT key, written as the

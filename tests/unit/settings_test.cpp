@@ -17,6 +17,15 @@ namespace ovrin {
 namespace {
 
 using sim::SimApp;
+namespace fs = std::filesystem;
+
+// An empty folder of its own under the system's temporary one.
+fs::path FreshFolder(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / (name + "-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
 
 SettingsRecordBuffer StoredRecord() {
     SettingsRecordBuffer r;
@@ -62,12 +71,10 @@ TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {
     EXPECT_EQ(f.txtHostPort.Text() + f.cboComPort.Text() + f.cboInterbyte.Text() + f.cboBaud.Text() +
                   f.cboBits.Text() + f.cboParity.Text() + f.cboStop.Text(),
               "4532com3250 mS48007Odd1");
-    EXPECT_EQ(f.chkDTR.Value(), 1);
-    EXPECT_EQ(f.chkRTS.Value(), 0);
-    EXPECT_EQ(f.chkCtrlPTT.Value(), 1);
-    EXPECT_EQ(f.chkBridge.Value(), 0);  // stored but never restored
-    EXPECT_EQ(f.cboConn.ListIndex(), 0);
-    EXPECT_EQ(app.host.writes, 0);
+    // DTR, RTS, RTS control, Bridge (stored but never restored), Off-line, nothing written.
+    EXPECT_EQ(std::vector<int>({f.chkDTR.Value(), f.chkRTS.Value(), f.chkCtrlPTT.Value(), f.chkBridge.Value(),
+                                f.cboConn.ListIndex(), app.host.writes}),
+              std::vector<int>({1, 0, 1, 0, 0, 0}));
     app.com.existing.insert(3);
     app.f.cboConn.SetListIndex(1);
     ASSERT_TRUE(app.sockets.RequestConnection());
@@ -144,10 +151,7 @@ TEST(LoadSettings, AFileThatCannotBeUsedGivesTheDefaults) {
 }
 
 TEST(SettingsFile, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("ovrin-save-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const fs::path dir = FreshFolder("ovrin-save");
     std::ofstream(dir / "victim") << "keep";
     std::ofstream(dir / "Ovrin-Bridge.ini") << "old";  // replaced in one step
     std::error_code noLinks;  // Windows builds: a file left by a save cut short instead
@@ -163,9 +167,7 @@ TEST(SettingsFile, ALinkPlantedAtTheTemporaryNameIsNotFollowed) {
 // A settings file that is a link stays one: the file it leads to is replaced, in
 // its own folder, keeping its permissions. A copy kept aside is a plain file.
 TEST(SettingsFile, ALinkedFileIsReplacedWhereItLeads) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("ovrin-link-" + std::to_string(getpid()));
-    fs::remove_all(dir);
+    const fs::path dir = FreshFolder("ovrin-link");
     fs::create_directories(dir / "shared");
     std::ofstream(dir / "shared" / "radio.ini") << "old";
     fs::permissions(dir / "shared" / "radio.ini", fs::perms::owner_read);

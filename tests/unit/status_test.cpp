@@ -34,6 +34,15 @@ Shown Show(SimApp& app, std::vector<status::LogLine> log = {}) {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Every key of `want` as it is in `got`.
+void ExpectHas(const json& got, const json& want) {
+    for (const auto& [key, value] : want.items()) EXPECT_EQ(got[key], value) << key;
+}
+
+void ExpectShown(const std::string& html, std::initializer_list<std::string> parts) {
+    for (const std::string& part : parts) EXPECT_TRUE(Has(html, part)) << part;
+}
+
 TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
     const struct {
         const char* name;
@@ -69,18 +78,10 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
         SimApp app;
         row.make(app);
         const Shown shown = Show(app);
-        EXPECT_EQ(shown.data["state"], row.state);
-        EXPECT_EQ(shown.data["listen_port"], 50000);
-        const json& port = shown.data["serial_port"];
-        EXPECT_EQ(port["name"], "COM1");
-        EXPECT_EQ(port["device"], "/dev/sim1");
-        EXPECT_EQ(port["line"], "9600,n,8,2");
-        EXPECT_EQ(port["open"], row.open);
-        EXPECT_EQ(port["problem"], row.problem);
-        EXPECT_EQ(port["ptt_line"], nullptr);  // PTT control off
-        EXPECT_TRUE(Has(shown.html, std::string("<h1>") + row.state + "</h1>"));
-        EXPECT_TRUE(Has(shown.html, row.shown));
-        EXPECT_TRUE(Has(shown.html, "COM1 (/dev/sim1), 9600,n,8,2"));
+        ExpectHas(shown.data, {{"state", row.state}, {"listen_port", 50000}});
+        ExpectHas(shown.data["serial_port"], {{"name", "COM1"}, {"device", "/dev/sim1"}, {"line", "9600,n,8,2"},
+                                              {"open", row.open}, {"problem", row.problem}, {"ptt_line", nullptr}});
+        ExpectShown(shown.html, {std::string("<h1>") + row.state + "</h1>", row.shown, "COM1 (/dev/sim1), 9600,n,8,2"});
     }
 }
 
@@ -102,59 +103,34 @@ TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     app.clock.Advance(1000);
 
     const Shown shown = Show(app);
-    EXPECT_EQ(shown.data["state"], "ON-LINE");
-    EXPECT_EQ(shown.data["clients_allowed"], 3);
-    EXPECT_EQ(shown.data["rfc2217_port"], 50001);
+    ExpectHas(shown.data, {{"state", "ON-LINE"}, {"clients_allowed", 3}, {"rfc2217_port", 50001}});
     const json& clients = shown.data["clients"];
     ASSERT_EQ(clients.size(), 2u);
-    const struct {
-        const char* address;
-        const char* port;
-        const char* language;
-        const char* role;
-        double connectedS;
-        const char* since;
-        std::size_t bytesIn;
-    } expected[] = {
-        {"198.51.100.7", "raw", "Kenwood", "monitor", 2.6, "2026-12-08T12:00:00Z", 6},
-        {"203.0.113.9", "rfc2217", "not known yet", "transmit", 1.1, "2026-12-08T12:00:01Z", 2},
+    // bytes_out: every byte the client was sent (answers, telnet negotiation, escapes).
+    // What each asked, and what the radio was spared: two commands written (FA; and
+    // the remote serial port's byte) in the last 10 s, one read answered again.
+    const json expected[] = {
+        {{"address", "198.51.100.7"}, {"slot", 1}, {"connection", 1}, {"port", "raw"}, {"language", "Kenwood"}, {"role", "monitor"},
+         {"connected_s", 2.6}, {"connected", "2026-12-08T12:00:00Z"}, {"bytes_in", 6}, {"bytes_out", 29},
+         {"commands", 2}, {"cached", 1}, {"merged", 0}, {"asks", json::array({"Kenwood FA;"})}},
+        {{"address", "203.0.113.9"}, {"slot", 2}, {"connection", 2}, {"port", "rfc2217"}, {"language", "not known yet"}, {"role", "transmit"},
+         {"connected_s", 1.1}, {"connected", "2026-12-08T12:00:01Z"}, {"bytes_in", 2},
+         {"bytes_out", app.Client(2).sent.size()}, {"cached", 0}},
     };
-    for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(app.Client(1).sent.size(), 29u);  // the answer twice, and the radio's 0xFF as it said it
+    for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        const json& c = clients[static_cast<std::size_t>(i)];
-        EXPECT_EQ(c["address"], expected[i].address);
-        EXPECT_EQ(c["slot"], i + 1);
-        EXPECT_EQ(c["port"], expected[i].port);
-        EXPECT_EQ(c["language"], expected[i].language);
-        EXPECT_EQ(c["role"], expected[i].role);
-        EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].language + "</td><td>" + expected[i].role + "</td>"));
-        EXPECT_EQ(c["connected_s"], expected[i].connectedS);
-        EXPECT_EQ(c["connected"], expected[i].since);
-        EXPECT_EQ(c["bytes_in"], expected[i].bytesIn);
-        // Every byte the client was sent: answers, telnet negotiation, escapes.
-        EXPECT_EQ(c["bytes_out"], app.Client(static_cast<int16_t>(i + 1)).sent.size());
-        EXPECT_EQ(c["connection"], i + 1);
+        const json& e = expected[i];
+        ExpectHas(clients[i], e);
         // On the page the connection stands beside the address, as the log's label has it.
         const std::string which = "slot " + std::to_string(i + 1) + ", connection " + std::to_string(i + 1);
-        EXPECT_TRUE(Has(c["label"].get<std::string>(), which));
-        EXPECT_TRUE(Has(shown.html, std::string("<td>") + expected[i].address + "</td><td>" + which + "</td>"));
+        EXPECT_TRUE(Has(clients[i]["label"].get<std::string>(), which));
+        ExpectShown(shown.html, {"<td>" + e["address"].get<std::string>() + "</td><td>" + which + "</td>",
+                                 "<td>" + e["language"].get<std::string>() + "</td><td>" + e["role"].get<std::string>() + "</td>"});
     }
-    EXPECT_EQ(clients[0]["bytes_out"], 29u);  // the answer twice, and the radio's 0xFF as it said it
-    // What each asked, and what the radio was spared: two commands written (FA;
-    // and the remote serial port's byte) in the last 10 s, one read answered again.
-    EXPECT_EQ(clients[0]["commands"], 2u);
-    EXPECT_EQ(clients[0]["cached"], 1u);
-    EXPECT_EQ(clients[0]["merged"], 0u);
-    EXPECT_EQ(clients[0]["asks"], json::array({"Kenwood FA;"}));
-    EXPECT_EQ(clients[1]["cached"], 0u);
-    const json& radio = shown.data["radio"];
-    EXPECT_EQ(radio["commands_per_s"], 0.2);
-    EXPECT_EQ(radio["reads_sent"], 1u);
-    EXPECT_EQ(radio["reads_cached"], 1u);
-    EXPECT_EQ(radio["cache_ms"], 250);
-    EXPECT_TRUE(Has(shown.html, "0.2 commands/s to the radio; reads answered without it: 1 from a read in hand"));
-    EXPECT_TRUE(Has(shown.html, "Clients (2 of 3)"));
-    EXPECT_TRUE(Has(shown.html, "remote serial port"));
+    ExpectHas(shown.data["radio"], {{"commands_per_s", 0.2}, {"reads_sent", 1}, {"reads_cached", 1}, {"cache_ms", 250}});
+    ExpectShown(shown.html, {"0.2 commands/s to the radio; reads answered without it: 1 from a read in hand",
+                             "Clients (2 of 3)", "remote serial port"});
 }
 
 TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
@@ -164,14 +140,9 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     app.Send(1, "TX;");
     app.clock.Advance(2500);
     Shown shown = Show(app);
-    const json& tx = shown.data["transmitter"];
-    EXPECT_EQ(tx["keyed"], true);
-    EXPECT_EQ(tx["client"], "Client 198.51.100.1 (slot 1, connection 1)");
-    EXPECT_EQ(tx["how"], "CAT (Kenwood TX;)");
-    EXPECT_EQ(tx["seconds"], 2.5);
-    EXPECT_EQ(tx["since"], "2026-12-08T12:00:00Z");
-    EXPECT_TRUE(Has(shown.html, "TRANSMITTING for 2.5 s"));
-    EXPECT_TRUE(Has(shown.html, "<title>ON-LINE TX"));
+    ExpectHas(shown.data["transmitter"], {{"keyed", true}, {"client", "Client 198.51.100.1 (slot 1, connection 1)"},
+                                          {"how", "CAT (Kenwood TX;)"}, {"seconds", 2.5}, {"since", "2026-12-08T12:00:00Z"}});
+    ExpectShown(shown.html, {"TRANSMITTING for 2.5 s", "<title>ON-LINE TX"});
 
     app.Send(1, "RX;");
     app.clock.Advance(500);
@@ -183,25 +154,17 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "RTS");
     const json& record = shown.data["transmissions"];
     ASSERT_EQ(record.size(), 2u);
-    const struct {
-        const char* client;
-        const char* how;
-        double seconds;
-        const char* ended;
-    } expected[] = {
-        {"Client 198.51.100.1 (slot 1, connection 1)", "CAT (Kenwood TX;)", 2.5, "released by CAT (Kenwood RX;)"},
-        {"Client 198.51.100.1 (slot 2, connection 2)", "RTS (in-band command)", 10.0,
-         "the watchdog: no key command for 10 s"},
+    // Nobody read the frequency.
+    const json expected[] = {
+        {{"client", "Client 198.51.100.1 (slot 1, connection 1)"}, {"how", "CAT (Kenwood TX;)"}, {"seconds", 2.5},
+         {"ended", "released by CAT (Kenwood RX;)"}, {"role", "transmit"}, {"frequency", ""}},
+        {{"client", "Client 198.51.100.1 (slot 2, connection 2)"}, {"how", "RTS (in-band command)"}, {"seconds", 10.0},
+         {"ended", "the watchdog: no key command for 10 s"}, {"role", "transmit"}, {"frequency", ""}},
     };
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(record[i]["client"], expected[i].client);
-        EXPECT_EQ(record[i]["how"], expected[i].how);
-        EXPECT_EQ(record[i]["seconds"], expected[i].seconds);
-        EXPECT_EQ(record[i]["ended"], expected[i].ended);
-        EXPECT_EQ(record[i]["role"], "transmit");
-        EXPECT_EQ(record[i]["frequency"], "");  // nobody read it
-        EXPECT_TRUE(Has(shown.html, expected[i].ended));
+        ExpectHas(record[i], expected[i]);
+        EXPECT_TRUE(Has(shown.html, expected[i]["ended"].get<std::string>()));
     }
     // Newest first on the page.
     EXPECT_LT(shown.html.find("the watchdog"), shown.html.find("released by CAT"));
@@ -278,19 +241,13 @@ TEST(StatusIncidents, EachKindAtOnceThenAtMostOnceAMinuteWithItsCount) {
     EXPECT_EQ(log.lines.back(), "Status page: a malformed request from 192.0.2.1 refused (logged once a minute)");
 }
 
-}  // namespace
-}  // namespace ovrin
-
-namespace ovrin {
-namespace {
-
 // A server that records what the publisher gave it.
 struct FakeServer : status::PageServer {
-    int port = 0;
-    int published = 0;
+    explicit FakeServer(int port) : port(port) {}
+    int port;
     std::vector<std::optional<bool>> allowsLocal;  // per Allow: does it let 127.0.0.1 in (none: nobody)
     status::IncidentCounts pending;
-    void Publish(status::StatusSnapshot) override { ++published; }
+    void Publish(status::StatusSnapshot) override {}
     void Allow(std::optional<AllowList> list) override {
         allowsLocal.push_back(list ? std::optional<bool>(list->Allows("127.0.0.1")) : std::nullopt);
     }
@@ -334,8 +291,7 @@ TEST(StatusPublisher, FollowsThePortAndTheAllowListAndTellsEachFailureOnce) {
                 why = "in use";
                 return nullptr;
             }
-            auto server = std::make_unique<FakeServer>();
-            server->port = port;
+            auto server = std::make_unique<FakeServer>(port);
             last = server.get();
             return server;
         },
