@@ -195,8 +195,10 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             }
             cat::SharedReads::Verdict v = shared_.Ask(from, block.language, *p.command, Now());
             // A client still awaiting its own answers writes its read itself: a copy
-            // would wait behind them anyway (the copy the join makes finds no place).
-            if (v.kind == Kind::Joined && !queue.empty()) v = {};
+            // or a read in hand would wait behind them anyway (the copy the join
+            // makes finds no place), and behind a slow radio a poller's answer in
+            // hand was seen held past its next poll.
+            if ((v.kind == Kind::Joined || v.kind == Kind::Cached) && !queue.empty()) v = {};
             // The server's own reads (the frequency before a key) are for the radio's
             // word now: never answered from a read in hand.
             if (v.kind == Kind::Cached && !present) v = {};
