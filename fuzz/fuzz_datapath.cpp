@@ -88,6 +88,12 @@ public:
         app_.com.OnOutput = [this] { NoteWriter(); };
         app_.Load();
         app_.f.chkBridge.SetValue(1);
+        // A read answered from one in hand gets the radio's earlier bytes by design,
+        // which the delivery property below would take for bytes said before their
+        // time: here reads are only merged while on their way.
+        ServerOptions o = app_.f.station.settings.options;
+        o.cacheMs = 0;
+        app_.f.station.TakeOptions(o);
     }
 
     void Run(InputReader& in) {
