@@ -141,6 +141,8 @@ TEST(Languages, ReadsAreSharedAmongTheClientsInEachFamily) {
         {"Kenwood: a client awaiting its own answers asks the radio itself, in order",
          {S::C(1, "FA;"), S::R(kFa), S::C(2, "ID;FA;"), S::G(2, ""), S::W("FA;ID;FA;"), S::R("ID019;"),
           S::G(2, "ID019;"), S::R(kFa), S::G(2, "ID019;" + kFa)}},
+        {"Kenwood: an answer after one the radio passed over goes out before the report behind it",
+         {S::C(1, "FA;FB;"), S::R("FB00014100000;PS1;"), S::G(1, "FB00014100000;PS1;")}},
         {"Kenwood: a set, then the radio's rounded value",
          {S::C(1, "FA;"), S::R(kFa), S::C(2, "FA00014074123;"), S::T(20), S::C(1, "FA;"), S::T(5),
           S::W("FA;FA00014074123;FA;"), S::R(fa2), S::G(1, kFa + fa2)}},

@@ -317,8 +317,8 @@ void Turns::Resend(uint64_t ticket, const cat::SharedReads::Asker& asker) {
     if (added) order_.push_front(asker.client);
 }
 
-void Turns::Sweep(std::vector<Delivery>& out) {
-    for (auto it = expected_.begin(); it != expected_.end();) {
+void Turns::Sweep(std::vector<Delivery>& out, uint64_t before) {
+    for (auto it = expected_.begin(); it != expected_.end() && it->first < before;) {
         if (matcher_.AwaitsTag(it->first)) {
             ++it;
             continue;
@@ -399,6 +399,9 @@ void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Del
     for (auto& p : pieces) {
         const std::size_t n = p.bytes.size();
         if (p.answer) {
+            // Those awaited before it were passed over: an answer held behind one of
+            // them goes before the next piece (a report after it must not overtake it).
+            Sweep(out, p.tag);
             ToAsker(p.asker, std::move(p.bytes), out, true, p.tag);
         } else {
             if (Sharing() && Known(matcher_.Speaks()))

@@ -195,8 +195,9 @@ private:
     // An answer for a client, in its place among the answers it awaits.
     void Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out);
     void Release(ConnectionId to, std::vector<Delivery>& out);
-    // Answers no longer awaited that never came: their joiners ask anew.
-    void Sweep(std::vector<Delivery>& out);
+    // Answers no longer awaited that never came (those tagged before `before`):
+    // their joiners ask anew.
+    void Sweep(std::vector<Delivery>& out, uint64_t before = ~uint64_t{0});
     void Resend(uint64_t ticket, const cat::SharedReads::Asker& asker);
     void Copied(uint64_t ticket, const cat::SharedReads::Copy& copy, std::vector<Delivery>& out);
     // A read written for others too whose answer will not come.
