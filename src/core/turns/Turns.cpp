@@ -195,9 +195,11 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             }
             cat::SharedReads::Verdict v = shared_.Ask(from, block.language, *p.command, Now());
             // A client still awaiting its own answers writes its read itself: a copy
-            // or a read in hand would wait behind them anyway (the copy the join
-            // makes finds no place), and behind a slow radio a poller's answer in
-            // hand was seen held past its next poll.
+            // or a read in hand would wait behind them anyway, outside the bound on
+            // what a client may park. A client writing reads faster than the radio
+            // answers would otherwise pile up answers in hand without end (tens of
+            // thousands a second), and the time spent on them held the other
+            // clients' answers back.
             if ((v.kind == Kind::Joined || v.kind == Kind::Cached) && !queue.empty()) v = {};
             // The server's own reads (the frequency before a key) are for the radio's
             // word now: never answered from a read in hand.
