@@ -175,6 +175,9 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
     const bool present = joined_.count(from) > 0;
     std::deque<Slot>& queue = present ? slots_[from] : none;
     Asked& asked = present ? asked_[from] : unseen;
+    // Bytes of its own still to be written ahead of a read: should the read it
+    // would join get no answer, it is written again, which must not be ahead of them.
+    bool behind = parked_.count(from) > 0;
     for (Piece& p : block.pieces) {
         if (Known(block.language) && p.answers.size() == 1) {
             cat::ClientReader reader(block.language);
@@ -204,6 +207,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             // The server's own reads (the frequency before a key) are for the radio's
             // word now: never answered from a read in hand.
             if (v.kind == Kind::Cached && !present) v = {};
+            if (v.kind == Kind::Joined && behind) v = {};
             if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
                 const bool cached = v.kind == Kind::Cached;
                 ++(cached ? asked.cached : asked.joined);
@@ -221,6 +225,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             if (p.answerSlots.back() != 0) queue.push_back({Slot::Kind::Radio, p.answerSlots.back(), {}, false, {}, true});
         }
         kept.push_back(std::move(p));
+        behind = true;
     }
     block.pieces = std::move(kept);
     Release(from, ready_);
