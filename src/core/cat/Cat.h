@@ -213,6 +213,8 @@ public:
     Dialect RadioDialect() const { return dialect_; }
     // Part of a piece has come.
     bool Holding() const { return !held_.empty(); }
+    // The tag of the first answer awaited (0: none).
+    uint64_t FirstTag() const { return FirstAwaited() ? FirstAwaited()->tag : 0; }
     std::size_t HeldSize() const { return held_.size(); }
 
 private:

@@ -207,7 +207,7 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             // The server's own reads (the frequency before a key) are for the radio's
             // word now: never answered from a read in hand.
             if (v.kind == Kind::Cached && !present) v = {};
-            if (v.kind == Kind::Joined && behind) v = {};
+            if (v.kind == Kind::Joined && (behind || AnswerBegun(v.read))) v = {};
             if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
                 const bool cached = v.kind == Kind::Cached;
                 ++(cached ? asked.cached : asked.joined);
@@ -230,6 +230,12 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
     block.pieces = std::move(kept);
     Release(from, ready_);
     return keys;
+}
+
+bool Turns::AnswerBegun(uint64_t ticket) const {
+    if (!matcher_.Holding()) return false;
+    const auto e = expected_.find(matcher_.FirstTag());
+    return e != expected_.end() && e->second.ticket == ticket;
 }
 
 void Turns::Written(ConnectionId from, const ParkedBlock& turn) {
