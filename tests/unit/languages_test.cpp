@@ -150,6 +150,8 @@ TEST(Languages, ReadsAreSharedAmongTheClientsInEachFamily) {
          {S::C(1, "FA;"), S::R("FA000140"), S::C(2, "FA;"), S::R("74000;"), S::G(1, kFa), S::G(2, ""), S::T(5),
           S::W("FA;FA;")},
          2, 0},
+        {"Kenwood: a set's refusal goes between the answers of the reads around it",
+         {S::C(1, "FA;AG0100;FB;"), S::R(kFa + "?;FB00007000000;"), S::G(1, kFa + "?;FB00007000000;")}},
         {"Kenwood: a set, then the radio's rounded value",
          {S::C(1, "FA;"), S::R(kFa), S::C(2, "FA00014074123;"), S::T(20), S::C(1, "FA;"), S::T(5),
           S::W("FA;FA00014074123;FA;"), S::R(fa2), S::G(1, kFa + fa2)}},

@@ -268,7 +268,7 @@ double Turns::CommandsPerSecond() {
     return static_cast<double>(writtenAt_.size()) * 1000.0 / static_cast<double>(kRateWindowMs);
 }
 
-void Turns::Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out) {
+void Turns::Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out, uint64_t tag) {
     const auto found = slots_.find(to);
     if (found == slots_.end() || found->second.empty()) {
         if (!data.empty()) out.push_back({to, std::move(data)});
@@ -277,9 +277,18 @@ void Turns::Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Deliver
     std::deque<Slot>& q = found->second;
     auto s = std::find_if(q.begin(), q.end(), [&](const Slot& x) { return slot != 0 && x.kind == Slot::Kind::Radio && x.id == slot; });
     if (s == q.end()) {
-        // An answer it holds no place for (a refused set's): ahead of what it has not written yet.
-        s = q.insert(std::find_if(q.begin(), q.end(), [](const Slot& x) { return x.kind == Slot::Kind::Radio && !x.written; }),
-                     Slot{});
+        // An answer it holds no place for (a refused set's): behind the answers its
+        // earlier commands await, ahead of those of its later ones (by the order
+        // they were written in), ahead of what it has not written yet.
+        const auto later = [&](const Slot& x) {
+            if (x.kind != Slot::Kind::Radio) return false;
+            if (!x.written) return true;
+            if (tag == 0) return false;
+            const auto e = std::find_if(expected_.begin(), expected_.end(),
+                                        [&](const auto& kv) { return kv.second.client == to && kv.second.slot == x.id; });
+            return e != expected_.end() && e->first > tag;
+        };
+        s = q.insert(std::find_if(q.begin(), q.end(), later), Slot{});
     }
     s->kind = Slot::Kind::Ready;
     s->data = std::move(data);
@@ -443,7 +452,7 @@ void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, 
     // Its answer joined to the end of one that an earlier client never got whole:
     // the start is not its.
     const std::size_t skip = skipLate ? std::min(OldAhead(asker), data.size()) : 0;
-    if (joined_.count(asker)) Give(asker, data.substr(skip), slot, out);
+    if (joined_.count(asker)) Give(asker, data.substr(skip), slot, out, tag);
 }
 
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {

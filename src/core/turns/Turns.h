@@ -196,7 +196,7 @@ private:
     bool Sharing() const { return static_cast<bool>(clock_); }
     uint64_t Now() const { return clock_ ? clock_() : 0; }
     // An answer for a client, in its place among the answers it awaits.
-    void Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out);
+    void Give(ConnectionId to, Bytes data, uint64_t slot, std::vector<Delivery>& out, uint64_t tag = 0);
     void Release(ConnectionId to, std::vector<Delivery>& out);
     // Answers no longer awaited that never came (those tagged before `before`):
     // their joiners ask anew.
