@@ -71,7 +71,10 @@ void DataPath::EndRadioBlock(bool lineQuiet) {
     tmrRxBlock.Stop();
     if (lineQuiet) tmrRxGap.Stop();
     PassOnRadioData(lineQuiet);
-    if (lineQuiet && turns.AnswerComplete()) TurnEnded();
+    if (!lineQuiet) return;
+    Deliver(turns.LineQuiet());
+    if (turns.AnswerComplete()) TurnEnded();
+    else if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();  // reads a cut report sent to the radio
 }
 
 // Radio data are framed as they arrive: each arrival restarts the quiet-gap timer
@@ -153,6 +156,7 @@ void DataPath::RadioBytesCame() {
     if (turns.Framed()) {
         PassOnRadioData(false);
         if (turns.AnswerComplete()) TurnEnded();
+        else if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();  // a read a report dropped
     }
     FrameArrival();
 }

@@ -268,6 +268,60 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
     }
 }
 
+// While the radio's reports are on, a reported read asked while the radio is partway
+// through a report that may carry or change it waits for the report to be whole.
+TEST(SharedReads, AReadWaitsForAReportPartlySaid) {
+    using Settled = SharedReads::Settled;
+    const Said set = K("FA00014074120;");
+    const struct {
+        const char* name;
+        Bytes start;      // what the radio has begun to say when the read is asked
+        bool held;        // the turns hold it (otherwise Unasked has had it)
+        Said read;
+        Kind kind;        // at once
+        Bytes rest;       // then said ("": the line goes quiet instead)
+        Bytes then;       // begun after it
+        Bytes answer;     // the waiting read's, or "" when it goes to the radio
+        bool reports = true;
+        const Said* between = nullptr;  // a client's command while it waits
+    } rows[] = {
+        {"the frequency's report", "FA000140", false, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
+        {"held by the turns", "FA000140", true, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
+        {"the status word carries the mode", "IF00007", false, K("MD;"), Kind::Joined, kIf7.substr(7), "", "MD2;"},
+        {"answered once its report is whole, the status word begun behind it", "FA0000707", false, K("FA;"),
+         Kind::Joined, "4000;", "IF00", "FA00007074000;"},
+        {"one letter may begin it; a VFO switch drops it", "F", true, K("FA;"), Kind::Joined, "R1;", "",
+         ""},
+        {"one letter, then a report that leaves it", "M", true, K("MD;"), Kind::Joined, "G050;", "", "MD3;"},
+        {"cut short: the radio", "FA000140", false, K("FA;"), Kind::Joined, "", "", ""},
+        {"a set meanwhile: the radio", "FA000140", false, K("FA;"), Kind::Joined, "74100;", "", "", true, &set},
+        {"a mode report leaves the frequency", "MD", true, K("FA;"), Kind::Cached},
+        {"another read's answer", "SM000", true, K("FA;"), Kind::Cached},
+        {"a meter is not reported", "FA000140", false, K("SM0;"), Kind::Send},
+        {"reports off", "FA000140", false, K("FA;"), Kind::Cached, "", "", "", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SharedReads reads;
+        reads.SetReports(row.reports);
+        Answer(reads, K("FA;"), kFa, 0);
+        Answer(reads, K("MD;"), "MD3;", 0);
+        if (!row.held) reads.Unasked(Language::Kenwood, Dialect::Kenwood, row.start, 100);
+        EXPECT_TRUE(reads.Hearing(true, row.held ? row.start : "", 100).empty());
+        const auto v = Ask(reads, 1, row.read, 101);
+        ASSERT_EQ(v.kind, row.kind);
+        if (v.kind != Kind::Joined) continue;
+        EXPECT_EQ(Ask(reads, 2, row.read, 102).read, v.read);  // another asker waits with it
+        if (row.between) Ask(reads, 3, *row.between, 103);
+        EXPECT_TRUE(reads.Hearing(true, row.held ? row.start : "", 104).empty());
+        if (!row.rest.empty()) reads.Unasked(Language::Kenwood, Dialect::Kenwood, (row.held ? row.start : "") + row.rest, 110);
+        const std::vector<Settled> expected{{v.read, {1, row.read.command}, row.answer},
+                                            {v.read, {2, row.read.command}, row.answer}};
+        EXPECT_EQ(reads.Hearing(!row.rest.empty(), row.then, 110), expected);
+        EXPECT_EQ(reads.InFlight(), 0u);
+    }
+}
+
 // A read not yet on its way is joined by nobody; an answer that is not the read's
 // own is copied to nobody, its joiners handed back to ask anew.
 TEST(SharedReads, OnlyAReadOnItsWayIsJoinedAndOnlyItsOwnAnswerCopied) {

@@ -214,6 +214,7 @@ public:
     // Part of a piece has come.
     bool Holding() const { return !held_.empty(); }
     std::size_t HeldSize() const { return held_.size(); }
+    const Bytes& Held() const { return held_; }
 
 private:
     std::optional<Piece> Next();

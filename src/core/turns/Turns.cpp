@@ -411,6 +411,24 @@ void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Del
         PiecesGone(n);
     }
     Sweep(out);  // answers passed over were not given
+    Listen(out);
+}
+
+void Turns::Listen(std::vector<Delivery>& out) {
+    if (!Sharing()) return;
+    const bool ours = Known(matcher_.Speaks());
+    const Bytes held = ours && hearing_ ? matcher_.Held() : Bytes();
+    for (cat::SharedReads::Settled& s : shared_.Hearing(hearing_, held, Now())) {
+        if (s.answer.empty()) Resend(s.read, s.asker);
+        else Copied(s.read, {s.asker.client, std::move(s.answer)}, out);
+    }
+}
+
+std::vector<Turns::Delivery> Turns::LineQuiet() {
+    std::vector<Delivery> out = std::exchange(ready_, {});
+    hearing_ = false;
+    Listen(out);
+    return out;
 }
 
 void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate, uint64_t tag) {
@@ -435,6 +453,7 @@ void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, 
 
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {
     std::vector<Delivery> out = std::exchange(ready_, {});
+    if (!data.empty()) hearing_ = true;
     const bool known = Framed();
     if (!open_) {
         if (!known) {
@@ -536,6 +555,7 @@ void Turns::Reset() {
     slots_.clear();
     expected_.clear();
     ready_.clear();
+    hearing_ = false;
 }
 
 void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }

@@ -104,6 +104,10 @@ public:
     // The answer wait passed (for a block whose commands get no answer: the time
     // they take on the line): the turn ends if nothing it surely gets is missing.
     bool AnswerWaitOver();
+    // The line has been quiet for its gap: what the radio began to say and did not
+    // finish is not waited for (the reads that waited for it are answered, or go
+    // to the radio: see AnyParked).
+    std::vector<Delivery> LineQuiet();
     // The turn limit: what is held of an answer goes to the holder as it is.
     std::vector<Delivery> EndTurn();
     // The next parked block, opening its turn; only while no turn is open.
@@ -202,6 +206,8 @@ private:
     void Copied(uint64_t ticket, const cat::SharedReads::Copy& copy, std::vector<Delivery>& out);
     // A read written for others too whose answer will not come.
     void GaveUp(uint64_t ticket);
+    // Reads that waited for what the radio is saying, now answered or sent anew.
+    void Listen(std::vector<Delivery>& out);
     // The turn is over; answers still awaited of a client that left stay awaited.
     void Close();
     void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate = false, uint64_t tag = 0);
@@ -259,6 +265,7 @@ private:
     std::map<uint64_t, Expected> expected_;
     uint64_t nextTag_ = 1, nextSlot_ = 1;
     std::vector<Delivery> ready_;
+    bool hearing_ = false;  // radio bytes came since the line was last quiet
     std::map<ConnectionId, Asked> asked_;
     std::deque<uint64_t> writtenAt_;  // when each command went, over the last kRateWindowMs
     cat::SharedReads shared_;
