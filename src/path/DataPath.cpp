@@ -17,6 +17,7 @@ DataPath::DataPath(RadioPort& port, ClientSink& clients, const ServerOptions& op
     tmrAnswerWait.Tick = [this] { AnswerWaitOver(); };
     tmrRxGap.Tick = [this] { EndRadioBlock(true); };
     tmrRxBlock.Tick = [this] { EndRadioBlock(false); };
+    tmrReportWait.Tick = [this] { ReportWaitOver(); };
 }
 
 void DataPath::LineChanged(const std::string& settings) { framing_.LineChanged(settings); }
@@ -71,10 +72,28 @@ void DataPath::EndRadioBlock(bool lineQuiet) {
     tmrRxBlock.Stop();
     if (lineQuiet) tmrRxGap.Stop();
     PassOnRadioData(lineQuiet);
-    if (!lineQuiet) return;
+    if (lineQuiet && turns.AnswerComplete()) TurnEnded();
+}
+
+// Reads that wait for a report the radio has begun give it up once the line has
+// been silent for the answer wait: counted from its last byte, or from the read
+// when the radio said nothing since.
+void DataPath::WatchReport(bool heard) {
+    if (!turns.Listening()) {
+        tmrReportWait.Stop();
+        return;
+    }
+    if (heard) tmrReportWait.Stop();
+    const int wait = std::max(1, options_.answerWaitMs);
+    if (tmrReportWait.Interval() != wait) tmrReportWait.SetInterval(wait);
+    tmrReportWait.Start();  // a running count goes on
+}
+
+void DataPath::ReportWaitOver() {
+    tmrReportWait.Stop();
     Deliver(turns.LineQuiet());
-    if (turns.AnswerComplete()) TurnEnded();
-    else if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();  // reads a cut report sent to the radio
+    // Those it sent to the radio.
+    if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();
 }
 
 // Radio data are framed as they arrive: each arrival restarts the quiet-gap timer
@@ -98,6 +117,7 @@ void DataPath::Submit(ConnectionId from, Turns::Block block, bool first) {
     if (auto w = turns.Submit(from, std::move(block), first)) WriteBlock(*w, newTurn);
     else DispatchNextPending();  // behind blocks that waited for the port
     Deliver(turns.TakeReady());  // answers that needed no radio
+    WatchReport(false);
 }
 
 void DataPath::Submit(ConnectionId from, Bytes data, bool echoed) {
@@ -157,6 +177,7 @@ void DataPath::RadioBytesCame() {
         PassOnRadioData(false);
         if (turns.AnswerComplete()) TurnEnded();
         else if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();  // a read a report dropped
+        WatchReport(true);
     }
     FrameArrival();
 }
@@ -183,6 +204,7 @@ void DataPath::Reset() {
     turns.Reset();
     tmrActivePort.Stop();
     tmrAnswerWait.Stop();
+    tmrReportWait.Stop();
 }
 
 }  // namespace ovrin

@@ -328,6 +328,10 @@ std::vector<SharedReads::Settled> SharedReads::Hearing(bool hearing, std::string
     return settled;
 }
 
+bool SharedReads::Waiting() const {
+    return std::any_of(flights_.begin(), flights_.end(), [](const auto& f) { return f.second.waits; });
+}
+
 void SharedReads::Parked(uint64_t read) {
     if (const auto found = flights_.find(read); found != flights_.end()) found->second.written = false;
 }

@@ -27,13 +27,13 @@
 //    refresh the read they carry and drop what they imply changed; any other report
 //    drops what its set would.
 //  - Hearing() after the radio's bytes are taken in, with the start of what the
-//    radio is saying and has not finished (held by the turns), and when the line
-//    has gone quiet: while the radio is partway through a report that may carry or
-//    change a reported read, that read is not answered from the store but waits
-//    (Joined, a ticket of its own) for the report to be whole; Hearing() then
-//    answers it from the store, or, the store having nothing fresh for it (the
-//    report dropped it, or never finished before the line went quiet), hands it
-//    back to be sent to the radio.
+//    radio is saying and has not finished (held by the turns), and when the radio
+//    has said nothing for too long: while the radio is partway through a report
+//    that may carry or change a reported read, that read is not answered from the
+//    store but waits (Joined, a ticket of its own) for the report to be whole;
+//    Hearing() then answers it from the store, or, the store having nothing fresh
+//    for it (the report dropped it, or the radio fell silent before finishing),
+//    hands it back to be sent to the radio.
 //  - Changed() when the transmitter is keyed or released other than by a command.
 //  - Close() when the port closes or reopens: nothing is kept.
 //
@@ -145,10 +145,12 @@ public:
     // `bytes`: reports (several may come together; one cut in two is joined to its
     // rest when that comes). `dialect` places Kenwood's MD.
     void Unasked(Language language, Dialect dialect, std::string_view bytes, uint64_t nowMs);
-    // `hearing`: radio bytes have come since the line was last quiet; `held`: the
-    // start of an unfinished piece the turns hold (after what Unasked holds). The
-    // reads that waited for what was being said and need wait no longer.
+    // `hearing`: the radio is saying something (false once it has been silent for
+    // the caller's bound); `held`: the start of an unfinished piece the turns hold
+    // (after what Unasked holds). The reads that waited and need wait no longer.
     std::vector<Settled> Hearing(bool hearing, std::string_view held, uint64_t nowMs);
+    // Some read waits for what the radio is saying.
+    bool Waiting() const;
     // A client left: it joins nothing any more (a read it sent still serves the others).
     void Leave(uint64_t client);
     // A change no command shows (the transmitter keyed by RTS or the in-band
@@ -195,7 +197,7 @@ private:
     static constexpr std::size_t kLongestReport = 64;
     std::string unsaid_;
     Language partialIn_ = Language::Unknown;
-    // From Hearing(): whether the line is busy, and the start of what the turns hold.
+    // From Hearing(): whether the radio is saying something, and the start of what the turns hold.
     bool hearing_ = false;
     std::string held_;
     uint64_t windowMs_ = kDefaultWindowMs;

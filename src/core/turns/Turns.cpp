@@ -426,6 +426,7 @@ void Turns::Listen(std::vector<Delivery>& out) {
 
 std::vector<Turns::Delivery> Turns::LineQuiet() {
     std::vector<Delivery> out = std::exchange(ready_, {});
+    if (!Listening()) return out;
     hearing_ = false;
     Listen(out);
     return out;

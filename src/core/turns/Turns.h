@@ -104,9 +104,11 @@ public:
     // The answer wait passed (for a block whose commands get no answer: the time
     // they take on the line): the turn ends if nothing it surely gets is missing.
     bool AnswerWaitOver();
-    // The line has been quiet for its gap: what the radio began to say and did not
-    // finish is not waited for (the reads that waited for it are answered, or go
-    // to the radio: see AnyParked).
+    // Reads wait for what the radio is saying (see cat::SharedReads::Hearing).
+    bool Listening() const { return shared_.Waiting(); }
+    // The radio has said nothing for long enough: what it began to say and did not
+    // finish is not waited for (the reads that waited for it go to the radio: see
+    // AnyParked).
     std::vector<Delivery> LineQuiet();
     // The turn limit: what is held of an answer goes to the holder as it is.
     std::vector<Delivery> EndTurn();
@@ -265,7 +267,7 @@ private:
     std::map<uint64_t, Expected> expected_;
     uint64_t nextTag_ = 1, nextSlot_ = 1;
     std::vector<Delivery> ready_;
-    bool hearing_ = false;  // radio bytes came since the line was last quiet
+    bool hearing_ = false;  // radio bytes came since LineQuiet
     std::map<ConnectionId, Asked> asked_;
     std::deque<uint64_t> writtenAt_;  // when each command went, over the last kRateWindowMs
     cat::SharedReads shared_;
