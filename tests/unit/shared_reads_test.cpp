@@ -284,6 +284,7 @@ TEST(SharedReads, AReadWaitsForAReportPartlySaid) {
         Bytes answer;     // the waiting read's, or "" when it goes to the radio
         bool reports = true;
         const Said* between = nullptr;  // a client's command while it waits
+        uint64_t window = 250;
     } rows[] = {
         {"the frequency's report", "FA000140", false, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
         {"held by the turns", "FA000140", true, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
@@ -299,10 +300,11 @@ TEST(SharedReads, AReadWaitsForAReportPartlySaid) {
         {"another read's answer", "SM000", true, K("FA;"), Kind::Cached},
         {"a meter is not reported", "FA000140", false, K("SM0;"), Kind::Send},
         {"reports off", "FA000140", false, K("FA;"), Kind::Cached, "", "", "", false},
+        {"window 0: to the radio at once", "FA000140", false, K("FA;"), Kind::Send, "", "", "", true, nullptr, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        SharedReads reads;
+        SharedReads reads(row.window);
         reads.SetReports(row.reports);
         Answer(reads, K("FA;"), kFa, 0);
         Answer(reads, K("MD;"), "MD3;", 0);

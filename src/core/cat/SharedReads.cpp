@@ -288,7 +288,8 @@ std::vector<SharedReads::Copy> SharedReads::Answered(uint64_t read, const Bytes&
 }
 
 bool SharedReads::Saying(Language language, const Place& place) const {
-    if (!hearing_ || !reports_ || !place.reported || language != Language::Kenwood) return false;
+    // A window of 0 sends every read to the radio: none would be answered from the report.
+    if (!hearing_ || !reports_ || windowMs_ == 0 || !place.reported || language != Language::Kenwood) return false;
     const std::string start = (partialIn_ == language ? unsaid_ : std::string()) + held_;
     if (start.empty()) return false;
     // Its first letters tell which report it is; fewer than two may begin any.
