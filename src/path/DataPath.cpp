@@ -148,6 +148,7 @@ void DataPath::DispatchNextPending() {
     if (turns.TurnOpen() || !port_.IsOpen()) return;
     PassOnRadioData(true);
     if (auto w = turns.NextParked()) WriteBlock(*w, true);
+    Deliver(turns.TakeReady());  // reads answered while they waited
 }
 
 void DataPath::TurnLimit() {

@@ -336,6 +336,20 @@ TEST(SharedReads, OnlyAReadOnItsWayIsJoinedAndOnlyItsOwnAnswerCopied) {
     EXPECT_TRUE(reads.Answered(parked.read, "?;", 3).empty());
     EXPECT_EQ(reads.Again(), (std::vector<SharedReads::Asker>{{3, K("FA;").command}}));
     EXPECT_TRUE(reads.Again().empty());
+
+    // A parked read the radio answered meanwhile (for another) is done unwritten,
+    // unless something may have changed it since it was asked.
+    SharedReads later;
+    const auto fa = Ask(later, 1, K("FA;"), 0);
+    later.Parked(fa.read);
+    EXPECT_EQ(later.Meanwhile(fa.read, 1), std::nullopt);
+    Answer(later, K("FA;"), kFa, 5);
+    EXPECT_EQ(later.Meanwhile(fa.read, 6), kFa);
+    const auto md = Ask(later, 1, K("MD;"), 7);
+    later.Parked(md.read);
+    Ask(later, 2, K("MD3;"), 8);
+    later.Unasked(Language::Kenwood, Dialect::Kenwood, "MD2;", 9);
+    EXPECT_EQ(later.Meanwhile(md.read, 10), std::nullopt);
 }
 
 TEST(SharedReads, KeyingByTheLineDropsAllButAVfosFrequencyClosingThePortForgetsReadsInFlightToo) {

@@ -263,7 +263,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         }
     }
     verdict.read = nextTicket_++;
-    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true, true};
+    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true, true, false, stores_};
     ++counts_.sent;
     return verdict;
 }
@@ -327,6 +327,21 @@ std::vector<SharedReads::Settled> SharedReads::Hearing(bool hearing, std::string
         it = flights_.erase(it);
     }
     return settled;
+}
+
+std::optional<Bytes> SharedReads::Meanwhile(uint64_t read, uint64_t nowMs) {
+    const auto found = flights_.find(read);
+    if (found == flights_.end() || found->second.written || !found->second.joinable) return std::nullopt;
+    const Flight& f = found->second;
+    const auto s = stored_.find(f.place.key);
+    if (s == stored_.end() || s->second.count <= f.since || nowMs < s->second.at ||
+        nowMs - s->second.at >= WindowFor(f.place))
+        return std::nullopt;
+    Bytes answer = ForAsker(f.language, s->second.answer, f.command);
+    flights_.erase(found);
+    --counts_.sent;
+    ++counts_.cached;
+    return answer;
 }
 
 bool SharedReads::Waiting() const {

@@ -135,6 +135,10 @@ public:
     // Written (a read that waits would keep its joiners waiting with it).
     void Parked(uint64_t read);
     void Written(uint64_t read);
+    // A parked read whose turn has come: the answer (in its asker's form) when the
+    // radio said it since the read was asked, and nothing may have changed it
+    // since; the read is then done, not to be written.
+    std::optional<Bytes> Meanwhile(uint64_t read, uint64_t nowMs);
     // The radio's answer to the read with this ticket: the copies for those that
     // joined. An answer that is not the read's own (an error, another command's)
     // is copied to nobody: those that joined are in Again(), to be sent anew.
@@ -180,7 +184,7 @@ private:
         bool joinable = true;  // nothing changed it since it went
         bool written = true;   // on its way to the radio (Parked: not yet)
         bool waits = false;    // written by nobody: waits for what the radio is saying
-        uint64_t since = 0;    // waits: the store's count when it began
+        uint64_t since = 0;    // the store's count when it was asked
     };
 
     uint64_t WindowFor(const Place& place) const;

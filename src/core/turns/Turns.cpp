@@ -534,15 +534,35 @@ std::vector<Turns::Delivery> Turns::EndTurn() {
 }
 
 std::optional<Turns::Write> Turns::NextParked() {
-    if (open_ || order_.empty()) return std::nullopt;
-    const ConnectionId next = order_.front();
-    order_.pop_front();
-    auto it = parked_.find(next);
-    ParkedBlock block = TakeTurn(it->second);
-    // What one turn could not take waits behind the others.
-    if (it->second.pieces.empty()) parked_.erase(it);
-    else order_.push_back(next);
-    return Open(next, std::move(block));
+    while (!open_ && !order_.empty()) {
+        const ConnectionId next = order_.front();
+        order_.pop_front();
+        auto it = parked_.find(next);
+        ParkedBlock block = TakeTurn(it->second);
+        // What one turn could not take waits behind the others.
+        if (it->second.pieces.empty()) parked_.erase(it);
+        else order_.push_back(next);
+        // The server's own reads are for the radio's word; a departed client's go as they would have.
+        if (Sharing() && joined_.count(next)) AnsweredMeanwhile(next, block);
+        if (!block.pieces.empty()) return Open(next, std::move(block));
+    }
+    return std::nullopt;
+}
+
+void Turns::AnsweredMeanwhile(ConnectionId from, ParkedBlock& block) {
+    std::deque<Piece> kept;
+    for (Piece& p : block.pieces) {
+        std::optional<Bytes> answer;
+        if (p.ticket != 0 && p.answerSlots.size() == 1) answer = shared_.Meanwhile(p.ticket, Now());
+        if (!answer) {
+            kept.push_back(std::move(p));
+            continue;
+        }
+        block.bytes -= p.bytes.size();
+        if (const auto a = asked_.find(from); a != asked_.end()) ++a->second.cached;
+        Give(from, std::move(*answer), p.answerSlots[0], ready_);
+    }
+    block.pieces = std::move(kept);
 }
 
 void Turns::Reset() {

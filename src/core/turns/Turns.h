@@ -112,7 +112,8 @@ public:
     std::vector<Delivery> LineQuiet();
     // The turn limit: what is held of an answer goes to the holder as it is.
     std::vector<Delivery> EndTurn();
-    // The next parked block, opening its turn; only while no turn is open.
+    // The next parked block, opening its turn; only while no turn is open. Its
+    // reads answered while they waited are not written (see TakeReady).
     std::optional<Write> NextParked();
     // The port closed: no turn, nothing parked.
     void Reset();
@@ -194,6 +195,9 @@ private:
     // Sharing: each command asked of the shared reads as it comes; those answered
     // without the radio leave the block. True when one of them keys or releases.
     bool Share(ConnectionId from, ParkedBlock& block);
+    // Reads of the block the radio answered for others while they were parked
+    // leave it, answered (see cat::SharedReads::Meanwhile).
+    void AnsweredMeanwhile(ConnectionId from, ParkedBlock& block);
     // A command that may change what is stored drops it again as it is written.
     void Written(ConnectionId from, const ParkedBlock& turn);
     bool Sharing() const { return static_cast<bool>(clock_); }
