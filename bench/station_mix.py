@@ -235,6 +235,18 @@ class Radio:
             counts[name] = int(count)
         return counts
 
+    def said(self):
+        """What the radio wrote, a character at a time: (wall time of the write, character)."""
+        today = datetime.date.today()
+        out = []
+        for line in read(self.log).splitlines():
+            m = re.fullmatch(r"(\d\d:\d\d:\d\d\.\d+) -> .*\|(.*)\|", line)
+            if m:
+                clock = datetime.datetime.strptime(m.group(1), "%H:%M:%S.%f").time()
+                t = datetime.datetime.combine(today, clock).timestamp()
+                out.extend((t, c) for c in m.group(2))
+        return out
+
     def events(self, what):
         """Wall times (epoch seconds) of the log's lines saying `what`, with the rest of the line."""
         today = datetime.date.today()
@@ -287,19 +299,35 @@ def start_rigctld(bench, name, device):
 
 def knob_seen(radio, programs):
     """For each knob turn and each program reading the frequency: whether its first
-    read sent after the turn (and before the next) gave the new frequency."""
+    read sent after the turn (and before the next) gave the new frequency; and the
+    same for its first read sent after the radio's report of the turn began on the
+    line, and after that report was whole (None when the radio reported no turn:
+    its reports are off)."""
     turns = [(t, int(rest.split()[-2])) for t, rest in radio.events("knob: VFO A to")]
-    seen = total = 0
+    said = radio.said()
+    text = "".join(c for _, c in said)
+    counts = {"turn": [0, 0], "began": [0, 0], "ended": [0, 0]}
+    at = 0
     for i, (t, hz) in enumerate(turns):
         after = turns[i + 1][0] if i + 1 < len(turns) else float("inf")
-        for p in programs:
-            # 3 ms: the log's clock is cut to the millisecond.
-            nxt = next(((s, v) for s, v in p.frequency_reads if t + 0.003 < s < after), None)
-            if nxt is None:
-                continue
-            total += 1
-            seen += nxt[1] == hz
-    return seen, total
+        starts = {"turn": t}
+        # The report is the first FA of the new frequency, with the status word behind
+        # it (an answer to FA; has none), that the radio wrote after the turn (the
+        # log's clock is cut to the millisecond).
+        while at < len(said) and said[at][0] < t - 0.001:
+            at += 1
+        found = text.find(f"FA{hz:011d};IF", at)
+        if found >= 0 and said[found][0] < after:
+            starts["began"], starts["ended"] = said[found][0], said[found + 13][0]
+        for which, start in starts.items():
+            for p in programs:
+                # 3 ms: the log's clock is cut to the millisecond.
+                nxt = next(((s, v) for s, v in p.frequency_reads if start + 0.003 < s < after), None)
+                if nxt is None:
+                    continue
+                counts[which][1] += 1
+                counts[which][0] += nxt[1] == hz
+    return counts
 
 
 def run_mix(port, rigctld, radio, seconds, rng):
@@ -366,7 +394,7 @@ def measure(bench, name, label, a, rng, extra=None):
             return None
     programs, rates = run_mix(port, rigctld, radio, a.seconds, rng)
     keys, refused, readers = run_keys(port, rigctld, radio, a.keys, rng)
-    seen, turns = knob_seen(radio, programs)
+    knob = knob_seen(radio, programs)
     for child in bench.children[bench.children.index(radio.process):]:
         child.terminate()
     print(f"\n== {label}  (load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores)")
@@ -379,7 +407,9 @@ def measure(bench, name, label, a, rng, extra=None):
     asked = sum(len(r) / period for _, r, period in PROGRAMS)
     print(f"  the radio takes {sum(rates.values()):.1f} commands/s ({asked:.0f} asked): "
           + ", ".join(f"{k} {v:.1f}" for k, v in sorted(rates.items())))
-    print(f"  knob turn seen by the next frequency read: {seen}/{turns}")
+    print(f"  knob turn seen by the next frequency read: {knob['turn'][0]}/{knob['turn'][1]}"
+          + (f" (asked after the radio's report of it began: {knob['began'][0]}/{knob['began'][1]}; after it ended: "
+             f"{knob['ended'][0]}/{knob['ended'][1]})" if knob["began"][1] else ""))
     behind = ", ".join(READERS_BEHIND_KEY)
     print(f"  key behind {behind}: {len(keys)}/{a.keys} seen by the radio, p50 {quantile(keys, 50):.1f} ms, "
           f"p90 {quantile(keys, 90):.1f} ms, max {max(keys, default=float('nan')):.1f} ms"

@@ -274,7 +274,7 @@ std::vector<Timer*> frmMain::Timers() {
     DataPath& p = s.path;
     std::vector<Timer*> all{&s.tmrRx,        &p.tmrActivePort, &s.tmrPTT,        &tmrPicture,      &s.tmrReopen,
                             &p.tmrRxGap,     &p.tmrRxBlock,    &p.tmrAnswerWait, &s.tmrLineSettle, &s.tmrModemLines,
-                            &s.tmrClientLog, &s.tmrNotReading, &s.tmrDevice,     &s.tmrReadAgain};
+                            &s.tmrClientLog, &s.tmrNotReading, &s.tmrDevice,     &s.tmrReadAgain,  &p.tmrReportWait};
     for (Timer& t : s.tmrHold) all.push_back(&t);
     return all;
 }

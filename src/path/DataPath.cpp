@@ -17,6 +17,7 @@ DataPath::DataPath(RadioPort& port, ClientSink& clients, const ServerOptions& op
     tmrAnswerWait.Tick = [this] { AnswerWaitOver(); };
     tmrRxGap.Tick = [this] { EndRadioBlock(true); };
     tmrRxBlock.Tick = [this] { EndRadioBlock(false); };
+    tmrReportWait.Tick = [this] { ReportWaitOver(); };
 }
 
 void DataPath::LineChanged(const std::string& settings) { framing_.LineChanged(settings); }
@@ -74,6 +75,27 @@ void DataPath::EndRadioBlock(bool lineQuiet) {
     if (lineQuiet && turns.AnswerComplete()) TurnEnded();
 }
 
+// Reads that wait for a report the radio has begun give it up once the line has
+// been silent for the answer wait: counted from its last byte, or from the read
+// when the radio said nothing since.
+void DataPath::WatchReport(bool heard) {
+    if (!turns.Listening()) {
+        tmrReportWait.Stop();
+        return;
+    }
+    if (heard) tmrReportWait.Stop();
+    const int wait = std::max(1, options_.answerWaitMs);
+    if (tmrReportWait.Interval() != wait) tmrReportWait.SetInterval(wait);
+    tmrReportWait.Start();  // a running count goes on
+}
+
+void DataPath::ReportWaitOver() {
+    tmrReportWait.Stop();
+    Deliver(turns.LineQuiet());
+    // Those it sent to the radio.
+    if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();
+}
+
 // Radio data are framed as they arrive: each arrival restarts the quiet-gap timer
 // and starts the block-age timer. When the gap passes, the block is complete; at
 // the age limit what has come is passed on and the block goes on.
@@ -95,6 +117,7 @@ void DataPath::Submit(ConnectionId from, Turns::Block block, bool first) {
     if (auto w = turns.Submit(from, std::move(block), first)) WriteBlock(*w, newTurn);
     else DispatchNextPending();  // behind blocks that waited for the port
     Deliver(turns.TakeReady());  // answers that needed no radio
+    WatchReport(false);
 }
 
 void DataPath::Submit(ConnectionId from, Bytes data, bool echoed) {
@@ -125,7 +148,7 @@ void DataPath::DispatchNextPending() {
     if (turns.TurnOpen() || !port_.IsOpen()) return;
     PassOnRadioData(true);
     if (auto w = turns.NextParked()) WriteBlock(*w, true);
-    Deliver(turns.TakeReady());  // answers the turn's end let go
+    Deliver(turns.TakeReady());  // answers the turn's end let go, reads answered while they waited
 }
 
 void DataPath::TurnLimit() {
@@ -155,6 +178,8 @@ void DataPath::RadioBytesCame() {
     if (turns.Framed()) {
         PassOnRadioData(false);
         if (turns.AnswerComplete()) TurnEnded();
+        else if (!turns.TurnOpen() && turns.AnyParked()) DispatchNextPending();  // a read a report dropped
+        WatchReport(true);
     }
     FrameArrival();
 }
@@ -181,6 +206,7 @@ void DataPath::Reset() {
     turns.Reset();
     tmrActivePort.Stop();
     tmrAnswerWait.Stop();
+    tmrReportWait.Stop();
 }
 
 }  // namespace ovrin

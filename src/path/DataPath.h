@@ -72,6 +72,9 @@ public:
     // Ends a turn whose command the radio has not answered (set from the answer
     // wait and the command's time on the line at each write).
     Timer tmrAnswerWait{"tmrAnswerWait", 250, false};
+    // Ends the wait of reads for a report the radio began and did not finish (set
+    // from the answer wait).
+    Timer tmrReportWait{"tmrReportWait", 250, false};
 
     Turns turns;
 
@@ -116,6 +119,9 @@ private:
     void DispatchNextPending();
     void TurnEnded();
     void EndRadioBlock(bool lineQuiet);
+    // `heard`: radio bytes came.
+    void WatchReport(bool heard);
+    void ReportWaitOver();
     void FrameArrival();
     bool RadioBytesWaiting() { return port_.InCount() > 0; }
     void TurnLimit();

@@ -268,6 +268,62 @@ TEST(SharedReads, TheRadiosReportsRefreshWhatTheyCarry) {
     }
 }
 
+// While the radio's reports are on, a reported read asked while the radio is partway
+// through a report that may carry or change it waits for the report to be whole.
+TEST(SharedReads, AReadWaitsForAReportPartlySaid) {
+    using Settled = SharedReads::Settled;
+    const Said set = K("FA00014074120;");
+    const struct {
+        const char* name;
+        Bytes start;      // what the radio has begun to say when the read is asked
+        bool held;        // the turns hold it (otherwise Unasked has had it)
+        Said read;
+        Kind kind;        // at once
+        Bytes rest;       // then said ("": the line goes quiet instead)
+        Bytes then;       // begun after it
+        Bytes answer;     // the waiting read's, or "" when it goes to the radio
+        bool reports = true;
+        const Said* between = nullptr;  // a client's command while it waits
+        uint64_t window = 250;
+    } rows[] = {
+        {"the frequency's report", "FA000140", false, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
+        {"held by the turns", "FA000140", true, K("FA;"), Kind::Joined, "74100;", "", "FA00014074100;"},
+        {"the status word carries the mode", "IF00007", false, K("MD;"), Kind::Joined, kIf7.substr(7), "", "MD2;"},
+        {"answered once its report is whole, the status word begun behind it", "FA0000707", false, K("FA;"),
+         Kind::Joined, "4000;", "IF00", "FA00007074000;"},
+        {"one letter may begin it; a VFO switch drops it", "F", true, K("FA;"), Kind::Joined, "R1;", "",
+         ""},
+        {"one letter, then a report that leaves it", "M", true, K("MD;"), Kind::Joined, "G050;", "", "MD3;"},
+        {"cut short: the radio", "FA000140", false, K("FA;"), Kind::Joined, "", "", ""},
+        {"a set meanwhile: the radio", "FA000140", false, K("FA;"), Kind::Joined, "74100;", "", "", true, &set},
+        {"a mode report leaves the frequency", "MD", true, K("FA;"), Kind::Cached, "", "", ""},
+        {"another read's answer", "SM000", true, K("FA;"), Kind::Cached, "", "", ""},
+        {"a meter is not reported", "FA000140", false, K("SM0;"), Kind::Send, "", "", ""},
+        {"reports off", "FA000140", false, K("FA;"), Kind::Cached, "", "", "", false},
+        {"window 0: to the radio at once", "FA000140", false, K("FA;"), Kind::Send, "", "", "", true, nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SharedReads reads(row.window);
+        reads.SetReports(row.reports);
+        Answer(reads, K("FA;"), kFa, 0);
+        Answer(reads, K("MD;"), "MD3;", 0);
+        if (!row.held) reads.Unasked(Language::Kenwood, Dialect::Kenwood, row.start, 100);
+        EXPECT_TRUE(reads.Hearing(true, row.held ? row.start : "", 100).empty());
+        const auto v = Ask(reads, 1, row.read, 101);
+        ASSERT_EQ(v.kind, row.kind);
+        if (v.kind != Kind::Joined) continue;
+        EXPECT_EQ(Ask(reads, 2, row.read, 102).read, v.read);  // another asker waits with it
+        if (row.between) Ask(reads, 3, *row.between, 103);
+        EXPECT_TRUE(reads.Hearing(true, row.held ? row.start : "", 104).empty());
+        if (!row.rest.empty()) reads.Unasked(Language::Kenwood, Dialect::Kenwood, (row.held ? row.start : "") + row.rest, 110);
+        const std::vector<Settled> expected{{v.read, {1, row.read.command}, row.answer},
+                                            {v.read, {2, row.read.command}, row.answer}};
+        EXPECT_EQ(reads.Hearing(!row.rest.empty(), row.then, 110), expected);
+        EXPECT_EQ(reads.InFlight(), 0u);
+    }
+}
+
 // A read not yet on its way is joined by nobody; an answer that is not the read's
 // own is copied to nobody, its joiners handed back to ask anew.
 TEST(SharedReads, OnlyAReadOnItsWayIsJoinedAndOnlyItsOwnAnswerCopied) {
@@ -280,6 +336,20 @@ TEST(SharedReads, OnlyAReadOnItsWayIsJoinedAndOnlyItsOwnAnswerCopied) {
     EXPECT_TRUE(reads.Answered(parked.read, "?;", 3).empty());
     EXPECT_EQ(reads.Again(), (std::vector<SharedReads::Asker>{{3, K("FA;").command}}));
     EXPECT_TRUE(reads.Again().empty());
+
+    // A parked read the radio answered meanwhile (for another) is done unwritten,
+    // unless something may have changed it since it was asked.
+    SharedReads later;
+    const auto fa = Ask(later, 1, K("FA;"), 0);
+    later.Parked(fa.read);
+    EXPECT_EQ(later.Meanwhile(fa.read, 1), std::nullopt);
+    Answer(later, K("FA;"), kFa, 5);
+    EXPECT_EQ(later.Meanwhile(fa.read, 6), kFa);
+    const auto md = Ask(later, 1, K("MD;"), 7);
+    later.Parked(md.read);
+    Ask(later, 2, K("MD3;"), 8);
+    later.Unasked(Language::Kenwood, Dialect::Kenwood, "MD2;", 9);
+    EXPECT_EQ(later.Meanwhile(md.read, 10), std::nullopt);
 }
 
 TEST(SharedReads, KeyingByTheLineDropsAllButAVfosFrequencyClosingThePortForgetsReadsInFlightToo) {

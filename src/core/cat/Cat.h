@@ -216,6 +216,7 @@ public:
     // The tag of the first answer awaited (0: none).
     uint64_t FirstTag() const { return FirstAwaited() ? FirstAwaited()->tag : 0; }
     std::size_t HeldSize() const { return held_.size(); }
+    const Bytes& Held() const { return held_; }
 
 private:
     std::optional<Piece> Next();

@@ -34,6 +34,9 @@ constexpr std::string_view kModeReads[] = {"MD", "MD$", "IF", "OI", "SH", "SL", 
 constexpr std::string_view kModeSets[] = {"MD", "MD$"};
 constexpr std::string_view kOwnSets[] = {"AG", "AI", "KS", "MG", "ML", "PC", "RG", "SQ", "VG"};
 constexpr std::string_view kReported[] = {"FA", "FB", "IF", "MD"};
+// The reports of a change of frequency or mode: a reported read waits while one
+// of them is partly said (the status word IF carries both).
+constexpr std::string_view kChangeReports[] = {"FA", "FB", "FC", "MD", "IF"};
 
 // The TS-2000's IF answer: IF, 11 digits of frequency, ..., the mode at 29 and
 // the VFO (0 A, 1 B, 2 memory) at 30, ';' at 37.
@@ -226,6 +229,23 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         return verdict;
     }
     const Place& place = *judged.read;
+    // What the store holds may be older than what the radio is saying: the read
+    // waits for it to be whole, with any other read of the same that waits.
+    if (Saying(language, place)) {
+        ++counts_.joined;
+        verdict.kind = Verdict::Kind::Joined;
+        for (auto& [ticket, flight] : flights_) {
+            if (flight.waits && flight.joinable && flight.place.key == place.key) {
+                flight.joined.push_back({client, command});
+                verdict.read = ticket;
+                return verdict;
+            }
+        }
+        verdict.read = nextTicket_++;
+        Flight& waiting = flights_[verdict.read];
+        waiting = Flight{std::move(*judged.read), language, command, {{client, command}}, true, true, true, stores_};
+        return verdict;
+    }
     if (const auto s = stored_.find(place.key);
         s != stored_.end() && nowMs >= s->second.at && nowMs - s->second.at < WindowFor(place)) {
         ++counts_.cached;
@@ -234,7 +254,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         return verdict;
     }
     for (auto& [ticket, flight] : flights_) {
-        if (flight.joinable && flight.written && flight.place.key == place.key) {
+        if (flight.joinable && flight.written && !flight.waits && flight.place.key == place.key) {
             flight.joined.push_back({client, command});
             ++counts_.joined;
             verdict.kind = Verdict::Kind::Joined;
@@ -243,7 +263,7 @@ SharedReads::Verdict SharedReads::Ask(uint64_t client, Language language, const 
         }
     }
     verdict.read = nextTicket_++;
-    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true, true};
+    flights_[verdict.read] = Flight{std::move(*judged.read), language, command, {}, true, true, false, stores_};
     ++counts_.sent;
     return verdict;
 }
@@ -265,6 +285,67 @@ std::vector<SharedReads::Copy> SharedReads::Answered(uint64_t read, const Bytes&
     for (const Asker& asker : flight.joined)
         copies.push_back({asker.client, ForAsker(flight.language, answer, asker.command)});
     return copies;
+}
+
+bool SharedReads::Saying(Language language, const Place& place) const {
+    // A window of 0 sends every read to the radio: none would be answered from the report.
+    if (!hearing_ || !reports_ || windowMs_ == 0 || !place.reported || language != Language::Kenwood) return false;
+    const std::string start = (partialIn_ == language ? unsaid_ : std::string()) + held_;
+    if (start.empty()) return false;
+    // Its first letters tell which report it is; fewer than two may begin any.
+    const std::string head = Upper(start.substr(0, 2));
+    for (std::string_view name : kChangeReports) {
+        if (!name.starts_with(head)) continue;
+        const Effect effect = KenwoodSet(std::string(name));
+        if (name == "IF" || (effect == Effect::Frequency && place.frequency) || (effect == Effect::Mode && place.mode))
+            return true;
+    }
+    return false;
+}
+
+std::vector<SharedReads::Settled> SharedReads::Hearing(bool hearing, std::string_view held, uint64_t nowMs) {
+    hearing_ = hearing;
+    held_ = std::string(held.substr(0, 4));
+    std::vector<Settled> settled;
+    for (auto it = flights_.begin(); it != flights_.end();) {
+        const Flight& f = it->second;
+        const auto s = stored_.find(f.place.key);
+        const bool fresh = s != stored_.end() && f.joinable && nowMs >= s->second.at &&
+                           nowMs - s->second.at < WindowFor(f.place);
+        // Answered once a report of it is whole, though another may have begun since;
+        // from the store as it was when what was said proved not to concern it; by
+        // the radio when it changed what was stored, or the line went quiet first
+        // (a report cut short: what it said is not known).
+        const bool refreshed = fresh && s->second.count > f.since;
+        if (!f.waits || (!refreshed && Saying(f.language, f.place))) {
+            ++it;
+            continue;
+        }
+        const bool answered = refreshed || (fresh && hearing_);
+        for (const Asker& a : f.joined)
+            settled.push_back({it->first, a, answered ? ForAsker(f.language, s->second.answer, a.command) : Bytes()});
+        it = flights_.erase(it);
+    }
+    return settled;
+}
+
+std::optional<Bytes> SharedReads::Meanwhile(uint64_t read, uint64_t nowMs) {
+    const auto found = flights_.find(read);
+    if (found == flights_.end() || found->second.written || !found->second.joinable) return std::nullopt;
+    const Flight& f = found->second;
+    const auto s = stored_.find(f.place.key);
+    if (s == stored_.end() || s->second.count <= f.since || nowMs < s->second.at ||
+        nowMs - s->second.at >= WindowFor(f.place))
+        return std::nullopt;
+    Bytes answer = ForAsker(f.language, s->second.answer, f.command);
+    flights_.erase(found);
+    --counts_.sent;
+    ++counts_.cached;
+    return answer;
+}
+
+bool SharedReads::Waiting() const {
+    return std::any_of(flights_.begin(), flights_.end(), [](const auto& f) { return f.second.waits; });
 }
 
 void SharedReads::Parked(uint64_t read) {
@@ -295,10 +376,12 @@ void SharedReads::Close() {
     flights_.clear();
     again_.clear();
     unsaid_.clear();
+    hearing_ = false;
+    held_.clear();
 }
 
 void SharedReads::Store(const Place& place, Bytes answer, uint64_t nowMs, bool byReport) {
-    stored_[place.key] = Entry{place, std::move(answer), nowMs, byReport};
+    stored_[place.key] = Entry{place, std::move(answer), nowMs, byReport, ++stores_};
 }
 
 void SharedReads::Drop(Effect effect, const std::string& setting, std::optional<uint64_t> reportAt) {

@@ -26,6 +26,14 @@
 //    FA, FB, MD, IF) and CI-V transceive frames (to 00: 00 frequency, 01 mode)
 //    refresh the read they carry and drop what they imply changed; any other report
 //    drops what its set would.
+//  - Hearing() after the radio's bytes are taken in, with the start of what the
+//    radio is saying and has not finished (held by the turns), and when the radio
+//    has said nothing for too long: while the radio is partway through a report
+//    that may carry or change a reported read, that read is not answered from the
+//    store but waits (Joined, a ticket of its own) for the report to be whole;
+//    Hearing() then answers it from the store, or, the store having nothing fresh
+//    for it (the report dropped it, or the radio fell silent before finishing),
+//    hands it back to be sent to the radio.
 //  - Changed() when the transmitter is keyed or released other than by a command.
 //  - Close() when the port closes or reopens: nothing is kept.
 //
@@ -99,6 +107,14 @@ public:
         bool reported = false;  // carried by the radio's reports
         bool steady = false;    // keying leaves it as it is
     };
+    // A read that waited for what the radio was saying: `answer` from the store (in
+    // the asker's form), or, empty, to be sent to the radio.
+    struct Settled {
+        uint64_t read = 0;
+        Asker asker;
+        Bytes answer;
+        bool operator==(const Settled&) const = default;
+    };
     struct Counts {
         uint64_t sent = 0;    // shared reads written to the radio
         uint64_t joined = 0;  // reads merged into one in flight
@@ -119,6 +135,10 @@ public:
     // Written (a read that waits would keep its joiners waiting with it).
     void Parked(uint64_t read);
     void Written(uint64_t read);
+    // A parked read whose turn has come: the answer (in its asker's form) when the
+    // radio said it since the read was asked, and nothing may have changed it
+    // since; the read is then done, not to be written.
+    std::optional<Bytes> Meanwhile(uint64_t read, uint64_t nowMs);
     // The radio's answer to the read with this ticket: the copies for those that
     // joined. An answer that is not the read's own (an error, another command's)
     // is copied to nobody: those that joined are in Again(), to be sent anew.
@@ -129,6 +149,12 @@ public:
     // `bytes`: reports (several may come together; one cut in two is joined to its
     // rest when that comes). `dialect` places Kenwood's MD.
     void Unasked(Language language, Dialect dialect, std::string_view bytes, uint64_t nowMs);
+    // `hearing`: the radio is saying something (false once it has been silent for
+    // the caller's bound); `held`: the start of an unfinished piece the turns hold
+    // (after what Unasked holds). The reads that waited and need wait no longer.
+    std::vector<Settled> Hearing(bool hearing, std::string_view held, uint64_t nowMs);
+    // Some read waits for what the radio is saying.
+    bool Waiting() const;
     // A client left: it joins nothing any more (a read it sent still serves the others).
     void Leave(uint64_t client);
     // A change no command shows (the transmitter keyed by RTS or the in-band
@@ -148,6 +174,7 @@ private:
         Bytes answer;
         uint64_t at = 0;
         bool byReport = false;
+        uint64_t count = 0;  // stores_ when stored
     };
     struct Flight {
         Place place;
@@ -156,6 +183,8 @@ private:
         std::vector<Asker> joined;
         bool joinable = true;  // nothing changed it since it went
         bool written = true;   // on its way to the radio (Parked: not yet)
+        bool waits = false;    // written by nobody: waits for what the radio is saying
+        uint64_t since = 0;    // the store's count when it was asked
     };
 
     uint64_t WindowFor(const Place& place) const;
@@ -165,14 +194,20 @@ private:
     void Store(const Place& place, Bytes answer, uint64_t nowMs, bool byReport);
     void KenwoodReport(Dialect dialect, std::string_view report, uint64_t nowMs);
     void CivReport(std::string_view frame, uint64_t nowMs);
+    // The radio is partway through saying what may carry or change this read.
+    bool Saying(Language language, const Place& place) const;
 
     // The start of a report not yet whole (at most kLongestReport bytes), and its language.
     static constexpr std::size_t kLongestReport = 64;
     std::string unsaid_;
     Language partialIn_ = Language::Unknown;
+    // From Hearing(): whether the radio is saying something, and the start of what the turns hold.
+    bool hearing_ = false;
+    std::string held_;
     uint64_t windowMs_ = kDefaultWindowMs;
     bool reports_ = false;
     std::map<std::string, Entry> stored_;
+    uint64_t stores_ = 0;  // answers and reports stored so far
     std::map<uint64_t, Flight> flights_;
     std::vector<Asker> again_;
     uint64_t nextTicket_ = 1;

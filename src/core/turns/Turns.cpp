@@ -433,6 +433,25 @@ void Turns::Route(std::vector<cat::AnswerMatcher::Piece> pieces, std::vector<Del
         PiecesGone(n);
     }
     Sweep(out);  // answers passed over were not given
+    Listen(out);
+}
+
+void Turns::Listen(std::vector<Delivery>& out) {
+    if (!Sharing()) return;
+    const bool ours = Known(matcher_.Speaks());
+    const Bytes held = ours && hearing_ ? matcher_.Held() : Bytes();
+    for (cat::SharedReads::Settled& s : shared_.Hearing(hearing_, held, Now())) {
+        if (s.answer.empty()) Resend(s.read, s.asker);
+        else Copied(s.read, {s.asker.client, std::move(s.answer)}, out);
+    }
+}
+
+std::vector<Turns::Delivery> Turns::LineQuiet() {
+    std::vector<Delivery> out = std::exchange(ready_, {});
+    if (!Listening()) return out;
+    hearing_ = false;
+    Listen(out);
+    return out;
 }
 
 void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate, uint64_t tag) {
@@ -457,6 +476,7 @@ void Turns::ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, 
 
 std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet) {
     std::vector<Delivery> out = std::exchange(ready_, {});
+    if (!data.empty()) hearing_ = true;
     const bool known = Framed();
     if (!open_) {
         if (!known) {
@@ -536,15 +556,35 @@ std::vector<Turns::Delivery> Turns::EndTurn() {
 }
 
 std::optional<Turns::Write> Turns::NextParked() {
-    if (open_ || order_.empty()) return std::nullopt;
-    const ConnectionId next = order_.front();
-    order_.pop_front();
-    auto it = parked_.find(next);
-    ParkedBlock block = TakeTurn(it->second);
-    // What one turn could not take waits behind the others.
-    if (it->second.pieces.empty()) parked_.erase(it);
-    else order_.push_back(next);
-    return Open(next, std::move(block));
+    while (!open_ && !order_.empty()) {
+        const ConnectionId next = order_.front();
+        order_.pop_front();
+        auto it = parked_.find(next);
+        ParkedBlock block = TakeTurn(it->second);
+        // What one turn could not take waits behind the others.
+        if (it->second.pieces.empty()) parked_.erase(it);
+        else order_.push_back(next);
+        // The server's own reads are for the radio's word; a departed client's go as they would have.
+        if (Sharing() && joined_.count(next)) AnsweredMeanwhile(next, block);
+        if (!block.pieces.empty()) return Open(next, std::move(block));
+    }
+    return std::nullopt;
+}
+
+void Turns::AnsweredMeanwhile(ConnectionId from, ParkedBlock& block) {
+    std::deque<Piece> kept;
+    for (Piece& p : block.pieces) {
+        std::optional<Bytes> answer;
+        if (p.ticket != 0 && p.answerSlots.size() == 1) answer = shared_.Meanwhile(p.ticket, Now());
+        if (!answer) {
+            kept.push_back(std::move(p));
+            continue;
+        }
+        block.bytes -= p.bytes.size();
+        if (const auto a = asked_.find(from); a != asked_.end()) ++a->second.cached;
+        Give(from, std::move(*answer), p.answerSlots[0], ready_);
+    }
+    block.pieces = std::move(kept);
 }
 
 void Turns::Reset() {
@@ -558,6 +598,7 @@ void Turns::Reset() {
     slots_.clear();
     expected_.clear();
     ready_.clear();
+    hearing_ = false;
 }
 
 void Turns::SetRadioLanguage(cat::Language language) { radioLanguage_ = language; }

@@ -104,9 +104,16 @@ public:
     // The answer wait passed (for a block whose commands get no answer: the time
     // they take on the line): the turn ends if nothing it surely gets is missing.
     bool AnswerWaitOver();
+    // Reads wait for what the radio is saying (see cat::SharedReads::Hearing).
+    bool Listening() const { return shared_.Waiting(); }
+    // The radio has said nothing for long enough: what it began to say and did not
+    // finish is not waited for (the reads that waited for it go to the radio: see
+    // AnyParked).
+    std::vector<Delivery> LineQuiet();
     // The turn limit: what is held of an answer goes to the holder as it is.
     std::vector<Delivery> EndTurn();
-    // The next parked block, opening its turn; only while no turn is open.
+    // The next parked block, opening its turn; only while no turn is open. Its
+    // reads answered while they waited are not written (see TakeReady).
     std::optional<Write> NextParked();
     // The port closed: no turn, nothing parked.
     void Reset();
@@ -191,6 +198,9 @@ private:
     // The radio has begun the answer to this shared read: one who asks now would
     // get bytes said before it asked.
     bool AnswerBegun(uint64_t ticket) const;
+    // Reads of the block the radio answered for others while they were parked
+    // leave it, answered (see cat::SharedReads::Meanwhile).
+    void AnsweredMeanwhile(ConnectionId from, ParkedBlock& block);
     // A command that may change what is stored drops it again as it is written.
     void Written(ConnectionId from, const ParkedBlock& turn);
     bool Sharing() const { return static_cast<bool>(clock_); }
@@ -205,6 +215,8 @@ private:
     void Copied(uint64_t ticket, const cat::SharedReads::Copy& copy, std::vector<Delivery>& out);
     // A read written for others too whose answer will not come.
     void GaveUp(uint64_t ticket);
+    // Reads that waited for what the radio is saying, now answered or sent anew.
+    void Listen(std::vector<Delivery>& out);
     // The turn is over; answers still awaited of a client that left stay awaited.
     void Close();
     void ToAsker(ConnectionId asker, Bytes data, std::vector<Delivery>& out, bool skipLate = false, uint64_t tag = 0);
@@ -262,6 +274,7 @@ private:
     std::map<uint64_t, Expected> expected_;
     uint64_t nextTag_ = 1, nextSlot_ = 1;
     std::vector<Delivery> ready_;
+    bool hearing_ = false;  // radio bytes came since LineQuiet
     std::map<ConnectionId, Asked> asked_;
     std::deque<uint64_t> writtenAt_;  // when each command went, over the last kRateWindowMs
     cat::SharedReads shared_;
