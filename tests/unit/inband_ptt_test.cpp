@@ -10,8 +10,6 @@
 namespace ovrin {
 namespace {
 
-using sim::SimApp;
-
 using sim::Keyer;
 const Bytes& kKey = sim::kInBandKey;
 const Bytes& kRelease = sim::kInBandRelease;
@@ -46,19 +44,6 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
     }
 }
 
-// The rest of a command may come a little later (Wi-Fi, the Internet); the start of
-// one that a closing client leaves behind is data, written before the close.
-TEST(Ptt, ASplitCommandWaitsForItsRestAndAClosingClientsStartIsData) {
-    Keyer app;
-    app.Send(1, "FA;\x1B\x1B" "AT");
-    app.clock.Advance(60);
-    app.Send(1, "H1");
-    EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
-    app.Send(1, "ID;\x1B");
-    app.sockets.PeerCloses(1);
-    EXPECT_EQ(app.com.Written(), "FA;ID;\x1B");
-}
-
 // The first command while RTS control is off asks once. Yes obeys it and turns RTS
 // control on, and the port no longer stays open keyed between clients; No drops
 // it and every later one. A command or data that come while the box is open raise
@@ -86,10 +71,7 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
     for (const bool leaves : {true, false}) {
         Keyer app(0);
         app.dialogs.Answer(MsgResult::Yes);
-        app.dialogs.whileOpen = [&] {
-            if (leaves) app.sockets.PeerCloses(1);
-            else app.Send(1, kRelease + "ID;");
-        };
+        app.dialogs.whileOpen = [&] { leaves ? app.sockets.PeerCloses(1) : app.Send(1, kRelease + "ID;"); };
         app.Send(1, kKey + "FA;");
         app.clock.Advance(app.f.station.path.tmrActivePort.Interval());  // FA; unanswered: the turn limit
         EXPECT_EQ(app.f.chkCtrlPTT.Value(), 1);

@@ -22,20 +22,11 @@ struct Idle : TimerBackend {
     void Disarm() override {}
 };
 
+// Every option away from its default.
 ServerOptions Shack() {
-    ServerOptions o;
-    o.clients = 3;
-    o.answerWaitMs = 400;
-    o.rfc2217Port = 50001;
-    o.statusPort = 8080;
-    o.txLimitS = 0;
-    o.cat = cat::Language::CiV;
-    o.allow = "192.168.1.0/24=operate, ::1";
-    o.pttLine = PttLine::Dtr;
-    o.txAllowed = {{14000000, 14350000}, {7000000, 7200000}};
-    o.cacheMs = 0;
-    o.radioReports = true;
-    return o;
+    return {.clients = 3, .answerWaitMs = 400, .rfc2217Port = 50001, .statusPort = 8080, .txLimitS = 0,
+            .cat = cat::Language::CiV, .allow = "192.168.1.0/24=operate, ::1", .pttLine = PttLine::Dtr,
+            .txAllowed = {{14000000, 14350000}, {7000000, 7200000}}, .cacheMs = 0, .radioReports = true};
 }
 
 TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
@@ -116,8 +107,8 @@ TEST(Options, AnAllowListThatCannotBeReadLetsNobodyIn) {
         Door door(app.log, [](Timer&) { return std::make_unique<Idle>(); });
         door.Guard(app.f.station);
         app.Load();
-        EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}));
-        EXPECT_TRUE(app.log.Has({"from no address: the allow-list cannot be read"}));
+        EXPECT_TRUE(app.log.Has({row.told, "no client is let in until it is mended"}) &&
+                    app.log.Has({"from no address: the allow-list cannot be read"}));
         ASSERT_TRUE(AllowListFault(app.f.station.settings.options).has_value());
         for (const char* address : {"127.0.0.1", "10.0.0.1", "192.168.1.1", "::1", ""})
             EXPECT_FALSE(app.f.station.Admits(address)) << address;
@@ -241,8 +232,7 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
     ASSERT_EQ(app.f.chkDTR.Value(), 1);  // RTS keys: DTR is free
     app.f.cboPttLine.SetListIndex(1);
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
-    EXPECT_EQ(app.f.chkDTR.Value(), 0);
-    EXPECT_EQ(app.f.station.settings.options.pttLine, PttLine::Dtr);
+    EXPECT_EQ(std::tuple(app.f.chkDTR.Value(), app.f.station.settings.options.pttLine), std::tuple(0, PttLine::Dtr));
 }
 
 }  // namespace

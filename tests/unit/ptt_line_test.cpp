@@ -66,8 +66,7 @@ TEST(PttLine, DtrKeysAndEveryWayOutDropsIt) {
     DtrKeyer app;
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
     ASSERT_TRUE(app.sockets.RequestConnection());
-    EXPECT_TRUE(app.com.RTSEnable());
-    EXPECT_FALSE(app.com.DTREnable());
+    EXPECT_EQ(std::tuple(app.com.RTSEnable(), app.com.DTREnable()), std::tuple(true, false));
     EXPECT_TRUE(app.log.Has({"DTR off (PTT), RTS on"}));
     app.com.rtsHistory.clear();
     app.Send(1, "\x1B\x1B" "ATH1");
@@ -89,9 +88,7 @@ TEST(PttLine, ARemoteSerialPortClientKeysWithDtrAndItsRtsFollowsTheBox) {
     DtrKeyer app;
     ASSERT_TRUE(app.sockets.RequestConnection());  // keeps the port open when the other goes
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.5", kComPortListener));
-    const auto control = [&](uint8_t value) {
-        app.Send(2, Bytes("\xFF\xFA\x2C\x05", 4) + static_cast<char>(value) + Bytes("\xFF\xF0", 2));
-    };
+    const auto control = [&](int value) { app.Send(2, sim::SetControl(value)); };
     control(8);  // DTR on at open: where it starts
     app.clock.Advance(1000);
     EXPECT_FALSE(app.com.DTREnable());
@@ -101,8 +98,7 @@ TEST(PttLine, ARemoteSerialPortClientKeysWithDtrAndItsRtsFollowsTheBox) {
     EXPECT_TRUE(app.com.DTREnable());
     EXPECT_TRUE(app.log.Has({"PTT keyed", "by DTR (remote serial port)"}));
     app.sockets.PeerCloses(2);
-    EXPECT_FALSE(app.com.DTREnable());
-    EXPECT_TRUE(app.com.RTSEnable());  // back to its box
+    EXPECT_EQ(std::tuple(app.com.DTREnable(), app.com.RTSEnable()), std::tuple(false, true));  // RTS back to its box
 }
 
 }  // namespace

@@ -10,9 +10,7 @@
 namespace ovrin {
 namespace {
 
-using sim::SimApp;
-
-using sim::Keyer;
+using sim::Keyer, sim::SimApp;
 const Bytes& kKey = sim::kInBandKey;
 const Bytes& kRelease = sim::kInBandRelease;
 
