@@ -145,9 +145,8 @@ TEST(Civ, CutsFramesFromAnyPiecesAndAnswersOnlyItsOwnAddress) {
     for (const char c : read.substr(0, 5)) EXPECT_TRUE(radio.Feed(std::string(1, c)).empty());
     auto exchanges = radio.Feed(read.substr(5) + Hex("FE FE FE 70 E0 1C 00 FD"));
     ASSERT_EQ(exchanges.size(), 2u);
-    EXPECT_EQ(exchanges[0].answer, Hex("FE FE E0 70 03 00 40 07 14 00 FD"));
-    EXPECT_EQ(exchanges[0].name, "03");
-    EXPECT_EQ(exchanges[1].answer, Hex("FE FE E0 70 1C 00 00 FD"));
+    EXPECT_EQ(std::tuple(exchanges[0].answer, exchanges[0].name, exchanges[1].answer),
+              std::tuple(Hex("FE FE E0 70 03 00 40 07 14 00 FD"), "03", Hex("FE FE E0 70 1C 00 00 FD")));
     EXPECT_EQ(radio.TurnKnob(7'074'000), "");  // transceive off
     EXPECT_EQ(radio.Feed(Hex("FE FE 70 E0 25 00 FD"))[0].answer, Hex("FE FE E0 70 25 00 00 40 07 07 00 FD"));
 }
@@ -159,8 +158,7 @@ TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse
     for (const char c : read.substr(0, 4)) EXPECT_TRUE(radio.Feed(std::string(1, c)).empty());
     auto exchanges = radio.Feed(read.substr(4));
     ASSERT_EQ(exchanges.size(), 1u);
-    EXPECT_EQ(exchanges[0].answer, Hex("01 40 74 00 01"));
-    EXPECT_EQ(exchanges[0].name, "03");
+    EXPECT_EQ(std::tuple(exchanges[0].answer, exchanges[0].name), std::tuple(Hex("01 40 74 00 01"), "03"));
 
     Walk(radio,
          {
@@ -217,11 +215,8 @@ TEST(RadioSimOptions, FamiliesTheirEchoSlowCommandsAndRefusals) {
     ASSERT_TRUE(ParseOptions({"--slow", "fa:450", "--slow", "1c:5", "--civ-address", "0x5e", "--family", "civ",
                               "--transceive", "--knob", "250", "--step", "10"},
                              options, error));
-    EXPECT_EQ(options.slowMs, (std::map<std::string, int>{{"FA", 450}, {"1C", 5}}));
-    EXPECT_EQ(options.radio.civAddress, 0x5E);
-    EXPECT_EQ(options.radio.family, Family::Civ);
-    EXPECT_TRUE(options.radio.transceive);
-    EXPECT_EQ(options.knobMs, 250);
+    EXPECT_EQ(std::tuple(options.slowMs, options.radio.civAddress, options.radio.family, options.radio.transceive, options.knobMs),
+              std::tuple(std::map<std::string, int>{{"FA", 450}, {"1C", 5}}, 0x5E, Family::Civ, true, 250));
     // A radio tuning in 10 Hz steps rounds a set down to its step.
     auto tuned = MakeRadio(options.radio);
     tuned->Feed(std::string("\xFE\xFE\x5E\xE0\x05\x23\x41\x07\x14\x00\xFD", 11));

@@ -63,8 +63,7 @@ TEST(Ptt, TheFirstCommandAsksOnceAndTheAnswerHolds) {
         EXPECT_EQ(app.dialogs.shown.size(), 1u);
         EXPECT_EQ(app.com.rtsHistory, (yes ? std::vector<bool>{true, false} : std::vector<bool>{}));
         EXPECT_EQ(app.com.writes, std::vector<Bytes>{"FA;"});
-        EXPECT_EQ(app.f.chkCtrlPTT.Value(), yes ? 1 : 0);
-        EXPECT_EQ(app.f.chkComPortActiveInListen.Value(), yes ? 0 : 1);
+        EXPECT_EQ(std::tuple(app.f.chkCtrlPTT.Value(), app.f.chkComPortActiveInListen.Value()), std::tuple(yes, !yes));
     }
     // The asker leaves, or releases, while the box is open: a Yes keys nothing, and
     // what it sent meanwhile follows the block that asked.

@@ -27,9 +27,8 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     app.Client(1).rx = "FA1;";  // sent just before it went
     app.Client(1).peerGone = true;  // its close event not yet delivered
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.8"));
-    EXPECT_EQ(app.Client(1).RemoteHostIP(), "198.51.100.8");
-    EXPECT_EQ(app.com.Written(), "FA1;");
-    EXPECT_FALSE(app.com.RTSEnable());
+    EXPECT_EQ(std::tuple(app.Client(1).RemoteHostIP(), app.com.Written(), app.com.RTSEnable()),
+              std::tuple("198.51.100.8", "FA1;", false));
     EXPECT_TRUE(app.log.Has({"198.51.100.7", "left"}));
 
     app.sockets.PeerCloses(1);
@@ -47,9 +46,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.9"));
     EXPECT_EQ(app.Client(2).RemoteHostIP() + " " + app.f.cboRmtAddress.List(1), "10.0.0.9 10.0.0.9");  // by slot
     app.sockets.RaiseError(0);
-    EXPECT_EQ(app.sockets.Count(), 1);
-    EXPECT_EQ(app.f.cboConn.Text(), "Listen");
-    EXPECT_EQ(app.log.Count("step failed"), 0);
+    EXPECT_EQ(std::tuple(app.sockets.Count(), app.f.cboConn.Text(), app.log.Count("step failed")), std::tuple(1, "Listen", 0));
 }
 
 // A failed accept on either listener: nobody has left. The client served keeps
@@ -65,9 +62,8 @@ TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
         for (int i = 0; i < 3; ++i) app.sockets.AcceptFails(listener);
         EXPECT_EQ(app.log.Count("Cannot accept a connection"), 1) << listener;
         EXPECT_FALSE(app.log.Has({"lost"})) << listener;
-        EXPECT_EQ(app.sockets.Element(0).state, sckListening) << listener;
-        EXPECT_EQ(app.sockets.Element(kComPortListener).state, sckListening) << listener;
-        EXPECT_TRUE(app.com.PortOpen()) << listener;
+        EXPECT_EQ(std::tuple(app.sockets.Element(0).state, app.sockets.Element(kComPortListener).state, app.com.PortOpen()),
+                  std::tuple(sckListening, sckListening, true)) << listener;
         app.Send(1, "FA;");
         app.Radio("FA00014074000;");
         EXPECT_EQ(app.Client(1).sent, "FA00014074000;") << listener;

@@ -133,8 +133,7 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
         app.clock.Advance(1000);  // past its first second
         app.Send(1, row.sent);
         EXPECT_NE(app.Client(1).sent.find(row.answer), Bytes::npos) << cat::Hex(app.Client(1).sent);
-        EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
-        EXPECT_FALSE(app.com.DTREnable());
+        EXPECT_EQ(std::pair(app.com.Settings(), app.com.DTREnable()), std::pair(std::string("9600,n,8,2"), false));
         EXPECT_EQ(app.f.station.transmitter.Keyed(), std::string(row.role) == "transmit");
     }
 }

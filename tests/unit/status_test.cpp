@@ -283,8 +283,7 @@ TEST(StatusPublisher, FollowsThePortAndTheAllowListAndTellsEachFailureOnce) {
         options = {step.port, step.allow};
         const std::size_t lines = log.lines.size();
         page.Publish();
-        EXPECT_EQ(opens, step.opens);
-        EXPECT_EQ(page.PublishTimer().Enabled(), step.serving);
+        EXPECT_EQ(std::pair(opens, page.PublishTimer().Enabled()), std::pair(step.opens, step.serving));
         if (step.serving) {
             ASSERT_NE(last, nullptr);
             EXPECT_EQ(last->port, step.port);

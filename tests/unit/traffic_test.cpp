@@ -45,8 +45,8 @@ TEST(RadioBlocks, TheEchoOfTheTurnsWritesIsDroppedAloneOrAheadOfTheAnswer) {
         app.f.chkCtrlPTT.SetValue(1);
         for (const Bytes& block : row.client) app.Send(1, block);
         for (const Bytes& block : row.radio) app.Radio(block);
-        EXPECT_EQ(app.Client(1).sentBlocks, row.delivered) << row.radio.back();
-        EXPECT_EQ(app.f.station.turns.TurnOpen(), row.turnOpen) << row.radio.back();
+        EXPECT_EQ(std::pair(app.Client(1).sentBlocks, app.f.station.turns.TurnOpen()), std::pair(row.delivered, row.turnOpen))
+            << row.radio.back();
     }
 }
 
@@ -180,8 +180,7 @@ TEST(RadioBlocks, NothingForAConnectionThatLeftReachesTheNextClient) {
             ASSERT_TRUE(app.sockets.RequestConnection());
             app.Run(row.after);
         }
-        EXPECT_EQ(app.com.Written(), row.written);
-        EXPECT_EQ(app.Client(static_cast<int16_t>(row.clients)).sent, row.heard);
+        EXPECT_EQ(std::pair(app.com.Written(), app.Client(static_cast<int16_t>(row.clients)).sent), std::pair(row.written, row.heard));
         EXPECT_EQ(app.com.opens, 1);  // the port kept open is not opened again
     }
 }

@@ -75,9 +75,8 @@ TEST(Status, DefaultIsRefusedWhileServingAndYesResetsTheLineAndTheTcpPort) {
     EXPECT_EQ(f.txtHostPort.Text() + f.cboInterbyte.Text() + f.cboBaud.Text() + f.cboBits.Text() +
                   f.cboParity.Text() + f.cboStop.Text() + f.cboComPort.Text(),
               "50000100 mS96008None2x");
-    EXPECT_EQ(f.chkDTR.Value(), 1);
-    EXPECT_EQ(app.host.files.at(app.SettingsPath()).substr(47, 6), "9600  ");
-    EXPECT_EQ(f.cboConn.Text(), "Off-line");
+    EXPECT_EQ(std::tuple(f.chkDTR.Value(), app.host.files.at(app.SettingsPath()).substr(47, 6), f.cboConn.Text()),
+              std::tuple(1, "9600  ", "Off-line"));
 }
 
 // A bad entry is refused at once and the box shows the port of the last load or
