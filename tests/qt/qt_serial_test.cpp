@@ -122,9 +122,7 @@ TEST_F(SerialTest, EveryByteValuePassesBothWaysAndEventsComeOnlyFromTheEventLoop
     ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), 256);
     int32_t count = 0;
     for (int i = 0; i < 500 && count < 256; ++i, ::usleep(1000)) count = com_.InBufferCount();
-    EXPECT_EQ(count, 256);
-    EXPECT_EQ(com_.Input(), bytes);
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(std::tuple(count, com_.Input(), events.empty()), std::tuple(256, bytes, true));
     EXPECT_TRUE(WaitUntil([&] { return events == std::vector<CommEvent>{comEvReceive}; }));
 
     std::string sent;
@@ -180,9 +178,8 @@ TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     EXPECT_EQ(Read(5), "again");
     Unplug();
     EXPECT_THROW(com_.SetDTREnable(true), PlatformError);
-    EXPECT_FALSE(com_.DTREnable());
     EXPECT_THROW(com_.Output("x"), PlatformError);
-    EXPECT_FALSE(com_.PortOpen());
+    EXPECT_FALSE(com_.DTREnable() || com_.PortOpen());
     EXPECT_TRUE(WaitUntil([&] { return lost.size() == 2; }, 1000));
 
     // A port opened through its link never falls back to the fixed table's device

@@ -31,7 +31,7 @@ struct Step {
 };
 
 // Feeds each step whole and expects exactly one command back.
-void Walk(Radio& radio, const std::vector<Step>& steps, bool binary) {
+void Walk(Radio& radio, bool binary, const std::vector<Step>& steps) {
     for (const Step& s : steps) {
         const auto exchanges = radio.Feed(binary ? Hex(s.send) : s.send);
         ASSERT_EQ(exchanges.size(), 1u) << s.send;
@@ -68,34 +68,30 @@ TEST(Kenwood, AnswersAsTheTs2000WithItsLengthsAndReportsChangesWhileAutoInformat
     const char* const idle = "IF00014074000     +000000000020000000;";
     ASSERT_EQ(std::string(idle).size(), 38u);  // what hamlib checks
     KenwoodRadio radio;
-    Walk(radio,
-         {
-             {"ID;", "ID019;"}, {"PS;", "PS1;"}, {"IF;", idle}, {"AI;", "AI0;"}, {"FA;", "FA00014074000;"},
-             {"FA00007074000;", ""},  // sets answer nothing
-             {"FA;", "FA00007074000;"}, {"MD3;", ""}, {"MD;", "MD3;"}, {"MD2;", ""}, {"TX;", "", "", true},
-             {"IF;", "IF00007074000     +000000000120000000;", "", true},  // TX at offset 28
-             {"RX;", ""}, {"SA;", "SA0000000        ;"},
-             {"SM0;", "SM00005;"}, {"SM1;", "SM10005;"},  // the S-meter: hamlib wants 7 characters before the ';'
-             // Split: receive on B, transmit on A; IF shows B's frequency, VFO 1 at 30, split at 32.
-             {"FR1;", ""}, {"FT0;", ""}, {"FR;", "FR1;"}, {"FT;", "FT0;"},
-             {"IF;", "IF00014074000     +000000000021010000;"},
-             {"FR1;", ""}, {"FT;", "FT1;"}, {"FR0;", ""},  // simplex again: FR moves the transmit VFO along
-         },
-         false);
+    Walk(radio, false, {
+        {"ID;", "ID019;"}, {"PS;", "PS1;"}, {"IF;", idle}, {"AI;", "AI0;"}, {"FA;", "FA00014074000;"},
+        {"FA00007074000;", ""},  // sets answer nothing
+        {"FA;", "FA00007074000;"}, {"MD3;", ""}, {"MD;", "MD3;"}, {"MD2;", ""}, {"TX;", "", "", true},
+        {"IF;", "IF00007074000     +000000000120000000;", "", true},  // TX at offset 28
+        {"RX;", ""}, {"SA;", "SA0000000        ;"},
+        {"SM0;", "SM00005;"}, {"SM1;", "SM10005;"},  // the S-meter: hamlib wants 7 characters before the ';'
+        // Split: receive on B, transmit on A; IF shows B's frequency, VFO 1 at 30, split at 32.
+        {"FR1;", ""}, {"FT0;", ""}, {"FR;", "FR1;"}, {"FT;", "FT0;"},
+        {"IF;", "IF00014074000     +000000000021010000;"},
+        {"FR1;", ""}, {"FT;", "FT1;"}, {"FR0;", ""},  // simplex again: FR moves the transmit VFO along
+    });
     // Refused, and a refused set changes nothing.
-    Walk(radio, Refused({"ZZ;", "FA0001407400;", "FA000140740000;", "FA0001407400x;", "MD0;", "MD8;", "fa;", "AI3;", "FR2;", "RX1;", "SM;", "SM2;"}, "?;"), false);
-    Walk(radio,
-         {
-             {"FA;", "FA00007074000;"},
-             // Auto-information: the changed item, then the status word.
-             {"AI2;", ""}, {"AI;", "AI2;"},
-             {"FB00007000000;", "", "FB00007000000;IF00007074000     +000000000020000000;"},
-             {"FB00007000000;", ""},  // no change, no report
-             {"MD1;", "", "MD1;IF00007074000     +000000000010000000;"},
-             {"TX1;", "", "IF00007074000     +000000000110000000;", true},
-             {"RX;", "", "IF00007074000     +000000000010000000;"}, {"AI0;", ""}, {"FA00014074000;", ""},
-         },
-         false);
+    Walk(radio, false, Refused({"ZZ;", "FA0001407400;", "FA000140740000;", "FA0001407400x;", "MD0;", "MD8;", "fa;", "AI3;", "FR2;", "RX1;", "SM;", "SM2;"}, "?;"));
+    Walk(radio, false, {
+        {"FA;", "FA00007074000;"},
+        // Auto-information: the changed item, then the status word.
+        {"AI2;", ""}, {"AI;", "AI2;"},
+        {"FB00007000000;", "", "FB00007000000;IF00007074000     +000000000020000000;"},
+        {"FB00007000000;", ""},  // no change, no report
+        {"MD1;", "", "MD1;IF00007074000     +000000000010000000;"},
+        {"TX1;", "", "IF00007074000     +000000000110000000;", true},
+        {"RX;", "", "IF00007074000     +000000000010000000;"}, {"AI0;", ""}, {"FA00014074000;", ""},
+    });
     EXPECT_EQ(radio.TurnKnob(14'074'100), "");
     radio.Feed("AI1;");
     EXPECT_EQ(radio.TurnKnob(14'074'000), "FA00014074000;IF00014074000     +000000000010000000;");
@@ -108,32 +104,29 @@ TEST(Civ, AnswersTheSenderAcknowledgesSetsKeepsPttAndTellsAllWithTransceiveOn) {
     const auto a = [](const std::string& body) { return "FE FE E0 94 " + body + " FD"; };
     const auto all = [](const std::string& body) { return "FE FE 00 94 " + body + " FD"; };
     const std::string ok = a("FB"), tx14074 = all("00 00 40 07 14 00");
-    Walk(radio,
-         {
-             {q("03"), a("03 00 40 07 14 00")}, {q("04"), a("04 01 01")}, {q("19 00"), a("19 00 94")},
-             // Set the frequency: ok, and a transceive report to 00; the answer goes to whoever asked.
-             {"FE FE 94 E1 05 00 00 07 07 00 FD", "FE FE E1 94 FB FD", all("00 00 00 07 07 00")},
-             {q("25 00"), a("25 00 00 00 07 07 00")}, {q("25 00 00 40 07 14 00"), ok, tx14074},
-             {q("25 01 00 00 07 07 00"), ok},  // the other VFO: not shown
-             {q("25 01"), a("25 01 00 00 07 07 00")}, {q("06 03 02"), ok, all("01 03 02")},
-             {q("26 00"), a("26 00 03 00 02")}, {q("26 00 01 01 01"), ok, all("01 01 01")},
-             {q("1A 06"), a("1A 06 01 01")}, {q("1A 03 28"), ok}, {q("1A 03"), a("1A 03 28")},
-             // PTT: keyed, read back, released.
-             {q("1C 00"), a("1C 00 00")}, {q("1C 00 01"), ok, "", true}, {q("1C 00"), a("1C 00 01"), "", true},
-             {q("1C 00 00"), ok},
-             // Split and VFO B.
-             {q("0F 01"), ok}, {q("0F"), a("0F 01")}, {q("07 01"), ok, all("00 00 00 07 07 00") + " " + all("01 01 01")},
-             {q("0F"), a("0F 01")},  // still split, now sending on A
-             {q("0F 00"), ok}, {q("07 00"), ok, tx14074 + " " + all("01 01 01")},
-         },
-         true);
+    Walk(radio, true, {
+        {q("03"), a("03 00 40 07 14 00")}, {q("04"), a("04 01 01")}, {q("19 00"), a("19 00 94")},
+        // Set the frequency: ok, and a transceive report to 00; the answer goes to whoever asked.
+        {"FE FE 94 E1 05 00 00 07 07 00 FD", "FE FE E1 94 FB FD", all("00 00 00 07 07 00")},
+        {q("25 00"), a("25 00 00 00 07 07 00")}, {q("25 00 00 40 07 14 00"), ok, tx14074},
+        {q("25 01 00 00 07 07 00"), ok},  // the other VFO: not shown
+        {q("25 01"), a("25 01 00 00 07 07 00")}, {q("06 03 02"), ok, all("01 03 02")},
+        {q("26 00"), a("26 00 03 00 02")}, {q("26 00 01 01 01"), ok, all("01 01 01")},
+        {q("1A 06"), a("1A 06 01 01")}, {q("1A 03 28"), ok}, {q("1A 03"), a("1A 03 28")},
+        // PTT: keyed, read back, released.
+        {q("1C 00"), a("1C 00 00")}, {q("1C 00 01"), ok, "", true}, {q("1C 00"), a("1C 00 01"), "", true},
+        {q("1C 00 00"), ok},
+        // Split and VFO B.
+        {q("0F 01"), ok}, {q("0F"), a("0F 01")}, {q("07 01"), ok, all("00 00 00 07 07 00") + " " + all("01 01 01")},
+        {q("0F"), a("0F 01")},  // still split, now sending on A
+        {q("0F 00"), ok}, {q("07 00"), ok, tx14074 + " " + all("01 01 01")},
+    });
     // Refused: unknown commands, bad BCD, bad modes and filters, a bad PTT value; the frequency kept.
-    Walk(radio,
+    Walk(radio, true,
          Refused({q("99"), q("05 00 0A 07 14 00"), q("05 00 40 07 14"), q("06 06"), q("06 01 04"), q("1C 00 02"),
                   q("1C 01"), q("1A 03 41")},
-                 a("FA")),
-         true);
-    Walk(radio, {{q("03"), a("03 00 40 07 14 00")}}, true);
+                 a("FA")));
+    Walk(radio, true, {{q("03"), a("03 00 40 07 14 00")}});
     EXPECT_EQ(radio.TurnKnob(14'074'100), Hex(all("00 00 41 07 14 00")));
 }
 
@@ -160,24 +153,22 @@ TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse
     ASSERT_EQ(exchanges.size(), 1u);
     EXPECT_EQ(std::tuple(exchanges[0].answer, exchanges[0].name), std::tuple(Hex("01 40 74 00 01"), "03"));
 
-    Walk(radio,
-         {
-             {"00 70 74 00 01", "00"}, {"00 00 00 00 03", "00 70 74 00 01"},  // 7.074 MHz
-             {"02 00 00 00 07", "00"}, {"00 00 00 00 03", "00 70 74 00 02"},  // CW
-             {"00 00 00 00 E7", "00"}, {"00 00 00 00 F7", "FF"},              // bit 7 set: not keyed
-             {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "00", "", true},
-             {"00 00 00 00 BD", "A0 00", "", true}, {"00 00 00 00 88", "00"},
-             {"00 54 00 00 BB", "00 00"}, {"00 00 00 00 81", "00"},  // 0x55 bit 0: VFO A, to B
-             {"00 54 00 00 BB", "00 01"},
-             {"00 00 00 00 03", "01 40 74 00 01"},
-             {"00 00 00 00 02", "00"}, {"00 7A 00 00 BB", "80 00"},  // split
-             {"00 00 00 00 81", "00"}, {"00 7A 00 00 BB", "80 00"},  // A/B toggled: still split
-             {"00 00 00 00 81", "00"},
-             {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "20", "", true},  // bit 5: split
-             {"00 00 00 00 88", "00"}, {"00 00 00 00 82", "00"}, {"00 7A 00 00 BB", "00 00"},
-             {"00 00 00 00 55", "00"},  // unknown: acknowledged all the same
-         },
-         true);
+    Walk(radio, true, {
+        {"00 70 74 00 01", "00"}, {"00 00 00 00 03", "00 70 74 00 01"},  // 7.074 MHz
+        {"02 00 00 00 07", "00"}, {"00 00 00 00 03", "00 70 74 00 02"},  // CW
+        {"00 00 00 00 E7", "00"}, {"00 00 00 00 F7", "FF"},              // bit 7 set: not keyed
+        {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "00", "", true},
+        {"00 00 00 00 BD", "A0 00", "", true}, {"00 00 00 00 88", "00"},
+        {"00 54 00 00 BB", "00 00"}, {"00 00 00 00 81", "00"},  // 0x55 bit 0: VFO A, to B
+        {"00 54 00 00 BB", "00 01"},
+        {"00 00 00 00 03", "01 40 74 00 01"},
+        {"00 00 00 00 02", "00"}, {"00 7A 00 00 BB", "80 00"},  // split
+        {"00 00 00 00 81", "00"}, {"00 7A 00 00 BB", "80 00"},  // A/B toggled: still split
+        {"00 00 00 00 81", "00"},
+        {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "20", "", true},  // bit 5: split
+        {"00 00 00 00 88", "00"}, {"00 00 00 00 82", "00"}, {"00 7A 00 00 BB", "00 00"},
+        {"00 00 00 00 55", "00"},  // unknown: acknowledged all the same
+    });
     // Several in one read, and a part left over.
     EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03 00 00 00 00 E7 00 00")).size(), 2u);
     EXPECT_EQ(radio.Pending(), 2u);

@@ -16,9 +16,7 @@ const Bytes kRtsOn = SetControl(11), kRtsOff = SetControl(12);
 // Listening with the remote serial port on; its client in slot 1.
 struct Remote : sim::SimApp {
     explicit Remote(int txLimitS = ServerOptions{}.txLimitS) {
-        f.station.settings.options.rfc2217Port = 50001;
-        f.station.settings.options.txLimitS = txLimitS;
-        f.station.settings.options.clients = 2;
+        f.station.settings.options = {.clients = 2, .rfc2217Port = 50001, .txLimitS = txLimitS};
         Load();
         f.chkCtrlPTT.SetValue(1);
         EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));

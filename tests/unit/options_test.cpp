@@ -176,7 +176,8 @@ TEST(Options, ADamagedFileStartsWithWhatCanBeUsedAndKeepsItsLines) {
 
 // The window's fields: what can be taken is taken as it is typed or picked (a new
 // PTT line takes PTT control with it); what cannot stays in the field, is said in
-// its tool tip, and keeps Listen from starting, with a box naming it. Listening,
+// its tool tip, and keeps Listen from starting, with a box naming it (what each
+// value may be: OptionsFile.EveryLineThatCannotBeUsedIsToldAndSkipped). Listening,
 // the fields are locked.
 TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
     const struct {
@@ -185,7 +186,6 @@ TEST(OptionFields, TakenWhenGoodRefusedAtListenWhenNotAndLockedWhileListening) {
         std::string refusal;  // the box at Listen; "" when taken
     } rows[] = {
         {"txtAnswerWait", "500", ""},
-        {"txtAnswerWait", "5", "Answer Wait ms \"5\": 20 to 3000 milliseconds."},
         {"cboClients", "4", ""},
         {"cboClients", "0", "Clients \"0\": 1 to 5."},
         {"txtAllow", "192.168.1.0/24 10.0.0.5", ""},

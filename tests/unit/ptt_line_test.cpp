@@ -49,9 +49,7 @@ TEST(PttLine, TheBoxRulesActOnTheLineThatKeys) {
 // Serving a client with PTT control on DTR and RTS: checked.
 struct DtrKeyer : SimApp {
     DtrKeyer() {
-        f.station.settings.options.pttLine = PttLine::Dtr;
-        f.station.settings.options.rfc2217Port = 50001;
-        f.station.settings.options.clients = 2;
+        f.station.settings.options = {.clients = 2, .rfc2217Port = 50001, .pttLine = PttLine::Dtr};
         Load();
         f.cboConn.SetListIndex(0);
         f.chkRTS.SetValue(1);

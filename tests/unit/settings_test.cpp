@@ -47,9 +47,7 @@ TEST(SettingsRecord, EveryFieldAtItsOffsetInSingleBytesBlankFilledAndCut) {
     EXPECT_EQ(ToField("COM123456", 6), "COM123");
     EXPECT_EQ(ToField("\xC3\xA9t\xE2\x82\xAC", 4), "\xE9t? ");  // é kept, € has no single byte
     EXPECT_EQ(FromField("\xE9"), "\xC3\xA9");
-    SettingsRecordBuffer r;
-    r.ListenAtStart = -2;
-    EXPECT_EQ(SettingsRecordBuffer::Decode(r.Encode()).ListenAtStart, -2);
+    EXPECT_EQ(SettingsRecordBuffer::Decode(SettingsRecordBuffer{.ListenAtStart = -2}.Encode()).ListenAtStart, -2);
 }
 
 TEST(LoadSettings, StoredValuesAreAppliedAndWhatNoControlHoldsIsSavedAgain) {

@@ -77,9 +77,7 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
 
 TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
-    app.f.station.settings.options.rfc2217Port = 50001;
-    app.f.station.settings.options.clients = 3;
-    app.f.station.settings.options.allow = "198.51.100.7=monitor, 203.0.113.0/24";
+    app.f.station.settings.options = {.clients = 3, .rfc2217Port = 50001, .allow = "198.51.100.7=monitor, 203.0.113.0/24"};
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
