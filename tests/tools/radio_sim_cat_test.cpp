@@ -153,21 +153,19 @@ TEST(Ft817, AssemblesCommandsByteByByteAnswersReadsAndAcknowledgesEverythingElse
     ASSERT_EQ(exchanges.size(), 1u);
     EXPECT_EQ(std::tuple(exchanges[0].answer, exchanges[0].name), std::tuple(Hex("01 40 74 00 01"), "03"));
 
+    const auto op = [](const std::string& opcode) { return "00 00 00 00 " + opcode; };  // a command with no data
+    const std::string ok = "00";
     Walk(radio, true, {
-        {"00 70 74 00 01", "00"}, {"00 00 00 00 03", "00 70 74 00 01"},  // 7.074 MHz
-        {"02 00 00 00 07", "00"}, {"00 00 00 00 03", "00 70 74 00 02"},  // CW
-        {"00 00 00 00 E7", "00"}, {"00 00 00 00 F7", "FF"},              // bit 7 set: not keyed
-        {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "00", "", true},
-        {"00 00 00 00 BD", "A0 00", "", true}, {"00 00 00 00 88", "00"},
-        {"00 54 00 00 BB", "00 00"}, {"00 00 00 00 81", "00"},  // 0x55 bit 0: VFO A, to B
-        {"00 54 00 00 BB", "00 01"},
-        {"00 00 00 00 03", "01 40 74 00 01"},
-        {"00 00 00 00 02", "00"}, {"00 7A 00 00 BB", "80 00"},  // split
-        {"00 00 00 00 81", "00"}, {"00 7A 00 00 BB", "80 00"},  // A/B toggled: still split
-        {"00 00 00 00 81", "00"},
-        {"00 00 00 00 08", "00", "", true}, {"00 00 00 00 F7", "20", "", true},  // bit 5: split
-        {"00 00 00 00 88", "00"}, {"00 00 00 00 82", "00"}, {"00 7A 00 00 BB", "00 00"},
-        {"00 00 00 00 55", "00"},  // unknown: acknowledged all the same
+        {"00 70 74 00 01", ok}, {op("03"), "00 70 74 00 01"},  // 7.074 MHz
+        {"02 00 00 00 07", ok}, {op("03"), "00 70 74 00 02"},  // CW
+        {op("E7"), ok}, {op("F7"), "FF"},                      // bit 7 set: not keyed
+        {op("08"), ok, "", true}, {op("F7"), ok, "", true}, {op("BD"), "A0 00", "", true}, {op("88"), ok},
+        {"00 54 00 00 BB", "00 00"}, {op("81"), ok}, {"00 54 00 00 BB", "00 01"},  // 0x55 bit 0: VFO A, to B
+        {op("03"), "01 40 74 00 01"}, {op("02"), ok}, {"00 7A 00 00 BB", "80 00"},  // split
+        {op("81"), ok}, {"00 7A 00 00 BB", "80 00"}, {op("81"), ok},              // A/B toggled: still split
+        {op("08"), ok, "", true}, {op("F7"), "20", "", true},                      // bit 5: split
+        {op("88"), ok}, {op("82"), ok}, {"00 7A 00 00 BB", "00 00"},
+        {op("55"), ok},  // unknown: acknowledged all the same
     });
     // Several in one read, and a part left over.
     EXPECT_EQ(radio.Feed(Hex("00 00 00 00 03 00 00 00 00 E7 00 00")).size(), 2u);

@@ -22,9 +22,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
         Bytes radio;
         std::vector<bool> rts;
     } rows[] = {
-        {{kKey}, "", {true}},
-        {{"FA;" + kKey}, "FA;", {true}},
-        {{kKey + "\r"}, "\r", {true}},
+        {{kKey}, "", {true}}, {{"FA;" + kKey}, "FA;", {true}}, {{kKey + "\r"}, "\r", {true}},
         {{"FA;" + kKey + "IF;" + kRelease + "MD;"}, "FA;IF;MD;", {true, false}},
         {{"AB\x1B\x1B" "ATH2" "CD"}, "AB\x1B\x1B" "ATH2" "CD", {}},  // not a command: data
         {{"\x1B\x1B" "ath1"}, "\x1B\x1B" "ath1", {}},
