@@ -99,7 +99,9 @@ TEST(CommandLine, EachOptionAndEachBadValue) {
 }
 
 TEST(CommandLine, SettingsFolderGivenElseProgramFolderWhenWritableElseTheUsersConfiguration) {
-    EXPECT_EQ(SettingsFolder({.configDir = "radio2/"}, "/opt/ovrin", true, "/xdg", "/home/op"),
+    Options given;
+    given.configDir = "radio2/";
+    EXPECT_EQ(SettingsFolder(given, "/opt/ovrin", true, "/xdg", "/home/op"),
               (std::filesystem::current_path() / "radio2").string());
 #ifdef _WIN32
     GTEST_SKIP() << "the Windows program chooses %APPDATA% itself";

@@ -16,7 +16,7 @@ const Bytes kRtsOn = SetControl(11), kRtsOff = SetControl(12);
 // Listening with the remote serial port on; its client in slot 1.
 struct Remote : sim::SimApp {
     explicit Remote(int txLimitS = ServerOptions{}.txLimitS) {
-        f.station.settings.options = {.clients = 2, .rfc2217Port = 50001, .txLimitS = txLimitS};
+        f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}, {"tx-limit", std::to_string(txLimitS)}};
         Load();
         f.chkCtrlPTT.SetValue(1);
         EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));

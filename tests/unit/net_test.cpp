@@ -55,7 +55,7 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
 TEST(Listener, AFailedAcceptIsNoDepartureAndIsLoggedOnceAMinute) {
     for (const int16_t listener : {int16_t{0}, kComPortListener}) {
         sim::SimApp app;
-        app.f.station.settings.options = {.clients = 2, .rfc2217Port = 50001};
+        app.f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}};
         app.Load();
         ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.1"));
         for (int i = 0; i < 3; ++i) app.sockets.AcceptFails(listener);

@@ -49,7 +49,7 @@ TEST(PttLine, TheBoxRulesActOnTheLineThatKeys) {
 // Serving a client with PTT control on DTR and RTS: checked.
 struct DtrKeyer : SimApp {
     DtrKeyer() {
-        f.station.settings.options = {.clients = 2, .rfc2217Port = 50001, .pttLine = PttLine::Dtr};
+        f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}, {"ptt-line", "dtr"}};
         Load();
         f.cboConn.SetListIndex(0);
         f.chkRTS.SetValue(1);

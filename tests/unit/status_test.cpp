@@ -77,7 +77,7 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
 
 TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
-    app.f.station.settings.options = {.clients = 3, .rfc2217Port = 50001, .allow = "198.51.100.7=monitor, 203.0.113.0/24"};
+    app.f.station.Given.options = {{"clients", "3"}, {"rfc2217-port", "50001"}, {"allow", "198.51.100.7=monitor, 203.0.113.0/24"}};
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
@@ -175,8 +175,7 @@ TEST(StatusPage, TheLogsLastLinesWhateverBytesTheyHold) {
     };
     for (const auto& h : hostile) recent.Line(LogLevel::Warning, h.text);
     recent.Line(LogLevel::Error, std::string(1000, 'x'));
-    EXPECT_EQ(app.log.lines.size() - before, 65u);  // every line goes on, whole
-    EXPECT_EQ(app.log.lines.back().size(), 1000u);
+    EXPECT_EQ(std::tuple(app.log.lines.size() - before, app.log.lines.back().size()), std::tuple(65u, 1000u));  // whole
 
     const Shown shown = Show(app, recent.Lines());
     const json& log = shown.data["log"];

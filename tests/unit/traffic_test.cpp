@@ -300,7 +300,7 @@ TEST(ClientBlocks, WhatWaitsForAClientThatDoesNotReadIsBounded) {
     };
     for (const auto& row : rows) {
         SimApp app;
-        app.f.station.settings.options = {.clients = 2, .rfc2217Port = 50001};
+        app.f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}};
         app.Load();
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.1", row.listener));
         ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.2"));
