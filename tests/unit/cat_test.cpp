@@ -212,8 +212,7 @@ TEST(Cat, RadioBytesAnswerTheirAskerAsSoonAsTheyAreWhole) {
         std::vector<Piece> pieces;
         for (const Bytes& b : row.radio)
             for (Piece& p : m.Feed(b)) pieces.push_back(std::move(p));
-        EXPECT_EQ(pieces, row.pieces) << row.name;
-        EXPECT_EQ(m.Done(), row.done) << row.name;
+        EXPECT_EQ(std::pair(pieces, m.Done()), std::pair(row.pieces, row.done)) << row.name;
     }
     AnswerMatcher m;
     m.SetLanguage(Language::Kenwood);

@@ -42,21 +42,18 @@ TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) 
     EXPECT_EQ(log.Count("Host Port Active: Host Port 50000 is connected to another application."), 1);
     EXPECT_EQ(log.Count("click"), 0);  // no button to click without a window
     // Nobody waits on the box, and its line would only repeat the log's.
-    EXPECT_EQ(log.Count("Settings not saved to"), 1);
-    EXPECT_EQ(log.Count("Save Initialize File Error"), 0);
+    EXPECT_EQ(std::pair(log.Count("Settings not saved to"), log.Count("Save Initialize File Error")), std::pair(1, 0));
     EXPECT_EQ(log.Count("Off-line: selecting Listen every 5 s"), 1);
 
     sockets.busyPorts.clear();
     clock.Advance(kTry);
-    EXPECT_EQ(sockets(0).State(), sckListening);
-    EXPECT_EQ(log.Count("Listening on TCP port 50000"), 1);
+    EXPECT_EQ(std::tuple(sockets(0).State(), log.Count("Listening on TCP port 50000")), std::tuple(sckListening, 1));
 
     // A PTT command while "Control RTS as PTT" is off: the question is answered No.
     ASSERT_TRUE(sockets.RequestConnection());
     sockets.ClientSends(1, "\x1B\x1B" "ATH1");
     EXPECT_EQ(log.Count("Enable Hardware Control: A command has been received"), 1);
-    EXPECT_EQ(f.chkCtrlPTT.Value(), 0);
-    EXPECT_EQ(std::count(com.rtsHistory.begin(), com.rtsHistory.end(), true), 0);
+    EXPECT_TRUE(f.chkCtrlPTT.Value() == 0 && std::count(com.rtsHistory.begin(), com.rtsHistory.end(), true) == 0);
 
     // Off-line again, the port taken, then free while the serial port is missing:
     // each cause is logged once, then the server listens by itself.
@@ -68,12 +65,10 @@ TEST_F(Headless, BoxesAreLoggedWithSafeAnswersAndListenIsRetriedUntilItListens) 
     com.existing.clear();
     sockets.busyPorts.clear();
     clock.Advance(3 * kTry);
-    EXPECT_EQ(log.Count("COM1 cannot be opened"), 1);
-    EXPECT_EQ(f.cboConn.Text(), "Off-line");
+    EXPECT_EQ(std::tuple(log.Count("COM1 cannot be opened"), f.cboConn.Text()), std::tuple(1, "Off-line"));
     com.existing.insert(1);
     clock.Advance(kTry);
-    EXPECT_EQ(log.Count("Listening on TCP port 50000"), 2);
-    EXPECT_TRUE(com.PortOpen());
+    EXPECT_EQ(std::pair(log.Count("Listening on TCP port 50000"), com.PortOpen()), std::pair(2, true));
 
     // A client while the serial port is missing: refused, the reason logged once.
     f.cboConn.SetListIndex(0);

@@ -37,8 +37,7 @@ TEST(Ptt, CommandsAreObeyedWhereverTheyStandInARead) {
         // What follows an unanswered read waits for its turn: the turn limit.
         app.clock.Advance(kHoldMs + app.f.station.path.tmrActivePort.Interval());
         SCOPED_TRACE(::testing::PrintToString(row.reads));
-        EXPECT_EQ(app.com.Written(), row.radio);
-        EXPECT_EQ(app.com.rtsHistory, row.rts);
+        EXPECT_EQ(std::pair(app.com.Written(), app.com.rtsHistory), std::pair(row.radio, row.rts));
     }
 }
 

@@ -40,8 +40,8 @@ TEST(Listener, OneClientAtATimeOneThatLeftSettledAndTheNextServedWithoutANewTest
     app.f.chkBridge.SetValue(1);
     for (int i = 2; i <= 5; ++i) ASSERT_TRUE(app.sockets.RequestConnection("10.0.0." + std::to_string(i)));
     EXPECT_FALSE(app.sockets.RequestConnection("10.0.0.6"));  // no free slot
-    EXPECT_TRUE(app.log.Has({"10.0.0.6 refused: the limit of 5 clients is reached"}));
-    EXPECT_EQ(app.f.lblRmtAddress.Caption(), "Rmt IP Adrs (5): ");
+    EXPECT_TRUE(app.log.Has({"10.0.0.6 refused: the limit of 5 clients is reached"}) &&
+                app.f.lblRmtAddress.Caption() == "Rmt IP Adrs (5): ");
     app.sockets.PeerCloses(2);
     ASSERT_TRUE(app.sockets.RequestConnection("10.0.0.9"));
     EXPECT_EQ(app.Client(2).RemoteHostIP() + " " + app.f.cboRmtAddress.List(1), "10.0.0.9 10.0.0.9");  // by slot

@@ -33,8 +33,7 @@ TEST(OptionsFile, ReadBackAsWrittenWithEveryOtherLineKept) {
     for (const ServerOptions& o : {ServerOptions{}, Shack()}) {
         const std::string file = WriteOptionsFile(o, "");
         const ReadOptions read = ReadOptionsFile(file, ServerOptions{});
-        EXPECT_TRUE(read.skipped.empty()) << file;
-        EXPECT_EQ(read.options, o) << file;
+        EXPECT_TRUE(read.skipped.empty() && read.options == o) << file;
     }
     // A file edited by hand (Notepad's line ends and mark): its comments, a name
     // this version does not know and a line it cannot read stay as they were; of

@@ -91,8 +91,7 @@ TEST(SerialCore, EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow) {
     // Closed, the port tells nothing and asks the device nothing.
     Device d;
     d.Drain(100);
-    EXPECT_EQ(d.OutBufferCount() + d.ModemLines() + d.DeliveryLatencyMs(), 0);
-    EXPECT_TRUE(d.calls.empty());
+    EXPECT_TRUE(d.OutBufferCount() + d.ModemLines() + d.DeliveryLatencyMs() == 0 && d.calls.empty());
     d.SetPortOpen(true);
     EXPECT_EQ(d.OutBufferCount() + d.DeliveryLatencyMs(), 3 + 17);
     // A device without modem lines is asked once per open.

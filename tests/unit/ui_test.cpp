@@ -40,9 +40,8 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         app.f.cboConn.SetListIndex(1);
         SCOPED_TRACE(testing::Message() << row.keptOpen << row.device << row.tcpPortFree);
         EXPECT_EQ(app.sockets.Element(0).State(), row.listens ? sckListening : sckClosed);
-        EXPECT_EQ(app.f.cboConn.Text(), row.listens ? "Listen" : "Off-line");
-        EXPECT_EQ(app.com.PortOpen(), row.opens);
-        EXPECT_EQ(app.dialogs.Titles(), row.boxes);
+        EXPECT_EQ(std::tuple(app.f.cboConn.Text(), app.com.PortOpen(), app.dialogs.Titles()),
+                  std::tuple(row.listens ? "Listen" : "Off-line", row.opens, row.boxes));
         EXPECT_NE((app.dialogs.shown.empty() ? "" : app.dialogs.shown.back().text).find(row.boxSays), std::string::npos);
     }
 }
