@@ -11,6 +11,8 @@ packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev libxcb
 packages+=(nlohmann-json3-dev)
 if [ "${1:-}" != program ]; then
   packages+=(libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat fontconfig)
+  # Builds after the first compile only what changed (scripts/build.sh uses it when present).
+  packages+=(ccache)
   # The end-to-end tests' real clients: pyserial's rfc2217:// and hamlib's rigctl;
   # ip for their private networks (a veth pair for a client whose network vanishes).
   packages+=(python3-serial libhamlib-utils iproute2)
