@@ -22,6 +22,8 @@ esac
 mode=${2:-60}
 shift $(( $# < 2 ? $# : 2 ))
 
+# clang and its libFuzzer, when missing (./test.sh does not install them).
+./scripts/deps.sh fuzz
 # Both targets may run at once (one a core): they take turns at building.
 mkdir -p build-fuzz
 (

@@ -15,6 +15,13 @@ fi
 ./scripts/fetch-httplib.sh
 extra=(-DOVRIN_WITH_QT=OFF) targets=()
 [ "${CI:-}" = "true" ] && extra+=(-DOVRIN_WERROR=ON)
+# With ccache installed, a build after the first compiles only what changed, in this
+# clone or any other (paths are taken relative to the clone; the precompiled headers
+# are cached too).
+if command -v ccache >/dev/null; then
+  extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+fi
 if [ "${1:-}" = program ]; then
   targets=(--target ovrin-server)
   [ -f build-win/CMakeCache.txt ] || extra+=(-DBUILD_TESTING=OFF)

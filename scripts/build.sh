@@ -14,6 +14,13 @@ if [ "${1:-}" = program ]; then
 else
   extra+=(-DBUILD_TESTING=ON)
 fi
+# With ccache installed, a build after the first compiles only what changed, in this
+# clone or any other (paths are taken relative to the clone; the precompiled headers
+# are cached too).
+if command -v ccache >/dev/null; then
+  extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+fi
 ./scripts/fetch-httplib.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
 cmake --build build -j "$(nproc)" "${targets[@]}"

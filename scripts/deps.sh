@@ -3,14 +3,21 @@
 # need and the machine does not have yet. Safe to run again.
 #   scripts/deps.sh           for everything (./test.sh)
 #   scripts/deps.sh program   for building and running the program only (./run.sh)
+#   scripts/deps.sh fuzz      for the fuzz targets (fuzz/run.sh)
 set -euo pipefail
 # Liberation Sans has the metrics the window was drawn for.
 packages=(build-essential cmake qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev netcat-openbsd
           fonts-dejavu-core fonts-liberation)
 # The status page's JSON (header-only; the Windows program takes it from here too).
 packages+=(nlohmann-json3-dev)
-if [ "${1:-}" != program ]; then
+if [ "${1:-}" = fuzz ]; then
+  # clang with its sanitizer and libFuzzer run-times; GoogleTest, which the build's
+  # test folder asks for.
+  packages+=(clang libclang-rt-dev libgtest-dev)
+elif [ "${1:-}" != program ]; then
   packages+=(libgtest-dev googletest xvfb xauth xdotool x11-utils imagemagick socat fontconfig)
+  # Builds after the first compile only what changed (scripts/build.sh uses it when present).
+  packages+=(ccache)
   # The end-to-end tests' real clients: pyserial's rfc2217:// and hamlib's rigctl;
   # ip for their private networks (a veth pair for a client whose network vanishes).
   packages+=(python3-serial libhamlib-utils iproute2)

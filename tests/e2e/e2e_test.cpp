@@ -92,9 +92,7 @@ TEST(Running, ClientsAreServedByteForByteUnattendedAndASignalSavesTheSettings) {
     fs::rename(server.SettingsPath(), config.Path() + "/Ovrin-Bridge.ini");
     const int port = FreeTcpPort();
     const int other = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {}, {}};
     ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(other, 1), 0);
     server.Start(
@@ -118,11 +116,9 @@ TEST(Running, ClientsAreServedByteForByteUnattendedAndASignalSavesTheSettings) {
     ASSERT_EQ(radio->Read(4, 3000), "AI2;");
     PacedWrite(*radio, unasked);
     EXPECT_EQ(client->Read(unasked.size(), 3000), unasked);
-    Bytes up, down;
-    for (int i = 0; i < 256; ++i) {
-        up += static_cast<char>(i);
-        down += static_cast<char>(255 - i);
-    }
+    Bytes up;
+    for (int i = 0; i < 256; ++i) up += static_cast<char>(i);
+    const Bytes down(up.rbegin(), up.rend());
     client->Send(up);
     EXPECT_EQ(radio->Read(up.size(), 3000), up);
     radio->Write(down);

@@ -22,10 +22,7 @@ using test::WaitUntil;
 TEST(QtTimerBackendTest, AHandlerThatThrowsLeavesTheEventLoopRunning) {
     Timer timer("tmrRx", 5, true);
     int polls = 0;
-    timer.Tick = [&] {
-        ++polls;
-        throw PlatformError("The device is not open");
-    };
+    timer.Tick = [&] { ++polls; throw PlatformError("The device is not open"); };
     QtTimerBackend backend(timer);
     timer.Bind(&backend);
     EXPECT_TRUE(WaitUntil([&] { return polls >= 2; }, 1000));

@@ -79,7 +79,8 @@ TEST_F(SerialTest, AvailabilityIsToldWithoutOpeningTheDevice) {
     EXPECT_FALSE(com_.PortAvailable(20));
 }
 
-// Settings apply at open and, while open, at once; bad ones are refused. A pty
+// Settings apply at open and, while open, at once (bad ones are refused by the
+// shared core: SerialCore.EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow). A pty
 // reports speed and stop bits (always 8 bits without parity) and has no modem
 // lines, which is no failure: the state asked for is kept. Another program cannot
 // take the port, even through another link to the same device.
@@ -99,8 +100,6 @@ TEST_F(SerialTest, OpensExclusivelyWithItsSettingsAndAppliesNewOnesAtOnce) {
         com_.SetRTSEnable(!on);
         EXPECT_EQ(std::pair(com_.DTREnable(), com_.RTSEnable()), std::pair(on, !on));
     }
-    for (const char* bad : {"9600,x,8,1", "9600,n,4,1", "9600,n,8,3", "fast", ""})
-        EXPECT_THROW(com_.SetSettings(bad), PlatformError) << bad;
     EXPECT_EQ(line(), std::pair(static_cast<speed_t>(B19200), false));
     fs::create_symlink(fs::read_symlink(Link()), Link().parent_path() / "com21");
     for (const int16_t port : {20, 21}) {
@@ -122,9 +121,7 @@ TEST_F(SerialTest, EveryByteValuePassesBothWaysAndEventsComeOnlyFromTheEventLoop
     ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), 256);
     int32_t count = 0;
     for (int i = 0; i < 500 && count < 256; ++i, ::usleep(1000)) count = com_.InBufferCount();
-    EXPECT_EQ(count, 256);
-    EXPECT_EQ(com_.Input(), bytes);
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(std::tuple(count, com_.Input(), events.empty()), std::tuple(256, bytes, true));
     EXPECT_TRUE(WaitUntil([&] { return events == std::vector<CommEvent>{comEvReceive}; }));
 
     std::string sent;
@@ -180,9 +177,8 @@ TEST_F(SerialTest, AMissingOrVanishedDeviceFailsClosedAndOpensOnceBack) {
     EXPECT_EQ(Read(5), "again");
     Unplug();
     EXPECT_THROW(com_.SetDTREnable(true), PlatformError);
-    EXPECT_FALSE(com_.DTREnable());
     EXPECT_THROW(com_.Output("x"), PlatformError);
-    EXPECT_FALSE(com_.PortOpen());
+    EXPECT_FALSE(com_.DTREnable() || com_.PortOpen());
     EXPECT_TRUE(WaitUntil([&] { return lost.size() == 2; }, 1000));
 
     // A port opened through its link never falls back to the fixed table's device

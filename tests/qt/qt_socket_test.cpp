@@ -58,17 +58,14 @@ TEST_F(SocketTest, AcceptsAClientCarriesItsDataAndReportsItsCloseAfterThem) {
     SocketElement& conn = sockets_(1);
     EXPECT_EQ(conn.RemoteHostIP(), "127.0.0.1");  // a dual-stack listener sees ::ffff:127.0.0.1
     client->write("FA;");
-    ASSERT_TRUE(WaitUntil([&] { return !events_.empty(); }));
-    EXPECT_EQ(events_, Events{"data 1 3"});
+    ASSERT_TRUE(WaitUntil([&] { return events_ == Events{"data 1 3"}; }));
     conn.SendData(conn.GetData());
-    ASSERT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 3; }));
-    EXPECT_EQ(client->readAll(), QByteArray("FA;"));
+    ASSERT_TRUE(WaitUntil([&] { return client->bytesAvailable() >= 3; }) && client->readAll() == QByteArray("FA;"));
     events_.clear();
     sockets_.DataArrival = [&](int16_t i, int32_t) { Record(sockets_(i).GetData()); };
     client->write("TX0;");
     client->disconnectFromHost();
-    ASSERT_TRUE(WaitUntil([&] { return events_.size() == 2; }));
-    EXPECT_EQ(events_, (Events{"TX0;", "close 1"}));
+    ASSERT_TRUE(WaitUntil([&] { return events_ == Events{"TX0;", "close 1"}; }));
     EXPECT_GT(conn.SocketHandle(), 0);
     conn.Close();
     EXPECT_LT(conn.SocketHandle(), 0);
@@ -95,8 +92,7 @@ TEST_F(SocketTest, AGonePeerIsToldAtOnce) {
     client->waitForDisconnected(1000);
     bool gone = false;  // told without the event loop, which has not seen the close
     for (int i = 0; i < 1000 && !gone; ++i, ::usleep(1000)) gone = sockets_(1).PeerGone();
-    EXPECT_TRUE(gone);
-    EXPECT_TRUE(events_.empty());
+    EXPECT_TRUE(gone && events_.empty());
     EXPECT_EQ(sockets_(1).GetData(), "ID;");  // what it sent is there to be read
 }
 

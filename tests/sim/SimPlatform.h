@@ -43,6 +43,15 @@ private:
     std::vector<std::unique_ptr<Backend>> backends_;
 };
 
+// Runs what an event loop holds, what it queues meanwhile included, until none is left.
+inline void RunQueued(std::deque<std::function<void()>>& loop) {
+    while (!loop.empty()) {
+        const std::function<void()> work = std::move(loop.front());
+        loop.pop_front();
+        work();
+    }
+}
+
 // Failures carry the descriptions the real facilities give.
 inline void FailIf(bool failed, const char* why) {
     if (failed) throw PlatformError(why);
@@ -110,7 +119,6 @@ public:
     std::vector<bool> rtsHistory;    // every RTS change asked for while open
     std::vector<bool> rtsAtClose;    // RTS as asked for at each close (a lost device's not)
     std::vector<bool> dtrHistory, dtrAtClose;  // the same for DTR
-    bool rtsLine = false;            // RTS as the device has it
     int opens = 0;
 
 private:
@@ -118,7 +126,6 @@ private:
         FailIf(!existing.count(CommPort()), "Invalid port number");
         ++opens;
         rx_.clear();
-        rtsLine = RTSEnable();
     }
     void CloseDevice() noexcept override {
         Settle();
@@ -127,9 +134,7 @@ private:
         rx_.clear();
     }
     void ApplySettings(const LineSettings&) override {}
-    void SetDeviceLine(Line line, bool on) override {
-        if (line == Line::Rts) rtsLine = on;
-    }
+    void SetDeviceLine(Line, bool) override {}
     int32_t Waiting() override { return static_cast<int32_t>(rx_.size()); }
     Bytes Read() override { return std::exchange(rx_, {}); }
     void Write(const Bytes& data) override {
@@ -145,13 +150,7 @@ private:
     void Settle() {
         if (clock && clock->Now() > writtenAt_) heard_ += std::exchange(unsent_, {});
     }
-    void RunLoop() {
-        while (!loop_.empty()) {
-            const std::function<void()> work = std::move(loop_.front());
-            loop_.pop_front();
-            work();
-        }
-    }
+    void RunLoop() { RunQueued(loop_); }
     Bytes rx_, unsent_, heard_;
     int64_t writtenAt_ = 0;
     std::deque<std::function<void()>> loop_;
@@ -416,6 +415,13 @@ struct SimApp {
 // The in-band PTT commands a client sends to key and release the transmitter.
 inline const Bytes kInBandKey = "\x1B\x1B" "ATH1";
 inline const Bytes kInBandRelease = "\x1B\x1B" "ATH0";
+
+// A remote serial port client's COM-PORT-OPTION request (the server's answer: the
+// command + 100), and its SET-CONTROL request.
+inline Bytes ComPortOption(int command, const Bytes& value) {
+    return "\xFF\xFA\x2C" + Bytes(1, static_cast<char>(command)) + value + "\xFF\xF0";
+}
+inline Bytes SetControl(int value) { return ComPortOption(5, Bytes(1, static_cast<char>(value))); }
 
 // Serving one client, "Control RTS as PTT" given as `control`, RTS's history empty.
 struct Keyer : SimApp {

@@ -10,20 +10,13 @@
 namespace ovrin {
 namespace {
 
-const Bytes kIac(1, '\xFF');
-
-Bytes Request(uint8_t command, const Bytes& value) {
-    return kIac + "\xFA\x2C" + static_cast<char>(command) + value + kIac + "\xF0";
-}
-Bytes Control(uint8_t value) { return Request(5, Bytes(1, static_cast<char>(value))); }
-const Bytes kRtsOn = Control(11), kRtsOff = Control(12);
+using sim::ComPortOption, sim::SetControl;
+const Bytes kRtsOn = SetControl(11), kRtsOff = SetControl(12);
 
 // Listening with the remote serial port on; its client in slot 1.
 struct Remote : sim::SimApp {
     explicit Remote(int txLimitS = ServerOptions{}.txLimitS) {
-        f.station.settings.options.rfc2217Port = 50001;
-        f.station.settings.options.txLimitS = txLimitS;
-        f.station.settings.options.clients = 2;
+        f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}, {"tx-limit", std::to_string(txLimitS)}};
         Load();
         f.chkCtrlPTT.SetValue(1);
         EXPECT_TRUE(sockets.RequestConnection("198.51.100.5", kComPortListener));
@@ -37,7 +30,7 @@ TEST(RemotePort, DataPassUnchangedBothWaysWithNoEchoFilter) {
     EXPECT_EQ(app.Client(1).sent.substr(0, 3), Bytes("\xFF\xFB\x00", 3));  // the greeting
     app.Client(1).sent.clear();
     const Bytes data("FA;\r\x00\x1B\x1B" "ATH1", 11);
-    app.Send(1, kIac + kIac + data);
+    app.Send(1, "\xFF\xFF" + data);
     EXPECT_EQ(app.com.Written(), "\xFF" + data);
     EXPECT_TRUE(app.com.rtsHistory.empty());  // no in-band key here
     app.com.RadioSends(Bytes("FA;\xFF", 4));
@@ -55,14 +48,13 @@ TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
         if (shared) {
             ASSERT_TRUE(app.sockets.RequestConnection());
         }
-        app.Send(1, Request(1, Bytes("\x00\x00\x12\xC0", 4)) + Request(3, "\x03"));  // 4800, even
-        EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x12\xC0", 4))) << shared;
-        EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x67\x03")) << shared;
+        app.Send(1, ComPortOption(1, Bytes("\x00\x00\x12\xC0", 4)) + ComPortOption(3, "\x03"));  // 4800, even
+        EXPECT_TRUE(app.Answered(ComPortOption(101, Bytes("\x00\x00\x12\xC0", 4)))) << shared;
+        EXPECT_TRUE(app.Answered(ComPortOption(103, "\x03"))) << shared;
         EXPECT_EQ(app.com.Settings(), shared ? "9600,n,8,2" : "4800,e,8,2");
         EXPECT_TRUE(timed()) << shared;
         app.sockets.PeerCloses(1);
-        EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
-        EXPECT_TRUE(timed()) << shared << ", after it left";
+        EXPECT_TRUE(app.com.Settings() == "9600,n,8,2" && timed()) << shared << ", after it left";
     }
 }
 
@@ -73,14 +65,13 @@ TEST(RemotePort, LineSettingsApplyForALoneClientOnly) {
 TEST(RemotePort, RtsIsAHeldKeyThatNeverMovesAtOpen) {
     Remote app(5);
     app.Send(1, kRtsOff + kRtsOn);  // a program opening its port, RTS left up
-    EXPECT_TRUE(app.Answered(kIac + "\xFA\x2C\x69\x0B"));
+    EXPECT_TRUE(app.Answered(ComPortOption(105, "\x0B")));
     app.clock.Advance(1000);
     EXPECT_TRUE(app.com.rtsHistory.empty());
     app.Send(1, kRtsOn);
     EXPECT_EQ(app.com.rtsHistory, std::vector<bool>{true});
     app.clock.Advance(5000);
-    EXPECT_FALSE(app.com.RTSEnable());
-    EXPECT_TRUE(app.log.Has({"transmit limit of 5 s"}));
+    EXPECT_TRUE(!app.com.RTSEnable() && app.log.Has({"transmit limit of 5 s"}));
     app.Send(1, kRtsOn);  // still on as far as the client knows: asked again, keyed again
     EXPECT_TRUE(app.com.RTSEnable());
     app.Send(1, kRtsOff + kRtsOn);
@@ -127,11 +118,10 @@ TEST(RemotePort, AnOpenOverASlowLinkKeysNothingAndALimitIsNamedAsSuch) {
         };
         for (const auto& [at, value] : row.requests) {
             until(at);
-            app.Send(1, Control(value));
+            app.Send(1, SetControl(value));
         }
         until(row.keyedAt < 0 ? 3000 : row.keyedAt + 10000);
-        EXPECT_EQ(keyedAt, row.keyedAt);
-        EXPECT_FALSE(app.com.RTSEnable());
+        EXPECT_EQ(std::pair(keyedAt, app.com.RTSEnable()), std::pair(row.keyedAt, false));
         EXPECT_EQ(app.log.Has({"transmit limit of 10 s"}), row.keyedAt >= 0);
     }
 }

@@ -2,8 +2,6 @@
 // once-a-minute log line, on the simulated platform.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "net/Admission.h"
 #include "station/OptionsText.h"
 #include "sim/SimPlatform.h"
@@ -53,16 +51,10 @@ TEST(AllowList, RefusedBeforeTheSerialPortOpensAndLoggedOnceAMinutePerAddress) {
     p.f.station.Given.options = {{"allow", "127.0.0.1"}};
     p.Load();
     const int opens = p.com.opens;  // the port kept open in Listen, as by default
-    const auto logged = [&] {
-        return std::count_if(p.log.lines.begin(), p.log.lines.end(),
-                             [](const std::string& l) { return l.find("127.0.0.2 refused: not on the allow") != l.npos; });
-    };
-    const int64_t steps[] = {0, 0, 59000, 62000};  // ms before each attempt
-    const long expected[] = {1, 1, 1, 2};
-    for (int i = 0; i < 4; ++i) {
-        p.clock.Advance(steps[i]);
+    for (const auto& [before, logged] : {std::pair{0, 1}, {0, 1}, {59000, 1}, {62000, 2}}) {  // ms before each attempt
+        p.clock.Advance(before);
         EXPECT_FALSE(p.sockets.RequestConnection("127.0.0.2"));
-        EXPECT_EQ(logged(), expected[i]) << i;
+        EXPECT_EQ(p.log.Count("127.0.0.2 refused: not on the allow"), logged) << before;
     }
     EXPECT_EQ(p.com.opens, opens);
     EXPECT_TRUE(p.sockets.RequestConnection("127.0.0.1"));

@@ -49,9 +49,7 @@ TEST(PttLine, TheBoxRulesActOnTheLineThatKeys) {
 // Serving a client with PTT control on DTR and RTS: checked.
 struct DtrKeyer : SimApp {
     DtrKeyer() {
-        f.station.settings.options.pttLine = PttLine::Dtr;
-        f.station.settings.options.rfc2217Port = 50001;
-        f.station.settings.options.clients = 2;
+        f.station.Given.options = {{"clients", "2"}, {"rfc2217-port", "50001"}, {"ptt-line", "dtr"}};
         Load();
         f.cboConn.SetListIndex(0);
         f.chkRTS.SetValue(1);
@@ -66,13 +64,11 @@ TEST(PttLine, DtrKeysAndEveryWayOutDropsIt) {
     DtrKeyer app;
     EXPECT_EQ(app.f.chkCtrlPTT.caption, "Control DTR as PTT");
     ASSERT_TRUE(app.sockets.RequestConnection());
-    EXPECT_TRUE(app.com.RTSEnable());
-    EXPECT_FALSE(app.com.DTREnable());
+    EXPECT_EQ(std::tuple(app.com.RTSEnable(), app.com.DTREnable()), std::tuple(true, false));
     EXPECT_TRUE(app.log.Has({"DTR off (PTT), RTS on"}));
     app.com.rtsHistory.clear();
     app.Send(1, "\x1B\x1B" "ATH1");
-    EXPECT_TRUE(app.com.DTREnable());
-    EXPECT_TRUE(app.log.Has({"PTT keyed", "by DTR (in-band command)"}));
+    EXPECT_TRUE(app.com.DTREnable() && app.log.Has({"PTT keyed", "by DTR (in-band command)"}));
     app.clock.Advance(kKeyRepeatMs);  // the watchdog
     EXPECT_FALSE(app.com.DTREnable());
     app.Send(1, "\x1B\x1B" "ATH1");
@@ -89,20 +85,16 @@ TEST(PttLine, ARemoteSerialPortClientKeysWithDtrAndItsRtsFollowsTheBox) {
     DtrKeyer app;
     ASSERT_TRUE(app.sockets.RequestConnection());  // keeps the port open when the other goes
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.5", kComPortListener));
-    const auto control = [&](uint8_t value) {
-        app.Send(2, Bytes("\xFF\xFA\x2C\x05", 4) + static_cast<char>(value) + Bytes("\xFF\xF0", 2));
-    };
+    const auto control = [&](int value) { app.Send(2, sim::SetControl(value)); };
     control(8);  // DTR on at open: where it starts
     app.clock.Advance(1000);
     EXPECT_FALSE(app.com.DTREnable());
     control(12);  // RTS off: the line follows
     EXPECT_FALSE(app.com.RTSEnable());
     control(8);
-    EXPECT_TRUE(app.com.DTREnable());
-    EXPECT_TRUE(app.log.Has({"PTT keyed", "by DTR (remote serial port)"}));
+    EXPECT_TRUE(app.com.DTREnable() && app.log.Has({"PTT keyed", "by DTR (remote serial port)"}));
     app.sockets.PeerCloses(2);
-    EXPECT_FALSE(app.com.DTREnable());
-    EXPECT_TRUE(app.com.RTSEnable());  // back to its box
+    EXPECT_EQ(std::tuple(app.com.DTREnable(), app.com.RTSEnable()), std::tuple(false, true));  // RTS back to its box
 }
 
 }  // namespace

@@ -37,46 +37,42 @@ const Bytes kFtRead = H({0, 0, 0, 0, 0x03}), kFtSet = H({0x00, 0x70, 0x74, 0x00,
 // Each role against each family's reads, sets, keys and bytes in no language, and
 // the in-band key: what is written to the radio, and what the client hears at once.
 TEST(Roles, EachRoleAgainstEachFamily) {
+    struct Outcome {
+        Bytes written, answered;
+    };
     const struct {
-        const char* role;
-        Bytes sent, written, answered;
+        Bytes sent;
+        bool keys;  // when a transmit client sends it
+        Outcome monitor, operate, transmit;
     } rows[] = {
-        {"monitor", "FA;", "FA;", ""},
-        {"monitor", "FA00007074000;", "", "?;"},
-        {"monitor", "TX;", "", "?;"},
-        {"monitor", "ZZ1;", "", "?;"},                       // the tables cannot place it
-        {"monitor", "FA;MD1;IF;", "FA;IF;", "?;"},           // the set alone is taken out
-        {"monitor", "AI2;", "AI2;", ""},                     // its own auto-information
-        {"monitor", kCivRead, kCivRead, ""},
-        {"monitor", kCivSet, "", kCivNg},
-        {"monitor", kCivKey, "", kCivNg},
-        {"monitor", kFtRead, kFtRead, ""},
-        {"monitor", kFtSet, "", ""},
-        {"monitor", kFtKey, "", ""},
-        {"monitor", "hello, radio\r\n", "", ""},             // no language: refused whole
-        {"operate", "FA00007074000;", "FA00007074000;", ""},
-        {"operate", "TX;", "", "?;"},
-        {"operate", "KY CQ TEST;", "", "?;"},
-        {"operate", kCivSet, kCivSet, ""},
-        {"operate", kCivKey, "", kCivNg},
-        {"operate", kFtSet, kFtSet, ""},
-        {"operate", kFtKey, "", ""},
-        {"operate", "hello, radio\r\n", "", ""},            // nor for an operator: it may key
-        {"transmit", "TX;", "TX;", ""},
-        {"transmit", kCivKey, kCivKey, ""},
-        {"transmit", kFtKey, kFtKey, ""},
-        {"monitor", sim::kInBandKey, "", ""},                // the line never raised
-        {"operate", sim::kInBandKey, "", ""},
-        {"transmit", sim::kInBandKey, "", ""},
+        {"FA;", false, {"FA;", ""}, {"FA;", ""}, {"FA;", ""}},
+        {"FA00007074000;", false, {"", "?;"}, {"FA00007074000;", ""}, {"FA00007074000;", ""}},
+        {"TX;", true, {"", "?;"}, {"", "?;"}, {"TX;", ""}},
+        {"ZZ1;", false, {"", "?;"}, {"ZZ1;", ""}, {"ZZ1;", ""}},  // the tables cannot place it
+        {"KY CQ TEST;", false, {"", "?;"}, {"", "?;"}, {"KY CQ TEST;", ""}},
+        {"FA;MD1;IF;", false, {"FA;IF;", "?;"}, {"FA;MD1;IF;", ""}, {"FA;MD1;IF;", ""}},  // the set alone taken out
+        {"AI2;", false, {"AI2;", ""}, {"AI2;", ""}, {"AI2;", ""}},  // its own auto-information
+        {kCivRead, false, {kCivRead, ""}, {kCivRead, ""}, {kCivRead, ""}},
+        {kCivSet, false, {"", kCivNg}, {kCivSet, ""}, {kCivSet, ""}},
+        {kCivKey, true, {"", kCivNg}, {"", kCivNg}, {kCivKey, ""}},
+        {kFtRead, false, {kFtRead, ""}, {kFtRead, ""}, {kFtRead, ""}},
+        {kFtSet, false, {"", ""}, {kFtSet, ""}, {kFtSet, ""}},
+        {kFtKey, true, {"", ""}, {"", ""}, {kFtKey, ""}},
+        // No language: refused whole from a limited role, even an operator's (it may key).
+        {"hello, radio\r\n", false, {"", ""}, {"", ""}, {"hello, radio\r\n", ""}},
+        {sim::kInBandKey, true, {"", ""}, {"", ""}, {"", ""}},  // RTS raised for a transmit client only
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.role) + " " + cat::Hex(row.sent));
-        Roled app(row.role);
-        app.Run({S::C(1, row.sent), S::T(300), S::W(row.written), S::G(1, row.answered)});
-        const bool transmit = std::string(row.role) == "transmit";
-        EXPECT_EQ(app.f.station.transmitter.Keyed(), transmit);  // every such row keys
-        EXPECT_EQ(app.com.rtsHistory, std::vector<bool>(transmit && row.sent == sim::kInBandKey, true));
-        EXPECT_EQ(app.log.Count("role may not transmit"), !transmit && row.sent == sim::kInBandKey);
+        for (const auto& [role, outcome] :
+             {std::pair{"monitor", row.monitor}, {"operate", row.operate}, {"transmit", row.transmit}}) {
+            SCOPED_TRACE(std::string(role) + " " + cat::Hex(row.sent));
+            Roled app(role);
+            app.Run({S::C(1, row.sent), S::T(300), S::W(outcome.written), S::G(1, outcome.answered)});
+            const bool transmit = std::string(role) == "transmit", inBand = row.sent == sim::kInBandKey;
+            EXPECT_EQ(app.f.station.transmitter.Keyed(), transmit && row.keys);
+            EXPECT_EQ(app.com.rtsHistory, std::vector<bool>(transmit && inBand, true));
+            EXPECT_EQ(app.log.Count("role may not transmit"), !transmit && inBand);
+        }
     }
 }
 
@@ -107,17 +103,12 @@ TEST(Roles, RefusalsAreLoggedOnceASecondWithACount) {
     for (int i = 0; i < 5; ++i) app.Send(1, "FA00007074000;");
     EXPECT_EQ(app.log.Count("(monitor): Kenwood FA00007074000; refused: a monitor may only read"), 1);
     app.clock.Advance(1000);
-    EXPECT_EQ(app.log.Count("4 more lines like it"), 1);
-    EXPECT_EQ(app.Client(1).sent, "?;?;?;?;?;");
+    EXPECT_EQ(std::tuple(app.log.Count("4 more lines like it"), app.Client(1).sent), std::tuple(1, "?;?;?;?;?;"));
     EXPECT_TRUE(app.sockets.RequestConnection("198.51.100.9"));
     EXPECT_EQ(app.log.Count("connected as monitor"), 2);  // the second entry matched
 }
 
-const Bytes kIac(1, '\xFF');
-Bytes Request(uint8_t command, const Bytes& value) {
-    return kIac + "\xFA\x2C" + static_cast<char>(command) + value + kIac + "\xF0";
-}
-Bytes Control(uint8_t value) { return Request(5, Bytes(1, static_cast<char>(value))); }
+using sim::ComPortOption, sim::SetControl;
 
 // A monitor's remote serial port requests change nothing of the port: each is
 // answered with the state the port keeps. An operator's RTS (the key) is refused.
@@ -126,14 +117,14 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
         const char* role;
         Bytes sent, answer;
     } rows[] = {
-        {"monitor", Request(1, Bytes("\x00\x00\x12\xC0", 4)), kIac + "\xFA\x2C\x65" + Bytes("\x00\x00\x25\x80", 4)},
-        {"monitor", Request(3, "\x03"), kIac + "\xFA\x2C\x67\x01"},  // parity stays none
-        {"monitor", Control(11), kIac + "\xFA\x2C\x69\x0C"},         // RTS on: it stays off
-        {"monitor", Control(8), kIac + "\xFA\x2C\x69\x09"},          // DTR on: it stays off
-        {"monitor", Control(5), kIac + "\xFA\x2C\x69\x06"},          // break: none
-        {"monitor", Request(12, "\x03"), kIac + "\xFA\x2C\x70\x03"}, // purge: answered, nothing purged
-        {"operate", Control(11), kIac + "\xFA\x2C\x69\x0C"},
-        {"transmit", Control(11), kIac + "\xFA\x2C\x69\x0B"},
+        {"monitor", ComPortOption(1, Bytes("\x00\x00\x12\xC0", 4)), ComPortOption(101, Bytes("\x00\x00\x25\x80", 4))},
+        {"monitor", ComPortOption(3, "\x03"), ComPortOption(103, "\x01")},  // parity stays none
+        {"monitor", SetControl(11), ComPortOption(105, "\x0C")},           // RTS on: it stays off
+        {"monitor", SetControl(8), ComPortOption(105, "\x09")},            // DTR on: it stays off
+        {"monitor", SetControl(5), ComPortOption(105, "\x06")},            // break: none
+        {"monitor", ComPortOption(12, "\x03"), ComPortOption(112, "\x03")},  // purge: answered, nothing purged
+        {"operate", SetControl(11), ComPortOption(105, "\x0C")},
+        {"transmit", SetControl(11), ComPortOption(105, "\x0B")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.role) + " " + cat::Hex(row.sent));
@@ -141,8 +132,7 @@ TEST(Roles, RemoteSerialPortRequestsFromAMonitor) {
         app.clock.Advance(1000);  // past its first second
         app.Send(1, row.sent);
         EXPECT_NE(app.Client(1).sent.find(row.answer), Bytes::npos) << cat::Hex(app.Client(1).sent);
-        EXPECT_EQ(app.com.Settings(), "9600,n,8,2");
-        EXPECT_FALSE(app.com.DTREnable());
+        EXPECT_EQ(std::pair(app.com.Settings(), app.com.DTREnable()), std::pair(std::string("9600,n,8,2"), false));
         EXPECT_EQ(app.f.station.transmitter.Keyed(), std::string(row.role) == "transmit");
     }
 }

@@ -1,6 +1,5 @@
 // The serial port's rules that the Qt, Win32 and simulated ports share, on a
-// stand-in device whose event loop the test runs by hand; and, on the simulated
-// platform, a CAT key's release on the line before every close that ends a key.
+// stand-in device whose event loop the test runs by hand.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -10,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/Lifecycle.h"
 #include "platform/shared/SerialCore.h"
 #include "sim/SimPlatform.h"
 
@@ -24,13 +22,7 @@ public:
     ~Device() override { CloseAtEnd(); }
     std::string DeviceName(int16_t) const override { return {}; }
     std::string PortProblem(int16_t) const override { return {}; }
-    void Run() {  // the event loop, until nothing waits
-        while (!loop_.empty()) {
-            const std::function<void()> work = std::move(loop_.front());
-            loop_.pop_front();
-            work();
-        }
-    }
+    void Run() { sim::RunQueued(loop_); }  // the event loop, until nothing waits
     using SerialCore::Generation;
     using SerialCore::QueueEvent;
     using SerialCore::ReportLost;
@@ -99,8 +91,7 @@ TEST(SerialCore, EachOperationOnlyInItsStatesWithTheErrorsTheHandlersKnow) {
     // Closed, the port tells nothing and asks the device nothing.
     Device d;
     d.Drain(100);
-    EXPECT_EQ(d.OutBufferCount() + d.ModemLines() + d.DeliveryLatencyMs(), 0);
-    EXPECT_TRUE(d.calls.empty());
+    EXPECT_TRUE(d.OutBufferCount() + d.ModemLines() + d.DeliveryLatencyMs() == 0 && d.calls.empty());
     d.SetPortOpen(true);
     EXPECT_EQ(d.OutBufferCount() + d.DeliveryLatencyMs(), 3 + 17);
     // A device without modem lines is asked once per open.
@@ -199,29 +190,6 @@ TEST(SerialCore, ALostDeviceIsClosedAndToldOnce) {
         EXPECT_EQ(told, std::vector<std::string>(row.told, "unplugged")) << row.name;
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "close"), 1) << row.name;
         EXPECT_EQ(std::count(d.calls.begin(), d.calls.end(), "drain 500"), 0) << row.name;
-    }
-}
-
-// A simulated port's writes take time: the release of a CAT key, written as the
-// key ends with the port, reaches the radio before the port closes.
-TEST(SerialCore, ACatKeysReleaseIsOnTheLineBeforeTheCloseThatEndsIt) {
-    const struct {
-        const char* name;
-        std::function<void(sim::SimApp&)> end;
-    } rows[] = {
-        {"Off-line", [](sim::SimApp& a) { a.f.cboConn.SetListIndex(0); }},
-        {"program end", [](sim::SimApp& a) { Form_Unload(a.f); }},
-    };
-    for (const auto& row : rows) {
-        sim::SimApp app;
-        app.Serve();
-        app.f.chkCtrlPTT.SetValue(1);
-        app.Run({sim::SimApp::C(1, "TX;"), sim::SimApp::T(20)});
-        ASSERT_EQ(app.com.Heard(), "TX;") << row.name;
-        row.end(app);
-        EXPECT_FALSE(app.com.PortOpen()) << row.name;
-        EXPECT_EQ(app.com.Heard(), "TX;RX;") << row.name;
-        EXPECT_EQ(app.com.cutOff, "") << row.name;
     }
 }
 

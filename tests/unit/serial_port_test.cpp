@@ -32,10 +32,8 @@ TEST(OpenComPort, TheRtsRulesAndTheOpenNeverRaiseAControlledRts) {
     f.cboParity.UserEdit("Odd");
     bool failed = true;
     OpenComPort(f.station, failed);
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(app.com.CommPort(), 3);
-    EXPECT_EQ(app.com.Settings(), "9600,o,8,2");
-    EXPECT_FALSE(app.com.RTSEnable());
+    EXPECT_EQ(std::tuple(failed, app.com.CommPort(), app.com.Settings(), app.com.RTSEnable()),
+              std::tuple(false, 3, "9600,o,8,2", false));
     OpenComPort(f.station, failed);
     EXPECT_EQ(app.com.opens, 1);
 }
@@ -55,14 +53,12 @@ TEST(Recovery, ALostDeviceIsTriedEverySecondQuietlyUntilItIsBackOrNobodyNeedsIt)
     app.com.existing.insert(1);  // plugged in again
     app.clock.Advance(1000);
     ASSERT_TRUE(app.com.PortOpen());
-    EXPECT_EQ(app.f.cboConn.ToolTip(), kConnToolTip);
-    EXPECT_TRUE(app.log.Has({"COM1 (/dev/sim1) is back"}));
+    EXPECT_TRUE(app.f.cboConn.ToolTip() == kConnToolTip && app.log.Has({"COM1 (/dev/sim1) is back"}));
     app.clock.Advance(3000);  // the dropped command's turn lapses
     app.sockets.ClientSends(1, "FA;");
     app.com.RadioSends("FA00014074000;");
     app.clock.Advance(100);
-    EXPECT_EQ(app.com.Written(), "FA;");
-    EXPECT_EQ(app.Client(1).sent, "FA00014074000;");
+    EXPECT_EQ(std::pair(app.com.Written(), app.Client(1).sent), std::pair(Bytes("FA;"), Bytes("FA00014074000;")));
 
     app.f.chkComPortActiveInListen.SetValue(0);
     app.com.Unplug();
@@ -78,8 +74,7 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) cannot be opened: No such file or directory; "
                              "looked for every 2 s until it can"}));
     EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
-    EXPECT_TRUE(app.dialogs.shown.empty());
-    EXPECT_TRUE(app.log.Has({"COM1 cannot be opened", "Invalid port number"}));
+    EXPECT_TRUE(app.dialogs.shown.empty() && app.log.Has({"COM1 cannot be opened", "Invalid port number"}));
     EXPECT_EQ(app.f.imgConn.ToolTip(), "Serial port COM1 cannot be opened: Invalid port number");
 
     app.f.chkComPortActiveInListen.SetValue(0);
@@ -91,14 +86,12 @@ TEST(Recovery, OpenFailuresNameTheDeviceAndTheReasonWithoutStackingBoxes) {
     EXPECT_EQ(app.f.cboConn.ListIndex(), 1);  // Listen selected again
     EXPECT_EQ(app.sockets.Element(0).State(), sckListening);
     app.clock.Advance(10000);
-    EXPECT_FALSE(app.log.Has({"is there now"}));
-    EXPECT_EQ(app.f.cboComPort.ListCount(), 0);
+    EXPECT_TRUE(!app.log.Has({"is there now"}) && app.f.cboComPort.ListCount() == 0);
     app.com.existing.insert(1);  // plugged in at last
     app.clock.Advance(2000);
     EXPECT_TRUE(app.log.Has({"Serial port COM1 (/dev/sim1) is there now and can be opened"}));
     EXPECT_FALSE(app.f.station.tmrDevice.Enabled());
-    ASSERT_EQ(app.f.cboComPort.ListCount(), 1);  // now in the window's list, still chosen
-    EXPECT_EQ(app.f.cboComPort.ListIndex(), 0);
+    EXPECT_EQ(std::tuple(app.f.cboComPort.ListCount(), app.f.cboComPort.ListIndex()), std::tuple(1, 0));  // listed, chosen
 }
 
 }  // namespace

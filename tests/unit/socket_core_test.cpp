@@ -114,9 +114,7 @@ TEST_F(SocketCore, EventsComeFromTheLoopOnceAndNeverForAChangedElement) {
         a(1).QueueArrival();
         a(1).PeerClosed();
     }
-    EXPECT_TRUE(a.events.empty());
-    EXPECT_TRUE(a(1).PeerGone());
-    EXPECT_EQ(a(1).State(), sckClosing);
+    EXPECT_EQ(std::tuple(a.events.empty(), a(1).PeerGone(), a(1).State()), std::tuple(true, true, sckClosing));
     a.Run();
     EXPECT_EQ(a.events, (std::vector<std::string>{"1 data 6", "1 close"}));
     a.events.clear();

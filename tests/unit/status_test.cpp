@@ -54,22 +54,12 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
     } rows[] = {
         {"listening, port kept open", [](SimApp& a) { a.Load(); }, "Listening", true, "", "<b>open</b>"},
         {"listening",
-         [](SimApp& a) {
-             a.Load();
-             GoOffLine(a.f.station);
-             a.f.chkComPortActiveInListen.SetValue(0);
-             StartListening(a.f.station);
-         },
+         [](SimApp& a) { a.Load(); GoOffLine(a.f.station); a.f.chkComPortActiveInListen.SetValue(0); StartListening(a.f.station); },
          "Listening", false, "", "closed until a client connects"},
         {"off-line", [](SimApp& a) { a.Load(); GoOffLine(a.f.station); }, "Off-line", false, "", "<h1>Off-line</h1>"},
         {"on-line", [](SimApp& a) { a.Serve(1); }, "ON-LINE", true, "", "<b>open</b>"},
-        {"no device",
-         [](SimApp& a) {
-             a.com.existing.clear();
-             a.Load();
-             a.sockets.RequestConnection();
-         },
-         "Off-line", false, "cannot be opened: Invalid port number", "class=\"problem\""},
+        {"no device", [](SimApp& a) { a.com.existing.clear(); a.Load(); a.sockets.RequestConnection(); }, "Off-line", false,
+         "cannot be opened: Invalid port number", "class=\"problem\""},
         {"device lost", [](SimApp& a) { a.Serve(1); a.com.Unplug(); }, "ON-LINE", false,
          "the device is gone; trying it again every second", "class=\"problem\""},
     };
@@ -87,9 +77,7 @@ TEST(StatusPage, TheStateAndTheSerialPortAsTheyAreAndWhyNot) {
 
 TEST(StatusPage, EachClientWithItsPortLanguageAgeAndTheBytesOnItsWire) {
     SimApp app;
-    app.f.station.settings.options.rfc2217Port = 50001;
-    app.f.station.settings.options.clients = 3;
-    app.f.station.settings.options.allow = "198.51.100.7=monitor, 203.0.113.0/24";
+    app.f.station.Given.options = {{"clients", "3"}, {"rfc2217-port", "50001"}, {"allow", "198.51.100.7=monitor, 203.0.113.0/24"}};
     app.Load();
     ASSERT_TRUE(app.sockets.RequestConnection("198.51.100.7"));
     app.clock.Advance(1500);
@@ -150,8 +138,8 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     app.clock.Advance(75000);  // the watchdog ends it at 10 s
     shown = Show(app);
     EXPECT_EQ(shown.data["transmitter"], json({{"keyed", false}}));
-    EXPECT_TRUE(Has(shown.html, "Not keyed (RTS is the PTT line)"));
     EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "RTS");
+    EXPECT_TRUE(Has(shown.html, "Not keyed (RTS is the PTT line)"));
     const json& record = shown.data["transmissions"];
     ASSERT_EQ(record.size(), 2u);
     // Nobody read the frequency.
@@ -168,11 +156,6 @@ TEST(StatusPage, TheTransmitterWhoKeyedItHowForHowLongAndTheRecord) {
     }
     // Newest first on the page.
     EXPECT_LT(shown.html.find("the watchdog"), shown.html.find("released by CAT"));
-
-    app.f.station.settings.options.pttLine = PttLine::Dtr;
-    shown = Show(app);
-    EXPECT_TRUE(Has(shown.html, "Not keyed (DTR is the PTT line)"));
-    EXPECT_EQ(shown.data["serial_port"]["ptt_line"], "DTR");
 }
 
 TEST(StatusPage, TheLogsLastLinesWhateverBytesTheyHold) {
@@ -192,19 +175,16 @@ TEST(StatusPage, TheLogsLastLinesWhateverBytesTheyHold) {
     };
     for (const auto& h : hostile) recent.Line(LogLevel::Warning, h.text);
     recent.Line(LogLevel::Error, std::string(1000, 'x'));
-    EXPECT_EQ(app.log.lines.size() - before, 65u);  // every line goes on, whole
-    EXPECT_EQ(app.log.lines.back().size(), 1000u);
+    EXPECT_EQ(std::tuple(app.log.lines.size() - before, app.log.lines.back().size()), std::tuple(65u, 1000u));  // whole
 
     const Shown shown = Show(app, recent.Lines());
     const json& log = shown.data["log"];
     ASSERT_EQ(log.size(), status::RecentLog::kKept);
-    EXPECT_EQ(log[0]["text"], "line 16");
-    EXPECT_EQ(log[49]["level"], "error");
+    EXPECT_EQ(std::pair(log[0]["text"], log[49]["level"]), std::pair(json("line 16"), json("error")));
     EXPECT_EQ(log[49]["text"].get<std::string>().size(), status::RecentLog::kLongestKept + 3);
     EXPECT_EQ(log[47]["text"], "\xEF\xBF\xBD\xEF\xBF\xBD device");  // not UTF-8: replaced
     for (const auto& h : hostile) EXPECT_TRUE(Has(shown.html, h.html)) << h.text;
-    EXPECT_FALSE(Has(shown.html, "<script>alert"));
-    EXPECT_FALSE(Has(shown.html, "line 15<"));
+    EXPECT_FALSE(Has(shown.html, "<script>alert") || Has(shown.html, "line 15<"));
 }
 
 TEST(StatusIncidents, EachKindAtOnceThenAtMostOnceAMinuteWithItsCount) {
@@ -229,14 +209,12 @@ TEST(StatusIncidents, EachKindAtOnceThenAtMostOnceAMinuteWithItsCount) {
     };
     EXPECT_EQ(log.lines, soFar);
     incidents.Add({}, 60000);
-    ASSERT_EQ(log.lines.size(), 4u);
-    EXPECT_EQ(log.lines[3], "Status page: 2 malformed requests refused, the last from 192.0.2.3 (logged once a minute)");
+    EXPECT_EQ(log.lines.back(), "Status page: 2 malformed requests refused, the last from 192.0.2.3 (logged once a minute)");
     incidents.Add(counts({{Incident::Oversized, "192.0.2.9"}, {Incident::Slow, "192.0.2.9"}}), 61000);
     incidents.Add(counts({{Incident::Malformed, "192.0.2.1"}}), 65000);
     incidents.Add({}, 119999);
     EXPECT_EQ(log.lines.size(), 6u);
-    EXPECT_TRUE(log.Has({"an oversized request from 192.0.2.9 refused"}));
-    EXPECT_TRUE(log.Has({"a request from 192.0.2.9 closed: too slow"}));
+    EXPECT_TRUE(log.Has({"an oversized request from 192.0.2.9 refused"}) && log.Has({"a request from 192.0.2.9 closed: too slow"}));
     incidents.Add({}, 120000);
     EXPECT_EQ(log.lines.back(), "Status page: a malformed request from 192.0.2.1 refused (logged once a minute)");
 }
@@ -296,17 +274,13 @@ TEST(StatusPublisher, FollowsThePortAndTheAllowListAndTellsEachFailureOnce) {
             return server;
         },
         [&] { return options; },
-        [&] {
-            ++snapshots;
-            return status::StatusSnapshot{};
-        });
+        [&] { return ++snapshots, status::StatusSnapshot{}; });
     for (const auto& step : steps) {
         SCOPED_TRACE(std::to_string(step.port) + " " + step.allow);
         options = {step.port, step.allow};
         const std::size_t lines = log.lines.size();
         page.Publish();
-        EXPECT_EQ(opens, step.opens);
-        EXPECT_EQ(page.PublishTimer().Enabled(), step.serving);
+        EXPECT_EQ(std::pair(opens, page.PublishTimer().Enabled()), std::pair(step.opens, step.serving));
         if (step.serving) {
             ASSERT_NE(last, nullptr);
             EXPECT_EQ(last->port, step.port);

@@ -31,9 +31,7 @@ TEST(StepFaults, EachKindIsToldOnceAMinuteWithHowOftenItCame) {
     StepFaults faults(log, host);
     for (const auto& step : steps) {
         clock.Advance(step.atMs - clock.Now());
-        const bool ran = TryStep(faults, [&] {
-            if (step.what) throw PlatformError(step.what);
-        });
+        const bool ran = TryStep(faults, [&] { if (step.what) throw PlatformError(step.what); });
         EXPECT_EQ(ran, step.what == nullptr);
         ASSERT_EQ(static_cast<int>(log.lines.size()), step.lines) << step.atMs;
         if (*step.told) {

@@ -11,21 +11,6 @@ struct Status : sim::SimApp {
     Status() { Load(); }
 };
 
-TEST(Status, ListenWhileOnLineKeepsTheClientsAndOffLineClosesEverythingEvenTwice) {
-    Status app;
-    ASSERT_TRUE(app.sockets.RequestConnection());
-    app.f.cboConn.SetListIndex(1);
-    EXPECT_TRUE(app.sockets.Exists(1));
-    for (int i = 0; i < 2; ++i) {
-        app.f.cboConn.SetListIndex(0);
-        EXPECT_EQ(app.f.cboConn.Text(), "Off-line");
-        EXPECT_EQ(app.sockets.Count(), 1);
-        EXPECT_EQ(app.sockets.Element(0).State(), sckClosed);
-        EXPECT_FALSE(app.com.PortOpen());
-        EXPECT_TRUE(app.f.txtHostPort.Enabled());
-    }
-}
-
 // Listen opens the serial port only when it is kept active, and ends Off-line when
 // the port kept active cannot be opened (the reason in the tool tips) or the TCP
 // port cannot be listened on (after the message: "another application" only when
@@ -55,22 +40,27 @@ TEST(Status, ListenOpensThePortOnlyWhenKeptActiveAndEndsOffLineWhenItCannot) {
         app.f.cboConn.SetListIndex(1);
         SCOPED_TRACE(testing::Message() << row.keptOpen << row.device << row.tcpPortFree);
         EXPECT_EQ(app.sockets.Element(0).State(), row.listens ? sckListening : sckClosed);
-        EXPECT_EQ(app.f.cboConn.Text(), row.listens ? "Listen" : "Off-line");
-        EXPECT_EQ(app.com.PortOpen(), row.opens);
-        EXPECT_EQ(app.dialogs.Titles(), row.boxes);
-        if (*row.boxSays) {
-            EXPECT_NE(app.dialogs.shown.back().text.find(row.boxSays), std::string::npos);
-        }
+        EXPECT_EQ(std::tuple(app.f.cboConn.Text(), app.com.PortOpen(), app.dialogs.Titles()),
+                  std::tuple(row.listens ? "Listen" : "Off-line", row.opens, row.boxes));
+        EXPECT_NE((app.dialogs.shown.empty() ? "" : app.dialogs.shown.back().text).find(row.boxSays), std::string::npos);
     }
 }
 
+// While a client is served, Listen keeps it and Default is refused; Off-line closes
+// everything, even twice; Default, answered Yes, resets the line and the TCP port.
 TEST(Status, DefaultIsRefusedWhileServingAndYesResetsTheLineAndTheTcpPort) {
     Status app;
     auto& f = app.f;
     ASSERT_TRUE(app.sockets.RequestConnection());
-    f.cboConn.SetListIndex(2);  // refused while a client is served
+    f.cboConn.SetListIndex(1);
+    f.cboConn.SetListIndex(2);
     EXPECT_TRUE(app.sockets.Exists(1));
-    app.sockets.PeerCloses(1);
+    for (int i = 0; i < 2; ++i) {
+        f.cboConn.SetListIndex(0);
+        EXPECT_EQ(std::tuple(f.cboConn.Text(), app.sockets.Count(), app.sockets.Element(0).State(), app.com.PortOpen(),
+                             f.txtHostPort.Enabled()),
+                  std::tuple("Off-line", 1, sckClosed, false, true));
+    }
     for (ComboBox* c : {&f.cboInterbyte, &f.cboBaud, &f.cboBits, &f.cboParity, &f.cboStop, &f.cboComPort})
         c->SetText("x");
     f.txtHostPort.SetText("1");
@@ -84,9 +74,8 @@ TEST(Status, DefaultIsRefusedWhileServingAndYesResetsTheLineAndTheTcpPort) {
     EXPECT_EQ(f.txtHostPort.Text() + f.cboInterbyte.Text() + f.cboBaud.Text() + f.cboBits.Text() +
                   f.cboParity.Text() + f.cboStop.Text() + f.cboComPort.Text(),
               "50000100 mS96008None2x");
-    EXPECT_EQ(f.chkDTR.Value(), 1);
-    EXPECT_EQ(app.host.files.at(app.SettingsPath()).substr(47, 6), "9600  ");
-    EXPECT_EQ(f.cboConn.Text(), "Off-line");
+    EXPECT_EQ(std::tuple(f.chkDTR.Value(), app.host.files.at(app.SettingsPath()).substr(47, 6), f.cboConn.Text()),
+              std::tuple(1, "9600  ", "Off-line"));
 }
 
 // A bad entry is refused at once and the box shows the port of the last load or
@@ -107,8 +96,7 @@ TEST(Status, ThePortEntryIsCheckedAtEveryKeyRelease) {
         EXPECT_EQ(app.dialogs.shown.size() > boxes ? app.dialogs.shown.back().text : "", row.says);
         EXPECT_EQ(app.f.txtHostPort.Text(), row.says.empty() ? row.typed : "50000");
     }
-    EXPECT_EQ(app.sockets.Element(0).LocalPort(), 1);
-    EXPECT_EQ(app.sockets.Element(0).State(), sckClosed);
+    EXPECT_EQ(std::tuple(app.sockets.Element(0).LocalPort(), app.sockets.Element(0).State()), std::tuple(1, sckClosed));
 }
 
 }  // namespace
