@@ -228,6 +228,24 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
     }
 }
 
+// The tail of a long answer that does not start as its command's (a memory dump to
+// a command the tables cannot place) goes once the line is quiet, to whoever takes
+// unasked output as the rest of it did, not at the turn limit; a tail that may still
+// be the awaited answer or an error answer is waited for. The next client's answer
+// stays its own.
+TEST(RadioBlocks, ATailThatCanBeNoAnswerGoesWhenTheLineIsQuiet) {
+    const struct {
+        Bytes radio, soon;
+    } rows[] = {{"x1;x2", "x1;x2"}, {"x1;du", "x1;"}, {"x1;?", "x1;"}};
+    for (const auto& row : rows) {
+        SimApp app;
+        app.f.station.settings.options.cat = cat::Language::Kenwood;
+        app.Serve(2);
+        app.Run({S::C(1, "DUMP;"), S::C(2, "FA;"), S::R(row.radio), S::T(10), S::G(1, row.soon), S::G(2, row.soon),
+                 S::T(3000), S::W("DUMP;FA;"), S::R(kFa), S::T(10), S::G(1, row.radio), S::G(2, row.soon + kFa)});
+    }
+}
+
 TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     SimApp app;
     app.Serve();
