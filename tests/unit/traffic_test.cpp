@@ -304,6 +304,21 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
     }
 }
 
+// Each parked command costs far more than its bytes: a client flooding short reads
+// while another holds the port parks a bounded number of them (one read past the
+// bound at most); the rest waits in its socket.
+TEST(ClientBlocks, AFloodOfShortReadsParksABoundedNumberOfCommands) {
+    SimApp app;
+    app.f.station.settings.options.cat = cat::Language::Kenwood;
+    app.Serve(2);
+    app.Send(2, "FA;");
+    Bytes chunk;
+    while (chunk.size() < 3000) chunk += "FB;";
+    for (int i = 0; i < 20; ++i) app.Send(1, chunk);
+    EXPECT_LE(app.f.station.turns.ParkedCommands(app.f.station.connections.IdOf(1)), kMaxParkedCommands + chunk.size() / 3);
+    EXPECT_FALSE(app.Client(1).rx.empty());
+}
+
 // A client that reads nothing: once a little waits for it its own requests are no
 // longer read, and past the bound it is closed; the other client is served
 // throughout and a newcomer gets the slot.

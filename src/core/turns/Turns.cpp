@@ -553,6 +553,11 @@ std::size_t Turns::ParkedBytes(ConnectionId id) const {
     return it == parked_.end() ? 0 : it->second.bytes;
 }
 
+std::size_t Turns::ParkedCommands(ConnectionId id) const {
+    auto it = parked_.find(id);
+    return it == parked_.end() ? 0 : it->second.pieces.size();
+}
+
 void Turns::DropParked(ConnectionId id) {
     const auto it = parked_.find(id);
     if (it == parked_.end()) return;
