@@ -228,21 +228,16 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
     }
 }
 
-// The tail of a long answer that does not start as its command's (a memory dump to
-// a command the tables cannot place) goes once the line is quiet, to whoever takes
-// unasked output as the rest of it did, not at the turn limit; a tail that may still
-// be the awaited answer or an error answer is waited for. The next client's answer
-// stays its own.
+// The tail of a long answer unlike its command's (a dump to a command the tables
+// cannot place) goes like the rest of it once the line is quiet, not at the turn
+// limit; one that may be the answer or an error answer waits. The next answer stays its own.
 TEST(RadioBlocks, ATailThatCanBeNoAnswerGoesWhenTheLineIsQuiet) {
-    const struct {
-        Bytes radio, soon;
-    } rows[] = {{"x1;x2", "x1;x2"}, {"x1;du", "x1;"}, {"x1;?", "x1;"}};
-    for (const auto& row : rows) {
+    for (const auto& [radio, soon] : std::vector<std::pair<Bytes, Bytes>>{{"x1;x2", "x1;x2"}, {"x1;du", "x1;"}, {"x1;?", "x1;"}}) {
         SimApp app;
         app.f.station.settings.options.cat = cat::Language::Kenwood;
         app.Serve(2);
-        app.Run({S::C(1, "DUMP;"), S::C(2, "FA;"), S::R(row.radio), S::T(10), S::G(1, row.soon), S::G(2, row.soon),
-                 S::T(3000), S::W("DUMP;FA;"), S::R(kFa), S::T(10), S::G(1, row.radio), S::G(2, row.soon + kFa)});
+        app.Run({S::C(1, "DUMP;"), S::C(2, "FA;"), S::R(radio), S::T(10), S::G(1, soon), S::G(2, soon), S::T(3000),
+                 S::W("DUMP;FA;"), S::R(kFa), S::T(10), S::G(1, radio), S::G(2, soon + kFa)});
     }
 }
 
@@ -304,18 +299,17 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
     }
 }
 
-// Each parked command costs far more than its bytes: a client flooding short reads
-// while another holds the port parks a bounded number of them (one read past the
-// bound at most); the rest waits in its socket.
+// Each parked command costs far more than its bytes: a flood of short reads parks a
+// bounded number (one read past the bound at most); the rest waits in its socket.
 TEST(ClientBlocks, AFloodOfShortReadsParksABoundedNumberOfCommands) {
     SimApp app;
     app.f.station.settings.options.cat = cat::Language::Kenwood;
     app.Serve(2);
     app.Send(2, "FA;");
-    Bytes chunk;
-    while (chunk.size() < 3000) chunk += "FB;";
-    for (int i = 0; i < 20; ++i) app.Send(1, chunk);
-    EXPECT_LE(app.f.station.turns.ParkedCommands(app.f.station.connections.IdOf(1)), kMaxParkedCommands + chunk.size() / 3);
+    Bytes reads;
+    while (reads.size() < 3000) reads += "FB;";
+    for (int i = 0; i < 20; ++i) app.Send(1, reads);
+    EXPECT_LE(app.f.station.turns.ParkedCommands(app.f.station.connections.IdOf(1)), kMaxParkedCommands + 1000);
     EXPECT_FALSE(app.Client(1).rx.empty());
 }
 
