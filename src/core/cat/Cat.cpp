@@ -366,8 +366,9 @@ bool AnswerMatcher::HoldingAnswer() const {
     // While an answer that surely comes is awaited, a piece is kept whole until it is
     // (a report cut by a pause stays one); otherwise only one that starts as an
     // awaited answer would, so that a long answer unlike its command's is not held.
+    // A set's possible refusal holds nothing.
     return !held_.empty() && family && std::any_of(awaited_.begin(), awaited_.end(), [&](const Awaited& a) {
-               return (a.answer.kind == Answer::Kind::Sure && !a.refusalOnly) || family->MayBeAnswerTo(a.answer, held_);
+               return !a.refusalOnly && (a.answer.kind == Answer::Kind::Sure || family->MayBeAnswerTo(a.answer, held_));
            });
 }
 
