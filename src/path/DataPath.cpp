@@ -126,6 +126,7 @@ void DataPath::DispatchNextPending() {
     if (turns.TurnOpen() || !port_.IsOpen()) return;
     PassOnRadioData(true);
     if (auto w = turns.NextParked()) WriteBlock(*w, true);
+    Deliver(turns.TakeReady());  // answers the turn's end let go
 }
 
 void DataPath::TurnLimit() {
@@ -139,6 +140,7 @@ void DataPath::AnswerWaitOver() {
     // A block being gathered may be the answer: look again once it is in.
     if (tmrRxGap.Enabled()) tmrAnswerWait.Start();
     else if (turns.AnswerWaitOver()) TurnEnded();
+    Deliver(turns.TakeReady());
 }
 
 void DataPath::RadioBytesCame() {

@@ -217,6 +217,8 @@ public:
     // What has come of a piece is kept as a possible answer: any while an answer that
     // surely comes is awaited, otherwise one that starts as an awaited answer.
     bool HoldingAnswer() const;
+    // The tag of the first answer awaited (0: none).
+    uint64_t FirstTag() const { return FirstAwaited() ? FirstAwaited()->tag : 0; }
     std::size_t HeldSize() const { return held_.size(); }
 
 private:

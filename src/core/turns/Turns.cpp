@@ -175,6 +175,9 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
     const bool present = joined_.count(from) > 0;
     std::deque<Slot>& queue = present ? slots_[from] : none;
     Asked& asked = present ? asked_[from] : unseen;
+    // Bytes of its own still to be written ahead of a read: should the read it
+    // would join get no answer, it is written again, which must not be ahead of them.
+    bool behind = parked_.count(from) > 0;
     for (Piece& p : block.pieces) {
         if (Known(block.language) && p.answers.size() == 1) {
             cat::ClientReader reader(block.language);
@@ -195,13 +198,16 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             }
             cat::SharedReads::Verdict v = shared_.Ask(from, block.language, *p.command, Now());
             // A client still awaiting its own answers writes its read itself: a copy
-            // or a read in hand would wait behind them anyway (the copy the join
-            // makes finds no place), and behind a slow radio a poller's answer in
-            // hand was seen held past its next poll.
+            // or a read in hand would wait behind them anyway, outside the bound on
+            // what a client may park. A client writing reads faster than the radio
+            // answers would otherwise pile up answers in hand without end (tens of
+            // thousands a second), and the time spent on them held the other
+            // clients' answers back.
             if ((v.kind == Kind::Joined || v.kind == Kind::Cached) && !queue.empty()) v = {};
             // The server's own reads (the frequency before a key) are for the radio's
             // word now: never answered from a read in hand.
             if (v.kind == Kind::Cached && !present) v = {};
+            if (v.kind == Kind::Joined && (behind || AnswerBegun(v.read))) v = {};
             if (v.kind == Kind::Cached || v.kind == Kind::Joined) {
                 const bool cached = v.kind == Kind::Cached;
                 ++(cached ? asked.cached : asked.joined);
@@ -219,10 +225,17 @@ bool Turns::Share(ConnectionId from, ParkedBlock& block) {
             if (p.answerSlots.back() != 0) queue.push_back({Slot::Kind::Radio, p.answerSlots.back(), {}, false, {}, true});
         }
         kept.push_back(std::move(p));
+        behind = true;
     }
     block.pieces = std::move(kept);
     Release(from, ready_);
     return keys;
+}
+
+bool Turns::AnswerBegun(uint64_t ticket) const {
+    if (!matcher_.Holding()) return false;
+    const auto e = expected_.find(matcher_.FirstTag());
+    return e != expected_.end() && e->second.ticket == ticket;
 }
 
 void Turns::Written(ConnectionId from, const ParkedBlock& turn) {

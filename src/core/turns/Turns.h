@@ -189,6 +189,9 @@ private:
     // Sharing: each command asked of the shared reads as it comes; those answered
     // without the radio leave the block. True when one of them keys or releases.
     bool Share(ConnectionId from, ParkedBlock& block);
+    // The radio has begun the answer to this shared read: one who asks now would
+    // get bytes said before it asked.
+    bool AnswerBegun(uint64_t ticket) const;
     // A command that may change what is stored drops it again as it is written.
     void Written(ConnectionId from, const ParkedBlock& turn);
     bool Sharing() const { return static_cast<bool>(clock_); }
