@@ -39,6 +39,14 @@ struct Options {
     int paced = 150;
     std::uint32_t seed = 7;
     std::string rfc2217Port = "--rfc2217-port";  // our server's option naming its RFC 2217 port
+    // Our server's --cache-ms: by default 0, every read to the radio, as through
+    // ser2net; otherwise a repeated read is answered from the one in hand and the
+    // round trips no longer measure the way to the radio and back.
+    std::string cacheMs = "0";
+    std::vector<std::string> OursWith(std::vector<std::string> more) const {
+        if (!cacheMs.empty()) more.insert(more.end(), {"--cache-ms", cacheMs});
+        return more;
+    }
     std::set<std::string> only;  // sections to run; empty: all
     bool Runs(const std::string& section) const { return only.empty() || only.count(section) != 0; }
 };
@@ -81,7 +89,7 @@ struct Ours {
     Ours(const Options& o, const std::string& device) : server(o.server) {
         server.LinkCom(1, device);
         server.WriteSettings(port);
-        server.Start();
+        server.Start(o.OursWith({}));
         if (!WaitListening(port, 10000)) throw std::runtime_error("our server did not listen");
     }
 };
@@ -413,10 +421,17 @@ void Paced(const Options& o) {
 struct Transfer {
     std::size_t delivered = 0, altered = 0;
     double ms = 0;
+    // The longest the reader waited between two reads, and how much had come by then:
+    // tells a slow stream from a stream held up once (a tail kept back).
+    double stallMs = 0;
+    std::size_t stallAt = 0;
     std::string Figures() const {
         return std::to_string(delivered) + " of " + std::to_string(kMiB) + " bytes, " + std::to_string(altered) +
                " altered, " + Fixed(ms / 1000, 2) + " s, " + Fixed(static_cast<double>(delivered) / kMiB / (ms / 1000), 2) +
-               " MiB/s";
+               " MiB/s" +
+               (stallMs > 0 ? "; longest wait for the next byte " + Fixed(stallMs) + " ms, after " +
+                                  std::to_string(stallAt) + " bytes"
+                            : "");
     }
     bool Whole() const { return delivered == kMiB && altered == 0; }
 };
@@ -446,8 +461,13 @@ Transfer Move(int from, int to, std::uint64_t seed) {
             const ssize_t n = read(to, buf, sizeof buf);
             for (ssize_t i = 0; i < n; ++i) t.altered += buf[i] != checker.Next();
             if (n > 0) {
+                const double now = MsSince(start);
+                if (now - lastProgress > t.stallMs) {
+                    t.stallMs = now - lastProgress;
+                    t.stallAt = t.delivered;
+                }
                 t.delivered += static_cast<std::size_t>(n);
-                lastProgress = MsSince(start);
+                lastProgress = now;
             }
         }
     }
@@ -685,7 +705,7 @@ void ComPort(const Options& o) {
         s = std::make_unique<ServerProcess>(o.server);
         s->LinkCom(1, radio->device);
         s->WriteSettings(FreeTcpPort());
-        s->Start({o.rfc2217Port, std::to_string(port)});
+        s->Start(o.OursWith({o.rfc2217Port, std::to_string(port)}));
         if (!WaitListening(port, 10000)) throw std::runtime_error("our RFC 2217 port did not listen");
     };
     if (haveOurs) {
@@ -818,7 +838,7 @@ void Sharing(const Options& o) {
     const int ourPort = FreeTcpPort();
     server.LinkCom(1, ourRadio.device);
     server.WriteSettings(ourPort);
-    server.Start({"--clients", "3", "--answer-wait", std::to_string(kSharedAnswerWaitMs)});
+    server.Start(o.OursWith({"--clients", "3", "--answer-wait", std::to_string(kSharedAnswerWaitMs)}));
     if (!WaitListening(ourPort, 10000)) throw std::runtime_error("shared: our server did not listen");
     Ser2net ser2net(o, theirRadio.device, true, "tcp", 3);
     SleepMs(1000);
@@ -994,7 +1014,7 @@ void CommandLanguages(const Options& o) {
         const int ourPort = FreeTcpPort();
         server.LinkCom(1, ourRadio.device);
         server.WriteSettings(ourPort);
-        server.Start({"--clients", "3"});
+        server.Start(o.OursWith({"--clients", "3"}));
         if (!WaitListening(ourPort, 10000)) throw std::runtime_error("languages: our server did not listen");
         Ser2net ser2net(o, theirRadio.device, true, "tcp", 3);
         SleepMs(1000);
@@ -1082,10 +1102,13 @@ int Main(int argc, char** argv) {
         else if (a == "--seed") o.seed = static_cast<std::uint32_t>(std::stoul(value()));
         else if (a == "--only") o.only.insert(value());
         else if (a == "--rfc2217-option") o.rfc2217Port = value();
+        else if (a == "--cache-ms") o.cacheMs = value();
         else {
             std::cout << "Usage: ovrin-bench --server PATH --sim PATH [--ser2net PATH] [--commands 400]\n"
                          "       [--idle-seconds 30] [--starts 20] [--connections 50] [--paced 150] [--seed N]\n"
                          "       [--rfc2217-option NAME]  our server's option for its RFC 2217 port\n"
+                         "       [--cache-ms MS]      our server's (default 0: every read to the radio;\n"
+                         "                            '' for the program's own default)\n"
                          "       [--only SECTION]...  SECTION: start-up idle first round-trip paced bulk rfc2217\n"
                          "                            shared languages\n";
             return a == "--help" || a == "-h" ? 0 : 2;
@@ -1097,6 +1120,9 @@ int Main(int argc, char** argv) {
     o.starts = std::clamp(o.starts, 1, 200);
     o.connections = std::clamp(o.connections, 1, 1000);
     o.paced = std::clamp(o.paced, 2, 10000);
+    std::cout << "ovrin-server: "
+              << (o.cacheMs.empty() ? "reads shared by its own default" : "--cache-ms " + o.cacheMs)
+              << (o.cacheMs == "0" ? " (every read to the radio, as through ser2net)" : "") << "\n";
     if (o.Runs("start-up")) StartUp(o);
     if (o.Runs("idle") || o.Runs("first") || o.Runs("round-trip")) Interactive(o);
     if (o.Runs("paced")) Paced(o);

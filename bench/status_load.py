@@ -116,7 +116,9 @@ def main():
     with Bench(os.path.join(a.build, "ovrin-server"), os.path.join(a.build, "ovrin-radio-sim")) as bench:
         pty = bench.start_radio("radio", "--family", "kenwood", "--delay", "0")
         bench.start_server("server", "--port", str(PORT), "--com", pty, "--line", "9600,n,8,1",
-                           "--keep-port-open", "on", "--status-port", str(STATUS))
+                           "--keep-port-open", "on", "--status-port", str(STATUS),
+                           # each FA; to the radio, not answered from the read in hand
+                           "--cache-ms", "0")
         wait_for(lambda: subprocess.run(["curl", "-sf", f"http://127.0.0.1:{STATUS}/status.json"],
                                         capture_output=True).returncode == 0)
         closed_loop(2)  # warm up

@@ -141,7 +141,8 @@ void DataPath::WriteCatRelease(const Bytes& release, bool now) {
 }
 
 bool DataPath::Accepts(ConnectionId id) {
-    return port_.OutCount() < kMaxSerialBacklog && turns.ParkedBytes(id) < kMaxParked && !clients_.QueueFull(id);
+    return port_.OutCount() < kMaxSerialBacklog && turns.ParkedBytes(id) < kMaxParked &&
+           turns.ParkedCommands(id) < kMaxParkedCommands && !clients_.QueueFull(id);
 }
 
 void DataPath::DispatchNextPending() {

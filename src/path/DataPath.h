@@ -21,8 +21,11 @@ namespace ovrin {
 // Serial output backlog at which reading from clients pauses, so that TCP flow
 // control slows a client that sends faster than the serial line drains.
 inline constexpr int32_t kMaxSerialBacklog = 32 * 1024;
-// The same for what one client has waiting for its turn at the port.
+// The same for what one client has waiting for its turn at the port: its bytes,
+// and its commands, each of which costs far more than its bytes (the answer it
+// awaits, the read it may share; some 800 bytes for a 3-byte read).
 inline constexpr std::size_t kMaxParked = 32 * 1024;
+inline constexpr std::size_t kMaxParkedCommands = 256;
 
 // What the data path needs of the radio's serial port. A failing operation is the
 // realisation's to report; here it reads as nothing done (no bytes, a count of 0).

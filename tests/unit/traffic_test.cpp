@@ -223,6 +223,19 @@ TEST(RadioBlocks, ADepartedClientsUnfinishedCommandIsEndedAndItsAnswerDropped) {
     }
 }
 
+// The tail of a long answer unlike its command's (a dump to a command the tables
+// cannot place) goes like the rest of it once the line is quiet, not at the turn
+// limit; one that may be the answer or an error answer waits. The next answer stays its own.
+TEST(RadioBlocks, ATailThatCanBeNoAnswerGoesWhenTheLineIsQuiet) {
+    for (const auto& [radio, soon] : std::vector<std::pair<Bytes, Bytes>>{{"x1;x2", "x1;x2"}, {"x1;du", "x1;"}, {"x1;?", "x1;"}}) {
+        SimApp app;
+        app.f.station.settings.options.cat = cat::Language::Kenwood;
+        app.Serve(2);
+        app.Run({S::C(1, "DUMP;"), S::C(2, "FA;"), S::R(radio), S::T(10), S::G(1, soon), S::G(2, soon), S::T(3000),
+                 S::W("DUMP;FA;"), S::R(kFa), S::T(10), S::G(1, radio), S::G(2, soon + kFa)});
+    }
+}
+
 TEST(ClientBlocks, AFailedReadSendsNothingAndAFullSerialBacklogPausesReading) {
     SimApp app;
     app.Serve();
@@ -278,6 +291,20 @@ TEST(ClientBlocks, AClientsParkedDataAreBoundedAndItsReadsPauseMeanwhile) {
             app.clock.Advance(3000 + kBusyPollMs);
         EXPECT_TRUE(app.com.Written() == "FA;" + all && app.Client(1).rx.empty()) << row.name;
     }
+}
+
+// Each parked command costs far more than its bytes: a flood of short reads parks a
+// bounded number (one read past the bound at most); the rest waits in its socket.
+TEST(ClientBlocks, AFloodOfShortReadsParksABoundedNumberOfCommands) {
+    SimApp app;
+    app.f.station.settings.options.cat = cat::Language::Kenwood;
+    app.Serve(2);
+    app.Send(2, "FA;");
+    Bytes reads;
+    while (reads.size() < 3000) reads += "FB;";
+    for (int i = 0; i < 20; ++i) app.Send(1, reads);
+    EXPECT_LE(app.f.station.turns.ParkedCommands(app.f.station.connections.IdOf(1)), kMaxParkedCommands + 1000);
+    EXPECT_FALSE(app.Client(1).rx.empty());
 }
 
 // A client that reads nothing: once a little waits for it its own requests are no

@@ -361,10 +361,21 @@ std::vector<AnswerMatcher::Piece> AnswerMatcher::Feed(std::string_view bytes) {
     return pieces;
 }
 
+bool AnswerMatcher::HoldingAnswer() const {
+    const Family* family = FamilyOf(language_);
+    // While an answer that surely comes is awaited, a piece is kept whole until it is
+    // (a report cut by a pause stays one); otherwise only one that starts as an
+    // awaited answer would, so that a long answer unlike its command's is not held.
+    // A set's possible refusal holds nothing.
+    return !held_.empty() && family && std::any_of(awaited_.begin(), awaited_.end(), [&](const Awaited& a) {
+               return !a.refusalOnly && (a.answer.kind == Answer::Kind::Sure || family->MayBeAnswerTo(a.answer, held_));
+           });
+}
+
 std::vector<AnswerMatcher::Piece> AnswerMatcher::Flush() {
     if (held_.empty()) return {};
     const Awaited* first = FirstAwaited();
-    if (!first) return {Unit(held_.size(), false)};
+    if (!first || !HoldingAnswer()) return {Unit(held_.size(), false)};
     return {Unit(held_.size(), true, first->asker, first->tag)};
 }
 

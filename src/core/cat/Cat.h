@@ -199,7 +199,8 @@ public:
     bool AwaitsTag(uint64_t tag) const;
     // Radio bytes: the whole pieces among them; a piece not yet whole is held.
     std::vector<Piece> Feed(std::string_view bytes);
-    // The line went quiet: a piece held unfinished goes as it is.
+    // The line went quiet: a piece held unfinished goes as it is, to the first asker
+    // awaited if it may be its answer, otherwise unasked.
     std::vector<Piece> Flush();
     // Nothing more is awaited (a refusal of a set may still come).
     bool Done() const { return FirstAwaited() == nullptr; }
@@ -213,6 +214,9 @@ public:
     Dialect RadioDialect() const { return dialect_; }
     // Part of a piece has come.
     bool Holding() const { return !held_.empty(); }
+    // What has come of a piece is kept as a possible answer: any while an answer that
+    // surely comes is awaited, otherwise one that starts as an awaited answer.
+    bool HoldingAnswer() const;
     // The tag of the first answer awaited (0: none).
     uint64_t FirstTag() const { return FirstAwaited() ? FirstAwaited()->tag : 0; }
     std::size_t HeldSize() const { return held_.size(); }

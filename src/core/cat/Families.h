@@ -47,6 +47,9 @@ public:
     // Whether a whole piece of the radio's bytes is the awaited answer, or an error
     // answer that may be.
     virtual bool IsAnswerTo(const Answer& awaited, const Bytes& unit) const = 0;
+    // Whether the start of a piece, not yet whole, may still prove to be the awaited
+    // answer or an error answer; by default it may.
+    virtual bool MayBeAnswerTo(const Answer&, std::string_view) const { return true; }
     // What an answer tells of the radio's dialect (Kenwood's ID).
     virtual std::optional<Dialect> DialectOf(const Answer&, const Bytes&) const { return std::nullopt; }
     // The radio may refuse a set, which gets no answer otherwise, with an error

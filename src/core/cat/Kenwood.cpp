@@ -133,6 +133,13 @@ public:
                (a.kind != Answer::Kind::None && Upper(std::string_view(unit).substr(0, a.prefix.size())) == a.prefix);
     }
 
+    bool MayBeAnswerTo(const Answer& a, std::string_view start) const override {
+        for (std::string_view error : {"?;", "E;", "O;"})
+            if (error.starts_with(start)) return true;
+        const std::size_t n = std::min(start.size(), a.prefix.size());
+        return a.kind != Answer::Kind::None && Upper(start.substr(0, n)) == a.prefix.substr(0, n);
+    }
+
     // ID0570; (four digits: the newer Yaesu) or ID019;
     std::optional<Dialect> DialectOf(const Answer& a, const Bytes& unit) const override {
         if (a.prefix != "ID" || ErrorAnswer(unit)) return std::nullopt;

@@ -487,7 +487,7 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
         // (a radio may pause in the middle of it), as in a turn.
         matcher_.SetLanguage(radioLanguage_);
         Route(matcher_.Feed(data), out);
-        if (lineQuiet && matcher_.Done()) Route(matcher_.Flush(), out);
+        if (lineQuiet && !matcher_.HoldingAnswer()) Route(matcher_.Flush(), out);
         return out;
     }
     const std::size_t held = heldEcho_.size();
@@ -505,9 +505,10 @@ std::vector<Turns::Delivery> Turns::RadioData(const Bytes& data, bool lineQuiet)
         return out;
     }
     Route(matcher_.Feed(fresh), out);
-    // An unfinished piece nobody waits for is unasked output; one a client waits
-    // for is kept until it is whole (or the turn ends).
-    if (lineQuiet && matcher_.Done()) Route(matcher_.Flush(), out);
+    // An unfinished piece that is kept as no awaited answer is unasked output (the
+    // tail of a long answer unlike its command's, see HoldingAnswer); one that may
+    // be a client's answer is kept until it is whole (or the turn ends).
+    if (lineQuiet && !matcher_.HoldingAnswer()) Route(matcher_.Flush(), out);
     return out;
 }
 
@@ -522,7 +523,7 @@ bool Turns::AnswerWaitOver() {
     if (!open_) return false;
     if (Known(turnLanguage_)) {
         // An answer the radio has begun is waited for (up to the turn limit).
-        if (matcher_.Holding() && matcher_.Awaits(holder_)) return false;
+        if (matcher_.HoldingAnswer() && matcher_.Awaits(holder_)) return false;
         matcher_.GiveUpMaybe();
         Sweep(ready_);
         if (matcher_.Awaits(holder_)) return false;
@@ -613,6 +614,11 @@ Bytes Turns::Parked(ConnectionId id) const {
 std::size_t Turns::ParkedBytes(ConnectionId id) const {
     auto it = parked_.find(id);
     return it == parked_.end() ? 0 : it->second.bytes;
+}
+
+std::size_t Turns::ParkedCommands(ConnectionId id) const {
+    auto it = parked_.find(id);
+    return it == parked_.end() ? 0 : it->second.pieces.size();
 }
 
 void Turns::DropParked(ConnectionId id) {

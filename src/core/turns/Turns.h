@@ -164,6 +164,7 @@ public:
     bool AnyParked() const { return !order_.empty(); }
     Bytes Parked(ConnectionId id) const;
     std::size_t ParkedBytes(ConnectionId id) const;
+    std::size_t ParkedCommands(ConnectionId id) const;
     std::size_t Clients() const { return joined_.size(); }
 
 private:
