@@ -2,6 +2,7 @@
 // sets, several commands in one write, "?;" an error answer. A client may write
 // in either case; names and answers are compared in capitals.
 #include <algorithm>
+#include <array>
 
 #include "cat/Families.h"
 
@@ -67,7 +68,12 @@ std::optional<int64_t> ElevenDigits(std::string_view text) {
     return hz;
 }
 
-bool ErrorAnswer(const Bytes& unit) { return unit == "?;" || unit == "E;" || unit == "O;"; }
+// What the radio answers a command it refuses or cannot take.
+constexpr std::array<std::string_view, 3> kErrorAnswers = {"?;", "E;", "O;"};
+
+bool ErrorAnswer(std::string_view unit) {
+    return std::find(kErrorAnswers.begin(), kErrorAnswers.end(), unit) != kErrorAnswers.end();
+}
 
 class Kenwood final : public Family {
 public:
@@ -134,7 +140,7 @@ public:
     }
 
     bool MayBeAnswerTo(const Answer& a, std::string_view start) const override {
-        for (std::string_view error : {"?;", "E;", "O;"})
+        for (std::string_view error : kErrorAnswers)
             if (error.starts_with(start)) return true;
         const std::size_t n = std::min(start.size(), a.prefix.size());
         return a.kind != Answer::Kind::None && Upper(start.substr(0, n)) == a.prefix.substr(0, n);
